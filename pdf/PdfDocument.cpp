@@ -1,0 +1,135 @@
+#include "pdf/PdfDocument.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+#include "pdf/PdfArray.h"
+#include "pdf/detail/PdfOutput.h"
+
+CPdfDocument::CPdfDocument() {
+  catalog = std::make_unique<CPdfCatalog>(&nextObjectNumber);
+  auto* procSetArray = new CPdfArray;
+  for (const char* name : {"PDF", "Text", "ImageC"}) procSetArray->Add(name);
+  sharedResources.Add("ProcSet", new CPdfIndirectObject(&nextObjectNumber, procSetArray));
+  auto* infoDict = new CPdfDictionary;
+  info = std::make_unique<CPdfIndirectObject>(&nextObjectNumber, infoDict);
+  infoDict->Set("Producer", "Zemb Strandmerlyx");
+}
+
+CPdfDocument::~CPdfDocument() = default;
+
+void CPdfDocument::SetInfo(std::string_view key, std::string_view text) {
+  InfoDictionary()->Set(key, text);
+}
+
+void CPdfDocument::ShareResources(CPdfPage* page) {
+  for (std::int32_t i = 0; i < sharedResources.Count(); ++i) {
+    const CPdfDictEntry* entry = sharedResources.GetAt(i);
+    if (entry) page->AddResource(entry->Key(), dynamic_cast<CPdfIndirectObject*>(entry->Value()));
+  }
+}
+
+CPdfIndirectObject* CPdfDocument::GetLayer(std::string_view layerName) {
+  for (CPdfIndirectObject* group : layers) {
+    const auto* dict = static_cast<const CPdfDictionary*>(group->Object());
+    const auto* name = dynamic_cast<const CPdfString*>(dict->Find("Name"));
+    if (name && name->Text() == layerName) return group;
+  }
+  auto* dict = new CPdfDictionary;
+  auto* group = new CPdfIndirectObject(&nextObjectNumber, dict);
+  dict->Add("Type", "OCG");
+  dict->Add("Name", new CPdfString(layerName));
+  dict->Add("Intent", "View");
+  if (!layers.Add(group)) return nullptr;
+  catalog->LayerGroups()->Add(new CPdfReference(group));
+  catalog->LayerOrder()->Add(new CPdfReference(group));
+  return group;
+}
+
+void CPdfDocument::Write(std::FILE* file, CPdfXrefTable*) {
+  pdfdetail::Put(file, header);
+  pdfdetail::Put(file, "\n");
+  catalog->Write(file, &xref);
+  for (CPdfIndirectObject* layer : layers) layer->Write(file, &xref);
+  for (std::int32_t i = 0; i < sharedResources.Count(); ++i) {
+    if (CPdfDictEntry* entry = sharedResources.GetAt(i); entry && entry->Value()) {
+      entry->Value()->Write(file, &xref);
+    }
+  }
+  info->Write(file, &xref);
+  const long xrefOffset = std::ftell(file);
+  xref.SetSize(nextObjectNumber);
+  xref.Write(file, nullptr);
+  pdfdetail::Put(file, "trailer\n");
+  trailer.Set("Size", nextObjectNumber);
+  trailer.Set("Root", new CPdfReference(catalog.get()));
+  trailer.Set("Info", new CPdfReference(info.get()));
+  trailer.Write(file, nullptr);
+  pdfdetail::Put(file, "\nstartxref\n");
+  pdfdetail::PutInt(file, xrefOffset);
+  pdfdetail::Put(file, "\n%%EOF\n");
+}
+
+namespace {
+
+// Creates a new file beside path with a name no other file has, readable as a file made by
+// fopen would be (mode 0666 less the umask). Returns the open descriptor or -1.
+int CreateTemporaryBeside(const std::string& path, std::string& temporaryPath) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::random_device seed;
+  std::mt19937_64 random(seed() ^ (static_cast<std::uint64_t>(getpid()) << 32));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%012llx",
+                  static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+    temporaryPath = folder + "." + base + suffix + ".part";
+    const int fd = open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool CPdfDocument::Save(const std::string& path) {
+  if (path.empty()) return false;
+  std::string temporaryPath;
+  const int fd = CreateTemporaryBeside(path, temporaryPath);
+  if (fd < 0) return false;
+  std::FILE* file = fdopen(fd, "wb");
+  if (!file) {
+    close(fd);
+    unlink(temporaryPath.c_str());
+    return false;
+  }
+  Write(file, nullptr);
+  // Write errors are sticky in the stream's error flag; the data must also reach the disk
+  // before the new file replaces an old one, so that a crash leaves one or the other whole.
+  bool ok = !std::ferror(file);
+  ok = std::fflush(file) == 0 && ok;
+  ok = fsync(fileno(file)) == 0 && ok;
+  ok = std::fclose(file) == 0 && ok;
+  if (ok) ok = std::rename(temporaryPath.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(temporaryPath.c_str());
+  return ok;
+}
+
+void AddDocumentInformation(CPdfDocument& document, const CPdfDocumentTexts& texts,
+                            std::string_view creationDate) {
+  const std::pair<const char*, const std::string*> entries[] = {
+      {"Title", &texts.title},
+      {"Author", &texts.author},
+      {"Subject", &texts.subject},
+      {"Keywords", &texts.keywords},
+  };
+  for (const auto& [key, text] : entries) {
+    if (!text->empty()) document.SetInfo(key, *text);
+  }
+  document.SetInfo("CreationDate", creationDate);
+}

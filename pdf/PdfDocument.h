@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "pdf/PdfCatalog.h"
+#include "pdf/PdfDictionary.h"
+#include "pdf/PdfIndirectObject.h"
+#include "pdf/PdfXrefTable.h"
+
+// One output PDF file under construction. It owns every object of the file and hands out
+// object numbers from nextObjectNumber. A new document holds the catalog (1), the outline root
+// (2), the page tree root (3), the ProcSet array (4) and the information dictionary (5).
+// Build it, add pages, bookmarks, layers and images, set the information, Save once, destroy.
+class CPdfDocument : public CPdfObject {
+ public:
+  CPdfDocument();
+  ~CPdfDocument() override;
+
+  // The next free object number. Every numbered object's constructor takes and increments it,
+  // so builders pass its address.
+  std::int32_t nextObjectNumber = 1;
+
+  CPdfCatalog* Catalog() const { return catalog.get(); }
+  CPdfPageTreeNode* PageTreeRoot() const { return catalog->PageTreeRoot(); }
+  CPdfOutline* OutlineRoot() const { return catalog->OutlineRoot(); }
+  CPdfDictionary* InfoDictionary() const {
+    return static_cast<CPdfDictionary*>(info->Object());
+  }
+  std::int32_t LayerCount() const { return layers.Count(); }
+
+  // Sets an entry of the information dictionary to a literal string, in place when it exists.
+  void SetInfo(std::string_view key, std::string_view text);
+
+  // Gives the page every shared resource: ProcSet 4 0 R.
+  void ShareResources(CPdfPage* page);
+
+  // The optional content group of a layer, made at the name's first use and listed in the
+  // catalog's OCGs and Order. Names are compared byte for byte, case-sensitive.
+  CPdfIndirectObject* GetLayer(std::string_view layerName);
+
+  // Writes the file. It is written into a temporary file beside path, and every write, the
+  // flush and the close are checked before it is renamed over path: on any failure false is
+  // returned, the temporary file is removed and a file already at path is left as it was.
+  bool Save(const std::string& path);
+
+  // Writes the whole file at the file's current position: header, catalog, outlines, page
+  // tree and pages, layers, ProcSet, information, cross-reference table and trailer. The table
+  // argument is not used; the document's own is.
+  void Write(std::FILE* file, CPdfXrefTable* xref) override;
+
+ private:
+  std::unique_ptr<CPdfCatalog> catalog;
+  CPdfDictionary trailer;
+  std::unique_ptr<CPdfIndirectObject> info;
+  CPdfXrefTable xref;
+  CPdfDictionary sharedResources;
+  CPdfList<CPdfIndirectObject> layers;
+  std::string header = "%PDF-1.2";
+};
+
+// The information entries a run gives a document: Title, Author, Subject and Keywords, each
+// only when not empty, then CreationDate, in this order.
+struct CPdfDocumentTexts {
+  std::string title;
+  std::string author;
+  std::string subject;
+  std::string keywords;
+};
+void AddDocumentInformation(CPdfDocument& document, const CPdfDocumentTexts& texts,
+                            std::string_view creationDate);

@@ -1,0 +1,186 @@
+#include "pdf/PdfPage.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "pdf/PdfArray.h"
+#include "platform/Dib.h"
+#include "platform/MessageReporter.h"
+
+namespace {
+
+// Deflating needs a second buffer as large as the data; above this size the text of an image
+// is kept as it is, which bounds the memory one image takes.
+constexpr std::int32_t kLargestCompressedImage = 104857600;
+
+CPdfArray* MediaBox(std::int32_t width, std::int32_t height) {
+  auto* box = new CPdfArray;
+  for (std::int32_t value : {0, 0, width, height}) box->Add(new CPdfInteger(value));
+  return box;
+}
+
+}  // namespace
+
+CPdfPage::CPdfPage(std::int32_t* nextObjectNumber, CPdfPageTreeNode* parentNode)
+    : CPdfDictObject(nextObjectNumber),
+      resources(new CPdfDictionary),
+      parent(new CPdfReference(parentNode)) {
+  Dictionary()->Add("Type", "Page");
+  Dictionary()->Add("Parent", parent);
+  Dictionary()->Add("Resources", resources);
+}
+
+void CPdfPage::SetMediaBox(std::int32_t width, std::int32_t height) {
+  Dictionary()->Set("MediaBox", MediaBox(width, height));
+}
+
+CPdfContentStream* CPdfPage::AddContentStream(std::int32_t* nextObjectNumber) {
+  try {
+    auto* holder = new CPdfIndirectObject(nextObjectNumber);
+    CPdfContentStream* stream;
+    try {
+      stream = new CPdfContentStream(nextObjectNumber);
+    } catch (const std::bad_alloc&) {
+      delete holder;
+      return nullptr;
+    }
+    holder->SetObject(stream);
+    return contentStreams.Add(holder) ? stream : nullptr;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void CPdfPage::AddResource(std::string_view name, CPdfIndirectObject* object) {
+  if (object) resources->Set(name, new CPdfReference(object));
+}
+
+CPdfDictionary* CPdfPage::AddResourceDictionary(std::string_view key,
+                                                std::int32_t* nextObjectNumber) {
+  auto* dict = new CPdfDictionary;
+  auto* holder = new CPdfIndirectObject(nextObjectNumber, dict);
+  ownObjects.Add(holder);
+  resources->Set(key, new CPdfReference(holder));
+  return dict;
+}
+
+CPdfDictEntry* CPdfPage::GetLayerResource(CPdfIndirectObject* group,
+                                          std::int32_t* nextObjectNumber) {
+  if (!properties) properties = AddResourceDictionary("Properties", nextObjectNumber);
+  for (std::int32_t i = 0; i < properties->Count(); ++i) {
+    CPdfDictEntry* entry = properties->GetAt(i);
+    const auto* ref = entry ? dynamic_cast<const CPdfReference*>(entry->Value()) : nullptr;
+    if (ref && ref->Target() == group) return entry;
+  }
+  char name[24];
+  std::snprintf(name, sizeof name, "oc%d", layerCounter++);
+  properties->Add(name, new CPdfReference(group));
+  return properties->FindEntry(name);
+}
+
+bool CPdfPage::AddImage(std::int32_t width, std::int32_t height, const CDib* bitmap,
+                        std::string& name, std::int32_t* nextObjectNumber) {
+  CDibReader reader;
+  if (!reader.Open(bitmap) || width <= 0 || height <= 0) return false;
+  // Six hexadecimal digits per pixel and the two closing bytes must fit in one stream.
+  const std::int64_t textLength = static_cast<std::int64_t>(width) * height * 6 + 2;
+  if (textLength > CPdfStream::kMaxLength) return false;
+
+  if (!xobjects) xobjects = AddResourceDictionary("XObject", nextObjectNumber);
+  auto* image = new CPdfIndirectObject(nextObjectNumber);
+  auto* stream = new CPdfContentStream(nextObjectNumber);
+  image->SetObject(stream);
+  images.Add(image);
+
+  char text[24];
+  std::snprintf(text, sizeof text, "IMG%d", imageCounter++);
+  name = text;
+  xobjects->Add(name, new CPdfReference(image));
+
+  CPdfDictionary* dict = stream->Dictionary();
+  dict->Add("Type", "XObject");
+  dict->Add("Subtype", "Image");
+  dict->Add("Name", std::string_view(name));
+  dict->Add("ColorSpace", "DeviceRGB");
+  dict->Add("Width", width);
+  dict->Add("Height", height);
+  dict->Add("BitsPerComponent", 8);
+  auto* filter = new CPdfArray;
+  filter->Add("ASCIIHexDecode");
+  dict->Set("Filter", filter);
+
+  // Rows are taken in storage order (bottom row first); pixels beyond the bitmap's own size
+  // repeat the colour of its pixel (0, 0). The text is made in pieces of a few thousand pixels
+  // so that a wide image needs no row-sized buffers; an append that finds no memory drops its
+  // piece, silently.
+  stream->Reserve(static_cast<std::int32_t>(textLength));
+  constexpr std::int32_t kPiece = 4096;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::uint8_t rgb[kPiece * 3];
+  char hex[kPiece * 6];
+  std::uint8_t corner[3];
+  reader.ReadRow(0, 0, 1, corner);
+  for (std::int32_t y = 0; y < height; ++y) {
+    const std::int32_t inside = y < reader.Height() ? std::min(width, reader.Width()) : 0;
+    for (std::int32_t x = 0; x < width; x += kPiece) {
+      const std::int32_t count = std::min(kPiece, width - x);
+      const std::int32_t read = std::clamp(inside - x, 0, count);
+      if (read > 0) reader.ReadRow(y, x, read, rgb);
+      for (std::int32_t i = read; i < count; ++i) {
+        rgb[3 * i] = corner[0];
+        rgb[3 * i + 1] = corner[1];
+        rgb[3 * i + 2] = corner[2];
+      }
+      for (std::int32_t i = 0; i < count * 3; ++i) {
+        hex[2 * i] = kHex[rgb[i] >> 4];
+        hex[2 * i + 1] = kHex[rgb[i] & 0x0F];
+      }
+      stream->Append(hex, count * 6);
+    }
+  }
+  stream->Append(">\r", 2);
+  if (stream->Length() <= kLargestCompressedImage) stream->Compress();
+  return true;
+}
+
+void CPdfPage::Write(std::FILE* file, CPdfXrefTable* xref) {
+  auto* contents = new (std::nothrow) CPdfArray;
+  if (!contents) {
+    ReportMessage("No enough memory!");
+    return;
+  }
+  for (CPdfIndirectObject* stream : contentStreams) contents->Add(new CPdfReference(stream));
+  Dictionary()->Set("Contents", contents);
+  CPdfIndirectObject::Write(file, xref);
+  for (CPdfIndirectObject* object : ownObjects) object->Write(file, xref);
+  for (CPdfIndirectObject* image : images) image->Write(file, xref);
+  for (CPdfIndirectObject* stream : contentStreams) stream->Write(file, xref);
+}
+
+CPdfPageTreeNode::CPdfPageTreeNode(std::int32_t* nextObjectNumber)
+    : CPdfDictObject(nextObjectNumber) {
+  Dictionary()->Add("Type", "Pages");
+}
+
+CPdfPage* CPdfPageTreeNode::AddPage(std::int32_t* nextObjectNumber) {
+  try {
+    auto* page = new CPdfPage(nextObjectNumber, this);
+    return pages.Add(page) ? page : nullptr;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void CPdfPageTreeNode::SetMediaBox(std::int32_t width, std::int32_t height) {
+  Dictionary()->Set("MediaBox", MediaBox(width, height));
+}
+
+void CPdfPageTreeNode::Write(std::FILE* file, CPdfXrefTable* xref) {
+  auto* kids = new CPdfArray;
+  for (CPdfPage* page : pages) kids->Add(new CPdfReference(page));
+  Dictionary()->Set("Kids", kids);
+  Dictionary()->Set("Count", pages.Count());
+  CPdfIndirectObject::Write(file, xref);
+  for (CPdfPage* page : pages) page->Write(file, xref);
+}

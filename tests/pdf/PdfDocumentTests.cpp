@@ -1,0 +1,102 @@
+// The document as a whole: object numbering, file order, cross-reference table, trailer, Save.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "pdf/PdfDocument.h"
+#include "tests/pdf/PdfTestDocument.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+TEST(PdfDocument, NewDocumentHoldsObjectsOneToFive) {
+  CPdfDocument doc;
+  EXPECT_EQ(doc.nextObjectNumber, 6);
+  EXPECT_EQ(doc.Catalog()->Number(), 1);
+  EXPECT_EQ(doc.OutlineRoot()->Number(), 2);
+  EXPECT_EQ(doc.PageTreeRoot()->Number(), 3);
+}
+
+TEST(PdfDocument, EmptyDocumentIsTheWorkedExampleByteForByte) {
+  TempDir dir;
+  CPdfDocument doc;
+  pdftest::StartDocument(doc);
+  const std::string pdf = pdftest::SaveAndCheck(doc, dir);
+  EXPECT_EQ(pdf.size(), 552u);
+  EXPECT_TRUE(MatchesGolden(pdf, "pdf/golden/empty_document.pdf"));
+}
+
+TEST(PdfDocument, TrailerSizeAndStartxrefFollowTheObjects) {
+  TempDir dir;
+  CPdfDocument doc;
+  pdftest::StartDocument(doc);
+  pdftest::AddDrawingPage(doc, "plan", "Model");
+  pdftest::AddDrawingPage(doc, "plan2", "Layout1");
+  const std::int32_t size = doc.nextObjectNumber;
+  const std::string pdf = pdftest::SaveAndCheck(doc, dir);
+  EXPECT_NE(pdf.find("trailer\n<</Size " + std::to_string(size) + "\n/Root 1 0 R\n/Info 5 0 R>>"),
+            std::string::npos);
+  EXPECT_EQ(XrefOffsets(pdf).size(), static_cast<std::size_t>(size));
+  EXPECT_EQ(XrefOffsets(pdf)[1], 9) << "the catalog follows the 9-byte header";
+}
+
+TEST(PdfDocument, SaveIntoAMissingFolderFailsAndWritesNothing) {
+  TempDir dir;
+  CPdfDocument doc;
+  EXPECT_FALSE(doc.Save((dir / "no-such-folder" / "out.pdf").string()));
+  EXPECT_FALSE(doc.Save(""));
+  EXPECT_TRUE(fs::is_empty(dir.Path()));
+}
+
+TEST(PdfDocument, FailedRenameLeavesNoTemporaryFileBehind) {
+  TempDir dir;
+  fs::create_directory(dir / "taken.pdf");  // a folder of that name cannot be replaced
+  CPdfDocument doc;
+  EXPECT_FALSE(doc.Save((dir / "taken.pdf").string()));
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path())) ++entries;
+  EXPECT_EQ(entries, 1) << "only the folder itself may remain";
+}
+
+TEST(PdfDocument, WriteFailureKeepsTheEarlierFileIntact) {
+  // A file-size limit makes the writes fail the way a full disk does, in a child process so
+  // that the limit does not touch the test runner.
+  TempDir dir;
+  const fs::path target = dir / "plan.pdf";
+  WriteFile(target, "earlier conversion");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{300, 300};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    CPdfDocument doc;
+    pdftest::StartDocument(doc);
+    for (int i = 0; i < 20; ++i) pdftest::AddDrawingPage(doc, "plan", "Model");
+    _exit(doc.Save(target.string()) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1) << "Save must report the failed write";
+  EXPECT_EQ(ReadFile(target), "earlier conversion");
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path())) ++entries;
+  EXPECT_EQ(entries, 1) << "the temporary file must be removed";
+}
+
+TEST(PdfDocument, SaveReplacesAnExistingFileWhole) {
+  TempDir dir;
+  const fs::path target = dir / "plan.pdf";
+  WriteFile(target, std::string(10000, 'x'));
+  CPdfDocument doc;
+  pdftest::StartDocument(doc);
+  const std::string pdf = pdftest::SaveAndCheck(doc, dir, "plan.pdf");
+  EXPECT_EQ(pdf.size(), 552u);
+  EXPECT_EQ((fs::status(target).permissions() & fs::perms::owner_read), fs::perms::owner_read);
+}

@@ -1,0 +1,123 @@
+// Streams: written form, length object, growth, limits and compression.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <string>
+
+#include "pdf/PdfArray.h"
+#include "pdf/PdfContentStream.h"
+#include "pdf/PdfIndirectObject.h"
+#include "pdf/PdfXrefTable.h"
+
+namespace {
+
+std::string Written(CPdfIndirectObject& object) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* file = open_memstream(&buffer, &size);
+  CPdfXrefTable xref;
+  object.Write(file, &xref);
+  std::fclose(file);
+  std::string text(buffer, size);
+  std::free(buffer);
+  return text;
+}
+
+std::string Inflate(const std::uint8_t* data, std::size_t size) {
+  std::string out(1 << 20, '\0');
+  uLongf outSize = out.size();
+  if (uncompress(reinterpret_cast<Bytef*>(out.data()), &outSize, data, size) != Z_OK) return "?";
+  out.resize(outSize);
+  return out;
+}
+
+}  // namespace
+
+TEST(PdfStream, IsWrittenWithItsLengthObjectRightAfter) {
+  int32_t counter = 9;
+  CPdfIndirectObject holder(&counter);
+  auto* stream = new CPdfStream(&counter);
+  holder.SetObject(stream);
+  const std::string data(100, 'a');
+  ASSERT_TRUE(stream->Append(data.data(), 100));
+  EXPECT_EQ(Written(holder), "9 0 obj\n<</Length 10 0 R>>\nstream\n" + data +
+                                 "\nendstream\nendobj\n10 0 obj\n101\nendobj\n")
+      << "100 data bytes give the Length 101";
+}
+
+TEST(PdfStream, GrowsInStepsOfOneMegabyteAndDoublesForLargePieces) {
+  int32_t counter = 1;
+  CPdfStream stream(&counter);
+  const std::string piece(10, 'x');
+  ASSERT_TRUE(stream.Append(piece.data(), 10));
+  EXPECT_EQ(stream.Capacity(), 1048576);
+  const std::string big(3 * 1048576, 'y');
+  ASSERT_TRUE(stream.Append(big.data(), static_cast<int32_t>(big.size())));
+  EXPECT_EQ(stream.Capacity(), 1048576 + 6 * 1048576) << "a piece above the step doubles it";
+  EXPECT_EQ(stream.Length(), 10 + 3 * 1048576);
+  EXPECT_EQ(stream.Data()[10], 'y');
+}
+
+TEST(PdfStream, RefusesGrowthPastTheLargestLength) {
+  int32_t counter = 1;
+  CPdfStream stream(&counter);
+  ASSERT_TRUE(stream.Append("abc", 3));
+  EXPECT_FALSE(stream.Reserve(CPdfStream::kMaxLength));
+  EXPECT_FALSE(stream.Append("abc", -1));
+  EXPECT_FALSE(stream.Reserve(INT32_MAX));
+  EXPECT_EQ(stream.Length(), 3) << "a refused growth changes nothing";
+  EXPECT_EQ(stream.Capacity(), 1048576);
+}
+
+TEST(PdfContentStream, CompressesWithFlateAndWritesTheInflatableData) {
+  int32_t counter = 9;
+  CPdfIndirectObject holder(&counter);
+  auto* stream = new CPdfContentStream(&counter);
+  holder.SetObject(stream);
+  const std::string content = "1 J 1 j 0.0 w 10 20.46 m 30 40 l S ";
+  stream->Append(content.c_str());
+  stream->Compress();
+  ASSERT_TRUE(stream->IsCompressed());
+  EXPECT_EQ(Inflate(stream->Data(), stream->Length()), content);
+  const std::string text = Written(holder);
+  const std::string head = "9 0 obj\n<</Filter [/FlateDecode]\n/Length 10 0 R>>\nstream\n";
+  ASSERT_EQ(text.substr(0, head.size()), head);
+  EXPECT_EQ(stream->Length(), 0) << "writing releases the data";
+  EXPECT_EQ(Written(holder).find("\nstream\n\nendstream"), head.size() - 8)
+      << "a second write has an empty body";
+}
+
+TEST(PdfContentStream, NamesFlateBeforeAFilterAlreadyListed) {
+  int32_t counter = 1;
+  CPdfContentStream stream(&counter);
+  auto* filter = new CPdfArray;
+  filter->Add("ASCIIHexDecode");
+  stream.Dictionary()->Set("Filter", filter);
+  stream.Append("0A0B>\r", 6);
+  stream.Compress();
+  ASSERT_EQ(filter->Count(), 2);
+  EXPECT_EQ(static_cast<CPdfName*>(filter->GetAt(0))->Text(), "FlateDecode");
+  EXPECT_EQ(static_cast<CPdfName*>(filter->GetAt(1))->Text(), "ASCIIHexDecode");
+}
+
+TEST(PdfContentStream, DropsAFlateFilterWhenTheDataIsNotDeflated) {
+  int32_t counter = 1;
+  CPdfIndirectObject holder(&counter);
+  auto* stream = new CPdfContentStream(&counter);
+  holder.SetObject(stream);
+  auto* filter = new CPdfArray;
+  filter->Add("FlateDecode");
+  stream->Dictionary()->Set("Filter", filter);
+  stream->Append("S ", 2);
+  EXPECT_EQ(Written(holder).substr(0, 30), "1 0 obj\n<</Length 2 0 R>>\nstre")
+      << "a stream that was never compressed must not claim FlateDecode";
+}
+
+TEST(PdfContentStream, CompressesAnEmptyStream) {
+  int32_t counter = 1;
+  CPdfContentStream stream(&counter);
+  stream.Compress();
+  ASSERT_TRUE(stream.IsCompressed());
+  EXPECT_EQ(Inflate(stream.Data(), stream.Length()), "");
+}

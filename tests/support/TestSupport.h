@@ -1,0 +1,72 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/MessageReporter.h"
+
+namespace testsupport {
+
+// The whole content of a file, or empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, std::string_view bytes);
+
+// The shared folder of real drawings and checkers beside the checkout, or empty when absent.
+std::filesystem::path SharedDir();
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& Path() const { return path; }
+  std::filesystem::path operator/(std::string_view name) const { return path / name; }
+
+ private:
+  std::filesystem::path path;
+};
+
+// Compares bytes with the golden file tests/<relativePath>. On a mismatch the bytes are
+// written to <build>/tests/<relativePath>.actual, so that a reviewed update is one copy.
+::testing::AssertionResult MatchesGolden(std::string_view actual, const std::string& relativePath);
+
+// The text of object N of a written file, between "N 0 obj\n" and "\nendobj\n", found through
+// the file's own cross-reference table. Empty when the object is not in the table.
+std::string ObjectText(const std::string& pdf, int number);
+
+// The offsets recorded in the cross-reference table, indexed by object number (entry 0 included).
+std::vector<std::int64_t> XrefOffsets(const std::string& pdf);
+
+enum class PdfShape {
+  // A file as a conversion run writes it: also checked against the project's structural checker.
+  Complete,
+  // A file of a test that builds only some of a document (pages without content, no date).
+  Partial,
+};
+
+// Checks a written PDF: every xref offset points at its "N 0 obj", Size equals the number of
+// entries, startxref points at "xref", and `qpdf --check` accepts it; a Complete file is also
+// checked by the shared folder's checker when the shared folder is present.
+::testing::AssertionResult CheckPdfFile(const std::filesystem::path& path,
+                                        PdfShape shape = PdfShape::Complete);
+
+// Records every message the engine shows, for the duration of a test.
+class CRecordingReporter : public CMessageReporter {
+ public:
+  CRecordingReporter() { previous = SetMessageReporter(this); }
+  ~CRecordingReporter() override { SetMessageReporter(previous); }
+  void ShowMessage(std::string_view text) override { messages.emplace_back(text); }
+  std::vector<std::string> messages;
+
+ private:
+  CMessageReporter* previous = nullptr;
+};
+
+}  // namespace testsupport
