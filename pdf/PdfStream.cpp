@@ -21,10 +21,10 @@ bool CPdfStream::Grow(std::int32_t n) {
   if (n > step) step = step < 10485760 ? 2 * static_cast<std::int64_t>(n) : n + 2;
   const std::int64_t wanted = std::min<std::int64_t>(static_cast<std::int64_t>(capacity) + step,
                                                      kMaxLength);
-  auto* grown = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(wanted)));
+  // realloc moves the used bytes into the larger block; for the large blocks of a growing
+  // stream it remaps the pages instead of copying them, so growing by 1 MiB steps stays cheap.
+  auto* grown = static_cast<std::uint8_t*>(std::realloc(data, static_cast<std::size_t>(wanted)));
   if (!grown) return false;
-  if (length > 0) std::memcpy(grown, data, static_cast<std::size_t>(length));
-  std::free(data);
   data = grown;
   capacity = static_cast<std::int32_t>(wanted);
   growthStep = static_cast<std::int32_t>(std::min<std::int64_t>(step, INT32_MAX));
