@@ -84,8 +84,9 @@ bool CPdfPage::AddImage(std::int32_t width, std::int32_t height, const CDib* bit
   CDibReader reader;
   if (!reader.Open(bitmap) || width <= 0 || height <= 0) return false;
   // Six hexadecimal digits per pixel and the two closing bytes must fit in one stream.
-  const std::int64_t textLength = static_cast<std::int64_t>(width) * height * 6 + 2;
-  if (textLength > CPdfStream::kMaxLength) return false;
+  const std::int64_t pixels = static_cast<std::int64_t>(width) * height;
+  if (pixels > (CPdfStream::kMaxLength - 2) / 6) return false;
+  const std::int64_t textLength = pixels * 6 + 2;
 
   if (!xobjects) xobjects = AddResourceDictionary("XObject", nextObjectNumber);
   auto* image = new CPdfIndirectObject(nextObjectNumber);
