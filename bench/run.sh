@@ -1,103 +1,80 @@
 #!/usr/bin/env bash
-# Runs every case of pdf_bench in a process of its own and prints a summary table.
+# Runs every case of every benchmark program in a process of its own and prints a table.
 #
 # A process's peak resident set size (getrusage ru_maxrss) only ever grows, so a case that
 # shared its process with a larger one would report the larger one's peak; one process per
 # case makes each peak_rss_MB the case's own. The figures are measurements only: nothing here
 # judges them, and the exit status is not zero only when a case could not run.
 #
-# Usage: bench/run.sh [build folder]   (default: build/release)
+# Usage: bench/run.sh [build folder] [name filter]   (default: build/release, every case)
 set -euo pipefail
 
 build_dir=${1:-build/release}
-bench="$build_dir/bench/pdf_bench"
-if [ ! -x "$bench" ]; then
-  echo "run.sh: $bench not found; build it first: cmake --preset release && cmake --build --preset release" >&2
+filter=${2:-}
+mapfile -t programs < <(find "$build_dir/bench" -maxdepth 1 -type f -name '*_bench' -perm -u+x | sort)
+if [ ${#programs[@]} -eq 0 ]; then
+  echo "run.sh: no benchmark programs in $build_dir/bench; build them first:" \
+       "cmake --preset release && cmake --build --preset release" >&2
   exit 1
 fi
 
 results=$(mktemp -d /tmp/tarnvelox-bench-results-XXXXXX)
 trap 'rm -rf "$results"' EXIT
 
-mapfile -t cases < <("$bench" --benchmark_list_tests)
-if [ ${#cases[@]} -eq 0 ]; then
-  echo "run.sh: $bench lists no cases" >&2
-  exit 1
-fi
-
 status=0
 index=0
-for name in "${cases[@]}"; do
-  index=$((index + 1))
-  # Case names hold only letters, digits, "_", "/" and ":", which the filter's regular
-  # expressions take literally; the anchors keep one case from selecting another.
-  if ! "$bench" --benchmark_filter="^${name}\$" \
-      --benchmark_out="$results/$(printf '%02d' "$index").json" --benchmark_out_format=json; then
-    echo "run.sh: $name did not complete" >&2
-    status=1
-  fi
+for bench in "${programs[@]}"; do
+  mapfile -t cases < <("$bench" --benchmark_list_tests)
+  for name in "${cases[@]}"; do
+    if [ -n "$filter" ] && [[ "$name" != *"$filter"* ]]; then continue; fi
+    index=$((index + 1))
+    # Case names hold only letters, digits, "_", "/" and ":", which the filter's regular
+    # expressions take literally; the anchors keep one case from selecting another.
+    if ! "$bench" --benchmark_filter="^${name}\$" \
+        --benchmark_out="$results/$(printf '%03d' "$index").json" \
+        --benchmark_out_format=json >/dev/null 2>&1; then
+      echo "run.sh: $name of $(basename "$bench") did not complete" >&2
+      status=1
+    fi
+  done
 done
 
-if ! command -v python3 >/dev/null 2>&1; then
-  echo "run.sh: python3 is not installed; the table is left out (the console output above has every figure)" >&2
-  exit "$status"
-fi
-
 python3 - "$results" <<'PYTHON'
-import glob
-import json
-import os
-import sys
+import glob, json, os, sys
 
 MIB = 1024.0 * 1024.0
 TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+STANDARD = {"name", "family_index", "per_family_instance_index", "run_name", "run_type",
+            "repetitions", "repetition_index", "threads", "iterations", "real_time", "cpu_time",
+            "time_unit", "bytes_per_second", "items_per_second", "peak_rss_MB", "label",
+            "aggregate_name", "aggregate_unit", "error_occurred", "error_message"}
 
 rows = []
 for path in sorted(glob.glob(os.path.join(sys.argv[1], "*.json"))):
     with open(path) as f:
         rows.extend(json.load(f).get("benchmarks", []))
 
-def number(value, digits=1):
-    return "-" if value is None else f"{value:.{digits}f}"
-
-def base_name(row):
-    return row["name"].split("/")[0]
-
-print()
-header = f"{'case':<36} {'ms/iter':>9} {'MB/s':>9} {'peak RSS MB':>12} {'file MB':>9}  notes"
-print(header)
-print("-" * len(header))
-rates = {}
+print(f"{'case':<40} {'ms/iter':>10} {'MB/s':>10} {'items/s':>12} {'peak RSS MB':>12}  other counters")
 for row in rows:
     if row.get("error_occurred"):
-        print(f"{row['name']:<36} {'error: ' + row.get('error_message', ''):>9}")
+        print(f"{row['name']:<40} error: {row.get('error_message', '')}")
         continue
     ms = row["real_time"] * TO_MS.get(row.get("time_unit", "ns"), 1e-6)
     rate = row.get("bytes_per_second")
-    rate_mib = rate / MIB if rate else None
-    if rate_mib:
-        rates[base_name(row)] = rate_mib
-    notes = []
-    if "faults_per_iter" in row:
-        notes.append(f"{row['faults_per_iter']:.0f} page faults/iter")
-    if "deflated_pct" in row:
-        notes.append(f"deflated to {row['deflated_pct']:.1f}%")
-    if "objects" in row:
-        notes.append(f"{row['objects']:.0f} objects")
-    if "budget_MB" in row:
-        notes.append(f"bitmap {row['bitmap_MB']:.1f} + hex text {row['hex_text_MB']:.1f}"
-                     f" + deflated ~{row['file_MB']:.1f}; expected peak ~{row['budget_MB']:.1f}")
-    print(f"{row['name']:<36} {number(ms):>9} {number(rate_mib):>9} "
-          f"{number(row.get('peak_rss_MB')):>12} {number(row.get('file_MB'), 2):>9}  "
-          + "; ".join(notes))
-
-append, compress = rates.get("BM_ContentAppend"), rates.get("BM_Compress")
-print()
-if append and compress:
-    print(f"append {append:.1f} MB/s / compress {compress:.1f} MB/s = {append / compress:.1f}x"
-          " (project goal: at least 10x)")
-else:
-    print("append / compress ratio: not available (a case is missing)")
+    items = row.get("items_per_second")
+    rss = row.get("peak_rss_MB")
+    other = "; ".join(f"{k} {v:.4g}" for k, v in row.items()
+                      if k not in STANDARD and isinstance(v, (int, float)))
+    print(f"{row['name']:<40} {ms:>10.3f} {(rate / MIB if rate else 0):>10.1f} "
+          f"{(items or 0):>12.4g} {(rss or 0):>12.1f}  {other}")
+rates = {r["name"].split("/")[0]: r for r in rows if not r.get("error_occurred")}
+if "BM_ContentAppend" in rates and "BM_Compress" in rates:
+    a, z = rates["BM_ContentAppend"]["bytes_per_second"], rates["BM_Compress"]["bytes_per_second"]
+    print(f"appending {a / MIB:.0f} MB/s against deflating {z / MIB:.1f} MB/s: {a / z:.0f}x")
+if "BM_DeviceSegments" in rates:
+    r = rates["BM_DeviceSegments"]
+    a, z = r["bytes_per_second"] / MIB, r["compress_MB_per_s"]
+    print(f"device operators {a:.0f} MB/s against deflating them {z:.1f} MB/s: {a / z:.1f}x")
 print("MB = MiB (2^20 bytes); peak RSS is per case, each in its own process.")
 PYTHON
 

@@ -7,8 +7,11 @@ packages=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  qpdf poppler-utils python3
+  qpdf poppler-utils python3 locales
 )
+
+# A locale with a decimal comma: tests prove that numbers in PDF files ignore the locale.
+test_locale=de_DE.UTF-8
 
 missing=()
 for p in "${packages[@]}"; do
@@ -16,11 +19,12 @@ for p in "${packages[@]}"; do
   [ "$status" = "installed" ] || missing+=("$p")
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
+have_locale() { locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; }
+
+if [ ${#missing[@]} -eq 0 ] && have_locale; then
   exit 0
 fi
 
-echo "install-deps: installing ${missing[*]}"
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
   if command -v sudo >/dev/null 2>&1; then
@@ -31,5 +35,12 @@ if [ "$(id -u)" -ne 0 ]; then
   fi
 fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if ! have_locale; then
+  echo "install-deps: generating the locale $test_locale"
+  $sudo localedef -i de_DE -f UTF-8 "$test_locale"
+fi

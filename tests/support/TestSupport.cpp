@@ -37,6 +37,11 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  // TARNVELOX_KEEP_TEST_FILES keeps what a test wrote, to look at it after a run.
+  if (std::getenv("TARNVELOX_KEEP_TEST_FILES")) {
+    std::fprintf(stderr, "kept %s\n", path.c_str());
+    return;
+  }
   std::error_code ignored;
   fs::remove_all(path, ignored);
 }

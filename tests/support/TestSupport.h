@@ -19,7 +19,8 @@ void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 // The shared folder of real drawings and checkers beside the checkout, or empty when absent.
 std::filesystem::path SharedDir();
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under the system's temporary folder, removed with everything in it unless
+// the environment variable TARNVELOX_KEEP_TEST_FILES is set.
 class TempDir {
  public:
   TempDir();

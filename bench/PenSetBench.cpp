@@ -1,0 +1,110 @@
+// Speed of the pen-set work a run does: matching imported colours to the palette, and loading
+// and saving the current pen set (512 values) through the settings file.
+//
+// The store lives in a fresh folder under /tmp. Saving syncs the file to disk, so its figure
+// depends on the file system of /tmp more than on the code.
+
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+#include "pensets/ColorPalette.h"
+#include "pensets/PenSet.h"
+#include "platform/Registry.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under /tmp, removed with its files when the case ends.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char pattern[] = "/tmp/tarnvelox-bench-XXXXXX";
+    if (mkdtemp(pattern)) path = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove_all(path, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  fs::path path;
+};
+
+// A set whose every entry differs from the default, as an edited set has.
+CPenSet EditedSet() {
+  CPenSet set;
+  set.name = "Plotter A0";
+  set.usePenWidth = true;
+  for (int i = 0; i < 256; ++i) {
+    set.entries[i].width = 0.0005 * i;
+    set.entries[i].destColor = static_cast<std::int16_t>((i * 7) % 256);
+  }
+  return set;
+}
+
+constexpr int kColors = 1'000'000;
+
+void BM_NearestColorIndex(benchmark::State& state) {
+  std::mt19937 random(20240601);
+  std::uniform_int_distribution<int> channel(0, 255);
+  std::vector<std::uint8_t> colors(3 * kColors);
+  for (std::uint8_t& c : colors) c = static_cast<std::uint8_t>(channel(random));
+  for (auto _ : state) {
+    std::int64_t sum = 0;
+    for (int i = 0; i < kColors; ++i) {
+      sum += NearestColorIndex(colors[3 * i], colors[3 * i + 1], colors[3 * i + 2]);
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * kColors);
+}
+BENCHMARK(BM_NearestColorIndex)->Unit(benchmark::kMillisecond);
+
+// Loading through a store that has the file in memory already: 515 queries, each checking
+// that the file has not changed.
+void BM_LoadCurrentPenSet(benchmark::State& state) {
+  ScratchDir dir;
+  CRegistry store(dir.path / "registry.reg");
+  SaveCurrentPenSet(EditedSet(), store);
+  CPenSet set;
+  for (auto _ : state) {
+    LoadCurrentPenSet(set, store);
+    benchmark::DoNotOptimize(set.entries.data());
+  }
+}
+BENCHMARK(BM_LoadCurrentPenSet)->Unit(benchmark::kMicrosecond);
+
+// Loading at start-up: a new store reads and parses the file first.
+void BM_LoadCurrentPenSetFromFile(benchmark::State& state) {
+  ScratchDir dir;
+  const fs::path file = dir.path / "registry.reg";
+  {
+    CRegistry store(file);
+    SaveCurrentPenSet(EditedSet(), store);
+  }
+  CPenSet set;
+  for (auto _ : state) {
+    CRegistry store(file);
+    LoadCurrentPenSet(set, store);
+    benchmark::DoNotOptimize(set.entries.data());
+  }
+  state.counters["file_bytes"] = static_cast<double>(fs::file_size(file));
+}
+BENCHMARK(BM_LoadCurrentPenSetFromFile)->Unit(benchmark::kMicrosecond);
+
+// Saving at exit: 514 values in one batch, so one locked read, write, sync and rename.
+void BM_SaveCurrentPenSet(benchmark::State& state) {
+  ScratchDir dir;
+  CRegistry store(dir.path / "registry.reg");
+  const CPenSet set = EditedSet();
+  for (auto _ : state) SaveCurrentPenSet(set, store);
+}
+BENCHMARK(BM_SaveCurrentPenSet)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,256 @@
+#include "render/PdfExport.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "pdf/PdfDocument.h"
+#include "pensets/ColorPalette.h"
+#include "pensets/PenSet.h"
+
+namespace {
+
+const double kPi = std::atan2(0.0, -1.0);
+
+// How close a MoveTo must come to the end of the pending polyline to continue it.
+constexpr double kJoinDistance = 0.00001;
+
+// The point of a single-pixel stroke: a line this long, which the round cap shows as a dot.
+constexpr double kPixelLength = 0.05;
+
+std::uint8_t Red(std::uint32_t c) { return c & 0xFF; }
+std::uint8_t Green(std::uint32_t c) { return (c >> 8) & 0xFF; }
+std::uint8_t Blue(std::uint32_t c) { return (c >> 16) & 0xFF; }
+
+}  // namespace
+
+CPdfExport::CPdfExport() : PenSet(&CurrentPenSet()) {}
+
+CPdfExport::~CPdfExport() { std::free(pending); }
+
+bool CPdfExport::AddPending(double x, double y) {
+  if (pendingCount >= pendingCapacity) {
+    // Grows by blocks of 32 points; a polyline that finds no memory loses the points that do
+    // not fit, and the rest of the page is still drawn.
+    const int capacity = pendingCapacity + 32;
+    auto* grown = static_cast<PointStruct*>(std::realloc(pending, sizeof(PointStruct) * capacity));
+    if (!grown) return false;
+    for (int i = pendingCapacity; i < capacity; ++i) grown[i] = PointStruct{};
+    pending = grown;
+    pendingCapacity = capacity;
+  }
+  pending[pendingCount].x = x;
+  pending[pendingCount].y = y;
+  ++pendingCount;
+  return true;
+}
+
+void CPdfExport::FlushPath() {
+  if (DrawEnabled && pendingCount >= 2 && Content) {
+    CPdfContentWriter writer = Writer();
+    writer.MoveTo(pending[0].x, pending[0].y);
+    for (int i = 1; i < pendingCount; ++i) writer.LineTo(pending[i].x, pending[i].y);
+    writer.Append("S ");
+  }
+  // The block is kept for the next polyline: millions of short paths would otherwise each
+  // pay for an allocation.
+  pendingCount = 0;
+}
+
+void CPdfExport::ContinuationFlush() {
+  if (pendingCount < 2) return;
+  const PointStruct last = pending[pendingCount - 1];
+  FlushPath();
+  AddPending(last.x, last.y);
+}
+
+bool CPdfExport::BeginPage(int, int, int, double, double) {
+  CPdfContentWriter writer = Writer();
+  writer.SetLineCap(1);
+  writer.SetLineJoin(1);
+  writer.SetLineWidth(0);
+  LayerOpen = false;
+  return true;
+}
+
+void CPdfExport::EndPage() {
+  FlushPath();
+  // A section or clip the library left open would leave the page's operators unbalanced.
+  if (LayerOpen) {
+    for (; savedStates.size() > clipsAtLayerOpen; savedStates.pop_back()) Writer().Append("Q ");
+    Writer().EndMarkedContent();
+    LayerOpen = false;
+  }
+  for (; !savedStates.empty(); savedStates.pop_back()) Writer().Append("Q ");
+  if (Content) Content->Compress();
+}
+
+bool CPdfExport::BeginEntityDraw(const char*, const char*, const char* layer, unsigned long,
+                                 const char*, const char*, const double*) {
+  if (LayersEnabled == 0 || LinesOnly || !layer || !*layer || LayerOpen || !Document || !Page) {
+    return false;
+  }
+  // What was drawn before belongs to the previous entity's layer, not to this one.
+  FlushPath();
+  LayerOpen = true;
+  clipsAtLayerOpen = savedStates.size();
+  CPdfIndirectObject* group = Document->GetLayer(layer);
+  CPdfDictEntry* entry = group ? Page->GetLayerResource(group, &Document->nextObjectNumber) : nullptr;
+  Writer().BeginOptionalContent(entry ? entry->Key() : std::string_view());
+  return true;
+}
+
+void CPdfExport::EndEntityDraw() {
+  if (LinesOnly || LayersEnabled == 0 || !LayerOpen) return;
+  FlushPath();
+  Writer().EndMarkedContent();
+  LayerOpen = false;
+}
+
+void CPdfExport::PushClipPolygon(int count, PointStruct* points) {
+  FlushPath();
+  Writer().Append("q ");
+  savedStates.push_back({CurrentColor, CurrentWidth, CurrentPenWidth});
+  if (DrawEnabled && count >= 2 && points) {
+    CPdfContentWriter writer = Writer();
+    writer.MoveTo(points[0].x + OffsetX, points[0].y + OffsetY);
+    for (int i = 1; i < count; ++i) writer.LineTo(points[i].x + OffsetX, points[i].y + OffsetY);
+    writer.Append("W ");
+    writer.Append("S ");
+  }
+}
+
+void CPdfExport::PopClipPolygon() {
+  // What was drawn inside the clip must be written before the clip ends.
+  FlushPath();
+  Writer().Append("Q ");
+  // "Q " brings back the colour and widths in force at the matching "q ".
+  if (!savedStates.empty()) {
+    CurrentColor = savedStates.back().color;
+    CurrentWidth = savedStates.back().width;
+    CurrentPenWidth = savedStates.back().penWidth;
+    savedStates.pop_back();
+  }
+}
+
+void CPdfExport::Raster(double x, double y, int width, int height, int, int, int pixelWidth,
+                        int pixelHeight, void*, HBITMAP bitmap, long, void*) {
+  FlushPath();
+  if (!RasterEnabled || !Page || !Document) return;
+  std::string name;
+  if (!Page->AddImage(pixelWidth, pixelHeight, bitmap, name, &Document->nextObjectNumber)) return;
+  // The bitmap's first stored row is its bottom row, so the image is mirrored vertically.
+  Writer().PlaceImage(x + OffsetX, y + OffsetY + height, width, -static_cast<double>(height),
+                      name);
+}
+
+void CPdfExport::SetPixel(double x, double y) {
+  FlushPath();
+  CPdfContentWriter writer = Writer();
+  writer.MoveTo(x + OffsetX, y + OffsetY);
+  writer.LineTo(x + kPixelLength + OffsetX, y + OffsetY);
+  writer.Append("S ");
+}
+
+void CPdfExport::MoveTo(double x, double y) {
+  x += OffsetX;
+  y += OffsetY;
+  if (pendingCount >= 2) {
+    const PointStruct& last = pending[pendingCount - 1];
+    if (std::fabs(x - last.x) <= kJoinDistance && std::fabs(y - last.y) <= kJoinDistance) return;
+  }
+  FlushPath();
+  AddPending(x, y);
+}
+
+void CPdfExport::LineTo(double x, double y) { AddPending(x + OffsetX, y + OffsetY); }
+
+void CPdfExport::Arc(double cx, double cy, double radius, double start, double end) {
+  FlushPath();
+  if (!DrawEnabled) return;
+  cx += OffsetX;
+  cy += OffsetY;
+  const double sweep = std::fabs(end - start);
+  CPdfContentWriter writer = Writer();
+  if (sweep < 0.0001 || std::fabs(sweep - 2 * kPi) < 0.0001) {
+    writer.Circle(cx, cy, radius);
+    return;
+  }
+  writer.Arc(cx, cy, radius, start * 180.0 / kPi, end * 180.0 / kPi, true);
+  writer.Append("S ");
+}
+
+void CPdfExport::Polygon(int first, int last, PointStruct* points) {
+  FlushPath();
+  if (LinesOnly || !points || first < 0 || last < first) return;
+  for (int i = first; i <= last; ++i) {
+    points[i].x += OffsetX;
+    points[i].y += OffsetY;
+  }
+  if (DrawEnabled) Writer().Polygon(first, last, points);
+}
+
+void CPdfExport::PolyPolygon(PointStruct* points, const int* counts, int rings) {
+  FlushPath();
+  if (LinesOnly || !points || !counts) return;
+  int total = 0;
+  for (int k = 0; k < rings; ++k) total += counts[k] > 0 ? counts[k] : 0;
+  for (int i = 0; i < total; ++i) {
+    points[i].x += OffsetX;
+    points[i].y += OffsetY;
+  }
+  if (DrawEnabled) Writer().PolyPolygon(points, counts, rings);
+}
+
+void CPdfExport::SetColor(int rgb, int colorIndex) {
+  auto color = static_cast<std::uint32_t>(rgb) & 0xFFFFFF;
+  // An index outside the table is no pen: reading it would pass the table's end.
+  const bool usePen = UsePenTable && PenSet && colorIndex >= 0 && colorIndex <= 255;
+  double penWidth = 0.0;
+  if (usePen) {
+    const PenEntry& entry = PenSet->entries[colorIndex];
+    color = ColorRgb(entry.destColor) & 0xFFFFFF;
+    // A width edited into the store by hand may be negative or not a number; PDF widths
+    // cannot be negative.
+    penWidth = entry.width > 0 ? entry.width * 72.0 : 0.0;
+  }
+  if (color == 0xFFFFFF) color = 0;  // white paper: white is drawn black
+  if (ColorType == 1) {
+    color = static_cast<std::uint32_t>(0.299 * Red(color) + 0.587 * Green(color) +
+                                       0.114 * Blue(color));
+  } else if (ColorType == 2) {
+    color = 0;
+  }
+  if (color != CurrentColor) {
+    ContinuationFlush();
+    CurrentColor = color;
+    CPdfContentWriter writer = Writer();
+    if (ColorType == 1) {
+      const double level = color / 255.0;
+      writer.SetStrokeGray(level);
+      writer.SetFillGray(level);
+    } else if (Red(color) == Green(color) && Green(color) == Blue(color)) {
+      const double level = Red(color) / 255.0;
+      writer.SetStrokeGray(level);
+      writer.SetFillGray(level);
+    } else {
+      writer.SetStrokeRGB(Red(color) / 255.0, Green(color) / 255.0, Blue(color) / 255.0);
+      writer.SetFillRGB(Red(color) / 255.0, Green(color) / 255.0, Blue(color) / 255.0);
+    }
+  }
+  if (usePen && penWidth != CurrentPenWidth) {
+    // The polyline drawn so far keeps the width it was drawn with.
+    ContinuationFlush();
+    Writer().SetLineWidth(penWidth);
+    CurrentPenWidth = penWidth;
+  }
+}
+
+void CPdfExport::SetLineWidth(int width) {
+  if (UsePenTable || width == CurrentWidth) return;
+  ContinuationFlush();
+  CurrentWidth = width;
+  // A resolution below 72 dots per inch gives a divisor of 0; such widths are taken as points.
+  const int divisor = WidthDivisor > 0 ? WidthDivisor : 1;
+  Writer().SetLineWidth(width / divisor);
+}
