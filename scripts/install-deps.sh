@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev
+  libfreetype-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
+  libpng-dev libjpeg-dev libtiff-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils python3 locales
 )

@@ -1,0 +1,1101 @@
+#include "drawing/DxfReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <new>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "drawing/detail/DxfEntities.h"
+#include "drawing/detail/DxfReaderContext.h"
+#include "drawing/detail/DxfTokenizer.h"
+
+namespace drawing {
+
+namespace {
+
+using detail::CDxfReaderContext;
+using detail::CDxfTokenizer;
+using detail::DxfEntityInfo;
+using detail::DxfEntityResult;
+using detail::DxfGroup;
+using detail::DxfVertex;
+using detail::EqualsIgnoringCase;
+using detail::GroupHandle;
+using detail::GroupInteger;
+using detail::GroupReal;
+using detail::GroupTrimmed;
+
+enum class Section { None, Header, Classes, Tables, Blocks, Entities, Objects, Other };
+
+double Real(const DxfGroup& group, double fallback = 0.0) {
+  double value = fallback;
+  GroupReal(group, value);
+  return value;
+}
+
+int Int(const DxfGroup& group, int fallback = 0) {
+  std::int64_t value = fallback;
+  GroupInteger(group, value);
+  return static_cast<int>(std::clamp<std::int64_t>(value, -2147483647, 2147483647));
+}
+
+bool SetCoordinate(Vec3& point, int base, const DxfGroup& group) {
+  if (group.code == base) {
+    point.x = Real(group);
+  } else if (group.code == base + 10) {
+    point.y = Real(group);
+  } else if (group.code == base + 20) {
+    point.z = Real(group);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool SetCoordinate(Vec2& point, int base, const DxfGroup& group) {
+  if (group.code == base) {
+    point.x = Real(group);
+  } else if (group.code == base + 10) {
+    point.y = Real(group);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// From R2007 (AC1021) on, strings are UTF-8 whatever $DWGCODEPAGE says.
+bool IsUtf8Version(std::string_view version) {
+  if (version.size() != 6 || version.substr(0, 2) != "AC") return false;
+  for (char c : version.substr(2)) {
+    if (c < '0' || c > '9') return false;
+  }
+  return version >= "AC1021";
+}
+
+// Where an entity record is to be stored.
+constexpr std::int32_t kBySpaceFlag = -2;  // ENTITIES section: model or paper space by group 67
+constexpr std::int32_t kDiscard = -1;      // read, but not kept (a duplicate block)
+
+struct EntityRef {
+  std::int32_t block = 0;
+  std::int32_t index = 0;
+  std::uint64_t handle = 0;
+};
+
+struct PendingLayout {
+  Layout layout;
+  std::uint64_t blockRecord = 0;
+};
+
+class CDxfReader {
+ public:
+  CDxfReader(std::string_view bytes, Drawing& drawing)
+      : tokenizer(bytes), context(drawing), drawing(drawing) {}
+
+  bool Read(std::string* error);
+
+ private:
+  bool NextGroup(DxfGroup& group);
+  bool ReadRecord();
+  void Damage(const std::string& what);
+  std::string Place() const;
+  const char* StageName() const;
+
+  void StartSection();
+  void EndSection();
+  void ReadHeader();
+  void TableRecord();
+  void ReadLayer();
+  void ReadLinetype();
+  void ReadTextStyle();
+  void ReadViewportTableEntry();
+  void ReadBlockRecord();
+  void ReadDimStyle();
+  void BlocksRecord();
+  void BeginBlock();
+  void EndBlock();
+  void ObjectsRecord();
+  void ReadLayout();
+  void ReadImageDef();
+  void AddEntity(std::int32_t target);
+  void CloseComplex();
+
+  void Finish();
+  void ResolveImages();
+  void ResolveViewportClips();
+  void PlaceTables();
+  void BuildLayouts();
+  std::int32_t BlockOfRecord(std::uint64_t handle) const;
+  void RemoveUndefinedBlocks();
+
+  CDxfTokenizer tokenizer;
+  CDxfReaderContext context;
+  Drawing& drawing;
+
+  std::vector<DxfGroup> record;
+  std::string_view recordType;
+  bool recordDamaged = false;
+  DxfGroup pending;
+  bool hasPending = false;
+
+  Section section = Section::None;
+  Section stage = Section::None;  // the section being read, or the last one read
+  std::string sectionName;
+  std::string firstDamage;
+  bool sawEof = false;
+  std::uint64_t entityCount = 0;
+
+  // BLOCKS section
+  bool inBlock = false;
+  std::int32_t currentBlock = kDiscard;
+
+  // POLYLINE … SEQEND and INSERT … ATTRIB … SEQEND
+  enum class Complex { None, Polyline, Insert, Discarded };
+  Complex open = Complex::None;
+  std::int32_t openBlock = 0, openIndex = 0;
+  DxfEntityInfo openInfo;
+  std::vector<DxfVertex> vertices;
+
+  // Handles resolved at the end.
+  std::vector<EntityRef> imageRefs, clipRefs, clipCandidates;
+  std::unordered_map<std::uint64_t, std::int32_t> imageDefs;
+  std::unordered_map<std::uint64_t, std::string> blockRecordNames;
+  std::unordered_map<std::uint64_t, std::int32_t> blockOfOwner;
+  std::vector<std::pair<std::int32_t, std::string>> layerLinetypes;
+  std::vector<PendingLayout> layouts;
+  std::map<std::string, int> skipped;
+};
+
+const char* CDxfReader::StageName() const {
+  switch (stage) {
+    case Section::None:
+    case Section::Header:
+      return "header";
+    case Section::Classes:
+      return "classes";
+    case Section::Tables:
+      return "tables";
+    case Section::Blocks:
+      return "blocks";
+    case Section::Entities:
+      return "entities";
+    case Section::Objects:
+      return "objects";
+    case Section::Other:
+      break;
+  }
+  return sectionName.c_str();
+}
+
+std::string CDxfReader::Place() const {
+  return std::string("DXF ") + StageName() + " section, " + tokenizer.Where();
+}
+
+void CDxfReader::Damage(const std::string& what) {
+  if (firstDamage.empty()) firstDamage = Place() + ": " + what;
+}
+
+bool CDxfReader::NextGroup(DxfGroup& group) {
+  for (;;) {
+    switch (tokenizer.Next(group)) {
+      case CDxfTokenizer::Result::Group:
+        return true;
+      case CDxfTokenizer::Result::End:
+        if (tokenizer.Truncated()) {
+          Damage("the file is cut short (" + tokenizer.Problem() + ")");
+          recordDamaged = true;
+        }
+        return false;
+      case CDxfTokenizer::Result::Damaged:
+        Damage(tokenizer.Problem());
+        recordDamaged = true;
+        // The record in progress is dropped; reading goes on at the next record.
+        if (!tokenizer.Resync()) return false;
+        break;
+    }
+  }
+}
+
+// A record is a group 0 (its type) and the groups up to the next group 0. Comments, the
+// application groups in braces (102) and embedded objects (101 to the end of the record) are
+// left out: they reuse codes of the record's own data.
+bool CDxfReader::ReadRecord() {
+  record.clear();
+  recordDamaged = false;
+  DxfGroup group;
+  if (hasPending) {
+    group = pending;
+    hasPending = false;
+  } else {
+    do {
+      if (!NextGroup(group)) return false;
+    } while (group.code != 0);
+  }
+  recordType = GroupTrimmed(group);
+  recordDamaged = false;
+  int braces = 0;
+  bool embedded = false;
+  while (NextGroup(group)) {
+    if (recordDamaged) {  // resynchronised: this group starts the next record
+      pending = group;
+      hasPending = true;
+      return true;
+    }
+    if (group.code == 0) {
+      pending = group;
+      hasPending = true;
+      return true;
+    }
+    if (group.code == 999 || embedded) continue;
+    if (group.code == 102) {
+      const std::string_view text = GroupTrimmed(group);
+      if (!text.empty() && text.front() == '{') {
+        ++braces;
+      } else if (braces > 0) {
+        --braces;
+      }
+      continue;
+    }
+    if (braces > 0) continue;
+    if (group.code == 101) {
+      embedded = true;
+      continue;
+    }
+    record.push_back(group);
+  }
+  return true;
+}
+
+bool CDxfReader::Read(std::string* error) {
+  DxfGroup group;
+  CDxfTokenizer::Result first;
+  do {
+    first = tokenizer.Next(group);
+  } while (first == CDxfTokenizer::Result::Group && group.code == 999);
+  if (first != CDxfTokenizer::Result::Group || group.code != 0 ||
+      GroupTrimmed(group) != "SECTION") {
+    if (error) *error = Place() + ": not a DXF file (it does not start with a SECTION)";
+    return false;
+  }
+  pending = group;
+  hasPending = true;
+  while (!sawEof && ReadRecord()) {
+    if (recordType == "SECTION") {
+      StartSection();
+      continue;
+    }
+    if (recordType == "ENDSEC") {
+      EndSection();
+      continue;
+    }
+    if (recordType == "EOF") {
+      sawEof = true;
+      break;
+    }
+    if (recordDamaged) continue;
+    switch (section) {
+      case Section::Tables:
+        TableRecord();
+        break;
+      case Section::Blocks:
+        BlocksRecord();
+        break;
+      case Section::Entities:
+        AddEntity(kBySpaceFlag);
+        break;
+      case Section::Objects:
+        ObjectsRecord();
+        break;
+      default:
+        break;
+    }
+  }
+  if (!sawEof && firstDamage.empty()) Damage("the file ends without EOF");
+  EndSection();
+  Finish();
+  const bool usable = firstDamage.empty() || entityCount > 0;
+  if (error) *error = firstDamage;
+  return usable;
+}
+
+void CDxfReader::StartSection() {
+  EndSection();
+  sectionName.clear();
+  for (const DxfGroup& group : record) {
+    if (group.code == 2) {
+      sectionName = std::string(GroupTrimmed(group));
+      break;
+    }
+  }
+  for (char& c : sectionName) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  static const std::pair<std::string_view, Section> kSections[] = {
+      {"header", Section::Header},     {"classes", Section::Classes},
+      {"tables", Section::Tables},     {"blocks", Section::Blocks},
+      {"entities", Section::Entities}, {"objects", Section::Objects}};
+  section = Section::Other;
+  for (const auto& [name, value] : kSections) {
+    if (sectionName == name) section = value;
+  }
+  stage = section;
+  if (section == Section::Header) ReadHeader();
+  if (section == Section::Entities) {
+    // Growing a vector of entities by doubling copies it several times over, and each copy
+    // faults in fresh pages, which costs more than the parsing itself. The bytes left bound
+    // the number of entity records (a short one takes about this many); space reserved but
+    // not used is never touched and is given back at the end.
+    const std::size_t estimate = tokenizer.Remaining() / (tokenizer.IsBinary() ? 100 : 150);
+    std::vector<Entity>& model = drawing.blocks[0].entities;
+    if (estimate > 1024) model.reserve(model.size() + estimate);
+  }
+}
+
+void CDxfReader::EndSection() {
+  CloseComplex();
+  if (inBlock) EndBlock();
+  section = Section::None;
+}
+
+// ---- Header -----------------------------------------------------------------------------
+
+void CDxfReader::ReadHeader() {
+  Header& header = drawing.header;
+  std::string_view variable;
+  auto is = [&variable](std::string_view name) { return EqualsIgnoringCase(variable, name); };
+  for (const DxfGroup& group : record) {
+    if (group.code == 9) {
+      variable = GroupTrimmed(group);
+      continue;
+    }
+    if (is("$ACADVER") && group.code == 1) {
+      header.acadVersion = std::string(GroupTrimmed(group));
+    } else if (is("$DWGCODEPAGE") && group.code == 3) {
+      header.codePage = std::string(GroupTrimmed(group));
+    } else if (is("$INSUNITS")) {
+      header.insUnits = Int(group);
+    } else if (is("$EXTMIN")) {
+      SetCoordinate(header.extMin, 10, group);
+    } else if (is("$EXTMAX")) {
+      SetCoordinate(header.extMax, 10, group);
+    } else if (is("$LIMMIN")) {
+      SetCoordinate(header.limMin, 10, group);
+    } else if (is("$LIMMAX")) {
+      SetCoordinate(header.limMax, 10, group);
+    } else if (is("$LTSCALE")) {
+      header.ltScale = Real(group, 1.0);
+    } else if (is("$CELTSCALE")) {
+      header.celtScale = Real(group, 1.0);
+    } else if (is("$PSLTSCALE")) {
+      header.psLtScale = Int(group, 1);
+    } else if (is("$LWDEFAULT")) {
+      header.lwDefault = Int(group, 25);
+    } else if (is("$PDMODE")) {
+      header.pdMode = Int(group);
+    } else if (is("$PDSIZE")) {
+      header.pdSize = Real(group);
+    } else if (is("$TILEMODE")) {
+      header.tileMode = Int(group, 1);
+    } else if (is("$PEXTMIN")) {
+      SetCoordinate(header.pExtMin, 10, group);
+    } else if (is("$PEXTMAX")) {
+      SetCoordinate(header.pExtMax, 10, group);
+    } else if (is("$PLIMMIN")) {
+      SetCoordinate(header.pLimMin, 10, group);
+    } else if (is("$PLIMMAX")) {
+      SetCoordinate(header.pLimMax, 10, group);
+    } else if (is("$DIMASZ")) {
+      context.headerDimStyle.arrowSize = Real(group, 0.18);
+    } else if (is("$DIMSCALE")) {
+      context.headerDimStyle.scale = Real(group, 1.0);
+    }
+  }
+  context.decoder.SetCodePage(header.codePage, IsUtf8Version(header.acadVersion));
+}
+
+// ---- Tables -----------------------------------------------------------------------------
+
+void CDxfReader::TableRecord() {
+  if (recordType == "LAYER") {
+    ReadLayer();
+  } else if (recordType == "LTYPE") {
+    ReadLinetype();
+  } else if (recordType == "STYLE") {
+    ReadTextStyle();
+  } else if (recordType == "VPORT") {
+    ReadViewportTableEntry();
+  } else if (recordType == "BLOCK_RECORD") {
+    ReadBlockRecord();
+  } else if (recordType == "DIMSTYLE") {
+    ReadDimStyle();
+  }
+}
+
+void CDxfReader::ReadLayer() {
+  std::string name;
+  for (const DxfGroup& group : record) {
+    if (group.code == 2) name = context.Name(group.text);
+  }
+  if (name.empty()) return;
+  const std::int32_t index = context.DefineLayer(name);
+  Layer& layer = drawing.layers[static_cast<std::size_t>(index)];
+  for (const DxfGroup& group : record) {
+    switch (group.code) {
+      case 5:
+        context.layerHandles[GroupHandle(group)] = index;
+        break;
+      case 62: {
+        const int color = Int(group, 7);
+        layer.off = color < 0;
+        const int magnitude = std::abs(color);
+        layer.color.index = static_cast<std::int16_t>(magnitude >= 1 && magnitude <= 255 ? magnitude : 7);
+        break;
+      }
+      case 420: {
+        std::int64_t value = 0;
+        if (GroupInteger(group, value)) {
+          const auto rgb = static_cast<std::uint32_t>(value);
+          layer.color.hasTrueColor = true;
+          layer.color.rgb = ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
+        }
+        break;
+      }
+      case 70: {
+        const int flags = Int(group);
+        layer.frozen = (flags & 1) != 0;
+        layer.locked = (flags & 4) != 0;
+        break;
+      }
+      case 290:
+        layer.plottable = Int(group, 1) != 0 && !EqualsIgnoringCase(layer.name, "DEFPOINTS");
+        break;
+      case 6:
+        layerLinetypes.emplace_back(index, std::string(group.text));
+        break;
+      case 370: {
+        const int weight = Int(group, kLineweightDefault);
+        layer.lineweight = static_cast<std::int16_t>(weight >= 0 && weight <= 211 ? weight : kLineweightDefault);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+void CDxfReader::ReadLinetype() {
+  std::string name;
+  for (const DxfGroup& group : record) {
+    if (group.code == 2) name = context.Name(group.text);
+  }
+  if (name.empty()) return;
+  Linetype& linetype = drawing.linetypes[static_cast<std::size_t>(context.DefineLinetype(name))];
+  linetype.dashes.clear();
+  for (const DxfGroup& group : record) {
+    switch (group.code) {
+      case 3:
+        linetype.description = context.Text(group.text);
+        break;
+      case 40:
+        linetype.patternLength = Real(group);
+        break;
+      case 49:
+        // Complex elements (74 ≠ 0) still have their dash length here; the shape or text
+        // drawn on it is left out.
+        linetype.dashes.push_back(Real(group));
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void CDxfReader::ReadTextStyle() {
+  std::string name;
+  int flags = 0;
+  for (const DxfGroup& group : record) {
+    if (group.code == 2) name = context.Name(group.text);
+    if (group.code == 70) flags = Int(group);
+  }
+  if (name.empty() || (flags & 1)) return;  // shape files have no name and draw no text
+  TextStyle& style = drawing.textStyles[static_cast<std::size_t>(context.DefineTextStyle(name))];
+  bool inAcad = false;
+  bool familyTaken = false;
+  for (const DxfGroup& group : record) {
+    switch (group.code) {
+      case 3:
+        style.fontFile = context.Name(group.text);
+        break;
+      case 4:
+        style.bigFontFile = context.Name(group.text);
+        break;
+      case 40:
+        style.fixedHeight = std::max(0.0, Real(group));
+        break;
+      case 41: {
+        const double factor = Real(group, 1.0);
+        style.widthFactor = factor > 0.0 ? factor : 1.0;
+        break;
+      }
+      case 50:
+        style.obliqueAngle = Real(group);
+        break;
+      case 71:
+        style.generationFlags = Int(group);
+        break;
+      case 1001:
+        inAcad = GroupTrimmed(group) == "ACAD";
+        break;
+      case 1000:
+        // The TrueType family name, in the extended data of the application ACAD.
+        if (inAcad && !familyTaken) {
+          style.fontFamily = context.Name(group.text);
+          familyTaken = true;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void CDxfReader::ReadViewportTableEntry() {
+  if (drawing.activeView.valid) return;  // the first *ACTIVE entry is the current view
+  bool active = false;
+  for (const DxfGroup& group : record) {
+    if (group.code == 2) active = EqualsIgnoringCase(GroupTrimmed(group), "*ACTIVE");
+  }
+  if (!active) return;
+  ModelView& view = drawing.activeView;
+  view.valid = true;
+  for (const DxfGroup& group : record) {
+    switch (group.code) {
+      case 40:
+        view.height = Real(group);
+        break;
+      case 41:
+        view.aspectRatio = Real(group, 1.0);
+        break;
+      case 51:
+        view.twist = Real(group);
+        break;
+      default:
+        SetCoordinate(view.center, 12, group) || SetCoordinate(view.direction, 16, group) ||
+            SetCoordinate(view.target, 17, group);
+        break;
+    }
+  }
+}
+
+void CDxfReader::ReadBlockRecord() {
+  std::uint64_t handle = 0;
+  std::string name;
+  for (const DxfGroup& group : record) {
+    if (group.code == 5) handle = GroupHandle(group);
+    if (group.code == 2) name = context.Name(group.text);
+  }
+  if (handle != 0 && !name.empty()) blockRecordNames[handle] = std::move(name);
+}
+
+void CDxfReader::ReadDimStyle() {
+  std::string name;
+  detail::DxfDimStyle style = context.headerDimStyle;
+  for (const DxfGroup& group : record) {
+    if (group.code == 2) name = context.Name(group.text);
+    if (group.code == 41) style.arrowSize = Real(group, style.arrowSize);
+    if (group.code == 40) style.scale = Real(group, style.scale);
+  }
+  if (!name.empty()) context.dimStyles[name] = style;
+}
+
+// ---- Blocks and entities -----------------------------------------------------------------
+
+void CDxfReader::BlocksRecord() {
+  if (recordType == "BLOCK") {
+    BeginBlock();
+  } else if (recordType == "ENDBLK") {
+    if (inBlock) EndBlock();
+  } else if (inBlock) {
+    AddEntity(currentBlock);
+  }
+}
+
+void CDxfReader::BeginBlock() {
+  if (inBlock) EndBlock();  // the previous block lacks its ENDBLK
+  std::string name, alternative;
+  int flags = 0;
+  Vec3 base;
+  std::uint64_t owner = 0;
+  const std::size_t start = detail::DxfSpecificStart(record);
+  for (std::size_t i = 0; i < record.size(); ++i) {
+    const DxfGroup& group = record[i];
+    switch (group.code) {
+      case 2:
+        name = context.Name(group.text);
+        break;
+      case 3:
+        alternative = context.Name(group.text);
+        break;
+      case 70:
+        flags = Int(group);
+        break;
+      case 330:
+        if (i < start || start == 0) owner = GroupHandle(group);
+        break;
+      default:
+        SetCoordinate(base, 10, group);
+        break;
+    }
+  }
+  if (name.empty()) name = alternative;
+  inBlock = true;
+  context.inBlockDefinition = true;
+  currentBlock = name.empty() ? kDiscard : context.DefineBlock(name);
+  if (currentBlock == kDiscard) {
+    Damage("block \"" + name + "\" is defined twice or has no name; the repeat is left out");
+    return;
+  }
+  Block& block = drawing.blocks[static_cast<std::size_t>(currentBlock)];
+  block.base = base;
+  block.isAnonymous = (flags & 1) != 0;
+  block.isXref = (flags & (4 | 8)) != 0;
+  if (owner != 0) blockOfOwner[owner] = currentBlock;
+}
+
+void CDxfReader::EndBlock() {
+  CloseComplex();
+  inBlock = false;
+  context.inBlockDefinition = false;
+  currentBlock = kDiscard;
+}
+
+void CDxfReader::AddEntity(std::int32_t target) {
+  if (recordType == "VERTEX") {
+    if (open == Complex::Polyline) {
+      vertices.emplace_back();
+      detail::ParseDxfVertex(record, vertices.back());
+    }
+    return;
+  }
+  if (recordType == "ATTRIB") {
+    if (open != Complex::Insert) return;
+    Entity attribute;
+    DxfEntityInfo info;
+    if (detail::ParseDxfEntity(context, recordType, record, attribute, info) ==
+        DxfEntityResult::Stored) {
+      Entity& owner = drawing.blocks[static_cast<std::size_t>(openBlock)]
+                          .entities[static_cast<std::size_t>(openIndex)];
+      std::get<Insert>(owner.data).attributes.push_back(std::move(attribute));
+    }
+    return;
+  }
+  if (recordType == "SEQEND") {
+    CloseComplex();
+    return;
+  }
+  CloseComplex();  // any other record ends a POLYLINE or INSERT without its SEQEND
+
+  Entity entity;
+  DxfEntityInfo info;
+  const DxfEntityResult result =
+      detail::ParseDxfEntity(context, recordType, record, entity, info);
+  if (result == DxfEntityResult::Unknown) {
+    if (!recordType.empty()) ++skipped[std::string(recordType)];
+    return;
+  }
+  const bool polyline = recordType == "POLYLINE";
+  const bool insert = recordType == "INSERT";
+  if (result == DxfEntityResult::NotDrawn) return;
+  const std::int32_t block = target == kBySpaceFlag ? (info.paperSpace ? 1 : 0) : target;
+  if (block < 0) {
+    if (polyline || insert) open = Complex::Discarded;
+    return;
+  }
+  std::vector<Entity>& entities = drawing.blocks[static_cast<std::size_t>(block)].entities;
+  const auto index = static_cast<std::int32_t>(entities.size());
+  entities.push_back(std::move(entity));
+  ++entityCount;
+  if (info.imageDef != 0) imageRefs.push_back({block, index, info.imageDef});
+  if (info.clipBoundary != 0) clipRefs.push_back({block, index, info.clipBoundary});
+  if (info.clipCandidate && info.handle != 0) clipCandidates.push_back({block, index, info.handle});
+  if (polyline || insert) {
+    open = polyline ? Complex::Polyline : Complex::Insert;
+    openBlock = block;
+    openIndex = index;
+    openInfo = info;
+    vertices.clear();
+  }
+}
+
+void CDxfReader::CloseComplex() {
+  if (open == Complex::Polyline) {
+    Entity& entity = drawing.blocks[static_cast<std::size_t>(openBlock)]
+                         .entities[static_cast<std::size_t>(openIndex)];
+    detail::FinishDxfPolyline(openInfo, vertices, std::get<Polyline>(entity.data));
+  }
+  if (open == Complex::Polyline || open == Complex::Discarded) vertices.clear();
+  open = Complex::None;
+}
+
+// ---- Objects ----------------------------------------------------------------------------
+
+void CDxfReader::ObjectsRecord() {
+  if (recordType == "LAYOUT") {
+    ReadLayout();
+  } else if (recordType == "IMAGEDEF") {
+    ReadImageDef();
+  }
+}
+
+void CDxfReader::ReadLayout() {
+  PendingLayout pendingLayout;
+  Layout& layout = pendingLayout.layout;
+  // The plot settings part and the layout part reuse codes (1, 70, 10 …): the subclass
+  // markers tell them apart. Without markers, the layout part's values come last and win.
+  enum class Part { Unmarked, PlotSettings, Layout, Other };
+  Part part = Part::Unmarked;
+  for (const DxfGroup& group : record) {
+    if (group.code == 100) {
+      const std::string_view marker = GroupTrimmed(group);
+      part = marker == "AcDbPlotSettings" ? Part::PlotSettings
+             : marker == "AcDbLayout"     ? Part::Layout
+                                          : Part::Other;
+      continue;
+    }
+    const bool plot = part == Part::PlotSettings || part == Part::Unmarked;
+    const bool own = part == Part::Layout || part == Part::Unmarked;
+    switch (group.code) {
+      case 1:
+        if (own) layout.name = context.Name(group.text);
+        break;
+      case 71:
+        if (own) layout.tabOrder = Int(group);
+        break;
+      case 330:
+        if (own) pendingLayout.blockRecord = GroupHandle(group);
+        break;
+      case 40:
+        if (plot) layout.marginLeft = Real(group);
+        break;
+      case 41:
+        if (plot) layout.marginBottom = Real(group);
+        break;
+      case 42:
+        if (plot) layout.marginRight = Real(group);
+        break;
+      case 43:
+        if (plot) layout.marginTop = Real(group);
+        break;
+      case 44:
+        if (plot) layout.paperWidth = Real(group);
+        break;
+      case 45:
+        if (plot) layout.paperHeight = Real(group);
+        break;
+      case 72:
+        if (plot) layout.paperUnits = Int(group, 1);
+        break;
+      case 73:
+        if (plot) layout.rotation = Int(group) & 3;
+        break;
+      case 74:
+        if (plot) layout.plotType = Int(group, 5);
+        break;
+      case 142:
+        if (plot) layout.scaleNumerator = Real(group, 1.0);
+        break;
+      case 143:
+        if (plot) layout.scaleDenominator = Real(group, 1.0);
+        break;
+      default:
+        if (plot && group.code == 48) layout.windowMin.x = Real(group);
+        if (plot && group.code == 49) layout.windowMin.y = Real(group);
+        if (plot && group.code == 140) layout.windowMax.x = Real(group);
+        if (plot && group.code == 141) layout.windowMax.y = Real(group);
+        if (own) {
+          SetCoordinate(layout.limitsMin, 10, group) ||
+              SetCoordinate(layout.limitsMax, 11, group) ||
+              SetCoordinate(layout.extentsMin, 14, group) ||
+              SetCoordinate(layout.extentsMax, 15, group);
+        }
+        break;
+    }
+  }
+  layouts.push_back(std::move(pendingLayout));
+}
+
+void CDxfReader::ReadImageDef() {
+  std::uint64_t handle = 0;
+  ImageDef definition;
+  for (const DxfGroup& group : record) {
+    switch (group.code) {
+      case 5:
+        handle = GroupHandle(group);
+        break;
+      case 1:
+        definition.fileName = context.Text(group.text);
+        break;
+      default:
+        SetCoordinate(definition.pixelSize, 10, group);
+        break;
+    }
+  }
+  if (handle == 0) return;
+  imageDefs[handle] = static_cast<std::int32_t>(drawing.imageDefs.size());
+  drawing.imageDefs.push_back(std::move(definition));
+}
+
+// ---- Finishing --------------------------------------------------------------------------
+
+void CDxfReader::Finish() {
+  for (auto& [layer, name] : layerLinetypes) {
+    drawing.layers[static_cast<std::size_t>(layer)].linetype = context.LinetypeReference(name);
+  }
+  ResolveImages();
+  ResolveViewportClips();
+  PlaceTables();
+  BuildLayouts();
+  RemoveUndefinedBlocks();
+  drawing.skippedTypes.assign(skipped.begin(), skipped.end());
+  // Vectors grown by doubling may hold twice what they need.
+  for (Block& block : drawing.blocks) {
+    if (block.entities.capacity() > block.entities.size() + block.entities.size() / 8 + 8) {
+      block.entities.shrink_to_fit();
+    }
+  }
+  drawing.layers.shrink_to_fit();
+  drawing.blocks.shrink_to_fit();
+}
+
+void CDxfReader::ResolveImages() {
+  for (const EntityRef& ref : imageRefs) {
+    auto found = imageDefs.find(ref.handle);
+    if (found == imageDefs.end()) continue;
+    Entity& entity = drawing.blocks[static_cast<std::size_t>(ref.block)]
+                         .entities[static_cast<std::size_t>(ref.index)];
+    if (auto* image = std::get_if<Image>(&entity.data); image && !image->wipeout) {
+      image->imageDef = found->second;
+    }
+  }
+}
+
+void CDxfReader::ResolveViewportClips() {
+  if (clipRefs.empty()) return;
+  std::sort(clipCandidates.begin(), clipCandidates.end(),
+            [](const EntityRef& a, const EntityRef& b) { return a.handle < b.handle; });
+  for (const EntityRef& ref : clipRefs) {
+    auto found = std::lower_bound(
+        clipCandidates.begin(), clipCandidates.end(), ref.handle,
+        [](const EntityRef& candidate, std::uint64_t handle) { return candidate.handle < handle; });
+    if (found == clipCandidates.end() || found->handle != ref.handle ||
+        found->block != ref.block) {
+      continue;
+    }
+    Entity& entity = drawing.blocks[static_cast<std::size_t>(ref.block)]
+                         .entities[static_cast<std::size_t>(ref.index)];
+    if (auto* viewport = std::get_if<Viewport>(&entity.data)) {
+      viewport->clipEntityIndex = found->index;
+    }
+  }
+}
+
+// A table's block is normally drawn like a block reference at the table's insertion point,
+// with the table's top left corner at the block's origin. Some programs write the block in
+// world coordinates instead; then the insertion point lies on the block's geometry and the
+// origin does not, and the block must be drawn where it is.
+void CDxfReader::PlaceTables() {
+  for (Block& block : drawing.blocks) {
+    for (Entity& entity : block.entities) {
+      if (entity.type != EntityType::Table) continue;
+      auto& graphic = std::get<BlockGraphic>(entity.data);
+      if (graphic.block < 0) continue;
+      const Block& content = drawing.blocks[static_cast<std::size_t>(graphic.block)];
+      double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
+      auto include = [&](const Vec3& p) {
+        minX = std::min(minX, p.x);
+        minY = std::min(minY, p.y);
+        maxX = std::max(maxX, p.x);
+        maxY = std::max(maxY, p.y);
+      };
+      for (const Entity& part : content.entities) {
+        if (const auto* line = std::get_if<Line>(&part.data)) {
+          include(line->start);
+          include(line->end);
+        }
+      }
+      if (minX > maxX) continue;
+      const double tolerance =
+          1e-6 * std::max({1.0, maxX - minX, maxY - minY, std::abs(graphic.insertion.x),
+                           std::abs(graphic.insertion.y)});
+      auto touches = [&](double x, double y) {
+        return x >= minX - tolerance && x <= maxX + tolerance && y >= minY - tolerance &&
+               y <= maxY + tolerance;
+      };
+      if (touches(graphic.insertion.x, graphic.insertion.y) && !touches(0.0, 0.0)) {
+        graphic.insertion = Vec3{};
+      }
+    }
+  }
+}
+
+std::int32_t CDxfReader::BlockOfRecord(std::uint64_t handle) const {
+  if (handle == 0) return -1;
+  if (auto owner = blockOfOwner.find(handle); owner != blockOfOwner.end()) return owner->second;
+  auto named = blockRecordNames.find(handle);
+  if (named == blockRecordNames.end()) return -1;
+  auto block = context.blocks.find(std::string_view(named->second));
+  if (block == context.blocks.end()) return -1;
+  const std::int32_t index = block->second;
+  return (index <= 1 || context.blockDefined[static_cast<std::size_t>(index)]) ? index : -1;
+}
+
+void CDxfReader::BuildLayouts() {
+  const Header& header = drawing.header;
+  std::vector<Layout>& result = drawing.layouts;
+  result.clear();
+  std::vector<Layout> papers;
+  bool haveModel = false;
+  for (PendingLayout& pendingLayout : layouts) {
+    Layout& layout = pendingLayout.layout;
+    layout.block = BlockOfRecord(pendingLayout.blockRecord);
+    const bool model = layout.block == 0 ||
+                       (layout.block < 0 && EqualsIgnoringCase(layout.name, "Model"));
+    if (model) {
+      if (haveModel) continue;
+      haveModel = true;
+      layout.isModel = true;
+      layout.block = 0;
+      if (layout.name.empty()) layout.name = "Model";
+      result.insert(result.begin(), std::move(layout));
+    } else {
+      if (layout.name.empty()) layout.name = "Layout" + std::to_string(papers.size() + 1);
+      papers.push_back(std::move(layout));
+    }
+  }
+  if (!haveModel) {
+    Layout model;
+    model.name = "Model";
+    model.isModel = true;
+    model.block = 0;
+    model.limitsMin = header.limMin;
+    model.limitsMax = header.limMax;
+    model.extentsMin = header.extMin;
+    model.extentsMax = header.extMax;
+    result.insert(result.begin(), std::move(model));
+  }
+  std::stable_sort(papers.begin(), papers.end(),
+                   [](const Layout& a, const Layout& b) { return a.tabOrder < b.tabOrder; });
+  if (layouts.empty() && !drawing.blocks[1].entities.empty()) {
+    Layout paper;
+    paper.name = "Layout1";
+    paper.tabOrder = 1;
+    paper.block = 1;
+    paper.limitsMin = header.pLimMin;
+    paper.limitsMax = header.pLimMax;
+    paper.extentsMin = header.pExtMin;
+    paper.extentsMax = header.pExtMax;
+    papers.push_back(std::move(paper));
+  }
+  for (Layout& paper : papers) result.push_back(std::move(paper));
+
+  drawing.activeLayout = 0;
+  if (header.tileMode != 1) {
+    for (std::size_t i = 1; i < result.size(); ++i) {
+      if (result[i].block == 1) {
+        drawing.activeLayout = static_cast<std::int32_t>(i);
+        break;
+      }
+    }
+    if (drawing.activeLayout == 0 && result.size() > 1) drawing.activeLayout = 1;
+  }
+}
+
+// Blocks that entities name but the file never defines are dropped; references to them
+// become -1.
+void CDxfReader::RemoveUndefinedBlocks() {
+  const std::size_t count = drawing.blocks.size();
+  std::vector<std::int32_t> remap(count, -1);
+  std::int32_t next = 0;
+  bool anyDropped = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i <= 1 || context.blockDefined[i]) {
+      remap[i] = next++;
+    } else {
+      anyDropped = true;
+    }
+  }
+  if (!anyDropped) return;
+  auto map = [&remap](std::int32_t& block) {
+    if (block >= 0 && static_cast<std::size_t>(block) < remap.size()) {
+      block = remap[static_cast<std::size_t>(block)];
+    } else {
+      block = -1;
+    }
+  };
+  for (Block& block : drawing.blocks) {
+    for (Entity& entity : block.entities) {
+      if (auto* insert = std::get_if<Insert>(&entity.data)) map(insert->block);
+      if (auto* graphic = std::get_if<BlockGraphic>(&entity.data)) map(graphic->block);
+    }
+  }
+  for (Layout& layout : drawing.layouts) map(layout.block);
+  std::vector<Block> kept;
+  kept.reserve(static_cast<std::size_t>(next));
+  for (std::size_t i = 0; i < count; ++i) {
+    if (remap[i] >= 0) kept.push_back(std::move(drawing.blocks[i]));
+  }
+  drawing.blocks = std::move(kept);
+}
+
+}  // namespace
+
+bool ReadDxf(std::string_view bytes, Drawing& drawing, std::string* error) {
+  if (error) error->clear();
+  try {
+    CDxfReader reader(bytes, drawing);
+    return reader.Read(error);
+  } catch (const std::bad_alloc&) {
+    if (error) *error = "DXF: not enough memory to read the drawing";
+  } catch (...) {
+    if (error) *error = "DXF: the drawing could not be read";
+  }
+  drawing = Drawing{};
+  return false;
+}
+
+bool ReadDxfFile(const std::string& path, Drawing& drawing, std::string* error) {
+  if (error) error->clear();
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string bytes;
+  bool readable = true;
+  try {
+    char buffer[1 << 16];
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+      const long size = std::ftell(file);
+      if (size > 0) bytes.reserve(static_cast<std::size_t>(size));
+      std::fseek(file, 0, SEEK_SET);
+    }
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+    readable = !std::ferror(file);
+  } catch (...) {
+    readable = false;
+  }
+  std::fclose(file);
+  if (!readable) {
+    if (error) *error = "cannot read " + path;
+    return false;
+  }
+  return ReadDxf(bytes, drawing, error);
+}
+
+}  // namespace drawing

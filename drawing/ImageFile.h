@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Dib.h"
+
+namespace drawing {
+
+// Reads a raster image file (PNG, JPEG, TIFF, BMP; chosen by content, not by name) into a
+// 24-bit bitmap (with alpha composited over white), or null when it cannot be read. Images
+// larger than maxPixels are scaled down by an integer factor (nearest or box filter) so that
+// a huge scan cannot exhaust memory; a scale of 1 otherwise.
+//
+// The factor is the smallest one for which ceil(width / factor) × ceil(height / factor) is at
+// most maxPixels (a maxPixels below 1 counts as 1); the bitmap then has those dimensions, the
+// last column and row averaging the pixels that remain. Interlaced PNG files are sampled
+// (nearest) rather than averaged when scaled, so that they too are read without a full-size
+// buffer. A file whose data ends early is not read at all (null), rather than half drawn.
+// Never throws; safe to call from several threads at once.
+std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPixels = 40'000'000);
+
+// Finds an image file a drawing names: the name as given (absolute or relative to the
+// drawing's folder), then its bare file name in the drawing's folder and in each search folder,
+// comparing names without regard to case; Windows paths ("C:\\x\\y.png", backslashes) are
+// taken apart by their last backslash. Empty when not found.
+//
+// A relative name with backslashes (".\\images\\a.png") is tried as a path below the drawing's
+// folder; a drive or network path ("C:\\...", "\\\\server\\...") only through its bare name.
+// Folder and file names of the name as given also match without regard to case. An exact
+// match is preferred to one that differs in case. The result is the path of an existing
+// regular file, built from the folder it was found in. Never throws.
+std::string FindImageFile(const std::string& name, const std::string& drawingFolder,
+                          const std::vector<std::string>& searchFolders);
+
+}  // namespace drawing

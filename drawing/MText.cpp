@@ -1,0 +1,790 @@
+// MTEXT: the inline formatting codes, word wrapping, line spacing and the attachment point.
+#include "drawing/TextEngine.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace drawing {
+
+namespace {
+
+// Distance between baselines, in text heights, at a line spacing factor of 1.
+constexpr double kLineSpacing = 5.0 / 3.0;
+// Stacked numerators and denominators are drawn at this share of the text height.
+constexpr double kStackScale = 0.7;
+// Gap between a fraction bar and the stacked parts, and the bar's thickness, in text heights.
+constexpr double kStackGap = 0.1;
+constexpr double kStackBar = 0.06;
+// Default tab stops, in text heights.
+constexpr double kTabSpacing = 4.0;
+// Oblique angles beyond this are clamped: tan() grows without bound towards 90°.
+constexpr double kMaxOblique = 85.0;
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Format {
+  std::string fontFile;
+  std::string family;
+  bool bold = false;
+  bool italic = false;
+  double height = 1.0;
+  double widthFactor = 1.0;
+  double oblique = 0.0;  // degrees
+  bool hasColor = false;
+  Color color;
+};
+
+enum class AtomKind { Text, Tab, Stack };
+
+struct Atom {
+  AtomKind kind = AtomKind::Text;
+  int format = 0;
+  std::string text;    // the characters; for a stack its upper part
+  std::string lower;   // the lower part of a stack
+  char stackType = 0;  // '/' fraction with a bar, '^' tolerance (no bar), '#' diagonal
+};
+
+struct Paragraph {
+  std::vector<Atom> atoms;
+  int endFormat = 0;  // in effect at the paragraph's end: the height of an empty line
+};
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+// Splits the MTEXT string into paragraphs of atoms, each atom with its format. Every byte is
+// consumed exactly once; codes cut short by the end of the string end there.
+class CMTextParser {
+ public:
+  CMTextParser(std::string_view text, Format initial) : text(text), current(std::move(initial)) {}
+
+  void Run();
+
+  std::vector<Format> formats;
+  std::vector<Paragraph> paragraphs;
+
+ private:
+  int FormatIndex();
+  void Changed() { currentIndex = -1; }
+  void AppendText(std::string_view bytes);
+  void AppendCodePoint(char32_t cp);
+  void AppendTab();
+  void NewParagraph();
+  void ReadCode();
+  bool ReadNumber(double& value, bool& relative);
+  std::string_view ReadUpToSemicolon();
+  void ReadStack();
+  void ApplyFont(std::string_view argument, bool familyCode);
+  void ReadPercentCode();
+  void ReadCaret();
+
+  std::string_view text;
+  std::size_t pos = 0;
+  Format current;
+  int currentIndex = -1;
+  std::vector<std::pair<Format, int>> saved;  // the formats of the enclosing { } groups
+};
+
+int CMTextParser::FormatIndex() {
+  if (currentIndex < 0) {
+    formats.push_back(current);
+    currentIndex = static_cast<int>(formats.size()) - 1;
+  }
+  return currentIndex;
+}
+
+void CMTextParser::AppendText(std::string_view bytes) {
+  if (bytes.empty()) return;
+  const int format = FormatIndex();
+  std::vector<Atom>& atoms = paragraphs.back().atoms;
+  if (atoms.empty() || atoms.back().kind != AtomKind::Text || atoms.back().format != format) {
+    atoms.push_back(Atom{AtomKind::Text, format, {}, {}, 0});
+  }
+  atoms.back().text.append(bytes);
+}
+
+void CMTextParser::AppendCodePoint(char32_t cp) {
+  std::string bytes;
+  AppendUtf8(bytes, cp);
+  AppendText(bytes);
+}
+
+void CMTextParser::AppendTab() {
+  paragraphs.back().atoms.push_back(Atom{AtomKind::Tab, FormatIndex(), {}, {}, 0});
+}
+
+void CMTextParser::NewParagraph() {
+  paragraphs.back().endFormat = FormatIndex();
+  paragraphs.emplace_back();
+}
+
+void CMTextParser::Run() {
+  paragraphs.emplace_back();
+  while (pos < text.size()) {
+    const char c = text[pos];
+    switch (c) {
+      case '\\':
+        ++pos;
+        ReadCode();
+        break;
+      case '{':
+        ++pos;
+        saved.emplace_back(current, currentIndex);
+        break;
+      case '}':
+        ++pos;
+        if (!saved.empty()) {  // a stray closing brace is dropped
+          current = std::move(saved.back().first);
+          currentIndex = saved.back().second;
+          saved.pop_back();
+        }
+        break;
+      case '%':
+        ReadPercentCode();
+        break;
+      case '^':
+        ReadCaret();
+        break;
+      case '\n':
+        ++pos;
+        NewParagraph();
+        break;
+      case '\r':
+        ++pos;
+        break;
+      case '\t':
+        ++pos;
+        AppendTab();
+        break;
+      default: {
+        const std::size_t end = text.find_first_of("\\{}%^\n\r\t", pos);
+        const std::size_t stop = end == std::string_view::npos ? text.size() : end;
+        AppendText(text.substr(pos, stop - pos));
+        pos = stop;
+        break;
+      }
+    }
+  }
+  paragraphs.back().endFormat = FormatIndex();
+}
+
+// Reads "value;" as \H, \W, \Q, \C … take it: a number, an optional "x" (relative to the
+// current value) and the ";". A missing ";" ends the code after the number, so that the text
+// after it is still drawn. False when there is no number.
+bool CMTextParser::ReadNumber(double& value, bool& relative) {
+  std::size_t end = pos;
+  if (end < text.size() && (text[end] == '-' || text[end] == '+')) ++end;
+  bool digits = false;
+  while (end < text.size() && ((text[end] >= '0' && text[end] <= '9') || text[end] == '.')) {
+    digits = digits || text[end] != '.';
+    ++end;
+  }
+  relative = false;
+  if (!digits) return false;
+  std::size_t begin = pos;
+  if (text[begin] == '+') ++begin;
+  const auto [ptr, error] = std::from_chars(text.data() + begin, text.data() + end, value);
+  pos = end;
+  if (pos < text.size() && (text[pos] == 'x' || text[pos] == 'X')) {
+    relative = true;
+    ++pos;
+  }
+  if (pos < text.size() && text[pos] == ';') ++pos;
+  return error == std::errc() && ptr == text.data() + end && std::isfinite(value);
+}
+
+std::string_view CMTextParser::ReadUpToSemicolon() {
+  const std::size_t semicolon = text.find(';', pos);
+  const std::size_t end = semicolon == std::string_view::npos ? text.size() : semicolon;
+  const std::string_view argument = text.substr(pos, end - pos);
+  pos = semicolon == std::string_view::npos ? text.size() : semicolon + 1;
+  return argument;
+}
+
+void CMTextParser::ApplyFont(std::string_view argument, bool familyCode) {
+  std::string_view name = argument.substr(0, argument.find('|'));
+  name = Trim(name);
+  bool bold = false, italic = false;
+  for (std::size_t bar = argument.find('|'); bar != std::string_view::npos;
+       bar = argument.find('|', bar + 1)) {
+    if (bar + 1 < argument.size()) {
+      const char key = argument[bar + 1];
+      const bool on = bar + 2 < argument.size() && argument[bar + 2] == '1';
+      if (key == 'b') bold = on;
+      if (key == 'i') italic = on;
+    }
+  }
+  if (!name.empty()) {
+    if (familyCode) {
+      current.family = std::string(name);
+      current.fontFile.clear();
+    } else {
+      current.fontFile = std::string(name);
+      current.family.clear();
+    }
+  }
+  current.bold = bold;
+  current.italic = italic;
+  Changed();
+}
+
+// \Stop^bottom; with \^ \/ \# \; \\ as literal characters inside.
+void CMTextParser::ReadStack() {
+  std::string upper, lower;
+  char type = 0;
+  while (pos < text.size() && text[pos] != ';') {
+    char c = text[pos++];
+    if (c == '\\' && pos < text.size()) {
+      c = text[pos++];
+    } else if (type == 0 && (c == '/' || c == '^' || c == '#')) {
+      type = c;
+      continue;
+    }
+    (type ? lower : upper).push_back(c);
+  }
+  if (pos < text.size()) ++pos;  // the ";"
+  if (type == 0) {
+    AppendText(upper);
+    return;
+  }
+  // "^" stacks often pad with a space ("\S+0.1^ -0.2;"); it is not drawn.
+  if (type == '^' && !lower.empty() && lower.front() == ' ') lower.erase(0, 1);
+  paragraphs.back().atoms.push_back(
+      Atom{AtomKind::Stack, FormatIndex(), std::move(upper), std::move(lower), type});
+}
+
+void CMTextParser::ReadCode() {
+  if (pos >= text.size()) {
+    AppendText("\\");
+    return;
+  }
+  const char code = text[pos++];
+  double value = 0.0;
+  bool relative = false;
+  switch (code) {
+    case 'P':
+    case 'N':  // column break: columns are not laid out, the text goes on below
+    case 'X':  // the break between the text above and below a dimension line
+      NewParagraph();
+      break;
+    case '~':
+      AppendText("\xC2\xA0");  // no-break space
+      break;
+    case '\\':
+    case '{':
+    case '}':
+      AppendText(std::string_view(&text[pos - 1], 1));
+      break;
+    case 'L':
+    case 'l':
+    case 'O':
+    case 'o':
+    case 'K':
+    case 'k':
+      break;  // under-, over- and strike-through lines are not drawn
+    case 'f':
+    case 'F':
+      ApplyFont(ReadUpToSemicolon(), code == 'f');
+      break;
+    case 'H':
+      if (ReadNumber(value, relative)) {
+        const double height = relative ? current.height * value : value;
+        if (std::isfinite(height) && height > 0.0) {
+          current.height = height;
+          Changed();
+        }
+      }
+      break;
+    case 'W':
+      if (ReadNumber(value, relative)) {
+        const double factor = relative ? current.widthFactor * value : value;
+        if (std::isfinite(factor) && factor > 0.0) {
+          current.widthFactor = factor;
+          Changed();
+        }
+      }
+      break;
+    case 'Q':
+      if (ReadNumber(value, relative)) {
+        current.oblique = std::clamp(value, -kMaxOblique, kMaxOblique);
+        Changed();
+      }
+      break;
+    case 'T':  // tracking and the vertical alignment in the line are not applied
+    case 'A':
+      ReadNumber(value, relative);
+      break;
+    case 'C':
+      if (ReadNumber(value, relative) && value >= 0.0 && value <= 257.0) {
+        current.hasColor = true;
+        current.color = Color{static_cast<std::int16_t>(value), false, 0};
+        Changed();
+      }
+      break;
+    case 'c':
+      if (ReadNumber(value, relative) && value >= 0.0 && value < 4294967296.0) {
+        // The value has red in its low byte, as Color::rgb.
+        current.hasColor = true;
+        current.color = Color{257, true, static_cast<std::uint32_t>(value) & 0xFFFFFFu};
+        Changed();
+      }
+      break;
+    case 'p':
+      ReadUpToSemicolon();
+      break;
+    case 'S':
+      ReadStack();
+      break;
+    case 'U':
+    case 'u': {
+      // \U+XXXX: a Unicode character.
+      char32_t cp = 0;
+      std::size_t end = pos;
+      if (end < text.size() && text[end] == '+') {
+        ++end;
+        int count = 0;
+        while (count < 4 && end < text.size() && HexDigit(text[end]) >= 0) {
+          cp = cp * 16 + static_cast<char32_t>(HexDigit(text[end++]));
+          ++count;
+        }
+        if (count == 4) {
+          pos = end;
+          if (cp >= 0x20 && (cp < 0xD800 || cp > 0xDFFF)) AppendCodePoint(cp);
+          break;
+        }
+      }
+      AppendText(std::string_view(&text[pos - 2], 2));
+      break;
+    }
+    case 'M':
+      // \M+nXXXX: a double-byte character of an Asian code page, which this text has no
+      // table for; it is dropped.
+      if (pos + 6 <= text.size() && text[pos] == '+') {
+        pos += 6;
+      } else {
+        AppendText(std::string_view(&text[pos - 2], 2));
+      }
+      break;
+    default:
+      // Not a code: the backslash is text, and the character after it is read normally.
+      AppendText("\\");
+      --pos;
+      break;
+  }
+}
+
+// %%c diameter, %%d degree, %%p plus-minus, %%% percent, %%nnn a character by its code;
+// %%u %%o %%k toggle lines, which are not drawn.
+void CMTextParser::ReadPercentCode() {
+  if (pos + 1 >= text.size() || text[pos + 1] != '%' || pos + 2 >= text.size()) {
+    const std::size_t count = (pos + 1 < text.size() && text[pos + 1] == '%') ? 2 : 1;
+    AppendText(text.substr(pos, count));
+    pos += count;
+    return;
+  }
+  const char code = text[pos + 2];
+  pos += 3;
+  switch (code) {
+    case 'c':
+    case 'C':
+      AppendCodePoint(0x00D8);
+      break;
+    case 'd':
+    case 'D':
+      AppendCodePoint(0x00B0);
+      break;
+    case 'p':
+    case 'P':
+      AppendCodePoint(0x00B1);
+      break;
+    case '%':
+      AppendText("%");
+      break;
+    default:
+      if (code >= '0' && code <= '9') {
+        char32_t cp = static_cast<char32_t>(code - '0');
+        for (int k = 0; k < 2 && pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++k) {
+          cp = cp * 10 + static_cast<char32_t>(text[pos++] - '0');
+        }
+        if (cp >= 0x20) AppendCodePoint(cp);
+      }
+      break;
+  }
+}
+
+// Control characters written as "^" and a letter: ^I tab, ^J line break, ^M ignored; "^ " is
+// the caret itself.
+void CMTextParser::ReadCaret() {
+  if (pos + 1 >= text.size()) {
+    AppendText("^");
+    ++pos;
+    return;
+  }
+  const char code = text[pos + 1];
+  pos += 2;
+  switch (code) {
+    case 'I':
+      AppendTab();
+      break;
+    case 'J':
+      NewParagraph();
+      break;
+    case ' ':
+      AppendText("^");
+      break;
+    default:
+      break;  // other control characters have no glyph
+  }
+}
+
+// ---- Layout ---------------------------------------------------------------------------------
+
+// A drawable bit of a fragment, relative to the fragment's start.
+struct Part {
+  TextShape shape;  // drawing units
+  Vec2 offset;
+  int format = 0;
+  bool mergeable = true;  // plain text, which joins neighbours of its format into one piece
+};
+
+// The unit of wrapping: a run of text up to and including the spaces after a word, a tab or a
+// stack.
+struct Fragment {
+  AtomKind kind = AtomKind::Text;
+  int format = 0;
+  std::vector<Part> parts;
+  double width = 0.0;
+  double trailing = 0.0;  // width of the spaces at its end, left out of a line's width
+  bool breakAfter = false;
+};
+
+struct Placed {
+  const Fragment* fragment = nullptr;
+  double x = 0.0;
+};
+
+struct Line {
+  std::vector<Placed> items;
+  double width = 0.0;
+  double height = 0.0;
+};
+
+class CMTextLayout {
+ public:
+  CMTextLayout(CTextEngine& engine, const std::vector<Format>& formats)
+      : engine(engine), formats(formats) {}
+
+  std::vector<Fragment> Fragments(const Paragraph& paragraph);
+
+ private:
+  // Text shaped in a format at scale × the format's height, in drawing units.
+  TextShape ShapeText(std::string_view text, const Format& format, double scale);
+  double Measure(std::string_view text, const Format& format, double scale);
+  void AddText(std::vector<Fragment>& out, const Atom& atom);
+  void AddStack(std::vector<Fragment>& out, const Atom& atom);
+
+  CTextEngine& engine;
+  const std::vector<Format>& formats;
+};
+
+double ObliqueSlope(const Format& format) {
+  return std::tan(std::clamp(format.oblique, -kMaxOblique, kMaxOblique) * kPi / 180.0);
+}
+
+TextShape CMTextLayout::ShapeText(std::string_view text, const Format& format, double scale) {
+  TextShape shape = engine.Shape(text, format.fontFile, format.family, format.bold, format.italic);
+  const double height = format.height * scale;
+  const double sx = height * format.widthFactor;
+  const double slope = ObliqueSlope(format);
+  for (auto& contour : shape.contours) {
+    for (Vec2& p : contour) {
+      p.x = p.x * sx + p.y * height * slope;
+      p.y *= height;
+    }
+  }
+  shape.width *= sx;
+  return shape;
+}
+
+double CMTextLayout::Measure(std::string_view text, const Format& format, double scale) {
+  return engine.MeasureWidth(text, format.fontFile, format.family, format.bold, format.italic) *
+         format.height * scale * format.widthFactor;
+}
+
+void CMTextLayout::AddText(std::vector<Fragment>& out, const Atom& atom) {
+  const Format& format = formats[atom.format];
+  std::string_view rest = atom.text;
+  while (!rest.empty()) {
+    // A fragment ends after a run of spaces, where a line may break.
+    std::size_t end = rest.find(' ');
+    std::size_t wordEnd = end;
+    if (end != std::string_view::npos) {
+      end = rest.find_first_not_of(' ', end);
+      if (end == std::string_view::npos) end = rest.size();
+    } else {
+      end = wordEnd = rest.size();
+    }
+    const std::string_view piece = rest.substr(0, end);
+    Fragment fragment;
+    fragment.kind = AtomKind::Text;
+    fragment.format = atom.format;
+    Part part;
+    part.shape = ShapeText(piece, format, 1.0);
+    part.format = atom.format;
+    fragment.width = part.shape.width;
+    fragment.parts.push_back(std::move(part));
+    fragment.breakAfter = wordEnd < end;
+    if (fragment.breakAfter) fragment.trailing = Measure(piece.substr(wordEnd), format, 1.0);
+    out.push_back(std::move(fragment));
+    rest.remove_prefix(end);
+  }
+}
+
+void CMTextLayout::AddStack(std::vector<Fragment>& out, const Atom& atom) {
+  const Format& format = formats[atom.format];
+  const double h = format.height;
+  const double s = kStackScale * h;
+  Fragment fragment;
+  fragment.kind = AtomKind::Stack;
+  fragment.format = atom.format;
+  Part upper{ShapeText(atom.text, format, kStackScale), {}, atom.format, false};
+  Part lower{ShapeText(atom.lower, format, kStackScale), {}, atom.format, false};
+  const double wu = upper.shape.width, wl = lower.shape.width;
+  if (atom.stackType == '#') {
+    // Diagonal: the upper part raised to the cap line, a slash, the lower part on the baseline.
+    Part slash{ShapeText("/", format, 1.0), {}, atom.format, false};
+    upper.offset = {0.0, h - s};
+    slash.offset = {wu, 0.0};
+    lower.offset = {wu + slash.shape.width, 0.0};
+    fragment.width = lower.offset.x + wl;
+    fragment.parts.push_back(std::move(upper));
+    fragment.parts.push_back(std::move(slash));
+    fragment.parts.push_back(std::move(lower));
+  } else {
+    // One above the other around the middle of the caps; "/" centres them over a bar.
+    const double width = std::max(wu, wl);
+    const double middle = 0.5 * h;
+    const bool bar = atom.stackType == '/';
+    upper.offset = {bar ? (width - wu) / 2 : 0.0, middle + kStackGap * h};
+    lower.offset = {bar ? (width - wl) / 2 : 0.0, middle - kStackGap * h - s};
+    fragment.width = width;
+    fragment.parts.push_back(std::move(upper));
+    fragment.parts.push_back(std::move(lower));
+    if (bar && width > 0.0) {
+      const double t = kStackBar * h;
+      Part rule;
+      rule.shape.contours.push_back({{0.0, 0.0}, {width, 0.0}, {width, t}, {0.0, t}});
+      rule.shape.width = width;
+      rule.offset = {0.0, middle - t / 2};
+      rule.format = atom.format;
+      rule.mergeable = false;
+      fragment.parts.push_back(std::move(rule));
+    }
+  }
+  out.push_back(std::move(fragment));
+}
+
+std::vector<Fragment> CMTextLayout::Fragments(const Paragraph& paragraph) {
+  std::vector<Fragment> out;
+  for (const Atom& atom : paragraph.atoms) {
+    switch (atom.kind) {
+      case AtomKind::Text:
+        AddText(out, atom);
+        break;
+      case AtomKind::Tab: {
+        Fragment tab;
+        tab.kind = AtomKind::Tab;
+        tab.format = atom.format;
+        tab.breakAfter = true;
+        out.push_back(std::move(tab));
+        break;
+      }
+      case AtomKind::Stack:
+        AddStack(out, atom);
+        break;
+    }
+  }
+  return out;
+}
+
+double NextTabStop(double x, double height) {
+  const double step = kTabSpacing * height;
+  if (!(step > 0.0)) return x;
+  return (std::floor(x / step + 1e-9) + 1.0) * step;
+}
+
+// Places the fragments [first, last) from x on; returns the end of their content (trailing
+// spaces and a trailing tab left out) and moves x to the end of their advance.
+double PlaceWord(const std::vector<Fragment>& fragments, std::size_t first, std::size_t last,
+                 const std::vector<Format>& formats, double& x, std::vector<Placed>* placed) {
+  double contentEnd = x;
+  for (std::size_t k = first; k < last; ++k) {
+    const Fragment& fragment = fragments[k];
+    if (placed) placed->push_back(Placed{&fragment, x});
+    if (fragment.kind == AtomKind::Tab) {
+      contentEnd = x;
+      x = NextTabStop(x, formats[fragment.format].height);
+    } else {
+      x += fragment.width;
+      contentEnd = x - fragment.trailing;
+    }
+  }
+  return contentEnd;
+}
+
+std::vector<MTextPiece> LayoutPieces(const MText& mtext, const TextStyle& style,
+                                     CTextEngine& engine) {
+  Format initial;
+  initial.fontFile = style.fontFile;
+  initial.family = style.fontFamily;
+  initial.height = mtext.height;
+  if (!(std::isfinite(initial.height) && initial.height > 0.0)) {
+    initial.height =
+        style.fixedHeight > 0.0 && std::isfinite(style.fixedHeight) ? style.fixedHeight : 1.0;
+  }
+  if (std::isfinite(style.widthFactor) && style.widthFactor > 0.0) {
+    initial.widthFactor = style.widthFactor;
+  }
+  if (std::isfinite(style.obliqueAngle)) {
+    initial.oblique = std::clamp(style.obliqueAngle, -kMaxOblique, kMaxOblique);
+  }
+  CMTextParser parser(mtext.text, initial);
+  parser.Run();
+  const std::vector<Format>& formats = parser.formats;
+
+  const bool wrap = std::isfinite(mtext.referenceWidth) && mtext.referenceWidth > 0.0;
+  const double limit = wrap ? mtext.referenceWidth * (1.0 + 1e-9) : 0.0;
+  CMTextLayout layout(engine, formats);
+
+  std::vector<std::vector<Fragment>> fragments;  // per paragraph; lines point into them
+  fragments.reserve(parser.paragraphs.size());
+  std::vector<Line> lines;
+  for (const Paragraph& paragraph : parser.paragraphs) {
+    const std::vector<Fragment>& all = fragments.emplace_back(layout.Fragments(paragraph));
+    Line line;
+    double x = 0.0;
+    std::size_t first = 0;
+    while (first < all.size()) {
+      std::size_t last = first;
+      while (last < all.size() && !all[last++].breakAfter) {
+      }
+      double probe = x;
+      double end = PlaceWord(all, first, last, formats, probe, nullptr);
+      if (wrap && !line.items.empty() && end > limit) {
+        lines.push_back(std::move(line));
+        line = Line{};
+        x = 0.0;
+      }
+      end = PlaceWord(all, first, last, formats, x, &line.items);
+      line.width = end;
+      first = last;
+    }
+    lines.push_back(std::move(line));
+    // An empty line keeps the height of the format at its end.
+    if (lines.back().items.empty()) lines.back().height = formats[paragraph.endFormat].height;
+  }
+  for (Line& line : lines) {
+    for (const Placed& item : line.items) {
+      line.height = std::max(line.height, formats[item.fragment->format].height);
+    }
+  }
+
+  double factor = mtext.lineSpacingFactor;
+  if (!(std::isfinite(factor) && factor > 0.0)) factor = 1.0;
+  factor = std::clamp(factor, 0.25, 4.0);
+  const int attachment = (mtext.attachment >= 1 && mtext.attachment <= 9) ? mtext.attachment : 1;
+  const int column = (attachment - 1) % 3;  // 0 left, 1 centre, 2 right
+  const int row = (attachment - 1) / 3;     // 0 top, 1 middle, 2 bottom
+
+  // Baselines: the first line's cap top at 0; from line to line the leading below one line
+  // (2/3 of its height) and the cap height of the next, so 5/3 of the height for equal lines.
+  std::vector<double> baselines(lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    baselines[i] = i == 0
+                       ? -lines[0].height
+                       : baselines[i - 1] - factor * kLineSpacing *
+                                                (0.4 * lines[i - 1].height + 0.6 * lines[i].height);
+  }
+  const double last = baselines.empty() ? 0.0 : baselines.back();
+  const double dy = row == 0 ? 0.0 : row == 1 ? -last / 2 : -last;
+
+  std::vector<MTextPiece> pieces;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Line& line = lines[i];
+    const double x0 = column == 0 ? 0.0 : column == 1 ? -line.width / 2 : -line.width;
+    const double y = baselines[i] + dy;
+    int openFormat = -1;  // the format of the last piece when plain text may join it
+    for (const Placed& item : line.items) {
+      for (const Part& part : item.fragment->parts) {
+        const Vec2 at{x0 + item.x + part.offset.x, y + part.offset.y};
+        if (part.mergeable && part.format == openFormat && !pieces.empty() &&
+            pieces.back().offset.y == at.y) {
+          MTextPiece& piece = pieces.back();
+          const double dx = at.x - piece.offset.x;
+          for (const auto& contour : part.shape.contours) {
+            std::vector<Vec2>& out = piece.shape.contours.emplace_back(contour);
+            for (Vec2& p : out) p.x += dx;
+          }
+          piece.shape.width = dx + part.shape.width;
+          continue;
+        }
+        MTextPiece& piece = pieces.emplace_back();
+        piece.shape = part.shape;
+        piece.offset = at;
+        const Format& format = formats[part.format];
+        piece.hasColor = format.hasColor;
+        piece.color = format.color;
+        openFormat = part.mergeable ? part.format : -1;
+      }
+    }
+  }
+  std::erase_if(pieces, [](const MTextPiece& piece) { return piece.shape.contours.empty(); });
+  return pieces;
+}
+
+}  // namespace
+
+std::vector<MTextPiece> LayoutMText(const MText& mtext, const TextStyle& style,
+                                    CTextEngine& engine) {
+  try {
+    return LayoutPieces(mtext, style, engine);
+  } catch (...) {
+    return {};  // out of memory
+  }
+}
+
+}  // namespace drawing

@@ -1,0 +1,360 @@
+#pragma once
+
+// The in-memory drawing model that every reader (DXF now, DWG and DWF later) fills and the
+// renderer draws. It is format-neutral: values are resolved to plain numbers, names and
+// indices when the file is read, handles are turned into indices, and text is UTF-8.
+//
+// Units: drawing units as stored (the header's $INSUNITS says which); angles in degrees as
+// stored in the file unless a field says radians; points are in the entity's object
+// coordinate system (OCS) where the file stores them so (the 2D entities), in world
+// coordinates otherwise, as each field says.
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace drawing {
+
+struct Vec2 {
+  double x = 0.0;
+  double y = 0.0;
+};
+
+struct Vec3 {
+  double x = 0.0;
+  double y = 0.0;
+  double z = 0.0;
+};
+
+// Colour of an entity or layer: an index of the 256-colour palette, or a true colour.
+// index 0 is BYBLOCK, 256 BYLAYER, 257 "by entity" (a true colour alone); a layer's negative
+// index means the layer is off (its colour is the absolute value).
+struct Color {
+  static constexpr std::int16_t kByBlock = 0;
+  static constexpr std::int16_t kByLayer = 256;
+  std::int16_t index = kByLayer;
+  bool hasTrueColor = false;
+  std::uint32_t rgb = 0;  // red in the low byte, as the sink takes colours
+};
+
+// Lineweights in hundredths of a millimetre, or one of these.
+constexpr std::int16_t kLineweightByLayer = -1;
+constexpr std::int16_t kLineweightByBlock = -2;
+constexpr std::int16_t kLineweightDefault = -3;
+
+// Linetype references of entities: an index into Drawing::linetypes, or one of these.
+constexpr std::int32_t kLinetypeByLayer = -1;
+constexpr std::int32_t kLinetypeByBlock = -2;
+constexpr std::int32_t kLinetypeContinuous = -3;
+
+// Header variables the renderer and the run use.
+struct Header {
+  std::string acadVersion;  // $ACADVER, "AC1009" … "AC1032"
+  std::string codePage;     // $DWGCODEPAGE, "ANSI_1252" …
+  int insUnits = 0;         // $INSUNITS
+  Vec3 extMin{1e20, 1e20, 1e20};  // $EXTMIN/$EXTMAX of model space (often stale)
+  Vec3 extMax{-1e20, -1e20, -1e20};
+  Vec2 limMin;               // $LIMMIN/$LIMMAX
+  Vec2 limMax{12.0, 9.0};
+  double ltScale = 1.0;      // $LTSCALE
+  double celtScale = 1.0;    // $CELTSCALE
+  int psLtScale = 1;         // $PSLTSCALE
+  int lwDefault = 25;        // $LWDEFAULT, hundredths of a millimetre
+  int pdMode = 0;            // $PDMODE
+  double pdSize = 0.0;       // $PDSIZE
+  int tileMode = 1;          // $TILEMODE: 1 model space active, 0 a paper layout
+  // Paper space extents ($PEXTMIN/$PEXTMAX) and limits ($PLIMMIN/$PLIMMAX) of the active
+  // paper layout, for drawings without LAYOUT objects.
+  Vec3 pExtMin{1e20, 1e20, 1e20};
+  Vec3 pExtMax{-1e20, -1e20, -1e20};
+  Vec2 pLimMin;
+  Vec2 pLimMax{12.0, 9.0};
+};
+
+struct Layer {
+  std::string name;
+  Color color{7, false, 0};
+  bool off = false;     // a negative colour index in the file
+  bool frozen = false;  // flag 1
+  bool locked = false;  // flag 4
+  bool plottable = true;  // group 290
+  std::int32_t linetype = kLinetypeContinuous;  // index into Drawing::linetypes
+  std::int16_t lineweight = kLineweightDefault;
+};
+
+// A linetype's dash pattern, one element per dash: a positive length is a dash, a negative
+// one a gap, 0 a dot; drawing units. Complex elements (shapes, text) are left out.
+struct Linetype {
+  std::string name;
+  std::string description;
+  double patternLength = 0.0;
+  std::vector<double> dashes;
+};
+
+struct TextStyle {
+  std::string name;
+  std::string fontFile;    // group 3: "arial.ttf", "txt.shx", "simplex" …
+  std::string bigFontFile; // group 4
+  std::string fontFamily;  // the TrueType family name in extended data, when given
+  double fixedHeight = 0.0;   // 0: the entity gives the height
+  double widthFactor = 1.0;
+  double obliqueAngle = 0.0;  // degrees
+  int generationFlags = 0;    // 2 mirrored in x, 4 mirrored in y
+};
+
+// The active model-space view (the "*ACTIVE" viewport), in model coordinates.
+struct ModelView {
+  bool valid = false;
+  Vec2 center;
+  double height = 0.0;
+  double aspectRatio = 1.0;  // width / height
+  Vec3 direction{0, 0, 1};
+  Vec3 target;
+  double twist = 0.0;  // degrees
+};
+
+// ---- Entities -------------------------------------------------------------------------------
+
+struct Line {
+  Vec3 start, end;  // world coordinates
+};
+
+struct Point {
+  Vec3 position;  // world coordinates
+};
+
+struct Circle {
+  Vec3 center;  // OCS
+  double radius = 0.0;
+};
+
+struct Arc {
+  Vec3 center;  // OCS
+  double radius = 0.0;
+  double startAngle = 0.0, endAngle = 0.0;  // degrees, counter-clockwise from start to end
+};
+
+struct Ellipse {
+  Vec3 center;      // world coordinates
+  Vec3 majorAxis;   // end of the major axis relative to the centre, world coordinates
+  double ratio = 1.0;  // minor / major
+  double startParam = 0.0, endParam = 6.283185307179586;  // radians
+};
+
+struct PolylineVertex {
+  Vec3 position;  // OCS for 2D polylines, world coordinates for 3D ones
+  double startWidth = 0.0, endWidth = 0.0;  // widths at the start and end of the segment
+  double bulge = 0.0;  // tan(included angle / 4) of the arc to the next vertex
+};
+
+// LWPOLYLINE and the old POLYLINE (2D and 3D; polyface and polygon meshes as their edges).
+struct Polyline {
+  std::vector<PolylineVertex> vertices;
+  bool closed = false;
+  bool is3d = false;         // vertices in world coordinates, no bulges or widths
+  double constantWidth = 0.0;
+  double elevation = 0.0;
+  // Polyface meshes: faces as 1-based vertex indices, negative for an invisible edge.
+  std::vector<std::vector<int>> faces;
+  // Polygon meshes: m × n vertices in rows.
+  int meshM = 0, meshN = 0;
+  bool meshClosedM = false, meshClosedN = false;
+};
+
+struct Spline {
+  int degree = 3;
+  bool closed = false;
+  bool periodic = false;
+  bool rational = false;
+  std::vector<double> knots;
+  std::vector<Vec3> controlPoints;  // world coordinates
+  std::vector<double> weights;      // empty: all 1
+  std::vector<Vec3> fitPoints;      // used when there are no control points
+};
+
+// SOLID, TRACE (filled quadrilaterals, corners in the order 1 2 4 3) and 3DFACE (outline).
+struct Face {
+  Vec3 corners[4];  // SOLID and TRACE: OCS; 3DFACE: world coordinates
+  int invisibleEdges = 0;  // 3DFACE: bit k hides edge k
+};
+
+// TEXT, ATTRIB and a visible ATTDEF outside blocks.
+struct Text {
+  std::string text;  // UTF-8, %%-codes already replaced
+  Vec3 insertion;    // OCS
+  Vec3 alignment;    // OCS, used unless both justifications are 0
+  double height = 0.0;
+  double rotation = 0.0;  // degrees
+  double widthFactor = 1.0;
+  double obliqueAngle = 0.0;
+  std::int32_t style = -1;  // index into Drawing::textStyles
+  int generationFlags = 0;  // 2 mirrored in x, 4 mirrored in y
+  int horizontalJustification = 0;  // group 72: 0 left 1 centre 2 right 3 aligned 4 middle 5 fit
+  int verticalJustification = 0;    // group 73/74: 0 baseline 1 bottom 2 middle 3 top
+};
+
+struct MText {
+  std::string text;   // UTF-8 with the inline formatting codes as stored
+  Vec3 insertion;     // world coordinates
+  Vec3 direction{1, 0, 0};  // world x-axis direction of the text
+  double height = 0.0;
+  double referenceWidth = 0.0;  // 0: no wrapping
+  int attachment = 1;           // 1 top left … 9 bottom right
+  double lineSpacingFactor = 1.0;
+  std::int32_t style = -1;
+};
+
+struct Insert {
+  std::int32_t block = -1;  // index into Drawing::blocks
+  Vec3 insertion;           // OCS
+  Vec3 scale{1, 1, 1};
+  double rotation = 0.0;  // degrees
+  int columns = 1, rows = 1;
+  double columnSpacing = 0.0, rowSpacing = 0.0;
+  std::vector<struct Entity> attributes;  // ATTRIB entities, as Text
+};
+
+// DIMENSION, ACAD_TABLE and similar entities drawn through an anonymous block, placed at the
+// origin unscaled.
+struct BlockGraphic {
+  std::int32_t block = -1;
+  Vec3 insertion;  // for ACAD_TABLE; zero for dimensions
+};
+
+struct Leader {
+  std::vector<Vec3> vertices;  // world coordinates
+  bool arrowhead = true;
+  bool spline = false;
+  double arrowSize = 0.18;  // from the dimension style, drawing units
+};
+
+// XLINE (infinite both ways) and RAY (from the base point on).
+struct ConstructionLine {
+  Vec3 base, direction;  // world coordinates
+  bool ray = false;
+};
+
+struct HatchEdge {
+  enum Kind { Line = 1, CircularArc = 2, EllipticArc = 3, SplineEdge = 4 } kind = Line;
+  Vec2 start, end;                       // Line
+  Vec2 center;                           // arcs
+  double radius = 0.0;                   // CircularArc
+  Vec2 majorAxis;                        // EllipticArc, relative to the centre
+  double ratio = 1.0;                    // EllipticArc
+  double startAngle = 0.0, endAngle = 0.0;  // degrees
+  bool counterClockwise = true;
+  Spline spline;                         // SplineEdge, control points in OCS x/y
+};
+
+struct HatchPath {
+  bool isPolyline = false;
+  std::vector<PolylineVertex> vertices;  // polyline paths, OCS
+  bool closed = true;
+  std::vector<HatchEdge> edges;          // edge paths
+  int flags = 0;                         // group 92
+};
+
+struct Hatch {
+  bool solid = false;
+  std::string pattern;
+  double elevation = 0.0;
+  std::vector<HatchPath> paths;  // OCS
+  bool gradient = false;
+};
+
+// IMAGE and WIPEOUT: a picture on the plane spanned by u and v from the insertion point.
+struct Image {
+  Vec3 insertion;  // world coordinates of the lower-left corner of the lower-left pixel
+  Vec3 u, v;       // one pixel along x and along y
+  Vec2 pixelSize;  // width and height in pixels
+  std::int32_t imageDef = -1;  // index into Drawing::imageDefs; -1 for a wipeout
+  bool wipeout = false;
+  bool clipping = false;
+  std::vector<Vec2> clipBoundary;  // pixel coordinates; 2 points = rectangle
+  bool show = true;
+};
+
+struct Viewport {
+  Vec3 center;            // paper space
+  double width = 0.0, height = 0.0;
+  int id = 0;             // 1 is the layout's overall viewport
+  bool on = true;
+  Vec2 viewCenter;        // model space, in the view's coordinates
+  Vec3 viewTarget;
+  Vec3 viewDirection{0, 0, 1};
+  double viewHeight = 0.0;  // model units shown over height
+  double twist = 0.0;       // degrees
+  std::vector<std::int32_t> frozenLayers;  // indices into Drawing::layers
+  std::int32_t clipEntityIndex = -1;  // an entity of the same block giving a clip boundary
+};
+
+enum class EntityType : std::uint8_t {
+  Line, Point, Circle, Arc, Ellipse, Polyline, Spline, Solid, Trace, Face3d, Text, Attribute,
+  MText, Insert, Dimension, Table, Leader, XLine, Ray, Hatch, Image, Wipeout, Viewport,
+};
+
+using EntityData = std::variant<Line, Point, Circle, Arc, Ellipse, Polyline, Spline, Face, Text,
+                                MText, Insert, BlockGraphic, Leader, ConstructionLine, Hatch,
+                                Image, Viewport>;
+
+struct Entity {
+  EntityType type = EntityType::Line;
+  std::int32_t layer = 0;  // index into Drawing::layers
+  std::int32_t linetype = kLinetypeByLayer;
+  Color color;
+  std::int16_t lineweight = kLineweightByLayer;
+  double linetypeScale = 1.0;
+  Vec3 extrusion{0, 0, 1};
+  double thickness = 0.0;
+  bool invisible = false;
+  EntityData data;
+};
+
+// A block definition: model space, a paper layout's sheet, or an insertable block.
+struct Block {
+  std::string name;
+  Vec3 base;
+  bool isXref = false;
+  bool isAnonymous = false;
+  std::vector<Entity> entities;
+};
+
+// A layout (model space or a paper sheet) with its plot settings.
+struct Layout {
+  std::string name;
+  int tabOrder = 0;
+  std::int32_t block = -1;  // index into Drawing::blocks
+  bool isModel = false;
+  // Plot settings (PLOTSETTINGS part of the LAYOUT object); millimetres unless said.
+  double paperWidth = 0.0, paperHeight = 0.0;  // groups 44, 45
+  double marginLeft = 0.0, marginBottom = 0.0, marginRight = 0.0, marginTop = 0.0;  // 40-43
+  int paperUnits = 1;  // group 72: 0 inches, 1 millimetres, 2 pixels
+  int rotation = 0;    // group 73: 0, 1 (90° counter-clockwise), 2 (180°), 3 (90° clockwise)
+  int plotType = 5;    // group 74: 0 display 1 extents 2 limits 3 view 4 window 5 layout
+  Vec2 windowMin, windowMax;  // groups 48/49, 140/141, paper units of the layout
+  Vec2 limitsMin, limitsMax;  // groups 10/20, 11/21 of the layout part, paper space
+  Vec3 extentsMin, extentsMax;  // groups 14/24/34, 15/25/35
+  double scaleNumerator = 1.0, scaleDenominator = 1.0;  // groups 142, 143
+};
+
+struct ImageDef {
+  std::string fileName;  // as stored: absolute, relative or a bare name
+  Vec2 pixelSize;
+};
+
+struct Drawing {
+  Header header;
+  std::vector<Layer> layers;  // layer 0 is always present at index 0
+  std::vector<Linetype> linetypes;
+  std::vector<TextStyle> textStyles;  // "Standard" always present
+  std::vector<Block> blocks;          // *Model_Space and *Paper_Space always present
+  std::vector<Layout> layouts;        // model first, then paper layouts in tab order
+  std::vector<ImageDef> imageDefs;
+  ModelView activeView;
+  std::int32_t activeLayout = 0;  // index into layouts
+  // Entity types read but not drawn, with their counts, for the log ("skipped 12 MLEADER").
+  std::vector<std::pair<std::string, int>> skippedTypes;
+};
+
+}  // namespace drawing

@@ -1,0 +1,256 @@
+#include "drawing/ModelDrawing.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <mutex>
+
+#include "drawing/DxfReader.h"
+#include "drawing/ExtentsSink.h"
+#include "drawing/Renderer.h"
+#include "render/DwgExport.h"
+
+namespace drawing {
+
+namespace {
+
+constexpr double kMillimetre = 72.0 / 25.4;
+
+std::mutex searchMutex;
+std::vector<std::string> searchFolders;
+
+bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
+  if (text.size() < suffix.size()) return false;
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[text.size() - suffix.size() + i])) !=
+        std::tolower(static_cast<unsigned char>(suffix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The map that puts the window (lo … hi, in the plane's coordinates) into the middle of an
+// area of width × height points at the largest scale that shows all of it, times factor.
+Affine3 Fit(Vec2 lo, Vec2 hi, double width, double height, double factor) {
+  const double w = hi.x - lo.x, h = hi.y - lo.y;
+  double scale = 1.0;
+  if (w > 0 && h > 0) {
+    scale = std::min(width / w, height / h);
+  } else if (w > 0) {
+    scale = width / w;
+  } else if (h > 0) {
+    scale = height / h;
+  }
+  if (!std::isfinite(scale) || scale <= 0) scale = 1.0;
+  if (std::isfinite(factor) && factor > 0) scale *= factor;
+  const double cx = (lo.x + hi.x) / 2, cy = (lo.y + hi.y) / 2;
+  return Affine3::Translate({width / 2, height / 2, 0}) * Affine3::Scale(scale, scale, scale) *
+         Affine3::Translate({-cx, -cy, 0});
+}
+
+}  // namespace
+
+void SetSearchFolders(const std::vector<std::string>& folders) {
+  std::lock_guard<std::mutex> lock(searchMutex);
+  searchFolders = folders;
+}
+
+std::vector<std::string> SearchFolders() {
+  std::lock_guard<std::mutex> lock(searchMutex);
+  return searchFolders;
+}
+
+int CModelDrawing::OpenFile(const char* path, int) {
+  fileName = path ? path : "";
+  model = Drawing{};
+  loaded = false;
+  if (fileName.empty()) return 1;
+  if (!EndsWithNoCase(fileName, ".dxf")) {
+    // Only DXF is read so far; other kinds of drawing cannot be opened yet.
+    lastError = "not a DXF file";
+    return 1;
+  }
+  if (!ReadDxfFile(fileName, model, &lastError)) return 1;
+  if (model.layouts.empty()) return 1;
+  loaded = true;
+  text.SetSearchDirectories(SearchFolders());
+  active = std::clamp(model.activeLayout, 0, static_cast<int>(model.layouts.size()) - 1);
+  view = View{};
+  return 0;
+}
+
+std::string CModelDrawing::GetFileName() { return fileName; }
+
+void CModelDrawing::SetOutputSize(int width, int height) {
+  outputWidth = width;
+  outputHeight = height;
+}
+
+void CModelDrawing::ZoomExtents(int, int, double factor) {
+  view = View{};
+  view.mode = View::Extents;
+  view.factor = factor;
+}
+
+void CModelDrawing::ZoomWindow(const double* p1, const double* p2, double, double) {
+  view = View{};
+  if (!p1 || !p2) return;
+  view.mode = View::Window;
+  view.lo = {std::min(p1[0], p2[0]), std::min(p1[1], p2[1])};
+  view.hi = {std::max(p1[0], p2[0]), std::max(p1[1], p2[1])};
+}
+
+int CModelDrawing::GetLayoutCount() { return loaded ? static_cast<int>(model.layouts.size()) : 0; }
+
+int CModelDrawing::GetActiveLayout() { return loaded ? active : 0; }
+
+std::string CModelDrawing::GetLayoutName(int index) {
+  if (!loaded || index < 0 || index >= GetLayoutCount()) return {};
+  return model.layouts[index].name;
+}
+
+void CModelDrawing::SetActiveLayout(int index) {
+  if (!loaded || index < 0 || index >= GetLayoutCount()) return;
+  active = index;
+  view = View{};
+}
+
+bool CModelDrawing::IsLayoutSkipped(int index) {
+  if (!loaded || index < 0 || index >= GetLayoutCount()) return true;
+  const Layout& layout = model.layouts[index];
+  if (layout.isModel) return false;
+  if (layout.block < 0 || layout.block >= static_cast<std::int32_t>(model.blocks.size())) return true;
+  // A sheet with nothing but its own overall viewport would be a blank page.
+  for (const Entity& entity : model.blocks[layout.block].entities) {
+    if (entity.type != EntityType::Viewport || std::get<Viewport>(entity.data).id != 1) return false;
+  }
+  return true;
+}
+
+CModelDrawing::Sheet CModelDrawing::SheetOf(int index) const {
+  Sheet sheet;
+  const Layout& layout = model.layouts[index];
+  double width = layout.paperWidth, height = layout.paperHeight;  // millimetres
+  double left = layout.marginLeft, bottom = layout.marginBottom;
+  if (layout.rotation == 1 || layout.rotation == 3) {
+    std::swap(width, height);
+    std::swap(left, bottom);
+  }
+  if (width > 0 && height > 0) {
+    // Paper space units are millimetres or inches, as the layout's paper is set up.
+    const double unit = layout.paperUnits == 0 ? 25.4 : 1.0;
+    sheet.lo = {-left / unit, -bottom / unit};
+    sheet.hi = {(width - left) / unit, (height - bottom) / unit};
+    sheet.pointsPerUnit = layout.paperUnits == 0 ? 72.0 : kMillimetre;
+    sheet.widthInches = width / 25.4;
+    sheet.heightInches = height / 25.4;
+    return sheet;
+  }
+  // No plot settings (drawings without layouts): the limits, in the drawing's units.
+  Vec2 lo = layout.isModel ? model.header.limMin : model.header.pLimMin;
+  Vec2 hi = layout.isModel ? model.header.limMax : model.header.pLimMax;
+  if (layout.limitsMax.x > layout.limitsMin.x && layout.limitsMax.y > layout.limitsMin.y) {
+    lo = layout.limitsMin;
+    hi = layout.limitsMax;
+  }
+  const bool metric = model.header.insUnits == 4 || model.header.insUnits == 5 ||
+                      model.header.insUnits == 6;
+  sheet.lo = lo;
+  sheet.hi = hi;
+  sheet.pointsPerUnit = metric ? kMillimetre : 72.0;
+  sheet.widthInches = (hi.x - lo.x) * sheet.pointsPerUnit / 72.0;
+  sheet.heightInches = (hi.y - lo.y) * sheet.pointsPerUnit / 72.0;
+  return sheet;
+}
+
+void CModelDrawing::GetPaperSize(double* width, double* height) {
+  double w = 0, h = 0;
+  if (loaded) {
+    const Sheet sheet = SheetOf(active);
+    w = sheet.widthInches;
+    h = sheet.heightInches;
+  }
+  if (width) *width = w;
+  if (height) *height = h;
+}
+
+void CModelDrawing::GetLayoutArea(double* x1, double* x2, double* y1, double* y2) {
+  Sheet sheet;
+  if (loaded) sheet = SheetOf(active);
+  if (x1) *x1 = sheet.lo.x;
+  if (x2) *x2 = sheet.hi.x;
+  if (y1) *y1 = sheet.lo.y;
+  if (y2) *y2 = sheet.hi.y;
+}
+
+Affine3 CModelDrawing::Plane() const {
+  const Layout& layout = model.layouts[active];
+  const ModelView& saved = model.activeView;
+  if (layout.isModel && saved.valid) {
+    return WorldToView(saved.direction, saved.target, saved.twist * 3.14159265358979323846 / 180);
+  }
+  return Affine3{};
+}
+
+bool CModelDrawing::Extents(const Affine3& plane, Vec2* lo, Vec2* hi) {
+  CExtentsSink extents;
+  CRenderer measure(model, text, extents);
+  measure.SetSkipInfinite(true);
+  measure.SetTolerance(1e-3 * std::max(1.0, plane.ScaleFactor()));
+  measure.DrawLayout(active, plane, 0, 0);
+  if (extents.Empty()) return false;
+  *lo = extents.min;
+  *hi = extents.max;
+  return true;
+}
+
+Affine3 CModelDrawing::PageMap() {
+  const double width = outputWidth, height = outputHeight;
+  const Affine3 plane = Plane();
+  const Layout& layout = model.layouts[active];
+  Vec2 lo, hi;
+  switch (view.mode) {
+    case View::Window:
+      return Fit(view.lo, view.hi, width, height, 1.0) * plane;
+    case View::Extents:
+      if (Extents(plane, &lo, &hi)) return Fit(lo, hi, width, height, view.factor) * plane;
+      break;
+    case View::Default:
+      if (layout.isModel && model.activeView.valid && model.activeView.height > 0) {
+        const ModelView& saved = model.activeView;
+        const double halfWidth = saved.height * std::max(saved.aspectRatio, 1e-6) / 2;
+        const Vec2 center = saved.center;
+        return Fit({center.x - halfWidth, center.y - saved.height / 2},
+                   {center.x + halfWidth, center.y + saved.height / 2}, width, height, 1.0) *
+               plane;
+      }
+      if (!layout.isModel) {
+        // The sheet at its real size from the lower-left corner of the output.
+        const Sheet sheet = SheetOf(active);
+        const double k = sheet.pointsPerUnit;
+        return Affine3::Scale(k, k, k) * Affine3::Translate({-sheet.lo.x, -sheet.lo.y, 0});
+      }
+      if (Extents(plane, &lo, &hi)) return Fit(lo, hi, width, height, 1.0) * plane;
+      break;
+  }
+  // Nothing measurable: the header's limits.
+  const Sheet sheet = SheetOf(active);
+  return Fit(sheet.lo, sheet.hi, width, height, 1.0) * plane;
+}
+
+void CModelDrawing::Draw(int, int, int) {
+  if (!loaded || !sink || outputWidth <= 0 || outputHeight <= 0) return;
+  CRenderer renderer(model, text, *sink);
+  renderer.DrawLayout(active, PageMap(), outputWidth, outputHeight);
+}
+
+bool CModelDrawing::LoadPlotStyleTable(const char*) { return false; }
+
+void CModelDrawing::GetPlotStyleEntry(int, short* colorIndex, int* rgb, double* widthMm) {
+  if (colorIndex) *colorIndex = -1;
+  if (rgb) *rgb = 0;
+  if (widthMm) *widthMm = 0;
+}
+
+}  // namespace drawing

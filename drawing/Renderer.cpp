@@ -1,0 +1,946 @@
+#include "drawing/Renderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "drawing/TextEngine.h"
+#include "pensets/ColorPalette.h"
+#include "platform/Dib.h"
+#include "render/DwgExport.h"
+
+namespace drawing {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kDegree = kPi / 180.0;
+
+// Nested blocks deeper than this are not drawn: real drawings stay far below it, and a
+// block that inserts itself through others stops here at the latest.
+constexpr int kMaxDepth = 24;
+
+// A drawing may not make the sink draw more than this many primitives on one page; a broken
+// file whose inserts multiply each other would otherwise draw for hours.
+constexpr std::int64_t kPrimitiveBudget = 50'000'000;
+
+// A dash pattern shorter than this on the page is drawn as a continuous line: the dashes
+// could not be seen and would only bloat the file.
+constexpr double kSmallestPattern = 1.0;
+
+const char* TypeName(EntityType type) {
+  switch (type) {
+    case EntityType::Line: return "LINE";
+    case EntityType::Point: return "POINT";
+    case EntityType::Circle: return "CIRCLE";
+    case EntityType::Arc: return "ARC";
+    case EntityType::Ellipse: return "ELLIPSE";
+    case EntityType::Polyline: return "POLYLINE";
+    case EntityType::Spline: return "SPLINE";
+    case EntityType::Solid: return "SOLID";
+    case EntityType::Trace: return "TRACE";
+    case EntityType::Face3d: return "3DFACE";
+    case EntityType::Text: return "TEXT";
+    case EntityType::Attribute: return "ATTRIB";
+    case EntityType::MText: return "MTEXT";
+    case EntityType::Insert: return "INSERT";
+    case EntityType::Dimension: return "DIMENSION";
+    case EntityType::Table: return "ACAD_TABLE";
+    case EntityType::Leader: return "LEADER";
+    case EntityType::XLine: return "XLINE";
+    case EntityType::Ray: return "RAY";
+    case EntityType::Hatch: return "HATCH";
+    case EntityType::Image: return "IMAGE";
+    case EntityType::Wipeout: return "WIPEOUT";
+    case EntityType::Viewport: return "VIEWPORT";
+  }
+  return "ENTITY";
+}
+
+std::string Lower(const std::string& text) {
+  std::string lower = text;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+Vec2 Page(const Affine3& toPage, Vec3 p) {
+  const Vec3 q = toPage.Apply(p);
+  return {q.x, q.y};
+}
+
+// Splits a polyline into dashes of a pattern (page points; positive dash, negative gap, zero
+// dot) and hands each dash to draw.
+template <class Draw>
+void Dash(const std::vector<Vec2>& points, const std::vector<double>& pattern, Draw draw) {
+  double total = 0;
+  for (double d : pattern) total += std::fabs(d);
+  if (points.size() < 2 || total <= 0) {
+    draw(points);
+    return;
+  }
+  std::size_t element = 0;
+  double left = std::fabs(pattern[0]);
+  bool on = pattern[0] >= 0;
+  std::vector<Vec2> piece;
+  if (on) piece.push_back(points[0]);
+  for (std::size_t i = 1; i < points.size(); ++i) {
+    Vec2 a = points[i - 1];
+    const Vec2 b = points[i];
+    double length = std::hypot(b.x - a.x, b.y - a.y);
+    while (length > 0) {
+      if (left >= length) {
+        left -= length;
+        if (on) piece.push_back(b);
+        break;
+      }
+      const double t = left / length;
+      const Vec2 split{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
+      if (on) {
+        piece.push_back(split);
+        draw(piece);
+        piece.clear();
+      }
+      length -= left;
+      a = split;
+      element = (element + 1) % pattern.size();
+      left = std::fabs(pattern[element]);
+      on = pattern[element] >= 0;
+      if (on) piece.push_back(a);
+      if (on && left == 0) {  // a dot
+        piece.push_back(a);
+        draw(piece);
+        piece.clear();
+        element = (element + 1) % pattern.size();
+        left = std::fabs(pattern[element]);
+        on = pattern[element] >= 0;
+        if (on) piece.push_back(a);
+      }
+    }
+  }
+  if (on && piece.size() >= 2) draw(piece);
+}
+
+}  // namespace
+
+CRenderer::CRenderer(const Drawing& drawing, CTextEngine& text, CDwgExport& sink)
+    : drawing(drawing), text(text), sink(sink) {}
+
+void CRenderer::DrawLayout(int layout, const Affine3& toPage, double width, double height) {
+  if (layout < 0 || layout >= static_cast<int>(drawing.layouts.size())) return;
+  outputWidth = width;
+  outputHeight = height;
+  const Layout& chosen = drawing.layouts[layout];
+  Context context;
+  context.toPage = toPage;
+  context.inPaperSpace = !chosen.isModel;
+  if (chosen.block < 0 || chosen.block >= static_cast<std::int32_t>(drawing.blocks.size())) return;
+  DrawBlock(chosen.block, context);
+  if (!chosen.isModel) DrawViewports(drawing.blocks[chosen.block], context);
+}
+
+void CRenderer::DrawBlock(std::int32_t block, const Context& context) {
+  if (block < 0 || block >= static_cast<std::int32_t>(drawing.blocks.size())) return;
+  if (context.depth > kMaxDepth ||
+      std::find(blockStack.begin(), blockStack.end(), block) != blockStack.end()) {
+    ++dropped;
+    return;
+  }
+  blockStack.push_back(block);
+  for (const Entity& entity : drawing.blocks[block].entities) {
+    if (primitives > kPrimitiveBudget) {
+      ++dropped;
+      break;
+    }
+    if (entity.type == EntityType::Viewport) continue;  // drawn after the sheet
+    DrawEntity(entity, context);
+  }
+  blockStack.pop_back();
+}
+
+void CRenderer::DrawViewports(const Block& paper, const Context& context) {
+  for (const Entity& entity : paper.entities) {
+    if (entity.type != EntityType::Viewport || !IsVisible(entity, context)) continue;
+    DrawViewport(std::get<Viewport>(entity.data), context);
+  }
+}
+
+void CRenderer::DrawViewport(const Viewport& viewport, const Context& context) {
+  // Viewport 1 is the sheet itself; an empty or switched-off viewport shows nothing.
+  if (viewport.id == 1 || !viewport.on || viewport.width <= 0 || viewport.height <= 0 ||
+      viewport.viewHeight <= 0) {
+    return;
+  }
+  const Vec3 c = viewport.center;
+  const double hw = viewport.width / 2, hh = viewport.height / 2;
+  PointStruct clip[5];
+  const Vec3 corners[5] = {{c.x - hw, c.y - hh, 0}, {c.x + hw, c.y - hh, 0}, {c.x + hw, c.y + hh, 0},
+                           {c.x - hw, c.y + hh, 0}, {c.x - hw, c.y - hh, 0}};
+  for (int i = 0; i < 5; ++i) {
+    const Vec2 p = Page(context.toPage, corners[i]);
+    clip[i].x = p.x;
+    clip[i].y = p.y;
+  }
+  // Model space → the view's plane → paper space around the viewport's centre → page.
+  const double scale = viewport.height / viewport.viewHeight;
+  const Affine3 toPaper =
+      Affine3::Translate({c.x, c.y, 0}) * Affine3::Scale(scale, scale, scale) *
+      Affine3::Translate({-viewport.viewCenter.x, -viewport.viewCenter.y, 0}) *
+      WorldToView(viewport.viewDirection, viewport.viewTarget, viewport.twist * kDegree);
+  Context model;
+  model.toPage = context.toPage * toPaper;
+  model.frozenLayers = &viewport.frozenLayers;
+  sink.PushClipPolygon(5, clip);
+  for (std::size_t i = 0; i < drawing.layouts.size(); ++i) {
+    if (drawing.layouts[i].isModel) {
+      DrawBlock(drawing.layouts[i].block, model);
+      break;
+    }
+  }
+  sink.PopClipPolygon();
+}
+
+std::int32_t CRenderer::EffectiveLayer(const Entity& entity, const Context& context) const {
+  // Entities on layer 0 inside a block live on the layer of the insert that draws them.
+  if (entity.layer == 0 && context.blockLayer >= 0) return context.blockLayer;
+  return entity.layer;
+}
+
+bool CRenderer::IsVisible(const Entity& entity, const Context& context) const {
+  if (entity.invisible) return false;
+  const auto hidden = [&](std::int32_t index) {
+    if (index < 0 || index >= static_cast<std::int32_t>(drawing.layers.size())) return false;
+    const Layer& layer = drawing.layers[index];
+    if (layer.off || layer.frozen || !layer.plottable) return true;
+    if (context.frozenLayers && std::find(context.frozenLayers->begin(), context.frozenLayers->end(),
+                                          index) != context.frozenLayers->end()) {
+      return true;
+    }
+    return Lower(layer.name) == "defpoints";
+  };
+  return !hidden(entity.layer) && !hidden(EffectiveLayer(entity, context));
+}
+
+CRenderer::ResolvedColor CRenderer::ResolveColor(const Color& color, std::int32_t layer,
+                                                 const Context& context) const {
+  ResolvedColor resolved;
+  if (color.hasTrueColor) {
+    resolved.rgb = color.rgb;
+    resolved.index = color.index >= 1 && color.index <= 255 ? color.index : -1;
+    return resolved;
+  }
+  if (color.index == Color::kByBlock) return context.blockColor;
+  if (color.index == Color::kByLayer || color.index > 256 || color.index < 0) {
+    if (layer >= 0 && layer < static_cast<std::int32_t>(drawing.layers.size())) {
+      const Color& layerColor = drawing.layers[layer].color;
+      if (layerColor.hasTrueColor) {
+        resolved.rgb = layerColor.rgb;
+        resolved.index = layerColor.index >= 1 && layerColor.index <= 255 ? layerColor.index : -1;
+        return resolved;
+      }
+      const int index = std::abs(layerColor.index);
+      resolved.index = static_cast<std::int16_t>(index >= 1 && index <= 255 ? index : 7);
+    }
+    resolved.rgb = ColorRgb(resolved.index);
+    return resolved;
+  }
+  resolved.index = color.index;
+  resolved.rgb = ColorRgb(color.index);
+  return resolved;
+}
+
+std::int16_t CRenderer::ResolveLineweight(std::int16_t lineweight, std::int32_t layer,
+                                          const Context& context) const {
+  if (lineweight == kLineweightByBlock) lineweight = context.blockLineweight;
+  if (lineweight == kLineweightByLayer) {
+    lineweight = layer >= 0 && layer < static_cast<std::int32_t>(drawing.layers.size())
+                     ? drawing.layers[layer].lineweight
+                     : kLineweightDefault;
+  }
+  if (lineweight < 0) lineweight = static_cast<std::int16_t>(drawing.header.lwDefault);
+  return lineweight < 0 ? 0 : lineweight;
+}
+
+std::int32_t CRenderer::ResolveLinetype(std::int32_t linetype, std::int32_t layer,
+                                        const Context& context) const {
+  if (linetype == kLinetypeByBlock) linetype = context.blockLinetype;
+  if (linetype == kLinetypeByLayer) {
+    linetype = layer >= 0 && layer < static_cast<std::int32_t>(drawing.layers.size())
+                   ? drawing.layers[layer].linetype
+                   : kLinetypeContinuous;
+  }
+  return linetype;
+}
+
+void CRenderer::ApplyProperties(const Entity& entity, const Context& context) {
+  const std::int32_t layer = EffectiveLayer(entity, context);
+  const ResolvedColor color = ResolveColor(entity.color, layer, context);
+  sink.SetColor(static_cast<int>(color.rgb), color.index);
+  // Hundredths of a millimetre to points, in the sink's width units.
+  const double points = ResolveLineweight(entity.lineweight, layer, context) / 100.0 * 72.0 / 25.4;
+  sink.SetLineWidth(static_cast<int>(std::lround(points * std::max(1, sink.WidthDivisor))));
+
+  dashes.clear();
+  const std::int32_t linetype = ResolveLinetype(entity.linetype, layer, context);
+  if (linetype >= 0 && linetype < static_cast<std::int32_t>(drawing.linetypes.size())) {
+    const Linetype& pattern = drawing.linetypes[linetype];
+    const double scale = drawing.header.ltScale * entity.linetypeScale * context.toPage.ScaleFactor();
+    double total = 0;
+    for (double d : pattern.dashes) {
+      dashes.push_back(d * scale);
+      total += std::fabs(d * scale);
+    }
+    if (total < kSmallestPattern || pattern.dashes.size() < 2) dashes.clear();
+  }
+}
+
+std::vector<Vec2> CRenderer::ToPage(const Affine3& toPage, const std::vector<Vec3>& points) const {
+  std::vector<Vec2> page;
+  page.reserve(points.size());
+  for (const Vec3& p : points) page.push_back(Page(toPage, p));
+  return page;
+}
+
+void CRenderer::Polyline(const std::vector<Vec2>& points, bool closed) {
+  if (points.size() < 2) {
+    if (points.size() == 1) {
+      sink.MoveTo(points[0].x, points[0].y);
+      sink.LineTo(points[0].x, points[0].y);
+      ++primitives;
+    }
+    return;
+  }
+  std::vector<Vec2> path = points;
+  if (closed) path.push_back(points.front());
+  const auto draw = [this](const std::vector<Vec2>& piece) {
+    if (piece.empty()) return;
+    sink.MoveTo(piece[0].x, piece[0].y);
+    for (std::size_t i = 1; i < piece.size(); ++i) sink.LineTo(piece[i].x, piece[i].y);
+    primitives += static_cast<std::int64_t>(piece.size());
+  };
+  if (dashes.empty()) {
+    draw(path);
+  } else {
+    Dash(path, dashes, draw);
+  }
+}
+
+void CRenderer::FilledRings(std::vector<std::vector<Vec2>>& rings) {
+  std::vector<PointStruct> points;
+  std::vector<int> counts;
+  for (const auto& ring : rings) {
+    if (ring.size() < 2) continue;
+    for (const Vec2& p : ring) {
+      PointStruct point;
+      point.x = p.x;
+      point.y = p.y;
+      points.push_back(point);
+    }
+    counts.push_back(static_cast<int>(ring.size()));
+  }
+  if (counts.empty()) return;
+  primitives += static_cast<std::int64_t>(points.size());
+  if (sink.CanDrawPolyPolygon() || counts.size() == 1) {
+    if (counts.size() == 1 && points.size() <= 32767) {
+      sink.Polygon(0, counts[0] - 1, points.data());
+    } else {
+      sink.PolyPolygon(points.data(), counts.data(), static_cast<int>(counts.size()));
+    }
+    return;
+  }
+  int first = 0;
+  for (int count : counts) {
+    sink.Polygon(first, first + count - 1, points.data());
+    first += count;
+  }
+}
+
+int CRenderer::SegmentsFor(double pageRadius, double sweep) const {
+  // The chord of an angle step a strays r (1 − cos(a/2)) from its arc.
+  if (pageRadius <= tolerance) return std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (kPi / 2))));
+  const double step = 2 * std::acos(std::max(-1.0, 1 - tolerance / pageRadius));
+  const double n = std::ceil(std::fabs(sweep) / std::max(step, 1e-4));
+  return static_cast<int>(std::clamp(n, 1.0, 4096.0));
+}
+
+void CRenderer::ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, double start,
+                           double end) {
+  // start and end in radians, counter-clockwise in the arc's own plane (already in toPage).
+  while (end <= start) end += 2 * kPi;
+  if (end - start > 2 * kPi) end = start + 2 * kPi;
+  const double pageRadius = radius * toPage.ScaleFactor();
+  if (toPage.IsConformal2d() && dashes.empty()) {
+    const Vec2 c = Page(toPage, center);
+    const double turn = std::atan2(toPage.B(), toPage.A());
+    if (toPage.Determinant2d() > 0) {
+      sink.Arc(c.x, c.y, pageRadius, start + turn, end + turn);
+    } else {
+      // A mirror turns counter-clockwise into clockwise.
+      sink.Arc(c.x, c.y, pageRadius, turn - start, turn - end);
+    }
+    ++primitives;
+    return;
+  }
+  const int n = SegmentsFor(pageRadius, end - start);
+  std::vector<Vec2> points;
+  for (int i = 0; i <= n; ++i) {
+    const double a = start + (end - start) * i / n;
+    points.push_back(Page(toPage, {center.x + radius * std::cos(a), center.y + radius * std::sin(a),
+                                   center.z}));
+  }
+  Polyline(points, false);
+}
+
+void CRenderer::DrawEntity(const Entity& entity, const Context& context) {
+  if (!IsVisible(entity, context)) return;
+  if (skipInfinite && (entity.type == EntityType::XLine || entity.type == EntityType::Ray)) return;
+  if (entity.type == EntityType::Insert) {
+    DrawInsert(entity, std::get<Insert>(entity.data), context);
+    return;
+  }
+  if (entity.type == EntityType::Dimension || entity.type == EntityType::Table) {
+    const BlockGraphic& graphic = std::get<BlockGraphic>(entity.data);
+    Insert insert;
+    insert.block = graphic.block;
+    insert.insertion = graphic.insertion;
+    DrawInsert(entity, insert, context);
+    return;
+  }
+
+  const std::int32_t layer = EffectiveLayer(entity, context);
+  const std::string layerName =
+      layer >= 0 && layer < static_cast<std::int32_t>(drawing.layers.size()) ? drawing.layers[layer].name : "";
+  const bool marked = sink.BeginEntityDraw(TypeName(entity.type), "", layerName.c_str(), 0, "", "", nullptr);
+  ApplyProperties(entity, context);
+  const Affine3& world = context.toPage;
+  const Affine3 ocs = world * OcsToWorld(entity.extrusion);
+
+  switch (entity.type) {
+    case EntityType::Line: {
+      const auto& line = std::get<drawing::Line>(entity.data);
+      Polyline({Page(world, line.start), Page(world, line.end)}, false);
+      break;
+    }
+    case EntityType::Point: {
+      const Vec2 p = Page(world, std::get<drawing::Point>(entity.data).position);
+      sink.SetPixel(p.x, p.y);
+      ++primitives;
+      break;
+    }
+    case EntityType::Circle: {
+      const auto& circle = std::get<drawing::Circle>(entity.data);
+      ArcOrCurve(ocs, circle.center, circle.radius, 0, 2 * kPi);
+      break;
+    }
+    case EntityType::Arc: {
+      const auto& arc = std::get<drawing::Arc>(entity.data);
+      double end = arc.endAngle;
+      while (end <= arc.startAngle) end += 360;
+      ArcOrCurve(ocs, arc.center, arc.radius, arc.startAngle * kDegree, end * kDegree);
+      break;
+    }
+    case EntityType::Ellipse: {
+      const auto& ellipse = std::get<drawing::Ellipse>(entity.data);
+      const Vec3 minor = Cross(Normalized(entity.extrusion), ellipse.majorAxis) * ellipse.ratio;
+      double start = ellipse.startParam, end = ellipse.endParam;
+      while (end <= start) end += 2 * kPi;
+      if (end - start > 2 * kPi + 1e-9) end = start + 2 * kPi;
+      const double pageRadius = Length(ellipse.majorAxis) * world.ScaleFactor();
+      const int n = SegmentsFor(pageRadius, end - start);
+      std::vector<Vec2> points;
+      for (int i = 0; i <= n; ++i) {
+        const double t = start + (end - start) * i / n;
+        points.push_back(Page(world, ellipse.center + ellipse.majorAxis * std::cos(t) + minor * std::sin(t)));
+      }
+      Polyline(points, false);
+      break;
+    }
+    case EntityType::Polyline:
+      DrawPolyline(entity, std::get<drawing::Polyline>(entity.data), context);
+      break;
+    case EntityType::Spline:
+      DrawSpline(std::get<Spline>(entity.data), world);
+      break;
+    case EntityType::Solid:
+    case EntityType::Trace: {
+      const auto& face = std::get<Face>(entity.data);
+      // Corners 3 and 4 are stored crossed: the outline runs 1, 2, 4, 3.
+      std::vector<std::vector<Vec2>> rings{{Page(ocs, face.corners[0]), Page(ocs, face.corners[1]),
+                                            Page(ocs, face.corners[3]), Page(ocs, face.corners[2])}};
+      FilledRings(rings);
+      break;
+    }
+    case EntityType::Face3d: {
+      const auto& face = std::get<Face>(entity.data);
+      for (int k = 0; k < 4; ++k) {
+        if (face.invisibleEdges & (1 << k)) continue;
+        const Vec3 a = face.corners[k], b = face.corners[(k + 1) % 4];
+        if (Length(a - b) == 0) continue;
+        Polyline({Page(world, a), Page(world, b)}, false);
+      }
+      break;
+    }
+    case EntityType::Text:
+    case EntityType::Attribute:
+      DrawText(entity, std::get<Text>(entity.data), context);
+      break;
+    case EntityType::MText:
+      DrawMText(entity, std::get<MText>(entity.data), context);
+      break;
+    case EntityType::Leader:
+      DrawLeader(std::get<Leader>(entity.data), world);
+      break;
+    case EntityType::XLine:
+    case EntityType::Ray:
+      DrawConstructionLine(std::get<ConstructionLine>(entity.data), world);
+      break;
+    case EntityType::Hatch:
+      DrawHatch(entity, std::get<Hatch>(entity.data), context);
+      break;
+    case EntityType::Image:
+    case EntityType::Wipeout:
+      DrawImage(entity, std::get<Image>(entity.data), context);
+      break;
+    default:
+      break;
+  }
+  if (marked) sink.EndEntityDraw();
+}
+
+void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Context& context) {
+  if (insert.block < 0 || insert.block >= static_cast<std::int32_t>(drawing.blocks.size())) return;
+  const Block& block = drawing.blocks[insert.block];
+  Context inner = context;
+  inner.depth = context.depth + 1;
+  const std::int32_t layer = EffectiveLayer(entity, context);
+  inner.blockLayer = layer;
+  inner.blockColor = ResolveColor(entity.color, layer, context);
+  inner.blockLineweight = ResolveLineweight(entity.lineweight, layer, context);
+  inner.blockLinetype = ResolveLinetype(entity.linetype, layer, context);
+
+  const Affine3 ocs = context.toPage * OcsToWorld(entity.extrusion);
+  const Affine3 place = Affine3::Translate(insert.insertion) * Affine3::RotateZ(insert.rotation * kDegree);
+  const Affine3 shape = Affine3::Scale(insert.scale.x, insert.scale.y, insert.scale.z) *
+                        Affine3::Translate(block.base * -1.0);
+  const int columns = std::clamp(insert.columns, 1, 10000);
+  const int rows = std::clamp(insert.rows, 1, 10000);
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < columns; ++c) {
+      if (primitives > kPrimitiveBudget) {
+        ++dropped;
+        return;
+      }
+      const Affine3 cell = Affine3::Translate({c * insert.columnSpacing, r * insert.rowSpacing, 0});
+      inner.toPage = ocs * place * cell * shape;
+      DrawBlock(insert.block, inner);
+    }
+  }
+  // Attributes stand in the space of the insert, not of the block.
+  for (const Entity& attribute : insert.attributes) DrawEntity(attribute, context);
+}
+
+std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bool closed,
+                                 double tolerance) {
+  std::vector<Vec3> points;
+  const std::size_t n = vertices.size();
+  if (n == 0) return points;
+  points.push_back(vertices[0].position);
+  const std::size_t segments = closed ? n : n - 1;
+  for (std::size_t i = 0; i < segments; ++i) {
+    const Vec3 a = vertices[i].position, b = vertices[(i + 1) % n].position;
+    const double bulge = vertices[i].bulge;
+    const double chord = std::hypot(b.x - a.x, b.y - a.y);
+    if (std::fabs(bulge) > 1e-9 && chord > 0 && std::isfinite(bulge)) {
+      // The included angle is 4 atan(bulge), counter-clockwise for positive bulges; the centre
+      // lies on the chord's left normal, (chord / 2)(1 − bulge²) / (2 bulge) from its middle.
+      const double angle = 4 * std::atan(bulge);
+      const double radius = chord / (2 * std::sin(std::fabs(angle) / 2));
+      const double offset = chord / 2 * (1 - bulge * bulge) / (2 * bulge);
+      const double nx = -(b.y - a.y) / chord, ny = (b.x - a.x) / chord;
+      const double cx = (a.x + b.x) / 2 + nx * offset, cy = (a.y + b.y) / 2 + ny * offset;
+      const double step = 2 * std::acos(std::max(-1.0, 1 - tolerance / std::max(radius, tolerance)));
+      const int count = static_cast<int>(
+          std::clamp(std::ceil(std::fabs(angle) / std::max(step, 1e-3)), 2.0, 2048.0));
+      const double a0 = std::atan2(a.y - cy, a.x - cx);
+      for (int k = 1; k < count; ++k) {
+        const double t = a0 + angle * k / count;
+        points.push_back({cx + radius * std::cos(t), cy + radius * std::sin(t), a.z});
+      }
+    }
+    points.push_back(b);
+  }
+  return points;
+}
+
+void CRenderer::DrawPolyline(const Entity& entity, const drawing::Polyline& polyline,
+                             const Context& context) {
+  const Affine3& world = context.toPage;
+  if (polyline.is3d || polyline.meshM > 0 || !polyline.faces.empty()) {
+    std::vector<Vec3> points;
+    for (const PolylineVertex& v : polyline.vertices) points.push_back(v.position);
+    if (!polyline.faces.empty()) {
+      for (const auto& face : polyline.faces) {
+        for (std::size_t k = 0; k < face.size(); ++k) {
+          const int from = face[k], to = face[(k + 1) % face.size()];
+          if (from <= 0) continue;  // an invisible edge
+          const std::size_t i = static_cast<std::size_t>(from) - 1, j = static_cast<std::size_t>(std::abs(to)) - 1;
+          if (i < points.size() && j < points.size() && to != 0) {
+            Polyline({Page(world, points[i]), Page(world, points[j])}, false);
+          }
+        }
+      }
+      return;
+    }
+    if (polyline.meshM > 0 && polyline.meshN > 0 &&
+        static_cast<std::size_t>(polyline.meshM) * polyline.meshN <= points.size()) {
+      const int m = polyline.meshM, n = polyline.meshN;
+      for (int i = 0; i < m; ++i) {
+        std::vector<Vec3> row(points.begin() + i * n, points.begin() + (i + 1) * n);
+        Polyline(ToPage(world, row), polyline.meshClosedN);
+      }
+      for (int j = 0; j < n; ++j) {
+        std::vector<Vec3> column;
+        for (int i = 0; i < m; ++i) column.push_back(points[i * n + j]);
+        Polyline(ToPage(world, column), polyline.meshClosedM);
+      }
+      return;
+    }
+    Polyline(ToPage(world, points), polyline.closed);
+    return;
+  }
+
+  const Affine3 ocs = world * OcsToWorld(entity.extrusion);
+  const double scale = ocs.ScaleFactor();
+  const double unitTolerance = scale > 0 ? tolerance / scale : tolerance;
+  bool wide = polyline.constantWidth > 0;
+  for (const PolylineVertex& v : polyline.vertices) wide = wide || v.startWidth > 0 || v.endWidth > 0;
+  std::vector<PolylineVertex> vertices = polyline.vertices;
+  for (PolylineVertex& v : vertices) v.position.z = polyline.elevation;
+
+  if (!wide) {
+    Polyline(ToPage(ocs, PolylinePoints(vertices, polyline.closed, unitTolerance)), false);
+    return;
+  }
+  // Wide segments are filled shapes: each segment becomes the band between its two offset
+  // sides, with the width changing linearly from its start to its end.
+  const std::size_t n = vertices.size();
+  const std::size_t segments = polyline.closed ? n : n - 1;
+  for (std::size_t i = 0; i < segments && n >= 2; ++i) {
+    PolylineVertex from = vertices[i], to = vertices[(i + 1) % n];
+    double w0 = polyline.constantWidth > 0 ? polyline.constantWidth : from.startWidth;
+    double w1 = polyline.constantWidth > 0 ? polyline.constantWidth : from.endWidth;
+    std::vector<Vec3> path = PolylinePoints({from, to}, false, unitTolerance);
+    if (path.size() < 2) continue;
+    double total = 0;
+    std::vector<double> at{0};
+    for (std::size_t k = 1; k < path.size(); ++k) {
+      total += std::hypot(path[k].x - path[k - 1].x, path[k].y - path[k - 1].y);
+      at.push_back(total);
+    }
+    if (total <= 0) continue;
+    std::vector<Vec2> left, right;
+    for (std::size_t k = 0; k < path.size(); ++k) {
+      const Vec3 p = path[k];
+      const Vec3 q = path[k == 0 ? 1 : k];
+      const Vec3 o = path[k == 0 ? 0 : k - 1];
+      double dx = q.x - o.x, dy = q.y - o.y;
+      const double length = std::hypot(dx, dy);
+      if (length == 0) continue;
+      dx /= length;
+      dy /= length;
+      const double half = (w0 + (w1 - w0) * at[k] / total) / 2;
+      left.push_back(Page(ocs, {p.x - dy * half, p.y + dx * half, p.z}));
+      right.push_back(Page(ocs, {p.x + dy * half, p.y - dx * half, p.z}));
+    }
+    std::vector<Vec2> ring = left;
+    ring.insert(ring.end(), right.rbegin(), right.rend());
+    std::vector<std::vector<Vec2>> rings{ring};
+    if (w0 == 0 && w1 == 0) {
+      Polyline(ToPage(ocs, path), false);
+    } else {
+      FilledRings(rings);
+    }
+  }
+}
+
+std::vector<Vec3> SplinePoints(const Spline& spline, double tolerance) {
+  const std::vector<Vec3>& control = spline.controlPoints;
+  const int p = std::clamp(spline.degree, 1, 11);
+  if (control.size() < 2) return spline.fitPoints;
+  const std::size_t n = control.size();
+  std::vector<double> knots = spline.knots;
+  if (knots.size() != n + p + 1) {
+    // A missing or damaged knot vector: clamped and uniform.
+    knots.clear();
+    for (std::size_t i = 0; i < n + p + 1; ++i) {
+      knots.push_back(i <= static_cast<std::size_t>(p) ? 0.0
+                      : i >= n ? static_cast<double>(n - p)
+                               : static_cast<double>(i - p));
+    }
+  }
+  const bool rational = spline.weights.size() == n;
+  const double t0 = knots[p], t1 = knots[n];
+  if (!(t1 > t0)) return control;
+  double controlLength = 0;
+  for (std::size_t i = 1; i < n; ++i) controlLength += Length(control[i] - control[i - 1]);
+  const int samples = static_cast<int>(
+      std::clamp(std::ceil(std::sqrt(controlLength / std::max(tolerance, 1e-9)) * 2.0), 8.0, 4096.0));
+  std::vector<Vec3> points;
+  std::vector<double> w(p + 1);
+  std::vector<Vec3> d(p + 1);
+  for (int s = 0; s <= samples; ++s) {
+    const double t = t0 + (t1 - t0) * s / samples;
+    // The knot span holding t, then de Boor's recursion in homogeneous coordinates.
+    std::size_t k = static_cast<std::size_t>(p);
+    while (k + 1 < n && knots[k + 1] <= t) ++k;
+    for (int j = 0; j <= p; ++j) {
+      const std::size_t index = k - p + j;
+      const double weight = rational ? spline.weights[index] : 1.0;
+      d[j] = control[index] * weight;
+      w[j] = weight;
+    }
+    for (int r = 1; r <= p; ++r) {
+      for (int j = p; j >= r; --j) {
+        const std::size_t i = k - p + j;
+        const double denominator = knots[i + p - r + 1] - knots[i];
+        const double alpha = denominator != 0 ? (t - knots[i]) / denominator : 0.0;
+        d[j] = d[j - 1] * (1 - alpha) + d[j] * alpha;
+        w[j] = w[j - 1] * (1 - alpha) + w[j] * alpha;
+      }
+    }
+    points.push_back(w[p] != 0 ? d[p] * (1.0 / w[p]) : d[p]);
+  }
+  return points;
+}
+
+void CRenderer::DrawSpline(const Spline& spline, const Affine3& toPage) {
+  const double scale = toPage.ScaleFactor();
+  Polyline(ToPage(toPage, SplinePoints(spline, scale > 0 ? tolerance / scale : tolerance)),
+           spline.closed && spline.controlPoints.size() < 2);
+}
+
+void CRenderer::DrawText(const Entity& entity, const Text& textEntity, const Context& context) {
+  if (textEntity.text.empty()) return;
+  const TextStyle* style = textEntity.style >= 0 && textEntity.style < static_cast<std::int32_t>(drawing.textStyles.size())
+                               ? &drawing.textStyles[textEntity.style]
+                               : nullptr;
+  double height = textEntity.height > 0 ? textEntity.height : style && style->fixedHeight > 0 ? style->fixedHeight : 0;
+  if (height <= 0) return;
+  const TextShape shape = text.Shape(textEntity.text, style ? style->fontFile : "", style ? style->fontFamily : "");
+  double widthFactor = textEntity.widthFactor > 0 ? textEntity.widthFactor : 1.0;
+  double rotation = textEntity.rotation * kDegree;
+  Vec3 anchor = textEntity.insertion;
+  const int h = textEntity.horizontalJustification, v = textEntity.verticalJustification;
+  double width = shape.width * height * widthFactor;
+  if ((h == 3 || h == 5) && width > 0) {
+    // Aligned and fit: the text runs from the first point to the second.
+    const Vec3 a = textEntity.insertion, b = textEntity.alignment;
+    const double length = std::hypot(b.x - a.x, b.y - a.y);
+    if (length > 0) {
+      rotation = std::atan2(b.y - a.y, b.x - a.x);
+      if (h == 3) height *= length / width;
+      widthFactor *= length / width;
+      width = length;
+    }
+  } else if (h != 0 || v != 0) {
+    anchor = textEntity.alignment;
+  }
+  double dx = 0, dy = 0;
+  if (h == 1 || h == 4) dx = -width / 2;
+  if (h == 2) dx = -width;
+  if (v == 1) dy = 0.2 * height;  // the baseline sits above the descenders
+  if (v == 2 || h == 4) dy = -0.5 * height;
+  if (v == 3) dy = -height;
+
+  const double oblique = std::tan(std::clamp(textEntity.obliqueAngle, -85.0, 85.0) * kDegree);
+  const double mirrorX = (textEntity.generationFlags & 2) ? -1 : 1;
+  const double mirrorY = (textEntity.generationFlags & 4) ? -1 : 1;
+  // Text units (height 1) → the text's frame at the anchor → OCS → page.
+  Affine3 glyphs;
+  glyphs.m[0][0] = height * widthFactor * mirrorX;
+  glyphs.m[0][1] = height * oblique * mirrorX;
+  glyphs.m[0][3] = dx * mirrorX;
+  glyphs.m[1][1] = height * mirrorY;
+  glyphs.m[1][3] = dy * mirrorY;
+  const Affine3 toPage = context.toPage * OcsToWorld(entity.extrusion) * Affine3::Translate(anchor) *
+                         Affine3::RotateZ(rotation) * glyphs;
+  std::vector<std::vector<Vec2>> rings;
+  for (const auto& contour : shape.contours) {
+    std::vector<Vec2> ring;
+    for (const Vec2& p : contour) ring.push_back(Page(toPage, {p.x, p.y, 0}));
+    rings.push_back(std::move(ring));
+  }
+  FilledRings(rings);
+}
+
+void CRenderer::DrawMText(const Entity& entity, const MText& mtext, const Context& context) {
+  const TextStyle fallback;
+  const TextStyle& style = mtext.style >= 0 && mtext.style < static_cast<std::int32_t>(drawing.textStyles.size())
+                               ? drawing.textStyles[mtext.style]
+                               : fallback;
+  const std::vector<MTextPiece> pieces = LayoutMText(mtext, style, text);
+  const Vec3 z = Normalized(entity.extrusion);
+  Vec3 x = mtext.direction;
+  x = x - z * Dot(x, z);
+  x = Length(x) > 0 ? Normalized(x) : Vec3{1, 0, 0};
+  const Vec3 y = Cross(z, x);
+  const Affine3 toPage = context.toPage * Affine3::Translate(mtext.insertion) * Affine3::FromAxes(x, y, z);
+  const std::int32_t layer = EffectiveLayer(entity, context);
+  for (const MTextPiece& piece : pieces) {
+    if (piece.hasColor) {
+      const ResolvedColor color = ResolveColor(piece.color, layer, context);
+      sink.SetColor(static_cast<int>(color.rgb), color.index);
+    }
+    std::vector<std::vector<Vec2>> rings;
+    for (const auto& contour : piece.shape.contours) {
+      std::vector<Vec2> ring;
+      for (const Vec2& p : contour) ring.push_back(Page(toPage, {piece.offset.x + p.x, piece.offset.y + p.y, 0}));
+      rings.push_back(std::move(ring));
+    }
+    FilledRings(rings);
+    if (piece.hasColor) ApplyProperties(entity, context);
+  }
+}
+
+void CRenderer::DrawHatch(const Entity& entity, const Hatch& hatch, const Context& context) {
+  const Affine3 ocs = context.toPage * OcsToWorld(entity.extrusion);
+  const double scale = ocs.ScaleFactor();
+  const double unitTolerance = scale > 0 ? tolerance / scale : tolerance;
+  std::vector<std::vector<Vec2>> rings;
+  for (const HatchPath& path : hatch.paths) {
+    std::vector<Vec3> points;
+    if (path.isPolyline) {
+      points = PolylinePoints(path.vertices, true, unitTolerance);
+    } else {
+      for (const HatchEdge& edge : path.edges) {
+        std::vector<Vec3> part;
+        switch (edge.kind) {
+          case HatchEdge::Line:
+            part = {{edge.start.x, edge.start.y, 0}, {edge.end.x, edge.end.y, 0}};
+            break;
+          case HatchEdge::CircularArc:
+          case HatchEdge::EllipticArc: {
+            double start = edge.startAngle * kDegree, end = edge.endAngle * kDegree;
+            const bool elliptic = edge.kind == HatchEdge::EllipticArc;
+            Vec3 major = elliptic ? Vec3{edge.majorAxis.x, edge.majorAxis.y, 0} : Vec3{edge.radius, 0, 0};
+            const Vec3 minor = Vec3{-major.y, major.x, 0} * (elliptic ? edge.ratio : 1.0);
+            if (!edge.counterClockwise) {
+              // Clockwise edges store their angles mirrored.
+              start = -start;
+              end = -end;
+            }
+            double sweep = end - start;
+            if (edge.counterClockwise) {
+              while (sweep <= 0) sweep += 2 * kPi;
+            } else {
+              while (sweep >= 0) sweep -= 2 * kPi;
+            }
+            if (std::fabs(sweep) > 2 * kPi) sweep = std::copysign(2 * kPi, sweep);
+            const int n = SegmentsFor(Length(major) * scale, sweep);
+            for (int i = 0; i <= n; ++i) {
+              const double t = start + sweep * i / n;
+              part.push_back(Vec3{edge.center.x, edge.center.y, 0} + major * std::cos(t) + minor * std::sin(t));
+            }
+            break;
+          }
+          case HatchEdge::SplineEdge:
+            part = SplinePoints(edge.spline, unitTolerance);
+            break;
+        }
+        if (!points.empty() && !part.empty() && Length(points.back() - part.front()) < 1e-9) {
+          points.insert(points.end(), part.begin() + 1, part.end());
+        } else {
+          points.insert(points.end(), part.begin(), part.end());
+        }
+      }
+    }
+    for (Vec3& p : points) p.z = hatch.elevation;
+    if (points.size() >= 2) rings.push_back(ToPage(ocs, points));
+  }
+  // Gradients are filled with the hatch's own colour; pattern hatches show their boundary.
+  if (hatch.solid || hatch.gradient) {
+    FilledRings(rings);
+  } else {
+    for (const auto& ring : rings) Polyline(ring, true);
+  }
+}
+
+void CRenderer::DrawImage(const Entity&, const Image& image, const Context& context) {
+  if (!image.show) return;
+  // The picture's outline; its pixels are drawn where the image file can be read.
+  const Vec3 size_u = image.u * image.pixelSize.x, size_v = image.v * image.pixelSize.y;
+  const Vec3 o = image.insertion;
+  std::vector<Vec3> frame;
+  if (image.clipping && image.clipBoundary.size() >= 3) {
+    for (const Vec2& p : image.clipBoundary) frame.push_back(o + image.u * (p.x + 0.5) + image.v * (image.pixelSize.y - p.y - 0.5));
+  } else {
+    frame = {o, o + size_u, o + size_u + size_v, o + size_v};
+  }
+  if (image.wipeout) {
+    // A wipeout hides what lies under it: a white picture over its area.
+    static const auto white = [] {
+      auto dib = CDib::Create(1, 1, 24);
+      if (dib) dib->SetPixelRgb(0, 0, 255, 255, 255);
+      return dib;
+    }();
+    Vec2 lo{1e300, 1e300}, hi{-1e300, -1e300};
+    for (const Vec2& p : ToPage(context.toPage, frame)) {
+      lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
+      hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
+    }
+    if (white && hi.x > lo.x && hi.y > lo.y) {
+      sink.Raster(lo.x, lo.y, static_cast<int>(std::lround(hi.x - lo.x)), static_cast<int>(std::lround(hi.y - lo.y)), 0,
+                  0, 1, 1, nullptr, white.get(), 0, nullptr);
+      ++primitives;
+    }
+    return;
+  }
+  Polyline(ToPage(context.toPage, frame), true);
+}
+
+void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {
+  if (leader.vertices.size() < 2) return;
+  std::vector<Vec3> points = leader.vertices;
+  if (leader.spline && points.size() > 2) {
+    Spline curve;
+    curve.degree = std::min<int>(3, static_cast<int>(points.size()) - 1);
+    curve.controlPoints = points;
+    const double scale = toPage.ScaleFactor();
+    points = SplinePoints(curve, scale > 0 ? tolerance / scale : tolerance);
+  }
+  Polyline(ToPage(toPage, points), false);
+  if (!leader.arrowhead) return;
+  // A closed filled arrowhead at the first vertex, pointing along the first segment.
+  const Vec3 tip = leader.vertices[0];
+  Vec3 along = leader.vertices[1] - tip;
+  if (Length(along) == 0) return;
+  along = Normalized(along) * leader.arrowSize;
+  const Vec3 side{-along.y / 6, along.x / 6, 0};
+  std::vector<std::vector<Vec2>> rings{{Page(toPage, tip), Page(toPage, tip + along + side), Page(toPage, tip + along - side)}};
+  FilledRings(rings);
+}
+
+void CRenderer::DrawConstructionLine(const ConstructionLine& line, const Affine3& toPage) {
+  // Clip the infinite line to the output area (with a little slack for round caps).
+  const Vec2 base = Page(toPage, line.base);
+  const Vec2 ahead = Page(toPage, line.base + Normalized(line.direction));
+  double dx = ahead.x - base.x, dy = ahead.y - base.y;
+  if (dx == 0 && dy == 0) return;
+  double t0 = line.ray ? 0.0 : -1e300, t1 = 1e300;
+  const double lo[2] = {-1, -1}, hi[2] = {outputWidth + 1, outputHeight + 1};
+  const double p[2] = {base.x, base.y}, d[2] = {dx, dy};
+  for (int k = 0; k < 2; ++k) {
+    if (d[k] == 0) {
+      if (p[k] < lo[k] || p[k] > hi[k]) return;
+      continue;
+    }
+    double a = (lo[k] - p[k]) / d[k], b = (hi[k] - p[k]) / d[k];
+    if (a > b) std::swap(a, b);
+    t0 = std::max(t0, a);
+    t1 = std::min(t1, b);
+  }
+  if (t0 >= t1) return;
+  Polyline({{base.x + dx * t0, base.y + dy * t0}, {base.x + dx * t1, base.y + dy * t1}}, false);
+}
+
+}  // namespace drawing

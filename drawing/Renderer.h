@@ -1,0 +1,108 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "drawing/Geometry.h"
+#include "drawing/Model.h"
+
+class CDwgExport;
+
+namespace drawing {
+
+class CTextEngine;
+
+// Draws one layout of a drawing into a sink: model space directly, a paper layout with its
+// sheet entities and, through each viewport, model space clipped to the viewport. Properties
+// are resolved here (BYLAYER and BYBLOCK colours, lineweights and linetypes through nested
+// inserts, layer visibility, viewport-frozen layers) so the sink sees final values only.
+// Coordinates reach the sink as page points: toPage maps the layout's own space onto them.
+class CRenderer {
+ public:
+  CRenderer(const Drawing& drawing, CTextEngine& text, CDwgExport& sink);
+
+  // Draws layout (an index into drawing.layouts) with the map toPage, onto an output area of
+  // width × height points (used to clip infinite lines).
+  void DrawLayout(int layout, const Affine3& toPage, double width, double height);
+
+  // Leaves XLINE and RAY out (when measuring extents).
+  void SetSkipInfinite(bool skip) { skipInfinite = skip; }
+  // How far a curve drawn as segments may stray from the true curve, in page points.
+  void SetTolerance(double points) { tolerance = points > 1e-4 ? points : 1e-4; }
+
+  // How many primitives were drawn, and how many entities were not drawn because a block was
+  // nested too deeply, inserted itself, or the drawing passed the primitive budget.
+  std::int64_t PrimitiveCount() const { return primitives; }
+  std::int64_t DroppedCount() const { return dropped; }
+
+ private:
+  struct ResolvedColor {
+    std::int16_t index = 7;
+    std::uint32_t rgb = 0xFFFFFF;
+  };
+  struct Context {
+    Affine3 toPage;
+    std::int32_t blockLayer = -1;  // the insert's layer, for entities on layer 0 of a block
+    ResolvedColor blockColor;
+    std::int16_t blockLineweight = kLineweightDefault;
+    std::int32_t blockLinetype = kLinetypeContinuous;
+    const std::vector<std::int32_t>* frozenLayers = nullptr;
+    int depth = 0;
+    bool inPaperSpace = false;
+  };
+
+  void DrawBlock(std::int32_t block, const Context& context);
+  void DrawEntity(const Entity& entity, const Context& context);
+  void DrawViewports(const Block& paper, const Context& context);
+  void DrawViewport(const Viewport& viewport, const Context& context);
+  void DrawInsert(const Entity& entity, const Insert& insert, const Context& context);
+
+  // Property resolution.
+  std::int32_t EffectiveLayer(const Entity& entity, const Context& context) const;
+  bool IsVisible(const Entity& entity, const Context& context) const;
+  ResolvedColor ResolveColor(const Color& color, std::int32_t layer, const Context& context) const;
+  std::int16_t ResolveLineweight(std::int16_t lineweight, std::int32_t layer,
+                                 const Context& context) const;
+  std::int32_t ResolveLinetype(std::int32_t linetype, std::int32_t layer,
+                               const Context& context) const;
+  void ApplyProperties(const Entity& entity, const Context& context);
+
+  // Output in page points.
+  void Polyline(const std::vector<Vec2>& points, bool closed);
+  void FilledRings(std::vector<std::vector<Vec2>>& rings);
+  void ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, double start, double end);
+  std::vector<Vec2> ToPage(const Affine3& toPage, const std::vector<Vec3>& points) const;
+  int SegmentsFor(double pageRadius, double sweep) const;
+
+  // Entity kinds.
+  void DrawPolyline(const Entity& entity, const drawing::Polyline& polyline, const Context& context);
+  void DrawSpline(const Spline& spline, const Affine3& toPage);
+  void DrawText(const Entity& entity, const Text& text, const Context& context);
+  void DrawMText(const Entity& entity, const MText& mtext, const Context& context);
+  void DrawHatch(const Entity& entity, const Hatch& hatch, const Context& context);
+  void DrawImage(const Entity& entity, const Image& image, const Context& context);
+  void DrawLeader(const Leader& leader, const Affine3& toPage);
+  void DrawConstructionLine(const ConstructionLine& line, const Affine3& toPage);
+
+  const Drawing& drawing;
+  CTextEngine& text;
+  CDwgExport& sink;
+  double outputWidth = 0, outputHeight = 0;
+  double tolerance = 0.1;
+  bool skipInfinite = false;
+  std::vector<std::int32_t> blockStack;
+  // The dash pattern of the entity being drawn, in page points; empty for continuous lines.
+  std::vector<double> dashes;
+  std::int64_t primitives = 0;
+  std::int64_t dropped = 0;
+};
+
+// The points a polyline with bulges passes through, arcs divided so that no chord strays more
+// than tolerance (in the polyline's own units) from its arc.
+std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bool closed,
+                                 double tolerance);
+
+// Points of a NURBS curve, enough that the polyline stays within tolerance of it.
+std::vector<Vec3> SplinePoints(const Spline& spline, double tolerance);
+
+}  // namespace drawing

@@ -1,0 +1,692 @@
+#include "drawing/TextEngine.h"
+
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+namespace drawing {
+
+namespace {
+
+// Curves are flattened until no point of a segment is further from the curve than this share
+// of the cap height (0.05 mm on 10 mm text).
+constexpr double kFlatness = 0.005;
+constexpr int kMaxCurveSegments = 64;
+// Slant of an italic request that found no italic face: the usual 12 degrees (tan 12°).
+constexpr double kSyntheticSlant = 0.21255656167002213;
+// Advance of each character, in cap heights, when the system has no usable font at all.
+constexpr double kNoFaceAdvance = 0.8;
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// Decodes the code point at text[i] and moves i past it. Malformed or truncated sequences,
+// overlong forms and surrogates give U+FFFD and consume one byte, so every byte is looked at
+// once and decoding always ends.
+char32_t NextCodePoint(std::string_view text, std::size_t& i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) {
+    ++i;
+    return lead;
+  }
+  int length = 0;
+  char32_t cp = 0;
+  char32_t minimum = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, cp = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, cp = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, cp = lead & 0x07, minimum = 0x10000;
+  } else {
+    ++i;
+    return kReplacementCharacter;
+  }
+  if (text.size() - i < static_cast<std::size_t>(length)) {
+    ++i;
+    return kReplacementCharacter;
+  }
+  for (int k = 1; k < length; ++k) {
+    const unsigned char next = byte(i + k);
+    if ((next & 0xC0) != 0x80) {
+      ++i;
+      return kReplacementCharacter;
+    }
+    cp = (cp << 6) | (next & 0x3F);
+  }
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++i;
+    return kReplacementCharacter;
+  }
+  i += length;
+  return cp;
+}
+
+bool IsControl(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp < 0xA0);
+}
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string Lower(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = AsciiLower(c);
+  return result;
+}
+
+// A family or file stem as compared: lower case without spaces, hyphens and underscores, so
+// that "Liberation Sans", "LiberationSans" and "liberation_sans" are the same name.
+std::string NormalizedName(std::string_view name) {
+  std::string result;
+  result.reserve(name.size());
+  for (char c : name) {
+    if (c != ' ' && c != '-' && c != '_') result.push_back(AsciiLower(c));
+  }
+  return result;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// The file name of a path as drawings store it: either separator, since drawings made on
+// Windows name "C:\Windows\Fonts\arial.ttf".
+std::string_view BaseName(std::string_view path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// Faces that stand in for fonts drawings often name, with the same advance widths.
+struct MetricAlias {
+  const char* name;  // normalized family or file stem
+  const char* family;
+  bool bold;
+  bool italic;
+};
+constexpr MetricAlias kMetricAliases[] = {
+    {"arial", "Liberation Sans", false, false},
+    {"arialmt", "Liberation Sans", false, false},
+    {"arialbd", "Liberation Sans", true, false},
+    {"ariali", "Liberation Sans", false, true},
+    {"arialbi", "Liberation Sans", true, true},
+    {"helvetica", "Liberation Sans", false, false},
+    {"swiss", "Liberation Sans", false, false},
+    {"arialnarrow", "Liberation Sans Narrow", false, false},
+    {"arialn", "Liberation Sans Narrow", false, false},
+    {"arialnb", "Liberation Sans Narrow", true, false},
+    {"arialni", "Liberation Sans Narrow", false, true},
+    {"arialnbi", "Liberation Sans Narrow", true, true},
+    {"times", "Liberation Serif", false, false},
+    {"timesnewroman", "Liberation Serif", false, false},
+    {"timesbd", "Liberation Serif", true, false},
+    {"timesi", "Liberation Serif", false, true},
+    {"timesbi", "Liberation Serif", true, true},
+    {"courier", "Liberation Mono", false, false},
+    {"couriernew", "Liberation Mono", false, false},
+    {"cour", "Liberation Mono", false, false},
+    {"courbd", "Liberation Mono", true, false},
+    {"couri", "Liberation Mono", false, true},
+    {"courbi", "Liberation Mono", true, true},
+};
+
+const MetricAlias* FindMetricAlias(const std::string& normalized) {
+  if (normalized.empty()) return nullptr;
+  for (const MetricAlias& alias : kMetricAliases) {
+    if (normalized == alias.name) return &alias;
+  }
+  return nullptr;
+}
+
+// Plain sans faces for SHX fonts and for everything else that finds no face.
+constexpr const char* kSansFamilies[] = {"Liberation Sans", "DejaVu Sans"};
+constexpr const char* kLastResortFamilies[] = {"DejaVu Sans", "Liberation Sans"};
+
+// The system's font configuration, read once per process and released at exit. It is a
+// configuration of our own rather than fontconfig's implicit default, which is never released.
+class CFontconfig {
+ public:
+  static FcConfig* Get() {
+    static CFontconfig instance;
+    return instance.config;
+  }
+  CFontconfig(const CFontconfig&) = delete;
+  CFontconfig& operator=(const CFontconfig&) = delete;
+
+ private:
+  CFontconfig() : config(FcInitLoadConfigAndFonts()) {}
+  ~CFontconfig() {
+    if (config) FcConfigDestroy(config);
+  }
+  FcConfig* config;
+};
+
+struct FontLocation {
+  std::string path;
+  int index = 0;
+};
+
+// Collects a glyph outline as polygons in font units, flattening the curves on the way.
+class COutlineFlattener {
+ public:
+  explicit COutlineFlattener(double tolerance) : tolerance(tolerance) {}
+
+  std::vector<std::vector<Vec2>> Take() {
+    FinishContour();
+    return std::move(contours);
+  }
+
+  static int MoveTo(const FT_Vector* to, void* user) {
+    auto* self = static_cast<COutlineFlattener*>(user);
+    self->FinishContour();
+    self->Add(Point(to));
+    return 0;
+  }
+  static int LineTo(const FT_Vector* to, void* user) {
+    static_cast<COutlineFlattener*>(user)->Add(Point(to));
+    return 0;
+  }
+  static int ConicTo(const FT_Vector* control, const FT_Vector* to, void* user) {
+    static_cast<COutlineFlattener*>(user)->Conic(Point(control), Point(to));
+    return 0;
+  }
+  static int CubicTo(const FT_Vector* control1, const FT_Vector* control2, const FT_Vector* to,
+                     void* user) {
+    static_cast<COutlineFlattener*>(user)->Cubic(Point(control1), Point(control2), Point(to));
+    return 0;
+  }
+
+ private:
+  static Vec2 Point(const FT_Vector* v) {
+    return {static_cast<double>(v->x), static_cast<double>(v->y)};
+  }
+
+  void Add(Vec2 p) {
+    if (!current.empty() && current.back().x == p.x && current.back().y == p.y) return;
+    current.push_back(p);
+  }
+
+  // The deviation of a curve from its chords is bounded by its second derivative: with n
+  // equal steps it is at most |p0 - 2c + p2| / (4 n²) for a quadratic and
+  // 3 max(|d1|, |d2|) / (4 n²) for a cubic, which gives the number of steps for the tolerance.
+  int Segments(double secondDifference, double factor) const {
+    const double n = std::ceil(std::sqrt(factor * secondDifference / (4.0 * tolerance)));
+    if (!(n >= 1.0)) return 1;
+    return n > kMaxCurveSegments ? kMaxCurveSegments : static_cast<int>(n);
+  }
+
+  void Conic(Vec2 c, Vec2 p2) {
+    if (current.empty()) return;
+    const Vec2 p0 = current.back();
+    const int n = Segments(std::hypot(p0.x - 2 * c.x + p2.x, p0.y - 2 * c.y + p2.y), 1.0);
+    for (int k = 1; k < n; ++k) {
+      const double t = static_cast<double>(k) / n, u = 1.0 - t;
+      Add({u * u * p0.x + 2 * u * t * c.x + t * t * p2.x,
+           u * u * p0.y + 2 * u * t * c.y + t * t * p2.y});
+    }
+    Add(p2);
+  }
+
+  void Cubic(Vec2 c1, Vec2 c2, Vec2 p3) {
+    if (current.empty()) return;
+    const Vec2 p0 = current.back();
+    const double d1 = std::hypot(p0.x - 2 * c1.x + c2.x, p0.y - 2 * c1.y + c2.y);
+    const double d2 = std::hypot(c1.x - 2 * c2.x + p3.x, c1.y - 2 * c2.y + p3.y);
+    const int n = Segments(std::max(d1, d2), 3.0);
+    for (int k = 1; k < n; ++k) {
+      const double t = static_cast<double>(k) / n, u = 1.0 - t;
+      const double a = u * u * u, b = 3 * u * u * t, cc = 3 * u * t * t, d = t * t * t;
+      Add({a * p0.x + b * c1.x + cc * c2.x + d * p3.x, a * p0.y + b * c1.y + cc * c2.y + d * p3.y});
+    }
+    Add(p3);
+  }
+
+  void FinishContour() {
+    // FreeType closes each contour with a segment back to its start; the polygon does not
+    // repeat its first point.
+    if (current.size() > 1 && current.back().x == current.front().x &&
+        current.back().y == current.front().y) {
+      current.pop_back();
+    }
+    if (current.size() >= 3) contours.push_back(std::move(current));
+    current.clear();
+  }
+
+  double tolerance;
+  std::vector<Vec2> current;
+  std::vector<std::vector<Vec2>> contours;
+};
+
+struct Glyph {
+  std::vector<std::vector<Vec2>> contours;  // cap heights
+  double advance = 0.0;                     // cap heights
+};
+
+struct FontFace {
+  std::string path;
+  FT_Face ft = nullptr;
+  double capUnits = 1.0;  // the cap height in font units
+  bool italic = false;
+  bool symbolCharmap = false;
+  std::unordered_map<char32_t, Glyph> glyphs;
+  // Latin-1 glyphs without hashing; the map's nodes do not move, so the pointers stay valid.
+  std::array<const Glyph*, 256> latin{};
+
+  ~FontFace() {
+    if (ft) FT_Done_Face(ft);
+  }
+};
+
+}  // namespace
+
+struct CTextEngine::Impl {
+  FT_Library library = nullptr;
+  std::vector<std::string> folders;
+  // Lower-case file name → path, per search folder, read when first needed.
+  std::unordered_map<std::string, std::unordered_map<std::string, std::string>> folderListings;
+  // Lower-case file name → installed font file, from fontconfig's list, read when first needed.
+  std::unordered_map<std::string, FontLocation> installedFiles;
+  bool installedFilesRead = false;
+  std::unordered_map<std::string, std::unique_ptr<FontFace>> faces;  // by path and face index
+  std::unordered_map<std::string, FontFace*> resolved;  // by font file, family and style
+  FontFace* fallbackFace = nullptr;
+  bool fallbackResolved = false;
+
+  Impl() {
+    if (FT_Init_FreeType(&library) != 0) library = nullptr;
+  }
+  ~Impl() {
+    faces.clear();
+    if (library) FT_Done_FreeType(library);
+  }
+
+  FontFace* Resolve(const std::string& fontFile, const std::string& family, bool bold, bool italic);
+  FontFace* ResolveUncached(const std::string& fontFile, const std::string& family, bool bold,
+                            bool italic);
+  FontFace* FromFolders(std::string_view name);
+  FontFace* FromInstalledFile(std::string_view name);
+  FontFace* FromFamily(const std::string& family, bool bold, bool italic, bool exact);
+  FontFace* Open(const std::string& path, int index);
+  FontFace* Fallback();
+  const Glyph& GetGlyph(FontFace& face, char32_t cp);
+  Glyph BuildGlyph(FontFace& face, FT_UInt index);
+};
+
+FontFace* CTextEngine::Impl::Open(const std::string& path, int index) {
+  if (!library || path.empty()) return nullptr;
+  std::string key = path;
+  key += '#';
+  key += std::to_string(index);
+  if (auto it = faces.find(key); it != faces.end()) return it->second.get();
+
+  auto face = std::make_unique<FontFace>();
+  face->path = path;
+  if (FT_New_Face(library, path.c_str(), index, &face->ft) != 0) {
+    face->ft = nullptr;
+    faces.emplace(key, nullptr);  // remember the failure
+    return nullptr;
+  }
+  FT_Face ft = face->ft;
+  if (!FT_IS_SCALABLE(ft) || ft->units_per_EM == 0) {
+    faces.emplace(key, nullptr);
+    return nullptr;
+  }
+  if (!ft->charmap) {
+    // Symbol fonts map their characters at U+F000 + code in a (3, 0) table.
+    if (FT_Select_Charmap(ft, FT_ENCODING_MS_SYMBOL) == 0) {
+      face->symbolCharmap = true;
+    } else if (ft->num_charmaps > 0) {
+      FT_Set_Charmap(ft, ft->charmaps[0]);
+    }
+  }
+  face->italic = (ft->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
+
+  double cap = 0.0;
+  if (const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(ft, FT_SFNT_OS2));
+      os2 && os2->version != 0xFFFF && os2->version >= 2 && os2->sCapHeight > 0) {
+    cap = os2->sCapHeight;
+  }
+  if (cap <= 0.0) {
+    const FT_UInt h = FT_Get_Char_Index(ft, 'H');
+    if (h != 0 &&
+        FT_Load_Glyph(ft, h, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) == 0 &&
+        ft->glyph->format == FT_GLYPH_FORMAT_OUTLINE) {
+      FT_BBox box;
+      FT_Outline_Get_CBox(&ft->glyph->outline, &box);
+      cap = static_cast<double>(box.yMax);
+    }
+  }
+  if (cap <= 0.0) cap = 0.7 * ft->units_per_EM;
+  face->capUnits = cap;
+
+  FontFace* result = face.get();
+  faces.emplace(std::move(key), std::move(face));
+  return result;
+}
+
+FontFace* CTextEngine::Impl::FromFolders(std::string_view name) {
+  if (name.empty() || folders.empty()) return nullptr;
+  const std::string lower = Lower(name);
+  std::vector<std::string> candidates{lower};
+  if (lower.find('.') == std::string::npos) {
+    for (const char* ext : {".ttf", ".otf", ".ttc"}) candidates.push_back(lower + ext);
+  }
+  for (const std::string& folder : folders) {
+    auto [it, inserted] = folderListings.try_emplace(folder);
+    if (inserted) {
+      std::error_code error;
+      for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+           entry.increment(error)) {
+        std::error_code statError;
+        if (!entry->is_regular_file(statError)) continue;
+        it->second.try_emplace(Lower(entry->path().filename().string()), entry->path().string());
+      }
+    }
+    for (const std::string& candidate : candidates) {
+      if (auto file = it->second.find(candidate); file != it->second.end()) {
+        if (FontFace* face = Open(file->second, 0)) return face;
+      }
+    }
+  }
+  return nullptr;
+}
+
+FontFace* CTextEngine::Impl::FromInstalledFile(std::string_view name) {
+  FcConfig* config = CFontconfig::Get();
+  if (name.empty() || !config) return nullptr;
+  if (!installedFilesRead) {
+    installedFilesRead = true;
+    FcPattern* pattern = FcPatternCreate();
+    FcObjectSet* objects = FcObjectSetBuild(FC_FILE, FC_INDEX, nullptr);
+    FcFontSet* set = (pattern && objects) ? FcFontList(config, pattern, objects) : nullptr;
+    if (set) {
+      for (int i = 0; i < set->nfont; ++i) {
+        FcChar8* file = nullptr;
+        int index = 0;
+        if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &file) != FcResultMatch || !file) {
+          continue;
+        }
+        FcPatternGetInteger(set->fonts[i], FC_INDEX, 0, &index);
+        const std::string path(reinterpret_cast<const char*>(file));
+        // Of the faces of a collection (.ttc) the first one stands for the file.
+        auto [entry, inserted] =
+            installedFiles.try_emplace(Lower(BaseName(path)), FontLocation{path, index});
+        if (!inserted && entry->second.path == path) {
+          entry->second.index = std::min(entry->second.index, index);
+        }
+      }
+      FcFontSetDestroy(set);
+    }
+    if (objects) FcObjectSetDestroy(objects);
+    if (pattern) FcPatternDestroy(pattern);
+  }
+  std::string lower = Lower(name);
+  auto it = installedFiles.find(lower);
+  if (it == installedFiles.end() && lower.find('.') == std::string::npos) {
+    it = installedFiles.find(lower + ".ttf");
+  }
+  return it == installedFiles.end() ? nullptr : Open(it->second.path, it->second.index);
+}
+
+// Asks fontconfig for a family. exact: the face found must carry that family name, because
+// fontconfig always answers with its best guess, and a guess is what the later steps of the
+// lookup do better (metric-compatible faces first).
+FontFace* CTextEngine::Impl::FromFamily(const std::string& family, bool bold, bool italic,
+                                        bool exact) {
+  const std::string wanted = NormalizedName(family);
+  FcConfig* config = CFontconfig::Get();
+  if (wanted.empty() || !config) return nullptr;
+  FcPattern* pattern = FcPatternCreate();
+  if (!pattern) return nullptr;
+  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+  FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+  FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+  FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(config, pattern, &result);
+  FcPatternDestroy(pattern);
+  if (!match) return nullptr;
+
+  bool accepted = !exact;
+  FcChar8* name = nullptr;
+  for (int n = 0; !accepted && FcPatternGetString(match, FC_FAMILY, n, &name) == FcResultMatch;
+       ++n) {
+    accepted = name && NormalizedName(reinterpret_cast<const char*>(name)) == wanted;
+  }
+  FontFace* face = nullptr;
+  FcChar8* file = nullptr;
+  int index = 0;
+  if (accepted && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file) {
+    FcPatternGetInteger(match, FC_INDEX, 0, &index);
+    face = Open(reinterpret_cast<const char*>(file), index);
+  }
+  FcPatternDestroy(match);
+  return face;
+}
+
+FontFace* CTextEngine::Impl::Resolve(const std::string& fontFile, const std::string& family,
+                                     bool bold, bool italic) {
+  std::string key;
+  key.reserve(fontFile.size() + family.size() + 3);
+  key += fontFile;
+  key += '\x1f';
+  key += family;
+  key += bold ? '1' : '0';
+  key += italic ? '1' : '0';
+  if (auto it = resolved.find(key); it != resolved.end()) return it->second;
+  FontFace* face = ResolveUncached(fontFile, family, bold, italic);
+  resolved.emplace(std::move(key), face);
+  return face;
+}
+
+FontFace* CTextEngine::Impl::ResolveUncached(const std::string& fontFile, const std::string& family,
+                                             bool bold, bool italic) {
+  const std::string_view file = Trimmed(fontFile);
+  const std::string_view name = BaseName(file);
+  const std::string lowerName = Lower(name);
+  const std::size_t dot = lowerName.rfind('.');
+  const std::string extension = dot == std::string::npos ? "" : lowerName.substr(dot);
+  const std::string stem = lowerName.substr(0, dot);
+  // A font file without an extension is an SHX font ("txt", "simplex"), as drawings name them.
+  const bool shx = extension == ".shx" || (extension.empty() && !name.empty());
+  const std::string trimmedFamily(Trimmed(family));
+
+  if (!name.empty() && extension != ".shx") {
+    if (FontFace* face = FromFolders(name)) return face;
+    if (file.find('/') != std::string_view::npos) {
+      std::error_code error;
+      if (std::filesystem::is_regular_file(std::string(file), error)) {
+        if (FontFace* face = Open(std::string(file), 0)) return face;
+      }
+    }
+  }
+  if (FontFace* face = FromFamily(trimmedFamily, bold, italic, true)) return face;
+  if (!name.empty() && extension != ".shx") {
+    if (FontFace* face = FromInstalledFile(name)) return face;
+    if (FontFace* face = FromFamily(stem, bold, italic, true)) return face;
+  }
+  for (const std::string& candidate : {NormalizedName(trimmedFamily), NormalizedName(stem)}) {
+    if (const MetricAlias* alias = FindMetricAlias(candidate)) {
+      if (FontFace* face =
+              FromFamily(alias->family, bold || alias->bold, italic || alias->italic, true)) {
+        return face;
+      }
+    }
+  }
+  if (shx) {
+    for (const char* sans : kSansFamilies) {
+      if (FontFace* face = FromFamily(sans, bold, italic, true)) return face;
+    }
+  }
+  for (const char* lastResort : kLastResortFamilies) {
+    if (FontFace* face = FromFamily(lastResort, bold, italic, true)) return face;
+  }
+  return FromFamily("sans-serif", bold, italic, false);
+}
+
+FontFace* CTextEngine::Impl::Fallback() {
+  if (!fallbackResolved) {
+    fallbackResolved = true;
+    for (const char* lastResort : kLastResortFamilies) {
+      if ((fallbackFace = FromFamily(lastResort, false, false, true))) break;
+    }
+  }
+  return fallbackFace;
+}
+
+Glyph CTextEngine::Impl::BuildGlyph(FontFace& face, FT_UInt index) {
+  Glyph glyph;
+  FT_Face ft = face.ft;
+  if (FT_Load_Glyph(ft, index, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) != 0) {
+    return glyph;
+  }
+  const double scale = 1.0 / face.capUnits;
+  // With FT_LOAD_NO_SCALE the metrics are in font units.
+  glyph.advance = static_cast<double>(ft->glyph->metrics.horiAdvance) * scale;
+  if (ft->glyph->format != FT_GLYPH_FORMAT_OUTLINE) return glyph;
+
+  COutlineFlattener flattener(kFlatness * face.capUnits);
+  FT_Outline_Funcs funcs{};
+  funcs.move_to = &COutlineFlattener::MoveTo;
+  funcs.line_to = &COutlineFlattener::LineTo;
+  funcs.conic_to = &COutlineFlattener::ConicTo;
+  funcs.cubic_to = &COutlineFlattener::CubicTo;
+  if (FT_Outline_Decompose(&ft->glyph->outline, &funcs, &flattener) != 0) return glyph;
+  glyph.contours = flattener.Take();
+  for (auto& contour : glyph.contours) {
+    for (Vec2& p : contour) {
+      p.x *= scale;
+      p.y *= scale;
+    }
+  }
+  return glyph;
+}
+
+const Glyph& CTextEngine::Impl::GetGlyph(FontFace& face, char32_t cp) {
+  if (cp < face.latin.size() && face.latin[cp]) return *face.latin[cp];
+  if (auto it = face.glyphs.find(cp); it != face.glyphs.end()) return it->second;
+
+  FT_UInt index = FT_Get_Char_Index(face.ft, cp);
+  if (index == 0 && face.symbolCharmap && cp < 0x100)
+    index = FT_Get_Char_Index(face.ft, 0xF000 + cp);
+  Glyph glyph;
+  if (index != 0) {
+    glyph = BuildGlyph(face, index);
+  } else {
+    // Not in this face: the last-resort face has a wide repertoire (symbols, Greek, Cyrillic).
+    FontFace* fallback = Fallback();
+    const FT_UInt fallbackIndex =
+        (fallback && fallback != &face) ? FT_Get_Char_Index(fallback->ft, cp) : 0;
+    glyph = fallbackIndex != 0 ? BuildGlyph(*fallback, fallbackIndex) : BuildGlyph(face, 0);
+  }
+  const Glyph& stored = face.glyphs.emplace(cp, std::move(glyph)).first->second;
+  if (cp < face.latin.size()) face.latin[cp] = &stored;
+  return stored;
+}
+
+CTextEngine::CTextEngine() {
+  try {
+    impl = std::make_unique<Impl>();
+  } catch (...) {
+    impl.reset();
+  }
+}
+
+CTextEngine::~CTextEngine() = default;
+
+void CTextEngine::SetSearchDirectories(const std::vector<std::string>& folders) {
+  if (!impl) return;
+  try {
+    impl->folders.clear();
+    // The run's search paths may arrive joined by ";", as the library's interface takes them.
+    for (const std::string& entry : folders) {
+      std::string_view rest = entry;
+      while (true) {
+        const std::size_t semicolon = rest.find(';');
+        const std::string_view folder = Trimmed(rest.substr(0, semicolon));
+        if (!folder.empty()) impl->folders.emplace_back(folder);
+        if (semicolon == std::string_view::npos) break;
+        rest.remove_prefix(semicolon + 1);
+      }
+    }
+    impl->folderListings.clear();
+    impl->resolved.clear();
+  } catch (...) {
+    impl->folders.clear();
+    impl->resolved.clear();
+  }
+}
+
+TextShape CTextEngine::Shape(std::string_view utf8, const std::string& fontFile,
+                             const std::string& family, bool bold, bool italic) {
+  TextShape shape;
+  try {
+    FontFace* face = impl ? impl->Resolve(fontFile, family, bold, italic) : nullptr;
+    const double slant = (italic && face && !face->italic) ? kSyntheticSlant : 0.0;
+    double x = 0.0;
+    for (std::size_t i = 0; i < utf8.size();) {
+      const char32_t cp = NextCodePoint(utf8, i);
+      if (IsControl(cp)) continue;
+      if (!face) {
+        x += kNoFaceAdvance;
+        continue;
+      }
+      const Glyph& glyph = impl->GetGlyph(*face, cp);
+      for (const auto& contour : glyph.contours) {
+        std::vector<Vec2>& out = shape.contours.emplace_back();
+        out.resize(contour.size());
+        for (std::size_t k = 0; k < contour.size(); ++k) {
+          out[k].x = contour[k].x + x + contour[k].y * slant;
+          out[k].y = contour[k].y;
+        }
+      }
+      x += glyph.advance;
+    }
+    shape.width = x;
+  } catch (...) {
+    // Out of memory: what was shaped so far.
+  }
+  return shape;
+}
+
+double CTextEngine::MeasureWidth(std::string_view utf8, const std::string& fontFile,
+                                 const std::string& family, bool bold, bool italic) {
+  double x = 0.0;
+  try {
+    FontFace* face = impl ? impl->Resolve(fontFile, family, bold, italic) : nullptr;
+    for (std::size_t i = 0; i < utf8.size();) {
+      const char32_t cp = NextCodePoint(utf8, i);
+      if (IsControl(cp)) continue;
+      x += face ? impl->GetGlyph(*face, cp).advance : kNoFaceAdvance;
+    }
+  } catch (...) {
+  }
+  return x;
+}
+
+std::string CTextEngine::ResolvedFontFile(const std::string& fontFile, const std::string& family,
+                                          bool bold, bool italic) {
+  try {
+    FontFace* face = impl ? impl->Resolve(fontFile, family, bold, italic) : nullptr;
+    return face ? face->path : std::string();
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace drawing

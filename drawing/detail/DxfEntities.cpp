@@ -1,0 +1,1208 @@
+#include "drawing/detail/DxfEntities.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <unordered_map>
+
+namespace drawing::detail {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+enum class Kind {
+  Line, Point, Circle, Arc, Ellipse, LwPolyline, Polyline, Spline, Solid, Trace, Face3d, Text,
+  Attrib, Attdef, MText, Insert, Dimension, Table, Leader, XLine, Ray, Hatch, Image, Wipeout,
+  Viewport, NotDrawn,
+};
+
+const std::unordered_map<std::string_view, Kind>& Kinds() {
+  static const std::unordered_map<std::string_view, Kind> kinds = {
+      {"LINE", Kind::Line},
+      {"3DLINE", Kind::Line},
+      {"POINT", Kind::Point},
+      {"CIRCLE", Kind::Circle},
+      {"ARC", Kind::Arc},
+      {"ELLIPSE", Kind::Ellipse},
+      {"LWPOLYLINE", Kind::LwPolyline},
+      {"POLYLINE", Kind::Polyline},
+      {"SPLINE", Kind::Spline},
+      {"HELIX", Kind::Spline},
+      {"SOLID", Kind::Solid},
+      {"TRACE", Kind::Trace},
+      {"3DFACE", Kind::Face3d},
+      {"TEXT", Kind::Text},
+      {"ATTRIB", Kind::Attrib},
+      {"ATTDEF", Kind::Attdef},
+      {"MTEXT", Kind::MText},
+      {"INSERT", Kind::Insert},
+      {"DIMENSION", Kind::Dimension},
+      {"ARC_DIMENSION", Kind::Dimension},
+      {"LARGE_RADIAL_DIMENSION", Kind::Dimension},
+      {"ACAD_TABLE", Kind::Table},
+      {"LEADER", Kind::Leader},
+      {"XLINE", Kind::XLine},
+      {"RAY", Kind::Ray},
+      {"HATCH", Kind::Hatch},
+      {"IMAGE", Kind::Image},
+      {"WIPEOUT", Kind::Wipeout},
+      {"VIEWPORT", Kind::Viewport},
+      // Records that belong to other entities or carry nothing to draw.
+      {"SEQEND", Kind::NotDrawn},
+      {"VERTEX", Kind::NotDrawn},
+  };
+  return kinds;
+}
+
+double Real(const DxfGroup& group, double fallback = 0.0) {
+  double value = fallback;
+  GroupReal(group, value);
+  return value;
+}
+
+std::int64_t Integer(const DxfGroup& group, std::int64_t fallback = 0) {
+  std::int64_t value = fallback;
+  GroupInteger(group, value);
+  return value;
+}
+
+int Int(const DxfGroup& group, int fallback = 0) {
+  const std::int64_t value = Integer(group, fallback);
+  return static_cast<int>(std::clamp<std::int64_t>(value, -2147483647, 2147483647));
+}
+
+// Coordinates: codes 10-18 are x, 20-28 y, 30-38 z of the point of the same last digit.
+bool SetCoordinate(Vec3& point, int base, const DxfGroup& group) {
+  const int code = group.code;
+  if (code == base) {
+    point.x = Real(group);
+  } else if (code == base + 10) {
+    point.y = Real(group);
+  } else if (code == base + 20) {
+    point.z = Real(group);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool SetCoordinate(Vec2& point, int base, const DxfGroup& group) {
+  if (group.code == base) {
+    point.x = Real(group);
+  } else if (group.code == base + 10) {
+    point.y = Real(group);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+Vec3 Cross(const Vec3& a, const Vec3& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+Vec3 Normalized(const Vec3& v, const Vec3& fallback) {
+  const double length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+  if (!(length > 1e-12) || !std::isfinite(length)) return fallback;
+  return {v.x / length, v.y / length, v.z / length};
+}
+
+// A sequential reader over an entity's groups, for the records whose meaning depends on order
+// (HATCH boundaries). Every Take checks what is there, so counts in the file only bound loops
+// and never make the reader run past the record.
+class CGroupCursor {
+ public:
+  explicit CGroupCursor(std::span<const DxfGroup> list) : groups(list) {}
+  bool AtEnd() const { return position >= groups.size(); }
+  bool Is(int code) const { return !AtEnd() && groups[position].code == code; }
+  const DxfGroup* Take(int code) {
+    if (!Is(code)) return nullptr;
+    return &groups[position++];
+  }
+  double TakeReal(int code, double fallback) {
+    const DxfGroup* group = Take(code);
+    return group ? Real(*group, fallback) : fallback;
+  }
+  int TakeInt(int code, int fallback) {
+    const DxfGroup* group = Take(code);
+    return group ? Int(*group, fallback) : fallback;
+  }
+  const DxfGroup& Current() const { return groups[position]; }
+  void Skip() { ++position; }
+  std::size_t Left() const { return groups.size() - position; }
+
+ private:
+  std::span<const DxfGroup> groups;
+  std::size_t position = 0;
+};
+
+// A count from the file, limited to what the rest of the record could hold.
+std::size_t Capped(int count, std::size_t left) {
+  if (count <= 0) return 0;
+  return std::min(static_cast<std::size_t>(count), left);
+}
+
+void ParseCommon(CDxfReaderContext& context, std::span<const DxfGroup> groups, Entity& entity,
+                 DxfEntityInfo& info) {
+  bool hasIndexColor = false;
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 5:
+        info.handle = GroupHandle(group);
+        break;
+      case 8:
+        entity.layer = context.LayerIndex(group.text);
+        break;
+      case 6:
+        entity.linetype = context.LinetypeReference(group.text);
+        break;
+      case 62: {
+        const int index = std::abs(Int(group, Color::kByLayer));
+        if (index <= 257) {
+          entity.color.index = static_cast<std::int16_t>(index);
+          hasIndexColor = true;
+        }
+        break;
+      }
+      case 420: {
+        const auto value = static_cast<std::uint32_t>(Integer(group));
+        entity.color.hasTrueColor = true;
+        entity.color.rgb = ((value >> 16) & 0xFF) | (value & 0xFF00) | ((value & 0xFF) << 16);
+        break;
+      }
+      case 370: {
+        const int weight = Int(group, kLineweightByLayer);
+        if (weight >= -3 && weight <= 211) entity.lineweight = static_cast<std::int16_t>(weight);
+        break;
+      }
+      case 48: {
+        const double scale = Real(group, 1.0);
+        if (scale > 0.0) entity.linetypeScale = scale;
+        break;
+      }
+      case 60:
+        entity.invisible = Int(group) != 0;
+        break;
+      case 67:
+        info.paperSpace = Int(group) == 1;
+        break;
+      default:
+        break;
+    }
+  }
+  if (entity.color.hasTrueColor && !hasIndexColor) entity.color.index = 257;
+}
+
+void ParseExtrusion(std::span<const DxfGroup> groups, Entity& entity) {
+  Vec3 extrusion{0, 0, 1};
+  bool found = false;
+  for (const DxfGroup& group : groups) {
+    if (group.code == 39) {
+      entity.thickness = Real(group);
+    } else if (SetCoordinate(extrusion, 210, group)) {
+      found = true;
+    }
+  }
+  if (found) entity.extrusion = Normalized(extrusion, {0, 0, 1});
+}
+
+Line ParseLine(std::span<const DxfGroup> groups) {
+  Line line;
+  for (const DxfGroup& group : groups) {
+    SetCoordinate(line.start, 10, group) || SetCoordinate(line.end, 11, group);
+  }
+  return line;
+}
+
+Point ParsePoint(std::span<const DxfGroup> groups) {
+  Point point;
+  for (const DxfGroup& group : groups) SetCoordinate(point.position, 10, group);
+  return point;
+}
+
+Circle ParseCircle(std::span<const DxfGroup> groups) {
+  Circle circle;
+  for (const DxfGroup& group : groups) {
+    if (group.code == 40) {
+      circle.radius = Real(group);
+    } else {
+      SetCoordinate(circle.center, 10, group);
+    }
+  }
+  return circle;
+}
+
+Arc ParseArc(std::span<const DxfGroup> groups) {
+  Arc arc;
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 40:
+        arc.radius = Real(group);
+        break;
+      case 50:
+        arc.startAngle = Real(group);
+        break;
+      case 51:
+        arc.endAngle = Real(group);
+        break;
+      default:
+        SetCoordinate(arc.center, 10, group);
+        break;
+    }
+  }
+  return arc;
+}
+
+Ellipse ParseEllipse(std::span<const DxfGroup> groups) {
+  Ellipse ellipse;
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 40:
+        ellipse.ratio = Real(group, 1.0);
+        break;
+      case 41:
+        ellipse.startParam = Real(group, 0.0);
+        break;
+      case 42:
+        ellipse.endParam = Real(group, 2 * kPi);
+        break;
+      default:
+        SetCoordinate(ellipse.center, 10, group) || SetCoordinate(ellipse.majorAxis, 11, group);
+        break;
+    }
+  }
+  if (!(ellipse.ratio > 0.0)) ellipse.ratio = 1.0;
+  return ellipse;
+}
+
+Polyline ParseLwPolyline(std::span<const DxfGroup> groups) {
+  Polyline polyline;
+  polyline.vertices.reserve(static_cast<std::size_t>(
+      std::count_if(groups.begin(), groups.end(), [](const DxfGroup& g) { return g.code == 10; })));
+  PolylineVertex* current = nullptr;
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 10:
+        polyline.vertices.emplace_back();
+        current = &polyline.vertices.back();
+        current->position.x = Real(group);
+        break;
+      case 20:
+        if (current) current->position.y = Real(group);
+        break;
+      case 40:
+        if (current) current->startWidth = Real(group);
+        break;
+      case 41:
+        if (current) current->endWidth = Real(group);
+        break;
+      case 42:
+        if (current) current->bulge = Real(group);
+        break;
+      case 43:
+        polyline.constantWidth = Real(group);
+        break;
+      case 38:
+        polyline.elevation = Real(group);
+        break;
+      case 70:
+        polyline.closed = (Int(group) & 1) != 0;
+        break;
+      default:
+        break;
+    }
+  }
+  for (PolylineVertex& vertex : polyline.vertices) vertex.position.z = polyline.elevation;
+  return polyline;
+}
+
+Polyline ParsePolylineHeader(std::span<const DxfGroup> groups, DxfEntityInfo& info) {
+  Polyline polyline;
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 30:
+        polyline.elevation = Real(group);
+        break;
+      case 70:
+        info.polylineFlags = Int(group);
+        break;
+      case 40:
+        info.defaultStartWidth = Real(group);
+        break;
+      case 41:
+        info.defaultEndWidth = Real(group);
+        break;
+      case 71:
+        info.meshM = Int(group);
+        break;
+      case 72:
+        info.meshN = Int(group);
+        break;
+      case 73:
+        info.smoothM = Int(group);
+        break;
+      case 74:
+        info.smoothN = Int(group);
+        break;
+      case 75:
+        info.smoothType = Int(group);
+        break;
+      default:
+        break;
+    }
+  }
+  const int flags = info.polylineFlags;
+  polyline.is3d = (flags & (8 | 16 | 64)) != 0;
+  if (flags & 16) {
+    polyline.meshClosedM = (flags & 1) != 0;
+    polyline.meshClosedN = (flags & 32) != 0;
+  } else {
+    polyline.closed = (flags & 1) != 0;
+  }
+  if (polyline.is3d) polyline.elevation = 0.0;
+  return polyline;
+}
+
+Spline ParseSpline(std::span<const DxfGroup> groups) {
+  Spline spline;
+  int flags = 0;
+  for (const DxfGroup& group : groups) {
+    if (group.code == 100 && GroupTrimmed(group) == "AcDbHelix") break;  // reuses 10, 40 …
+    switch (group.code) {
+      case 70:
+        flags = Int(group);
+        break;
+      case 71:
+        spline.degree = Int(group, 3);
+        break;
+      case 40:
+        spline.knots.push_back(Real(group));
+        break;
+      case 41:
+        spline.weights.push_back(Real(group, 1.0));
+        break;
+      case 10:
+        spline.controlPoints.push_back({Real(group), 0, 0});
+        break;
+      case 20:
+        if (!spline.controlPoints.empty()) spline.controlPoints.back().y = Real(group);
+        break;
+      case 30:
+        if (!spline.controlPoints.empty()) spline.controlPoints.back().z = Real(group);
+        break;
+      case 11:
+        spline.fitPoints.push_back({Real(group), 0, 0});
+        break;
+      case 21:
+        if (!spline.fitPoints.empty()) spline.fitPoints.back().y = Real(group);
+        break;
+      case 31:
+        if (!spline.fitPoints.empty()) spline.fitPoints.back().z = Real(group);
+        break;
+      default:
+        break;
+    }
+  }
+  spline.closed = (flags & 1) != 0;
+  spline.periodic = (flags & 2) != 0;
+  spline.rational = (flags & 4) != 0;
+  spline.degree = std::clamp(spline.degree, 1, 25);
+  // The renderer can rely on consistent arrays: weights per control point and the knot count
+  // of a B-spline of that degree, or none (it then uses clamped uniform knots).
+  if (spline.weights.size() != spline.controlPoints.size()) spline.weights.clear();
+  if (spline.knots.size() != spline.controlPoints.size() + static_cast<std::size_t>(spline.degree) + 1) {
+    spline.knots.clear();
+  }
+  return spline;
+}
+
+Face ParseFace(std::span<const DxfGroup> groups, bool edgeFlags) {
+  Face face;
+  bool hasFourth = false;
+  for (const DxfGroup& group : groups) {
+    if (edgeFlags && group.code == 70) {
+      face.invisibleEdges = Int(group) & 15;
+      continue;
+    }
+    for (int corner = 0; corner < 4; ++corner) {
+      if (SetCoordinate(face.corners[corner], 10 + corner, group)) {
+        hasFourth = hasFourth || corner == 3;
+        break;
+      }
+    }
+  }
+  if (!hasFourth) face.corners[3] = face.corners[2];  // a triangle
+  return face;
+}
+
+Text ParseText(CDxfReaderContext& context, std::span<const DxfGroup> groups, Kind kind,
+               int& attributeFlags) {
+  Text text;
+  std::string_view raw;
+  std::string_view tag;
+  bool hasStyle = false;
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 1:
+        raw = group.text;
+        break;
+      case 2:
+        tag = group.text;
+        break;
+      case 7:
+        text.style = context.TextStyleIndex(group.text);
+        hasStyle = true;
+        break;
+      case 40:
+        text.height = Real(group);
+        break;
+      case 41: {
+        const double factor = Real(group, 1.0);
+        if (factor > 0.0) text.widthFactor = factor;
+        break;
+      }
+      case 50:
+        text.rotation = Real(group);
+        break;
+      case 51:
+        text.obliqueAngle = Real(group);
+        break;
+      case 70:
+        attributeFlags = Int(group);
+        break;
+      case 71:
+        text.generationFlags = Int(group);
+        break;
+      case 72:
+        text.horizontalJustification = Int(group);
+        break;
+      case 73:
+        // ATTRIB and ATTDEF store the field length here and the vertical justification in 74.
+        if (kind == Kind::Text) text.verticalJustification = Int(group);
+        break;
+      case 74:
+        if (kind != Kind::Text) text.verticalJustification = Int(group);
+        break;
+      default:
+        SetCoordinate(text.insertion, 10, group) || SetCoordinate(text.alignment, 11, group);
+        break;
+    }
+  }
+  if (!hasStyle) text.style = context.TextStyleIndex("Standard");
+  if (text.horizontalJustification < 0 || text.horizontalJustification > 5) {
+    text.horizontalJustification = 0;
+  }
+  if (text.verticalJustification < 0 || text.verticalJustification > 3) {
+    text.verticalJustification = 0;
+  }
+  // An attribute definition outside a block shows its tag.
+  text.text = ReplacePercentCodes(context.Text(kind == Kind::Attdef ? tag : raw));
+  return text;
+}
+
+MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
+                 const Vec3& extrusion) {
+  MText mtext;
+  std::string raw;
+  std::string_view last;
+  bool hasStyle = false;
+  bool hasDirection = false;
+  bool hasRotation = false;
+  bool inColumns = false;
+  double rotation = 0.0;
+  bool hasSpacing = false;
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 1:
+        last = group.text;
+        break;
+      case 3:
+        raw.append(group.text);
+        break;
+      case 7:
+        mtext.style = context.TextStyleIndex(group.text);
+        hasStyle = true;
+        break;
+      case 40:
+        mtext.height = Real(group);
+        break;
+      case 41:
+        mtext.referenceWidth = std::max(0.0, Real(group));
+        break;
+      case 44:
+        if (!hasSpacing) {
+          const double factor = Real(group, 1.0);
+          if (factor > 0.0) mtext.lineSpacingFactor = factor;
+          hasSpacing = true;
+        }
+        break;
+      case 50:
+        // Later 50 groups are the heights of text columns.
+        if (!hasRotation && !inColumns) {
+          rotation = Real(group);
+          hasRotation = true;
+        }
+        break;
+      case 71: {
+        const int attachment = Int(group, 1);
+        mtext.attachment = attachment >= 1 && attachment <= 9 ? attachment : 1;
+        break;
+      }
+      case 75:
+        inColumns = true;
+        break;
+      case 11:
+      case 21:
+      case 31:
+        SetCoordinate(mtext.direction, 11, group);
+        hasDirection = true;
+        break;
+      default:
+        SetCoordinate(mtext.insertion, 10, group);
+        break;
+    }
+  }
+  raw.append(last);
+  mtext.text = context.Text(raw, true);
+  if (!hasStyle) mtext.style = context.TextStyleIndex("Standard");
+  const Vec3 xAxis = DxfOcsXAxis(extrusion);
+  if (hasDirection) {
+    mtext.direction = Normalized(mtext.direction, xAxis);
+  } else {
+    // The rotation turns the text in the plane of its extrusion, from that plane's x axis.
+    const Vec3 yAxis = Cross(extrusion, xAxis);
+    const double radians = rotation * kPi / 180.0;
+    const double c = std::cos(radians), s = std::sin(radians);
+    mtext.direction = {c * xAxis.x + s * yAxis.x, c * xAxis.y + s * yAxis.y,
+                       c * xAxis.z + s * yAxis.z};
+  }
+  return mtext;
+}
+
+Insert ParseInsert(CDxfReaderContext& context, std::span<const DxfGroup> groups) {
+  Insert insert;
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 2:
+        insert.block = context.BlockReference(group.text);
+        break;
+      case 41:
+        insert.scale.x = Real(group, 1.0);
+        break;
+      case 42:
+        insert.scale.y = Real(group, 1.0);
+        break;
+      case 43:
+        insert.scale.z = Real(group, 1.0);
+        break;
+      case 50:
+        insert.rotation = Real(group);
+        break;
+      case 70:
+        insert.columns = std::clamp(Int(group, 1), 1, 32767);
+        break;
+      case 71:
+        insert.rows = std::clamp(Int(group, 1), 1, 32767);
+        break;
+      case 44:
+        insert.columnSpacing = Real(group);
+        break;
+      case 45:
+        insert.rowSpacing = Real(group);
+        break;
+      default:
+        SetCoordinate(insert.insertion, 10, group);
+        break;
+    }
+  }
+  return insert;
+}
+
+BlockGraphic ParseBlockGraphic(CDxfReaderContext& context, std::span<const DxfGroup> groups,
+                               bool withInsertion) {
+  BlockGraphic graphic;
+  bool hasName = false;
+  bool hasX = false, hasY = false, hasZ = false;
+  for (const DxfGroup& group : groups) {
+    if (group.code == 2 && !hasName) {
+      graphic.block = context.BlockReference(group.text);
+      hasName = true;
+    } else if (withInsertion) {
+      // Only the first point: table data later in the record reuses the codes.
+      if (group.code == 10 && !hasX) {
+        graphic.insertion.x = Real(group);
+        hasX = true;
+      } else if (group.code == 20 && !hasY) {
+        graphic.insertion.y = Real(group);
+        hasY = true;
+      } else if (group.code == 30 && !hasZ) {
+        graphic.insertion.z = Real(group);
+        hasZ = true;
+      }
+    }
+  }
+  return graphic;
+}
+
+// Dimension variables overridden in an entity's extended data: 1001 ACAD, 1000 DSTYLE,
+// 1002 "{", then pairs of (1070 variable code, value), 1002 "}".
+void ApplyDimStyleOverrides(std::span<const DxfGroup> groups, double& arrowSize, double& scale) {
+  bool inAcad = false, inStyle = false;
+  int variable = -1;
+  for (const DxfGroup& group : groups) {
+    if (group.code == 1001) {
+      inAcad = GroupTrimmed(group) == "ACAD";
+      inStyle = false;
+    } else if (inAcad && group.code == 1000) {
+      inStyle = GroupTrimmed(group) == "DSTYLE";
+    } else if (inStyle && group.code == 1070 && variable < 0) {
+      variable = Int(group, -1);
+    } else if (inStyle && variable >= 0 && (group.code == 1040 || group.code == 1070)) {
+      if (variable == 41) arrowSize = Real(group, arrowSize);
+      if (variable == 40) scale = Real(group, scale);
+      variable = -1;
+    } else if (inStyle && group.code != 1002) {
+      variable = -1;
+    }
+  }
+}
+
+Leader ParseLeader(CDxfReaderContext& context, std::span<const DxfGroup> groups) {
+  Leader leader;
+  std::string_view styleName = "Standard";
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 3:
+        styleName = group.text;
+        break;
+      case 71:
+        leader.arrowhead = Int(group, 1) != 0;
+        break;
+      case 72:
+        leader.spline = Int(group) == 1;
+        break;
+      case 10:
+        leader.vertices.push_back({Real(group), 0, 0});
+        break;
+      case 20:
+        if (!leader.vertices.empty()) leader.vertices.back().y = Real(group);
+        break;
+      case 30:
+        if (!leader.vertices.empty()) leader.vertices.back().z = Real(group);
+        break;
+      default:
+        break;
+    }
+  }
+  const std::string_view trimmed = TrimBlanks(styleName);
+  DxfDimStyle style = context.headerDimStyle;
+  auto found = context.dimStyles.find(trimmed);
+  if (found != context.dimStyles.end()) style = found->second;
+  ApplyDimStyleOverrides(groups, style.arrowSize, style.scale);
+  leader.arrowSize = style.arrowSize * (style.scale > 0.0 ? style.scale : 1.0);
+  return leader;
+}
+
+ConstructionLine ParseConstructionLine(std::span<const DxfGroup> groups, bool ray) {
+  ConstructionLine line;
+  line.ray = ray;
+  line.direction = {1, 0, 0};
+  for (const DxfGroup& group : groups) {
+    SetCoordinate(line.base, 10, group) || SetCoordinate(line.direction, 11, group);
+  }
+  return line;
+}
+
+void ParseHatchSplineEdge(CGroupCursor& cursor, HatchEdge& edge) {
+  Spline& spline = edge.spline;
+  spline.degree = std::clamp(cursor.TakeInt(94, 3), 1, 25);
+  spline.rational = cursor.TakeInt(73, 0) != 0;
+  spline.periodic = cursor.TakeInt(74, 0) != 0;
+  const int knotCount = cursor.TakeInt(95, 0);
+  const int controlCount = cursor.TakeInt(96, 0);
+  for (std::size_t k = Capped(knotCount, cursor.Left()); k > 0 && cursor.Is(40); --k) {
+    spline.knots.push_back(cursor.TakeReal(40, 0.0));
+  }
+  for (std::size_t k = Capped(controlCount, cursor.Left()); k > 0 && cursor.Is(10); --k) {
+    Vec3 point{cursor.TakeReal(10, 0.0), cursor.TakeReal(20, 0.0), 0.0};
+    spline.controlPoints.push_back(point);
+    if (cursor.Is(42)) spline.weights.push_back(cursor.TakeReal(42, 1.0));
+  }
+  // Fit data: written by newer versions, sometimes with a count of zero.
+  if (cursor.Is(97)) {
+    const int fitCount = cursor.TakeInt(97, 0);
+    for (std::size_t k = Capped(fitCount, cursor.Left()); k > 0 && cursor.Is(11); --k) {
+      spline.fitPoints.push_back({cursor.TakeReal(11, 0.0), cursor.TakeReal(21, 0.0), 0.0});
+    }
+    if (cursor.Is(12)) {
+      cursor.Skip();
+      cursor.Take(22);
+    }
+    if (cursor.Is(13)) {
+      cursor.Skip();
+      cursor.Take(23);
+    }
+  }
+  if (spline.weights.size() != spline.controlPoints.size()) spline.weights.clear();
+  if (spline.knots.size() !=
+      spline.controlPoints.size() + static_cast<std::size_t>(spline.degree) + 1) {
+    spline.knots.clear();
+  }
+}
+
+// Reads one edge; false for an edge type this reader does not know, which ends the path.
+bool ParseHatchEdge(CGroupCursor& cursor, HatchEdge& edge) {
+  const int type = cursor.TakeInt(72, 0);
+  switch (type) {
+    case 1:
+      edge.kind = HatchEdge::Line;
+      edge.start = {cursor.TakeReal(10, 0.0), cursor.TakeReal(20, 0.0)};
+      edge.end = {cursor.TakeReal(11, 0.0), cursor.TakeReal(21, 0.0)};
+      return true;
+    case 2:
+      edge.kind = HatchEdge::CircularArc;
+      edge.center = {cursor.TakeReal(10, 0.0), cursor.TakeReal(20, 0.0)};
+      edge.radius = cursor.TakeReal(40, 0.0);
+      edge.startAngle = cursor.TakeReal(50, 0.0);
+      edge.endAngle = cursor.TakeReal(51, 360.0);
+      edge.counterClockwise = cursor.TakeInt(73, 1) != 0;
+      return true;
+    case 3:
+      edge.kind = HatchEdge::EllipticArc;
+      edge.center = {cursor.TakeReal(10, 0.0), cursor.TakeReal(20, 0.0)};
+      edge.majorAxis = {cursor.TakeReal(11, 1.0), cursor.TakeReal(21, 0.0)};
+      edge.ratio = cursor.TakeReal(40, 1.0);
+      edge.startAngle = cursor.TakeReal(50, 0.0);
+      edge.endAngle = cursor.TakeReal(51, 360.0);
+      edge.counterClockwise = cursor.TakeInt(73, 1) != 0;
+      if (!(edge.ratio > 0.0)) edge.ratio = 1.0;
+      return true;
+    case 4:
+      edge.kind = HatchEdge::SplineEdge;
+      ParseHatchSplineEdge(cursor, edge);
+      return true;
+    default:
+      return false;
+  }
+}
+
+Hatch ParseHatch(std::span<const DxfGroup> groups) {
+  Hatch hatch;
+  CGroupCursor cursor(groups);
+  int pathCount = 0;
+  // The part before the boundary paths: elevation point, pattern name, solid flag.
+  while (!cursor.AtEnd()) {
+    const DxfGroup& group = cursor.Current();
+    if (group.code == 91) {
+      pathCount = Int(group);
+      cursor.Skip();
+      break;
+    }
+    if (group.code == 30) hatch.elevation = Real(group);
+    if (group.code == 2) hatch.pattern = std::string(GroupTrimmed(group));
+    if (group.code == 70) hatch.solid = (Int(group) & 1) != 0;
+    cursor.Skip();
+  }
+  for (std::size_t p = Capped(pathCount, cursor.Left()); p > 0 && cursor.Is(92); --p) {
+    HatchPath path;
+    path.flags = cursor.TakeInt(92, 0);
+    if (path.flags & 2) {
+      path.isPolyline = true;
+      cursor.TakeInt(72, 0);  // "has bulges": the bulges themselves tell
+      path.closed = cursor.TakeInt(73, 1) != 0;
+      const int count = cursor.TakeInt(93, 0);
+      for (std::size_t k = Capped(count, cursor.Left()); k > 0 && cursor.Is(10); --k) {
+        PolylineVertex vertex;
+        vertex.position.x = cursor.TakeReal(10, 0.0);
+        vertex.position.y = cursor.TakeReal(20, 0.0);
+        vertex.position.z = hatch.elevation;
+        if (cursor.Is(42)) vertex.bulge = cursor.TakeReal(42, 0.0);
+        path.vertices.push_back(vertex);
+      }
+    } else {
+      const int count = cursor.TakeInt(93, 0);
+      for (std::size_t k = Capped(count, cursor.Left()); k > 0 && cursor.Is(72); --k) {
+        HatchEdge edge;
+        if (!ParseHatchEdge(cursor, edge)) break;
+        path.edges.push_back(std::move(edge));
+      }
+    }
+    // The boundary objects the path came from (associative hatches).
+    if (cursor.Is(97)) cursor.Skip();
+    while (cursor.Is(330)) cursor.Skip();
+    hatch.paths.push_back(std::move(path));
+  }
+  // Pattern lines, seed points and gradient follow; only the gradient flag matters here.
+  while (!cursor.AtEnd()) {
+    const DxfGroup& group = cursor.Current();
+    if (group.code == 450) hatch.gradient = Int(group) != 0;
+    cursor.Skip();
+  }
+  return hatch;
+}
+
+Image ParseImage(std::span<const DxfGroup> groups, bool wipeout, DxfEntityInfo& info) {
+  Image image;
+  image.wipeout = wipeout;
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 340:
+        info.imageDef = GroupHandle(group);
+        break;
+      case 70:
+        image.show = (Int(group, 1) & 1) != 0;
+        break;
+      case 280:
+        image.clipping = Int(group) != 0;
+        break;
+      case 14:
+        image.clipBoundary.push_back({Real(group), 0.0});
+        break;
+      case 24:
+        if (!image.clipBoundary.empty()) image.clipBoundary.back().y = Real(group);
+        break;
+      default:
+        SetCoordinate(image.insertion, 10, group) || SetCoordinate(image.u, 11, group) ||
+            SetCoordinate(image.v, 12, group);
+        if (group.code == 13) image.pixelSize.x = Real(group);
+        if (group.code == 23) image.pixelSize.y = Real(group);
+        break;
+    }
+  }
+  return image;
+}
+
+// Viewports of R12 files keep their view in extended data: 1001 ACAD, 1000 MVIEW, then in
+// order the version (1070), view target and direction (1010), twist, view height, view
+// centre x and y (1040) … and the frozen layers' names (1003).
+void ParseViewportExtendedData(CDxfReaderContext& context, std::span<const DxfGroup> groups,
+                               Viewport& viewport) {
+  bool inAcad = false, inView = false;
+  int points = 0, reals = 0;
+  for (const DxfGroup& group : groups) {
+    if (group.code == 1001) {
+      inAcad = GroupTrimmed(group) == "ACAD";
+      inView = false;
+      continue;
+    }
+    if (!inAcad) continue;
+    if (group.code == 1000) {
+      inView = GroupTrimmed(group) == "MVIEW";
+      continue;
+    }
+    if (!inView) continue;
+    switch (group.code) {
+      case 1010:
+        ++points;
+        [[fallthrough]];
+      case 1020:
+      case 1030: {
+        Vec3& point = points == 1 ? viewport.viewTarget : viewport.viewDirection;
+        if (points == 1 || points == 2) SetCoordinate(point, 1010, group);
+        break;
+      }
+      case 1040:
+        if (reals == 0) viewport.twist = Real(group);
+        if (reals == 1) viewport.viewHeight = Real(group);
+        if (reals == 2) viewport.viewCenter.x = Real(group);
+        if (reals == 3) viewport.viewCenter.y = Real(group);
+        ++reals;
+        break;
+      case 1003: {
+        const std::int32_t layer = context.FindLayer(group.text);
+        if (layer >= 0) viewport.frozenLayers.push_back(layer);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+Viewport ParseViewport(CDxfReaderContext& context, std::span<const DxfGroup> groups,
+                       DxfEntityInfo& info) {
+  Viewport viewport;
+  bool hasView = false;
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 40:
+        viewport.width = Real(group);
+        break;
+      case 41:
+        viewport.height = Real(group);
+        break;
+      case 68:
+        if (Int(group, 1) == 0) viewport.on = false;
+        break;
+      case 69:
+        viewport.id = Int(group);
+        break;
+      case 12:
+      case 22:
+        SetCoordinate(viewport.viewCenter, 12, group);
+        hasView = true;
+        break;
+      case 45:
+        viewport.viewHeight = Real(group);
+        hasView = true;
+        break;
+      case 51:
+        viewport.twist = Real(group);
+        break;
+      case 90:
+        if (Integer(group) & 0x20000) viewport.on = false;  // "viewport off"
+        break;
+      case 331: {
+        const std::int32_t layer = context.LayerByHandle(GroupHandle(group));
+        if (layer >= 0) viewport.frozenLayers.push_back(layer);
+        break;
+      }
+      case 340:
+        info.clipBoundary = GroupHandle(group);
+        break;
+      default:
+        SetCoordinate(viewport.center, 10, group) ||
+            SetCoordinate(viewport.viewDirection, 16, group) ||
+            SetCoordinate(viewport.viewTarget, 17, group);
+        break;
+    }
+  }
+  if (!hasView) ParseViewportExtendedData(context, groups, viewport);
+  viewport.viewDirection = Normalized(viewport.viewDirection, {0, 0, 1});
+  return viewport;
+}
+
+}  // namespace
+
+std::size_t DxfSpecificStart(std::span<const DxfGroup> groups) {
+  for (std::size_t i = 0; i < groups.size(); ++i) {
+    if (groups[i].code == 100 && GroupTrimmed(groups[i]) != "AcDbEntity") return i + 1;
+  }
+  return 0;
+}
+
+Vec3 DxfOcsXAxis(const Vec3& extrusion) {
+  const Vec3 normal = Normalized(extrusion, {0, 0, 1});
+  constexpr double kLimit = 1.0 / 64.0;
+  const Vec3 axis = (std::fabs(normal.x) < kLimit && std::fabs(normal.y) < kLimit)
+                        ? Cross({0, 1, 0}, normal)
+                        : Cross({0, 0, 1}, normal);
+  return Normalized(axis, {1, 0, 0});
+}
+
+DxfEntityResult ParseDxfEntity(CDxfReaderContext& context, std::string_view type,
+                               std::span<const DxfGroup> groups, Entity& entity,
+                               DxfEntityInfo& info) {
+  const auto& kinds = Kinds();
+  auto found = kinds.find(type);
+  if (found == kinds.end()) return DxfEntityResult::Unknown;
+  const Kind kind = found->second;
+  if (kind == Kind::NotDrawn) return DxfEntityResult::NotDrawn;
+  if (kind == Kind::Attdef && context.inBlockDefinition) return DxfEntityResult::NotDrawn;
+
+  const std::size_t start = DxfSpecificStart(groups);
+  const std::span<const DxfGroup> common = start > 0 ? groups.first(start) : groups;
+  const std::span<const DxfGroup> own = groups.subspan(start);
+  ParseCommon(context, common, entity, info);
+  ParseExtrusion(own, entity);
+
+  switch (kind) {
+    case Kind::Line:
+      entity.type = EntityType::Line;
+      entity.data = ParseLine(own);
+      break;
+    case Kind::Point:
+      entity.type = EntityType::Point;
+      entity.data = ParsePoint(own);
+      break;
+    case Kind::Circle:
+      entity.type = EntityType::Circle;
+      entity.data = ParseCircle(own);
+      info.clipCandidate = true;
+      break;
+    case Kind::Arc:
+      entity.type = EntityType::Arc;
+      entity.data = ParseArc(own);
+      break;
+    case Kind::Ellipse:
+      entity.type = EntityType::Ellipse;
+      entity.data = ParseEllipse(own);
+      info.clipCandidate = true;
+      break;
+    case Kind::LwPolyline:
+      entity.type = EntityType::Polyline;
+      entity.data = ParseLwPolyline(own);
+      info.clipCandidate = true;
+      break;
+    case Kind::Polyline:
+      entity.type = EntityType::Polyline;
+      entity.data = ParsePolylineHeader(own, info);
+      info.clipCandidate = true;
+      break;
+    case Kind::Spline:
+      entity.type = EntityType::Spline;
+      entity.data = ParseSpline(own);
+      info.clipCandidate = true;
+      break;
+    case Kind::Solid:
+      entity.type = EntityType::Solid;
+      entity.data = ParseFace(own, false);
+      break;
+    case Kind::Trace:
+      entity.type = EntityType::Trace;
+      entity.data = ParseFace(own, false);
+      break;
+    case Kind::Face3d:
+      entity.type = EntityType::Face3d;
+      entity.data = ParseFace(own, true);
+      break;
+    case Kind::Text:
+    case Kind::Attrib:
+    case Kind::Attdef: {
+      int flags = 0;
+      entity.data = ParseText(context, own, kind, flags);
+      entity.type = kind == Kind::Attrib ? EntityType::Attribute : EntityType::Text;
+      if (kind != Kind::Text && (flags & 1)) return DxfEntityResult::NotDrawn;  // invisible
+      break;
+    }
+    case Kind::MText:
+      entity.type = EntityType::MText;
+      entity.data = ParseMText(context, own, entity.extrusion);
+      break;
+    case Kind::Insert:
+      entity.type = EntityType::Insert;
+      entity.data = ParseInsert(context, own);
+      break;
+    case Kind::Dimension:
+      entity.type = EntityType::Dimension;
+      entity.data = ParseBlockGraphic(context, own, false);
+      break;
+    case Kind::Table:
+      entity.type = EntityType::Table;
+      entity.data = ParseBlockGraphic(context, own, true);
+      break;
+    case Kind::Leader:
+      entity.type = EntityType::Leader;
+      entity.data = ParseLeader(context, own);
+      break;
+    case Kind::XLine:
+    case Kind::Ray:
+      entity.type = kind == Kind::Ray ? EntityType::Ray : EntityType::XLine;
+      entity.data = ParseConstructionLine(own, kind == Kind::Ray);
+      break;
+    case Kind::Hatch:
+      entity.type = EntityType::Hatch;
+      entity.data = ParseHatch(own);
+      break;
+    case Kind::Image:
+    case Kind::Wipeout:
+      entity.type = kind == Kind::Image ? EntityType::Image : EntityType::Wipeout;
+      entity.data = ParseImage(own, kind == Kind::Wipeout, info);
+      break;
+    case Kind::Viewport:
+      entity.type = EntityType::Viewport;
+      entity.data = ParseViewport(context, own, info);
+      break;
+    case Kind::NotDrawn:
+      return DxfEntityResult::NotDrawn;
+  }
+  return DxfEntityResult::Stored;
+}
+
+void ParseDxfVertex(std::span<const DxfGroup> groups, DxfVertex& vertex) {
+  const std::size_t start = DxfSpecificStart(groups);
+  for (const DxfGroup& group : groups.subspan(start)) {
+    switch (group.code) {
+      case 40:
+        vertex.vertex.startWidth = Real(group);
+        vertex.hasStartWidth = true;
+        break;
+      case 41:
+        vertex.vertex.endWidth = Real(group);
+        vertex.hasEndWidth = true;
+        break;
+      case 42:
+        vertex.vertex.bulge = Real(group);
+        break;
+      case 70:
+        vertex.flags = Int(group);
+        break;
+      case 71:
+      case 72:
+      case 73:
+      case 74:
+        vertex.face[group.code - 71] = Int(group);
+        break;
+      default:
+        SetCoordinate(vertex.vertex.position, 10, group);
+        break;
+    }
+  }
+}
+
+void FinishDxfPolyline(const DxfEntityInfo& info, std::vector<DxfVertex>& records,
+                       Polyline& polyline) {
+  const int flags = info.polylineFlags;
+  // Spline-fitted polylines keep their frame (control points, vertex flag 16) next to the
+  // fitted curve (flag 8); the curve is what is drawn.
+  const bool hasFitted = std::any_of(records.begin(), records.end(),
+                                     [](const DxfVertex& v) { return (v.flags & 8) != 0; });
+  if (flags & 64) {  // polyface mesh: positions, then face records
+    std::vector<PolylineVertex> positions;
+    std::vector<std::vector<int>> faces;
+    for (const DxfVertex& record : records) {
+      if (record.flags & 64) {
+        positions.push_back(record.vertex);
+      } else if (record.flags & 128) {
+        std::vector<int> face;
+        for (int index : record.face) {
+          if (index != 0) face.push_back(index);
+        }
+        faces.push_back(std::move(face));
+      }
+    }
+    // Faces that name vertices which do not exist are dropped, so that the renderer can
+    // index without checking.
+    const auto count = static_cast<int>(positions.size());
+    std::erase_if(faces, [count](const std::vector<int>& face) {
+      return face.size() < 2 || std::any_of(face.begin(), face.end(), [count](int index) {
+               return index < -count || index > count;
+             });
+    });
+    for (PolylineVertex& position : positions) position.bulge = 0.0;
+    polyline.vertices = std::move(positions);
+    polyline.faces = std::move(faces);
+    return;
+  }
+  polyline.vertices.reserve(records.size());
+  for (const DxfVertex& record : records) {
+    if (hasFitted && (record.flags & 16)) continue;
+    PolylineVertex vertex = record.vertex;
+    if (polyline.is3d) {
+      vertex.startWidth = vertex.endWidth = vertex.bulge = 0.0;
+    } else {
+      if (!record.hasStartWidth) vertex.startWidth = info.defaultStartWidth;
+      if (!record.hasEndWidth) vertex.endWidth = info.defaultEndWidth;
+      vertex.position.z = polyline.elevation;
+    }
+    polyline.vertices.push_back(vertex);
+  }
+  if (flags & 16) {  // polygon mesh: m rows of n vertices
+    const int total = static_cast<int>(polyline.vertices.size());
+    int m = info.meshM, n = info.meshN;
+    if (m > 0 && n > 0 && static_cast<long long>(m) * n != total && info.smoothType != 0 &&
+        static_cast<long long>(info.smoothM) * info.smoothN == total) {
+      m = info.smoothM;
+      n = info.smoothN;
+    }
+    if (m <= 0 || n <= 0 || static_cast<long long>(m) * n > total) {
+      n = std::max(1, std::min(n, total));
+      m = total / n;
+    }
+    polyline.meshM = m;
+    polyline.meshN = n;
+  }
+}
+
+}  // namespace drawing::detail

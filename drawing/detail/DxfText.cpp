@@ -1,0 +1,359 @@
+#include "drawing/detail/DxfText.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace drawing::detail {
+
+namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+std::string Upper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = AsciiUpper(c);
+  return result;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+int Hex4(std::string_view text, std::size_t at) {
+  if (at + 4 > text.size()) return -1;
+  int value = 0;
+  for (std::size_t i = at; i < at + 4; ++i) {
+    const int digit = HexDigit(text[i]);
+    if (digit < 0) return -1;
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+// The iconv names to try for a $DWGCODEPAGE value, best first; glibc knows all of them, other
+// C libraries some.
+std::vector<std::string> IconvNames(std::string_view codePage, bool& singleByte) {
+  const std::string name = Upper(codePage);
+  singleByte = true;
+  auto doubleByte = [&](std::vector<std::string> names) {
+    singleByte = false;
+    return names;
+  };
+  if (name == "ANSI_932" || name == "DOS932" || name == "SHIFT_JIS") {
+    return doubleByte({"CP932", "SHIFT_JIS"});
+  }
+  if (name == "ANSI_936" || name == "GB2312" || name == "GBK") {
+    return doubleByte({"GBK", "CP936", "GB2312"});
+  }
+  if (name == "ANSI_949" || name == "KSC5601") return doubleByte({"CP949", "UHC", "EUC-KR"});
+  if (name == "ANSI_950" || name == "BIG5") return doubleByte({"CP950", "BIG5"});
+  if (name == "ANSI_1361" || name == "JOHAB") return doubleByte({"JOHAB"});
+  if (name.rfind("ANSI_", 0) == 0) return {"CP" + name.substr(5)};
+  if (name.rfind("DOS", 0) == 0) return {"CP" + name.substr(3)};
+  if (name.rfind("ISO8859-", 0) == 0) return {"ISO-8859-" + name.substr(8)};
+  if (name == "MACINTOSH") return {"MACINTOSH"};
+  return {};
+}
+
+iconv_t OpenFirst(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    iconv_t handle = iconv_open("UTF-8", name.c_str());
+    if (handle != kNoConverter) return handle;
+  }
+  return kNoConverter;
+}
+
+// Length of the valid UTF-8 sequence at `at`, or 0.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
+  const auto b0 = static_cast<unsigned char>(text[at]);
+  if (b0 < 0x80) return 1;
+  std::size_t length = 0;
+  char32_t minimum = 0;
+  char32_t value = 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    length = 2;
+    minimum = 0x80;
+    value = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    length = 3;
+    minimum = 0x800;
+    value = b0 & 0x0F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    length = 4;
+    minimum = 0x10000;
+    value = b0 & 0x07;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto b = static_cast<unsigned char>(text[at + i]);
+    if ((b & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (b & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  return length;
+}
+
+bool IsUtf8WithMultibyte(std::string_view text) {
+  bool multibyte = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) return false;
+    multibyte = multibyte || length > 1;
+    i += length;
+  }
+  return multibyte;
+}
+
+void AppendCheckedUtf8(std::string_view text, std::string& out) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) {
+      AppendUtf8(0xFFFD, out);
+      ++i;
+    } else {
+      out.append(text.substr(i, length));
+      i += length;
+    }
+  }
+}
+
+void AppendWithIconv(iconv_t handle, std::string_view raw, std::string& out) {
+  iconv(handle, nullptr, nullptr, nullptr, nullptr);
+  std::vector<char> buffer(raw.size() * 4 + 8);
+  char* in = const_cast<char*>(raw.data());
+  std::size_t inLeft = raw.size();
+  while (inLeft > 0) {
+    char* outPtr = buffer.data();
+    std::size_t outLeft = buffer.size();
+    const std::size_t result = iconv(handle, &in, &inLeft, &outPtr, &outLeft);
+    out.append(buffer.data(), static_cast<std::size_t>(outPtr - buffer.data()));
+    if (result == static_cast<std::size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // An invalid or incomplete sequence: one replacement character, then go on after it.
+      AppendUtf8(0xFFFD, out);
+      ++in;
+      --inLeft;
+      iconv(handle, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+}
+
+}  // namespace
+
+void AppendUtf8(char32_t c, std::string& out) {
+  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+CDxfTextDecoder::CDxfTextDecoder() { SetCodePage("ANSI_1252", false); }
+
+CDxfTextDecoder::~CDxfTextDecoder() {
+  if (converter) iconv_close(static_cast<iconv_t>(converter));
+  for (void* handle : doubleByteConverters) {
+    if (handle) iconv_close(static_cast<iconv_t>(handle));
+  }
+}
+
+void CDxfTextDecoder::SetCodePage(std::string_view codePage, bool isUtf8) {
+  if (converter) iconv_close(static_cast<iconv_t>(converter));
+  converter = nullptr;
+  const std::string name = Upper(codePage);
+  utf8 = isUtf8 || name == "UTF8" || name == "UTF-8";
+  singleByte = true;
+  if (utf8) return;
+  std::vector<std::string> names = IconvNames(codePage, singleByte);
+  iconv_t handle = OpenFirst(names);
+  if (handle == kNoConverter) {
+    singleByte = true;
+    handle = OpenFirst({"CP1252", "ISO-8859-1"});
+  }
+  if (handle != kNoConverter) converter = handle;
+}
+
+bool CDxfTextDecoder::IsPlain(std::string_view raw) {
+  for (char c : raw) {
+    if (static_cast<unsigned char>(c) >= 0x80 || c == '\\') return false;
+  }
+  return true;
+}
+
+void CDxfTextDecoder::Convert(std::string_view raw, std::string& out) {
+  bool ascii = true;
+  for (char c : raw) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) {
+    out.append(raw);
+    return;
+  }
+  // Programs that ignore $DWGCODEPAGE write UTF-8 into older versions. Valid UTF-8 with
+  // multi-byte characters is practically never a single-byte code page's text (it would
+  // need an accented capital followed by symbols from 0x80-0xBF), so it is taken as UTF-8.
+  // Double-byte code pages overlap UTF-8 too much for that guess.
+  if (utf8 || (singleByte && IsUtf8WithMultibyte(raw)) || !converter) {
+    if (!utf8 && !converter && !IsUtf8WithMultibyte(raw)) {
+      for (char c : raw) AppendUtf8(static_cast<unsigned char>(c), out);  // Latin-1
+      return;
+    }
+    AppendCheckedUtf8(raw, out);
+    return;
+  }
+  AppendWithIconv(static_cast<iconv_t>(converter), raw, out);
+}
+
+bool CDxfTextDecoder::AppendDoubleByte(int number, unsigned value, std::string& out) {
+  if (number < 1 || number > 5) return false;
+  if (!doubleByteTried[number]) {
+    doubleByteTried[number] = true;
+    static const std::vector<std::string> kNames[] = {
+        {}, {"CP932", "SHIFT_JIS"}, {"CP950", "BIG5"}, {"CP949", "UHC"}, {"JOHAB"},
+        {"GBK", "CP936"}};
+    iconv_t handle = OpenFirst(kNames[number]);
+    doubleByteConverters[number] = handle == kNoConverter ? nullptr : handle;
+  }
+  if (!doubleByteConverters[number]) return false;
+  char bytes[2] = {static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
+  const std::string_view raw = (value >> 8) == 0 ? std::string_view(bytes + 1, 1)
+                                                 : std::string_view(bytes, 2);
+  AppendWithIconv(static_cast<iconv_t>(doubleByteConverters[number]), raw, out);
+  return true;
+}
+
+void CDxfTextDecoder::DecodeEscapes(std::string_view text, bool mtext, std::string& out) {
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c != '\\' || i + 1 >= text.size()) {
+      out.push_back(c);
+      ++i;
+      continue;
+    }
+    const char next = text[i + 1];
+    if (mtext && next == '\\') {
+      out.append("\\\\");
+      i += 2;
+      continue;
+    }
+    if (next == 'U' && i + 2 < text.size() && text[i + 2] == '+') {
+      const int unit = Hex4(text, i + 3);
+      if (unit >= 0) {
+        char32_t codePoint = static_cast<char32_t>(unit);
+        std::size_t consumed = 7;
+        if (unit >= 0xD800 && unit <= 0xDBFF && text.substr(i + 7, 3) == "\\U+") {
+          const int low = Hex4(text, i + 10);
+          if (low >= 0xDC00 && low <= 0xDFFF) {
+            codePoint = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+                        (static_cast<char32_t>(low) - 0xDC00);
+            consumed = 14;
+          }
+        }
+        if (codePoint != 0) AppendUtf8(codePoint, out);
+        i += consumed;
+        continue;
+      }
+    }
+    if (next == 'M' && i + 3 < text.size() && text[i + 2] == '+' && text[i + 3] >= '1' &&
+        text[i + 3] <= '5') {
+      const int value = Hex4(text, i + 4);
+      if (value > 0 && AppendDoubleByte(text[i + 3] - '0', static_cast<unsigned>(value), out)) {
+        i += 8;
+        continue;
+      }
+    }
+    out.push_back(c);
+    ++i;
+  }
+}
+
+std::string CDxfTextDecoder::Decode(std::string_view raw, bool mtext) {
+  if (IsPlain(raw)) return std::string(raw);
+  std::string converted;
+  converted.reserve(raw.size() + raw.size() / 2);
+  Convert(raw, converted);
+  if (converted.find('\\') == std::string::npos) return converted;
+  std::string decoded;
+  decoded.reserve(converted.size());
+  DecodeEscapes(converted, mtext, decoded);
+  return decoded;
+}
+
+std::string ReplacePercentCodes(std::string_view text) {
+  if (text.find("%%") == std::string_view::npos) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] != '%' || i + 2 >= text.size() || text[i + 1] != '%') {
+      out.push_back(text[i++]);
+      continue;
+    }
+    const char code = AsciiUpper(text[i + 2]);
+    switch (code) {
+      case 'C':
+        out.append("\xC3\x98");  // Ø, the diameter sign of the drawing fonts
+        i += 3;
+        continue;
+      case 'D':
+        out.append("\xC2\xB0");  // °
+        i += 3;
+        continue;
+      case 'P':
+        out.append("\xC2\xB1");  // ±
+        i += 3;
+        continue;
+      case '%':
+        out.push_back('%');
+        i += 3;
+        continue;
+      case 'U':
+      case 'O':
+        i += 3;
+        continue;
+      default:
+        break;
+    }
+    if (code >= '0' && code <= '9') {
+      std::size_t end = i + 2;
+      unsigned value = 0;
+      while (end < text.size() && end < i + 5 && text[end] >= '0' && text[end] <= '9') {
+        value = value * 10 + static_cast<unsigned>(text[end] - '0');
+        ++end;
+      }
+      if (value > 0 && value < 256) {
+        AppendUtf8(value, out);
+        i = end;
+        continue;
+      }
+    }
+    out.append("%%");
+    i += 2;
+  }
+  return out;
+}
+
+}  // namespace drawing::detail

@@ -1,0 +1,83 @@
+#pragma once
+
+// Splits the bytes of a DXF file, ASCII or binary, into groups (a group code and its value).
+// Private to the DXF reader.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace drawing::detail {
+
+// One group as stored. ASCII files give every value as text; binary files give numbers as
+// numbers. The views point into the file's bytes and live as long as they do.
+struct DxfGroup {
+  enum class Kind : std::uint8_t { Text, Real, Integer, Bytes };
+  std::int32_t code = 0;
+  Kind kind = Kind::Text;
+  std::string_view text;  // Text (the value line without its line end) and Bytes
+  union {
+    double real;
+    std::int64_t integer;
+  };
+  DxfGroup() : integer(0) {}
+};
+
+// The numeric value of a group: parsed from ASCII text (surrounding blanks allowed, a leading
+// '+' allowed, an integer written as a real accepted), or the binary value. False for text that
+// is not a finite number; `value` is then unchanged.
+bool GroupReal(const DxfGroup& group, double& value);
+bool GroupInteger(const DxfGroup& group, std::int64_t& value);
+// The value with surrounding blanks removed (for names and markers); the text as stored
+// otherwise.
+std::string_view GroupTrimmed(const DxfGroup& group);
+// A handle (hexadecimal text, or a binary integer); 0 when the value is not one.
+std::uint64_t GroupHandle(const DxfGroup& group);
+
+std::string_view TrimBlanks(std::string_view text);
+
+class CDxfTokenizer {
+ public:
+  enum class Result { Group, End, Damaged };
+
+  // `bytes` must outlive the tokenizer. A binary file is recognised by its sentinel.
+  explicit CDxfTokenizer(std::string_view bytes);
+
+  bool IsBinary() const { return binary; }
+
+  // The next group. End: no more data (a group cut short at the very end also ends the data,
+  // and Truncated() tells so). Damaged: the group code is not a number (ASCII) or the value
+  // runs past the end or has an unknown code (binary); Where() and Problem() tell which.
+  Result Next(DxfGroup& group);
+
+  // After damage in an ASCII file: moves to the next line pair that looks like the start of a
+  // record (group 0 and a name). False when there is none; binary files cannot be resumed.
+  bool Resync();
+
+  // "line N" (ASCII, the line of the last group's code) or "byte offset N" (binary).
+  std::string Where() const;
+  const std::string& Problem() const { return problem; }
+  bool Truncated() const { return truncated; }
+  // How much of the file is still unread, for capping counts the file cannot hold.
+  std::size_t Remaining() const { return bytes.size() - offset; }
+
+ private:
+  bool ReadLine(std::string_view& line);
+  Result NextAscii(DxfGroup& group);
+  Result NextBinary(DxfGroup& group);
+  Result Fail(std::string what);
+
+  std::string_view bytes;
+  std::size_t offset = 0;
+  std::size_t groupStart = 0;  // binary: offset of the last group's code
+  std::uint64_t line = 0;      // ASCII: lines consumed
+  std::uint64_t groupLine = 0;  // ASCII: line of the last group's code (1-based)
+  char endOfLine = '\n';
+  bool binary = false;
+  bool shortCodes = false;  // binary files of R12 and older: 1-byte group codes
+  bool truncated = false;
+  std::string problem;
+};
+
+}  // namespace drawing::detail

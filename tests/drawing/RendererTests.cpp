@@ -1,0 +1,257 @@
+// The renderer on models built in the test, through the tracing sink.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "drawing/Renderer.h"
+#include "drawing/TextEngine.h"
+#include "render/TraceExport.h"
+
+using namespace drawing;
+
+namespace {
+
+// A drawing with layer 0, a model space and nothing else; entities are added by the test.
+struct Scene {
+  Drawing drawing;
+  CTextEngine text;
+  CTraceExport trace;
+  Scene() {
+    drawing.layers.push_back(Layer{"0"});
+    TextStyle standard;
+    standard.name = "Standard";
+    standard.fontFile = "arial.ttf";
+    drawing.textStyles.push_back(standard);
+    AddBlock("*Model_Space");
+    Layout model;
+    model.name = "Model";
+    model.isModel = true;
+    model.block = 0;
+    drawing.layouts.push_back(model);
+  }
+  std::int32_t AddLayer(const std::string& name, std::int16_t color) {
+    Layer layer{name};
+    layer.color.index = color;
+    drawing.layers.push_back(layer);
+    return static_cast<std::int32_t>(drawing.layers.size() - 1);
+  }
+  std::int32_t AddBlock(const std::string& name) {
+    Block block;
+    block.name = name;
+    drawing.blocks.push_back(block);
+    return static_cast<std::int32_t>(drawing.blocks.size() - 1);
+  }
+  Entity& Add(std::int32_t block, EntityType type, EntityData data) {
+    Entity entity;
+    entity.type = type;
+    entity.data = std::move(data);
+    drawing.blocks[block].entities.push_back(std::move(entity));
+    return drawing.blocks[block].entities.back();
+  }
+  // Draws model space with a scale of 2 points per unit and gives the trace.
+  std::string Render(double scale = 2.0) {
+    CRenderer renderer(drawing, text, trace);
+    renderer.DrawLayout(0, Affine3::Scale(scale, scale, scale), 1000, 1000);
+    return trace.text;
+  }
+};
+
+}  // namespace
+
+TEST(Renderer, LineCarriesItsLayerColourAndLineweight) {
+  Scene s;
+  const std::int32_t walls = s.AddLayer("WALLS", 1);
+  s.drawing.layers[walls].lineweight = 50;  // 0.5 mm = 1.417 points
+  Entity& line = s.Add(0, EntityType::Line, Line{{0, 0, 0}, {10, 5, 0}});
+  line.layer = walls;
+  s.trace.WidthDivisor = 2;
+  EXPECT_EQ(s.Render(),
+            "BeginEntityDraw WALLS LINE\n"
+            "SetColor ff0000 1\n"
+            "SetLineWidth 3\n"
+            "MoveTo 0 0\n"
+            "LineTo 20 10\n"
+            "EndEntityDraw\n");
+}
+
+TEST(Renderer, HiddenLayersAndDefpointsAreNotDrawn) {
+  Scene s;
+  for (const char* name : {"OFF", "FROZEN", "NOPLOT", "Defpoints"}) {
+    const std::int32_t layer = s.AddLayer(name, 3);
+    Entity& line = s.Add(0, EntityType::Line, Line{{0, 0, 0}, {1, 1, 0}});
+    line.layer = layer;
+  }
+  s.drawing.layers[1].off = true;
+  s.drawing.layers[2].frozen = true;
+  s.drawing.layers[3].plottable = false;
+  EXPECT_EQ(s.Render(), "");
+}
+
+TEST(Renderer, NestedInsertsPassLayerAndByBlockColourDown) {
+  Scene s;
+  const std::int32_t doors = s.AddLayer("DOORS", 5);
+  const std::int32_t inner = s.AddBlock("LEAF");
+  Entity& leaf = s.Add(inner, EntityType::Line, Line{{0, 0, 0}, {1, 0, 0}});
+  leaf.color.index = Color::kByBlock;  // on layer 0: takes the insert's layer and colour
+  const std::int32_t outer = s.AddBlock("DOOR");
+  Insert placeLeaf;
+  placeLeaf.block = inner;
+  placeLeaf.insertion = {0, 1, 0};
+  Entity& middle = s.Add(outer, EntityType::Insert, placeLeaf);
+  middle.color.index = Color::kByBlock;
+  Insert placeDoor;
+  placeDoor.block = outer;
+  placeDoor.insertion = {10, 0, 0};
+  placeDoor.rotation = 90;
+  placeDoor.scale = {2, 2, 2};
+  Entity& door = s.Add(0, EntityType::Insert, placeDoor);
+  door.layer = doors;
+  door.color.index = 2;  // yellow, reaching the leaf through two BYBLOCKs
+  EXPECT_EQ(s.Render(1.0),
+            "BeginEntityDraw DOORS LINE\n"
+            "SetColor ffff00 2\n"
+            "SetLineWidth 1\n"
+            "MoveTo 8 0\n"
+            "LineTo 8 2\n"
+            "EndEntityDraw\n");
+}
+
+TEST(Renderer, BlocksThatInsertThemselvesStop) {
+  Scene s;
+  const std::int32_t a = s.AddBlock("A");
+  const std::int32_t b = s.AddBlock("B");
+  Insert toB, toA;
+  toB.block = b;
+  toA.block = a;
+  s.Add(a, EntityType::Line, Line{{0, 0, 0}, {1, 0, 0}});
+  s.Add(a, EntityType::Insert, toB);
+  s.Add(b, EntityType::Insert, toA);
+  s.Add(0, EntityType::Insert, toA);
+  CRenderer renderer(s.drawing, s.text, s.trace);
+  renderer.DrawLayout(0, Affine3{}, 100, 100);
+  EXPECT_EQ(renderer.PrimitiveCount(), 2) << "the line of A once";
+  EXPECT_EQ(renderer.DroppedCount(), 1);
+}
+
+TEST(Renderer, ArcsStayArcsUnderTurnsAndMirrors) {
+  Scene s;
+  s.Add(0, EntityType::Arc, Arc{{0, 0, 0}, 10, 0, 90});
+  EXPECT_NE(s.Render(1.0).find("Arc 0 0 10 0 1.571\n"), std::string::npos) << s.trace.text;
+  Scene mirrored;
+  mirrored.Add(0, EntityType::Arc, Arc{{0, 0, 0}, 10, 0, 90});
+  CRenderer renderer(mirrored.drawing, mirrored.text, mirrored.trace);
+  renderer.DrawLayout(0, Affine3::Scale(-1, 1, 1), 100, 100);
+  // Mirrored in x: from angle π to π/2, clockwise.
+  EXPECT_NE(mirrored.trace.text.find("Arc 0 0 10 3.142 1.571\n"), std::string::npos)
+      << mirrored.trace.text;
+  Scene squashed;
+  squashed.Add(0, EntityType::Circle, Circle{{0, 0, 0}, 10});
+  CRenderer flat(squashed.drawing, squashed.text, squashed.trace);
+  flat.DrawLayout(0, Affine3::Scale(1, 0.5, 1), 100, 100);
+  EXPECT_EQ(squashed.trace.text.find("Arc"), std::string::npos) << "an ellipse on the page";
+  EXPECT_NE(squashed.trace.text.find("LineTo 10 0\n"), std::string::npos) << squashed.trace.text;
+}
+
+TEST(Renderer, BulgesBecomeArcsThroughTheRightSide) {
+  // A half circle from (0,0) to (10,0), counter-clockwise: it passes below, through (5,-5).
+  const auto points = PolylinePoints({{{0, 0, 0}, 0, 0, 1.0}, {{10, 0, 0}}}, false, 0.01);
+  ASSERT_GT(points.size(), 10u);
+  double lowest = 0;
+  for (const Vec3& p : points) lowest = std::min(lowest, p.y);
+  EXPECT_NEAR(lowest, -5, 0.01);
+  EXPECT_NEAR(points.back().x, 10, 1e-9);
+  // A negative bulge turns the other way.
+  const auto other = PolylinePoints({{{0, 0, 0}, 0, 0, -1.0}, {{10, 0, 0}}}, false, 0.01);
+  double highest = 0;
+  for (const Vec3& p : other) highest = std::max(highest, p.y);
+  EXPECT_NEAR(highest, 5, 0.01);
+}
+
+TEST(Renderer, WidePolylinesAreFilled) {
+  Scene s;
+  Polyline wide;
+  wide.vertices = {{{0, 0, 0}}, {{10, 0, 0}}};
+  wide.constantWidth = 2;
+  s.Add(0, EntityType::Polyline, wide);
+  EXPECT_NE(s.Render(1.0).find("Polygon 0,1 10,1 10,-1 0,-1\n"), std::string::npos) << s.trace.text;
+}
+
+TEST(Renderer, SplinesPassThroughTheirEndsAndStayNearTheCurve) {
+  Spline spline;
+  spline.degree = 2;
+  spline.controlPoints = {{0, 0, 0}, {5, 10, 0}, {10, 0, 0}};
+  spline.knots = {0, 0, 0, 1, 1, 1};
+  const auto points = SplinePoints(spline, 0.01);
+  EXPECT_NEAR(points.front().x, 0, 1e-9);
+  EXPECT_NEAR(points.back().x, 10, 1e-9);
+  // The quadratic Bézier peaks at half its control point's height.
+  double peak = 0;
+  for (const Vec3& p : points) peak = std::max(peak, p.y);
+  EXPECT_NEAR(peak, 5, 0.01);
+}
+
+TEST(Renderer, ViewportsClipModelSpaceThroughTheirView) {
+  Scene s;
+  s.Add(0, EntityType::Line, Line{{0, 0, 0}, {100, 0, 0}});
+  const std::int32_t paper = s.AddBlock("*Paper_Space");
+  Layout sheet;
+  sheet.name = "Layout1";
+  sheet.block = paper;
+  s.drawing.layouts.push_back(sheet);
+  Viewport overall;
+  overall.id = 1;
+  overall.width = overall.height = overall.viewHeight = 1000;
+  Viewport view;
+  view.id = 2;
+  view.center = {50, 50, 0};
+  view.width = 40;
+  view.height = 20;
+  view.viewCenter = {0, 0};
+  view.viewHeight = 10;  // 2 paper units per model unit
+  s.Add(paper, EntityType::Viewport, overall);
+  s.Add(paper, EntityType::Viewport, view);
+  CRenderer renderer(s.drawing, s.text, s.trace);
+  renderer.DrawLayout(1, Affine3{}, 1000, 1000);
+  EXPECT_EQ(s.trace.text,
+            "PushClipPolygon 30,40 70,40 70,60 30,60 30,40\n"
+            "BeginEntityDraw 0 LINE\n"
+            "SetColor ffffff 7\n"
+            "SetLineWidth 1\n"
+            "MoveTo 50 50\n"
+            "LineTo 250 50\n"
+            "EndEntityDraw\n"
+            "PopClipPolygon\n");
+}
+
+TEST(Renderer, DashedLinetypesSplitLinesOnThePage) {
+  Scene s;
+  Linetype dashed{"DASHED", "", 1.5, {1.0, -0.5}};
+  s.drawing.linetypes.push_back(dashed);
+  Entity& line = s.Add(0, EntityType::Line, Line{{0, 0, 0}, {3, 0, 0}});
+  line.linetype = 0;
+  EXPECT_NE(s.Render(2.0).find("MoveTo 0 0\nLineTo 2 0\nMoveTo 3 0\nLineTo 5 0\n"), std::string::npos)
+      << s.trace.text;
+}
+
+TEST(Renderer, TextIsFilledOutlinesOfTheRightSize) {
+  Scene s;
+  Text text;
+  text.text = "H";
+  text.height = 10;
+  text.style = 0;
+  s.Add(0, EntityType::Text, text);
+  CRenderer renderer(s.drawing, s.text, s.trace);
+  renderer.DrawLayout(0, Affine3{}, 1000, 1000);
+  EXPECT_NE(s.trace.text.find("Polygon "), std::string::npos) << s.trace.text;
+}
+
+TEST(Renderer, ConstructionLinesAreClippedToTheOutput) {
+  Scene s;
+  s.Add(0, EntityType::XLine, ConstructionLine{{50, 50, 0}, {1, 0, 0}, false});
+  s.Add(0, EntityType::Ray, ConstructionLine{{50, 20, 0}, {0, 1, 0}, true});
+  CRenderer renderer(s.drawing, s.text, s.trace);
+  renderer.DrawLayout(0, Affine3{}, 100, 100);
+  EXPECT_NE(s.trace.text.find("MoveTo -1 50\nLineTo 101 50\n"), std::string::npos) << s.trace.text;
+  EXPECT_NE(s.trace.text.find("MoveTo 50 20\nLineTo 50 101\n"), std::string::npos) << s.trace.text;
+}
