@@ -7,6 +7,7 @@
 
 #include "drawing/DxfReader.h"
 #include "drawing/ExtentsSink.h"
+#include "drawing/ImageFile.h"
 #include "drawing/Renderer.h"
 #include "render/DwgExport.h"
 
@@ -64,6 +65,7 @@ std::vector<std::string> SearchFolders() {
 int CModelDrawing::OpenFile(const char* path, int) {
   fileName = path ? path : "";
   model = Drawing{};
+  images.clear();
   loaded = false;
   if (fileName.empty()) return 1;
   if (!EndsWithNoCase(fileName, ".dxf")) {
@@ -242,7 +244,20 @@ Affine3 CModelDrawing::PageMap() {
 void CModelDrawing::Draw(int, int, int) {
   if (!loaded || !sink || outputWidth <= 0 || outputHeight <= 0) return;
   CRenderer renderer(model, text, *sink);
+  renderer.SetImageSource([this](std::int32_t imageDef) { return ImagePixels(imageDef); });
   renderer.DrawLayout(active, PageMap(), outputWidth, outputHeight);
+}
+
+const CDib* CModelDrawing::ImagePixels(std::int32_t imageDef) {
+  if (imageDef < 0 || imageDef >= static_cast<std::int32_t>(model.imageDefs.size())) return nullptr;
+  auto found = images.find(imageDef);
+  if (found == images.end()) {
+    const std::size_t slash = fileName.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : fileName.substr(0, slash);
+    const std::string path = FindImageFile(model.imageDefs[imageDef].fileName, folder, SearchFolders());
+    found = images.emplace(imageDef, path.empty() ? nullptr : LoadImageFile(path)).first;
+  }
+  return found->second.get();
 }
 
 bool CModelDrawing::LoadPlotStyleTable(const char*) { return false; }

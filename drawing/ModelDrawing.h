@@ -1,11 +1,14 @@
 #pragma once
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "drawing/Geometry.h"
 #include "drawing/Model.h"
 #include "drawing/TextEngine.h"
+#include "platform/Dib.h"
 #include "render/Drawing.h"
 
 namespace drawing {
@@ -67,6 +70,8 @@ class CModelDrawing : public CDrawing {
   bool Extents(const Affine3& plane, Vec2* lo, Vec2* hi);
   // The map from the active layout's space onto the output area, by the current view.
   Affine3 PageMap();
+  // The pixels of an image definition, read once per drawing; null when the file is missing.
+  const CDib* ImagePixels(std::int32_t imageDef);
 
   std::string fileName;
   std::string lastError;
@@ -77,6 +82,7 @@ class CModelDrawing : public CDrawing {
   View view;
   CDwgExport* sink = nullptr;
   CTextEngine text;
+  std::map<std::int32_t, std::unique_ptr<CDib>> images;
 };
 
 }  // namespace drawing

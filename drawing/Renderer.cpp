@@ -871,8 +871,18 @@ void CRenderer::DrawImage(const Entity&, const Image& image, const Context& cont
   const Vec3 size_u = image.u * image.pixelSize.x, size_v = image.v * image.pixelSize.y;
   const Vec3 o = image.insertion;
   std::vector<Vec3> frame;
-  if (image.clipping && image.clipBoundary.size() >= 3) {
-    for (const Vec2& p : image.clipBoundary) frame.push_back(o + image.u * (p.x + 0.5) + image.v * (image.pixelSize.y - p.y - 0.5));
+  // Clip boundaries are in pixels from the top-left corner of the picture (at −0.5, −0.5); two
+  // points are the corners of a rectangle.
+  std::vector<Vec2> boundary = image.clipBoundary;
+  if (boundary.size() == 2) {
+    const Vec2 a = boundary[0], b = boundary[1];
+    boundary = {a, {b.x, a.y}, b, {a.x, b.y}};
+  }
+  const bool clipped = image.clipping && boundary.size() >= 3;
+  if (clipped) {
+    for (const Vec2& p : boundary) {
+      frame.push_back(o + image.u * (p.x + 0.5) + image.v * (image.pixelSize.y - p.y - 0.5));
+    }
   } else {
     frame = {o, o + size_u, o + size_u + size_v, o + size_v};
   }
@@ -895,7 +905,34 @@ void CRenderer::DrawImage(const Entity&, const Image& image, const Context& cont
     }
     return;
   }
-  Polyline(ToPage(context.toPage, frame), true);
+  const CDib* bitmap = images ? images(image.imageDef) : nullptr;
+  if (!bitmap) {
+    Polyline(ToPage(context.toPage, frame), true);
+    return;
+  }
+  // The sink places pictures upright in a rectangle: the page box of the image's corners.
+  Vec2 lo{1e300, 1e300}, hi{-1e300, -1e300};
+  for (const Vec2& p : ToPage(context.toPage, {o, o + size_u, o + size_u + size_v, o + size_v})) {
+    lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
+    hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
+  }
+  const double width = std::round(hi.x - lo.x), height = std::round(hi.y - lo.y);
+  if (!(width >= 1 && height >= 1 && width < 1e6 && height < 1e6)) return;
+  std::vector<PointStruct> clip;
+  if (clipped) {
+    for (const Vec2& p : ToPage(context.toPage, frame)) {
+      PointStruct point;
+      point.x = p.x;
+      point.y = p.y;
+      clip.push_back(point);
+    }
+    clip.push_back(clip.front());
+    sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
+  }
+  sink.Raster(lo.x, lo.y, static_cast<int>(width), static_cast<int>(height), 0, 0, bitmap->Width(),
+              bitmap->Height(), nullptr, bitmap, 0, nullptr);
+  ++primitives;
+  if (clipped) sink.PopClipPolygon();
 }
 
 void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "drawing/Geometry.h"
 #include "drawing/Model.h"
 
+class CDib;
 class CDwgExport;
 
 namespace drawing {
@@ -27,6 +29,10 @@ class CRenderer {
 
   // Leaves XLINE and RAY out (when measuring extents).
   void SetSkipInfinite(bool skip) { skipInfinite = skip; }
+  // Where the pixels of an image definition come from (an index into drawing.imageDefs); an
+  // image without pixels is drawn as its frame.
+  using ImageSource = std::function<const CDib*(std::int32_t imageDef)>;
+  void SetImageSource(ImageSource source) { images = std::move(source); }
   // How far a curve drawn as segments may stray from the true curve, in page points.
   void SetTolerance(double points) { tolerance = points > 1e-4 ? points : 1e-4; }
 
@@ -91,6 +97,7 @@ class CRenderer {
   double tolerance = 0.1;
   bool skipInfinite = false;
   std::vector<std::int32_t> blockStack;
+  ImageSource images;
   // The dash pattern of the entity being drawn, in page points; empty for continuous lines.
   std::vector<double> dashes;
   std::int64_t primitives = 0;
