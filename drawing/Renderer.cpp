@@ -929,10 +929,55 @@ void CRenderer::DrawImage(const Entity&, const Image& image, const Context& cont
     clip.push_back(clip.front());
     sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
   }
+  bitmap = ReducedBitmap(bitmap, width, height);
   sink.Raster(lo.x, lo.y, static_cast<int>(width), static_cast<int>(height), 0, 0, bitmap->Width(),
               bitmap->Height(), nullptr, bitmap, 0, nullptr);
   ++primitives;
   if (clipped) sink.PopClipPolygon();
+}
+
+const CDib* CRenderer::ReducedBitmap(const CDib* source, double pageWidth, double pageHeight) {
+  // More pixels than the output resolution can show only make the file larger: a picture is
+  // reduced to the sink's resolution (WidthDivisor × 72 dots per inch) over its page size.
+  const double dpi = 72.0 * std::max(1, sink.WidthDivisor);
+  const int width = std::max(1, static_cast<int>(std::ceil(pageWidth / 72.0 * dpi)));
+  const int height = std::max(1, static_cast<int>(std::ceil(pageHeight / 72.0 * dpi)));
+  if (source->Width() <= width * 3 / 2 || source->Height() <= height * 3 / 2) return source;
+  for (const Reduced& r : reduced) {
+    if (r.source == source && r.width == width && r.height == height) return r.bitmap.get();
+  }
+  auto bitmap = CDib::Create(width, height, 24);
+  if (!bitmap) return source;
+  CDibReader reader;
+  if (!reader.Open(source)) return source;
+  // A box filter: each new pixel is the mean of the source pixels it covers.
+  const int sw = source->Width(), sh = source->Height();
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(sw) * 3);
+  std::vector<std::uint64_t> sums(static_cast<std::size_t>(width) * 4);
+  int y0 = 0;
+  for (int y = 0; y < height; ++y) {
+    const int y1 = std::max(y0 + 1, static_cast<int>(static_cast<std::int64_t>(y + 1) * sh / height));
+    std::fill(sums.begin(), sums.end(), 0);
+    for (int sy = y0; sy < y1 && sy < sh; ++sy) {
+      reader.ReadRow(sy, 0, sw, row.data());
+      for (int sx = 0; sx < sw; ++sx) {
+        const std::size_t x = static_cast<std::size_t>(static_cast<std::int64_t>(sx) * width / sw);
+        sums[4 * x] += row[3 * sx];
+        sums[4 * x + 1] += row[3 * sx + 1];
+        sums[4 * x + 2] += row[3 * sx + 2];
+        sums[4 * x + 3] += 1;
+      }
+    }
+    for (int x = 0; x < width; ++x) {
+      const std::uint64_t n = std::max<std::uint64_t>(1, sums[4 * x + 3]);
+      bitmap->SetPixelRgb(x, y, static_cast<std::uint8_t>(sums[4 * x] / n),
+                          static_cast<std::uint8_t>(sums[4 * x + 1] / n),
+                          static_cast<std::uint8_t>(sums[4 * x + 2] / n));
+    }
+    y0 = y1;
+  }
+  reduced.push_back({source, width, height, std::move(bitmap)});
+  return reduced.back().bitmap.get();
 }
 
 void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {

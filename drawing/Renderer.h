@@ -2,12 +2,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "drawing/Geometry.h"
+#include "platform/Dib.h"
 #include "drawing/Model.h"
 
-class CDib;
 class CDwgExport;
 
 namespace drawing {
@@ -98,6 +99,14 @@ class CRenderer {
   bool skipInfinite = false;
   std::vector<std::int32_t> blockStack;
   ImageSource images;
+  // Pictures reduced to the page's resolution, by source bitmap and size.
+  struct Reduced {
+    const CDib* source;
+    int width, height;
+    std::unique_ptr<CDib> bitmap;
+  };
+  std::vector<Reduced> reduced;
+  const CDib* ReducedBitmap(const CDib* source, double pageWidth, double pageHeight);
   // The dash pattern of the entity being drawn, in page points; empty for continuous lines.
   std::vector<double> dashes;
   std::int64_t primitives = 0;

@@ -1,0 +1,166 @@
+// The library's drawing object on DXF files: opening, layouts, paper, views, and the corpus of
+// real drawings converted page by page into PDF.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "drawing/ModelDrawing.h"
+#include "pdf/PdfDocument.h"
+#include "render/PdfExport.h"
+#include "render/TraceExport.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+// An R12 drawing: a 10 × 5 line in model space (limits 0,0 … 100,50), and a circle in paper
+// space, which makes one paper layout.
+const char* kR12 =
+    "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1009\n9\n$INSUNITS\n70\n1\n"
+    "9\n$LIMMIN\n10\n0.0\n20\n0.0\n9\n$LIMMAX\n10\n100.0\n20\n50.0\n"
+    "9\n$PLIMMIN\n10\n0.0\n20\n0.0\n9\n$PLIMMAX\n10\n11.0\n20\n8.5\n9\n$TILEMODE\n70\n1\n0\nENDSEC\n"
+    "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nLAYER\n70\n1\n"
+    "0\nLAYER\n2\nWALLS\n70\n0\n62\n1\n6\nCONTINUOUS\n0\nENDTAB\n0\nENDSEC\n"
+    "0\nSECTION\n2\nENTITIES\n"
+    "0\nLINE\n8\nWALLS\n10\n0.0\n20\n0.0\n30\n0.0\n11\n10.0\n21\n5.0\n31\n0.0\n"
+    "0\nCIRCLE\n8\n0\n67\n1\n10\n5.0\n20\n4.0\n30\n0.0\n40\n1.0\n"
+    "0\nENDSEC\n0\nEOF\n";
+
+std::string Write(const TempDir& dir, const std::string& name, const std::string& text) {
+  const fs::path path = dir / name;
+  WriteFile(path, text);
+  return path.string();
+}
+
+// Draws the active layout into a trace with the given output size.
+std::string Trace(CDrawing& drawing, int width, int height) {
+  CTraceExport trace;
+  drawing.SetOutputSize(width, height);
+  drawing.SetExport(&trace);
+  drawing.Draw(0, 0, 0);
+  drawing.SetExport(nullptr);
+  return trace.text;
+}
+
+}  // namespace
+
+TEST(ModelDrawing, RefusesWhatIsNotADrawing) {
+  TempDir dir;
+  drawing::CModelDrawing drawing;
+  EXPECT_NE(drawing.OpenFile((dir / "missing.dxf").c_str(), 0), 0);
+  EXPECT_NE(drawing.OpenFile(Write(dir, "text.dxf", "hello, world\n").c_str(), 0), 0);
+  EXPECT_NE(drawing.OpenFile(Write(dir, "empty.dxf", "").c_str(), 0), 0);
+  EXPECT_NE(drawing.OpenFile(Write(dir, "plan.dwf", kR12).c_str(), 0), 0) << "not read as DXF";
+  EXPECT_EQ(drawing.GetLayoutCount(), 0);
+}
+
+TEST(ModelDrawing, DrawingWithoutLayoutObjectsHasModelAndOnePaperLayout) {
+  TempDir dir;
+  drawing::CModelDrawing drawing;
+  const std::string path = Write(dir, "plan.DXF", kR12);
+  ASSERT_EQ(drawing.OpenFile(path.c_str(), 0), 0) << drawing.LastError();
+  EXPECT_EQ(drawing.GetFileName(), path);
+  ASSERT_EQ(drawing.GetLayoutCount(), 2);
+  EXPECT_EQ(drawing.GetActiveLayout(), 0);
+  EXPECT_FALSE(drawing.IsLayoutSkipped(0));
+  EXPECT_FALSE(drawing.IsLayoutSkipped(1));
+  EXPECT_TRUE(drawing.IsLayoutSkipped(2)) << "no such layout";
+  drawing.SetActiveLayout(1);
+  double width = 0, height = 0;
+  drawing.GetPaperSize(&width, &height);
+  EXPECT_NEAR(width, 11.0, 1e-9) << "inch limits of paper space";
+  EXPECT_NEAR(height, 8.5, 1e-9);
+  double x1, x2, y1, y2;
+  drawing.GetLayoutArea(&x1, &x2, &y1, &y2);
+  EXPECT_EQ(x1, 0);
+  EXPECT_EQ(x2, 11);
+  EXPECT_EQ(y2, 8.5);
+}
+
+TEST(ModelDrawing, ZoomExtentsFitsWhatIsDrawnAndZoomWindowTheWindow) {
+  TempDir dir;
+  drawing::CModelDrawing drawing;
+  ASSERT_EQ(drawing.OpenFile(Write(dir, "plan.dxf", kR12).c_str(), 0), 0);
+  // The 10 × 5 line fills 200 × 200 at 20 points per unit, centred vertically.
+  drawing.ZoomExtents(0, 0, 1.0);
+  std::string trace = Trace(drawing, 200, 200);
+  EXPECT_NE(trace.find("SetColor ff0000 1\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("MoveTo 0 50\nLineTo 200 150\n"), std::string::npos) << trace;
+  drawing.ZoomExtents(0, 0, 0.5);
+  trace = Trace(drawing, 200, 200);
+  EXPECT_NE(trace.find("MoveTo 50 75\nLineTo 150 125\n"), std::string::npos) << trace;
+  const double p1[3] = {0, 0, 0}, p2[3] = {20, 20, 0};
+  drawing.ZoomWindow(p1, p2, 200, 200);
+  trace = Trace(drawing, 200, 200);
+  EXPECT_NE(trace.find("MoveTo 0 0\nLineTo 100 50\n"), std::string::npos) << trace;
+}
+
+TEST(ModelDrawing, PaperLayoutShowsItsSheetAtRealSize) {
+  TempDir dir;
+  drawing::CModelDrawing drawing;
+  ASSERT_EQ(drawing.OpenFile(Write(dir, "plan.dxf", kR12).c_str(), 0), 0);
+  drawing.SetActiveLayout(1);
+  const std::string trace = Trace(drawing, 792, 612);
+  // A circle of radius 1 inch at (5, 4) inches.
+  EXPECT_NE(trace.find("Arc 360 288 72 0 6.283\n"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("LINE"), std::string::npos) << "model space is not on the sheet";
+}
+
+TEST(ModelDrawing, DegenerateOutputSizesDrawNothing) {
+  TempDir dir;
+  drawing::CModelDrawing drawing;
+  ASSERT_EQ(drawing.OpenFile(Write(dir, "plan.dxf", kR12).c_str(), 0), 0);
+  drawing.ZoomExtents(0, 0, 0.98);
+  EXPECT_EQ(Trace(drawing, 0, 100), "");
+  EXPECT_EQ(Trace(drawing, -50, -50), "");
+  const double p[3] = {3, 3, 0};
+  drawing.ZoomWindow(p, p, 100, 100);  // a window without area
+  EXPECT_NE(Trace(drawing, 100, 100), "");
+}
+
+// Every drawing of the corpus opens and every layout converts into a valid PDF page.
+TEST(ModelDrawingCorpus, EveryLayoutOfEveryDrawingConverts) {
+  const fs::path corpus = SharedDir() / "corpus" / "dxf";
+  if (SharedDir().empty() || !fs::is_directory(corpus)) GTEST_SKIP() << "no shared corpus";
+  TempDir dir;
+  int files = 0, pages = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+    if (entry.path().extension() != ".dxf") continue;
+    ++files;
+    drawing::CModelDrawing drawing;
+    ASSERT_EQ(drawing.OpenFile(entry.path().c_str(), 0), 0)
+        << entry.path() << ": " << drawing.LastError();
+    CPdfDocument doc;
+    doc.PageTreeRoot()->SetMediaBox(842, 595);
+    for (int i = 0; i < drawing.GetLayoutCount(); ++i) {
+      if (drawing.IsLayoutSkipped(i)) continue;
+      drawing.SetActiveLayout(i);
+      CPdfPage* page = doc.PageTreeRoot()->AddPage(&doc.nextObjectNumber);
+      page->SetMediaBox(842, 595);
+      doc.ShareResources(page);
+      CPdfExport device;
+      device.Document = &doc;
+      device.Page = page;
+      device.Content = page->AddContentStream(&doc.nextObjectNumber);
+      device.OffsetX = device.OffsetY = 14;
+      device.WidthDivisor = 2;
+      drawing.SetOutputSize(814, 567);
+      drawing.SetExport(&device);
+      drawing.ZoomExtents(0, 0, 0.98);
+      device.BeginPage(0, 0, 0, 842, 595);
+      drawing.Draw(0, 0, 0);
+      drawing.SetExport(nullptr);
+      device.EndPage();
+      ++pages;
+    }
+    AddDocumentInformation(doc, {}, "D:20261208000000");
+    const fs::path pdf = dir / (entry.path().stem().string() + ".pdf");
+    ASSERT_TRUE(doc.Save(pdf.string()));
+    EXPECT_TRUE(CheckPdfFile(pdf)) << entry.path();
+  }
+  EXPECT_GE(files, 40);
+  std::printf("corpus: %d drawings, %d pages\n", files, pages);
+}
