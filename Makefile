@@ -27,3 +27,14 @@ bench: deps
 
 clean:
 	rm -rf build
+
+.PHONY: demo
+
+# Converts the example drawings into out/ in the three output modes and lists what was written.
+demo: build
+	rm -rf out && mkdir -p out
+	build/dev/cli/tarnvelox-cli -q -t merge -o out/examples.pdf examples/*.dxf
+	build/dev/cli/tarnvelox-cli -q -t per-drawing -o out/per-drawing examples/*.dxf
+	build/dev/cli/tarnvelox-cli -q -t per-layout -o out/per-layout examples/*.dxf
+	@echo "PDF files written:"
+	@find out -name '*.pdf' -print0 | sort -z | xargs -0 ls -l

@@ -90,10 +90,7 @@ std::string ObjectText(const std::string& pdf, int number) {
   return pdf.substr(start + head.size(), end - start - head.size());
 }
 
-namespace {
-
-// Runs a command and gives its exit status and combined output.
-int Run(const std::string& command, std::string& output) {
+int RunCommand(const std::string& command, std::string& output) {
   output.clear();
   std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
   if (!pipe) return -1;
@@ -103,6 +100,10 @@ int Run(const std::string& command, std::string& output) {
   const int status = pclose(pipe);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+std::string Python() { return fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
+
+namespace {
 
 std::string Quoted(const fs::path& path) {
   std::string quoted = "'";
@@ -136,7 +137,7 @@ std::string Quoted(const fs::path& path) {
   }
 
   std::string output;
-  const int qpdf = Run("qpdf --check " + Quoted(path), output);
+  const int qpdf = RunCommand("qpdf --check " + Quoted(path), output);
   if (qpdf == 127) {
     return ::testing::AssertionFailure() << "qpdf is not installed; run scripts/install-deps.sh";
   }
@@ -147,11 +148,19 @@ std::string Quoted(const fs::path& path) {
   const fs::path shared = SharedDir();
   if (shape == PdfShape::Complete && !shared.empty()) {
     const fs::path checker = shared / "tools" / "pdfcheck.py";
-    if (fs::exists(checker) && Run("python3 " + Quoted(checker) + " " + Quoted(path), output) != 0) {
+    if (fs::exists(checker) && RunCommand(Python() + " " + Quoted(checker) + " " + Quoted(path), output) != 0) {
       return ::testing::AssertionFailure() << path << " fails the structural check:\n" << output;
     }
   }
   return ::testing::AssertionSuccess();
+}
+
+std::string PdfSummary(const fs::path& pdf) {
+  std::string output;
+  RunCommand(Python() + " " + Quoted(fs::path(TARNVELOX_SOURCE_DIR) / "tests/convert/pdfsummary.py") +
+                 " " + Quoted(pdf),
+             output);
+  return output;
 }
 
 }  // namespace testsupport

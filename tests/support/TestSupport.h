@@ -58,6 +58,18 @@ enum class PdfShape {
 ::testing::AssertionResult CheckPdfFile(const std::filesystem::path& path,
                                         PdfShape shape = PdfShape::Complete);
 
+// Runs a shell command and gives its exit status (-1 when it did not exit normally) and its
+// standard output and error together.
+int RunCommand(const std::string& command, std::string& output);
+
+// The Python interpreter for the checkers: the system's own when present, which starts much
+// faster than a version manager's shim.
+std::string Python();
+
+// What tests/convert/pdfsummary.py reads of a file: pages, their sizes, the bookmark tree and
+// the layers, one fact a line.
+std::string PdfSummary(const std::filesystem::path& pdf);
+
 // Records every message the engine shows, for the duration of a test.
 class CRecordingReporter : public CMessageReporter {
  public:

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CConvertSettings;
+
+// What the command line asks for besides the settings of the run.
+struct CliOptions {
+  std::vector<std::string> drawings;
+  // Start from the settings the wizard saved instead of the built-in defaults.
+  bool saved = false;
+  // A stored pen set to draw with (pen sets are then in use).
+  std::string penSet;
+  bool json = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Whether the arguments (without the program name) hold --saved, which decides the settings
+// the other options are applied to.
+bool WantsSavedSettings(const std::vector<std::string>& args);
+
+// Applies the arguments to settings, which hold the defaults or the saved settings, and fills
+// options. False with a one-line message naming the option on a usage error.
+bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& settings,
+                      CliOptions& options, std::string* error);
+
+// The --help text.
+const char* UsageText();

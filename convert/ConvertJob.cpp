@@ -1,0 +1,427 @@
+#include "convert/ConvertJob.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "convert/ConvertSettings.h"
+#include "convert/OutputNames.h"
+#include "pdf/PdfDocument.h"
+#include "pdf/PdfOutline.h"
+#include "pdf/PdfPage.h"
+#include "platform/LocalTime.h"
+#include "platform/MessageReporter.h"
+#include "render/Drawing.h"
+#include "render/PdfExport.h"
+
+namespace {
+
+constexpr char kUserBreak[] = "User break!";
+constexpr char kNoMemory[] = "No enough memory!";
+constexpr char kParameterError[] =
+    "Parameter error! The width or height of PDF must be greater than 0.";
+
+std::string Format(const char* pattern, const std::string& argument) {
+  const int size = std::snprintf(nullptr, 0, pattern, argument.c_str());
+  std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  std::snprintf(text.data(), text.size() + 1, pattern, argument.c_str());
+  return text;
+}
+
+// The PDF model drops what it cannot allocate, but the objects that hold a whole page or file
+// are reported: these give null instead of throwing.
+template <typename T>
+T* NewOrNull() {
+  try {
+    return new T;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+CPdfDocument* NewDocument(std::int32_t width, std::int32_t height) {
+  CPdfDocument* document = NewOrNull<CPdfDocument>();
+  if (document) document->PageTreeRoot()->SetMediaBox(width, height);
+  return document;
+}
+
+// An existing file, not a folder.
+bool IsFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+struct DrawingDeleter {
+  void operator()(CDrawing* drawing) const { CDrawing::DeleteDrawing(drawing); }
+};
+
+}  // namespace
+
+void CConvertListener::ShowMessage(std::string_view text) {
+  ReportMessage(text);
+}
+
+CConvertJob::CConvertJob(CConvertSettings& settings, CConvertListener& listener)
+    : settings(settings), listener(listener) {}
+
+CConvertJob::~CConvertJob() {
+  Wait();
+}
+
+bool CConvertJob::Start() {
+  if (RunningFlag.load()) return false;
+  Wait();  // the thread of an earlier run has ended, but may not have been joined
+  RunningFlag = true;
+  StatusEnabled = true;
+  listener.SetStatusText("");
+  LogEnabled = true;
+  AppendLog("Starting converting...");
+  ResultFiles.clear();
+  FailedFiles.clear();
+  listener.SetProgressRange(static_cast<int>(settings.SourceFiles.size()));
+  StopFlag = false;
+  try {
+    worker = std::thread(ConvertThreadProc, this);
+  } catch (const std::system_error&) {
+    RunningFlag = false;
+    return false;
+  }
+  return true;
+}
+
+void CConvertJob::Stop() {
+  StopFlag = true;
+  if (StatusEnabled.exchange(false)) {
+    listener.SetStatusText("Stopping the converting process, please wait...");
+  }
+}
+
+void CConvertJob::Wait() {
+  if (worker.joinable()) worker.join();
+}
+
+void CConvertJob::LogRunEnd(RunResult result) {
+  if (result == RunResult::UserBreak) return;
+  AppendLog("End convert.");
+  AppendLog("The belows are all the result PDF files:");
+  for (const std::string& path : ResultFiles) AppendLog(path);
+}
+
+void CConvertJob::ConvertThreadProc(CConvertJob* job) {
+  const RunResult result = job->ConvertAll();
+  job->RunningFlag = false;
+  job->listener.RunFinished(result);
+}
+
+void CConvertJob::AppendLog(std::string_view text, bool keep) {
+  // Only the worker writes the log during a run, so the test and the update need no lock.
+  if (!LogEnabled.load()) return;
+  listener.AppendLog(text);
+  LogEnabled = keep;
+}
+
+void CConvertJob::SetStatusText(std::string_view text, bool keep) {
+  // Stop clears the flag from the other thread: test and update in one step, so that a flag
+  // cleared in between is never set again here.
+  bool enabled = true;
+  if (!StatusEnabled.compare_exchange_strong(enabled, keep)) return;
+  listener.SetStatusText(text);
+}
+
+RunResult CConvertJob::UserBreak() {
+  AppendLog(kUserBreak, false);
+  return RunResult::UserBreak;
+}
+
+RunResult CConvertJob::ConvertAll() {
+  settings.ApplySearchPaths();
+
+  const PageSetup page = ComputePageSetup(settings);
+  if (!IsPageSetupValid(page)) {
+    listener.ShowMessage(kParameterError);
+    AppendLog(kParameterError);
+    return RunResult::ParameterError;
+  }
+  if (StopRequested()) return RunResult::UserBreak;
+
+  const int pdfType = settings.PdfType;
+  std::unique_ptr<CPdfDocument> runDocument;
+  if (pdfType == 1) {
+    runDocument.reset(NewDocument(page.width, page.height));
+    if (!runDocument) {
+      AppendLog(kNoMemory);
+      return RunResult::NoMemory;
+    }
+  } else {
+    settings.TargetPdf = WithTrailingSeparator(settings.TargetPdf);
+  }
+  if (StopRequested()) return UserBreak();
+
+  // Drawings whose pages are in the merged file: failed after all when it cannot be written.
+  std::vector<std::string> merged;
+  for (std::size_t i = 0; i < settings.SourceFiles.size(); ++i) {
+    if (StopRequested()) return UserBreak();
+    const std::string path = settings.SourceFiles[i];
+    const std::string bookmark =
+        i < settings.BookmarkNames.size() ? settings.BookmarkNames[i] : std::string();
+    if (IsFile(path)) {
+      SetStatusText(Format("Converting: %s", path));
+      std::unique_ptr<CPdfDocument> drawingDocument;
+      if (pdfType == 0) {
+        drawingDocument.reset(NewDocument(page.width, page.height));
+        if (!drawingDocument) {
+          AppendLog(kNoMemory);
+          return RunResult::NoMemory;
+        }
+      }
+      if (StopRequested()) return UserBreak();
+      CPdfDocument* document = pdfType == 1 ? runDocument.get() : drawingDocument.get();
+      RunResult result = ConvertDrawing(path, bookmark, document, page);
+      if (StopRequested()) return UserBreak();
+      if (result == RunResult::NoMemory) {
+        // Pages already made stay in the run's document, which is not saved.
+        FailedFiles.push_back(path);
+        return RunResult::NoMemory;
+      }
+      if (pdfType == 0 && result == RunResult::Done &&
+          !SavePdfDocument(*drawingDocument, DrawingPdfName(path, settings.TargetPdf))) {
+        result = RunResult::CannotWrite;
+      }
+      drawingDocument.reset();
+      if (result == RunResult::Done) {
+        AppendLog(Format("Convert %s successfully!\r\n", path));
+        if (pdfType == 1) merged.push_back(path);
+      } else {
+        AppendLog(Format("Convert %s failure!\r\n", path));
+        FailedFiles.push_back(path);
+      }
+    }
+    listener.StepProgress();
+  }
+
+  if (pdfType == 1) {
+    // Written even when no drawing gave a page.
+    if (!SavePdfDocument(*runDocument, MergedPdfName(settings.TargetPdf))) {
+      FailedFiles.insert(FailedFiles.end(), merged.begin(), merged.end());
+    }
+  }
+  return RunResult::Done;
+}
+
+bool CConvertJob::SavePdfDocument(CPdfDocument& document, const std::string& path) {
+  const CPdfDocumentTexts texts{settings.Title, settings.Author, settings.Subject,
+                                settings.Keywords};
+  AddDocumentInformation(document, texts, CreationDateText());
+  AppendLog("Saving to pdf file...");
+  if (!document.Save(path)) {
+    AppendLog(Format("Can not write PDF file: %s", path));
+    return false;
+  }
+  ResultFiles.push_back(path);
+  AppendLog("Save result to the below PDF file:");
+  AppendLog(path);
+  return true;
+}
+
+RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string& bookmark,
+                                      CPdfDocument* document, const PageSetup& page) {
+  AppendLog(Format("Begin convert: %s", path));
+  std::unique_ptr<CDrawing, DrawingDeleter> drawing(CDrawing::CreateDrawing());
+  if (!drawing) {
+    AppendLog(kNoMemory);
+    return RunResult::NoMemory;
+  }
+  if (drawing->OpenFile(path.c_str(), 0) != 0) {
+    drawing.reset();
+    AppendLog(Format("Can not open drawing file: %s", path));
+    return RunResult::CannotOpen;
+  }
+  drawing->PrepareDrawing(0);
+  if (StopRequested()) {
+    drawing.reset();
+    return UserBreak();
+  }
+
+  drawingWriteFailed = false;
+  const bool useLayoutPageSet = settings.UseLayoutPageSet != 0;
+  RunResult result;
+  switch (settings.Layout) {
+    case 0:
+      result = ConvertOneLayout(*drawing, bookmark, true, document, page, useLayoutPageSet);
+      break;
+    case 2:
+      result = ConvertOneLayout(*drawing, bookmark, false, document, page, useLayoutPageSet);
+      break;
+    case 3:
+      result = ConvertLayoutRange(*drawing, bookmark, 1, document, page, useLayoutPageSet);
+      break;
+    default:
+      result = ConvertLayoutRange(*drawing, bookmark, 0, document, page, useLayoutPageSet);
+      break;
+  }
+  if (result == RunResult::Done && drawingWriteFailed) result = RunResult::CannotWrite;
+  return result;
+}
+
+RunResult CConvertJob::ConvertLayoutRange(CDrawing& drawing, const std::string& bookmark, int first,
+                                          CPdfDocument* document, const PageSetup& page,
+                                          bool useLayoutPageSet) {
+  const bool perLayout = settings.PdfType == 2;
+  // The drawing's bookmark, parent of its pages' bookmarks.
+  CPdfOutline* drawingMark = nullptr;
+  if (!perLayout && document) {
+    drawingMark = document->OutlineRoot()->AddChild(&document->nextObjectNumber);
+    if (drawingMark) drawingMark->SetTitle(bookmark);
+  }
+
+  for (int i = first; i < drawing.GetLayoutCount(); ++i) {
+    if (drawing.IsLayoutSkipped(i)) continue;
+    drawing.SetActiveLayout(i);
+    std::int32_t width, height;
+    bool adjusted;
+    LayoutPageSize(drawing, i, useLayoutPageSet, page, &width, &height, &adjusted);
+    if (adjusted) AppendLog("The page size been adjusted by layout !");
+
+    std::unique_ptr<CPdfDocument> layoutDocument;
+    CPdfDocument* target = document;
+    CPdfOutline* parent = drawingMark;
+    if (perLayout) {
+      layoutDocument.reset(NewDocument(width, height));
+      if (!layoutDocument) {
+        AppendLog(kNoMemory);
+        return RunResult::NoMemory;
+      }
+      target = layoutDocument.get();
+      parent = target->OutlineRoot()->AddChild(&target->nextObjectNumber);
+      if (parent) parent->SetTitle(bookmark);
+    }
+    if (StopRequested()) return UserBreak();
+    if (!target) return RunResult::NoMemory;
+
+    const std::string name = drawing.GetLayoutName(i);
+    AppendLog(Format("Converting layout: %s", name));
+    const RunResult made =
+        MakePage(drawing, *target, width, height, page.margin, name, parent, i, false, true);
+    if (made != RunResult::Done) return made;
+    if (perLayout) {
+      const std::string pdf =
+          LayoutPdfName(DrawingPdfName(drawing.GetFileName(), settings.TargetPdf), name);
+      if (!SavePdfDocument(*layoutDocument, pdf)) drawingWriteFailed = true;
+      layoutDocument.reset();
+    }
+    if (StopRequested()) return UserBreak();
+  }
+  return RunResult::Done;
+}
+
+RunResult CConvertJob::ConvertOneLayout(CDrawing& drawing, const std::string& bookmark,
+                                        bool selectModelSpace, CPdfDocument* document,
+                                        const PageSetup& page, bool useLayoutPageSet) {
+  // The page takes the size of the layout that was active when the drawing was saved, even
+  // when model space is drawn.
+  std::int32_t width, height;
+  bool adjusted;
+  LayoutPageSize(drawing, drawing.GetActiveLayout(), useLayoutPageSet, page, &width, &height,
+                 &adjusted);
+  if (adjusted) AppendLog("The page size been adjusted by layout !");
+
+  const bool perLayout = settings.PdfType == 2;
+  std::unique_ptr<CPdfDocument> layoutDocument;
+  CPdfDocument* target = document;
+  if (perLayout) {
+    layoutDocument.reset(NewDocument(width, height));
+    if (!layoutDocument) {
+      AppendLog(kNoMemory);
+      return RunResult::NoMemory;
+    }
+    target = layoutDocument.get();
+  }
+  if (!target) return RunResult::NoMemory;
+  CPdfOutline* drawingMark = target->OutlineRoot()->AddChild(&target->nextObjectNumber);
+  if (drawingMark) drawingMark->SetTitle(bookmark);
+  if (StopRequested()) return UserBreak();
+
+  if (selectModelSpace) drawing.SetActiveLayout(0);
+  const int layout = drawing.GetActiveLayout();
+  const std::string name = drawing.GetLayoutName(layout);
+  AppendLog(Format("Converting layout: %s", name));
+  const RunResult made = MakePage(drawing, *target, width, height, page.margin, name, drawingMark,
+                                  layout, true, false);
+  if (made != RunResult::Done) return made;
+  if (StopRequested()) return UserBreak();
+  if (perLayout) {
+    if (!SavePdfDocument(*layoutDocument,
+                         DrawingPdfName(drawing.GetFileName(), settings.TargetPdf))) {
+      drawingWriteFailed = true;
+    }
+    layoutDocument.reset();
+  }
+  if (StopRequested()) return UserBreak();
+  return RunResult::Done;
+}
+
+RunResult CConvertJob::MakePage(CDrawing& drawing, CPdfDocument& document, std::int32_t width,
+                                std::int32_t height, std::int32_t margin, const std::string& name,
+                                CPdfOutline* parent, int layoutIndex, bool singleLayout,
+                                bool rangeRoutine) {
+  CPdfPage* pdfPage = document.PageTreeRoot()->AddPage(&document.nextObjectNumber);
+  if (!pdfPage) {
+    AppendLog(kNoMemory);
+    return RunResult::NoMemory;
+  }
+  pdfPage->SetMediaBox(width, height);
+  document.ShareResources(pdfPage);
+
+  if (parent) {
+    if (CPdfOutline* mark = parent->AddChild(&document.nextObjectNumber)) {
+      mark->SetDest(pdfPage, "XYZ", 0, 0, 0, 0);
+      mark->SetTitle(name);
+    }
+  }
+  CPdfContentStream* content = pdfPage->AddContentStream(&document.nextObjectNumber);
+  if (StopRequested()) return UserBreak();
+
+  std::unique_ptr<CPdfExport> device(NewOrNull<CPdfExport>());
+  if (!device) {
+    AppendLog(kNoMemory);
+    return RunResult::NoMemory;
+  }
+  device->Document = &document;
+  device->Page = pdfPage;
+  device->Content = content;
+  device->RasterEnabled = settings.ExportRaster != 0;
+  device->WidthDivisor = WidthDivisorFor(settings.Quality);
+  device->UsePenTable = settings.UsePenSets != 0;
+  device->LayersEnabled = settings.ExportLayer;
+  device->SetColorType(settings.Colors);
+  device->OffsetX = margin;
+  device->OffsetY = margin;
+  if (PenSet) device->PenSet = PenSet;
+
+  drawing.SetOutputSize(width - 2 * margin, height - 2 * margin);
+  drawing.SetExport(device.get());
+  // The single-layout routines recognise model space by the layout active at this moment.
+  SetUpView(drawing, settings, singleLayout ? drawing.GetActiveLayout() : layoutIndex, singleLayout,
+            width, height);
+  if (StopRequested()) {
+    drawing.SetExport(nullptr);
+    return UserBreak();
+  }
+
+  // A page without a content stream (memory ran short) stays empty.
+  if (content && device->BeginPage(0, 0, 0, width, height)) {
+    drawing.PrepareDraw();
+    drawing.Draw(0, 0, 0);
+    drawing.SetExport(nullptr);
+    device->EndPage();
+  } else {
+    drawing.SetExport(nullptr);
+  }
+  if (rangeRoutine) {
+    drawing.FinishLayout();
+    if (StopRequested()) return UserBreak();
+  }
+  return RunResult::Done;
+}

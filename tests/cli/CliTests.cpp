@@ -1,0 +1,464 @@
+// tarnvelox-cli end to end: the examples and the shared corpus in every output mode, the
+// result list, the exit statuses, and a run stopped by SIGINT.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <regex>
+#include <thread>
+
+#include "convert/ConvertSettings.h"
+#include "platform/Registry.h"
+#include "tests/support/TestSupport.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using testsupport::CheckPdfFile;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const fs::path kExamples = fs::path(TARNVELOX_SOURCE_DIR) / "examples";
+const Lines kExampleNames = {"bracket", "colours", "floorplan"};
+// The layouts of each example, in order.
+const Lines kBracketLayouts = {"Model", "Sheet", "Enlarged"};
+const Lines kColoursLayouts = {"Model", "Overview", "Wheel"};
+const Lines kFloorplanLayouts = {"Model", "Plan A3", "Details A4"};
+
+struct CliRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// Starts the program with its output in files of folder; the caller waits for pid.
+pid_t Spawn(const Lines& args, const fs::path& folder) {
+  std::vector<std::string> argv = {TARNVELOX_CLI};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, (folder / "stdout").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, (folder / "stderr").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, TARNVELOX_CLI, &actions, nullptr, pointers.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int WaitFor(pid_t pid) {
+  int status = 0;
+  if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The store the program would use with --saved is the test's own.
+    setenv("TARNVELOX_REGISTRY", (dir / "registry.reg").c_str(), 1);
+    setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    fs::create_directory(dir / "run");
+  }
+  void TearDown() override {
+    unsetenv("TARNVELOX_REGISTRY");
+    unsetenv("SOURCE_DATE_EPOCH");
+  }
+
+  CliRun Convert(const Lines& args) {
+    CliRun run;
+    run.status = WaitFor(Spawn(args, dir / "run"));
+    run.out = ReadFile(dir / "run/stdout");
+    run.err = ReadFile(dir / "run/stderr");
+    return run;
+  }
+  static Lines Examples() {
+    Lines paths;
+    for (const std::string& name : kExampleNames)
+      paths.push_back((kExamples / name).string() + ".dxf");
+    return paths;
+  }
+  static Lines With(Lines args, const Lines& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+  std::string Out(const std::string& name) const { return (dir / name).string(); }
+
+  TempDir dir;
+};
+
+std::string Summary(const fs::path& pdf) { return testsupport::PdfSummary(pdf); }
+
+// The summary lines that start with prefix, with it taken off.
+Lines SummaryLines(const std::string& summary, const std::string& prefix) {
+  Lines found;
+  std::size_t start = 0;
+  while (start < summary.size()) {
+    const std::size_t end = summary.find('\n', start);
+    const std::string line = summary.substr(start, end - start);
+    if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return found;
+}
+
+int PageCount(const fs::path& pdf) {
+  const Lines pages = SummaryLines(Summary(pdf), "pages ");
+  return pages.empty() ? -1 : std::stoi(pages[0]);
+}
+
+// The paths of the "results" list of --json output.
+Lines JsonList(const std::string& json, const std::string& key) {
+  Lines items;
+  const std::size_t at = json.find("\"" + key + "\": [");
+  if (at == std::string::npos) return items;
+  const std::size_t end = json.find(']', at);
+  static const std::regex item("\"((?:[^\"\\\\]|\\\\.)*)\"");
+  const std::string list = json.substr(at + key.size() + 4, end - at - key.size() - 4);
+  for (auto it = std::sregex_iterator(list.begin(), list.end(), item); it != std::sregex_iterator();
+       ++it) {
+    items.push_back((*it)[1]);
+  }
+  return items;
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The examples.
+
+TEST_F(Cli, MergesTheExamplesWithABookmarkPerDrawingAndLayout) {
+  const CliRun run = Convert(With({"-o", Out("all.pdf"), "--title", "Examples"}, Examples()));
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_TRUE(CheckPdfFile(Out("all.pdf")));
+  const std::string summary = Summary(Out("all.pdf"));
+  EXPECT_EQ(SummaryLines(summary, "pages "), Lines{"9"});
+  Lines outline;
+  int page = 0;
+  const Lines* layouts[] = {&kBracketLayouts, &kColoursLayouts, &kFloorplanLayouts};
+  for (std::size_t i = 0; i < 3; ++i) {
+    outline.push_back("outline " + kExampleNames[i] + " @-");
+    for (const std::string& layout : *layouts[i]) {
+      outline.push_back("  outline " + layout + " @" + std::to_string(++page));
+    }
+  }
+  Lines items = SummaryLines(summary, "");
+  items.erase(std::remove_if(items.begin(), items.end(),
+                             [](const std::string& l) { return l.find("outline ") == l.npos; }),
+              items.end());
+  EXPECT_EQ(items, outline);
+  // A4 landscape for model space, each paper layout on its own paper.
+  EXPECT_EQ(SummaryLines(summary, "page 1 "), Lines{"841x595"});
+  EXPECT_EQ(SummaryLines(summary, "page 9 "), Lines{"841x595"}) << "Details A4";
+  EXPECT_EQ(SummaryLines(summary, "page 8 "), Lines{"1190x841"}) << "Plan A3";
+  // Layers that are drawn become optional content groups; the viewport frames' layer is not
+  // drawn.
+  const Lines layers = SummaryLines(summary, "ocg ");
+  for (const char* layer : {"WALLS", "DOORS", "TEXT", "HATCH", "OUTLINE", "SECTION", "CENTER",
+                            "WHEEL", "FRAME", "TITLE"}) {
+    EXPECT_NE(std::find(layers.begin(), layers.end(), layer), layers.end()) << layer;
+  }
+  EXPECT_EQ(SummaryLines(summary, "info Title "), Lines{"Examples"});
+  // The log of the run.
+  EXPECT_EQ(run.err.rfind("Starting converting...\nBegin convert: ", 0), 0u) << run.err;
+  EXPECT_EQ(Count(run.err, "Converting layout: "), 9);
+  EXPECT_EQ(Count(run.err, " successfully!\n"), 3);
+  EXPECT_NE(
+      run.err.find("End convert.\nThe belows are all the result PDF files:\n" + Out("all.pdf")),
+      std::string::npos);
+}
+
+TEST_F(Cli, WritesOneFilePerDrawingIntoAFolderItMakes) {
+  const CliRun run =
+      Convert(With({"-t", "per-drawing", "-o", Out("pdf/out"), "--json"}, Examples()));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Lines results = JsonList(run.out, "results");
+  ASSERT_EQ(results.size(), 3u) << run.out;
+  for (const std::string& name : kExampleNames) {
+    const std::string pdf = Out("pdf/out/" + name + ".pdf");
+    EXPECT_NE(std::find(results.begin(), results.end(), pdf), results.end()) << pdf;
+    EXPECT_TRUE(CheckPdfFile(pdf));
+    EXPECT_EQ(PageCount(pdf), 3) << pdf;
+  }
+  EXPECT_TRUE(run.out.ends_with(", \"failed\": [], \"status\": 0}\n")) << run.out;
+}
+
+TEST_F(Cli, NamesTheFilesOfAPerLayoutRunByTheLayouts) {
+  const CliRun run = Convert(With({"-t", "per-layout", "-o", Out("layouts"), "-q"}, Examples()));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "") << "-q keeps the log off";
+  Lines expected;
+  const Lines* layouts[] = {&kBracketLayouts, &kColoursLayouts, &kFloorplanLayouts};
+  for (std::size_t i = 0; i < 3; ++i) {
+    for (const std::string& layout : *layouts[i]) {
+      expected.push_back(kExampleNames[i] + "-" + layout + ".pdf");
+    }
+  }
+  Lines written;
+  for (const auto& entry : fs::directory_iterator(dir / "layouts")) {
+    written.push_back(entry.path().filename().string());
+  }
+  std::sort(written.begin(), written.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(written, expected);
+  for (const std::string& name : written) {
+    const fs::path pdf = dir / "layouts" / name;
+    EXPECT_TRUE(CheckPdfFile(pdf));
+    const std::string summary = Summary(pdf);
+    EXPECT_EQ(SummaryLines(summary, "pages "), Lines{"1"}) << name;
+    const std::string layout = name.substr(name.find('-') + 1, name.size() - name.find('-') - 5);
+    EXPECT_EQ(SummaryLines(summary, "  outline "), Lines{layout + " @1"}) << name;
+  }
+}
+
+TEST_F(Cli, ConvertsTheActiveLayoutOnItsPaper) {
+  const CliRun run = Convert(
+      {"--layout", "active", "-o", Out("active.pdf"), (kExamples / "floorplan.dxf").string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_TRUE(CheckPdfFile(Out("active.pdf")));
+  const std::string summary = Summary(Out("active.pdf"));
+  EXPECT_EQ(SummaryLines(summary, "page 1 "), Lines{"1190x841"});
+  EXPECT_EQ(SummaryLines(summary, "  outline "), Lines{"Plan A3 @1"});
+  EXPECT_NE(run.err.find("The page size been adjusted by layout !"), std::string::npos);
+}
+
+TEST_F(Cli, LeavesLayersOutWhenAsked) {
+  const CliRun run = Convert(With({"--no-layers", "-o", Out("plain.pdf")}, Examples()));
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_TRUE(CheckPdfFile(Out("plain.pdf")));
+  EXPECT_TRUE(SummaryLines(Summary(Out("plain.pdf")), "ocg ").empty());
+}
+
+TEST_F(Cli, StartsFromTheSavedOptionsWithSaved) {
+  CConvertSettings saved;
+  saved.Layout = 0;
+  saved.PdfType = 1;
+  saved.TargetPdf = Out("saved.pdf");
+  saved.PdfWidth = 8.5;
+  saved.PdfHeight = 11;
+  saved.Units = 0;
+  CRegistry store(dir / "registry.reg");
+  saved.SaveSettings(store);
+
+  CliRun run = Convert(With({"--saved"}, Examples()));
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_TRUE(CheckPdfFile(Out("saved.pdf")));
+  const std::string summary = Summary(Out("saved.pdf"));
+  EXPECT_EQ(SummaryLines(summary, "pages "), Lines{"3"}) << "model space only";
+  EXPECT_EQ(SummaryLines(summary, "page 1 "), Lines{"612x792"});
+
+  // Without --saved the built-in defaults hold.
+  run = Convert({"-o", Out("defaults.pdf"), Examples()[0]});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(PageCount(Out("defaults.pdf")), 3);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Exit statuses.
+
+TEST_F(Cli, ReportsAMissingDrawingAndConvertsTheOthers) {
+  const std::string missing = Out("missing.dxf");
+  const CliRun run = Convert({"--json", "-o", Out("all.pdf"), missing, Examples()[0]});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("No such file: " + missing + "\n"), std::string::npos) << run.err;
+  EXPECT_EQ(JsonList(run.out, "results"), Lines{Out("all.pdf")});
+  EXPECT_EQ(JsonList(run.out, "failed"), Lines{missing});
+  EXPECT_NE(run.out.find("\"status\": 2}"), std::string::npos);
+  EXPECT_EQ(PageCount(Out("all.pdf")), 3);
+}
+
+TEST_F(Cli, CountsADrawingItCannotReadAsFailed) {
+  testsupport::WriteFile(dir / "broken.dxf", "0\nSECTION\n2\nENTITIES\nthis is not a drawing");
+  testsupport::WriteFile(dir / "notes.txt", "not a drawing");
+  const CliRun run = Convert({"--json", "-t", "per-drawing", "-o", Out("out"), Out("broken.dxf"),
+                              Out("notes.txt"), Examples()[1]});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("Can not open drawing file: " + Out("notes.txt")), std::string::npos);
+  EXPECT_NE(run.err.find("Convert " + Out("notes.txt") + " failure!"), std::string::npos);
+  EXPECT_EQ(JsonList(run.out, "results").back(), Out("out/colours.pdf"));
+  const Lines failed = JsonList(run.out, "failed");
+  EXPECT_NE(std::find(failed.begin(), failed.end(), Out("notes.txt")), failed.end());
+  for (const std::string& pdf : JsonList(run.out, "results")) EXPECT_TRUE(CheckPdfFile(pdf));
+}
+
+TEST_F(Cli, EndsWithUsageErrorsOnOneLine) {
+  const struct {
+    Lines args;
+    std::string message;
+  } cases[] = {
+      {{"--scale", "0", "a.dxf"}, "tarnvelox-cli: --scale: "},
+      {{"--dpi", "5", "a.dxf"}, "tarnvelox-cli: --dpi: "},
+      {{"--bogus", "a.dxf"}, "tarnvelox-cli: --bogus: "},
+      {{"-t", "merge", "a.dxf"}, "tarnvelox-cli: You must input a PDF filename first!\n"},
+      {{}, "tarnvelox-cli: no drawing given"},
+      {{"--pen-set", "NoSuchSet", "a.dxf"}, "tarnvelox-cli: --pen-set: "},
+  };
+  for (const auto& c : cases) {
+    const CliRun run = Convert(c.args);
+    EXPECT_EQ(run.status, 64) << c.message;
+    EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << run.err;
+    EXPECT_EQ(Count(run.err, "\n"), 1) << run.err;
+  }
+}
+
+TEST_F(Cli, RefusesAPageWithoutWidthWithStatusOne) {
+  const CliRun run = Convert({"--size", "0x210mm", "-o", Out("all.pdf"), "--json", Examples()[0]});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Parameter error! The width or height of PDF must be greater than 0."),
+            std::string::npos);
+  EXPECT_EQ(run.out, "{\"results\": [], \"failed\": [], \"status\": 1}\n");
+  EXPECT_FALSE(fs::exists(Out("all.pdf")));
+  // -q still shows the message.
+  const CliRun quiet = Convert({"-q", "--size", "8x0in", "-o", Out("all.pdf"), Examples()[0]});
+  EXPECT_EQ(quiet.status, 1);
+  EXPECT_EQ(quiet.err, "Parameter error! The width or height of PDF must be greater than 0.\n");
+}
+
+TEST_F(Cli, PrintsHelpAndVersion) {
+  CliRun run = Convert({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("Usage: tarnvelox-cli [OPTIONS] DRAWING...", 0), 0u);
+  run = Convert({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("tarnvelox-cli ", 0), 0u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stop.
+
+TEST_F(Cli, StopsOnSigintWithStatusFourAndNoMergedFile) {
+  // A long run: the examples over and over.
+  Lines args = {"-o", Out("all.pdf")};
+  for (int i = 0; i < 400; ++i) {
+    const Lines examples = Examples();
+    args.insert(args.end(), examples.begin(), examples.end());
+  }
+  for (const int signal : {SIGINT, SIGTERM}) {
+    const pid_t pid = Spawn(args, dir / "run");
+    ASSERT_GT(pid, 0);
+    // Wait until the run has begun converting.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReadFile(dir / "run/stderr").find("Converting layout: ") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid, signal);
+    EXPECT_EQ(WaitFor(pid), 4);
+    const std::string err = ReadFile(dir / "run/stderr");
+    EXPECT_EQ(Count(err, "User break!\n"), 1)
+        << err.substr(err.size() > 300 ? err.size() - 300 : 0);
+    EXPECT_EQ(err.find("End convert."), std::string::npos);
+    EXPECT_FALSE(fs::exists(Out("all.pdf"))) << "a stopped merge writes no file";
+  }
+}
+
+TEST_F(Cli, KeepsTheFilesSavedBeforeAStop) {
+  Lines args = {"-t", "per-drawing", "-o", Out("each"), "--json"};
+  for (int i = 0; i < 400; ++i) {
+    // Distinct names, so that each drawing has its own file.
+    const fs::path copy = dir / ("d" + std::to_string(i) + ".dxf");
+    fs::copy_file(kExamples / "floorplan.dxf", copy);
+    args.push_back(copy.string());
+  }
+  const pid_t pid = Spawn(args, dir / "run");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (Count(ReadFile(dir / "run/stderr"), "Save result to") < 2 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  kill(pid, SIGINT);
+  EXPECT_EQ(WaitFor(pid), 4);
+  const Lines results = JsonList(ReadFile(dir / "run/stdout"), "results");
+  EXPECT_GE(results.size(), 2u);
+  EXPECT_LT(results.size(), 400u);
+  for (const std::string& pdf : results) EXPECT_TRUE(CheckPdfFile(pdf));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The shared corpus.
+
+class CliCorpus : public Cli {
+ protected:
+  void SetUp() override {
+    Cli::SetUp();
+    const fs::path shared = testsupport::SharedDir();
+    if (shared.empty() || !fs::is_directory(shared / "corpus/dxf")) {
+      GTEST_SKIP() << "no shared corpus beside the checkout";
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(shared / "corpus/dxf")) {
+      std::string ext = entry.path().extension().string();
+      std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+      if (entry.is_regular_file() && ext == ".dxf") drawings.push_back(entry.path().string());
+    }
+    std::sort(drawings.begin(), drawings.end());
+  }
+  Lines drawings;
+};
+
+// The page count written in the page tree root, read without a PDF reader.
+int PagesOf(const std::string& pdf) {
+  static const std::regex count("/Count (\\d+)>>$");
+  std::smatch m;
+  const std::string root = testsupport::ObjectText(ReadFile(pdf), 3);
+  return std::regex_search(root, m, count) ? std::stoi(m[1]) : -1;
+}
+
+TEST_F(CliCorpus, ConvertsEveryDrawingInEveryMode) {
+  ASSERT_FALSE(drawings.empty());
+  // Merge: one file, a bookmark per drawing with one below it per page.
+  CliRun run = Convert(With({"-q", "--json", "-o", Out("merge/all.pdf")}, drawings));
+  EXPECT_EQ(run.status, 0) << run.out;
+  ASSERT_TRUE(CheckPdfFile(Out("merge/all.pdf")));
+  const std::string merged = Summary(Out("merge/all.pdf"));
+  const int pages = std::stoi(SummaryLines(merged, "pages ").at(0));
+  EXPECT_EQ(SummaryLines(merged, "outline ").size(), drawings.size());
+  const Lines layoutTitles = SummaryLines(merged, "  outline ");
+  EXPECT_EQ(layoutTitles.size(), static_cast<std::size_t>(pages));
+  EXPECT_FALSE(SummaryLines(merged, "ocg ").empty());
+
+  // One file per drawing in the output folder, holding the same pages.
+  run = Convert(With({"-q", "--json", "-t", "per-drawing", "-o", Out("each")}, drawings));
+  EXPECT_EQ(run.status, 0) << run.out;
+  const Lines each = JsonList(run.out, "results");
+  EXPECT_EQ(each.size(), drawings.size());
+  int eachPages = 0;
+  for (const std::string& pdf : each) {
+    EXPECT_TRUE(CheckPdfFile(pdf));
+    eachPages += PagesOf(pdf);
+  }
+  EXPECT_EQ(eachPages, pages);
+
+  // One file per layout: a file per page of the merged run, in the same order, each named
+  // after its drawing and layout.
+  run = Convert(With({"-q", "--json", "-t", "per-layout", "-o", Out("layouts")}, drawings));
+  EXPECT_EQ(run.status, 0) << run.out;
+  const Lines layouts = JsonList(run.out, "results");
+  ASSERT_EQ(layouts.size(), layoutTitles.size());
+  for (std::size_t i = 0; i < layouts.size(); ++i) {
+    EXPECT_TRUE(CheckPdfFile(layouts[i]));
+    EXPECT_EQ(PagesOf(layouts[i]), 1) << layouts[i];
+    // "  outline NAME @N" of the merged file: the layout's name.
+    std::string safe = layoutTitles[i].substr(0, layoutTitles[i].rfind(" @"));
+    std::replace(safe.begin(), safe.end(), '/', '_');
+    EXPECT_TRUE(layouts[i].ends_with("-" + safe + ".pdf")) << layouts[i] << " for " << safe;
+  }
+}

@@ -1,0 +1,177 @@
+// The command line's options: what each sets, their defaults, and the usage errors.
+#include <gtest/gtest.h>
+
+#include "cli/CommandLine.h"
+#include "convert/ConvertSettings.h"
+
+namespace {
+
+struct Parsed {
+  bool ok;
+  CConvertSettings settings;
+  CliOptions options;
+  std::string error;
+};
+
+Parsed Parse(std::vector<std::string> args) {
+  Parsed p;
+  p.ok = ParseCommandLine(args, p.settings, p.options, &p.error);
+  return p;
+}
+
+}  // namespace
+
+TEST(CommandLine, StartsFromTheBuiltInDefaultsAndWritesNextToEachDrawing) {
+  const Parsed p = Parse({"plan.dxf"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.settings.PdfType, 0) << "without -o the default is one PDF per drawing";
+  EXPECT_EQ(p.settings.TargetPdf, "");
+  EXPECT_EQ(p.settings.Layout, 1);
+  EXPECT_EQ(p.settings.PdfWidth, 297.0);
+  EXPECT_EQ(p.settings.Quality, 200);
+  EXPECT_EQ(p.options.drawings, std::vector<std::string>{"plan.dxf"});
+}
+
+TEST(CommandLine, ChoosesTheOutputTypeFromTheTarget) {
+  EXPECT_EQ(Parse({"-o", "all.PDF", "a.dxf"}).settings.PdfType, 1);
+  EXPECT_EQ(Parse({"-o", "out", "a.dxf"}).settings.PdfType, 0);
+  EXPECT_EQ(Parse({"--target=out/", "a.dxf"}).settings.PdfType, 0);
+  EXPECT_EQ(Parse({"-t", "per-layout", "-o", "x.pdf", "a.dxf"}).settings.PdfType, 2);
+  EXPECT_EQ(Parse({"--output-type=merge", "-o", "x", "a.dxf"}).settings.PdfType, 1);
+  EXPECT_EQ(Parse({"-t", "per-drawing", "a.dxf"}).settings.PdfType, 0);
+}
+
+TEST(CommandLine, SetsEachFieldFromItsOption) {
+  const Parsed p = Parse({"--layout",
+                          "paper",
+                          "--area=layout",
+                          "--scale",
+                          "0.5",
+                          "--colors",
+                          "bw",
+                          "--dpi",
+                          "600",
+                          "--no-raster",
+                          "--no-layers",
+                          "--no-layout-paper-size",
+                          "--title",
+                          "T",
+                          "--author",
+                          "A",
+                          "--subject",
+                          "S",
+                          "--keywords",
+                          "K",
+                          "--search-path",
+                          "/f1",
+                          "--search-path=/f2",
+                          "--pen-set",
+                          "Thin",
+                          "--json",
+                          "-q",
+                          "a.dxf",
+                          "--",
+                          "-b.dxf"});
+  ASSERT_TRUE(p.ok) << p.error;
+  const CConvertSettings& s = p.settings;
+  EXPECT_EQ(s.Layout, 3);
+  EXPECT_EQ(s.Area, 2);
+  EXPECT_EQ(s.Scale, 0.5);
+  EXPECT_EQ(s.Colors, 2);
+  EXPECT_EQ(s.Quality, 600);
+  EXPECT_EQ(s.ExportRaster, 0);
+  EXPECT_EQ(s.ExportLayer, 0);
+  EXPECT_EQ(s.UseLayoutPageSet, 0);
+  EXPECT_EQ(s.Title + s.Author + s.Subject + s.Keywords, "TASK");
+  EXPECT_EQ(s.SearchPaths, (std::vector<std::string>{"/f1", "/f2"}));
+  EXPECT_EQ(s.UsePenSets, 1);
+  EXPECT_EQ(p.options.penSet, "Thin");
+  EXPECT_TRUE(p.options.json);
+  EXPECT_TRUE(p.options.quiet);
+  EXPECT_EQ(p.options.drawings, (std::vector<std::string>{"a.dxf", "-b.dxf"}));
+}
+
+TEST(CommandLine, TakesPageSizesByDimensionsOrPaperName) {
+  const struct {
+    std::vector<std::string> args;
+    double width, height;
+    int units;
+  } cases[] = {
+      {{"--size", "420x297mm"}, 420, 297, 1},
+      {{"--size", "11x8.5in"}, 11, 8.5, 0},
+      {{"--size", "11inx8.5IN"}, 11, 8.5, 0},
+      {{"--size", "100x50"}, 100, 50, 1},
+      {{"--size", "0x210mm"}, 0, 210, 1},  // refused by the run, not by the parser
+      {{"--paper", "A4"}, 297, 210, 1},
+      {{"--paper", "a4-portrait"}, 210, 297, 1},
+      {{"--paper", "A3"}, 420, 297, 1},
+      {{"--paper", "letter"}, 11, 8.5, 0},
+      {{"--paper", "legal-portrait"}, 8.5, 14, 0},
+      {{"--paper", "ANSI-B"}, 17, 11, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("a.dxf");
+    const Parsed p = Parse(args);
+    ASSERT_TRUE(p.ok) << c.args[1] << ": " << p.error;
+    EXPECT_EQ(p.settings.PdfWidth, c.width) << c.args[1];
+    EXPECT_EQ(p.settings.PdfHeight, c.height) << c.args[1];
+    EXPECT_EQ(p.settings.Units, c.units) << c.args[1];
+  }
+}
+
+TEST(CommandLine, HoldsTheMarginInTheUnitOfThePage) {
+  EXPECT_EQ(Parse({"--margin", "10mm", "a.dxf"}).settings.Margin, 10.0);
+  EXPECT_EQ(Parse({"--margin", "1in", "a.dxf"}).settings.Margin, 25.4);
+  EXPECT_EQ(Parse({"--paper", "letter", "--margin", "0.5in", "a.dxf"}).settings.Margin, 0.5);
+  EXPECT_EQ(Parse({"--margin", "25.4mm", "--paper", "letter", "a.dxf"}).settings.Margin, 1.0);
+}
+
+TEST(CommandLine, RefusesBadOptionsWithAMessageNamingTheOption) {
+  const struct {
+    std::vector<std::string> args;
+    const char* start;
+  } cases[] = {
+      {{"--scale", "0.0009", "a.dxf"}, "--scale: "},
+      {{"--scale", "abc", "a.dxf"}, "--scale: "},
+      {{"--scale", "1e3", "a.dxf"}, "--scale: "},
+      {{"--dpi", "10", "a.dxf"}, "--dpi: "},
+      {{"--dpi", "72.5", "a.dxf"}, "--dpi: "},
+      {{"--layout", "some", "a.dxf"}, "--layout: "},
+      {{"--area", "", "a.dxf"}, "--area: "},
+      {{"--colors", "red", "a.dxf"}, "--colors: "},
+      {{"-t", "pdf", "a.dxf"}, "-t: "},
+      {{"--size", "A4", "a.dxf"}, "--size: "},
+      {{"--size", "10mmx5in", "a.dxf"}, "--size: "},
+      {{"--paper", "A9", "a.dxf"}, "--paper: "},
+      {{"--margin", "-1mm", "a.dxf"}, "--margin: "},
+      {{"--frobnicate", "a.dxf"}, "--frobnicate: "},
+      {{"--json=yes", "a.dxf"}, "--json: "},
+      {{"a.dxf", "--scale"}, "--scale: "},
+      {{"-o", "x.pdf"}, "no drawing given"},
+      {{"-t", "merge", "a.dxf"}, "You must input a PDF filename first!"},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = Parse(c.args);
+    EXPECT_FALSE(p.ok) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(p.error.rfind(c.start, 0), 0u) << p.error;
+    EXPECT_EQ(p.error.find('\n'), std::string::npos) << "one line";
+  }
+}
+
+TEST(CommandLine, FindsSavedOnlyBeforeTheEndOfOptions) {
+  EXPECT_TRUE(WantsSavedSettings({"a.dxf", "--saved"}));
+  EXPECT_FALSE(WantsSavedSettings({"--", "--saved"}));
+  EXPECT_FALSE(WantsSavedSettings({"a.dxf"}));
+}
+
+TEST(CommandLine, KeepsTheSavedOutputTypeWhenNoTargetIsGiven) {
+  CConvertSettings saved;
+  saved.PdfType = 2;
+  saved.TargetPdf = "/out/";
+  CliOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine({"--saved", "a.dxf"}, saved, options, &error)) << error;
+  EXPECT_EQ(saved.PdfType, 2);
+  EXPECT_EQ(saved.TargetPdf, "/out/");
+}
