@@ -36,37 +36,53 @@ double PeakRssMiB() {
   return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-// An R2000 ASCII DXF with lines, circles, arcs and light polylines on a few layers.
+// An R2000 ASCII DXF with lines, circles, arcs and light polylines on a few layers, each
+// entity written with its handle, owner and subclass markers as CAD programs write them.
 std::string GeneratedDxf(int entities) {
-  std::string dxf = "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n0\nENDSEC\n"
-                    "0\nSECTION\n2\nENTITIES\n";
-  dxf.reserve(static_cast<std::size_t>(entities) * 160);
-  char line[512];
+  std::string dxf = "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  0\nENDSEC\n"
+                    "  0\nSECTION\n  2\nENTITIES\n";
+  dxf.reserve(static_cast<std::size_t>(entities) * 260);
+  char line[768];
+  const char* common = "  5\n%X\n330\n1F\n100\nAcDbEntity\n  8\n%s\n";
   for (int i = 0; i < entities; ++i) {
     const double x = (i % 1000) * 1.5, y = (i / 1000) * 1.5;
+    const unsigned handle = 0x100u + static_cast<unsigned>(i);
+    int n = 0;
     switch (i % 4) {
       case 0:
-        std::snprintf(line, sizeof line,
-                      "0\nLINE\n8\nWALLS\n62\n1\n10\n%.4f\n20\n%.4f\n30\n0.0\n11\n%.4f\n21\n%.4f\n31\n0.0\n",
+        n = std::snprintf(line, sizeof line, "  0\nLINE\n");
+        n += std::snprintf(line + n, sizeof line - n, common, handle, "WALLS");
+        std::snprintf(line + n, sizeof line - n,
+                      " 62\n     1\n100\nAcDbLine\n 10\n%.6f\n 20\n%.6f\n 30\n0.0\n 11\n%.6f\n"
+                      " 21\n%.6f\n 31\n0.0\n",
                       x, y, x + 1, y + 0.5);
         break;
       case 1:
-        std::snprintf(line, sizeof line, "0\nCIRCLE\n8\nDOORS\n10\n%.4f\n20\n%.4f\n30\n0.0\n40\n0.5\n", x, y);
+        n = std::snprintf(line, sizeof line, "  0\nCIRCLE\n");
+        n += std::snprintf(line + n, sizeof line - n, common, handle, "DOORS");
+        std::snprintf(line + n, sizeof line - n,
+                      "100\nAcDbCircle\n 10\n%.6f\n 20\n%.6f\n 30\n0.0\n 40\n0.5\n", x, y);
         break;
       case 2:
-        std::snprintf(line, sizeof line,
-                      "0\nARC\n8\nDOORS\n10\n%.4f\n20\n%.4f\n30\n0.0\n40\n0.5\n50\n0.0\n51\n90.0\n", x, y);
+        n = std::snprintf(line, sizeof line, "  0\nARC\n");
+        n += std::snprintf(line + n, sizeof line - n, common, handle, "DOORS");
+        std::snprintf(line + n, sizeof line - n,
+                      "100\nAcDbCircle\n 10\n%.6f\n 20\n%.6f\n 30\n0.0\n 40\n0.5\n"
+                      "100\nAcDbArc\n 50\n0.0\n 51\n90.0\n",
+                      x, y);
         break;
       default:
-        std::snprintf(line, sizeof line,
-                      "0\nLWPOLYLINE\n8\nFURNITURE\n90\n3\n70\n0\n10\n%.4f\n20\n%.4f\n10\n%.4f\n20\n%.4f\n"
-                      "42\n0.5\n10\n%.4f\n20\n%.4f\n",
+        n = std::snprintf(line, sizeof line, "  0\nLWPOLYLINE\n");
+        n += std::snprintf(line + n, sizeof line - n, common, handle, "FURNITURE");
+        std::snprintf(line + n, sizeof line - n,
+                      "100\nAcDbPolyline\n 90\n        3\n 70\n     0\n 43\n0.0\n 10\n%.6f\n"
+                      " 20\n%.6f\n 10\n%.6f\n 20\n%.6f\n 42\n0.5\n 10\n%.6f\n 20\n%.6f\n",
                       x, y, x + 1, y, x + 1, y + 1);
         break;
     }
     dxf += line;
   }
-  dxf += "0\nENDSEC\n0\nEOF\n";
+  dxf += "  0\nENDSEC\n  0\nEOF\n";
   return dxf;
 }
 

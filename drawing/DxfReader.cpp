@@ -1,8 +1,11 @@
 #include "drawing/DxfReader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <new>
@@ -68,6 +71,17 @@ bool SetCoordinate(Vec2& point, int base, const DxfGroup& group) {
   return true;
 }
 
+// A name from the file as it may appear in a log line: printable ASCII, not too long.
+std::string Printable(std::string_view text) {
+  constexpr std::size_t kLongest = 60;
+  std::string result(text.substr(0, kLongest));
+  for (char& c : result) {
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
+  }
+  if (text.size() > kLongest) result += "...";
+  return result;
+}
+
 // From R2007 (AC1021) on, strings are UTF-8 whatever $DWGCODEPAGE says.
 bool IsUtf8Version(std::string_view version) {
   if (version.size() != 6 || version.substr(0, 2) != "AC") return false;
@@ -123,6 +137,7 @@ class CDxfReader {
   void ReadLayout();
   void ReadImageDef();
   void AddEntity(std::int32_t target);
+  Entity& EntityAt(std::int32_t block, std::int32_t index);
   void CloseComplex();
 
   void Finish();
@@ -150,9 +165,12 @@ class CDxfReader {
   bool sawEof = false;
   std::uint64_t entityCount = 0;
 
-  // BLOCKS section
+  // BLOCKS section. The entities of the block being read are collected here and moved into
+  // the block at its end: one vector reused for all blocks grows far less often than one per
+  // block, and growing vectors of entities (copies, fresh pages) costs more than parsing them.
   bool inBlock = false;
   std::int32_t currentBlock = kDiscard;
+  std::vector<Entity> blockEntities;
 
   // POLYLINE … SEQEND and INSERT … ATTRIB … SEQEND
   enum class Complex { None, Polyline, Insert, Discarded };
@@ -197,7 +215,12 @@ std::string CDxfReader::Place() const {
 }
 
 void CDxfReader::Damage(const std::string& what) {
-  if (firstDamage.empty()) firstDamage = Place() + ": " + what;
+  if (!firstDamage.empty()) return;
+  firstDamage = Place() + ": " + what;
+  // Names from the file may hold any byte; the note stays one printable line.
+  for (char& c : firstDamage) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
 }
 
 bool CDxfReader::NextGroup(DxfGroup& group) {
@@ -208,7 +231,8 @@ bool CDxfReader::NextGroup(DxfGroup& group) {
       case CDxfTokenizer::Result::End:
         if (tokenizer.Truncated()) {
           Damage("the file is cut short (" + tokenizer.Problem() + ")");
-          recordDamaged = true;
+          // A record whose group was cut is incomplete; a cut group 0 starts the next one.
+          if (tokenizer.TruncatedCode() != 0) recordDamaged = true;
         }
         return false;
       case CDxfTokenizer::Result::Damaged:
@@ -336,9 +360,8 @@ void CDxfReader::StartSection() {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   }
   static const std::pair<std::string_view, Section> kSections[] = {
-      {"header", Section::Header},     {"classes", Section::Classes},
-      {"tables", Section::Tables},     {"blocks", Section::Blocks},
-      {"entities", Section::Entities}, {"objects", Section::Objects}};
+      {"header", Section::Header}, {"classes", Section::Classes},   {"tables", Section::Tables},
+      {"blocks", Section::Blocks}, {"entities", Section::Entities}, {"objects", Section::Objects}};
   section = Section::Other;
   for (const auto& [name, value] : kSections) {
     if (sectionName == name) section = value;
@@ -374,9 +397,9 @@ void CDxfReader::ReadHeader() {
       continue;
     }
     if (is("$ACADVER") && group.code == 1) {
-      header.acadVersion = std::string(GroupTrimmed(group));
+      header.acadVersion = context.Name(group.text);
     } else if (is("$DWGCODEPAGE") && group.code == 3) {
-      header.codePage = std::string(GroupTrimmed(group));
+      header.codePage = context.Name(group.text);
     } else if (is("$INSUNITS")) {
       header.insUnits = Int(group);
     } else if (is("$EXTMIN")) {
@@ -453,7 +476,8 @@ void CDxfReader::ReadLayer() {
         const int color = Int(group, 7);
         layer.off = color < 0;
         const int magnitude = std::abs(color);
-        layer.color.index = static_cast<std::int16_t>(magnitude >= 1 && magnitude <= 255 ? magnitude : 7);
+        layer.color.index =
+            static_cast<std::int16_t>(magnitude >= 1 && magnitude <= 255 ? magnitude : 7);
         break;
       }
       case 420: {
@@ -479,7 +503,8 @@ void CDxfReader::ReadLayer() {
         break;
       case 370: {
         const int weight = Int(group, kLineweightDefault);
-        layer.lineweight = static_cast<std::int16_t>(weight >= 0 && weight <= 211 ? weight : kLineweightDefault);
+        layer.lineweight =
+            static_cast<std::int16_t>(weight >= 0 && weight <= 211 ? weight : kLineweightDefault);
         break;
       }
       default:
@@ -657,7 +682,12 @@ void CDxfReader::BeginBlock() {
   context.inBlockDefinition = true;
   currentBlock = name.empty() ? kDiscard : context.DefineBlock(name);
   if (currentBlock == kDiscard) {
-    Damage("block \"" + name + "\" is defined twice or has no name; the repeat is left out");
+    std::size_t shown = std::min<std::size_t>(name.size(), 60);
+    while (shown < name.size() && (static_cast<unsigned char>(name[shown]) & 0xC0) == 0x80) {
+      --shown;  // not inside a UTF-8 character
+    }
+    Damage("block \"" + name.substr(0, shown) + (shown < name.size() ? "..." : "") +
+           "\" is defined twice or has no name; the repeat is left out");
     return;
   }
   Block& block = drawing.blocks[static_cast<std::size_t>(currentBlock)];
@@ -669,6 +699,12 @@ void CDxfReader::BeginBlock() {
 
 void CDxfReader::EndBlock() {
   CloseComplex();
+  if (currentBlock >= 0) {
+    std::vector<Entity>& entities = drawing.blocks[static_cast<std::size_t>(currentBlock)].entities;
+    entities.reserve(entities.size() + blockEntities.size());
+    for (Entity& entity : blockEntities) entities.push_back(std::move(entity));
+  }
+  blockEntities.clear();
   inBlock = false;
   context.inBlockDefinition = false;
   currentBlock = kDiscard;
@@ -688,9 +724,8 @@ void CDxfReader::AddEntity(std::int32_t target) {
     DxfEntityInfo info;
     if (detail::ParseDxfEntity(context, recordType, record, attribute, info) ==
         DxfEntityResult::Stored) {
-      Entity& owner = drawing.blocks[static_cast<std::size_t>(openBlock)]
-                          .entities[static_cast<std::size_t>(openIndex)];
-      std::get<Insert>(owner.data).attributes.push_back(std::move(attribute));
+      std::get<Insert>(EntityAt(openBlock, openIndex).data)
+          .attributes.push_back(std::move(attribute));
     }
     return;
   }
@@ -702,10 +737,9 @@ void CDxfReader::AddEntity(std::int32_t target) {
 
   Entity entity;
   DxfEntityInfo info;
-  const DxfEntityResult result =
-      detail::ParseDxfEntity(context, recordType, record, entity, info);
+  const DxfEntityResult result = detail::ParseDxfEntity(context, recordType, record, entity, info);
   if (result == DxfEntityResult::Unknown) {
-    if (!recordType.empty()) ++skipped[std::string(recordType)];
+    if (!recordType.empty()) ++skipped[Printable(recordType)];
     return;
   }
   const bool polyline = recordType == "POLYLINE";
@@ -717,8 +751,14 @@ void CDxfReader::AddEntity(std::int32_t target) {
     return;
   }
   std::vector<Entity>& entities = drawing.blocks[static_cast<std::size_t>(block)].entities;
-  const auto index = static_cast<std::int32_t>(entities.size());
-  entities.push_back(std::move(entity));
+  std::int32_t index = 0;
+  if (inBlock && block == currentBlock) {
+    index = static_cast<std::int32_t>(entities.size() + blockEntities.size());
+    blockEntities.push_back(std::move(entity));
+  } else {
+    index = static_cast<std::int32_t>(entities.size());
+    entities.push_back(std::move(entity));
+  }
   ++entityCount;
   if (info.imageDef != 0) imageRefs.push_back({block, index, info.imageDef});
   if (info.clipBoundary != 0) clipRefs.push_back({block, index, info.clipBoundary});
@@ -732,11 +772,17 @@ void CDxfReader::AddEntity(std::int32_t target) {
   }
 }
 
+Entity& CDxfReader::EntityAt(std::int32_t block, std::int32_t index) {
+  std::vector<Entity>& entities = drawing.blocks[static_cast<std::size_t>(block)].entities;
+  const auto position = static_cast<std::size_t>(index);
+  if (position >= entities.size()) return blockEntities[position - entities.size()];
+  return entities[position];
+}
+
 void CDxfReader::CloseComplex() {
   if (open == Complex::Polyline) {
-    Entity& entity = drawing.blocks[static_cast<std::size_t>(openBlock)]
-                         .entities[static_cast<std::size_t>(openIndex)];
-    detail::FinishDxfPolyline(openInfo, vertices, std::get<Polyline>(entity.data));
+    detail::FinishDxfPolyline(openInfo, vertices,
+                              std::get<Polyline>(EntityAt(openBlock, openIndex).data));
   }
   if (open == Complex::Polyline || open == Complex::Discarded) vertices.clear();
   open = Complex::None;
@@ -892,8 +938,7 @@ void CDxfReader::ResolveViewportClips() {
     auto found = std::lower_bound(
         clipCandidates.begin(), clipCandidates.end(), ref.handle,
         [](const EntityRef& candidate, std::uint64_t handle) { return candidate.handle < handle; });
-    if (found == clipCandidates.end() || found->handle != ref.handle ||
-        found->block != ref.block) {
+    if (found == clipCandidates.end() || found->handle != ref.handle || found->block != ref.block) {
       continue;
     }
     Entity& entity = drawing.blocks[static_cast<std::size_t>(ref.block)]
@@ -909,25 +954,33 @@ void CDxfReader::ResolveViewportClips() {
 // world coordinates instead; then the insertion point lies on the block's geometry and the
 // origin does not, and the block must be drawn where it is.
 void CDxfReader::PlaceTables() {
+  struct Box {
+    bool known = false;
+    double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
+  };
+  std::vector<Box> boxes;  // of the tables' blocks, made once per block
   for (Block& block : drawing.blocks) {
     for (Entity& entity : block.entities) {
       if (entity.type != EntityType::Table) continue;
       auto& graphic = std::get<BlockGraphic>(entity.data);
       if (graphic.block < 0) continue;
-      const Block& content = drawing.blocks[static_cast<std::size_t>(graphic.block)];
-      double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
-      auto include = [&](const Vec3& p) {
-        minX = std::min(minX, p.x);
-        minY = std::min(minY, p.y);
-        maxX = std::max(maxX, p.x);
-        maxY = std::max(maxY, p.y);
-      };
-      for (const Entity& part : content.entities) {
-        if (const auto* line = std::get_if<Line>(&part.data)) {
-          include(line->start);
-          include(line->end);
+      if (boxes.empty()) boxes.resize(drawing.blocks.size());
+      Box& box = boxes[static_cast<std::size_t>(graphic.block)];
+      if (!box.known) {
+        box.known = true;
+        for (const Entity& part :
+             drawing.blocks[static_cast<std::size_t>(graphic.block)].entities) {
+          if (const auto* line = std::get_if<Line>(&part.data)) {
+            for (const Vec3& p : {line->start, line->end}) {
+              box.minX = std::min(box.minX, p.x);
+              box.minY = std::min(box.minY, p.y);
+              box.maxX = std::max(box.maxX, p.x);
+              box.maxY = std::max(box.maxY, p.y);
+            }
+          }
         }
       }
+      const double minX = box.minX, minY = box.minY, maxX = box.maxX, maxY = box.maxY;
       if (minX > maxX) continue;
       const double tolerance =
           1e-6 * std::max({1.0, maxX - minX, maxY - minY, std::abs(graphic.insertion.x),
@@ -963,8 +1016,8 @@ void CDxfReader::BuildLayouts() {
   for (PendingLayout& pendingLayout : layouts) {
     Layout& layout = pendingLayout.layout;
     layout.block = BlockOfRecord(pendingLayout.blockRecord);
-    const bool model = layout.block == 0 ||
-                       (layout.block < 0 && EqualsIgnoringCase(layout.name, "Model"));
+    const bool model =
+        layout.block == 0 || (layout.block < 0 && EqualsIgnoringCase(layout.name, "Model"));
     if (model) {
       if (haveModel) continue;
       haveModel = true;
@@ -1070,29 +1123,39 @@ bool ReadDxf(std::string_view bytes, Drawing& drawing, std::string* error) {
 
 bool ReadDxfFile(const std::string& path, Drawing& drawing, std::string* error) {
   if (error) error->clear();
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
+  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) {
     if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
+  struct stat status {};
+  if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(file);
+    if (error) *error = "cannot read " + path + ": not a file";
+    return false;
+  }
+  // Read into memory rather than mapped: a mapped file that another program shortens
+  // while it is read would end the process with SIGBUS.
   std::string bytes;
   bool readable = true;
   try {
-    char buffer[1 << 16];
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-      const long size = std::ftell(file);
-      if (size > 0) bytes.reserve(static_cast<std::size_t>(size));
-      std::fseek(file, 0, SEEK_SET);
+    bytes.resize(static_cast<std::size_t>(status.st_size));
+    std::size_t filled = 0;
+    for (;;) {
+      if (filled == bytes.size()) bytes.resize(bytes.size() + (1 << 16));
+      const ssize_t got = ::read(file, bytes.data() + filled, bytes.size() - filled);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) readable = false;
+      if (got <= 0) break;
+      filled += static_cast<std::size_t>(got);
     }
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-    readable = !std::ferror(file);
-  } catch (...) {
+    bytes.resize(filled);
+  } catch (const std::bad_alloc&) {
     readable = false;
   }
-  std::fclose(file);
+  ::close(file);
   if (!readable) {
-    if (error) *error = "cannot read " + path;
+    if (error) *error = "cannot read " + path + ": " + std::strerror(errno ? errno : ENOMEM);
     return false;
   }
   return ReadDxf(bytes, drawing, error);

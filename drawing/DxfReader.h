@@ -27,10 +27,11 @@ bool ReadDxfFile(const std::string& path, Drawing& drawing, std::string* error);
 // - blocks[0] is *Model_Space and blocks[1] *Paper_Space, whatever the file calls them (R12
 //   names them $MODEL_SPACE and $PAPER_SPACE). Entities of the ENTITIES section go to the
 //   first, or to the second when their group 67 is 1.
-// - Layers named by entities but missing from the tables are created with colour 7 and a
-//   continuous linetype; the layer "Defpoints" is never plottable. References to blocks that
-//   the file does not define are -1. Unknown linetypes draw continuous; unknown text styles
-//   are "Standard". Linetype entries ByBlock, ByLayer and Continuous always exist, but
+// - A layer that is off (a negative colour in the file) has `off` set and keeps its colour
+//   index positive. Layers named by entities but missing from the tables are created with
+//   colour 7 and a continuous linetype; the layer "Defpoints" is never plottable. References to
+//   blocks that the file does not define are -1. Unknown linetypes draw continuous; unknown text
+//   styles are "Standard". Linetype entries ByBlock, ByLayer and Continuous always exist, but
 //   entities and layers refer to them by kLinetypeByBlock, kLinetypeByLayer and
 //   kLinetypeContinuous.
 // - The vertices of 2D polylines (LWPOLYLINE, 2D POLYLINE, hatch boundaries) carry the
@@ -38,7 +39,13 @@ bool ReadDxfFile(const std::string& path, Drawing& drawing, std::string* error);
 // - Spline knots are either empty (use clamped uniform knots) or exactly control points +
 //   degree + 1 values; weights are either empty or one per control point. Polyface faces only
 //   name existing vertices; a polygon mesh has meshM × meshN ≤ vertex count.
-// - INSERT columns and rows are between 1 and 32767.
+// - INSERT columns and rows are between 1 and 32767. Invisible ATTRIBs are left out, and so
+//   are ATTDEFs inside blocks; an ATTDEF outside blocks is a Text showing its tag.
+// - A HATCH is a gradient when its group 450 is not 0. MTEXT keeps its formatting codes and
+//   "%%" codes; TEXT and ATTRIB have theirs replaced. The caret notation of control characters
+//   ("^J") is left as stored.
+// - An entity type the reader does not draw is counted in skippedTypes under a printable
+//   form of its name.
 // - An ACAD_TABLE's insertion is zero when its block already holds the table in world
 //   coordinates.
 // - Layouts: model space first, then the paper layouts by tab order. A file without LAYOUT

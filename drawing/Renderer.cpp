@@ -134,6 +134,10 @@ void CRenderer::DrawLayout(int layout, const Affine3& toPage, double width, doub
   Context context;
   context.toPage = toPage;
   context.inPaperSpace = !chosen.isModel;
+  if (width > 0 && height > 0) {
+    context.visibleLo = {-1, -1};
+    context.visibleHi = {width + 1, height + 1};
+  }
   if (chosen.block < 0 || chosen.block >= static_cast<std::int32_t>(drawing.blocks.size())) return;
   DrawBlock(chosen.block, context);
   if (!chosen.isModel) DrawViewports(drawing.blocks[chosen.block], context);
@@ -190,6 +194,15 @@ void CRenderer::DrawViewport(const Viewport& viewport, const Context& context) {
   Context model;
   model.toPage = context.toPage * toPaper;
   model.frozenLayers = &viewport.frozenLayers;
+  model.visibleLo = context.visibleLo;
+  model.visibleHi = context.visibleHi;
+  Vec2 boxLo{1e300, 1e300}, boxHi{-1e300, -1e300};
+  for (const PointStruct& p : clip) {
+    boxLo = {std::min(boxLo.x, p.x), std::min(boxLo.y, p.y)};
+    boxHi = {std::max(boxHi.x, p.x), std::max(boxHi.y, p.y)};
+  }
+  model.visibleLo = {std::max(model.visibleLo.x, boxLo.x), std::max(model.visibleLo.y, boxLo.y)};
+  model.visibleHi = {std::min(model.visibleHi.x, boxHi.x), std::min(model.visibleHi.y, boxHi.y)};
   sink.PushClipPolygon(5, clip);
   for (std::size_t i = 0; i < drawing.layouts.size(); ++i) {
     if (drawing.layouts[i].isModel) {
@@ -916,8 +929,27 @@ void CRenderer::DrawImage(const Entity&, const Image& image, const Context& cont
     lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
     hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
   }
-  const double width = std::round(hi.x - lo.x), height = std::round(hi.y - lo.y);
+  // Only the part inside the output area can be seen: the picture is cut to it (whole pixels)
+  // and reduced to the sink's resolution (WidthDivisor × 72 dots per inch), since more pixels
+  // than the output can show only make the file larger.
+  const int sw = bitmap->Width(), sh = bitmap->Height();
+  const double pw = hi.x - lo.x, ph = hi.y - lo.y;
+  if (!(pw > 0 && ph > 0 && std::isfinite(pw) && std::isfinite(ph))) return;
+  const double vx0 = std::max(lo.x, context.visibleLo.x - 1);
+  const double vy0 = std::max(lo.y, context.visibleLo.y - 1);
+  const double vx1 = std::min(hi.x, context.visibleHi.x + 1);
+  const double vy1 = std::min(hi.y, context.visibleHi.y + 1);
+  if (vx1 <= vx0 || vy1 <= vy0) return;
+  const int px0 = std::clamp(static_cast<int>(std::floor((vx0 - lo.x) / pw * sw)), 0, sw - 1);
+  const int px1 = std::clamp(static_cast<int>(std::ceil((vx1 - lo.x) / pw * sw)), px0 + 1, sw);
+  const int py0 = std::clamp(static_cast<int>(std::floor((vy0 - lo.y) / ph * sh)), 0, sh - 1);
+  const int py1 = std::clamp(static_cast<int>(std::ceil((vy1 - lo.y) / ph * sh)), py0 + 1, sh);
+  const double x = lo.x + pw * px0 / sw, y = lo.y + ph * py0 / sh;
+  const double width = std::round(pw * (px1 - px0) / sw), height = std::round(ph * (py1 - py0) / sh);
   if (!(width >= 1 && height >= 1 && width < 1e6 && height < 1e6)) return;
+  const double dpi = 72.0 * std::max(1, sink.WidthDivisor);
+  const int wanted = std::max(1, static_cast<int>(std::ceil(width / 72.0 * dpi)));
+  const int wantedRows = std::max(1, static_cast<int>(std::ceil(height / 72.0 * dpi)));
   std::vector<PointStruct> clip;
   if (clipped) {
     for (const Vec2& p : ToPage(context.toPage, frame)) {
@@ -929,39 +961,45 @@ void CRenderer::DrawImage(const Entity&, const Image& image, const Context& cont
     clip.push_back(clip.front());
     sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
   }
-  bitmap = ReducedBitmap(bitmap, width, height);
+  bitmap = ReducedBitmap(bitmap, px0, py0, px1 - px0, py1 - py0, wanted, wantedRows);
+  lo = {x, y};
   sink.Raster(lo.x, lo.y, static_cast<int>(width), static_cast<int>(height), 0, 0, bitmap->Width(),
               bitmap->Height(), nullptr, bitmap, 0, nullptr);
   ++primitives;
   if (clipped) sink.PopClipPolygon();
 }
 
-const CDib* CRenderer::ReducedBitmap(const CDib* source, double pageWidth, double pageHeight) {
-  // More pixels than the output resolution can show only make the file larger: a picture is
-  // reduced to the sink's resolution (WidthDivisor × 72 dots per inch) over its page size.
-  const double dpi = 72.0 * std::max(1, sink.WidthDivisor);
-  const int width = std::max(1, static_cast<int>(std::ceil(pageWidth / 72.0 * dpi)));
-  const int height = std::max(1, static_cast<int>(std::ceil(pageHeight / 72.0 * dpi)));
-  if (source->Width() <= width * 3 / 2 || source->Height() <= height * 3 / 2) return source;
+const CDib* CRenderer::ReducedBitmap(const CDib* source, int x0, int y0, int columns, int rows,
+                                     int width, int height) {
+  // Keep the pixels as they are unless reducing saves at least a third in each direction.
+  if (columns <= width * 3 / 2 || rows <= height * 3 / 2) {
+    width = columns;
+    height = rows;
+  }
+  if (x0 == 0 && y0 == 0 && columns == source->Width() && rows == source->Height() &&
+      width == columns && height == rows) {
+    return source;
+  }
   for (const Reduced& r : reduced) {
-    if (r.source == source && r.width == width && r.height == height) return r.bitmap.get();
+    if (r.source == source && r.x == x0 && r.y == y0 && r.columns == columns && r.rows == rows &&
+        r.width == width && r.height == height) {
+      return r.bitmap.get();
+    }
   }
   auto bitmap = CDib::Create(width, height, 24);
-  if (!bitmap) return source;
   CDibReader reader;
-  if (!reader.Open(source)) return source;
+  if (!bitmap || !reader.Open(source)) return source;
   // A box filter: each new pixel is the mean of the source pixels it covers.
-  const int sw = source->Width(), sh = source->Height();
-  std::vector<std::uint8_t> row(static_cast<std::size_t>(sw) * 3);
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(columns) * 3);
   std::vector<std::uint64_t> sums(static_cast<std::size_t>(width) * 4);
-  int y0 = 0;
+  int from = 0;
   for (int y = 0; y < height; ++y) {
-    const int y1 = std::max(y0 + 1, static_cast<int>(static_cast<std::int64_t>(y + 1) * sh / height));
+    const int to = std::max(from + 1, static_cast<int>(static_cast<std::int64_t>(y + 1) * rows / height));
     std::fill(sums.begin(), sums.end(), 0);
-    for (int sy = y0; sy < y1 && sy < sh; ++sy) {
-      reader.ReadRow(sy, 0, sw, row.data());
-      for (int sx = 0; sx < sw; ++sx) {
-        const std::size_t x = static_cast<std::size_t>(static_cast<std::int64_t>(sx) * width / sw);
+    for (int sy = from; sy < to && sy < rows; ++sy) {
+      reader.ReadRow(y0 + sy, x0, columns, row.data());
+      for (int sx = 0; sx < columns; ++sx) {
+        const std::size_t x = static_cast<std::size_t>(static_cast<std::int64_t>(sx) * width / columns);
         sums[4 * x] += row[3 * sx];
         sums[4 * x + 1] += row[3 * sx + 1];
         sums[4 * x + 2] += row[3 * sx + 2];
@@ -974,9 +1012,9 @@ const CDib* CRenderer::ReducedBitmap(const CDib* source, double pageWidth, doubl
                           static_cast<std::uint8_t>(sums[4 * x + 1] / n),
                           static_cast<std::uint8_t>(sums[4 * x + 2] / n));
     }
-    y0 = y1;
+    from = to;
   }
-  reduced.push_back({source, width, height, std::move(bitmap)});
+  reduced.push_back({source, x0, y0, columns, rows, width, height, std::move(bitmap)});
   return reduced.back().bitmap.get();
 }
 

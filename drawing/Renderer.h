@@ -56,6 +56,9 @@ class CRenderer {
     const std::vector<std::int32_t>* frozenLayers = nullptr;
     int depth = 0;
     bool inPaperSpace = false;
+    // The part of the page that can be seen (the output area, or a viewport's box in it).
+    Vec2 visibleLo{-1e300, -1e300};
+    Vec2 visibleHi{1e300, 1e300};
   };
 
   void DrawBlock(std::int32_t block, const Context& context);
@@ -102,11 +105,14 @@ class CRenderer {
   // Pictures reduced to the page's resolution, by source bitmap and size.
   struct Reduced {
     const CDib* source;
-    int width, height;
+    int x, y, columns, rows, width, height;
     std::unique_ptr<CDib> bitmap;
   };
   std::vector<Reduced> reduced;
-  const CDib* ReducedBitmap(const CDib* source, double pageWidth, double pageHeight);
+  // The part of source from pixel (x, y) (storage order, y = 0 the bottom row), columns ×
+  // rows pixels, at no more than width × height pixels: source itself when that is all of it.
+  const CDib* ReducedBitmap(const CDib* source, int x, int y, int columns, int rows, int width,
+                            int height);
   // The dash pattern of the entity being drawn, in page points; empty for continuous lines.
   std::vector<double> dashes;
   std::int64_t primitives = 0;

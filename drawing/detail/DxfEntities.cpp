@@ -12,9 +12,32 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 enum class Kind {
-  Line, Point, Circle, Arc, Ellipse, LwPolyline, Polyline, Spline, Solid, Trace, Face3d, Text,
-  Attrib, Attdef, MText, Insert, Dimension, Table, Leader, XLine, Ray, Hatch, Image, Wipeout,
-  Viewport, NotDrawn,
+  Line,
+  Point,
+  Circle,
+  Arc,
+  Ellipse,
+  LwPolyline,
+  Polyline,
+  Spline,
+  Solid,
+  Trace,
+  Face3d,
+  Text,
+  Attrib,
+  Attdef,
+  MText,
+  Insert,
+  Dimension,
+  Table,
+  Leader,
+  XLine,
+  Ray,
+  Hatch,
+  Image,
+  Wipeout,
+  Viewport,
+  NotDrawn,
 };
 
 const std::unordered_map<std::string_view, Kind>& Kinds() {
@@ -411,7 +434,8 @@ Spline ParseSpline(std::span<const DxfGroup> groups) {
   // The renderer can rely on consistent arrays: weights per control point and the knot count
   // of a B-spline of that degree, or none (it then uses clamped uniform knots).
   if (spline.weights.size() != spline.controlPoints.size()) spline.weights.clear();
-  if (spline.knots.size() != spline.controlPoints.size() + static_cast<std::size_t>(spline.degree) + 1) {
+  if (spline.knots.size() !=
+      spline.controlPoints.size() + static_cast<std::size_t>(spline.degree) + 1) {
     spline.knots.clear();
   }
   return spline;
@@ -442,8 +466,15 @@ Text ParseText(CDxfReaderContext& context, std::span<const DxfGroup> groups, Kin
   std::string_view raw;
   std::string_view tag;
   bool hasStyle = false;
+  bool hasAlignment = false;
   for (const DxfGroup& group : groups) {
     switch (group.code) {
+      case 11:
+      case 21:
+      case 31:
+        SetCoordinate(text.alignment, 11, group);
+        hasAlignment = true;
+        break;
       case 1:
         raw = group.text;
         break;
@@ -485,10 +516,12 @@ Text ParseText(CDxfReaderContext& context, std::span<const DxfGroup> groups, Kin
         if (kind != Kind::Text) text.verticalJustification = Int(group);
         break;
       default:
-        SetCoordinate(text.insertion, 10, group) || SetCoordinate(text.alignment, 11, group);
+        SetCoordinate(text.insertion, 10, group);
         break;
     }
   }
+  // Some writers leave out the alignment point of justified text: it is then the insertion.
+  if (!hasAlignment) text.alignment = text.insertion;
   if (!hasStyle) text.style = context.TextStyleIndex("Standard");
   if (text.horizontalJustification < 0 || text.horizontalJustification > 5) {
     text.horizontalJustification = 0;
@@ -787,7 +820,7 @@ bool ParseHatchEdge(CGroupCursor& cursor, HatchEdge& edge) {
   }
 }
 
-Hatch ParseHatch(std::span<const DxfGroup> groups) {
+Hatch ParseHatch(CDxfReaderContext& context, std::span<const DxfGroup> groups) {
   Hatch hatch;
   CGroupCursor cursor(groups);
   int pathCount = 0;
@@ -800,7 +833,7 @@ Hatch ParseHatch(std::span<const DxfGroup> groups) {
       break;
     }
     if (group.code == 30) hatch.elevation = Real(group);
-    if (group.code == 2) hatch.pattern = std::string(GroupTrimmed(group));
+    if (group.code == 2) hatch.pattern = context.Name(group.text);
     if (group.code == 70) hatch.solid = (Int(group) & 1) != 0;
     cursor.Skip();
   }
@@ -1002,8 +1035,15 @@ DxfEntityResult ParseDxfEntity(CDxfReaderContext& context, std::string_view type
   if (kind == Kind::Attdef && context.inBlockDefinition) return DxfEntityResult::NotDrawn;
 
   const std::size_t start = DxfSpecificStart(groups);
-  const std::span<const DxfGroup> common = start > 0 ? groups.first(start) : groups;
+  std::span<const DxfGroup> common = start > 0 ? groups.first(start) : groups;
   const std::span<const DxfGroup> own = groups.subspan(start);
+  // Some writers put the layer after the subclass marker of the entity's own data; then the
+  // common groups are looked for everywhere, as in files without markers. Tables are left
+  // alone: their cell data reuses the colour codes.
+  if (start > 0 && kind != Kind::Table &&
+      std::none_of(common.begin(), common.end(), [](const DxfGroup& g) { return g.code == 8; })) {
+    common = groups;
+  }
   ParseCommon(context, common, entity, info);
   ParseExtrusion(own, entity);
 
@@ -1093,7 +1133,7 @@ DxfEntityResult ParseDxfEntity(CDxfReaderContext& context, std::string_view type
       break;
     case Kind::Hatch:
       entity.type = EntityType::Hatch;
-      entity.data = ParseHatch(own);
+      entity.data = ParseHatch(context, own);
       break;
     case Kind::Image:
     case Kind::Wipeout:

@@ -15,11 +15,11 @@ namespace drawing::detail {
 
 // What a record says beyond the entity itself, for the reader to finish later.
 struct DxfEntityInfo {
-  bool paperSpace = false;          // group 67 is 1
-  std::uint64_t handle = 0;         // group 5
-  std::uint64_t imageDef = 0;       // IMAGE: the IMAGEDEF object (340)
-  std::uint64_t clipBoundary = 0;   // VIEWPORT: the entity that clips it (340)
-  bool clipCandidate = false;       // an entity that can clip a viewport
+  bool paperSpace = false;         // group 67 is 1
+  std::uint64_t handle = 0;        // group 5
+  std::uint64_t imageDef = 0;      // IMAGE: the IMAGEDEF object (340)
+  std::uint64_t clipBoundary = 0;  // VIEWPORT: the entity that clips it (340)
+  bool clipCandidate = false;      // an entity that can clip a viewport
   // POLYLINE: what its VERTEX records need.
   int polylineFlags = 0;
   double defaultStartWidth = 0.0, defaultEndWidth = 0.0;

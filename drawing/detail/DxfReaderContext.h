@@ -24,8 +24,8 @@ struct CaseInsensitiveEqual {
   using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const;
 };
-using NameIndex = std::unordered_map<std::string, std::int32_t, CaseInsensitiveHash,
-                                     CaseInsensitiveEqual>;
+using NameIndex =
+    std::unordered_map<std::string, std::int32_t, CaseInsensitiveHash, CaseInsensitiveEqual>;
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
@@ -75,8 +75,7 @@ class CDxfReaderContext {
   CDxfTextDecoder decoder;
   NameIndex layers, linetypes, textStyles, blocks;
   std::unordered_map<std::uint64_t, std::int32_t> layerHandles;
-  std::unordered_map<std::string, DxfDimStyle, CaseInsensitiveHash, CaseInsensitiveEqual>
-      dimStyles;
+  std::unordered_map<std::string, DxfDimStyle, CaseInsensitiveHash, CaseInsensitiveEqual> dimStyles;
   DxfDimStyle headerDimStyle;
   std::vector<bool> blockDefined;  // per block: a BLOCK record (or a section) defines it
   bool inBlockDefinition = false;  // entities being read belong to a BLOCK … ENDBLK

@@ -12,7 +12,9 @@ namespace {
 
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 std::string Upper(std::string_view text) {
   std::string result(text);
@@ -169,7 +171,9 @@ void AppendUtf8(char32_t c, std::string& out) {
   }
 }
 
-CDxfTextDecoder::CDxfTextDecoder() { SetCodePage("ANSI_1252", false); }
+CDxfTextDecoder::CDxfTextDecoder() {
+  SetCodePage("ANSI_1252", false);
+}
 
 CDxfTextDecoder::~CDxfTextDecoder() {
   if (converter) iconv_close(static_cast<iconv_t>(converter));
@@ -233,15 +237,15 @@ bool CDxfTextDecoder::AppendDoubleByte(int number, unsigned value, std::string& 
   if (!doubleByteTried[number]) {
     doubleByteTried[number] = true;
     static const std::vector<std::string> kNames[] = {
-        {}, {"CP932", "SHIFT_JIS"}, {"CP950", "BIG5"}, {"CP949", "UHC"}, {"JOHAB"},
-        {"GBK", "CP936"}};
+        {},        {"CP932", "SHIFT_JIS"}, {"CP950", "BIG5"}, {"CP949", "UHC"},
+        {"JOHAB"}, {"GBK", "CP936"}};
     iconv_t handle = OpenFirst(kNames[number]);
     doubleByteConverters[number] = handle == kNoConverter ? nullptr : handle;
   }
   if (!doubleByteConverters[number]) return false;
   char bytes[2] = {static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
-  const std::string_view raw = (value >> 8) == 0 ? std::string_view(bytes + 1, 1)
-                                                 : std::string_view(bytes, 2);
+  const std::string_view raw =
+      (value >> 8) == 0 ? std::string_view(bytes + 1, 1) : std::string_view(bytes, 2);
   AppendWithIconv(static_cast<iconv_t>(doubleByteConverters[number]), raw, out);
   return true;
 }

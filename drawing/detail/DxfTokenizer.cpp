@@ -12,25 +12,26 @@ namespace {
 
 constexpr std::string_view kBinarySentinel{"AutoCAD Binary DXF\r\n\x1a\0", 22};
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\x1a'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\x1a';
+}
 
 // How a binary file stores the value of each group code.
 enum class BinaryKind { String, Real, Int16, Int32, Int64, Bool, Chunk, Unknown };
 
 BinaryKind KindOfCode(int code) {
   if (code < 0 || code > 1071) return BinaryKind::Unknown;
-  if ((code >= 10 && code <= 59) || (code >= 110 && code <= 149) ||
-      (code >= 210 && code <= 239) || (code >= 460 && code <= 469) ||
-      (code >= 1010 && code <= 1059)) {
+  if ((code >= 10 && code <= 59) || (code >= 110 && code <= 149) || (code >= 210 && code <= 239) ||
+      (code >= 460 && code <= 469) || (code >= 1010 && code <= 1059)) {
     return BinaryKind::Real;
   }
-  if ((code >= 60 && code <= 79) || (code >= 170 && code <= 179) ||
-      (code >= 270 && code <= 289) || (code >= 370 && code <= 389) ||
-      (code >= 400 && code <= 409) || (code >= 1060 && code <= 1070)) {
+  if ((code >= 60 && code <= 79) || (code >= 170 && code <= 179) || (code >= 270 && code <= 289) ||
+      (code >= 370 && code <= 389) || (code >= 400 && code <= 409) ||
+      (code >= 1060 && code <= 1070)) {
     return BinaryKind::Int16;
   }
-  if ((code >= 90 && code <= 99) || (code >= 420 && code <= 429) ||
-      (code >= 440 && code <= 459) || code == 1071) {
+  if ((code >= 90 && code <= 99) || (code >= 420 && code <= 429) || (code >= 440 && code <= 459) ||
+      code == 1071) {
     return BinaryKind::Int32;
   }
   if (code >= 160 && code <= 169) return BinaryKind::Int64;
@@ -117,7 +118,9 @@ bool GroupInteger(const DxfGroup& group, std::int64_t& value) {
   return true;
 }
 
-std::string_view GroupTrimmed(const DxfGroup& group) { return TrimBlanks(group.text); }
+std::string_view GroupTrimmed(const DxfGroup& group) {
+  return TrimBlanks(group.text);
+}
 
 std::uint64_t GroupHandle(const DxfGroup& group) {
   if (group.kind == DxfGroup::Kind::Integer) return static_cast<std::uint64_t>(group.integer);
@@ -151,8 +154,8 @@ bool CDxfTokenizer::ReadLine(std::string_view& text) {
   const char* start = bytes.data() + offset;
   const std::size_t left = bytes.size() - offset;
   const void* found = std::memchr(start, endOfLine, left);
-  std::size_t length = found ? static_cast<std::size_t>(static_cast<const char*>(found) - start)
-                             : left;
+  std::size_t length =
+      found ? static_cast<std::size_t>(static_cast<const char*>(found) - start) : left;
   offset += found ? length + 1 : length;
   ++line;
   if (length > 0 && start[length - 1] == '\r') --length;
@@ -190,9 +193,9 @@ CDxfTokenizer::Result CDxfTokenizer::NextAscii(DxfGroup& group) {
   const bool hasDigits = p > digits;
   while (p < end && IsBlank(*p)) ++p;
   if (!hasDigits || p != end) {
-    if (TrimBlanks(bytes.substr(codeStart)).empty()) {
-      return Result::End;  // blank lines or a Ctrl-Z after the last group
-    }
+    std::size_t next = codeStart;
+    while (next < bytes.size() && (IsBlank(bytes[next]) || bytes[next] == '\n')) ++next;
+    if (next == bytes.size()) return Result::End;  // blank lines or a Ctrl-Z after the last group
     std::string shown(codeLine.substr(0, 20));
     for (char& c : shown) {
       if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
@@ -202,6 +205,7 @@ CDxfTokenizer::Result CDxfTokenizer::NextAscii(DxfGroup& group) {
   std::string_view valueLine;
   if (!ReadLine(valueLine)) {
     truncated = true;
+    truncatedCode = negative ? -code : code;
     problem = "the last group has no value";
     return Result::End;
   }
@@ -252,6 +256,7 @@ CDxfTokenizer::Result CDxfTokenizer::NextBinary(DxfGroup& group) {
   group.integer = 0;
   auto cutShort = [&] {
     truncated = true;
+    truncatedCode = code;
     problem = "the value of group " + std::to_string(code) + " is cut short";
     return Result::End;
   };

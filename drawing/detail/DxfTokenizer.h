@@ -59,6 +59,8 @@ class CDxfTokenizer {
   std::string Where() const;
   const std::string& Problem() const { return problem; }
   bool Truncated() const { return truncated; }
+  // The code of the group that was cut short, or -1 when its code was cut too.
+  int TruncatedCode() const { return truncatedCode; }
   // How much of the file is still unread, for capping counts the file cannot hold.
   std::size_t Remaining() const { return bytes.size() - offset; }
 
@@ -70,13 +72,14 @@ class CDxfTokenizer {
 
   std::string_view bytes;
   std::size_t offset = 0;
-  std::size_t groupStart = 0;  // binary: offset of the last group's code
-  std::uint64_t line = 0;      // ASCII: lines consumed
+  std::size_t groupStart = 0;   // binary: offset of the last group's code
+  std::uint64_t line = 0;       // ASCII: lines consumed
   std::uint64_t groupLine = 0;  // ASCII: line of the last group's code (1-based)
   char endOfLine = '\n';
   bool binary = false;
   bool shortCodes = false;  // binary files of R12 and older: 1-byte group codes
   bool truncated = false;
+  int truncatedCode = -1;
   std::string problem;
 };
 
