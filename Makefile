@@ -1,4 +1,4 @@
-# Two commands do everything on a fresh Debian 12 machine: `make test` (and, later, `make demo`).
+# Two commands do everything on a fresh Debian 12 machine: `make demo` and `make test`.
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps build test asan-test bench clean
