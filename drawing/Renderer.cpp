@@ -165,11 +165,11 @@ void CRenderer::DrawBlock(std::int32_t block, const Context& context) {
 void CRenderer::DrawViewports(const Block& paper, const Context& context) {
   for (const Entity& entity : paper.entities) {
     if (entity.type != EntityType::Viewport || !IsVisible(entity, context)) continue;
-    DrawViewport(std::get<Viewport>(entity.data), context);
+    DrawViewport(std::get<Viewport>(entity.data), paper, context);
   }
 }
 
-void CRenderer::DrawViewport(const Viewport& viewport, const Context& context) {
+void CRenderer::DrawViewport(const Viewport& viewport, const Block& paper, const Context& context) {
   // Viewport 1 is the sheet itself; an empty or switched-off viewport shows nothing.
   if (viewport.id == 1 || !viewport.on || viewport.width <= 0 || viewport.height <= 0 ||
       viewport.viewHeight <= 0) {
@@ -177,13 +177,39 @@ void CRenderer::DrawViewport(const Viewport& viewport, const Context& context) {
   }
   const Vec3 c = viewport.center;
   const double hw = viewport.width / 2, hh = viewport.height / 2;
-  PointStruct clip[5];
-  const Vec3 corners[5] = {{c.x - hw, c.y - hh, 0}, {c.x + hw, c.y - hh, 0}, {c.x + hw, c.y + hh, 0},
-                           {c.x - hw, c.y + hh, 0}, {c.x - hw, c.y - hh, 0}};
-  for (int i = 0; i < 5; ++i) {
-    const Vec2 p = Page(context.toPage, corners[i]);
-    clip[i].x = p.x;
-    clip[i].y = p.y;
+  // The viewport's rectangle, or the outline of the entity it is clipped by.
+  std::vector<Vec3> outline = {{c.x - hw, c.y - hh, 0}, {c.x + hw, c.y - hh, 0},
+                               {c.x + hw, c.y + hh, 0}, {c.x - hw, c.y + hh, 0}};
+  if (viewport.clipEntityIndex >= 0 &&
+      viewport.clipEntityIndex < static_cast<std::int32_t>(paper.entities.size())) {
+    const Entity& boundary = paper.entities[viewport.clipEntityIndex];
+    std::vector<Vec3> points;
+    const Affine3 ocs = OcsToWorld(boundary.extrusion);
+    if (const auto* polyline = std::get_if<drawing::Polyline>(&boundary.data)) {
+      std::vector<PolylineVertex> vertices = polyline->vertices;
+      for (PolylineVertex& v : vertices) v.position.z = polyline->is3d ? v.position.z : polyline->elevation;
+      points = PolylinePoints(vertices, true, 0.01 * std::max(hw, hh));
+      if (!polyline->is3d) {
+        for (Vec3& p : points) p = ocs.Apply(p);
+      }
+    } else if (const auto* circle = std::get_if<drawing::Circle>(&boundary.data)) {
+      for (int i = 0; i < 64; ++i) {
+        const double a = 2 * kPi * i / 64;
+        points.push_back(ocs.Apply(circle->center + Vec3{circle->radius * std::cos(a), circle->radius * std::sin(a), 0}));
+      }
+    } else if (const auto* spline = std::get_if<Spline>(&boundary.data)) {
+      points = SplinePoints(*spline, 0.01 * std::max(hw, hh));
+    }
+    if (points.size() >= 3) outline = points;
+  }
+  outline.push_back(outline.front());
+  std::vector<PointStruct> clip;
+  for (const Vec3& corner : outline) {
+    const Vec2 p = Page(context.toPage, corner);
+    PointStruct point;
+    point.x = p.x;
+    point.y = p.y;
+    clip.push_back(point);
   }
   // Model space → the view's plane → paper space around the viewport's centre → page.
   const double scale = viewport.height / viewport.viewHeight;
@@ -203,7 +229,7 @@ void CRenderer::DrawViewport(const Viewport& viewport, const Context& context) {
   }
   model.visibleLo = {std::max(model.visibleLo.x, boxLo.x), std::max(model.visibleLo.y, boxLo.y)};
   model.visibleHi = {std::min(model.visibleHi.x, boxHi.x), std::min(model.visibleHi.y, boxHi.y)};
-  sink.PushClipPolygon(5, clip);
+  sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
   for (std::size_t i = 0; i < drawing.layouts.size(); ++i) {
     if (drawing.layouts[i].isModel) {
       DrawBlock(drawing.layouts[i].block, model);

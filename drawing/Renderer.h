@@ -64,7 +64,7 @@ class CRenderer {
   void DrawBlock(std::int32_t block, const Context& context);
   void DrawEntity(const Entity& entity, const Context& context);
   void DrawViewports(const Block& paper, const Context& context);
-  void DrawViewport(const Viewport& viewport, const Context& context);
+  void DrawViewport(const Viewport& viewport, const Block& paper, const Context& context);
   void DrawInsert(const Entity& entity, const Insert& insert, const Context& context);
 
   // Property resolution.

@@ -1,6 +1,7 @@
 // The renderer on models built in the test, through the tracing sink.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -254,4 +255,29 @@ TEST(Renderer, ConstructionLinesAreClippedToTheOutput) {
   renderer.DrawLayout(0, Affine3{}, 100, 100);
   EXPECT_NE(s.trace.text.find("MoveTo -1 50\nLineTo 101 50\n"), std::string::npos) << s.trace.text;
   EXPECT_NE(s.trace.text.find("MoveTo 50 20\nLineTo 50 101\n"), std::string::npos) << s.trace.text;
+}
+
+TEST(Renderer, ViewportsClipToTheOutlineOfTheirBoundaryEntity) {
+  Scene s;
+  s.Add(0, EntityType::Line, Line{{0, 0, 0}, {1, 0, 0}});
+  const std::int32_t paper = s.AddBlock("*Paper_Space");
+  Layout sheet;
+  sheet.name = "Layout1";
+  sheet.block = paper;
+  s.drawing.layouts.push_back(sheet);
+  s.Add(paper, EntityType::Circle, Circle{{50, 50, 0}, 10});
+  Viewport view;
+  view.id = 2;
+  view.center = {50, 50, 0};
+  view.width = view.height = 20;
+  view.viewHeight = 10;
+  view.clipEntityIndex = 0;
+  s.Add(paper, EntityType::Viewport, view);
+  CRenderer renderer(s.drawing, s.text, s.trace);
+  renderer.DrawLayout(1, Affine3{}, 1000, 1000);
+  const std::string& trace = s.trace.text;
+  const std::size_t clip = trace.find("PushClipPolygon 60,50 ");
+  ASSERT_NE(clip, std::string::npos) << "the circle's outline, from its rightmost point\n" << trace;
+  const std::string line = trace.substr(clip, trace.find('\n', clip) - clip);
+  EXPECT_EQ(std::count(line.begin(), line.end(), ','), 65) << line;
 }
