@@ -31,45 +31,12 @@ using detail::EqualsIgnoringCase;
 using detail::GroupHandle;
 using detail::GroupInteger;
 using detail::GroupReal;
+using detail::Int;
+using detail::Real;
+using detail::SetCoordinate;
 using detail::GroupTrimmed;
 
 enum class Section { None, Header, Classes, Tables, Blocks, Entities, Objects, Other };
-
-double Real(const DxfGroup& group, double fallback = 0.0) {
-  double value = fallback;
-  GroupReal(group, value);
-  return value;
-}
-
-int Int(const DxfGroup& group, int fallback = 0) {
-  std::int64_t value = fallback;
-  GroupInteger(group, value);
-  return static_cast<int>(std::clamp<std::int64_t>(value, -2147483647, 2147483647));
-}
-
-bool SetCoordinate(Vec3& point, int base, const DxfGroup& group) {
-  if (group.code == base) {
-    point.x = Real(group);
-  } else if (group.code == base + 10) {
-    point.y = Real(group);
-  } else if (group.code == base + 20) {
-    point.z = Real(group);
-  } else {
-    return false;
-  }
-  return true;
-}
-
-bool SetCoordinate(Vec2& point, int base, const DxfGroup& group) {
-  if (group.code == base) {
-    point.x = Real(group);
-  } else if (group.code == base + 10) {
-    point.y = Real(group);
-  } else {
-    return false;
-  }
-  return true;
-}
 
 // A name from the file as it may appear in a log line: printable ASCII, not too long.
 std::string Printable(std::string_view text) {

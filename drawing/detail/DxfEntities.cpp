@@ -78,49 +78,6 @@ const std::unordered_map<std::string_view, Kind>& Kinds() {
   return kinds;
 }
 
-double Real(const DxfGroup& group, double fallback = 0.0) {
-  double value = fallback;
-  GroupReal(group, value);
-  return value;
-}
-
-std::int64_t Integer(const DxfGroup& group, std::int64_t fallback = 0) {
-  std::int64_t value = fallback;
-  GroupInteger(group, value);
-  return value;
-}
-
-int Int(const DxfGroup& group, int fallback = 0) {
-  const std::int64_t value = Integer(group, fallback);
-  return static_cast<int>(std::clamp<std::int64_t>(value, -2147483647, 2147483647));
-}
-
-// Coordinates: codes 10-18 are x, 20-28 y, 30-38 z of the point of the same last digit.
-bool SetCoordinate(Vec3& point, int base, const DxfGroup& group) {
-  const int code = group.code;
-  if (code == base) {
-    point.x = Real(group);
-  } else if (code == base + 10) {
-    point.y = Real(group);
-  } else if (code == base + 20) {
-    point.z = Real(group);
-  } else {
-    return false;
-  }
-  return true;
-}
-
-bool SetCoordinate(Vec2& point, int base, const DxfGroup& group) {
-  if (group.code == base) {
-    point.x = Real(group);
-  } else if (group.code == base + 10) {
-    point.y = Real(group);
-  } else {
-    return false;
-  }
-  return true;
-}
-
 Vec3 Cross(const Vec3& a, const Vec3& b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "drawing/Model.h"
+
 namespace drawing::detail {
 
 // One group as stored. ASCII files give every value as text; binary files give numbers as
@@ -29,6 +31,50 @@ struct DxfGroup {
 // is not a finite number; `value` is then unchanged.
 bool GroupReal(const DxfGroup& group, double& value);
 bool GroupInteger(const DxfGroup& group, std::int64_t& value);
+
+// The value of a group as a number, or fallback when it holds none; Int clamps to 32 bits.
+inline double Real(const DxfGroup& group, double fallback = 0.0) {
+  double value = fallback;
+  GroupReal(group, value);
+  return value;
+}
+
+inline std::int64_t Integer(const DxfGroup& group, std::int64_t fallback = 0) {
+  std::int64_t value = fallback;
+  GroupInteger(group, value);
+  return value;
+}
+
+inline int Int(const DxfGroup& group, int fallback = 0) {
+  const std::int64_t value = Integer(group, fallback);
+  return static_cast<int>(value < -2147483647 ? -2147483647 : value > 2147483647 ? 2147483647 : value);
+}
+
+// Coordinates: codes base, base + 10 and base + 20 are x, y and z of one point (10/20/30,
+// 11/21/31, …). True when the group was one of them.
+inline bool SetCoordinate(Vec3& point, int base, const DxfGroup& group) {
+  if (group.code == base) {
+    point.x = Real(group);
+  } else if (group.code == base + 10) {
+    point.y = Real(group);
+  } else if (group.code == base + 20) {
+    point.z = Real(group);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+inline bool SetCoordinate(Vec2& point, int base, const DxfGroup& group) {
+  if (group.code == base) {
+    point.x = Real(group);
+  } else if (group.code == base + 10) {
+    point.y = Real(group);
+  } else {
+    return false;
+  }
+  return true;
+}
 // The value with surrounding blanks removed (for names and markers); the text as stored
 // otherwise.
 std::string_view GroupTrimmed(const DxfGroup& group);
