@@ -381,6 +381,8 @@ RunResult CConvertJob::MakePage(CDrawing& drawing, CPdfDocument& document, std::
     }
   }
   CPdfContentStream* content = pdfPage->AddContentStream(&document.nextObjectNumber);
+  // A page of a very large drawing is deflated while it is drawn instead of afterwards.
+  if (content) content->DeflateInPieces();
   if (StopRequested()) return UserBreak();
 
   std::unique_ptr<CPdfExport> device(NewOrNull<CPdfExport>());

@@ -2,12 +2,117 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <new>
 
 #include "pdf/PdfArray.h"
 
+// The deflater of a stream deflated in pieces and the deflated bytes it has made so far.
+struct CPdfContentStream::Deflater {
+  z_stream zs{};
+  std::uint8_t* out = nullptr;
+  std::size_t used = 0;
+  std::size_t capacity = 0;
+  bool failed = false;
+
+  ~Deflater() {
+    deflateEnd(&zs);
+    std::free(out);
+  }
+};
+
+CPdfContentStream::CPdfContentStream(std::int32_t* nextObjectNumber)
+    : CPdfStream(nextObjectNumber) {}
+
+CPdfContentStream::~CPdfContentStream() = default;
+
+namespace {
+
+void NameFlateDecode(CPdfDictionary* dictionary) {
+  if (auto* filter = dynamic_cast<CPdfArray*>(dictionary->Find("Filter"))) {
+    filter->InsertFirst("FlateDecode");
+  } else {
+    auto* names = new CPdfArray;
+    names->Add("FlateDecode");
+    dictionary->Set("Filter", names);
+  }
+}
+
+}  // namespace
+
+void CPdfContentStream::DeflateInPieces(std::int32_t piece) {
+  pieceLength = piece > 0 ? piece : 0;
+}
+
+bool CPdfContentStream::TakeData() {
+  if (pieceLength == 0 || Length() < pieceLength || compressed) return true;
+  if (!deflater) {
+    auto made = std::unique_ptr<Deflater>(new (std::nothrow) Deflater);
+    if (!made || deflateInit(&made->zs, Z_DEFAULT_COMPRESSION) != Z_OK) return false;
+    deflater = std::move(made);
+  }
+  return DeflateData(false);
+}
+
+bool CPdfContentStream::DeflateData(bool finish) {
+  Deflater& d = *deflater;
+  if (d.failed) return false;
+  d.zs.next_in = const_cast<Bytef*>(Data());
+  d.zs.avail_in = static_cast<uInt>(Length());
+  for (;;) {
+    if (d.capacity - d.used < 65536) {
+      // The deflated bytes grow by half again each time, at least by 1 MiB.
+      const std::size_t wanted = d.capacity + std::max<std::size_t>(d.capacity / 2, 1048576);
+      auto* grown = static_cast<std::uint8_t*>(std::realloc(d.out, wanted));
+      if (!grown) {
+        d.failed = true;
+        return false;
+      }
+      d.out = grown;
+      d.capacity = wanted;
+    }
+    d.zs.next_out = d.out + d.used;
+    d.zs.avail_out = static_cast<uInt>(std::min<std::size_t>(d.capacity - d.used, 1u << 30));
+    const int result = deflate(&d.zs, finish ? Z_FINISH : Z_NO_FLUSH);
+    d.used = static_cast<std::size_t>(d.zs.next_out - d.out);
+    if (result == Z_STREAM_END) break;
+    if (result != Z_OK && result != Z_BUF_ERROR) {
+      d.failed = true;
+      return false;
+    }
+    if (!finish && d.zs.avail_in == 0) break;
+  }
+  if (d.used > static_cast<std::size_t>(kMaxLength)) {
+    d.failed = true;
+    return false;
+  }
+  ClearData();
+  return true;
+}
+
 void CPdfContentStream::Compress() {
-  compressed = false;
+  if (compressed) return;
+  if (deflater) {
+    // The earlier pieces are already deflated: finish with the rest. If deflating failed on
+    // the way, part of the data is gone and the stream is written empty rather than wrong.
+    if (!DeflateData(true)) {
+      ReleaseData();
+      deflater.reset();
+      return;
+    }
+    std::uint8_t* out = deflater->out;
+    const auto used = static_cast<std::int32_t>(deflater->used);
+    if (auto* fitted = static_cast<std::uint8_t*>(std::realloc(out, deflater->used))) {
+      out = fitted;
+    }
+    deflater->out = nullptr;
+    deflater.reset();
+    ReplaceData(out, used);
+    compressed = true;
+    NameFlateDecode(Dictionary());
+    return;
+  }
   const auto sourceLength = static_cast<uLong>(static_cast<std::uint32_t>(Length()));
   const uLong bound = sourceLength + static_cast<uLong>(sourceLength * 0.001 + 16);
   auto* deflated = static_cast<std::uint8_t*>(std::malloc(bound));
@@ -25,13 +130,7 @@ void CPdfContentStream::Compress() {
   }
   ReplaceData(deflated, static_cast<std::int32_t>(outLength));
   compressed = true;
-  if (auto* filter = dynamic_cast<CPdfArray*>(Dictionary()->Find("Filter"))) {
-    filter->InsertFirst("FlateDecode");
-  } else {
-    auto* names = new CPdfArray;
-    names->Add("FlateDecode");
-    Dictionary()->Set("Filter", names);
-  }
+  NameFlateDecode(Dictionary());
 }
 
 void CPdfContentStream::WriteData(std::FILE* file) {
@@ -41,6 +140,8 @@ void CPdfContentStream::WriteData(std::FILE* file) {
 }
 
 void CPdfContentStream::Write(std::FILE* file, CPdfXrefTable* xref) {
+  // Data deflated in pieces can only be written deflated.
+  if (deflater) Compress();
   if (!compressed) {
     if (auto* filter = dynamic_cast<CPdfArray*>(Dictionary()->Find("Filter"))) {
       for (std::int32_t i = filter->Count() - 1; i >= 0; --i) {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <memory>
+
 #include "pdf/PdfStream.h"
 
 // A stream that can be deflated: a page's content or an image's samples. It is filled by
 // appends, deflated once after the last append, and written once; writing releases its data.
 class CPdfContentStream : public CPdfStream {
  public:
-  using CPdfStream::CPdfStream;
+  explicit CPdfContentStream(std::int32_t* nextObjectNumber);
+  ~CPdfContentStream() override;
 
   // Deflates the data with zlib at the default level and names FlateDecode first in the
   // dictionary's Filter array. On failure the data stays as it was, silently.
@@ -16,8 +19,24 @@ class CPdfContentStream : public CPdfStream {
   // Drops a FlateDecode left in Filter when the data was not deflated, then writes the stream.
   void Write(std::FILE* file, CPdfXrefTable* xref) override;
 
+  // From now on, whenever more than `piece` bytes have been appended, they are deflated at
+  // once and only the deflated bytes are kept, so a page of hundreds of megabytes of operators
+  // never sits whole in memory. Data() then holds only the bytes not yet deflated; Compress
+  // (or Write, if Compress is not called) finishes the deflated data. Call before the first
+  // append; a stream that never reaches `piece` bytes is deflated by Compress as usual.
+  void DeflateInPieces(std::int32_t piece = 8 * 1048576);
+
   bool IsCompressed() const { return compressed; }
 
+ protected:
+  bool TakeData() override;
+
  private:
+  struct Deflater;
+  // Runs the deflater over the data not yet deflated; with finish, ends the deflated data.
+  bool DeflateData(bool finish);
+
   bool compressed = false;
+  std::int32_t pieceLength = 0;
+  std::unique_ptr<Deflater> deflater;
 };

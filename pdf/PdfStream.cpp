@@ -38,6 +38,7 @@ bool CPdfStream::Reserve(std::int32_t n) {
 }
 
 bool CPdfStream::AppendGrowing(const void* bytes, std::int32_t n) {
+  if (n < 0 || (length > 0 && !TakeData())) return false;
   if (!Reserve(n)) return false;
   if (n > 0) std::memcpy(data + length, bytes, static_cast<std::size_t>(n));
   length += n;

@@ -49,6 +49,12 @@ class CPdfStream : public CPdfObject {
   void ReplaceData(std::uint8_t* newData, std::int32_t newLength);
   // Frees the data: the stream is empty afterwards.
   void ReleaseData();
+  // Forgets the data but keeps the buffer for the next appends.
+  void ClearData() { length = 0; }
+  // Called when an append does not fit the buffer, before it grows: a stream that passes its
+  // data on as it arrives takes it here (and clears it) so that the buffer need not grow.
+  // False when the data could not be taken; the append then fails.
+  virtual bool TakeData() { return true; }
 
  private:
   bool AppendGrowing(const void* bytes, std::int32_t n);

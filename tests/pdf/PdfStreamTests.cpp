@@ -121,3 +121,54 @@ TEST(PdfContentStream, CompressesAnEmptyStream) {
   ASSERT_TRUE(stream.IsCompressed());
   EXPECT_EQ(Inflate(stream.Data(), stream.Length()), "");
 }
+
+// Operators made of varied numbers, so that deflating them takes many output blocks.
+std::string VariedOperators(int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += std::to_string((i * 7919) % 100003) + ' ' + std::to_string((i * 104729) % 99991) +
+            (i % 5 == 0 ? " m " : " l ");
+  }
+  return text;
+}
+
+TEST(PdfContentStream, DeflatedInPiecesKeepsOnlyAPieceAndInflatesToEveryAppend) {
+  int32_t counter = 9;
+  CPdfIndirectObject holder(&counter);
+  auto* stream = new CPdfContentStream(&counter);
+  holder.SetObject(stream);
+  stream->DeflateInPieces(4096);
+  const std::string content = VariedOperators(200000);
+  ASSERT_GT(content.size(), 2u * 1048576) << "more than two buffers full";
+  for (std::size_t at = 0; at < content.size(); at += 997) {
+    const auto n = static_cast<int32_t>(std::min<std::size_t>(997, content.size() - at));
+    ASSERT_TRUE(stream->Append(content.data() + at, n));
+  }
+  EXPECT_EQ(stream->Capacity(), 1048576) << "a full buffer is deflated, not grown";
+  EXPECT_LT(stream->Length(), 1048576);
+
+  // Written without a Compress call: Write finishes the deflated data itself.
+  const std::string text = Written(holder);
+  EXPECT_NE(text.find("/Filter [/FlateDecode]"), std::string::npos) << text.substr(0, 80);
+  const std::size_t start = text.find("stream\n") + 7;
+  const std::size_t end = text.find("\nendstream");
+  std::string out(content.size() + 16, '\0');
+  uLongf outSize = out.size();
+  ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(out.data()), &outSize,
+                       reinterpret_cast<const Bytef*>(text.data() + start), end - start),
+            Z_OK);
+  out.resize(outSize);
+  EXPECT_EQ(out, content);
+}
+
+TEST(PdfContentStream, DeflatedInPiecesButSmallerThanAPieceIsDeflatedWhole) {
+  int32_t counter = 1;
+  CPdfContentStream stream(&counter);
+  stream.DeflateInPieces(1 << 20);
+  const std::string content = VariedOperators(100);
+  stream.Append(content.c_str());
+  EXPECT_EQ(stream.Length(), static_cast<int32_t>(content.size())) << "nothing taken yet";
+  stream.Compress();
+  ASSERT_TRUE(stream.IsCompressed());
+  EXPECT_EQ(Inflate(stream.Data(), static_cast<std::size_t>(stream.Length())), content);
+}
