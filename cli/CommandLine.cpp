@@ -228,6 +228,24 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
       if (!value(&v) || v.empty()) return fail(name, "needs the name of a stored pen set");
       options.penSet = v;
       settings.UsePenSets = 1;
+    } else if (name == "--ctb") {
+      if (!value(&v) || v.empty()) return fail(name, "needs a plot style table (.ctb)");
+      options.ctb = v;
+      settings.UsePenSets = 1;
+    } else if (name == "--pen-file") {
+      if (!value(&v) || v.empty()) return fail(name, "needs a pen-set file (.cps)");
+      options.penFile = v;
+    } else if (name == "--export-pen-sets" || name == "--import-pen-sets") {
+      if (!value(&v) || v.empty()) return fail(name, "needs a pen-set file (.cps)");
+      if (options.transfer != CliOptions::PenSetTransfer::None) {
+        return fail(name, "only one pen-set export or import per run");
+      }
+      options.transfer = name == "--export-pen-sets" ? CliOptions::PenSetTransfer::Export
+                                                     : CliOptions::PenSetTransfer::Import;
+      options.transferFile = v;
+    } else if (name == "--overwrite") {
+      if (!flag()) return fail(name, "takes no value");
+      options.overwrite = true;
     } else if (name == "--title" || name == "--author" || name == "--subject" ||
                name == "--keywords") {
       if (!value(&v)) return fail(name, "needs a text");
@@ -245,6 +263,22 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
     }
   }
   if (options.help || options.version) return true;
+
+  if (!options.ctb.empty() && !options.penSet.empty()) {
+    return fail("--ctb", "cannot be used with --pen-set");
+  }
+  if (!options.penFile.empty() && options.penSet.empty()) {
+    return fail("--pen-file", "needs --pen-set NAME to choose a set of the file");
+  }
+  if (options.overwrite && options.transfer != CliOptions::PenSetTransfer::Import) {
+    return fail("--overwrite", "only applies to --import-pen-sets");
+  }
+  if (options.transfer != CliOptions::PenSetTransfer::None) {
+    // No conversion: the other words name pen sets.
+    options.penSetNames = std::move(options.drawings);
+    options.drawings.clear();
+    return true;
+  }
 
   if (outputType) {
     settings.PdfType = *outputType;
@@ -271,6 +305,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
 
 const char* UsageText() {
   return R"(Usage: tarnvelox-cli [OPTIONS] DRAWING...
+       tarnvelox-cli --export-pen-sets|--import-pen-sets FILE [NAME...]
 Converts drawings (DXF) into PDF: one page per layout, layers as optional content, a bookmark
 per drawing and per layout.
 
@@ -294,6 +329,13 @@ Pages:
   --no-layers             no optional content for the drawing's layers
   --no-layout-paper-size  paper layouts take the page size too, not their own paper
   --pen-set NAME          draw with the stored pen set NAME
+  --pen-file FILE.cps     with --pen-set: take the set NAME from a pen-set file instead
+  --ctb FILE              draw with the pens of a plot style table (.ctb)
+Pen sets (no conversion):
+  --export-pen-sets FILE.cps [NAME...]  write stored pen sets (all when none named)
+  --import-pen-sets FILE.cps [NAME...]  store pen sets of a file (all when none named) or
+                          the pens of a .ctb table as the set AutoCAD-NAME
+  --overwrite             let an import replace stored sets of the same name
 Document:
   --title, --author, --subject, --keywords TEXT
   --search-path DIR       where drawings find fonts and images (repeatable)

@@ -12,6 +12,17 @@ struct CliOptions {
   bool saved = false;
   // A stored pen set to draw with (pen sets are then in use).
   std::string penSet;
+  // A plot style table (.ctb) to build the run's pen set from.
+  std::string ctb;
+  // A pen-set file to take penSet from instead of the store.
+  std::string penFile;
+  // Copy pen sets between the store and a file instead of converting; the names given
+  // (all when none) are in penSetNames.
+  enum class PenSetTransfer { None, Export, Import } transfer = PenSetTransfer::None;
+  std::string transferFile;
+  std::vector<std::string> penSetNames;
+  // An import replaces stored sets of the same name.
+  bool overwrite = false;
   bool json = false;
   bool quiet = false;
   bool help = false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/PenSetCommands.h"
 #include "convert/ConvertJob.h"
 #include "convert/ConvertSettings.h"
 #include "convert/OutputNames.h"
@@ -140,13 +141,6 @@ int Finish(const CliOptions& options, const std::vector<std::string>& results,
   return status;
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -169,27 +163,25 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // The pen set: the stored current one when the saved options use it, or the one named.
-  if (!options.penSet.empty() || (options.saved && settings.UsePenSets)) {
-    CRegistry& store = CRegistry::User();
-    LoadCurrentPenSet(CurrentPenSet(), store);
-    if (!options.penSet.empty()) {
-      const std::vector<std::string> names = ListPenSets(store);
-      const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
-        return EqualNoCase(name, options.penSet);
-      });
-      if (found == names.end()) {
-        std::fprintf(stderr, "tarnvelox-cli: --pen-set: no stored pen set named '%s'\n",
-                     options.penSet.c_str());
-        return kUsageError;
-      }
-      LoadPenSet(*found, CurrentPenSet().entries, store);
-      CurrentPenSet().name = *found;
-    }
-  }
-
   InitDLL();
   DWG_SetBackgroundColor(0xFFFFFF);
+
+  if (options.transfer != CliOptions::PenSetTransfer::None) {
+    const int status = RunPenSetTransfer(options, CRegistry::User());
+    UninitDLL();
+    return status;
+  }
+
+  // The pen set: the stored current one when the saved options use it, or the one asked for.
+  if (!options.penSet.empty() || !options.ctb.empty() || (options.saved && settings.UsePenSets)) {
+    CRegistry& store = CRegistry::User();
+    LoadCurrentPenSet(CurrentPenSet(), store);
+    if (!PrepareRunPenSet(options, store, CurrentPenSet(), &error)) {
+      std::fprintf(stderr, "tarnvelox-cli: %s\n", error.c_str());
+      UninitDLL();
+      return kUsageError;
+    }
+  }
 
   std::vector<std::string> failed;
   settings.SourceFiles.clear();

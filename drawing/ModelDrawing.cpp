@@ -9,6 +9,7 @@
 #include "drawing/ExtentsSink.h"
 #include "drawing/ImageFile.h"
 #include "drawing/Renderer.h"
+#include "pensets/ColorPalette.h"
 #include "render/DwgExport.h"
 
 namespace drawing {
@@ -260,12 +261,33 @@ const CDib* CModelDrawing::ImagePixels(std::int32_t imageDef) {
   return found->second.get();
 }
 
-bool CModelDrawing::LoadPlotStyleTable(const char*) { return false; }
+bool CModelDrawing::LoadPlotStyleTable(const char* path) {
+  plotStyles.reset();
+  plotStyleError.clear();
+  auto table = std::make_unique<PlotStyleTable>();
+  if (!path || !ReadPlotStyleTable(path, table.get(), &plotStyleError)) return false;
+  plotStyles = std::move(table);
+  return true;
+}
 
-void CModelDrawing::GetPlotStyleEntry(int, short* colorIndex, int* rgb, double* widthMm) {
-  if (colorIndex) *colorIndex = -1;
-  if (rgb) *rgb = 0;
-  if (widthMm) *widthMm = 0;
+void CModelDrawing::GetPlotStyleEntry(int index, short* colorIndex, int* rgb, double* widthMm) {
+  // Without a table, and for a pen that keeps the object's colour, the entry is the index's
+  // own colour; an index outside the palette has no pen at all.
+  short pen = -1;
+  std::uint32_t color = ColorRgb(index);
+  double width = 0;
+  if (plotStyles && index >= 0 && index <= 255) {
+    const PlotStylePen& style = plotStyles->pens[index];
+    if (style.objectColor) {
+      pen = static_cast<short>(index);
+    } else {
+      color = style.rgb;
+    }
+    width = style.widthMm;
+  }
+  if (colorIndex) *colorIndex = pen;
+  if (rgb) *rgb = static_cast<int>(color);
+  if (widthMm) *widthMm = width;
 }
 
 }  // namespace drawing

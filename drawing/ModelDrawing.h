@@ -7,6 +7,7 @@
 
 #include "drawing/Geometry.h"
 #include "drawing/Model.h"
+#include "drawing/PlotStyleTable.h"
 #include "drawing/TextEngine.h"
 #include "platform/Dib.h"
 #include "render/Drawing.h"
@@ -48,6 +49,8 @@ class CModelDrawing : public CDrawing {
   bool LoadPlotStyleTable(const char* path) override;
   void GetPlotStyleEntry(int index, short* colorIndex, int* rgb, double* widthMm) override;
 
+  // Why the last LoadPlotStyleTable failed, for logs.
+  const std::string& PlotStyleError() const { return plotStyleError; }
   // Why the last OpenFile failed, for logs.
   const std::string& LastError() const { return lastError; }
   const Drawing& Model() const { return model; }
@@ -75,6 +78,8 @@ class CModelDrawing : public CDrawing {
 
   std::string fileName;
   std::string lastError;
+  std::unique_ptr<PlotStyleTable> plotStyles;
+  std::string plotStyleError;
   Drawing model;
   bool loaded = false;
   int active = 0;

@@ -131,21 +131,34 @@ void SavePenSet(CPenSet& set, const std::string& name, CRegistry& store) {
   if (!store.CreateKey(kPenWidthsKey)) return;
   if (set.name.empty()) set.name = kDefaultName;
   if (!store.SetString(kPenWidthsKey, kCurrentSetValue, set.name)) return;
-  const std::string key = SetKey(set.name);
+  StorePenSetTable(set.name, set.entries, store);
+}
+
+void StorePenSetTable(const std::string& name, const std::array<PenEntry, 256>& entries,
+                      CRegistry& store) {
+  if (name.empty()) return;
+  CRegistryBatch batch(store);
+  const std::string key = SetKey(name);
   if (!store.CreateKey(key)) return;
   // W0, C0, W1, C1, ...: each value on its own, so that a failure keeps the earlier ones.
   for (int i = 0; i < 256; ++i) {
-    const std::uint64_t bits = std::bit_cast<std::uint64_t>(set.entries[i].width);
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(entries[i].width);
     std::uint8_t width[8];
     for (int b = 0; b < 8; ++b) width[b] = static_cast<std::uint8_t>(bits >> (8 * b));
     store.SetValue(key, EntryValueName('W', i), RegType::Binary, width);
     // Sign-extended: a destination of -1 is stored as 0xFFFFFFFF.
     store.SetDword(key, EntryValueName('C', i),
-                   static_cast<std::uint32_t>(static_cast<std::int32_t>(set.entries[i].destColor)));
+                   static_cast<std::uint32_t>(static_cast<std::int32_t>(entries[i].destColor)));
   }
 }
 
 std::vector<std::string> ListPenSets(CRegistry& store) {
+  std::vector<std::string> names = StoredPenSetNames(store);
+  if (names.empty()) names.emplace_back(kDefaultName);
+  return names;
+}
+
+std::vector<std::string> StoredPenSetNames(CRegistry& store) {
   std::vector<std::string> names;
   std::string name;
   for (std::uint32_t i = 0; store.EnumSubKey(kPenWidthsKey, i, &name); ++i) {
@@ -153,7 +166,6 @@ std::vector<std::string> ListPenSets(CRegistry& store) {
     if (name.size() >= kNameCapacity) break;
     if (!name.empty()) names.push_back(name);
   }
-  if (names.empty()) names.emplace_back(kDefaultName);
   return names;
 }
 

@@ -42,6 +42,11 @@ void LoadPenSet(const std::string& name, std::array<PenEntry, 256>& entries, CRe
 // Renames the set to name ("Default" when empty), makes it the stored current set and stores
 // its table.
 void SavePenSet(CPenSet& set, const std::string& name, CRegistry& store);
+// Stores a table under name without making it the current set; nothing for an empty name.
+void StorePenSetTable(const std::string& name, const std::array<PenEntry, 256>& entries,
+                      CRegistry& store);
+// The stored set names, in the store's order; none when there are none.
+std::vector<std::string> StoredPenSetNames(CRegistry& store);
 // The stored set names, in the store's order; just "Default" when there are none.
 std::vector<std::string> ListPenSets(CRegistry& store);
 void DeletePenSet(const std::string& name, CRegistry& store);
