@@ -41,9 +41,14 @@ int Refuse(const std::string& message) {
   return kUsageError;
 }
 
-bool IsCtbPath(const std::string& path) {
-  const std::string extension = fs::path(path).extension().string();
-  return SameName(extension, ".ctb");
+// A .ctb by its name, or any plot style table by its first bytes (a named table then gets
+// the reader's own reason for being refused).
+bool IsPlotStyleTable(const std::string& path) {
+  if (SameName(fs::path(path).extension().string(), ".ctb")) return true;
+  char start[14] = {};
+  FilePtr file(std::fopen(path.c_str(), "rb"));
+  return file && std::fread(start, 1, sizeof start, file.get()) == sizeof start &&
+         std::string(start, sizeof start) == "PIAFILEVERSION";
 }
 
 // Reads a table through the drawing library, with the reason when it cannot be read.
@@ -94,7 +99,7 @@ int ExportPenSets(const CliOptions& options, CRegistry& store) {
 int ImportPenSets(const CliOptions& options, CRegistry& store) {
   const std::string& path = options.transferFile;
   std::vector<CPenSet> sets;
-  if (IsCtbPath(path)) {
+  if (IsPlotStyleTable(path)) {
     CPenSet set;
     set.name = CtbPenSetName(path);
     std::string why;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "convert/ConvertSettings.h"
+#include "pensets/PenSet.h"
 #include "platform/Registry.h"
 #include "tests/support/TestSupport.h"
 
@@ -331,6 +332,112 @@ TEST_F(Cli, RefusesAPageWithoutWidthWithStatusOne) {
   const CliRun quiet = Convert({"-q", "--size", "8x0in", "-o", Out("all.pdf"), Examples()[0]});
   EXPECT_EQ(quiet.status, 1);
   EXPECT_EQ(quiet.err, "Parameter error! The width or height of PDF must be greater than 0.\n");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pen sets: plot style tables, pen-set files, and copying sets between the store and files.
+
+// The page contents of a file, inflated, one after another.
+std::string PageOperators(const fs::path& pdf, const fs::path& folder) {
+  std::string output;
+  const fs::path plain = folder / ("qdf-" + pdf.filename().string());
+  testsupport::RunCommand("qpdf --qdf --object-streams=disable '" + pdf.string() + "' '" +
+                              plain.string() + "'",
+                          output);
+  return ReadFile(plain);
+}
+
+TEST_F(Cli, DrawsWithTheWidthsOfAPlotStyleTable) {
+  const fs::path shared = testsupport::SharedDir();
+  if (shared.empty()) GTEST_SKIP() << "no shared corpus beside the checkout";
+  const std::string colours = (kExamples / "colours.dxf").string();
+  CliRun run = Convert({"-o", Out("plain.pdf"), colours});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Colour 1 of this table is a 0.80 mm pen: 2.268 points.
+  run = Convert({"--ctb", (shared / "corpus/ctb/ezdxf_ctbtest.ctb").string(), "-o",
+                 Out("ctb.pdf"), colours});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_TRUE(CheckPdfFile(Out("ctb.pdf")));
+  EXPECT_NE(PageOperators(Out("ctb.pdf"), dir.Path()).find(" 2.268 w "), std::string::npos);
+  EXPECT_EQ(PageOperators(Out("plain.pdf"), dir.Path()).find(" 2.268 w "), std::string::npos);
+
+  // A named table is refused before anything is converted.
+  run = Convert({"--ctb", (shared / "corpus/ctb/ezdxf_stbtest.stb").string(), "-o",
+                 Out("stb.pdf"), colours});
+  EXPECT_EQ(run.status, 64);
+  EXPECT_EQ(Count(run.err, "\n"), 1);
+  EXPECT_NE(run.err.find("--ctb: cannot read the plot style table"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(Out("stb.pdf")));
+}
+
+TEST_F(Cli, CopiesPenSetsBetweenTheStoreAndAFile) {
+  {
+    CRegistry store(dir / "registry.reg");
+    CPenSet set;
+    for (int i = 0; i < 256; ++i) set.entries[i] = {0.01, std::int16_t(i)};
+    SavePenSet(set, "Thin", store);
+    for (int i = 0; i < 256; ++i) set.entries[i] = {0.05, std::int16_t(7)};
+    SavePenSet(set, "Bold", store);
+  }
+  CliRun run = Convert({"--export-pen-sets", Out("sets.cps")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(fs::file_size(Out("sets.cps")), 26u + (4 + 2561) + (4 + 2561));
+  run = Convert({"--export-pen-sets", Out("one.cps"), "bold"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(fs::file_size(Out("one.cps")), 26u + 4 + 2561);
+
+  // Into another store: new sets are stored, a set of the same name only with --overwrite.
+  setenv("TARNVELOX_REGISTRY", Out("other.reg").c_str(), 1);
+  {
+    CRegistry other(dir / "other.reg");
+    CPenSet mine;
+    SavePenSet(mine, "BOLD", other);
+  }
+  run = Convert({"--import-pen-sets", Out("sets.cps")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("Skipped pen set 'Bold'"), std::string::npos) << run.err;
+  {
+    CRegistry other(dir / "other.reg");
+    std::array<PenEntry, 256> entries;
+    LoadPenSet("Thin", entries, other);
+    EXPECT_EQ(entries[9].width, 0.01);
+    LoadPenSet("Bold", entries, other);
+    EXPECT_EQ(entries[9].width, 0.0) << "the stored set is kept";
+  }
+  run = Convert({"--import-pen-sets", Out("sets.cps"), "--overwrite", "bold"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  {
+    CRegistry other(dir / "other.reg");
+    std::array<PenEntry, 256> entries;
+    LoadPenSet("Bold", entries, other);
+    EXPECT_EQ(entries[9].width, 0.05);
+    EXPECT_EQ(entries[9].destColor, 7);
+  }
+
+  // The run can draw with a set of the file without storing it.
+  run = Convert({"--pen-file", Out("sets.cps"), "--pen-set", "thin", "-o", Out("thin.pdf"),
+                 (kExamples / "bracket.dxf").string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(CheckPdfFile(Out("thin.pdf")));
+
+  // Bad files and names change nothing in the store.
+  const std::string before = ReadFile(dir / "other.reg");
+  std::string cut = ReadFile(dir / "sets.cps");
+  cut.resize(cut.size() - 100);
+  testsupport::WriteFile(dir / "cut.cps", cut);
+  testsupport::WriteFile(dir / "text.cps", "not a pen-set file");
+  for (const Lines& args : {Lines{"--import-pen-sets", Out("cut.cps"), "--overwrite"},
+                            Lines{"--import-pen-sets", Out("text.cps")},
+                            Lines{"--import-pen-sets", Out("missing.cps")},
+                            Lines{"--import-pen-sets", Out("sets.cps"), "Nobody"},
+                            Lines{"--pen-file", Out("cut.cps"), "--pen-set", "Bold", "-o",
+                                  Out("x.pdf"), (kExamples / "bracket.dxf").string()}}) {
+    run = Convert(args);
+    EXPECT_EQ(run.status, 64) << args[1];
+    EXPECT_EQ(Count(run.err, "\n"), 1) << run.err;
+  }
+  EXPECT_EQ(ReadFile(dir / "other.reg"), before);
+  EXPECT_FALSE(fs::exists(Out("x.pdf")));
 }
 
 TEST_F(Cli, PrintsHelpAndVersion) {

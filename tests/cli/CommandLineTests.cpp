@@ -150,6 +150,10 @@ TEST(CommandLine, RefusesBadOptionsWithAMessageNamingTheOption) {
       {{"a.dxf", "--scale"}, "--scale: "},
       {{"-o", "x.pdf"}, "no drawing given"},
       {{"-t", "merge", "a.dxf"}, "You must input a PDF filename first!"},
+      {{"--ctb", "a.ctb", "--pen-set", "Thin", "a.dxf"}, "--ctb: "},
+      {{"--pen-file", "sets.cps", "a.dxf"}, "--pen-file: "},
+      {{"--overwrite", "a.dxf"}, "--overwrite: "},
+      {{"--export-pen-sets", "a.cps", "--import-pen-sets", "b.cps"}, "--import-pen-sets: "},
   };
   for (const auto& c : cases) {
     const Parsed p = Parse(c.args);
@@ -157,6 +161,25 @@ TEST(CommandLine, RefusesBadOptionsWithAMessageNamingTheOption) {
     EXPECT_EQ(p.error.rfind(c.start, 0), 0u) << p.error;
     EXPECT_EQ(p.error.find('\n'), std::string::npos) << "one line";
   }
+}
+
+TEST(CommandLine, TakesPenSetNamesInsteadOfDrawingsForACopy) {
+  Parsed p = Parse({"--import-pen-sets", "sets.cps", "Thin", "--overwrite", "Bold"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.transfer, CliOptions::PenSetTransfer::Import);
+  EXPECT_EQ(p.options.transferFile, "sets.cps");
+  EXPECT_EQ(p.options.penSetNames, (std::vector<std::string>{"Thin", "Bold"}));
+  EXPECT_TRUE(p.options.drawings.empty());
+  EXPECT_TRUE(p.options.overwrite);
+
+  p = Parse({"--export-pen-sets", "all.cps"});
+  ASSERT_TRUE(p.ok) << p.error << ": no drawing is needed";
+  EXPECT_TRUE(p.options.penSetNames.empty());
+
+  p = Parse({"--ctb", "plot.ctb", "a.dxf"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.ctb, "plot.ctb");
+  EXPECT_EQ(p.settings.UsePenSets, 1);
 }
 
 TEST(CommandLine, FindsSavedOnlyBeforeTheEndOfOptions) {

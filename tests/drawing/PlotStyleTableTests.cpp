@@ -1,0 +1,180 @@
+// Plot style tables (.ctb): the real tables of the shared corpus with the pens they hold,
+// damaged and foreign files refused, and the library's entries for a drawing.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <string>
+
+#include "drawing/ModelDrawing.h"
+#include "drawing/PlotStyleTable.h"
+#include "pensets/ColorPalette.h"
+#include "tests/support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using drawing::ParsePlotStyleTable;
+using drawing::PlotStyleTable;
+using drawing::ReadPlotStyleTable;
+using testsupport::ReadFile;
+
+namespace {
+
+constexpr char kHeader[] = "PIAFILEVERSION_2.0,CTBVER1,compress\r\npmzlibcodec";
+
+void Put32(std::string& bytes, std::size_t at, std::uint32_t value) {
+  for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<char>(value >> (8 * b));
+}
+
+// A table file around the given text, with its lengths and checksum as a real one has them.
+std::string TableFile(const std::string& text) {
+  uLongf size = compressBound(text.size());
+  std::string deflated(size, '\0');
+  compress(reinterpret_cast<Bytef*>(deflated.data()), &size,
+           reinterpret_cast<const Bytef*>(text.data()), text.size());
+  deflated.resize(size);
+  std::string bytes(kHeader, 48);
+  bytes.resize(60);
+  Put32(bytes, 48, adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(deflated.data()),
+                           deflated.size()));
+  Put32(bytes, 52, static_cast<std::uint32_t>(text.size()));
+  Put32(bytes, 56, static_cast<std::uint32_t>(deflated.size()));
+  return bytes + deflated;
+}
+
+const std::string kSmallTable =
+    "description=\"two pens\n"
+    "aci_table_available=TRUE\n"
+    "plot_style{\n"
+    " 0{\n  name=\"Color_1\n  color=-1023410176\n  color_policy=5\n  lineweight=8\n }\n"
+    " 4{\n  name=\"Color_5\n  color=-1023410176\n  mode_color=-1024751852\n  color_policy=1\n"
+    "  lineweight=40\n }\n"
+    " 6{\n  name=\"Color_7\n  color=-1006632961\n  lineweight=2\n }\n"
+    "}\n"
+    "custom_lineweight_table{\n 0=0.0\n 2=0.09\n 8=0.25\n}\n";
+
+fs::path CorpusTable(const char* name) {
+  const fs::path shared = testsupport::SharedDir();
+  return shared.empty() ? fs::path() : shared / "corpus" / "ctb" / name;
+}
+
+}  // namespace
+
+TEST(PlotStyleTable, ReadsColoursAndWidthsOfAWrittenTable) {
+  PlotStyleTable table;
+  std::string why;
+  ASSERT_TRUE(ParsePlotStyleTable(TableFile(kSmallTable), &table, &why)) << why;
+  // Style 0 is colour index 1: black, 0.25 mm.
+  EXPECT_FALSE(table.pens[1].objectColor);
+  EXPECT_EQ(table.pens[1].rgb, 0u);
+  EXPECT_DOUBLE_EQ(table.pens[1].widthMm, 0.25);
+  // mode_color wins over color: 0xC2EB8714 is red 235, green 135, blue 20.
+  EXPECT_EQ(table.pens[5].rgb, 235u | 135u << 8 | 20u << 16);
+  EXPECT_EQ(table.pens[5].widthMm, 0.0) << "a lineweight the table does not list";
+  // 0xC3FFFFFF keeps the object's colour.
+  EXPECT_TRUE(table.pens[7].objectColor);
+  EXPECT_DOUBLE_EQ(table.pens[7].widthMm, 0.09);
+  EXPECT_TRUE(table.pens[0].objectColor) << "index 0 has no style";
+  EXPECT_TRUE(table.pens[2].objectColor) << "a style the table leaves out";
+}
+
+TEST(PlotStyleTable, RefusesDamagedAndForeignFiles) {
+  const std::string good = TableFile(kSmallTable);
+  PlotStyleTable table;
+  std::string why;
+  auto refused = [&](const std::string& bytes) {
+    return !ParsePlotStyleTable(bytes, &table, &why) && !why.empty();
+  };
+  std::string bad = good;
+  Put32(bad, 56, static_cast<std::uint32_t>(good.size()));  // compressed length too large
+  EXPECT_TRUE(refused(bad)) << why;
+  bad = good;
+  Put32(bad, 52, 0xFFFFFFF0u);  // inflated length far too large
+  EXPECT_TRUE(refused(bad)) << why;
+  bad = good;
+  Put32(bad, 52, static_cast<std::uint32_t>(kSmallTable.size() - 1));  // one byte short
+  EXPECT_TRUE(refused(bad)) << why;
+  bad = good;
+  bad[70] = static_cast<char>(bad[70] ^ 0x55);  // checksum no longer matches
+  EXPECT_TRUE(refused(bad)) << why;
+  EXPECT_EQ(why, "checksum mismatch");
+  EXPECT_TRUE(refused(good.substr(0, good.size() - 7))) << "truncated stream: " << why;
+  EXPECT_TRUE(refused(good.substr(0, 30)));
+  EXPECT_TRUE(refused(""));
+  EXPECT_TRUE(refused(TableFile("aci_table_available=TRUE\nplot_style{\n 0{\n  color=-1\n")))
+      << "an unclosed block";
+  EXPECT_TRUE(refused(TableFile("description=\"no styles at all\n")));
+  bad = good;
+  std::memcpy(bad.data() + 19, "STB", 3);
+  EXPECT_TRUE(refused(bad));
+  EXPECT_NE(why.find(".stb"), std::string::npos) << why;
+  EXPECT_FALSE(ReadPlotStyleTable("/no/such/table.ctb", &table, &why));
+}
+
+TEST(PlotStyleTable, ReadsEveryTableOfTheCorpus) {
+  if (CorpusTable("x").empty()) GTEST_SKIP() << "no shared corpus beside the checkout";
+  PlotStyleTable table;
+  std::string why;
+
+  ASSERT_TRUE(ReadPlotStyleTable(CorpusTable("ezdxf_color.ctb"), &table, &why)) << why;
+  for (int i = 0; i < 256; ++i) {
+    ASSERT_TRUE(table.pens[i].objectColor) << i;
+    ASSERT_EQ(table.pens[i].widthMm, 0.0) << i;
+  }
+
+  ASSERT_TRUE(ReadPlotStyleTable(CorpusTable("ezdxf_monochrome.ctb"), &table, &why)) << why;
+  for (int i = 1; i < 256; ++i) {
+    ASSERT_FALSE(table.pens[i].objectColor) << i;
+    ASSERT_EQ(table.pens[i].rgb, 0u) << i;
+  }
+
+  // Colour 1: mode colour (235, 135, 20) under a grayscale policy, lineweight 18 = 0.80 mm;
+  // the others keep the object's colour and width. The text ends with a NUL.
+  ASSERT_TRUE(ReadPlotStyleTable(CorpusTable("ezdxf_ctbtest.ctb"), &table, &why)) << why;
+  EXPECT_FALSE(table.pens[1].objectColor);
+  EXPECT_EQ(table.pens[1].rgb, 0x989898u) << "gray of (235, 135, 20)";
+  EXPECT_DOUBLE_EQ(table.pens[1].widthMm, 0.80);
+  for (int i = 2; i < 256; ++i) ASSERT_TRUE(table.pens[i].objectColor && table.pens[i].widthMm == 0);
+
+  // 11 black styles, ACI 1 at 0.20 mm; ACI 7 keeps its colour at 0.09 mm.
+  ASSERT_TRUE(ReadPlotStyleTable(CorpusTable("mod2_MO-D_2.ctb"), &table, &why)) << why;
+  int black = 0;
+  for (int i = 1; i < 256; ++i) black += table.pens[i].objectColor ? 0 : 1;
+  EXPECT_EQ(black, 11);
+  EXPECT_EQ(table.pens[1].rgb, 0u);
+  EXPECT_DOUBLE_EQ(table.pens[1].widthMm, 0.20);
+  EXPECT_TRUE(table.pens[7].objectColor);
+  EXPECT_DOUBLE_EQ(table.pens[7].widthMm, 0.09);
+
+  // Every colour black; begins with an extra filetype line.
+  ASSERT_TRUE(ReadPlotStyleTable(CorpusTable("mod2_acad.ctb"), &table, &why)) << why;
+  for (int i = 1; i < 256; ++i) ASSERT_TRUE(!table.pens[i].objectColor && table.pens[i].rgb == 0);
+
+  EXPECT_FALSE(ReadPlotStyleTable(CorpusTable("ezdxf_stbtest.stb"), &table, &why));
+  EXPECT_NE(why.find("named plot style table"), std::string::npos) << why;
+}
+
+TEST(PlotStyleTable, DrawingGivesPenIndexOrColourAndWidthPerIndex) {
+  testsupport::TempDir dir;
+  testsupport::WriteFile(dir / "two.ctb", TableFile(kSmallTable));
+  drawing::CModelDrawing model;
+  ASSERT_TRUE(model.LoadPlotStyleTable((dir / "two.ctb").c_str()));
+  short index = 0;
+  int rgb = 0;
+  double width = 0;
+  model.GetPlotStyleEntry(1, &index, &rgb, &width);
+  EXPECT_EQ(index, -1);
+  EXPECT_EQ(rgb, 0);
+  EXPECT_DOUBLE_EQ(width, 0.25);
+  model.GetPlotStyleEntry(7, &index, &rgb, &width);
+  EXPECT_EQ(index, 7) << "a pen that keeps the object's colour names the index itself";
+  EXPECT_DOUBLE_EQ(width, 0.09);
+
+  // A table that cannot be read: every entry is the object's colour at width 0.
+  testsupport::WriteFile(dir / "bad.ctb", "PIAFILEVERSION_2.0,CTBVER1,compress\r\n");
+  EXPECT_FALSE(model.LoadPlotStyleTable((dir / "bad.ctb").c_str()));
+  EXPECT_FALSE(model.PlotStyleError().empty());
+  model.GetPlotStyleEntry(1, &index, &rgb, &width);
+  EXPECT_EQ(index, -1);
+  EXPECT_EQ(static_cast<std::uint32_t>(rgb), ColorRgb(1));
+  EXPECT_EQ(width, 0.0);
+}
