@@ -875,9 +875,13 @@ void CDxfReader::Finish() {
   BuildLayouts();
   RemoveUndefinedBlocks();
   drawing.skippedTypes.assign(skipped.begin(), skipped.end());
-  // Vectors grown by doubling may hold twice what they need.
+  // Vectors grown by doubling may hold twice what they need. A large one is left as it is: its
+  // unused end was never written, so it takes no memory, while shrinking it would copy every
+  // entity into a second block of hundreds of megabytes at the very end of reading.
+  constexpr std::size_t kLargestShrunk = std::size_t{32} << 20;
   for (Block& block : drawing.blocks) {
-    if (block.entities.capacity() > block.entities.size() + block.entities.size() / 8 + 8) {
+    if (block.entities.capacity() > block.entities.size() + block.entities.size() / 8 + 8 &&
+        block.entities.capacity() * sizeof(Entity) < kLargestShrunk) {
       block.entities.shrink_to_fit();
     }
   }
@@ -1106,10 +1110,12 @@ bool ReadDxfFile(const std::string& path, Drawing& drawing, std::string* error) 
   std::string bytes;
   bool readable = true;
   try {
-    bytes.resize(static_cast<std::size_t>(status.st_size));
+    // Room for the whole file and a little more, so that reaching its end needs no growth:
+    // growing a string of hundreds of megabytes doubles it and copies it.
+    bytes.resize(static_cast<std::size_t>(status.st_size) + (1 << 16));
     std::size_t filled = 0;
     for (;;) {
-      if (filled == bytes.size()) bytes.resize(bytes.size() + (1 << 16));
+      if (filled == bytes.size()) bytes.resize(bytes.size() + bytes.size() / 2);
       const ssize_t got = ::read(file, bytes.data() + filled, bytes.size() - filled);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) readable = false;
