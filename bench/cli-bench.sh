@@ -117,8 +117,9 @@ done
 
 # -- the share of deflate ---------------------------------------------------------------------
 # callgrind counts instructions on a smaller drawing of the same make-up (and on each corpus
-# drawing, which are small), and the share is the inclusive cost of CPdfContentStream::Compress
-# (which calls zlib's compress2) against the program's total: instructions stand in for time.
+# drawing, which are small), and the share is the inclusive cost of zlib's deflate (called by
+# CPdfContentStream while a page is drawn, by Compress at its end, and through compress2 for
+# the small streams) against the program's total: instructions stand in for time.
 # Where perf can sample (the cpu-clock software event needs no hardware counters, so it works
 # in virtual machines too), the real runs are sampled as well and perf_z% is the share of
 # samples in libz: time rather than instructions. Without valgrind perf's share is the one used.
@@ -182,13 +183,13 @@ if [ "$profile_with" = callgrind ]; then
     callgrind_annotate --inclusive=yes "$work/cg-$i.out" > "$work/cg-$i.txt" 2>/dev/null
     share[$i]=$(awk '
       /PROGRAM TOTALS/ { gsub(",", "", $1); total = $1 }
-      /CPdfContentStream::Compress\(\)/ { gsub(",", "", $1); compress += $1 }
+      /:deflate \[.*libz/ { gsub(",", "", $1); compress += $1 }
       END { if (total > 0) printf "%.4f", compress / total; else print "" }' "$work/cg-$i.txt")
     zlib_all=$(awk '
       /PROGRAM TOTALS/ { gsub(",", "", $1); total = $1 }
       /:compress2 \[.*libz/ { gsub(",", "", $1); z += $1 }
       END { if (total > 0) printf "%.1f", 100 * z / total }' "$work/cg-$i.txt")
-    log "  Compress inclusive $(awk -v s="${share[$i]:-0}" 'BEGIN { printf "%.1f", 100 * s }')%," \
+    log "  deflate inclusive $(awk -v s="${share[$i]:-0}" 'BEGIN { printf "%.1f", 100 * s }')%," \
         "all of zlib's compress2 ${zlib_all}%; the heaviest functions (inclusive):"
     grep -E '^ *[0-9,]+ \( *[0-9.]+%\)' "$work/cg-$i.txt" | grep -v 'PROGRAM TOTALS' |
       grep -v -E 'start_thread|_M_run|ThreadProc|libstdc\+\+|\(below main\)|_start|clone' |
@@ -268,7 +269,7 @@ for i in "${!inputs[@]}"; do
 done
 echo
 echo "mem_ratio = peak RSS / (3 x input + 100 MB), target <= 1."
-echo "zlib_% = share of the run in CPdfContentStream::Compress (zlib); out/in_zlib = time"
+echo "zlib_% = share of the run in zlib's deflate (content and images); out/in_zlib = time"
 notes=()
 for i in "${!inputs[@]}"; do notes+=("${names[$i]}: ${share_note[$i]:-none}"); done
 echo "outside zlib / time inside zlib, target <= 1. zlib share from: $profile_with" \
