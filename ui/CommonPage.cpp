@@ -1,0 +1,53 @@
+#include "ui/CommonPage.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QVBoxLayout>
+
+#include "ui/BannerPicture.h"
+#include "ui/Label.h"
+
+CCommonPage::CCommonPage(QWidget* parent) : QWidget(parent) {}
+
+void CCommonPage::UpdateParentButtons() {
+  Q_EMIT NavigationChanged();
+}
+
+QString CCommonPage::Heading() const {
+  return headingLabel ? headingLabel->text() : QString();
+}
+
+QVBoxLayout* CCommonPage::MakeStepLayout(const QString& heading) {
+  auto* page = new QVBoxLayout(this);
+  page->setContentsMargins(0, 0, 0, 0);
+  page->setSpacing(0);
+
+  banner = new CBannerPicture(QPixmap(":/images/banner.png"), this);
+  auto* onBanner = new QHBoxLayout(banner);
+  onBanner->setContentsMargins(16, 0, 16, 4);
+  headingLabel = new CLabel(heading, banner);
+  headingLabel->SetTransparent(true);
+  headingLabel->SetBold(true);
+  headingLabel->SetFontHeight(16);
+  headingLabel->SetTextColor(QColor(0x1e, 0x30, 0x48));
+  onBanner->addWidget(headingLabel);
+  onBanner->addStretch(1);
+  page->addWidget(banner);
+
+  auto* body = new QVBoxLayout;
+  body->setContentsMargins(16, 12, 16, 8);
+  page->addLayout(body, 1);
+  return body;
+}
+
+void CCommonPage::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+      event->accept();
+      return;
+    default:
+      QWidget::keyPressEvent(event);
+  }
+}
