@@ -28,6 +28,8 @@ CAddFolderDlg::CAddFolderDlg(QWidget* parent) : QDialog(parent) {
   for (int column = 1; column < model->columnCount(); ++column) tree->hideColumn(column);
   tree->setSelectionMode(QAbstractItemView::SingleSelection);
   tree->setRootIsDecorated(true);
+  tree->setSortingEnabled(true);
+  tree->sortByColumn(0, Qt::AscendingOrder);
   tree->setMinimumSize(360, 300);
   connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& index) { SelectItem(index); });

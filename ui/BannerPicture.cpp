@@ -1,6 +1,7 @@
 #include "ui/BannerPicture.h"
 
 #include <QPainter>
+#include <QResizeEvent>
 #include <algorithm>
 
 CBannerPicture::CBannerPicture(const QPixmap& image, QWidget* parent)
@@ -36,4 +37,15 @@ void CBannerPicture::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   painter.drawPixmap(PictureRect(), picture);
+}
+
+void CBannerPicture::SetCaption(QWidget* widget, const QMargins& margins) {
+  caption = widget;
+  captionMargins = margins;
+  if (caption) caption->setGeometry(PictureRect().marginsRemoved(captionMargins));
+}
+
+void CBannerPicture::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (caption) caption->setGeometry(PictureRect().marginsRemoved(captionMargins));
 }

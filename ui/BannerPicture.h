@@ -5,7 +5,7 @@
 
 // A picture across the top of a page or dialog that keeps its proportions: it is as wide as
 // the space it gets and as high as that width asks for, growing from its top-left corner.
-// Widgets laid out on it (a page's heading) are drawn over the picture.
+// A caption widget (a page's heading) can be laid over the picture.
 class CBannerPicture : public QWidget {
   Q_OBJECT
 
@@ -15,6 +15,8 @@ class CBannerPicture : public QWidget {
   // The rectangle the picture takes in the widget: its own proportions, fitted to the width or,
   // when that is tighter, the height.
   QRect PictureRect() const;
+  // Keeps widget (a child of the banner) over the picture, inside margins.
+  void SetCaption(QWidget* widget, const QMargins& margins);
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
@@ -23,7 +25,10 @@ class CBannerPicture : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   QPixmap picture;
+  QWidget* caption = nullptr;
+  QMargins captionMargins;
 };

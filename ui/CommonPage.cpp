@@ -1,6 +1,5 @@
 #include "ui/CommonPage.h"
 
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QVBoxLayout>
 
@@ -23,19 +22,17 @@ QVBoxLayout* CCommonPage::MakeStepLayout(const QString& heading) {
   page->setSpacing(0);
 
   banner = new CBannerPicture(QPixmap(":/images/banner.png"), this);
-  auto* onBanner = new QHBoxLayout(banner);
-  onBanner->setContentsMargins(16, 0, 16, 4);
   headingLabel = new CLabel(heading, banner);
   headingLabel->SetTransparent(true);
   headingLabel->SetBold(true);
   headingLabel->SetFontHeight(16);
   headingLabel->SetTextColor(QColor(0x1e, 0x30, 0x48));
-  onBanner->addWidget(headingLabel);
-  onBanner->addStretch(1);
+  banner->SetCaption(headingLabel, QMargins(16, 0, 16, 4));
   page->addWidget(banner);
 
   auto* body = new QVBoxLayout;
   body->setContentsMargins(16, 12, 16, 8);
+  body->setSpacing(8);
   page->addLayout(body, 1);
   return body;
 }

@@ -65,6 +65,7 @@ CWizardDlg::CWizardDlg(CConvertSettings& convertSettings, QWidget* parent)
 
   auto* buttons = new QHBoxLayout;
   buttons->setContentsMargins(10, 0, 12, 0);
+  buttons->setSpacing(6);
   helpButton = new CIconButton(this);
   QIcon helpIcon(":/images/help.png");
   helpButton->SetIcon(helpIcon);
