@@ -113,6 +113,8 @@ CWizardDlg::CWizardDlg(CConvertSettings& convertSettings, QWidget* parent)
 
   current = 0;
   ShowCurrentPage();
+  // Enter or Space on the start page goes on to the first step.
+  nextButton->setFocus();
 }
 
 CWizardDlg::~CWizardDlg() = default;

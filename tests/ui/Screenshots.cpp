@@ -4,6 +4,7 @@
 // Writes OUTDIR/NN-name.png. The file page shows drawings of the examples folder.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTimer>
 #include <QTreeWidget>
@@ -58,6 +59,11 @@ int main(int argc, char** argv) {
   }
 
   CAddFolderDlg folder;
+  folder.show();
+  // The folder tree is read and sorted in the background.
+  QElapsedTimer reading;
+  reading.start();
+  while (reading.elapsed() < 500) QApplication::processEvents(QEventLoop::AllEvents, 50);
   ok &= Shoot(folder, dir, "07-add-folder");
   CAboutDlg about;
   ok &= Shoot(about, dir, "08-about");
