@@ -4,7 +4,8 @@
 
 class CConvertSettings;
 
-// The drawing options: which layouts become pages, what is fitted to the page, colours, raster images, layers, pen sets and search folders.
+// The drawing options: which layouts become pages, what is fitted to the page, colours, raster
+// images, layers, pen sets and search folders.
 class CDwgOptionsPage : public CCommonPage {
   Q_OBJECT
 

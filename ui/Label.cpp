@@ -69,8 +69,8 @@ void CLabel::paintEvent(QPaintEvent*) {
   QRect area = contentsRect();
   if (!bitmap.isNull()) {
     const QSize picture = bitmap.deviceIndependentSize().toSize();
-    const int x = text().isEmpty() ? area.left() + (area.width() - picture.width()) / 2
-                                   : area.left();
+    const int x =
+        text().isEmpty() ? area.left() + (area.width() - picture.width()) / 2 : area.left();
     painter.drawPixmap(x, area.top() + (area.height() - picture.height()) / 2, bitmap);
     area.setLeft(x + picture.width() + kGap);
   }

@@ -63,7 +63,8 @@ class CBookmarkDelegate : public QStyledItemDelegate {
     return QStyledItemDelegate::createEditor(parent, option, index);
   }
   void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
-    if (auto* field = qobject_cast<QLineEdit*>(editor)) page->RenameBookmark(index.row(), field->text());
+    if (auto* field = qobject_cast<QLineEdit*>(editor))
+      page->RenameBookmark(index.row(), field->text());
   }
 
  private:
@@ -135,8 +136,12 @@ CSelectFilePage::CSelectFilePage(CConvertSettings& convertSettings, QWidget* par
   connect(clearButton, &QPushButton::clicked, this, &CSelectFilePage::OnClear);
   connect(moveUpButton, &QToolButton::clicked, this, &CSelectFilePage::OnMoveUp);
   connect(moveDownButton, &QToolButton::clicked, this, &CSelectFilePage::OnMoveDown);
+  // Every change of the list or of the selection updates the buttons.
   connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &CSelectFilePage::UpdateButtons);
+  connect(list->model(), &QAbstractItemModel::rowsInserted, this, &CSelectFilePage::UpdateButtons);
+  connect(list->model(), &QAbstractItemModel::rowsRemoved, this, &CSelectFilePage::UpdateButtons);
+  connect(list->model(), &QAbstractItemModel::modelReset, this, &CSelectFilePage::UpdateButtons);
 
   setAcceptDrops(true);
   setTabOrder(list, moveUpButton);
@@ -355,8 +360,8 @@ void CSelectFilePage::MoveSelected(int direction) {
     if (first < 0) first = row;
     last = row;
   }
-  list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect |
-                                                QItemSelectionModel::Rows);
+  list->selectionModel()->select(selection,
+                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   list->scrollToItem(list->topLevelItem(direction < 0 ? first : last));
   (direction < 0 ? moveUpButton : moveDownButton)->setFocus();
   list->setUpdatesEnabled(true);

@@ -49,9 +49,9 @@ int main(int argc, char** argv) {
   ok &= Shoot(wizard, dir, "02-files-empty");
   CSelectFilePage& files = *wizard.SelectFilePage();
   files.AddFolderFiles(TARNVELOX_SOURCE_DIR "/examples", true, true, true, true);
-  files.AddFile("/home/user/projects/harbour-extension/drawings/structural/level-03-slab-reinforcement.dxf");
+  files.AddFile(
+      "/home/user/projects/harbour-extension/drawings/structural/level-03-slab-reinforcement.dxf");
   files.List()->topLevelItem(1)->setSelected(true);
-  files.UpdateButtons();
   ok &= Shoot(wizard, dir, "03-files");
   for (int page = 3; page <= 5; ++page) {
     wizard.OnNext();

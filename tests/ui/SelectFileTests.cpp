@@ -110,12 +110,11 @@ class SelectFileTests : public QObject {
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("all types, DWG first, then DXF, then DWF")
         << false << true << true << true << QStringList{"a.dwg", "b.dxf", "e.DXF", "c.dwf"};
-    QTest::newRow("without DXF") << false << true << false << true
-                                 << QStringList{"a.dwg", "c.dwf"};
+    QTest::newRow("without DXF") << false << true << false << true << QStringList{"a.dwg", "c.dwf"};
     QTest::newRow("subfolders after the folder's own files, depth first")
         << true << true << true << true
-        << QStringList{"a.dwg", "b.dxf", "e.DXF", "c.dwf", "sub1/z.dwg", "sub1/deep/f.dwg",
-                       "sub2/g.dwf"};
+        << QStringList{"a.dwg",      "b.dxf",           "e.DXF",     "c.dwf",
+                       "sub1/z.dwg", "sub1/deep/f.dwg", "sub2/g.dwf"};
     QTest::newRow("no type wanted") << true << false << false << false << QStringList{};
   }
 
@@ -154,14 +153,14 @@ class SelectFileTests : public QObject {
     QTest::addColumn<int>("direction");
     QTest::addColumn<QString>("order");
     QTest::addColumn<QList<int>>("selectedAfter");
-    QTest::newRow("up: A, C, D selected") << QList<int>{0, 2, 3} << -1 << "ACDB"
-                                          << QList<int>{0, 1, 2};
+    QTest::newRow("up: A, C, D selected")
+        << QList<int>{0, 2, 3} << -1 << "ACDB" << QList<int>{0, 1, 2};
     QTest::newRow("down: A, B selected") << QList<int>{0, 1} << +1 << "CABD" << QList<int>{1, 2};
-    QTest::newRow("up: a block at the top stays") << QList<int>{0, 1} << -1 << "ABCD"
-                                                  << QList<int>{0, 1};
+    QTest::newRow("up: a block at the top stays")
+        << QList<int>{0, 1} << -1 << "ABCD" << QList<int>{0, 1};
     QTest::newRow("down: two blocks") << QList<int>{0, 2} << +1 << "BADC" << QList<int>{1, 3};
-    QTest::newRow("down: the last row stays") << QList<int>{1, 3} << +1 << "ACBD"
-                                              << QList<int>{2, 3};
+    QTest::newRow("down: the last row stays")
+        << QList<int>{1, 3} << +1 << "ACBD" << QList<int>{2, 3};
   }
 
   void MovesSelectedBlocks() {
@@ -210,7 +209,6 @@ class SelectFileTests : public QObject {
     QVERIFY(!page.ClearButton()->isEnabled());
     QVERIFY(!page.MoveUpButton()->isEnabled());
     for (const char* name : {"/a.dxf", "/b.dxf", "/c.dxf"}) page.AddFile(name);
-    page.UpdateButtons();
     QVERIFY(page.ClearButton()->isEnabled());
     QVERIFY(!page.RemoveButton()->isEnabled());
     Select(page, {1});
@@ -261,7 +259,8 @@ class SelectFileTests : public QObject {
     rename("", Qt::Key_Return);
     QCOMPARE(bookmark(), QString("  Ground floor"));
     // The path column is never edited.
-    QCOMPARE(list->topLevelItem(0)->text(CSelectFilePage::kFileColumn), QString("/plans/house.dxf"));
+    QCOMPARE(list->topLevelItem(0)->text(CSelectFilePage::kFileColumn),
+             QString("/plans/house.dxf"));
   }
 
   void DropAddsOnlyExistingDrawingFiles() {

@@ -135,34 +135,34 @@ QImage Banner(int width, int height, bool motif = true) {
 
   // A sheet with a part drawing, an arrow and a PDF sheet.
   if (motif) {
-  const double s = height / 64.0;
-  p.translate(width - 150 * s, 0);
-  p.scale(s, s);
-  p.setPen(QPen(kSlateLight, 1.5));
-  p.setBrush(kPaper);
-  p.drawRect(QRectF(10, 12, 48, 36));
-  p.setBrush(Qt::NoBrush);
-  p.setPen(QPen(kLine, 1.6));
-  p.drawEllipse(QPointF(34, 30), 11, 11);
-  p.drawEllipse(QPointF(34, 30), 4, 4);
-  p.setPen(QPen(kSlateLight, 1, Qt::DashDotLine));
-  p.drawLine(QPointF(18, 30), QPointF(50, 30));
-  p.drawLine(QPointF(34, 15), QPointF(34, 45));
-  p.setPen(QPen(kSlate, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-  p.drawLine(QPointF(66, 30), QPointF(86, 30));
-  p.drawLine(QPointF(80, 24), QPointF(86, 30));
-  p.drawLine(QPointF(80, 36), QPointF(86, 30));
-  p.save();
-  p.translate(88, 4);
-  p.scale(0.56, 0.56);
-  p.setPen(QPen(kSlate, 2.5));
-  p.setBrush(kPaper);
-  p.drawPath(SheetOutline(20));
-  p.setPen(Qt::NoPen);
-  p.setBrush(kAccent);
-  p.drawRect(QRectF(16, 74, 68, 20));
-  p.restore();
-  p.resetTransform();
+    const double s = height / 64.0;
+    p.translate(width - 150 * s, 0);
+    p.scale(s, s);
+    p.setPen(QPen(kSlateLight, 1.5));
+    p.setBrush(kPaper);
+    p.drawRect(QRectF(10, 12, 48, 36));
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(kLine, 1.6));
+    p.drawEllipse(QPointF(34, 30), 11, 11);
+    p.drawEllipse(QPointF(34, 30), 4, 4);
+    p.setPen(QPen(kSlateLight, 1, Qt::DashDotLine));
+    p.drawLine(QPointF(18, 30), QPointF(50, 30));
+    p.drawLine(QPointF(34, 15), QPointF(34, 45));
+    p.setPen(QPen(kSlate, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawLine(QPointF(66, 30), QPointF(86, 30));
+    p.drawLine(QPointF(80, 24), QPointF(86, 30));
+    p.drawLine(QPointF(80, 36), QPointF(86, 30));
+    p.save();
+    p.translate(88, 4);
+    p.scale(0.56, 0.56);
+    p.setPen(QPen(kSlate, 2.5));
+    p.setBrush(kPaper);
+    p.drawPath(SheetOutline(20));
+    p.setPen(Qt::NoPen);
+    p.setBrush(kAccent);
+    p.drawRect(QRectF(16, 74, 68, 20));
+    p.restore();
+    p.resetTransform();
   }
 
   // The rule at the bottom.
