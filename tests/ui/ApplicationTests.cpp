@@ -73,6 +73,31 @@ class ApplicationTests : public QObject {
     });
   }
 
+  void WaitsForAStoppingRunBeforeSavingTheSettings() {
+    QTemporaryDir dir;
+    CRegistry store(std::filesystem::path(dir.filePath("registry.reg").toStdString()));
+    CConvertSettings settings;
+    CPenSet penSet;
+    // A run that is still stopping when the wizard has closed.
+    class CStoppingRun : public CRunControl {
+     public:
+      explicit CStoppingRun(CRegistry& store) : store(store) {}
+      void StopRun() override {}
+      void WaitForRun() override {
+        ++waits;
+        savedBeforeTheRunEnded = store.OpenKey(kParameterKey);
+      }
+      CRegistry& store;
+      int waits = 0;
+      bool savedBeforeTheRunEnded = false;
+    } run(store);
+    RunApplication(settings, penSet, store,
+                   [&](CWizardDlg& wizard) { wizard.SetRunControl(&run); });
+    QCOMPARE(run.waits, 1);
+    QVERIFY(!run.savedBeforeTheRunEnded);
+    QVERIFY(store.OpenKey(kParameterKey));
+  }
+
   void EngineMessagesShowAsMessageBoxesWhileTheWizardRuns() {
     CScriptedMessageBoxes boxes;
     QTemporaryDir dir;
