@@ -10,6 +10,8 @@ packages=(
   libpng-dev libjpeg-dev libtiff-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils python3 locales
+  qt6-base-dev   # the desktop wizard; its tests run on Qt's offscreen platform
+  xvfb xauth     # screenshots of the wizard without a desktop (tests/ui/Screenshots.cpp)
 )
 
 # A locale with a decimal comma: tests prove that numbers in PDF files ignore the locale.
