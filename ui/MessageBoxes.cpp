@@ -23,6 +23,11 @@ class CQtMessageBoxes : public CMessageBoxes {
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
   }
+  bool AskOkCancel(QWidget* parent, const QString& text) override {
+    QMessageBox box(QMessageBox::Question, kDisplayName, text,
+                    QMessageBox::Ok | QMessageBox::Cancel, parent);
+    return box.exec() == QMessageBox::Ok;
+  }
 };
 
 CQtMessageBoxes qtMessageBoxes;

@@ -14,6 +14,9 @@ class CMessageBoxes {
   virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
   // A question with Yes and No, No being the default button; true when the answer is Yes.
   virtual bool AskYesNo(QWidget* parent, const QString& text) = 0;
+  // A question with OK and Cancel; true when the answer is OK. Answered like a Yes/No question
+  // unless the boxes know better.
+  virtual bool AskOkCancel(QWidget* parent, const QString& text) { return AskYesNo(parent, text); }
 };
 
 // The installed message boxes: Qt's own unless a test installed others.
