@@ -10,6 +10,7 @@ packages=(
   libpng-dev libjpeg-dev libtiff-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils python3 locales
+  qt6-base-dev
 )
 
 # A locale with a decimal comma: tests prove that numbers in PDF files ignore the locale.
