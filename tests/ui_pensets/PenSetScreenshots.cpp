@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "pensets/PenSet.h"
@@ -61,6 +62,17 @@ int main(int argc, char** argv) {
     CPenSetSelectDlg importing(PenSetTransferMode::Import, store, prompts);
     importing.TakeChosenFile(file);
     Save(importing, folder, QStringLiteral("select-import.png"));
+  }
+  {
+    // The question of an import, taken from the screen while it waits for an answer.
+    CQtPenSetPrompts qtPrompts(store);
+    QTimer::singleShot(100, [&] {
+      if (QWidget* box = QApplication::activeModalWidget()) {
+        box->grab().save(folder + QStringLiteral("/overwrite.png"));
+        box->close();
+      }
+    });
+    qtPrompts.AskOverwrite(nullptr, QStringLiteral("Plotter 5"));
   }
   return 0;
 }

@@ -45,7 +45,14 @@ enum Column { kIndexColumn, kWidthColumn, kDestinationColumn };
 const QIcon& SwatchIcon(int index) {
   static const std::vector<QIcon> icons = [] {
     std::vector<QIcon> all;
-    for (int i = 0; i < 256; ++i) all.emplace_back(QPixmap::fromImage(PenSwatchImage(i)));
+    for (int i = 0; i < 256; ++i) {
+      // The same picture in selected rows: the style would otherwise tint it, and a selected
+      // row is just where the user looks at the colours.
+      const QPixmap swatch = QPixmap::fromImage(PenSwatchImage(i));
+      QIcon icon(swatch);
+      icon.addPixmap(swatch, QIcon::Selected);
+      all.push_back(icon);
+    }
     return all;
   }();
   return icons[std::clamp(index, 0, 255)];
@@ -128,7 +135,7 @@ CPenSetDlg::CPenSetDlg(CPenSet& currentSet, CRegistry& settings, IPenSetPrompts&
   grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   grid->setMinimumWidth(95 + 65 + 160 + grid->verticalScrollBar()->sizeHint().width() +
                         2 * grid->frameWidth() + 2);
-  grid->setMinimumHeight(320);
+  grid->setMinimumHeight(420);
   for (int i = 0; i < 256; ++i) {
     auto* item = new QTreeWidgetItem(grid);
     item->setText(kIndexColumn, QString::number(i));

@@ -36,6 +36,8 @@ void CPenColorBox::paintEvent(QPaintEvent*) {
   if (!shown) return;
   QPainter painter(this);
   painter.fillRect(rect(), color);
+  painter.setPen(palette().color(QPalette::Mid));
+  painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 void CPenColorBox::mouseReleaseEvent(QMouseEvent* event) {

@@ -12,7 +12,8 @@ QColor PaletteColor(int index);
 QImage PenSwatchImage(int index);
 
 // A plain area painted in one colour, or left as its parent painted it while nothing is shown.
-// A click on it, while it is enabled, emits clicked().
+// A thin frame in the style's shadow colour keeps white and light grey visible on the light
+// dialog background. A click on it, while it is enabled, emits clicked().
 class CPenColorBox : public QWidget {
   Q_OBJECT
 
