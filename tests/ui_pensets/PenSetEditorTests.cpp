@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
-
 #include <memory>
 
 #include "pensets/ColorPalette.h"
@@ -27,7 +26,8 @@
 namespace {
 
 constexpr char kUnitKey[] = "Software\\KESTRIM\\tarnvelox\\PenWidthSet";
-const QString kSaveQuestion = QStringLiteral("The pen sets have been modified, do you wanto to save it?");
+const QString kSaveQuestion =
+    QStringLiteral("The pen sets have been modified, do you wanto to save it?");
 
 // A settings store in a fresh folder, the current pen set and the editor on them.
 struct Editor {
@@ -68,7 +68,9 @@ struct Editor {
     for (int i = 0; i < SetList()->count(); ++i) names << SetList()->itemText(i);
     return names;
   }
-  void Click(const char* button) const { QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton); }
+  void Click(const char* button) const {
+    QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton);
+  }
   void SelectRows(std::initializer_list<int> rows) const {
     Grid()->clearSelection();
     for (int row : rows) Grid()->topLevelItem(row)->setSelected(true);
@@ -97,6 +99,7 @@ class CPenSetEditorTests : public QObject {
   void InvalidNumbersChangeNothing_data();
   void InvalidNumbersChangeNothing();
   void PassingThroughTheWidthFieldKeepsTheWidth();
+  void EscapeDropsATypedWidthWithoutAMessage();
   void DestinationColourGoesToEverySelectedRow();
   void ResetThenCancelStoresNothing();
   void ResetThenSwitchingSetsAsksToSave();
@@ -255,6 +258,18 @@ void CPenSetEditorTests::PassingThroughTheWidthFieldKeepsTheWidth() {
   editor.Grid()->setFocus();
   QCOMPARE(editor.dialog->WorkingTable()[4].width, 0.35 / 25.4);
   QVERIFY(!editor.dialog->IsModified());
+}
+
+void CPenSetEditorTests::EscapeDropsATypedWidthWithoutAMessage() {
+  Editor editor({MarkedSet("Pens", 6)});
+  QVERIFY(editor.Show());
+  editor.SelectRows({2});
+  editor.TypeWidth(QStringLiteral("abc"));
+  QTest::keyClick(editor.WidthEdit(), Qt::Key_Escape);
+  QVERIFY(!editor.dialog->isVisible());
+  QCOMPARE(editor.dialog->result(), int(QDialog::Rejected));
+  QVERIFY(editor.prompts.shown.isEmpty());
+  QVERIFY(HasMark(StoredTable("Pens", editor.store), 6));
 }
 
 void CPenSetEditorTests::DestinationColourGoesToEverySelectedRow() {

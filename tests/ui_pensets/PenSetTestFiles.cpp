@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <QFile>
-
 #include <cstdio>
 
 #include "pensets/PenSetFile.h"
@@ -73,8 +72,9 @@ void WritePlotStyleTable(const QString& path) {
   deflated.resize(size);
   std::string bytes("PIAFILEVERSION_2.0,CTBVER1,compress\r\npmzlibcodec", 48);
   bytes.resize(60);
-  Put32(bytes, 48, adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(deflated.data()),
-                           deflated.size()));
+  Put32(bytes, 48,
+        adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(deflated.data()),
+                deflated.size()));
   Put32(bytes, 52, static_cast<std::uint32_t>(text.size()));
   Put32(bytes, 56, static_cast<std::uint32_t>(deflated.size()));
   bytes += deflated;

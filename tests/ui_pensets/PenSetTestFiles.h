@@ -1,8 +1,7 @@
 #pragma once
 
 #include <QString>
-
-#include <map>
+#include <array>
 #include <string>
 #include <vector>
 

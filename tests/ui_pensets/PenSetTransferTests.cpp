@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -123,8 +122,8 @@ void CPenSetTransferTests::ImportAnswers() {
   QFETCH(QList<int>, marks);
   Store s({MarkedSet("a", 1), MarkedSet("C", 3)});
   const QString file = s.Path("sets.cps");
-  WritePenSetFile(file, {MarkedSet("A", 11), MarkedSet("B", 12), MarkedSet("C", 13),
-                         MarkedSet("D", 14)});
+  WritePenSetFile(file,
+                  {MarkedSet("A", 11), MarkedSet("B", 12), MarkedSet("C", 13), MarkedSet("D", 14)});
   auto editor = s.OpenEditor();
   for (OverwriteAnswer answer : answers) s.prompts.overwrite << answer;
   s.prompts.selections << PenSetSelection{file, {"A", "B", "C", "D"}};

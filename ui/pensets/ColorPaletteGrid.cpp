@@ -89,14 +89,30 @@ void CColorPaletteGrid::keyPressEvent(QKeyEvent* event) {
   int column = cursorColumn;
   int row = cursorRow;
   switch (event->key()) {
-    case Qt::Key_Left: --column; break;
-    case Qt::Key_Right: ++column; break;
-    case Qt::Key_Up: --row; break;
-    case Qt::Key_Down: ++row; break;
-    case Qt::Key_Home: column = 1; break;
-    case Qt::Key_End: column = kColumns; break;
-    case Qt::Key_Space: emit colorChosen(IndexAt(column, row)); return;
-    default: QWidget::keyPressEvent(event); return;
+    case Qt::Key_Left:
+      --column;
+      break;
+    case Qt::Key_Right:
+      ++column;
+      break;
+    case Qt::Key_Up:
+      --row;
+      break;
+    case Qt::Key_Down:
+      ++row;
+      break;
+    case Qt::Key_Home:
+      column = 1;
+      break;
+    case Qt::Key_End:
+      column = kColumns;
+      break;
+    case Qt::Key_Space:
+      emit colorChosen(IndexAt(column, row));
+      return;
+    default:
+      QWidget::keyPressEvent(event);
+      return;
   }
   if (IndexAt(column, row) < 0) return;
   cursorColumn = column;

@@ -16,8 +16,7 @@ namespace {
 
 constexpr int kSwatchSize = 20;
 // The standard colours and the gray shades, in the order of the swatches.
-constexpr int kSwatchIndices[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9,
-                                    250, 251, 252, 253, 254, 255};
+constexpr int kSwatchIndices[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 250, 251, 252, 253, 254, 255};
 
 int ValidIndex(int index) {
   return index >= 0 && index <= 255 ? index : 0;

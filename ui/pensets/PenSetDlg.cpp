@@ -19,7 +19,6 @@
 #include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <charconv>
 
@@ -218,8 +217,8 @@ CPenSetDlg::CPenSetDlg(CPenSet& currentSet, CRegistry& settings, IPenSetPrompts&
   bottom->addWidget(buttons);
 
   // Only OK answers Enter: Enter in the width field thus applies the width (see accept).
-  for (QPushButton* button : {newButton, deleteButton, destinationButton, resetButton,
-                              importButton, exportButton, cancelButton}) {
+  for (QPushButton* button : {newButton, deleteButton, destinationButton, resetButton, importButton,
+                              exportButton, cancelButton}) {
     button->setAutoDefault(false);
   }
   okButton->setDefault(true);
@@ -252,8 +251,8 @@ CPenSetDlg::CPenSetDlg(CPenSet& currentSet, CRegistry& settings, IPenSetPrompts&
   working = current.entries;
   FillGrid();
   // A set never loaded has no name; it is stored as "Default".
-  editingName = current.name.empty() ? QStringLiteral("Default")
-                                     : QString::fromStdString(current.name);
+  editingName =
+      current.name.empty() ? QStringLiteral("Default") : QString::fromStdString(current.name);
   FillSetList(editingName);
   modified = false;
 
@@ -394,7 +393,8 @@ void CPenSetDlg::ChooseDestination() {
   // Before any single row was selected there is no destination shown: the picker starts at
   // the first selected row's.
   int initial = currentDestination;
-  if (initial < 0 || initial > 255) initial = std::clamp<int>(working[rows.front()].destColor, 0, 255);
+  if (initial < 0 || initial > 255)
+    initial = std::clamp<int>(working[rows.front()].destColor, 0, 255);
   const int chosen = prompts.PickColorIndex(this, initial);
   if (chosen < 0 || chosen > 255) return;
   ShowDestination(chosen);
@@ -452,12 +452,14 @@ bool CPenSetDlg::CheckSetName(const QString& name) {
   // The name is the name of a key in the settings store, which has no room for these.
   if (name.contains(u'\\') || name.contains(u'\n') || name.contains(u'\r') ||
       name.contains(QChar(0))) {
-    prompts.ShowMessage(this, QStringLiteral("A pen set name cannot contain \"\\\" or a line break!"));
+    prompts.ShowMessage(this,
+                        QStringLiteral("A pen set name cannot contain \"\\\" or a line break!"));
     return false;
   }
   if (name.toStdString().size() > static_cast<std::size_t>(kLongestSetName)) {
-    prompts.ShowMessage(this, QStringLiteral("A pen set name cannot be longer than %1 characters!")
-                                  .arg(kLongestSetName));
+    prompts.ShowMessage(
+        this,
+        QStringLiteral("A pen set name cannot be longer than %1 characters!").arg(kLongestSetName));
     return false;
   }
   return true;
@@ -481,7 +483,8 @@ void CPenSetDlg::NewSet() {
 
 void CPenSetDlg::DeleteSet() {
   if (setList->count() <= 1) {
-    prompts.ShowMessage(this, QStringLiteral("there must be at least one sets!\nCan't delete this sets!"));
+    prompts.ShowMessage(
+        this, QStringLiteral("there must be at least one sets!\nCan't delete this sets!"));
     return;
   }
   if (!prompts.AskYesNo(this, QStringLiteral("Are you sure to delete this sets?"), true)) return;

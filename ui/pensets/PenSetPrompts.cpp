@@ -33,8 +33,7 @@ void CQtPenSetPrompts::ShowMessage(QWidget* parent, const QString& text) {
 
 bool CQtPenSetPrompts::AskYesNo(QWidget* parent, const QString& text, bool defaultNo) {
   return QMessageBox::question(parent, Caption(), text, QMessageBox::Yes | QMessageBox::No,
-                               defaultNo ? QMessageBox::No : QMessageBox::Yes) ==
-         QMessageBox::Yes;
+                               defaultNo ? QMessageBox::No : QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 OverwriteAnswer CQtPenSetPrompts::AskOverwrite(QWidget* parent, const QString& name) {
@@ -74,8 +73,8 @@ QString CQtPenSetPrompts::ChooseExportFile(QWidget* parent, const QString& start
   QFileDialog dialog(parent, QString(), start);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilters({QStringLiteral("Strandmerlyx Pen Sets(*.cps)"),
-                         QStringLiteral("All files(*)")});
+  dialog.setNameFilters(
+      {QStringLiteral("Strandmerlyx Pen Sets(*.cps)"), QStringLiteral("All files(*)")});
   return RunFileDialog(dialog);
 }
 
@@ -90,11 +89,10 @@ QString CQtPenSetPrompts::ChooseImportFile(QWidget* parent, const QString& start
 }
 
 bool CQtPenSetPrompts::ConfirmReplaceFile(QWidget* parent, const QString& path) {
-  return QMessageBox::question(parent, Caption(),
-                               QStringLiteral("%1 already exists.\nDo you want to replace it?")
-                                   .arg(path),
-                               QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::No) == QMessageBox::Yes;
+  return QMessageBox::question(
+             parent, Caption(),
+             QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(path),
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool CQtPenSetPrompts::SelectPenSets(QWidget* parent, PenSetTransferMode mode,

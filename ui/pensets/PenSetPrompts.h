@@ -62,8 +62,7 @@ class CQtPenSetPrompts : public IPenSetPrompts {
   QString ChooseExportFile(QWidget* parent, const QString& start) override;
   QString ChooseImportFile(QWidget* parent, const QString& start) override;
   bool ConfirmReplaceFile(QWidget* parent, const QString& path) override;
-  bool SelectPenSets(QWidget* parent, PenSetTransferMode mode,
-                     PenSetSelection* selection) override;
+  bool SelectPenSets(QWidget* parent, PenSetTransferMode mode, PenSetSelection* selection) override;
 
  private:
   CRegistry& store;

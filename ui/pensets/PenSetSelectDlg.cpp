@@ -9,7 +9,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
-
 #include <cstdio>
 
 #include "pensets/PenSet.h"
