@@ -90,7 +90,7 @@ struct Editor {
 class CPenSetEditorTests : public QObject {
   Q_OBJECT
 
- private slots:
+ private Q_SLOTS:
   void OpensOnTheCurrentSetWithTheStoredUnit();
   void SelectsTheCurrentSetByItsWholeName();
   void WidthTypedInMillimetresIsStoredInInches();

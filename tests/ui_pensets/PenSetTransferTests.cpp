@@ -85,7 +85,7 @@ QPushButton* OkButton(QDialog& dialog) {
 class CPenSetTransferTests : public QObject {
   Q_OBJECT
 
- private slots:
+ private Q_SLOTS:
   void ImportAnswers_data();
   void ImportAnswers();
   void ImportAsksToSaveAndShowsTheStoredTableAfterwards();

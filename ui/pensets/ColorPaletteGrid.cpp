@@ -82,7 +82,7 @@ void CColorPaletteGrid::mousePressEvent(QMouseEvent* event) {
   cursorColumn = column;
   cursorRow = row;
   update();
-  emit colorChosen(IndexAt(column, row));
+  Q_EMIT colorChosen(IndexAt(column, row));
 }
 
 void CColorPaletteGrid::keyPressEvent(QKeyEvent* event) {
@@ -108,7 +108,7 @@ void CColorPaletteGrid::keyPressEvent(QKeyEvent* event) {
       column = kColumns;
       break;
     case Qt::Key_Space:
-      emit colorChosen(IndexAt(column, row));
+      Q_EMIT colorChosen(IndexAt(column, row));
       return;
     default:
       QWidget::keyPressEvent(event);
@@ -118,5 +118,5 @@ void CColorPaletteGrid::keyPressEvent(QKeyEvent* event) {
   cursorColumn = column;
   cursorRow = row;
   update();
-  emit colorChosen(IndexAt(column, row));
+  Q_EMIT colorChosen(IndexAt(column, row));
 }

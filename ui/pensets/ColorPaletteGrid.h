@@ -33,7 +33,7 @@ class CColorPaletteGrid : public QWidget {
 
   QSize sizeHint() const override;
 
- signals:
+ Q_SIGNALS:
   void colorChosen(int index);
 
  protected:

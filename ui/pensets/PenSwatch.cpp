@@ -42,6 +42,6 @@ void CPenColorBox::paintEvent(QPaintEvent*) {
 
 void CPenColorBox::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-    emit clicked();
+    Q_EMIT clicked();
   }
 }

@@ -27,7 +27,7 @@ class CPenColorBox : public QWidget {
   bool IsShown() const { return shown; }
   QColor Color() const { return color; }
 
- signals:
+ Q_SIGNALS:
   void clicked();
 
  protected:
