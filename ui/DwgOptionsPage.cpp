@@ -13,13 +13,14 @@
 
 #include "convert/ConvertSettings.h"
 #include "ui/MessageBoxes.h"
+#include "ui/pensets/PenSetDlg.h"
 
 namespace {
 
 constexpr double kSmallestScale = 0.001;
 
 std::function<void(QWidget*)>& PenSetEditor() {
-  static std::function<void(QWidget*)> open;
+  static std::function<void(QWidget*)> open = ShowPenSetEditor;
   return open;
 }
 

@@ -32,7 +32,7 @@ class CDwgOptionsPage : public CCommonPage {
   void RemoveSelectedPaths();
   QStringList SearchPaths() const;
 
-  // Opens the pen-set editor; the wizard installs it (tests may install their own).
+  // What "..." opens: the pen-set editor unless a test installs something else.
   static void SetPenSetEditor(std::function<void(QWidget*)> open);
 
   QComboBox* LayoutBox() const { return layoutBox; }

@@ -126,7 +126,7 @@ TEST(PdfContentStream, CompressesAnEmptyStream) {
 std::string VariedOperators(int count) {
   std::string text;
   for (int i = 0; i < count; ++i) {
-    text += std::to_string((i * 7919) % 100003) + ' ' + std::to_string((i * 104729) % 99991) +
+    text += std::to_string((i * 7919LL) % 100003) + ' ' + std::to_string((i * 104729LL) % 99991) +
             (i % 5 == 0 ? " m " : " l ");
   }
   return text;

@@ -34,10 +34,18 @@ class WizardTests : public QObject {
 
  private:
   // A wizard whose file page lists one drawing, so that every page can be reached.
+  // The settings merge into a file of the temporary folder, so that the PDF options page lets
+  // the wizard go on to the convert page.
   struct Fixture {
-    CConvertSettings settings;
-    CWizardDlg wizard{settings};
     QTemporaryDir dir;
+    CConvertSettings settings = MergingInto(dir.filePath("plans.pdf"));
+    CWizardDlg wizard{settings};
+    static CConvertSettings MergingInto(const QString& pdf) {
+      CConvertSettings merging;
+      merging.PdfType = 1;
+      merging.TargetPdf = pdf.toStdString();
+      return merging;
+    }
     Fixture() {
       const QString drawing = dir.filePath("plan.dxf");
       QFile file(drawing);

@@ -1,0 +1,85 @@
+#include "ui/pensets/PenSetTransfer.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "pensets/PenSet.h"
+#include "pensets/PenSetFile.h"
+#include "platform/Registry.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool SameName(const std::string& a, const std::string& b) {
+  return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+}  // namespace
+
+bool ExportPenSetsToFile(const std::string& path, const std::vector<std::string>& names,
+                         CRegistry& store) {
+  const std::string temporary = path + ".tmp-export";
+  FilePtr file(std::fopen(temporary.c_str(), "wb"));
+  if (!file) return false;
+  bool written = WritePenSetHeader(file.get());
+  // A set of its own, so the current pen set is never touched while the file is written.
+  CPenSet set;
+  for (const std::string& name : names) {
+    LoadPenSet(name, set.entries, store);
+    set.name = name;
+    written = written && WritePenSetRecord(set, file.get());
+  }
+  written = std::fflush(file.get()) == 0 && written;
+  written = std::fclose(file.release()) == 0 && written;
+  std::error_code error;
+  if (written) fs::rename(temporary, path, error);
+  if (!written || error) {
+    fs::remove(temporary, error);
+    return false;
+  }
+  return true;
+}
+
+bool ImportPenSetsFromFile(const std::string& path, const std::vector<std::string>& names,
+                           CRegistry& store, const OverwriteQuestion& ask,
+                           std::vector<std::string>* imported) {
+  FilePtr file(std::fopen(path.c_str(), "rb"));
+  if (!file) return false;
+  // The names as the set list shows them: "Default" stands in for an empty store.
+  const std::vector<std::string> stored = ListPenSets(store);
+
+  bool yesToAll = false;
+  bool noToAll = false;
+  for (const std::string& name : names) {
+    const auto existing = std::find_if(stored.begin(), stored.end(),
+                                       [&](const std::string& s) { return SameName(s, name); });
+    if (existing != stored.end() && !yesToAll) {
+      if (noToAll) continue;
+      const OverwriteAnswer answer = ask(name);
+      if (answer == OverwriteAnswer::Cancel) break;
+      if (answer == OverwriteAnswer::YesToAll) yesToAll = true;
+      if (answer == OverwriteAnswer::NoToAll) noToAll = true;
+      if (answer == OverwriteAnswer::No || answer == OverwriteAnswer::NoToAll) continue;
+    }
+    CPenSet set;
+    if (!ReadFilePenSet(file.get(), name, set)) continue;
+    const std::string storedName = existing != stored.end() ? *existing : name;
+    StorePenSetTable(storedName, set.entries, store);
+    if (imported) imported->push_back(storedName);
+  }
+  return true;
+}
+
+bool IsCtbPath(const std::string& path) {
+  return SameName(fs::path(path).extension().string(), ".ctb");
+}
