@@ -300,15 +300,18 @@ class ConvertPageTests : public QObject {
     class CSlowMessageBoxes : public CScriptedMessageBoxes {
      public:
       CConvertPage* page = nullptr;
-      bool reportWhileOpen = false;
+      bool endedWhileOpen = false;
       void ShowMessage(QWidget* parent, const QString& text) override {
         CScriptedMessageBoxes::ShowMessage(parent, text);
-        QSignalSpy finished(page, &CConvertPage::ConvertFinished);
-        finished.wait(10000);
-        QApplication::processEvents();
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-          if (qobject_cast<CReportDlg*>(widget) && widget->isVisible()) reportWhileOpen = true;
-        }
+        // Once the run's thread has ended, its end is in the queue; a call queued after it is
+        // reached only when the page has had the end in hand.
+        QSignalSpy ended(page, &CConvertPage::RunEnded);
+        page->WaitForRun();
+        bool arrived = false;
+        QObject receiver;
+        QMetaObject::invokeMethod(&receiver, [&] { arrived = true; }, Qt::QueuedConnection);
+        QTest::qWaitFor([&] { return arrived; }, 10000);
+        endedWhileOpen = !ended.isEmpty();
       }
     };
     CSlowMessageBoxes boxes;
@@ -323,7 +326,7 @@ class ConvertPageTests : public QObject {
     f.RunToEnd();
 
     QCOMPARE(boxes.messages, QStringList{kParameterError});
-    QVERIFY(!boxes.reportWhileOpen);
+    QVERIFY(!boxes.endedWhileOpen);
     QCOMPARE(watcher.reports, 1);
     QVERIFY(watcher.files.isEmpty());
     QVERIFY2(!watcher.headline.contains("completely"), qPrintable(watcher.headline));
