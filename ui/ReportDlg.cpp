@@ -68,12 +68,14 @@ void CReportDlg::SetOutcome(RunResult result, int failedDrawings) {
   QString text;
   switch (result) {
     case RunResult::ParameterError:
-      text = tr("Nothing was converted: the width or height of the PDF page is not greater "
-                "than 0.");
+      text =
+          tr("Nothing was converted: the width or height of the PDF page is not greater "
+             "than 0.");
       break;
     case RunResult::NoMemory:
-      text = tr("The conversion ended early: there was not enough memory. The log shows how far "
-                "it came.");
+      text =
+          tr("The conversion ended early: there was not enough memory. The log shows how far "
+             "it came.");
       break;
     default:
       text = failedDrawings > 0

@@ -105,8 +105,8 @@ struct Fixture {
   std::unique_ptr<CWizardDlg> wizard;
 
   // Settings first: the pages take their values from them when they are made.
-  explicit Fixture(const std::function<void(CConvertSettings&, const testsupport::TempDir&)>&
-                       prepare = {}) {
+  explicit Fixture(
+      const std::function<void(CConvertSettings&, const testsupport::TempDir&)>& prepare = {}) {
     if (prepare) prepare(settings, dir);
     wizard = std::make_unique<CWizardDlg>(settings);
   }
@@ -309,7 +309,8 @@ class ConvertPageTests : public QObject {
         page->WaitForRun();
         bool arrived = false;
         QObject receiver;
-        QMetaObject::invokeMethod(&receiver, [&] { arrived = true; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &receiver, [&] { arrived = true; }, Qt::QueuedConnection);
         QTest::qWaitFor([&] { return arrived; }, 10000);
         endedWhileOpen = !ended.isEmpty();
       }
