@@ -280,6 +280,10 @@ class ConvertPageTests : public QObject {
     QSignalSpy logged(&f.Page(), &CConvertPage::LogAppended);
     f.Page().OnConvert();
     QTRY_VERIFY_WITH_TIMEOUT(logged.size() >= 2, 60000);
+    // The banner's animation, drawn from the program's own frames, moves on while the run lasts.
+    QVERIFY(!f.Page().Animation()->sizeHint().isEmpty());
+    QVERIFY(!f.Page().Animation()->isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT(f.Page().Animation()->Frame() > 0, 10000);
 
     boxes.answers = {true};
     f.wizard->OnExit();
@@ -301,6 +305,7 @@ class ConvertPageTests : public QObject {
      public:
       CConvertPage* page = nullptr;
       bool endedWhileOpen = false;
+      bool waited = false;
       void ShowMessage(QWidget* parent, const QString& text) override {
         CScriptedMessageBoxes::ShowMessage(parent, text);
         // Once the run's thread has ended, its end is in the queue; a call queued after it is
@@ -311,7 +316,7 @@ class ConvertPageTests : public QObject {
         QObject receiver;
         QMetaObject::invokeMethod(
             &receiver, [&] { arrived = true; }, Qt::QueuedConnection);
-        QTest::qWaitFor([&] { return arrived; }, 10000);
+        waited = QTest::qWaitFor([&] { return arrived; }, 10000);
         endedWhileOpen = !ended.isEmpty();
       }
     };
@@ -327,6 +332,7 @@ class ConvertPageTests : public QObject {
     f.RunToEnd();
 
     QCOMPARE(boxes.messages, QStringList{kParameterError});
+    QVERIFY(boxes.waited);
     QVERIFY(!boxes.endedWhileOpen);
     QCOMPARE(watcher.reports, 1);
     QVERIFY(watcher.files.isEmpty());
