@@ -344,6 +344,27 @@ class ConvertPageTests : public QObject {
     QVERIFY(!f.wizard->IsBusy());
   }
 
+  void ReportDoesNotCallARunWithFailedDrawingsComplete() {
+    CScriptedMessageBoxes boxes;
+    Fixture f([](CConvertSettings& s, const testsupport::TempDir& dir) {
+      s.PdfType = 0;
+      s.TargetPdf = dir.Path().string();
+    });
+    const QString broken = f.Out("broken.dxf");
+    testsupport::WriteFile(broken.toStdString(), "not a drawing at all\n");
+    const QString good = QDir(kExamples).filePath("bracket.dxf");
+    f.AddDrawings({broken, good});
+    CReportWatcher watcher;
+    f.RunToEnd();
+    QCOMPARE(watcher.files, QStringList{f.Out("bracket.pdf")});
+    QCOMPARE(watcher.headline,
+             QString("1 drawing file(s) could not be converted; the log names them."));
+    QCOMPARE(f.Page().FailedFiles(), QStringList{broken});
+    QVERIFY(LogLines(f.Page()).contains("Convert " + broken + " failure!"));
+    QString why;
+    QVERIFY2(CheckPdf(f.Out("bracket.pdf"), &why), qPrintable(why));
+  }
+
   void KeyboardStartsARunAndOpensAPdfFromTheReport() {
     CScriptedMessageBoxes boxes;
     CFileOpener opener;
