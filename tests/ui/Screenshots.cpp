@@ -1,18 +1,24 @@
 // Pictures of every wizard page and dialog, for looking at the layout:
 //   cmake --build --preset dev --target ui_screenshots
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/dev/tests/ui/ui_screenshots OUTDIR
-// Writes OUTDIR/NN-name.png. The file page shows drawings of the examples folder.
+// Writes OUTDIR/NN-name.png. The file page shows drawings of the examples folder, which the
+// convert page then converts into a temporary folder (the page running, the report, the end).
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
 
 #include "convert/ConvertSettings.h"
+#include "render/Drawing.h"
 #include "ui/AboutDlg.h"
 #include "ui/AddFolderDlg.h"
+#include "ui/ConvertPage.h"
+#include "ui/ReportDlg.h"
 #include "ui/SelectFilePage.h"
 #include "ui/WizardDlg.h"
 
@@ -42,7 +48,13 @@ int main(int argc, char** argv) {
   QDir().mkpath(dir);
   bool ok = true;
 
+  InitDLL();
+  DWG_SetBackgroundColor(0xFFFFFF);
+  // The run below writes one PDF per drawing into a folder of its own.
+  QTemporaryDir output;
   CConvertSettings settings;
+  settings.PdfType = 0;
+  settings.TargetPdf = output.path().toStdString();
   CWizardDlg wizard(settings);
   ok &= Shoot(wizard, dir, "01-welcome");
   wizard.OnNext();
@@ -57,6 +69,32 @@ int main(int argc, char** argv) {
     wizard.OnNext();
     ok &= Shoot(wizard, dir, QString("%1-page-%2").arg(page + 1, 2, 10, QChar('0')).arg(page));
   }
+
+  // A run of the examples: the page while it converts, the report, the page after it.
+  CConvertPage& convert = *wizard.ConvertPage();
+  int begun = 0;
+  QObject::connect(&convert, &CConvertPage::LogAppended, [&](const QString& line) {
+    if (line.startsWith("Begin convert:") && ++begun == 2) {
+      ok &= Shoot(wizard, dir, "10-convert-running");
+    }
+  });
+  QTimer reportTimer;
+  QObject::connect(&reportTimer, &QTimer::timeout, [&] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* report = qobject_cast<CReportDlg*>(widget);
+      if (!report || !report->isVisible()) continue;
+      reportTimer.stop();
+      ok &= Shoot(*report, dir, "11-report");
+      report->accept();
+    }
+  });
+  reportTimer.start(20);
+  QEventLoop running;
+  QObject::connect(&convert, &CConvertPage::RunEnded, &running, &QEventLoop::quit);
+  convert.OnConvert();
+  running.exec();
+  ok &= Shoot(wizard, dir, "12-convert-done");
+  UninitDLL();
 
   CAddFolderDlg folder;
   folder.show();

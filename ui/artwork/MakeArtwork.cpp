@@ -173,6 +173,65 @@ QImage Banner(int width, int height, bool motif = true) {
   return image;
 }
 
+// One frame of the convert page's header animation, drawn over the right end of the banner in
+// place of its motif: the drawing sheet, the arrow and the PDF sheet, with the arrow's pulse
+// moving and the PDF sheet filling in from frame 0 to frame 4. Same size and scale as the
+// banner's motif, on the banner's own background, so the frames cover it seamlessly.
+QImage ConvertFrame(int frame, int bannerWidth, int height) {
+  constexpr int kMotifWidth = 150;
+  const double s = height / 64.0;
+  const int width = static_cast<int>(kMotifWidth * s);
+  const QImage background = Banner(bannerWidth, height, false);
+  QImage image = background.copy(bannerWidth - width, 0, width, height);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(s, s);
+
+  // The drawing sheet, as in the banner.
+  p.setPen(QPen(kSlateLight, 1.5));
+  p.setBrush(kPaper);
+  p.drawRect(QRectF(10, 12, 48, 36));
+  p.setBrush(Qt::NoBrush);
+  p.setPen(QPen(kLine, 1.6));
+  p.drawEllipse(QPointF(34, 30), 11, 11);
+  p.drawEllipse(QPointF(34, 30), 4, 4);
+  p.setPen(QPen(kSlateLight, 1, Qt::DashDotLine));
+  p.drawLine(QPointF(18, 30), QPointF(50, 30));
+  p.drawLine(QPointF(34, 15), QPointF(34, 45));
+
+  // The arrow, faint, with a bright pulse that travels along it.
+  p.setPen(QPen(kSlateLight, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.drawLine(QPointF(64, 30), QPointF(86, 30));
+  p.drawLine(QPointF(80, 24), QPointF(86, 30));
+  p.drawLine(QPointF(80, 36), QPointF(86, 30));
+  const double pulse = 62 + frame * 5.5;
+  p.setPen(Qt::NoPen);
+  p.setBrush(kAccent);
+  p.drawEllipse(QPointF(pulse, 30), 3.2, 3.2);
+
+  // The PDF sheet: its part drawing grows with the frames, the burgundy band comes last.
+  p.translate(88, 4);
+  p.scale(0.56, 0.56);
+  p.setPen(QPen(kSlate, 2.5));
+  p.setBrush(kPaper);
+  p.drawPath(SheetOutline(20));
+  p.setBrush(Qt::NoBrush);
+  if (frame >= 1) {
+    p.setPen(QPen(kLine, 2.8));
+    p.drawArc(QRectF(28, 22, 36, 36), 90 * 16, frame >= 2 ? 360 * 16 : 180 * 16);
+  }
+  if (frame >= 3) {
+    p.setPen(QPen(kLine, 2.4));
+    p.drawEllipse(QPointF(46, 40), 7, 7);
+    p.setPen(QPen(kSlateLight, 1.6, Qt::DashDotLine));
+    p.drawLine(QPointF(22, 40), QPointF(70, 40));
+  }
+  p.setPen(Qt::NoPen);
+  p.setBrush(frame >= 4 ? kAccent : QColor(kAccent.red(), kAccent.green(), kAccent.blue(), 60));
+  p.drawRect(QRectF(16, 74, 68, 20));
+  return image;
+}
+
 // The picture down the left side of the welcome page: a blueprint with a part and a sheet.
 QImage WelcomePicture(int width, int height) {
   QImage image = NewImage(width, height);
@@ -318,6 +377,9 @@ int main(int argc, char** argv) {
     ok &= Save(ProgramIcon(size), dir, QString("tarnvelox-%1.png").arg(size));
   }
   ok &= Save(Banner(640, 64), dir, "banner.png");
+  for (int frame = 0; frame < 5; ++frame) {
+    ok &= Save(ConvertFrame(frame, 640, 64), dir, QString("convert-%1.png").arg(frame + 1));
+  }
   ok &= Save(WelcomePicture(180, 400), dir, "welcome.png");
   ok &= Save(AboutBanner(420, 90), dir, "about.png");
   ok &= Save(HelpIcon(24), dir, "help.png");
