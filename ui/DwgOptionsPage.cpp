@@ -129,7 +129,7 @@ CDwgOptionsPage::CDwgOptionsPage(CConvertSettings& convertSettings, QWidget* par
   });
 }
 
-bool CDwgOptionsPage::ReadControls() {
+bool CDwgOptionsPage::ReadControls(bool tell) {
   double value = scale;
   if (scaleEdit->text() != shownScale) {
     QString text = scaleEdit->text().trimmed();
@@ -137,14 +137,14 @@ bool CDwgOptionsPage::ReadControls() {
     bool ok = false;
     value = text.toDouble(&ok);
     if (!ok) {
-      MessageBoxes().ShowMessage(this, tr("Please enter a number."));
+      if (tell) MessageBoxes().ShowMessage(this, tr("Please enter a number."));
       scaleEdit->setFocus();
       scaleEdit->selectAll();
       return false;
     }
   }
   if (!(value >= kSmallestScale)) {
-    MessageBoxes().ShowMessage(this, tr("Please enter a scale of at least 0.001."));
+    if (tell) MessageBoxes().ShowMessage(this, tr("Please enter a scale of at least 0.001."));
     scaleEdit->setFocus();
     scaleEdit->selectAll();
     return false;
@@ -157,14 +157,15 @@ bool CDwgOptionsPage::ReadControls() {
 bool CDwgOptionsPage::CanLeave() { return ReadControls(); }
 
 void CDwgOptionsPage::StoreSettings() {
-  if (!ReadControls()) return;
+  // The scale was checked when the user left the page; one still refused keeps the settings'.
+  const bool scaleRead = ReadControls(false);
   settings.Layout = layoutBox->currentIndex();
   settings.Colors = colorsBox->currentIndex();
   settings.Area = areaBox->currentIndex();
   settings.ExportRaster = rasterBox->isChecked() ? 1 : 0;
   settings.UsePenSets = penSetsBox->isChecked() ? 1 : 0;
   settings.ExportLayer = layerBox->isChecked() ? 1 : 0;
-  settings.Scale = scale;
+  if (scaleRead) settings.Scale = scale;
   settings.SearchPaths.clear();
   for (const QString& path : SearchPaths()) settings.SearchPaths.push_back(path.toStdString());
 }

@@ -24,8 +24,9 @@ class CDwgOptionsPage : public CCommonPage {
   bool CanLeave() override;
   void StoreSettings() override;
 
-  // Reads the controls; false, after telling the user, when the scale is not acceptable.
-  bool ReadControls();
+  // Reads the controls; false, after telling the user (unless tell is false), when the scale
+  // is not acceptable.
+  bool ReadControls(bool tell = true);
   // Appends a folder to the search paths (a folder may be listed twice).
   void AddSearchPath(const QString& folder);
   // Removes the selected search paths.

@@ -245,7 +245,7 @@ void CPdfOptionsPage::WriteControls() {
   writing = false;
 }
 
-bool CPdfOptionsPage::ReadControls() {
+bool CPdfOptionsPage::ReadControls(bool tell) {
   // A number the user did not change keeps the value behind it, not its rounded text.
   auto readNumber = [](QLineEdit* edit, const QString& shown, double* value) {
     if (edit->text() == shown) return true;
@@ -253,14 +253,14 @@ bool CPdfOptionsPage::ReadControls() {
   };
   double newWidth = width;
   if (!readNumber(widthEdit, shownWidth, &newWidth) || !(newWidth > 0.0)) {
-    MessageBoxes().ShowMessage(this, tr("The PDF width must be greater than 0.0!"));
+    if (tell) MessageBoxes().ShowMessage(this, tr("The PDF width must be greater than 0.0!"));
     widthEdit->setFocus();
     widthEdit->selectAll();
     return false;
   }
   double newHeight = height;
   if (!readNumber(heightEdit, shownHeight, &newHeight) || !(newHeight > 0.0)) {
-    MessageBoxes().ShowMessage(this, tr("The PDF height must be greater than 0.0!"));
+    if (tell) MessageBoxes().ShowMessage(this, tr("The PDF height must be greater than 0.0!"));
     heightEdit->setFocus();
     heightEdit->selectAll();
     return false;
@@ -270,7 +270,7 @@ bool CPdfOptionsPage::ReadControls() {
   bool ok = wholeNumber.match(qualityText).hasMatch();
   const int dpi = ok ? qualityText.trimmed().toInt(&ok) : 0;
   if (!ok || dpi <= 10) {
-    MessageBoxes().ShowMessage(this, tr("The DPI must be greater than 10!"));
+    if (tell) MessageBoxes().ShowMessage(this, tr("The DPI must be greater than 10!"));
     qualityBox->setFocus();
     return false;
   }
@@ -421,7 +421,10 @@ bool CPdfOptionsPage::CheckTarget() {
 }
 
 void CPdfOptionsPage::StoreSettings() {
-  if (!ReadControls()) return;
+  // The wizard checked the page when the user left it; a value that is still refused (only
+  // possible when the page was never left) keeps what the settings hold, and the run reports
+  // a page it cannot make.
+  if (!ReadControls(false)) return;
   settings.PdfWidth = width;
   settings.PdfHeight = height;
   settings.Margin = margin;

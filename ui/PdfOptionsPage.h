@@ -39,9 +39,9 @@ class CPdfOptionsPage : public CCommonPage {
   bool CanLeave() override;
   void StoreSettings() override;
 
-  // Reads the controls into the page's values; false, after telling the user why, when one is
-  // not acceptable.
-  bool ReadControls();
+  // Reads the controls into the page's values; false, after telling the user why (unless tell
+  // is false), when one is not acceptable.
+  bool ReadControls(bool tell = true);
   // Shows the page's values in the controls.
   void WriteControls();
 
