@@ -145,6 +145,7 @@ CPdfOptionsPage::CPdfOptionsPage(CConvertSettings& convertSettings, QWidget* par
   qualityBox->setEditable(true);
   qualityBox->addItems({"72", "96", "120", "150", "300", "600", "1200"});
   qualityBox->setInsertPolicy(QComboBox::NoInsert);
+  qualityBox->setMinimumWidth(96);
   outputBox = new QComboBox(this);
   outputBox->addItems(
       {tr("A PDF file per drawing"), tr("Merge into single PDF"), tr("A PDF file per layout")});

@@ -202,7 +202,15 @@ void CWizardDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 QString CWizardDlg::HelpFilePath() {
-  return QDir(QCoreApplication::applicationDirPath()).filePath("tarnvelox.html");
+  // Beside the program in a build tree; an installed program finds it with the other
+  // documentation of the installation (PREFIX/share/doc/tarnvelox).
+  const QDir programDir(QCoreApplication::applicationDirPath());
+  const QString beside = programDir.filePath("tarnvelox.html");
+  const QString installed = programDir.filePath("../share/doc/tarnvelox/tarnvelox.html");
+  if (!QFileInfo(beside).isFile() && QFileInfo(installed).isFile()) {
+    return QDir::cleanPath(installed);
+  }
+  return beside;
 }
 
 void CWizardDlg::OnHelp() {
