@@ -69,24 +69,7 @@ int ExportPenSets(const CliOptions& options, CRegistry& store) {
   }
   if (names.empty()) names = stored;
 
-  // Written beside the target and renamed over it at the end, so that a failed export never
-  // leaves half a file in place of an earlier one.
-  const std::string temporary = path + ".tmp-export";
-  FilePtr file(std::fopen(temporary.c_str(), "wb"));
-  if (!file) return Refuse("--export-pen-sets: cannot write " + path);
-  bool written = WritePenSetHeader(file.get());
-  CPenSet set;
-  for (const std::string& name : names) {
-    LoadPenSet(name, set.entries, store);
-    set.name = name;
-    written = written && WritePenSetRecord(set, file.get());
-  }
-  written = std::fflush(file.get()) == 0 && written;
-  written = std::fclose(file.release()) == 0 && written;
-  std::error_code error;
-  if (written) fs::rename(temporary, path, error);
-  if (!written || error) {
-    fs::remove(temporary, error);
+  if (!ExportPenSetsToFile(path, names, store)) {
     return Refuse("--export-pen-sets: cannot write " + path);
   }
   if (!options.quiet) {

@@ -1,12 +1,16 @@
 #include "pensets/PenSetFile.h"
 
 #include <bit>
+#include <filesystem>
+#include <memory>
 #include <cstdint>
 #include <cstring>
 #include <strings.h>
 
 #include "pensets/ColorPalette.h"
 #include "render/Drawing.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -36,6 +40,11 @@ bool ReadEntries(std::FILE* file, std::array<PenEntry, 256>& entries) {
   }
   return true;
 }
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
@@ -90,6 +99,30 @@ bool ReadFilePenSet(std::FILE* file, const std::string& name, CPenSet& set) {
     if (std::fread(skipped, 1, sizeof skipped, file) != sizeof skipped) return false;
   }
   return false;
+}
+
+bool ExportPenSetsToFile(const std::string& path, const std::vector<std::string>& names,
+                         CRegistry& store) {
+  const std::string temporary = path + ".tmp-export";
+  FilePtr file(std::fopen(temporary.c_str(), "wb"));
+  if (!file) return false;
+  bool written = WritePenSetHeader(file.get());
+  // A set of its own, so the current pen set is never touched while the file is written.
+  CPenSet set;
+  for (const std::string& name : names) {
+    LoadPenSet(name, set.entries, store);
+    set.name = name;
+    written = written && WritePenSetRecord(set, file.get());
+  }
+  written = std::fflush(file.get()) == 0 && written;
+  written = std::fclose(file.release()) == 0 && written;
+  std::error_code error;
+  if (written) fs::rename(temporary, path, error);
+  if (!written || error) {
+    fs::remove(temporary, error);
+    return false;
+  }
+  return true;
 }
 
 bool BuildPenTableFromCtb(const std::string& path, std::array<PenEntry, 256>& entries) {

@@ -8,6 +8,7 @@
 #include "pensets/PenSet.h"
 
 class CDrawing;
+class CRegistry;
 
 // Pen-set files (".cps"): a 26-byte header, the text "ZembStrandmerlyx Pen Sets" and a NUL,
 // then one record per set: its name and a NUL, and 256 entries of a 16-bit destination colour
@@ -28,6 +29,12 @@ std::vector<std::string> ListFilePenSets(std::FILE* file);
 // name. False, with set unchanged, when there is no such set or its entries are cut off. A
 // destination colour outside 0 … 255 becomes the entry's own index.
 bool ReadFilePenSet(std::FILE* file, const std::string& name, CPenSet& set);
+
+// Writes the header and the stored sets of the given names, in that order, to path. The file
+// is written beside the target and renamed over it at the end, so a failed export leaves an
+// earlier file of that name as it was. False when the file cannot be written.
+bool ExportPenSetsToFile(const std::string& path, const std::vector<std::string>& names,
+                         CRegistry& store);
 
 // Builds a table from a colour-dependent plot style table read by the drawing library: each
 // index takes the table's pen colour index (or the palette index nearest to the table's

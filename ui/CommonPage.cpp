@@ -1,6 +1,8 @@
 #include "ui/CommonPage.h"
 
+#include <QGridLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QVBoxLayout>
 
 #include "ui/BannerPicture.h"
@@ -35,6 +37,19 @@ QVBoxLayout* CCommonPage::MakeStepLayout(const QString& heading) {
   body->setSpacing(8);
   page->addLayout(body, 1);
   return body;
+}
+
+QLabel* CCommonPage::BuddyLabel(const QString& text, QWidget* buddy) {
+  auto* label = new QLabel(text, this);
+  label->setBuddy(buddy);
+  return label;
+}
+
+QGridLayout* CCommonPage::MakeOptionGrid() {
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(8);
+  grid->setVerticalSpacing(10);
+  return grid;
 }
 
 void CCommonPage::keyPressEvent(QKeyEvent* event) {

@@ -4,6 +4,8 @@
 
 class CBannerPicture;
 class CLabel;
+class QGridLayout;
+class QLabel;
 class QVBoxLayout;
 
 // The base of every wizard page. The wizard asks a page whether the user may leave it by
@@ -41,6 +43,11 @@ class CCommonPage : public QWidget {
   // Puts the banner with the heading across the top of the page and returns the layout of the
   // area below it, which the page fills with its controls.
   QVBoxLayout* MakeStepLayout(const QString& heading);
+
+  // A label whose mnemonic moves the focus to buddy.
+  QLabel* BuddyLabel(const QString& text, QWidget* buddy);
+  // The grid of labels and fields of an option page, with the pages' spacing.
+  static QGridLayout* MakeOptionGrid();
 
   void keyPressEvent(QKeyEvent* event) override;
 

@@ -60,14 +60,8 @@ CDwgOptionsPage::CDwgOptionsPage(CConvertSettings& convertSettings, QWidget* par
   penSetButton->setFixedWidth(32);
   penSetButton->setToolTip(tr("Edit the pen sets"));
 
-  auto label = [this](const QString& text, QWidget* buddy) {
-    auto* l = new QLabel(text, this);
-    l->setBuddy(buddy);
-    return l;
-  };
-  auto* grid = new QGridLayout;
-  grid->setHorizontalSpacing(8);
-  grid->setVerticalSpacing(10);
+  auto label = [this](const QString& text, QWidget* buddy) { return BuddyLabel(text, buddy); };
+  QGridLayout* grid = MakeOptionGrid();
   grid->addWidget(label(tr("&Layout"), layoutBox), 0, 0);
   grid->addWidget(layoutBox, 0, 1);
   grid->addWidget(label(tr("&Colors"), colorsBox), 1, 0);

@@ -156,14 +156,8 @@ CPdfOptionsPage::CPdfOptionsPage(CConvertSettings& convertSettings, QWidget* par
   layoutPaperBox = new QCheckBox(tr("Use layout page size if possible."), this);
   infoButton = new QPushButton(tr("PDF &Document Info..."), this);
 
-  auto label = [this](const QString& text, QWidget* buddy) {
-    auto* l = new QLabel(text, this);
-    l->setBuddy(buddy);
-    return l;
-  };
-  auto* grid = new QGridLayout;
-  grid->setHorizontalSpacing(8);
-  grid->setVerticalSpacing(10);
+  auto label = [this](const QString& text, QWidget* buddy) { return BuddyLabel(text, buddy); };
+  QGridLayout* grid = MakeOptionGrid();
   grid->addWidget(label(tr("&Width"), widthEdit), 0, 0);
   grid->addWidget(widthEdit, 0, 1);
   grid->addWidget(swapButton, 0, 2, 2, 1, Qt::AlignCenter);

@@ -26,29 +26,6 @@ bool SameName(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-bool ExportPenSetsToFile(const std::string& path, const std::vector<std::string>& names,
-                         CRegistry& store) {
-  const std::string temporary = path + ".tmp-export";
-  FilePtr file(std::fopen(temporary.c_str(), "wb"));
-  if (!file) return false;
-  bool written = WritePenSetHeader(file.get());
-  // A set of its own, so the current pen set is never touched while the file is written.
-  CPenSet set;
-  for (const std::string& name : names) {
-    LoadPenSet(name, set.entries, store);
-    set.name = name;
-    written = written && WritePenSetRecord(set, file.get());
-  }
-  written = std::fflush(file.get()) == 0 && written;
-  written = std::fclose(file.release()) == 0 && written;
-  std::error_code error;
-  if (written) fs::rename(temporary, path, error);
-  if (!written || error) {
-    fs::remove(temporary, error);
-    return false;
-  }
-  return true;
-}
 
 bool ImportPenSetsFromFile(const std::string& path, const std::vector<std::string>& names,
                            CRegistry& store, const OverwriteQuestion& ask,

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "pensets/PenSetFile.h"
+
 class CRegistry;
 
 // Copying pen sets between the settings store and a pen-set file, as the editor's export and
@@ -15,12 +17,6 @@ class CRegistry;
 enum class OverwriteAnswer { Yes, YesToAll, No, NoToAll, Cancel };
 
 using OverwriteQuestion = std::function<OverwriteAnswer(const std::string& name)>;
-
-// Writes the header and the stored sets of the given names, in that order, to path. The file
-// is written beside the target and renamed over it at the end, so a failed export leaves an
-// earlier file of that name as it was. False when the file cannot be written.
-bool ExportPenSetsToFile(const std::string& path, const std::vector<std::string>& names,
-                         CRegistry& store);
 
 // Stores the sets of the given names read from the pen-set file at path. A name that a stored
 // set already has (without regard to case; an empty store counts as holding "Default") is
