@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <new>
 
@@ -15,6 +16,8 @@
 #include "platform/MessageReporter.h"
 #include "render/Drawing.h"
 #include "render/PdfExport.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -215,6 +218,12 @@ bool CConvertJob::SavePdfDocument(CPdfDocument& document, const std::string& pat
                                 settings.Keywords};
   AddDocumentInformation(document, texts, CreationDateText());
   AppendLog("Saving to pdf file...");
+  // A folder of the target that is missing (a merged file named in a new folder) is made
+  // rather than losing the whole run's pages at the very end.
+  if (const fs::path folder = fs::path(path).parent_path(); !folder.empty()) {
+    std::error_code ignored;
+    if (!fs::is_directory(folder, ignored)) fs::create_directories(folder, ignored);
+  }
   if (!document.Save(path)) {
     AppendLog(Format("Can not write PDF file: %s", path));
     return false;

@@ -420,10 +420,12 @@ TEST_F(ConvertRun, ReportsOutOfMemoryForTheDrawingObjectAndSavesNothing) {
 
 TEST_F(ConvertRun, CountsADrawingWhoseFileCannotBeWrittenAsFailed) {
   settings.PdfType = 0;
-  settings.TargetPdf = Out("no/such/folder");
+  // A file stands where the target folder would have to be made.
+  testsupport::WriteFile(dir / "taken", "a file");
+  settings.TargetPdf = Out("taken/folder");
   const std::string plan = AddDrawing("plan.dxf");
   EXPECT_EQ(job.ConvertAll(), RunResult::Done);
-  const std::string pdf = Out("no/such/folder/plan.pdf");
+  const std::string pdf = Out("taken/folder/plan.pdf");
   EXPECT_NE(std::find(recorder.log.begin(), recorder.log.end(), "Can not write PDF file: " + pdf),
             recorder.log.end());
   EXPECT_EQ(recorder.log.back(), "Convert " + plan + " failure!\r\n");
@@ -443,7 +445,17 @@ TEST_F(ConvertRun, CountsADrawingWithAnUnwritableLayoutFileAsFailedButWritesTheO
   ExpectValidResults();
 }
 
+TEST_F(ConvertRun, MakesTheMissingFolderOfTheMergedFile) {
+  settings.TargetPdf = Out("new/folder/all.pdf");
+  AddDrawing("plan.dxf");
+  EXPECT_EQ(job.ConvertAll(), RunResult::Done);
+  EXPECT_EQ(job.ResultFiles, Lines{Out("new/folder/all.pdf")});
+  EXPECT_TRUE(job.FailedFiles.empty());
+  ExpectValidResults();
+}
+
 TEST_F(ConvertRun, CountsTheMergedDrawingsAsFailedWhenTheMergedFileCannotBeWritten) {
+  testsupport::WriteFile(dir / "missing", "a file, not a folder");
   settings.TargetPdf = Out("missing/all.pdf");
   const std::string bad = AddDrawing("bad.dxf", Lines{});
   scripted::Script().files[bad].openResult = 1;
