@@ -124,9 +124,15 @@ bool CModelDrawing::IsLayoutSkipped(int index) {
   const Layout& layout = model.layouts[index];
   if (layout.isModel) return false;
   if (layout.block < 0 || layout.block >= static_cast<std::int32_t>(model.blocks.size())) return true;
-  // A sheet with nothing but its own overall viewport would be a blank page.
+  // A sheet with nothing but viewports that show nothing (its own overall viewport, switched
+  // off or empty ones) would be a blank page.
   for (const Entity& entity : model.blocks[layout.block].entities) {
-    if (entity.type != EntityType::Viewport || std::get<Viewport>(entity.data).id != 1) return false;
+    if (entity.type != EntityType::Viewport) return false;
+    const Viewport& viewport = std::get<Viewport>(entity.data);
+    if (viewport.id != 1 && viewport.on && viewport.width > 0 && viewport.height > 0 &&
+        viewport.viewHeight > 0) {
+      return false;
+    }
   }
   return true;
 }

@@ -164,7 +164,10 @@ void CRenderer::DrawBlock(std::int32_t block, const Context& context) {
 
 void CRenderer::DrawViewports(const Block& paper, const Context& context) {
   for (const Entity& entity : paper.entities) {
-    if (entity.type != EntityType::Viewport || !IsVisible(entity, context)) continue;
+    // A viewport's layer holds only its border (which is not drawn): offices put viewports on a
+    // layer that is off, frozen or not plotted exactly so that the border does not print while
+    // the view inside it does.
+    if (entity.type != EntityType::Viewport || entity.invisible) continue;
     DrawViewport(std::get<Viewport>(entity.data), paper, context);
   }
 }

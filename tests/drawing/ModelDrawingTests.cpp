@@ -80,6 +80,63 @@ TEST(ModelDrawing, DrawingWithoutLayoutObjectsHasModelAndOnePaperLayout) {
   EXPECT_EQ(y2, 8.5);
 }
 
+TEST(ModelDrawing, SkipsASheetWhoseViewportsShowNothing) {
+  // Layout "Off" holds only a switched-off viewport, layout "On" a viewport on a layer that
+  // does not plot: the first would be a blank page, the second shows model space.
+  const std::string viewport =
+      "0\nVIEWPORT\n5\n%s\n330\n%s\n100\nAcDbEntity\n67\n1\n8\n%s\n100\nAcDbViewport\n"
+      "10\n5.0\n20\n4.0\n30\n0.0\n40\n4.0\n41\n2.0\n68\n%s\n69\n2\n12\n5.0\n22\n2.5\n"
+      "45\n5.0\n90\n32768\n";
+  auto vp = [&](const char* handle, const char* owner, const char* layer, const char* status) {
+    char text[512];
+    std::snprintf(text, sizeof text, viewport.c_str(), handle, owner, layer, status);
+    return std::string(text);
+  };
+  const std::string dxf =
+      "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n0\nENDSEC\n"
+      "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nLAYER\n70\n2\n"
+      "0\nLAYER\n2\n0\n70\n0\n62\n7\n6\nCONTINUOUS\n"
+      "0\nLAYER\n2\nVP\n70\n0\n62\n7\n6\nCONTINUOUS\n290\n0\n0\nENDTAB\n"
+      "0\nTABLE\n2\nBLOCK_RECORD\n"
+      "0\nBLOCK_RECORD\n5\n1F\n2\n*Model_Space\n340\n22\n"
+      "0\nBLOCK_RECORD\n5\nA0\n2\n*Paper_Space\n340\nA1\n"
+      "0\nBLOCK_RECORD\n5\nB0\n2\n*Paper_Space0\n340\nB1\n0\nENDTAB\n0\nENDSEC\n"
+      "0\nSECTION\n2\nBLOCKS\n"
+      "0\nBLOCK\n5\n20\n330\n1F\n8\n0\n2\n*Model_Space\n70\n0\n10\n0.0\n20\n0.0\n30\n0.0\n"
+      "0\nENDBLK\n5\n21\n330\n1F\n8\n0\n"
+      "0\nBLOCK\n5\nA2\n330\nA0\n8\n0\n2\n*Paper_Space\n70\n0\n10\n0.0\n20\n0.0\n30\n0.0\n"
+      "0\nENDBLK\n5\nA3\n330\nA0\n8\n0\n"
+      "0\nBLOCK\n5\nB2\n330\nB0\n8\n0\n2\n*Paper_Space0\n70\n0\n10\n0.0\n20\n0.0\n30\n0.0\n" +
+      vp("B5", "B0", "0", "0") +
+      "0\nENDBLK\n5\nB3\n330\nB0\n8\n0\n0\nENDSEC\n"
+      "0\nSECTION\n2\nENTITIES\n"
+      "0\nLINE\n5\n30\n330\n1F\n100\nAcDbEntity\n8\n0\n100\nAcDbLine\n"
+      "10\n0.0\n20\n0.0\n30\n0.0\n11\n10.0\n21\n5.0\n31\n0.0\n" +
+      vp("A5", "A0", "VP", "2") +
+      "0\nENDSEC\n"
+      "0\nSECTION\n2\nOBJECTS\n0\nDICTIONARY\n5\nC\n3\nACAD_LAYOUT\n350\nD\n"
+      "0\nDICTIONARY\n5\nD\n3\nModel\n350\n22\n3\nOn\n350\nA1\n3\nOff\n350\nB1\n"
+      "0\nLAYOUT\n5\n22\n100\nAcDbPlotSettings\n100\nAcDbLayout\n1\nModel\n70\n1\n71\n0\n330\n1F\n"
+      "0\nLAYOUT\n5\nA1\n100\nAcDbPlotSettings\n44\n279.4\n45\n215.9\n100\nAcDbLayout\n1\nOn\n71\n1\n330\nA0\n"
+      "0\nLAYOUT\n5\nB1\n100\nAcDbPlotSettings\n44\n279.4\n45\n215.9\n100\nAcDbLayout\n1\nOff\n71\n2\n330\nB0\n"
+      "0\nENDSEC\n0\nEOF\n";
+  TempDir dir;
+  drawing::CModelDrawing drawing;
+  ASSERT_EQ(drawing.OpenFile(Write(dir, "sheets.dxf", dxf).c_str(), 0), 0) << drawing.LastError();
+  int on = -1, off = -1;
+  for (int i = 0; i < drawing.GetLayoutCount(); ++i) {
+    if (drawing.GetLayoutName(i) == "On") on = i;
+    if (drawing.GetLayoutName(i) == "Off") off = i;
+  }
+  ASSERT_GE(on, 0);
+  ASSERT_GE(off, 0);
+  EXPECT_FALSE(drawing.IsLayoutSkipped(on));
+  EXPECT_TRUE(drawing.IsLayoutSkipped(off));
+  drawing.SetActiveLayout(on);
+  EXPECT_NE(Trace(drawing, 792, 612).find("LINE"), std::string::npos)
+      << "the viewport shows model space although its layer does not plot";
+}
+
 TEST(ModelDrawing, ZoomExtentsFitsWhatIsDrawnAndZoomWindowTheWindow) {
   TempDir dir;
   drawing::CModelDrawing drawing;

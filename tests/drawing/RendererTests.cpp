@@ -1,6 +1,8 @@
 // The renderer on models built in the test, through the tracing sink.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -223,6 +225,35 @@ TEST(Renderer, ViewportsClipModelSpaceThroughTheirView) {
             "LineTo 250 50\n"
             "EndEntityDraw\n"
             "PopClipPolygon\n");
+}
+
+TEST(Renderer, ViewportsOnALayerThatDoesNotPlotStillShowTheirView) {
+  // Offices keep viewports on a layer that is off, frozen or not plotted so that only the
+  // border disappears.
+  for (const auto& hide : std::vector<std::function<void(Layer&)>>{
+           [](Layer& l) { l.plottable = false; }, [](Layer& l) { l.off = true; },
+           [](Layer& l) { l.frozen = true; }}) {
+    Scene s;
+    s.Add(0, EntityType::Line, Line{{0, 0, 0}, {100, 0, 0}});
+    const std::int32_t hidden = s.AddLayer("viewports", 7);
+    hide(s.drawing.layers[static_cast<std::size_t>(hidden)]);
+    const std::int32_t paper = s.AddBlock("*Paper_Space");
+    Layout sheet;
+    sheet.name = "Layout1";
+    sheet.block = paper;
+    s.drawing.layouts.push_back(sheet);
+    Viewport view;
+    view.id = 2;
+    view.center = {50, 50, 0};
+    view.width = 40;
+    view.height = 20;
+    view.viewHeight = 10;
+    s.Add(paper, EntityType::Viewport, view).layer = hidden;
+    CRenderer renderer(s.drawing, s.text, s.trace);
+    renderer.DrawLayout(1, Affine3{}, 1000, 1000);
+    EXPECT_NE(s.trace.text.find("MoveTo 50 50\nLineTo 250 50\n"), std::string::npos)
+        << s.trace.text;
+  }
 }
 
 TEST(Renderer, DashedLinetypesSplitLinesOnThePage) {
