@@ -304,6 +304,9 @@ struct CTextEngine::Impl {
   std::unordered_map<std::string, FontFace*> resolved;  // by font file, family and style
   FontFace* fallbackFace = nullptr;
   bool fallbackResolved = false;
+  // Code point → an installed face that has it (null: none), for characters neither the
+  // drawing's face nor the last-resort face covers (Chinese, Japanese, Korean, Thai …).
+  std::unordered_map<char32_t, FontFace*> covering;
 
   Impl() {
     if (FT_Init_FreeType(&library) != 0) library = nullptr;
@@ -321,6 +324,7 @@ struct CTextEngine::Impl {
   FontFace* FromFamily(const std::string& family, bool bold, bool italic, bool exact);
   FontFace* Open(const std::string& path, int index);
   FontFace* Fallback();
+  FontFace* CoveringFace(char32_t cp);
   const Glyph& GetGlyph(FontFace& face, char32_t cp);
   Glyph BuildGlyph(FontFace& face, FT_UInt index);
 };
@@ -549,6 +553,38 @@ FontFace* CTextEngine::Impl::Fallback() {
   return fallbackFace;
 }
 
+FontFace* CTextEngine::Impl::CoveringFace(char32_t cp) {
+  if (auto it = covering.find(cp); it != covering.end()) return it->second;
+  FontFace* face = nullptr;
+  FcConfig* config = CFontconfig::Get();
+  FcPattern* pattern = config ? FcPatternCreate() : nullptr;
+  FcCharSet* wanted = pattern ? FcCharSetCreate() : nullptr;
+  if (wanted && FcCharSetAddChar(wanted, static_cast<FcChar32>(cp))) {
+    FcPatternAddCharSet(pattern, FC_CHARSET, wanted);
+    FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+    FcConfigSubstitute(config, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    if (FcPattern* match = FcFontMatch(config, pattern, &result)) {
+      // The best match need not have the character at all: take it only when it does.
+      FcCharSet* has = nullptr;
+      FcChar8* file = nullptr;
+      int index = 0;
+      if (FcPatternGetCharSet(match, FC_CHARSET, 0, &has) == FcResultMatch && has &&
+          FcCharSetHasChar(has, static_cast<FcChar32>(cp)) &&
+          FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file) {
+        FcPatternGetInteger(match, FC_INDEX, 0, &index);
+        face = Open(reinterpret_cast<const char*>(file), index);
+      }
+      FcPatternDestroy(match);
+    }
+  }
+  if (wanted) FcCharSetDestroy(wanted);
+  if (pattern) FcPatternDestroy(pattern);
+  covering.emplace(cp, face);
+  return face;
+}
+
 Glyph CTextEngine::Impl::BuildGlyph(FontFace& face, FT_UInt index) {
   Glyph glyph;
   FT_Face ft = face.ft;
@@ -590,8 +626,13 @@ const Glyph& CTextEngine::Impl::GetGlyph(FontFace& face, char32_t cp) {
   } else {
     // Not in this face: the last-resort face has a wide repertoire (symbols, Greek, Cyrillic).
     FontFace* fallback = Fallback();
-    const FT_UInt fallbackIndex =
+    FT_UInt fallbackIndex =
         (fallback && fallback != &face) ? FT_Get_Char_Index(fallback->ft, cp) : 0;
+    // Beyond its repertoire, any installed face that has the character.
+    if (fallbackIndex == 0 && cp >= 0x80) {
+      fallback = CoveringFace(cp);
+      fallbackIndex = fallback ? FT_Get_Char_Index(fallback->ft, cp) : 0;
+    }
     glyph = fallbackIndex != 0 ? BuildGlyph(*fallback, fallbackIndex) : BuildGlyph(face, 0);
   }
   const Glyph& stored = face.glyphs.emplace(cp, std::move(glyph)).first->second;

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev
   libfreetype-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
+  fonts-wqy-microhei   # a face for Chinese, Japanese and Korean text (tests shape it)
   libpng-dev libjpeg-dev libtiff-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils python3 locales

@@ -158,6 +158,24 @@ TEST(TextEngineShape, UnknownCharactersDoNotFail) {
   EXPECT_GT(BoxOf(emptySet).maxY, 0.6);
 }
 
+TEST(TextEngineShape, CharactersNoFallbackFaceHasComeFromAnInstalledFaceThatHasThem) {
+  CTextEngine engine;
+  // U+4E2D U+6587 ("Chinese") are in neither Liberation nor DejaVu: an installed face with
+  // Chinese characters draws them instead of two empty boxes.
+  const TextShape text = engine.Shape("\xE4\xB8\xAD\xE6\x96\x87", "arial.ttf", "");
+  const TextShape boxes = engine.Shape("\xF4\x8F\xBF\xBD\xF4\x8F\xBF\xBD", "arial.ttf", "");
+  auto points = [](const TextShape& shape) {
+    std::size_t n = 0;
+    for (const auto& contour : shape.contours) n += contour.size();
+    return n;
+  };
+  ASSERT_FALSE(text.contours.empty());
+  EXPECT_GT(points(text), 2 * points(boxes)) << "strokes of two characters, not two boxes";
+  const Box box = BoxOf(text);
+  EXPECT_GT(box.Height(), 0.8);
+  EXPECT_LT(box.Height(), 2.0) << "scaled to the cap height like every fallback";
+}
+
 TEST(TextEngineShape, ControlCharactersAreSkipped) {
   CTextEngine engine;
   EXPECT_DOUBLE_EQ(engine.Shape("A\tB\r\n", "arial.ttf", "").width,
