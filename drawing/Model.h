@@ -255,12 +255,23 @@ struct HatchPath {
   int flags = 0;                         // group 92
 };
 
+// One family of a hatch pattern: parallel lines through base + k · offset for every whole k,
+// in the direction angle, each dashed by the dashes (positive dash, negative gap, zero dot;
+// none: continuous). Stored as the drawing gives them: scaled and turned already, in OCS.
+struct HatchPatternLine {
+  double angle = 0.0;  // degrees
+  Vec2 base;
+  Vec2 offset;
+  std::vector<double> dashes;
+};
+
 struct Hatch {
   bool solid = false;
   std::string pattern;
   double elevation = 0.0;
   std::vector<HatchPath> paths;  // OCS
   bool gradient = false;
+  std::vector<HatchPatternLine> patternLines;
 };
 
 // IMAGE and WIPEOUT: a picture on the plane spanned by u and v from the insertion point.

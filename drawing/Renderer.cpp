@@ -899,12 +899,110 @@ void CRenderer::DrawHatch(const Entity& entity, const Hatch& hatch, const Contex
     for (Vec3& p : points) p.z = hatch.elevation;
     if (points.size() >= 2) rings.push_back(ToPage(ocs, points));
   }
-  // Gradients are filled with the hatch's own colour; pattern hatches show their boundary.
+  // Gradients are filled with the hatch's own colour; pattern hatches draw their pattern lines,
+  // and one without them (a damaged file) shows its boundary.
   if (hatch.solid || hatch.gradient) {
     FilledRings(rings);
+  } else if (!hatch.patternLines.empty()) {
+    if (!DrawHatchPattern(hatch, ocs, rings)) FilledRings(rings);
   } else {
     for (const auto& ring : rings) Polyline(ring, true);
   }
+}
+
+bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
+                                 const std::vector<std::vector<Vec2>>& rings) {
+  // Lines closer than this on the page print as a solid area; more lines than this in one
+  // family would only slow the page down.
+  constexpr double kClosestLines = 0.05;
+  constexpr double kMostLines = 20000;
+  constexpr double kShortestPattern = 0.1;
+  Vec2 lo{1e300, 1e300}, hi{-1e300, -1e300};
+  for (const auto& ring : rings) {
+    for (const Vec2& p : ring) {
+      lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
+      hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
+    }
+  }
+  if (lo.x > hi.x) return true;
+  std::vector<double> crossings;
+  for (const HatchPatternLine& family : hatch.patternLines) {
+    const double angle = family.angle * kDegree;
+    const Vec3 along = ocs.ApplyVector({std::cos(angle), std::sin(angle), 0});
+    const Vec3 step = ocs.ApplyVector({family.offset.x, family.offset.y, 0});
+    const double unit = std::hypot(along.x, along.y);  // page length of one unit along the line
+    if (!(unit > 1e-12)) continue;
+    const Vec2 d{along.x / unit, along.y / unit};
+    const Vec2 n{-d.y, d.x};
+    const Vec2 offset{step.x, step.y};
+    const double spacing = offset.x * n.x + offset.y * n.y;
+    if (std::fabs(spacing) < 1e-9) continue;  // every line on the same spot: one line
+    if (std::fabs(spacing) < kClosestLines) return false;
+    const Vec2 origin = Page(ocs, {family.base.x, family.base.y, hatch.elevation});
+    // The lines k = first … last cross the box around the rings.
+    double near = 1e300, far = -1e300;
+    for (const Vec2 corner : {lo, hi, Vec2{lo.x, hi.y}, Vec2{hi.x, lo.y}}) {
+      const double k = ((corner.x - origin.x) * n.x + (corner.y - origin.y) * n.y) / spacing;
+      near = std::min(near, k);
+      far = std::max(far, k);
+    }
+    const double first = std::ceil(near), last = std::floor(far);
+    if (last - first + 1 > kMostLines) return false;
+
+    std::vector<double> dashes;
+    double period = 0;
+    for (double dash : family.dashes) {
+      dashes.push_back(dash * unit);
+      period += std::fabs(dash * unit);
+    }
+    if (period < kShortestPattern) dashes.clear();
+
+    for (double k = first; k <= last; ++k) {
+      if (primitives > kPrimitiveBudget) return true;
+      const Vec2 p{origin.x + k * offset.x, origin.y + k * offset.y};
+      // Where the line crosses the rings, as distances along it from p.
+      crossings.clear();
+      for (const auto& ring : rings) {
+        for (std::size_t i = 0; i < ring.size(); ++i) {
+          const Vec2 a = ring[i], b = ring[(i + 1) % ring.size()];
+          const double sa = (a.x - p.x) * n.x + (a.y - p.y) * n.y;
+          const double sb = (b.x - p.x) * n.x + (b.y - p.y) * n.y;
+          if ((sa < 0) == (sb < 0)) continue;
+          const double ta = (a.x - p.x) * d.x + (a.y - p.y) * d.y;
+          const double tb = (b.x - p.x) * d.x + (b.y - p.y) * d.y;
+          crossings.push_back(ta + (tb - ta) * sa / (sa - sb));
+        }
+      }
+      std::sort(crossings.begin(), crossings.end());
+      const auto segment = [&](double from, double to) {
+        sink.MoveTo(p.x + d.x * from, p.y + d.y * from);
+        sink.LineTo(p.x + d.x * to, p.y + d.y * to);
+        primitives += 2;
+      };
+      for (std::size_t i = 0; i + 1 < crossings.size(); i += 2) {
+        const double from = crossings[i], to = crossings[i + 1];
+        // Dashes far too small for the run they fill print as a line.
+        if (dashes.empty() || (to - from) / period > 10000) {
+          segment(from, to);
+          continue;
+        }
+        // The dashes start at p and repeat every period.
+        double x = std::floor(from / period) * period;
+        for (std::size_t e = 0; x <= to; e = (e + 1) % dashes.size()) {
+          const double length = std::fabs(dashes[e]);
+          if (dashes[e] > 0) {
+            const double a = std::max(x, from), b = std::min(x + length, to);
+            if (a < b) segment(a, b);
+          } else if (dashes[e] == 0 && x >= from) {
+            segment(x, x);  // a dot
+          }
+          x += length;
+          if (length == 0 && dashes.size() == 1) break;
+        }
+      }
+    }
+  }
+  return true;
 }
 
 void CRenderer::DrawImage(const Entity&, const Image& image, const Context& context) {

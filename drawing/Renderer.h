@@ -90,6 +90,10 @@ class CRenderer {
   void DrawText(const Entity& entity, const Text& text, const Context& context);
   void DrawMText(const Entity& entity, const MText& mtext, const Context& context);
   void DrawHatch(const Entity& entity, const Hatch& hatch, const Context& context);
+  // Draws a pattern hatch's lines inside its rings (page points, even-odd). False when the
+  // lines would lie so close together on the page that the area is drawn filled instead.
+  bool DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
+                        const std::vector<std::vector<Vec2>>& rings);
   void DrawImage(const Entity& entity, const Image& image, const Context& context);
   void DrawLeader(const Leader& leader, const Affine3& toPage);
   void DrawConstructionLine(const ConstructionLine& line, const Affine3& toPage);

@@ -823,10 +823,29 @@ Hatch ParseHatch(CDxfReaderContext& context, std::span<const DxfGroup> groups) {
     while (cursor.Is(330)) cursor.Skip();
     hatch.paths.push_back(std::move(path));
   }
-  // Pattern lines, seed points and gradient follow; only the gradient flag matters here.
+  // The pattern lines (group 78 and one 53/43/44/45/46/79/49… run each), seed points and
+  // the gradient follow.
   while (!cursor.AtEnd()) {
     const DxfGroup& group = cursor.Current();
     if (group.code == 450) hatch.gradient = Int(group) != 0;
+    if (group.code == 78 && hatch.patternLines.empty()) {
+      const int lines = Int(group);
+      cursor.Skip();
+      for (std::size_t l = Capped(lines, cursor.Left()); l > 0 && cursor.Is(53); --l) {
+        HatchPatternLine line;
+        line.angle = cursor.TakeReal(53, 0.0);
+        line.base.x = cursor.TakeReal(43, 0.0);
+        line.base.y = cursor.TakeReal(44, 0.0);
+        line.offset.x = cursor.TakeReal(45, 0.0);
+        line.offset.y = cursor.TakeReal(46, 0.0);
+        const int dashes = cursor.TakeInt(79, 0);
+        for (std::size_t d = Capped(dashes, cursor.Left()); d > 0 && cursor.Is(49); --d) {
+          line.dashes.push_back(cursor.TakeReal(49, 0.0));
+        }
+        hatch.patternLines.push_back(std::move(line));
+      }
+      continue;
+    }
     cursor.Skip();
   }
   return hatch;

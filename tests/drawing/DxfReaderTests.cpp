@@ -317,7 +317,8 @@ Groups Entities2000() {
                       {10, "-1"}, {20, "1"}, {10, "0"}, {20, "0"}, {97, "0"}, {97, "0"},
                       // pattern data and seed points, which reuse codes of the paths
                       {75, "1"}, {76, "1"}, {52, "0"}, {41, "1"}, {77, "0"}, {78, "1"}, {53, "45"},
-                      {43, "0"}, {44, "0"}, {45, "-0.1"}, {46, "0.1"}, {79, "0"}, {98, "1"},
+                      {43, "0"}, {44, "0.5"}, {45, "-0.1"}, {46, "0.1"}, {79, "2"}, {49, "0.5"},
+                      {49, "-0.25"}, {98, "1"},
                       {10, "2"}, {20, "2"}, {450, "1"}, {451, "0"}, {452, "0"}, {453, "2"},
                       {470, "LINEAR"}});
   e = e + Entity2000(
@@ -912,6 +913,14 @@ TEST(DxfEntities, ReadsHatchBoundariesOfEveryEdgeKind) {
   EXPECT_EQ(edges.edges[3].spline.knots.size(), 8u);
   ASSERT_EQ(edges.edges[3].spline.controlPoints.size(), 4u);
   EXPECT_DOUBLE_EQ(edges.edges[3].spline.controlPoints[1].x, -1);
+  // The pattern line after the paths, not confused with the path codes it reuses.
+  ASSERT_EQ(hatch.patternLines.size(), 1u);
+  const HatchPatternLine& line = hatch.patternLines[0];
+  EXPECT_DOUBLE_EQ(line.angle, 45);
+  EXPECT_DOUBLE_EQ(line.base.y, 0.5);
+  EXPECT_DOUBLE_EQ(line.offset.x, -0.1);
+  EXPECT_DOUBLE_EQ(line.offset.y, 0.1);
+  EXPECT_EQ(line.dashes, (std::vector<double>{0.5, -0.25}));
 }
 
 TEST(DxfEntities, ReadsImagesAndWipeouts) {
@@ -1201,8 +1210,9 @@ TEST(DxfDamage, SkipsBadNumbersAndBrokenRecordsAndKeepsTheRest) {
 TEST(DxfDamage, KeepsWhatWasReadFromATruncatedFile) {
   const std::string file = AllEntities2000();
   // Every cut must read or refuse without crashing; cuts after the first entities keep them.
+  // (Only the last line break gone leaves a whole file: that cut is not made.)
   const std::size_t firstEntities = file.find("\nPOINT\n", file.find("ENTITIES"));
-  for (std::size_t length = 0; length < file.size(); length += 7) {
+  for (std::size_t length = 0; length + 1 < file.size(); length += 7) {
     Drawing drawing;
     std::string error;
     const bool read = ReadDxf(std::string_view(file).substr(0, length), drawing, &error);

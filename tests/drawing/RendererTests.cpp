@@ -1,10 +1,11 @@
 // The renderer on models built in the test, through the tracing sink.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <functional>
+#include <sstream>
 #include <string>
 
 #include "drawing/Renderer.h"
@@ -178,6 +179,90 @@ TEST(Renderer, WidePolylinesAreFilled) {
   wide.constantWidth = 2;
   s.Add(0, EntityType::Polyline, wide);
   EXPECT_NE(s.Render(1.0).find("Polygon 0,1 10,1 10,-1 0,-1\n"), std::string::npos) << s.trace.text;
+}
+
+// A square hatch of side 10 with a square hole from 4 to 6, hatched by one family of lines.
+Hatch SquareWithHole(HatchPatternLine family) {
+  Hatch hatch;
+  hatch.pattern = "TEST";
+  for (const auto& [a, b] : {std::pair{0.0, 10.0}, std::pair{4.0, 6.0}}) {
+    HatchPath path;
+    path.isPolyline = true;
+    path.vertices = {{{a, a, 0}}, {{b, a, 0}}, {{b, b, 0}}, {{a, b, 0}}};
+    hatch.paths.push_back(path);
+  }
+  hatch.patternLines.push_back(std::move(family));
+  return hatch;
+}
+
+// The segments a trace draws: each MoveTo with the LineTo after it.
+std::vector<std::array<double, 4>> Segments(const std::string& trace) {
+  std::vector<std::array<double, 4>> segments;
+  std::istringstream lines(trace);
+  std::string word;
+  double x = 0, y = 0;
+  while (lines >> word) {
+    if (word == "MoveTo") {
+      lines >> x >> y;
+    } else if (word == "LineTo") {
+      std::array<double, 4> s{x, y, 0, 0};
+      lines >> s[2] >> s[3];
+      segments.push_back(s);
+    }
+  }
+  return segments;
+}
+
+TEST(Renderer, PatternHatchesDrawTheirLinesInsideTheBoundaryAndOutsideIslands) {
+  Scene s;
+  HatchPatternLine horizontal;
+  horizontal.base = {0, 0.5};
+  horizontal.offset = {0, 1};
+  s.Add(0, EntityType::Hatch, SquareWithHole(horizontal));
+  const auto segments = Segments(s.Render(1.0));
+  // Ten lines at y = 0.5 … 9.5; the two through the hole are cut in two.
+  ASSERT_EQ(segments.size(), 12u) << s.trace.text;
+  for (const auto& [x1, y1, x2, y2] : segments) {
+    EXPECT_DOUBLE_EQ(y1, y2);
+    const bool throughHole = y1 > 4 && y1 < 6;
+    EXPECT_TRUE(x1 == 0 || (throughHole && x1 == 6)) << x1 << "," << y1;
+    EXPECT_TRUE(x2 == 10 || (throughHole && x2 == 4)) << x2 << "," << y2;
+  }
+}
+
+TEST(Renderer, PatternHatchLinesAreDashedFromTheirBasePoint) {
+  Scene s;
+  HatchPatternLine dashed;
+  dashed.angle = 90;
+  dashed.base = {0.5, 0};
+  dashed.offset = {-3, 0};  // turned with the lines: the lines are 3 apart along x
+  dashed.dashes = {2, -1};
+  Hatch hatch = SquareWithHole(dashed);
+  hatch.paths.pop_back();
+  s.Add(0, EntityType::Hatch, hatch);
+  const auto segments = Segments(s.Render(1.0));
+  // Lines at x = 0.5, 3.5, 6.5, 9.5, each dashed 0–2, 3–5, 6–8, 9–10.
+  ASSERT_EQ(segments.size(), 16u) << s.trace.text;
+  const auto has = [&](std::array<double, 4> wanted) {
+    return std::find(segments.begin(), segments.end(), wanted) != segments.end();
+  };
+  EXPECT_TRUE(has({0.5, 0, 0.5, 2}));
+  EXPECT_TRUE(has({0.5, 3, 0.5, 5}));
+  EXPECT_TRUE(has({9.5, 9, 9.5, 10})) << "the last dash is cut at the boundary";
+  for (const auto& [x1, y1, x2, y2] : segments) {
+    EXPECT_EQ(std::fmod(y1, 3.0), 0.0) << "every dash starts where the pattern puts it";
+    EXPECT_LE(y2 - y1, 2.0);
+  }
+}
+
+TEST(Renderer, PatternHatchesTooDenseForThePageAreFilled) {
+  Scene s;
+  HatchPatternLine dense;
+  dense.offset = {0, 0.01};
+  s.Add(0, EntityType::Hatch, SquareWithHole(dense));
+  const std::string trace = s.Render(1.0);
+  EXPECT_NE(trace.find("PolyPolygon"), std::string::npos) << trace.substr(0, 200);
+  EXPECT_EQ(trace.find("LineTo"), std::string::npos);
 }
 
 TEST(Renderer, SplinesPassThroughTheirEndsAndStayNearTheCurve) {
