@@ -104,6 +104,20 @@ void Grid(QPainter& p, const QRectF& area, double step, const QColor& colour) {
   }
 }
 
+// The drawing sheet of the banner's motif: a part with its centre lines, in motif units.
+void DrawPartSheet(QPainter& p) {
+  p.setPen(QPen(kSlateLight, 1.5));
+  p.setBrush(kPaper);
+  p.drawRect(QRectF(10, 12, 48, 36));
+  p.setBrush(Qt::NoBrush);
+  p.setPen(QPen(kLine, 1.6));
+  p.drawEllipse(QPointF(34, 30), 11, 11);
+  p.drawEllipse(QPointF(34, 30), 4, 4);
+  p.setPen(QPen(kSlateLight, 1, Qt::DashDotLine));
+  p.drawLine(QPointF(18, 30), QPointF(50, 30));
+  p.drawLine(QPointF(34, 15), QPointF(34, 45));
+}
+
 // The band across the top of each step page: light, with a drafting motif at the right and a
 // thin burgundy rule at the bottom. The heading is drawn over its left part by the page.
 QImage Banner(int width, int height, bool motif = true) {
@@ -138,16 +152,7 @@ QImage Banner(int width, int height, bool motif = true) {
     const double s = height / 64.0;
     p.translate(width - 150 * s, 0);
     p.scale(s, s);
-    p.setPen(QPen(kSlateLight, 1.5));
-    p.setBrush(kPaper);
-    p.drawRect(QRectF(10, 12, 48, 36));
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(kLine, 1.6));
-    p.drawEllipse(QPointF(34, 30), 11, 11);
-    p.drawEllipse(QPointF(34, 30), 4, 4);
-    p.setPen(QPen(kSlateLight, 1, Qt::DashDotLine));
-    p.drawLine(QPointF(18, 30), QPointF(50, 30));
-    p.drawLine(QPointF(34, 15), QPointF(34, 45));
+    DrawPartSheet(p);
     p.setPen(QPen(kSlate, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawLine(QPointF(66, 30), QPointF(86, 30));
     p.drawLine(QPointF(80, 24), QPointF(86, 30));
@@ -188,16 +193,7 @@ QImage ConvertFrame(int frame, int bannerWidth, int height) {
   p.scale(s, s);
 
   // The drawing sheet, as in the banner.
-  p.setPen(QPen(kSlateLight, 1.5));
-  p.setBrush(kPaper);
-  p.drawRect(QRectF(10, 12, 48, 36));
-  p.setBrush(Qt::NoBrush);
-  p.setPen(QPen(kLine, 1.6));
-  p.drawEllipse(QPointF(34, 30), 11, 11);
-  p.drawEllipse(QPointF(34, 30), 4, 4);
-  p.setPen(QPen(kSlateLight, 1, Qt::DashDotLine));
-  p.drawLine(QPointF(18, 30), QPointF(50, 30));
-  p.drawLine(QPointF(34, 15), QPointF(34, 45));
+  DrawPartSheet(p);
 
   // The arrow, faint, with a bright pulse that travels along it.
   p.setPen(QPen(kSlateLight, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
