@@ -15,7 +15,6 @@
 #include "cli/PenSetCommands.h"
 #include "convert/ConvertJob.h"
 #include "convert/ConvertSettings.h"
-#include "convert/OutputNames.h"
 #include "pensets/PenSet.h"
 #include "platform/Registry.h"
 #include "render/Drawing.h"
@@ -199,18 +198,6 @@ int main(int argc, char** argv) {
   if (settings.SourceFiles.empty()) {
     UninitDLL();
     return Finish(options, {}, failed, 2);
-  }
-
-  // The output folder is made when missing; a file that still cannot be written is reported
-  // by the run.
-  {
-    std::error_code ignored;
-    if (settings.PdfType == 1) {
-      const fs::path parent = fs::path(MergedPdfName(settings.TargetPdf)).parent_path();
-      if (!parent.empty()) fs::create_directories(parent, ignored);
-    } else if (!settings.TargetPdf.empty()) {
-      fs::create_directories(settings.TargetPdf, ignored);
-    }
   }
 
   CTerminalListener listener(options.quiet);
