@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "drawing/DxfReader.h"
+#include "drawing/ReadDrawing.h"
 #include "drawing/Renderer.h"
 #include "drawing/TextEngine.h"
 #include "render/DwgExport.h"
@@ -97,7 +97,7 @@ void BM_ReadDxf(benchmark::State& state) {
   for (auto _ : state) {
     Drawing model;
     std::string error;
-    if (!ReadDxf(dxf, model, &error)) state.SkipWithError(error.c_str());
+    if (!ReadDrawing(dxf, model, &error)) state.SkipWithError(error.c_str());
     benchmark::DoNotOptimize(model.blocks.size());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(dxf.size()) * state.iterations());
@@ -109,7 +109,7 @@ BENCHMARK(BM_ReadDxf)->Unit(benchmark::kMillisecond)->Iterations(3);
 void BM_RenderModelSpace(benchmark::State& state) {
   Drawing model;
   std::string error;
-  ReadDxf(Dxf(), model, &error);
+  ReadDrawing(Dxf(), model, &error);
   CTextEngine text;
   CNullExport sink;
   for (auto _ : state) {

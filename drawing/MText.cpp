@@ -1,10 +1,13 @@
 // MTEXT: the inline formatting codes, word wrapping, line spacing and the attachment point.
 #include "drawing/TextEngine.h"
+#include "drawing/text/TextDecoder.h"
+#include "platform/Utf8.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,7 +29,6 @@ constexpr double kTabSpacing = 4.0;
 // Oblique angles beyond this are clamped: tan() grows without bound towards 90°.
 constexpr double kMaxOblique = 85.0;
 
-constexpr double kPi = 3.14159265358979323846;
 
 struct Format {
   std::string fontFile;
@@ -54,31 +56,6 @@ struct Paragraph {
   std::vector<Atom> atoms;
   int endFormat = 0;  // in effect at the paragraph's end: the height of an empty line
 };
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -139,7 +116,7 @@ void CMTextParser::AppendText(std::string_view bytes) {
 
 void CMTextParser::AppendCodePoint(char32_t cp) {
   std::string bytes;
-  AppendUtf8(bytes, cp);
+  AppendUtf8(cp, bytes);
   AppendText(bytes);
 }
 
@@ -373,19 +350,11 @@ void CMTextParser::ReadCode() {
     case 'u': {
       // \U+XXXX: a Unicode character.
       char32_t cp = 0;
-      std::size_t end = pos;
-      if (end < text.size() && text[end] == '+') {
-        ++end;
-        int count = 0;
-        while (count < 4 && end < text.size() && HexDigit(text[end]) >= 0) {
-          cp = cp * 16 + static_cast<char32_t>(HexDigit(text[end++]));
-          ++count;
-        }
-        if (count == 4) {
-          pos = end;
-          if (cp >= 0x20 && (cp < 0xD800 || cp > 0xDFFF)) AppendCodePoint(cp);
-          break;
-        }
+      std::size_t length = 0;
+      if (ReadUnicodeEscape(text, pos - 2, cp, length)) {
+        pos = pos - 2 + length;
+        if (cp >= 0x20 && (cp < 0xD800 || cp > 0xDFFF)) AppendCodePoint(cp);
+        break;
       }
       AppendText(std::string_view(&text[pos - 2], 2));
       break;
@@ -522,7 +491,7 @@ class CMTextLayout {
 };
 
 double ObliqueSlope(const Format& format) {
-  return std::tan(std::clamp(format.oblique, -kMaxOblique, kMaxOblique) * kPi / 180.0);
+  return std::tan(std::clamp(format.oblique, -kMaxOblique, kMaxOblique) * std::numbers::pi / 180.0);
 }
 
 TextShape CMTextLayout::ShapeText(std::string_view text, const Format& format, double scale) {

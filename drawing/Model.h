@@ -10,6 +10,7 @@
 // coordinates otherwise, as each field says.
 
 #include <cstdint>
+#include <numbers>
 #include <string>
 #include <variant>
 #include <vector>
@@ -116,30 +117,38 @@ struct ModelView {
 
 // ---- Entities -------------------------------------------------------------------------------
 
+// Every entity kind is a type of its own, alternative of EntityData below, and knows the name
+// the drawing formats give it (kName), for logs and for the sink's entity brackets.
+
 struct Line {
+  static constexpr const char* kName = "LINE";
   Vec3 start, end;  // world coordinates
 };
 
 struct Point {
+  static constexpr const char* kName = "POINT";
   Vec3 position;  // world coordinates
 };
 
 struct Circle {
+  static constexpr const char* kName = "CIRCLE";
   Vec3 center;  // OCS
   double radius = 0.0;
 };
 
 struct Arc {
+  static constexpr const char* kName = "ARC";
   Vec3 center;  // OCS
   double radius = 0.0;
   double startAngle = 0.0, endAngle = 0.0;  // degrees, counter-clockwise from start to end
 };
 
 struct Ellipse {
+  static constexpr const char* kName = "ELLIPSE";
   Vec3 center;      // world coordinates
   Vec3 majorAxis;   // end of the major axis relative to the centre, world coordinates
   double ratio = 1.0;  // minor / major
-  double startParam = 0.0, endParam = 6.283185307179586;  // radians
+  double startParam = 0.0, endParam = 2 * std::numbers::pi;  // radians
 };
 
 struct PolylineVertex {
@@ -150,6 +159,7 @@ struct PolylineVertex {
 
 // LWPOLYLINE and the old POLYLINE (2D and 3D; polyface and polygon meshes as their edges).
 struct Polyline {
+  static constexpr const char* kName = "POLYLINE";
   std::vector<PolylineVertex> vertices;
   bool closed = false;
   bool is3d = false;         // vertices in world coordinates, no bulges or widths
@@ -163,6 +173,7 @@ struct Polyline {
 };
 
 struct Spline {
+  static constexpr const char* kName = "SPLINE";
   int degree = 3;
   bool closed = false;
   bool periodic = false;
@@ -173,14 +184,27 @@ struct Spline {
   std::vector<Vec3> fitPoints;      // used when there are no control points
 };
 
-// SOLID, TRACE (filled quadrilaterals, corners in the order 1 2 4 3) and 3DFACE (outline).
+// The four corners of SOLID, TRACE and 3DFACE.
 struct Face {
   Vec3 corners[4];  // SOLID and TRACE: OCS; 3DFACE: world coordinates
   int invisibleEdges = 0;  // 3DFACE: bit k hides edge k
 };
 
-// TEXT, ATTRIB and a visible ATTDEF outside blocks.
+// Filled quadrilaterals, corners in the order 1 2 4 3.
+struct Solid : Face {
+  static constexpr const char* kName = "SOLID";
+};
+struct Trace : Face {
+  static constexpr const char* kName = "TRACE";
+};
+// An outline of up to four edges.
+struct Face3d : Face {
+  static constexpr const char* kName = "3DFACE";
+};
+
+// TEXT, and a visible ATTDEF outside blocks.
 struct Text {
+  static constexpr const char* kName = "TEXT";
   std::string text;  // UTF-8, %%-codes already replaced
   Vec3 insertion;    // OCS
   Vec3 alignment;    // OCS, used unless both justifications are 0
@@ -194,7 +218,13 @@ struct Text {
   int verticalJustification = 0;    // group 73/74: 0 baseline 1 bottom 2 middle 3 top
 };
 
+// ATTRIB: the text of an attribute of a block reference (Insert::attributes).
+struct Attribute : Text {
+  static constexpr const char* kName = "ATTRIB";
+};
+
 struct MText {
+  static constexpr const char* kName = "MTEXT";
   std::string text;   // UTF-8 with the inline formatting codes as stored
   Vec3 insertion;     // world coordinates
   Vec3 direction{1, 0, 0};  // world x-axis direction of the text
@@ -206,33 +236,49 @@ struct MText {
 };
 
 struct Insert {
+  static constexpr const char* kName = "INSERT";
   std::int32_t block = -1;  // index into Drawing::blocks
   Vec3 insertion;           // OCS
   Vec3 scale{1, 1, 1};
   double rotation = 0.0;  // degrees
   int columns = 1, rows = 1;
   double columnSpacing = 0.0, rowSpacing = 0.0;
-  std::vector<struct Entity> attributes;  // ATTRIB entities, as Text
+  std::vector<struct Entity> attributes;  // entities holding an Attribute
 };
 
-// DIMENSION, ACAD_TABLE and similar entities drawn through an anonymous block, placed at the
-// origin unscaled.
+// Entities drawn through an anonymous block that holds their graphics, placed unscaled.
 struct BlockGraphic {
   std::int32_t block = -1;
   Vec3 insertion;  // for ACAD_TABLE; zero for dimensions
 };
 
+struct Dimension : BlockGraphic {
+  static constexpr const char* kName = "DIMENSION";
+};
+struct Table : BlockGraphic {
+  static constexpr const char* kName = "ACAD_TABLE";
+};
+
 struct Leader {
+  static constexpr const char* kName = "LEADER";
   std::vector<Vec3> vertices;  // world coordinates
   bool arrowhead = true;
   bool spline = false;
   double arrowSize = 0.18;  // from the dimension style, drawing units
 };
 
-// XLINE (infinite both ways) and RAY (from the base point on).
+// A straight line through base along direction, world coordinates.
 struct ConstructionLine {
-  Vec3 base, direction;  // world coordinates
-  bool ray = false;
+  Vec3 base, direction;
+};
+
+// Infinite both ways.
+struct XLine : ConstructionLine {
+  static constexpr const char* kName = "XLINE";
+};
+// From the base point on.
+struct Ray : ConstructionLine {
+  static constexpr const char* kName = "RAY";
 };
 
 struct HatchEdge {
@@ -266,6 +312,7 @@ struct HatchPatternLine {
 };
 
 struct Hatch {
+  static constexpr const char* kName = "HATCH";
   bool solid = false;
   std::string pattern;
   double elevation = 0.0;
@@ -274,19 +321,25 @@ struct Hatch {
   std::vector<HatchPatternLine> patternLines;
 };
 
-// IMAGE and WIPEOUT: a picture on the plane spanned by u and v from the insertion point.
+// IMAGE: a picture on the plane spanned by u and v from the insertion point.
 struct Image {
+  static constexpr const char* kName = "IMAGE";
   Vec3 insertion;  // world coordinates of the lower-left corner of the lower-left pixel
   Vec3 u, v;       // one pixel along x and along y
   Vec2 pixelSize;  // width and height in pixels
-  std::int32_t imageDef = -1;  // index into Drawing::imageDefs; -1 for a wipeout
-  bool wipeout = false;
+  std::int32_t imageDef = -1;  // index into Drawing::imageDefs; -1: no pixels (a frame)
   bool clipping = false;
   std::vector<Vec2> clipBoundary;  // pixel coordinates; 2 points = rectangle
   bool show = true;
 };
 
+// WIPEOUT: an area that hides what lies under it, placed like an image without pixels.
+struct Wipeout : Image {
+  static constexpr const char* kName = "WIPEOUT";
+};
+
 struct Viewport {
+  static constexpr const char* kName = "VIEWPORT";
   Vec3 center;            // paper space
   double width = 0.0, height = 0.0;
   int id = 0;             // 1 is the layout's overall viewport
@@ -300,17 +353,13 @@ struct Viewport {
   std::int32_t clipEntityIndex = -1;  // an entity of the same block giving a clip boundary
 };
 
-enum class EntityType : std::uint8_t {
-  Line, Point, Circle, Arc, Ellipse, Polyline, Spline, Solid, Trace, Face3d, Text, Attribute,
-  MText, Insert, Dimension, Table, Leader, XLine, Ray, Hatch, Image, Wipeout, Viewport,
-};
-
-using EntityData = std::variant<Line, Point, Circle, Arc, Ellipse, Polyline, Spline, Face, Text,
-                                MText, Insert, BlockGraphic, Leader, ConstructionLine, Hatch,
-                                Image, Viewport>;
+// What an entity is follows from its data alone: there is no second tag that could disagree.
+using EntityData =
+    std::variant<Line, Point, Circle, Arc, Ellipse, Polyline, Spline, Solid, Trace, Face3d, Text,
+                 Attribute, MText, Insert, Dimension, Table, Leader, XLine, Ray, Hatch, Image,
+                 Wipeout, Viewport>;
 
 struct Entity {
-  EntityType type = EntityType::Line;
   std::int32_t layer = 0;  // index into Drawing::layers
   std::int32_t linetype = kLinetypeByLayer;
   Color color;
@@ -320,6 +369,15 @@ struct Entity {
   double thickness = 0.0;
   bool invisible = false;
   EntityData data;
+
+  template <class Kind>
+  bool Is() const {
+    return std::holds_alternative<Kind>(data);
+  }
+  // The name of the entity's kind ("LINE", "3DFACE" …).
+  const char* KindName() const {
+    return std::visit([](const auto& kind) { return std::decay_t<decltype(kind)>::kName; }, data);
+  }
 };
 
 // A block definition: model space, a paper layout's sheet, or an insertable block.
@@ -367,5 +425,28 @@ struct Drawing {
   // Entity types read but not drawn, with their counts, for the log ("skipped 12 MLEADER").
   std::vector<std::pair<std::string, int>> skippedTypes;
 };
+
+// The block an Insert, Dimension or Table draws (an index into Drawing::blocks, or -1); null
+// for other kinds.
+const std::int32_t* ReferencedBlock(const Entity& entity);
+std::int32_t* ReferencedBlock(Entity& entity);
+
+// The part of reading that is the same for every format, run once a reader has filled the
+// model. It gives the drawing what every drawing has (layer "0" first, the text style
+// "Standard", the blocks of model space and paper space); orders the layouts (model space first,
+// then the paper layouts by tab order; a drawing without layouts gets model space, and a paper
+// layout when paper space holds entities) and picks the active one from $TILEMODE; places tables
+// drawn in world coordinates; and brings every index the renderer follows into range (what a
+// reader could not resolve falls back to layer 0, ByLayer, "Standard" or no block). After it,
+// CheckModel finds nothing. Gives the number of references it had to bring into range: a reader
+// that resolves everything itself leaves 0 (its tests and fuzzing check that).
+//
+// What a reader hands over: layouts in any order with their blocks resolved (-1 when unknown;
+// model space recognised by isModel, block 0 or the name "Model").
+int FinishModel(Drawing& drawing);
+
+// The promises the renderer relies on that the drawing breaks, one line each; empty when it
+// keeps them all. For tests and fuzzing: every reader's output passes it after FinishModel.
+std::vector<std::string> CheckModel(const Drawing& drawing);
 
 }  // namespace drawing

@@ -1,11 +1,11 @@
 #include "drawing/ModelDrawing.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <mutex>
+#include <numbers>
 
-#include "drawing/DxfReader.h"
+#include "drawing/ReadDrawing.h"
 #include "drawing/ExtentsSink.h"
 #include "drawing/ImageFile.h"
 #include "drawing/Renderer.h"
@@ -20,17 +20,6 @@ constexpr double kMillimetre = 72.0 / 25.4;
 
 std::mutex searchMutex;
 std::vector<std::string> searchFolders;
-
-bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
-  if (text.size() < suffix.size()) return false;
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[text.size() - suffix.size() + i])) !=
-        std::tolower(static_cast<unsigned char>(suffix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The map that puts the window (lo … hi, in the plane's coordinates) into the middle of an
 // area of width × height points at the largest scale that shows all of it, times factor.
@@ -69,13 +58,7 @@ int CModelDrawing::OpenFile(const char* path, int) {
   images.clear();
   loaded = false;
   if (fileName.empty()) return 1;
-  if (!EndsWithNoCase(fileName, ".dxf")) {
-    // Only DXF is read so far; other kinds of drawing cannot be opened yet.
-    lastError = "not a DXF file";
-    return 1;
-  }
-  if (!ReadDxfFile(fileName, model, &lastError)) return 1;
-  if (model.layouts.empty()) return 1;
+  if (!ReadDrawingFile(fileName, model, &lastError)) return 1;
   loaded = true;
   text.SetSearchDirectories(SearchFolders());
   active = std::clamp(model.activeLayout, 0, static_cast<int>(model.layouts.size()) - 1);
@@ -127,8 +110,9 @@ bool CModelDrawing::IsLayoutSkipped(int index) {
   // A sheet with nothing but viewports that show nothing (its own overall viewport, switched
   // off or empty ones) would be a blank page.
   for (const Entity& entity : model.blocks[layout.block].entities) {
-    if (entity.type != EntityType::Viewport) return false;
-    const Viewport& viewport = std::get<Viewport>(entity.data);
+    const auto* found = std::get_if<Viewport>(&entity.data);
+    if (!found) return false;
+    const Viewport& viewport = *found;
     if (viewport.id != 1 && viewport.on && viewport.width > 0 && viewport.height > 0 &&
         viewport.viewHeight > 0) {
       return false;
@@ -197,7 +181,7 @@ Affine3 CModelDrawing::Plane() const {
   const Layout& layout = model.layouts[active];
   const ModelView& saved = model.activeView;
   if (layout.isModel && saved.valid) {
-    return WorldToView(saved.direction, saved.target, saved.twist * 3.14159265358979323846 / 180);
+    return WorldToView(saved.direction, saved.target, saved.twist * std::numbers::pi / 180);
   }
   return Affine3{};
 }

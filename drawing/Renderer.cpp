@@ -3,19 +3,20 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <string>
 
 #include "drawing/TextEngine.h"
 #include "pensets/ColorPalette.h"
 #include "platform/Dib.h"
 #include "render/DwgExport.h"
+#include "platform/Ascii.h"
 
 namespace drawing {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kDegree = kPi / 180.0;
+constexpr double kDegree = std::numbers::pi / 180.0;
 
 // Nested blocks deeper than this are not drawn: real drawings stay far below it, and a
 // block that inserts itself through others stops here at the latest.
@@ -28,41 +29,6 @@ constexpr std::int64_t kPrimitiveBudget = 50'000'000;
 // A dash pattern shorter than this on the page is drawn as a continuous line: the dashes
 // could not be seen and would only bloat the file.
 constexpr double kSmallestPattern = 1.0;
-
-const char* TypeName(EntityType type) {
-  switch (type) {
-    case EntityType::Line: return "LINE";
-    case EntityType::Point: return "POINT";
-    case EntityType::Circle: return "CIRCLE";
-    case EntityType::Arc: return "ARC";
-    case EntityType::Ellipse: return "ELLIPSE";
-    case EntityType::Polyline: return "POLYLINE";
-    case EntityType::Spline: return "SPLINE";
-    case EntityType::Solid: return "SOLID";
-    case EntityType::Trace: return "TRACE";
-    case EntityType::Face3d: return "3DFACE";
-    case EntityType::Text: return "TEXT";
-    case EntityType::Attribute: return "ATTRIB";
-    case EntityType::MText: return "MTEXT";
-    case EntityType::Insert: return "INSERT";
-    case EntityType::Dimension: return "DIMENSION";
-    case EntityType::Table: return "ACAD_TABLE";
-    case EntityType::Leader: return "LEADER";
-    case EntityType::XLine: return "XLINE";
-    case EntityType::Ray: return "RAY";
-    case EntityType::Hatch: return "HATCH";
-    case EntityType::Image: return "IMAGE";
-    case EntityType::Wipeout: return "WIPEOUT";
-    case EntityType::Viewport: return "VIEWPORT";
-  }
-  return "ENTITY";
-}
-
-std::string Lower(const std::string& text) {
-  std::string lower = text;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 Vec2 Page(const Affine3& toPage, Vec3 p) {
   const Vec3 q = toPage.Apply(p);
@@ -156,7 +122,7 @@ void CRenderer::DrawBlock(std::int32_t block, const Context& context) {
       ++dropped;
       break;
     }
-    if (entity.type == EntityType::Viewport) continue;  // drawn after the sheet
+    if (entity.Is<Viewport>()) continue;  // drawn after the sheet
     DrawEntity(entity, context);
   }
   blockStack.pop_back();
@@ -167,8 +133,9 @@ void CRenderer::DrawViewports(const Block& paper, const Context& context) {
     // A viewport's layer holds only its border (which is not drawn): offices put viewports on a
     // layer that is off, frozen or not plotted exactly so that the border does not print while
     // the view inside it does.
-    if (entity.type != EntityType::Viewport || entity.invisible) continue;
-    DrawViewport(std::get<Viewport>(entity.data), paper, context);
+    const auto* viewport = std::get_if<Viewport>(&entity.data);
+    if (!viewport || entity.invisible) continue;
+    DrawViewport(*viewport, paper, context);
   }
 }
 
@@ -197,7 +164,7 @@ void CRenderer::DrawViewport(const Viewport& viewport, const Block& paper, const
       }
     } else if (const auto* circle = std::get_if<drawing::Circle>(&boundary.data)) {
       for (int i = 0; i < 64; ++i) {
-        const double a = 2 * kPi * i / 64;
+        const double a = 2 * std::numbers::pi * i / 64;
         points.push_back(ocs.Apply(circle->center + Vec3{circle->radius * std::cos(a), circle->radius * std::sin(a), 0}));
       }
     } else if (const auto* spline = std::get_if<Spline>(&boundary.data)) {
@@ -258,7 +225,7 @@ bool CRenderer::IsVisible(const Entity& entity, const Context& context) const {
                                           index) != context.frozenLayers->end()) {
       return true;
     }
-    return Lower(layer.name) == "defpoints";
+    return EqualsIgnoringCase(layer.name, "defpoints");
   };
   return !hidden(entity.layer) && !hidden(EffectiveLayer(entity, context));
 }
@@ -399,7 +366,7 @@ void CRenderer::FilledRings(std::vector<std::vector<Vec2>>& rings) {
 
 int CRenderer::SegmentsFor(double pageRadius, double sweep) const {
   // The chord of an angle step a strays r (1 − cos(a/2)) from its arc.
-  if (pageRadius <= tolerance) return std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (kPi / 2))));
+  if (pageRadius <= tolerance) return std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (std::numbers::pi / 2))));
   const double step = 2 * std::acos(std::max(-1.0, 1 - tolerance / pageRadius));
   const double n = std::ceil(std::fabs(sweep) / std::max(step, 1e-4));
   return static_cast<int>(std::clamp(n, 1.0, 4096.0));
@@ -408,8 +375,8 @@ int CRenderer::SegmentsFor(double pageRadius, double sweep) const {
 void CRenderer::ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, double start,
                            double end) {
   // start and end in radians, counter-clockwise in the arc's own plane (already in toPage).
-  while (end <= start) end += 2 * kPi;
-  if (end - start > 2 * kPi) end = start + 2 * kPi;
+  while (end <= start) end += 2 * std::numbers::pi;
+  if (end - start > 2 * std::numbers::pi) end = start + 2 * std::numbers::pi;
   const double pageRadius = radius * toPage.ScaleFactor();
   if (toPage.IsConformal2d() && dashes.empty()) {
     const Vec2 c = Page(toPage, center);
@@ -435,118 +402,174 @@ void CRenderer::ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, do
 
 void CRenderer::DrawEntity(const Entity& entity, const Context& context) {
   if (!IsVisible(entity, context)) return;
-  if (skipInfinite && (entity.type == EntityType::XLine || entity.type == EntityType::Ray)) return;
-  if (entity.type == EntityType::Insert) {
-    DrawInsert(entity, std::get<Insert>(entity.data), context);
-    return;
-  }
-  if (entity.type == EntityType::Dimension || entity.type == EntityType::Table) {
-    const BlockGraphic& graphic = std::get<BlockGraphic>(entity.data);
-    Insert insert;
-    insert.block = graphic.block;
-    insert.insertion = graphic.insertion;
-    DrawInsert(entity, insert, context);
-    return;
-  }
+  std::visit([&](const auto& kind) { DrawKind(entity, kind, context); }, entity.data);
+}
 
+template <class Draw>
+void CRenderer::DrawMarked(const Entity& entity, const Context& context, Draw draw) {
   const std::int32_t layer = EffectiveLayer(entity, context);
   const std::string layerName =
       layer >= 0 && layer < static_cast<std::int32_t>(drawing.layers.size()) ? drawing.layers[layer].name : "";
-  const bool marked = sink.BeginEntityDraw(TypeName(entity.type), "", layerName.c_str(), 0, "", "", nullptr);
+  const bool marked = sink.BeginEntityDraw(entity.KindName(), "", layerName.c_str(), 0, "", "", nullptr);
   ApplyProperties(entity, context);
-  const Affine3& world = context.toPage;
-  const Affine3 ocs = world * OcsToWorld(entity.extrusion);
-
-  switch (entity.type) {
-    case EntityType::Line: {
-      const auto& line = std::get<drawing::Line>(entity.data);
-      Polyline({Page(world, line.start), Page(world, line.end)}, false);
-      break;
-    }
-    case EntityType::Point: {
-      const Vec2 p = Page(world, std::get<drawing::Point>(entity.data).position);
-      sink.SetPixel(p.x, p.y);
-      ++primitives;
-      break;
-    }
-    case EntityType::Circle: {
-      const auto& circle = std::get<drawing::Circle>(entity.data);
-      ArcOrCurve(ocs, circle.center, circle.radius, 0, 2 * kPi);
-      break;
-    }
-    case EntityType::Arc: {
-      const auto& arc = std::get<drawing::Arc>(entity.data);
-      double end = arc.endAngle;
-      while (end <= arc.startAngle) end += 360;
-      ArcOrCurve(ocs, arc.center, arc.radius, arc.startAngle * kDegree, end * kDegree);
-      break;
-    }
-    case EntityType::Ellipse: {
-      const auto& ellipse = std::get<drawing::Ellipse>(entity.data);
-      const Vec3 minor = Cross(Normalized(entity.extrusion), ellipse.majorAxis) * ellipse.ratio;
-      double start = ellipse.startParam, end = ellipse.endParam;
-      while (end <= start) end += 2 * kPi;
-      if (end - start > 2 * kPi + 1e-9) end = start + 2 * kPi;
-      const double pageRadius = Length(ellipse.majorAxis) * world.ScaleFactor();
-      const int n = SegmentsFor(pageRadius, end - start);
-      std::vector<Vec2> points;
-      for (int i = 0; i <= n; ++i) {
-        const double t = start + (end - start) * i / n;
-        points.push_back(Page(world, ellipse.center + ellipse.majorAxis * std::cos(t) + minor * std::sin(t)));
-      }
-      Polyline(points, false);
-      break;
-    }
-    case EntityType::Polyline:
-      DrawPolyline(entity, std::get<drawing::Polyline>(entity.data), context);
-      break;
-    case EntityType::Spline:
-      DrawSpline(std::get<Spline>(entity.data), world);
-      break;
-    case EntityType::Solid:
-    case EntityType::Trace: {
-      const auto& face = std::get<Face>(entity.data);
-      // Corners 3 and 4 are stored crossed: the outline runs 1, 2, 4, 3.
-      std::vector<std::vector<Vec2>> rings{{Page(ocs, face.corners[0]), Page(ocs, face.corners[1]),
-                                            Page(ocs, face.corners[3]), Page(ocs, face.corners[2])}};
-      FilledRings(rings);
-      break;
-    }
-    case EntityType::Face3d: {
-      const auto& face = std::get<Face>(entity.data);
-      for (int k = 0; k < 4; ++k) {
-        if (face.invisibleEdges & (1 << k)) continue;
-        const Vec3 a = face.corners[k], b = face.corners[(k + 1) % 4];
-        if (Length(a - b) == 0) continue;
-        Polyline({Page(world, a), Page(world, b)}, false);
-      }
-      break;
-    }
-    case EntityType::Text:
-    case EntityType::Attribute:
-      DrawText(entity, std::get<Text>(entity.data), context);
-      break;
-    case EntityType::MText:
-      DrawMText(entity, std::get<MText>(entity.data), context);
-      break;
-    case EntityType::Leader:
-      DrawLeader(std::get<Leader>(entity.data), world);
-      break;
-    case EntityType::XLine:
-    case EntityType::Ray:
-      DrawConstructionLine(std::get<ConstructionLine>(entity.data), world);
-      break;
-    case EntityType::Hatch:
-      DrawHatch(entity, std::get<Hatch>(entity.data), context);
-      break;
-    case EntityType::Image:
-    case EntityType::Wipeout:
-      DrawImage(entity, std::get<Image>(entity.data), context);
-      break;
-    default:
-      break;
-  }
+  // World coordinates and the entity's own coordinate system, both onto the page.
+  draw(context.toPage, context.toPage * OcsToWorld(entity.extrusion));
   if (marked) sink.EndEntityDraw();
+}
+
+void CRenderer::DrawKind(const Entity& entity, const drawing::Line& line, const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
+    Polyline({Page(world, line.start), Page(world, line.end)}, false);
+  });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const drawing::Point& point, const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
+    const Vec2 p = Page(world, point.position);
+    sink.SetPixel(p.x, p.y);
+    ++primitives;
+  });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const drawing::Circle& circle, const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3&, const Affine3& ocs) {
+    ArcOrCurve(ocs, circle.center, circle.radius, 0, 2 * std::numbers::pi);
+  });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const drawing::Arc& arc, const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3&, const Affine3& ocs) {
+    double end = arc.endAngle;
+    while (end <= arc.startAngle) end += 360;
+    ArcOrCurve(ocs, arc.center, arc.radius, arc.startAngle * kDegree, end * kDegree);
+  });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const drawing::Ellipse& ellipse,
+                         const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
+    const Vec3 minor = Cross(Normalized(entity.extrusion), ellipse.majorAxis) * ellipse.ratio;
+    double start = ellipse.startParam, end = ellipse.endParam;
+    while (end <= start) end += 2 * std::numbers::pi;
+    if (end - start > 2 * std::numbers::pi + 1e-9) end = start + 2 * std::numbers::pi;
+    const double pageRadius = Length(ellipse.majorAxis) * world.ScaleFactor();
+    const int n = SegmentsFor(pageRadius, end - start);
+    std::vector<Vec2> points;
+    for (int i = 0; i <= n; ++i) {
+      const double t = start + (end - start) * i / n;
+      points.push_back(Page(world, ellipse.center + ellipse.majorAxis * std::cos(t) + minor * std::sin(t)));
+    }
+    Polyline(points, false);
+  });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const drawing::Polyline& polyline,
+                         const Context& context) {
+  DrawMarked(entity, context,
+             [&](const Affine3&, const Affine3&) { DrawPolyline(entity, polyline, context); });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Spline& spline, const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) { DrawSpline(spline, world); });
+}
+
+void CRenderer::DrawFilledFace(const Face& face, const Affine3& ocs) {
+  // Corners 3 and 4 are stored crossed: the outline runs 1, 2, 4, 3.
+  std::vector<std::vector<Vec2>> rings{{Page(ocs, face.corners[0]), Page(ocs, face.corners[1]),
+                                        Page(ocs, face.corners[3]), Page(ocs, face.corners[2])}};
+  FilledRings(rings);
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Solid& solid, const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3&, const Affine3& ocs) { DrawFilledFace(solid, ocs); });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Trace& trace, const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3&, const Affine3& ocs) { DrawFilledFace(trace, ocs); });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Face3d& face, const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
+    for (int k = 0; k < 4; ++k) {
+      if (face.invisibleEdges & (1 << k)) continue;
+      const Vec3 a = face.corners[k], b = face.corners[(k + 1) % 4];
+      if (Length(a - b) == 0) continue;
+      Polyline({Page(world, a), Page(world, b)}, false);
+    }
+  });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Text& textEntity, const Context& context) {
+  DrawMarked(entity, context,
+             [&](const Affine3&, const Affine3&) { DrawText(entity, textEntity, context); });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Attribute& attribute, const Context& context) {
+  DrawMarked(entity, context,
+             [&](const Affine3&, const Affine3&) { DrawText(entity, attribute, context); });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const MText& mtext, const Context& context) {
+  DrawMarked(entity, context,
+             [&](const Affine3&, const Affine3&) { DrawMText(entity, mtext, context); });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Insert& insert, const Context& context) {
+  DrawInsert(entity, insert, context);
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Dimension& dimension, const Context& context) {
+  DrawBlockGraphic(entity, dimension, context);
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Table& table, const Context& context) {
+  DrawBlockGraphic(entity, table, context);
+}
+
+void CRenderer::DrawBlockGraphic(const Entity& entity, const BlockGraphic& graphic,
+                                 const Context& context) {
+  Insert insert;
+  insert.block = graphic.block;
+  insert.insertion = graphic.insertion;
+  DrawInsert(entity, insert, context);
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Leader& leader, const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) { DrawLeader(leader, world); });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const XLine& line, const Context& context) {
+  if (skipInfinite) return;
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
+    DrawConstructionLine(line, false, world);
+  });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Ray& ray, const Context& context) {
+  if (skipInfinite) return;
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
+    DrawConstructionLine(ray, true, world);
+  });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Hatch& hatch, const Context& context) {
+  DrawMarked(entity, context,
+             [&](const Affine3&, const Affine3&) { DrawHatch(entity, hatch, context); });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Image& image, const Context& context) {
+  DrawMarked(entity, context,
+             [&](const Affine3&, const Affine3&) { DrawImage(entity, image, false, context); });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Wipeout& wipeout, const Context& context) {
+  DrawMarked(entity, context,
+             [&](const Affine3&, const Affine3&) { DrawImage(entity, wipeout, true, context); });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Viewport&, const Context& context) {
+  // Viewports are drawn with their sheet (DrawViewports), after everything else on it.
+  DrawMarked(entity, context, [](const Affine3&, const Affine3&) {});
 }
 
 void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Context& context) {
@@ -873,11 +896,11 @@ void CRenderer::DrawHatch(const Entity& entity, const Hatch& hatch, const Contex
             }
             double sweep = end - start;
             if (edge.counterClockwise) {
-              while (sweep <= 0) sweep += 2 * kPi;
+              while (sweep <= 0) sweep += 2 * std::numbers::pi;
             } else {
-              while (sweep >= 0) sweep -= 2 * kPi;
+              while (sweep >= 0) sweep -= 2 * std::numbers::pi;
             }
-            if (std::fabs(sweep) > 2 * kPi) sweep = std::copysign(2 * kPi, sweep);
+            if (std::fabs(sweep) > 2 * std::numbers::pi) sweep = std::copysign(2 * std::numbers::pi, sweep);
             const int n = SegmentsFor(Length(major) * scale, sweep);
             for (int i = 0; i <= n; ++i) {
               const double t = start + sweep * i / n;
@@ -1005,7 +1028,7 @@ bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
   return true;
 }
 
-void CRenderer::DrawImage(const Entity&, const Image& image, const Context& context) {
+void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const Context& context) {
   if (!image.show) return;
   // The picture's outline; its pixels are drawn where the image file can be read.
   const Vec3 size_u = image.u * image.pixelSize.x, size_v = image.v * image.pixelSize.y;
@@ -1026,7 +1049,7 @@ void CRenderer::DrawImage(const Entity&, const Image& image, const Context& cont
   } else {
     frame = {o, o + size_u, o + size_u + size_v, o + size_v};
   }
-  if (image.wipeout) {
+  if (wipeout) {
     // A wipeout hides what lies under it: a white picture over its area.
     static const auto white = [] {
       auto dib = CDib::Create(1, 1, 24);
@@ -1167,13 +1190,13 @@ void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {
   FilledRings(rings);
 }
 
-void CRenderer::DrawConstructionLine(const ConstructionLine& line, const Affine3& toPage) {
+void CRenderer::DrawConstructionLine(const ConstructionLine& line, bool ray, const Affine3& toPage) {
   // Clip the infinite line to the output area (with a little slack for round caps).
   const Vec2 base = Page(toPage, line.base);
   const Vec2 ahead = Page(toPage, line.base + Normalized(line.direction));
   double dx = ahead.x - base.x, dy = ahead.y - base.y;
   if (dx == 0 && dy == 0) return;
-  double t0 = line.ray ? 0.0 : -1e300, t1 = 1e300;
+  double t0 = ray ? 0.0 : -1e300, t1 = 1e300;
   const double lo[2] = {-1, -1}, hi[2] = {outputWidth + 1, outputHeight + 1};
   const double p[2] = {base.x, base.y}, d[2] = {dx, dy};
   for (int k = 0; k < 2; ++k) {

@@ -63,9 +63,42 @@ class CRenderer {
 
   void DrawBlock(std::int32_t block, const Context& context);
   void DrawEntity(const Entity& entity, const Context& context);
+
+  // One overload per entity kind, chosen by std::visit on the entity's data. A kind without
+  // one of its own picks the deleted template and does not compile.
+  template <class Kind>
+  void DrawKind(const Entity& entity, const Kind& kind, const Context& context) = delete;
+  void DrawKind(const Entity& entity, const drawing::Line& line, const Context& context);
+  void DrawKind(const Entity& entity, const drawing::Point& point, const Context& context);
+  void DrawKind(const Entity& entity, const drawing::Circle& circle, const Context& context);
+  void DrawKind(const Entity& entity, const drawing::Arc& arc, const Context& context);
+  void DrawKind(const Entity& entity, const drawing::Ellipse& ellipse, const Context& context);
+  void DrawKind(const Entity& entity, const drawing::Polyline& polyline, const Context& context);
+  void DrawKind(const Entity& entity, const Spline& spline, const Context& context);
+  void DrawKind(const Entity& entity, const Solid& solid, const Context& context);
+  void DrawKind(const Entity& entity, const Trace& trace, const Context& context);
+  void DrawKind(const Entity& entity, const Face3d& face, const Context& context);
+  void DrawKind(const Entity& entity, const Text& text, const Context& context);
+  void DrawKind(const Entity& entity, const Attribute& attribute, const Context& context);
+  void DrawKind(const Entity& entity, const MText& mtext, const Context& context);
+  void DrawKind(const Entity& entity, const Insert& insert, const Context& context);
+  void DrawKind(const Entity& entity, const Dimension& dimension, const Context& context);
+  void DrawKind(const Entity& entity, const Table& table, const Context& context);
+  void DrawKind(const Entity& entity, const Leader& leader, const Context& context);
+  void DrawKind(const Entity& entity, const XLine& line, const Context& context);
+  void DrawKind(const Entity& entity, const Ray& ray, const Context& context);
+  void DrawKind(const Entity& entity, const Hatch& hatch, const Context& context);
+  void DrawKind(const Entity& entity, const Image& image, const Context& context);
+  void DrawKind(const Entity& entity, const Wipeout& wipeout, const Context& context);
+  void DrawKind(const Entity& entity, const Viewport& viewport, const Context& context);
+  // Brackets the drawing of an entity for the sink (its kind and layer) and applies its
+  // colour, width and linetype; draw gets the maps of world and entity coordinates to the page.
+  template <class Draw>
+  void DrawMarked(const Entity& entity, const Context& context, Draw draw);
   void DrawViewports(const Block& paper, const Context& context);
   void DrawViewport(const Viewport& viewport, const Block& paper, const Context& context);
   void DrawInsert(const Entity& entity, const Insert& insert, const Context& context);
+  void DrawBlockGraphic(const Entity& entity, const BlockGraphic& graphic, const Context& context);
 
   // Property resolution.
   std::int32_t EffectiveLayer(const Entity& entity, const Context& context) const;
@@ -94,9 +127,12 @@ class CRenderer {
   // lines would lie so close together on the page that the area is drawn filled instead.
   bool DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
                         const std::vector<std::vector<Vec2>>& rings);
-  void DrawImage(const Entity& entity, const Image& image, const Context& context);
+  // A wipeout draws as an image of white pixels.
+  void DrawImage(const Entity& entity, const Image& image, bool wipeout, const Context& context);
   void DrawLeader(const Leader& leader, const Affine3& toPage);
-  void DrawConstructionLine(const ConstructionLine& line, const Affine3& toPage);
+  void DrawFilledFace(const Face& face, const Affine3& ocs);
+  // An XLINE, or a RAY when ray is set, cut to the output area.
+  void DrawConstructionLine(const ConstructionLine& line, bool ray, const Affine3& toPage);
 
   const Drawing& drawing;
   CTextEngine& text;

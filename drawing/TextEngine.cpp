@@ -1,4 +1,6 @@
 #include "drawing/TextEngine.h"
+#include "platform/Ascii.h"
+#include "platform/Utf8.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -27,63 +29,8 @@ constexpr int kMaxCurveSegments = 64;
 constexpr double kSyntheticSlant = 0.21255656167002213;
 // Advance of each character, in cap heights, when the system has no usable font at all.
 constexpr double kNoFaceAdvance = 0.8;
-constexpr char32_t kReplacementCharacter = 0xFFFD;
-
-// Decodes the code point at text[i] and moves i past it. Malformed or truncated sequences,
-// overlong forms and surrogates give U+FFFD and consume one byte, so every byte is looked at
-// once and decoding always ends.
-char32_t NextCodePoint(std::string_view text, std::size_t& i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) {
-    ++i;
-    return lead;
-  }
-  int length = 0;
-  char32_t cp = 0;
-  char32_t minimum = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, cp = lead & 0x1F, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, cp = lead & 0x0F, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, cp = lead & 0x07, minimum = 0x10000;
-  } else {
-    ++i;
-    return kReplacementCharacter;
-  }
-  if (text.size() - i < static_cast<std::size_t>(length)) {
-    ++i;
-    return kReplacementCharacter;
-  }
-  for (int k = 1; k < length; ++k) {
-    const unsigned char next = byte(i + k);
-    if ((next & 0xC0) != 0x80) {
-      ++i;
-      return kReplacementCharacter;
-    }
-    cp = (cp << 6) | (next & 0x3F);
-  }
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++i;
-    return kReplacementCharacter;
-  }
-  i += length;
-  return cp;
-}
-
 bool IsControl(char32_t cp) {
   return cp < 0x20 || (cp >= 0x7F && cp < 0xA0);
-}
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string Lower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = AsciiLower(c);
-  return result;
 }
 
 // A family or file stem as compared: lower case without spaces, hyphens and underscores, so
@@ -383,7 +330,7 @@ FontFace* CTextEngine::Impl::Open(const std::string& path, int index) {
 
 FontFace* CTextEngine::Impl::FromFolders(std::string_view name) {
   if (name.empty() || folders.empty()) return nullptr;
-  const std::string lower = Lower(name);
+  const std::string lower = ToAsciiLower(name);
   std::vector<std::string> candidates{lower};
   if (lower.find('.') == std::string::npos) {
     for (const char* ext : {".ttf", ".otf", ".ttc"}) candidates.push_back(lower + ext);
@@ -396,7 +343,7 @@ FontFace* CTextEngine::Impl::FromFolders(std::string_view name) {
            entry.increment(error)) {
         std::error_code statError;
         if (!entry->is_regular_file(statError)) continue;
-        it->second.try_emplace(Lower(entry->path().filename().string()), entry->path().string());
+        it->second.try_emplace(ToAsciiLower(entry->path().filename().string()), entry->path().string());
       }
     }
     for (const std::string& candidate : candidates) {
@@ -427,7 +374,7 @@ FontFace* CTextEngine::Impl::FromInstalledFile(std::string_view name) {
         const std::string path(reinterpret_cast<const char*>(file));
         // Of the faces of a collection (.ttc) the first one stands for the file.
         auto [entry, inserted] =
-            installedFiles.try_emplace(Lower(BaseName(path)), FontLocation{path, index});
+            installedFiles.try_emplace(ToAsciiLower(BaseName(path)), FontLocation{path, index});
         if (!inserted && entry->second.path == path) {
           entry->second.index = std::min(entry->second.index, index);
         }
@@ -437,7 +384,7 @@ FontFace* CTextEngine::Impl::FromInstalledFile(std::string_view name) {
     if (objects) FcObjectSetDestroy(objects);
     if (pattern) FcPatternDestroy(pattern);
   }
-  std::string lower = Lower(name);
+  std::string lower = ToAsciiLower(name);
   auto it = installedFiles.find(lower);
   if (it == installedFiles.end() && lower.find('.') == std::string::npos) {
     it = installedFiles.find(lower + ".ttf");
@@ -502,7 +449,7 @@ FontFace* CTextEngine::Impl::ResolveUncached(const std::string& fontFile, const 
                                              bool bold, bool italic) {
   const std::string_view file = Trimmed(fontFile);
   const std::string_view name = BaseName(file);
-  const std::string lowerName = Lower(name);
+  const std::string lowerName = ToAsciiLower(name);
   const std::size_t dot = lowerName.rfind('.');
   const std::string extension = dot == std::string::npos ? "" : lowerName.substr(dot);
   const std::string stem = lowerName.substr(0, dot);

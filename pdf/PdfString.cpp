@@ -3,40 +3,11 @@
 #include <string>
 
 #include "pdf/detail/PdfOutput.h"
+#include "platform/Utf8.h"
 
 namespace pdfdetail {
 
 namespace {
-
-// Decodes the UTF-8 sequence at text[i]; false when it is not well formed.
-bool NextCodePoint(std::string_view text, std::size_t& i, std::uint32_t& cp) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  int extra;
-  std::uint32_t minimum;
-  if (lead < 0x80) {
-    cp = lead;
-    ++i;
-    return true;
-  } else if ((lead & 0xE0) == 0xC0) {
-    extra = 1, cp = lead & 0x1F, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2, cp = lead & 0x0F, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3, cp = lead & 0x07, minimum = 0x10000;
-  } else {
-    return false;
-  }
-  if (i + extra >= text.size()) return false;
-  for (int k = 1; k <= extra; ++k) {
-    const unsigned char c = byte(i + k);
-    if ((c & 0xC0) != 0x80) return false;
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-  i += extra + 1;
-  return true;
-}
 
 void PutEscaped(std::FILE* file, std::string_view bytes, bool escapeCarriageReturn) {
   // Copy runs of plain bytes in one call and escape the few special ones.
@@ -59,15 +30,6 @@ void PutEscaped(std::FILE* file, std::string_view bytes, bool escapeCarriageRetu
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  std::uint32_t cp;
-  while (i < text.size()) {
-    if (!NextCodePoint(text, i, cp)) return false;
-  }
-  return true;
-}
-
 void PutLiteralString(std::FILE* file, std::string_view text) {
   bool ascii = true;
   for (char c : text) {
@@ -77,19 +39,19 @@ void PutLiteralString(std::FILE* file, std::string_view text) {
     }
   }
   Put(file, "(");
-  if (ascii || !IsValidUtf8(text)) {
+  if (ascii || !::IsValidUtf8(text)) {
     PutEscaped(file, text, false);
   } else {
     std::string utf16 = "\xFE\xFF";
     utf16.reserve(2 + text.size() * 2);
     std::size_t i = 0;
-    std::uint32_t cp = 0;
+    char32_t cp = 0;
     const auto unit = [&](std::uint32_t u) {
       utf16.push_back(static_cast<char>(u >> 8));
       utf16.push_back(static_cast<char>(u & 0xFF));
     };
     while (i < text.size()) {
-      NextCodePoint(text, i, cp);
+      DecodeUtf8(text, i, cp);
       if (cp >= 0x10000) {
         cp -= 0x10000;
         unit(0xD800 | (cp >> 10));

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <numbers>
 #include <string>
 
 #include "pdf/PdfContentStream.h"
@@ -13,7 +14,6 @@
 namespace {
 
 // π as the drawing code has always taken it: the angle of the point (−1, 0).
-const double kPi = std::atan2(0.0, -1.0);
 
 // How close two points must be, in each coordinate, to count as the same point.
 constexpr double kSamePoint = 0.00001;
@@ -168,8 +168,8 @@ void CPdfContentWriter::Arc(double cx, double cy, double r, double start, double
 
 void CPdfContentWriter::ArcSegment(double cx, double cy, double r, double mid, double halfSweep,
                                    LeadIn leadIn, int direction) {
-  const double t = std::fabs(halfSweep) * kPi / 180.0;
-  const double phi = mid * kPi / 180.0;
+  const double t = std::fabs(halfSweep) * std::numbers::pi / 180.0;
+  const double phi = mid * std::numbers::pi / 180.0;
   const double d = direction < 0 ? -1.0 : 1.0;
   const double cosT = std::cos(t), sinT = std::sin(t);
   // The piece in a frame where it is symmetric about the x axis, then turned by phi.

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 #include <string>
 
 #include "pdf/PdfDocument.h"
@@ -10,7 +11,6 @@
 
 namespace {
 
-const double kPi = std::atan2(0.0, -1.0);
 
 // How close a MoveTo must come to the end of the pending polyline to continue it.
 constexpr double kJoinDistance = 0.00001;
@@ -172,11 +172,11 @@ void CPdfExport::Arc(double cx, double cy, double radius, double start, double e
   cy += OffsetY;
   const double sweep = std::fabs(end - start);
   CPdfContentWriter writer = Writer();
-  if (sweep < 0.0001 || std::fabs(sweep - 2 * kPi) < 0.0001) {
+  if (sweep < 0.0001 || std::fabs(sweep - 2 * std::numbers::pi) < 0.0001) {
     writer.Circle(cx, cy, radius);
     return;
   }
-  writer.Arc(cx, cy, radius, start * 180.0 / kPi, end * 180.0 / kPi, true);
+  writer.Arc(cx, cy, radius, start * 180.0 / std::numbers::pi, end * 180.0 / std::numbers::pi, true);
   writer.Append("S ");
 }
 

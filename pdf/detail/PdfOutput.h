@@ -24,7 +24,4 @@ inline void PutInt(std::FILE* file, std::int64_t value) {
 // UTF-16BE with a byte-order mark (see PdfString.cpp).
 void PutLiteralString(std::FILE* file, std::string_view text);
 
-// Whether text is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-bool IsValidUtf8(std::string_view text);
-
 }  // namespace pdfdetail

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "drawing/DxfReader.h"
+#include "drawing/ReadDrawing.h"
 #include "tests/support/TestSupport.h"
 
 using namespace drawing;
@@ -89,9 +89,10 @@ Groups Eof() {
 Drawing Read(const std::string& bytes) {
   Drawing drawing;
   std::string error;
-  const bool read = ReadDxf(bytes, drawing, &error);
+  const bool read = ReadDrawing(bytes, drawing, &error);
   EXPECT_TRUE(read) << "the drawing was refused: " << error;
   EXPECT_EQ(error, "") << "a good drawing was reported damaged";
+  EXPECT_EQ(CheckModel(drawing), std::vector<std::string>{});
   return drawing;
 }
 
@@ -458,7 +459,7 @@ TEST(DxfFormats, ReadsTheSameDrawingFromAsciiAndBinary) {
   for (std::size_t b = 0; b < ascii.blocks.size(); ++b) {
     ASSERT_EQ(ascii.blocks[b].entities.size(), binary.blocks[b].entities.size()) << b;
     for (std::size_t i = 0; i < ascii.blocks[b].entities.size(); ++i) {
-      EXPECT_EQ(ascii.blocks[b].entities[i].type, binary.blocks[b].entities[i].type);
+      EXPECT_EQ(ascii.blocks[b].entities[i].data.index(), binary.blocks[b].entities[i].data.index());
       EXPECT_EQ(ascii.blocks[b].entities[i].color.rgb, binary.blocks[b].entities[i].color.rgb);
     }
   }
@@ -519,7 +520,7 @@ TEST(DxfText, ReplacesPercentCodesOfTextButLeavesMTextCodes) {
       << "chunks in order 3…3,1; an escaped backslash does not start an escape";
   const Insert& insert = Nth<Insert>(13);
   ASSERT_EQ(insert.attributes.size(), 1u);
-  EXPECT_EQ(std::get<Text>(insert.attributes[0].data).text, "A-Ø1");
+  EXPECT_EQ(std::get<Attribute>(insert.attributes[0].data).text, "A-Ø1");
 }
 
 // ---- Tables ----------------------------------------------------------------------------
@@ -732,7 +733,7 @@ TEST(DxfEntities, ReadsOldPolylinesOfEveryKind) {
   EXPECT_TRUE(mesh.meshClosedN);
 
   EXPECT_EQ(std::get<Polyline>(entities[4].data).vertices.size(), 2u);
-  EXPECT_EQ(entities[5].type, EntityType::Line) << "a stray VERTEX is not kept";
+  EXPECT_TRUE(entities[5].Is<Line>()) << "a stray VERTEX is not kept";
 }
 
 TEST(DxfEntities, ReadsSplines) {
@@ -754,13 +755,13 @@ TEST(DxfEntities, ReadsSplines) {
 }
 
 TEST(DxfEntities, ReadsSolidsTracesAndFaces) {
-  const Face& solid = Nth<Face>(7);
-  EXPECT_EQ(NthEntity(7).type, EntityType::Solid);
+  const Face& solid = Nth<Solid>(7);
+  EXPECT_TRUE(NthEntity(7).Is<Solid>());
   EXPECT_DOUBLE_EQ(solid.corners[3].y, 1) << "a triangle repeats its third corner";
-  EXPECT_EQ(NthEntity(8).type, EntityType::Trace);
-  EXPECT_DOUBLE_EQ(Nth<Face>(8).corners[3].x, 1);
-  const Face& face = Nth<Face>(9);
-  EXPECT_EQ(NthEntity(9).type, EntityType::Face3d);
+  EXPECT_TRUE(NthEntity(8).Is<Trace>());
+  EXPECT_DOUBLE_EQ(Nth<Trace>(8).corners[3].x, 1);
+  const Face& face = Nth<Face3d>(9);
+  EXPECT_TRUE(NthEntity(9).Is<Face3d>());
   EXPECT_DOUBLE_EQ(face.corners[2].z, 1);
   EXPECT_EQ(face.invisibleEdges, 5);
 }
@@ -829,29 +830,29 @@ TEST(DxfEntities, ReadsInsertsWithTheirVisibleAttributes) {
   EXPECT_DOUBLE_EQ(insert.rowSpacing, 6);
   ASSERT_EQ(insert.attributes.size(), 1u) << "the invisible attribute is left out";
   const Entity& attribute = insert.attributes[0];
-  EXPECT_EQ(attribute.type, EntityType::Attribute);
+  EXPECT_TRUE(attribute.Is<Attribute>());
   EXPECT_EQ(drawing.layers[static_cast<std::size_t>(attribute.layer)].name, "Walls");
-  EXPECT_EQ(std::get<Text>(attribute.data).verticalJustification, 2) << "from 74, not 73";
+  EXPECT_EQ(std::get<Attribute>(attribute.data).verticalJustification, 2) << "from 74, not 73";
   const Block& door = drawing.blocks[static_cast<std::size_t>(insert.block)];
   ASSERT_EQ(door.entities.size(), 1u) << "attribute definitions in blocks are not drawn";
   EXPECT_DOUBLE_EQ(door.base.y, 2);
-  EXPECT_EQ(NthEntity(14).type, EntityType::Dimension) << "the SEQEND ends the attributes";
+  EXPECT_TRUE(NthEntity(14).Is<Dimension>()) << "the SEQEND ends the attributes";
 }
 
 TEST(DxfEntities, ReadsDimensionsAndTablesAsBlockGraphics) {
   const Drawing& drawing = AllEntities();
-  const BlockGraphic& dimension = Nth<BlockGraphic>(14);
+  const BlockGraphic& dimension = Nth<Dimension>(14);
   ASSERT_GE(dimension.block, 0);
   EXPECT_EQ(drawing.blocks[static_cast<std::size_t>(dimension.block)].name, "*D1");
   EXPECT_TRUE(drawing.blocks[static_cast<std::size_t>(dimension.block)].isAnonymous);
   EXPECT_DOUBLE_EQ(dimension.insertion.x, 0);
 
-  EXPECT_EQ(NthEntity(15).type, EntityType::Table);
-  const BlockGraphic& relative = Nth<BlockGraphic>(15);
+  EXPECT_TRUE(NthEntity(15).Is<Table>());
+  const BlockGraphic& relative = Nth<Table>(15);
   EXPECT_EQ(drawing.blocks[static_cast<std::size_t>(relative.block)].name, "*T1");
   EXPECT_DOUBLE_EQ(relative.insertion.x, 100) << "a block at the origin is moved to the table";
   EXPECT_DOUBLE_EQ(relative.insertion.y, 50) << "later points of the table data do not count";
-  const BlockGraphic& placed = Nth<BlockGraphic>(16);
+  const BlockGraphic& placed = Nth<Table>(16);
   EXPECT_EQ(drawing.blocks[static_cast<std::size_t>(placed.block)].name, "*T2");
   EXPECT_DOUBLE_EQ(placed.insertion.x, 0) << "a block already in world coordinates stays put";
   EXPECT_DOUBLE_EQ(placed.insertion.y, 0);
@@ -875,13 +876,11 @@ TEST(DxfEntities, ReadsLeadersWithTheArrowSizeOfTheirStyle) {
 }
 
 TEST(DxfEntities, ReadsConstructionLines) {
-  EXPECT_EQ(NthEntity(18).type, EntityType::XLine);
-  EXPECT_DOUBLE_EQ(Nth<ConstructionLine>(18).direction.y, 1);
-  EXPECT_FALSE(Nth<ConstructionLine>(18).ray);
-  EXPECT_EQ(NthEntity(19).type, EntityType::Ray);
-  EXPECT_DOUBLE_EQ(Nth<ConstructionLine>(19).base.x, 2);
-  EXPECT_TRUE(Nth<ConstructionLine>(19).ray);
-}
+  EXPECT_TRUE(NthEntity(18).Is<XLine>());
+  EXPECT_DOUBLE_EQ(Nth<XLine>(18).direction.y, 1);
+  EXPECT_TRUE(NthEntity(19).Is<Ray>());
+  EXPECT_DOUBLE_EQ(Nth<Ray>(19).base.x, 2);
+  }
 
 TEST(DxfEntities, ReadsHatchBoundariesOfEveryEdgeKind) {
   const Hatch& hatch = Nth<Hatch>(20);
@@ -926,7 +925,7 @@ TEST(DxfEntities, ReadsHatchBoundariesOfEveryEdgeKind) {
 TEST(DxfEntities, ReadsImagesAndWipeouts) {
   const Drawing& drawing = AllEntities();
   const Image& image = Nth<Image>(21);
-  EXPECT_EQ(NthEntity(21).type, EntityType::Image);
+  EXPECT_TRUE(NthEntity(21).Is<Image>());
   EXPECT_DOUBLE_EQ(image.insertion.y, 2);
   EXPECT_DOUBLE_EQ(image.u.x, 0.1);
   EXPECT_DOUBLE_EQ(image.v.y, 0.1);
@@ -939,10 +938,9 @@ TEST(DxfEntities, ReadsImagesAndWipeouts) {
   EXPECT_EQ(drawing.imageDefs[0].fileName, "pictures/plan.png");
   EXPECT_DOUBLE_EQ(drawing.imageDefs[0].pixelSize.y, 480);
 
-  const Image& wipeout = Nth<Image>(22);
-  EXPECT_EQ(NthEntity(22).type, EntityType::Wipeout);
-  EXPECT_TRUE(wipeout.wipeout);
-  EXPECT_EQ(wipeout.imageDef, -1);
+  const Image& wipeout = Nth<Wipeout>(22);
+  EXPECT_TRUE(NthEntity(22).Is<Wipeout>());
+    EXPECT_EQ(wipeout.imageDef, -1);
   EXPECT_TRUE(wipeout.show);
   EXPECT_EQ(wipeout.clipBoundary.size(), 2u);
 }
@@ -1015,7 +1013,7 @@ TEST(DxfEntities, NamesSkippedTypesSoThatTheyFitOnALogLine) {
 TEST(DxfBlocks, ResolvesBlocksDefinedLaterAndDropsMissingOnes) {
   Drawing drawing;
   std::string error;
-  ASSERT_TRUE(ReadDxf(
+  ASSERT_TRUE(ReadDrawing(
       Ascii(
           HeaderSection("AC1009") +
           Section("BLOCKS",
@@ -1155,14 +1153,14 @@ TEST(DxfFiles, ReadsAFileAndNamesOneThatCannotBeOpened) {
   testsupport::WriteFile(folder / "plan.dxf", AllEntities2000());
   Drawing drawing;
   std::string error;
-  ASSERT_TRUE(ReadDxfFile((folder / "plan.dxf").string(), drawing, &error)) << error;
+  ASSERT_TRUE(ReadDrawingFile((folder / "plan.dxf").string(), drawing, &error)) << error;
   EXPECT_EQ(ModelSpace(drawing).size(), ModelSpace(AllEntities()).size());
   testsupport::WriteFile(folder / "empty.dxf", "");
-  EXPECT_FALSE(ReadDxfFile((folder / "empty.dxf").string(), drawing, &error));
+  EXPECT_FALSE(ReadDrawingFile((folder / "empty.dxf").string(), drawing, &error));
   EXPECT_NE(error.find("not a DXF file"), std::string::npos) << error;
-  EXPECT_FALSE(ReadDxfFile((folder / "missing.dxf").string(), drawing, &error));
+  EXPECT_FALSE(ReadDrawingFile((folder / "missing.dxf").string(), drawing, &error));
   EXPECT_NE(error.find("missing.dxf"), std::string::npos) << error;
-  EXPECT_FALSE(ReadDxfFile(folder.Path().string(), drawing, &error)) << "a folder is no drawing";
+  EXPECT_FALSE(ReadDrawingFile(folder.Path().string(), drawing, &error)) << "a folder is no drawing";
 }
 
 TEST(DxfDamage, RefusesWhatIsNotADxfFile) {
@@ -1175,16 +1173,16 @@ TEST(DxfDamage, RefusesWhatIsNotADxfFile) {
   for (const std::string& bytes : inputs) {
     Drawing drawing;
     std::string error;
-    EXPECT_FALSE(ReadDxf(bytes, drawing, &error)) << bytes;
+    EXPECT_FALSE(ReadDrawing(bytes, drawing, &error)) << bytes;
     EXPECT_NE(error.find("header"), std::string::npos) << error;
     EXPECT_NE(error.find("not a DXF file"), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
   }
   Drawing drawing;
   std::string error;
-  EXPECT_FALSE(ReadDxf("hello\n", drawing, &error));
+  EXPECT_FALSE(ReadDrawing("hello\n", drawing, &error));
   EXPECT_NE(error.find("line 1"), std::string::npos) << error;
-  EXPECT_FALSE(ReadDxf("", drawing, nullptr)) << "a null error is allowed";
+  EXPECT_FALSE(ReadDrawing("", drawing, nullptr)) << "a null error is allowed";
 }
 
 TEST(DxfDamage, SkipsBadNumbersAndBrokenRecordsAndKeepsTheRest) {
@@ -1196,7 +1194,7 @@ TEST(DxfDamage, SkipsBadNumbersAndBrokenRecordsAndKeepsTheRest) {
       "0\nENDSEC\n0\nEOF\n";
   Drawing drawing;
   std::string error;
-  ASSERT_TRUE(ReadDxf(file, drawing, &error));
+  ASSERT_TRUE(ReadDrawing(file, drawing, &error));
   EXPECT_NE(error.find("entities section, line 23"), std::string::npos)
       << "the damage is noted with its place: " << error;
   ASSERT_EQ(ModelSpace(drawing).size(), 2u) << "the broken LINE is dropped, the others kept";
@@ -1204,7 +1202,7 @@ TEST(DxfDamage, SkipsBadNumbersAndBrokenRecordsAndKeepsTheRest) {
   EXPECT_DOUBLE_EQ(line.start.x, 0) << "a bad number is left at its default";
   EXPECT_DOUBLE_EQ(line.start.y, 2);
   EXPECT_DOUBLE_EQ(line.end.x, 0) << "an overflowing number is a bad number";
-  EXPECT_EQ(ModelSpace(drawing)[1].type, EntityType::Circle);
+  EXPECT_TRUE(ModelSpace(drawing)[1].Is<Circle>());
 }
 
 TEST(DxfDamage, KeepsWhatWasReadFromATruncatedFile) {
@@ -1215,7 +1213,7 @@ TEST(DxfDamage, KeepsWhatWasReadFromATruncatedFile) {
   for (std::size_t length = 0; length + 1 < file.size(); length += 7) {
     Drawing drawing;
     std::string error;
-    const bool read = ReadDxf(std::string_view(file).substr(0, length), drawing, &error);
+    const bool read = ReadDrawing(std::string_view(file).substr(0, length), drawing, &error);
     EXPECT_FALSE(error.empty()) << "a cut at " << length << " is damage";
     if (length > firstEntities) {
       EXPECT_TRUE(read) << "cut at " << length << ": " << error;
@@ -1226,7 +1224,7 @@ TEST(DxfDamage, KeepsWhatWasReadFromATruncatedFile) {
       Binary(HeaderSection("AC1015") + Tables2000() + Blocks2000() + Entities2000() + Eof(), false);
   Drawing drawing;
   std::string error;
-  EXPECT_TRUE(ReadDxf(std::string_view(binary).substr(0, binary.size() - 30), drawing, &error));
+  EXPECT_TRUE(ReadDrawing(std::string_view(binary).substr(0, binary.size() - 30), drawing, &error));
   EXPECT_NE(error.find("byte offset"), std::string::npos) << error;
 }
 
@@ -1242,12 +1240,12 @@ TEST(DxfDamage, ReadsFilesWithoutHeaderEndsecOrEof) {
   const std::string unfinished = Ascii({{0, "SECTION"},
                                         {2, "ENTITIES"}, {0, "LINE"}, {10, "0"}, {20, "0"},
                                         {0, "SECTION"}, {2, "OBJECTS"}, {0, "DICTIONARY"}});
-  ASSERT_TRUE(ReadDxf(unfinished, drawing, &error));
+  ASSERT_TRUE(ReadDrawing(unfinished, drawing, &error));
   EXPECT_EQ(ModelSpace(drawing).size(), 1u);
   EXPECT_NE(error.find("without EOF"), std::string::npos) << error;
   EXPECT_NE(error.find("objects"), std::string::npos) << "names the last section: " << error;
 
-  EXPECT_FALSE(ReadDxf(Ascii(HeaderSection("AC1015")), drawing, &error))
+  EXPECT_FALSE(ReadDrawing(Ascii(HeaderSection("AC1015")), drawing, &error))
       << "nothing to draw and no EOF: unusable";
   EXPECT_NE(error.find("header section"), std::string::npos) << error;
 }
@@ -1288,13 +1286,13 @@ TEST(DxfDamage, SurvivesBinaryFilesWithBadCodesAndLengths) {
   badCode[second + 6] = '\x75';
   Drawing drawing;
   std::string error;
-  EXPECT_TRUE(ReadDxf(badCode, drawing, &error));
+  EXPECT_TRUE(ReadDrawing(badCode, drawing, &error));
   EXPECT_EQ(ModelSpace(drawing).size(), 1u);
   EXPECT_NE(error.find("unknown group code"), std::string::npos) << error;
   EXPECT_NE(error.find("byte offset"), std::string::npos) << error;
   // A string without its terminating zero.
   std::string open = binary.substr(0, second + 2);
-  EXPECT_TRUE(ReadDxf(open, drawing, &error));
+  EXPECT_TRUE(ReadDrawing(open, drawing, &error));
   EXPECT_NE(error.find("cut short"), std::string::npos) << error;
 }
 
@@ -1308,7 +1306,7 @@ TEST(DxfDamage, ReadsEveryFuzzingRegressionInput) {
     const std::string bytes = testsupport::ReadFile(entry.path());
     Drawing drawing;
     std::string error;
-    const bool read = ReadDxf(bytes, drawing, &error);
+    const bool read = ReadDrawing(bytes, drawing, &error);
     EXPECT_EQ(error.find('\n'), std::string::npos) << entry.path();
     if (read) {
       ASSERT_GE(drawing.blocks.size(), 2u) << entry.path();
@@ -1337,7 +1335,7 @@ TEST(DxfCorpus, ReadsEveryDrawingOfTheSharedCorpus) {
   for (const auto& path : files) {
     Drawing drawing;
     std::string error;
-    const bool read = ReadDxfFile(path.string(), drawing, &error);
+    const bool read = ReadDrawingFile(path.string(), drawing, &error);
     EXPECT_TRUE(read) << path << ": " << error;
     std::size_t entities = 0;
     for (const Block& block : drawing.blocks) entities += block.entities.size();
@@ -1353,6 +1351,7 @@ TEST(DxfCorpus, ReadsEveryDrawingOfTheSharedCorpus) {
                 drawing.layouts.size(), skipped.empty() ? "" : ", skipped", skipped.c_str(),
                 error.empty() ? "" : (", note: " + error).c_str());
     if (!read) continue;
+    EXPECT_EQ(CheckModel(drawing), std::vector<std::string>{}) << path;
     EXPECT_GT(entities, 0u) << path;
     EXPECT_FALSE(drawing.layouts.empty()) << path;
     if (!drawing.header.acadVersion.empty() && drawing.header.acadVersion >= "AC1015" &&

@@ -53,7 +53,16 @@ TEST(ModelDrawing, RefusesWhatIsNotADrawing) {
   EXPECT_NE(drawing.OpenFile((dir / "missing.dxf").c_str(), 0), 0);
   EXPECT_NE(drawing.OpenFile(Write(dir, "text.dxf", "hello, world\n").c_str(), 0), 0);
   EXPECT_NE(drawing.OpenFile(Write(dir, "empty.dxf", "").c_str(), 0), 0);
-  EXPECT_NE(drawing.OpenFile(Write(dir, "plan.dwf", kR12).c_str(), 0), 0) << "not read as DXF";
+  EXPECT_EQ(drawing.GetLayoutCount(), 0);
+}
+
+TEST(ModelDrawing, KnowsAFormatByItsBytesNotByItsName) {
+  TempDir dir;
+  drawing::CModelDrawing drawing;
+  EXPECT_EQ(drawing.OpenFile(Write(dir, "plan.dwf", kR12).c_str(), 0), 0) << drawing.LastError();
+  EXPECT_GT(drawing.GetLayoutCount(), 0);
+  EXPECT_NE(drawing.OpenFile(Write(dir, "old.dxf", std::string("AC1015\0\0\0\0\0", 12)).c_str(), 0), 0);
+  EXPECT_EQ(drawing.LastError(), "DWG files are not supported yet");
   EXPECT_EQ(drawing.GetLayoutCount(), 0);
 }
 

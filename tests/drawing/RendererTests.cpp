@@ -46,9 +46,8 @@ struct Scene {
     drawing.blocks.push_back(block);
     return static_cast<std::int32_t>(drawing.blocks.size() - 1);
   }
-  Entity& Add(std::int32_t block, EntityType type, EntityData data) {
+  Entity& Add(std::int32_t block, EntityData data) {
     Entity entity;
-    entity.type = type;
     entity.data = std::move(data);
     drawing.blocks[block].entities.push_back(std::move(entity));
     return drawing.blocks[block].entities.back();
@@ -67,7 +66,7 @@ TEST(Renderer, LineCarriesItsLayerColourAndLineweight) {
   Scene s;
   const std::int32_t walls = s.AddLayer("WALLS", 1);
   s.drawing.layers[walls].lineweight = 50;  // 0.5 mm = 1.417 points
-  Entity& line = s.Add(0, EntityType::Line, Line{{0, 0, 0}, {10, 5, 0}});
+  Entity& line = s.Add(0, Line{{0, 0, 0}, {10, 5, 0}});
   line.layer = walls;
   s.trace.WidthDivisor = 2;
   EXPECT_EQ(s.Render(),
@@ -83,7 +82,7 @@ TEST(Renderer, HiddenLayersAndDefpointsAreNotDrawn) {
   Scene s;
   for (const char* name : {"OFF", "FROZEN", "NOPLOT", "Defpoints"}) {
     const std::int32_t layer = s.AddLayer(name, 3);
-    Entity& line = s.Add(0, EntityType::Line, Line{{0, 0, 0}, {1, 1, 0}});
+    Entity& line = s.Add(0, Line{{0, 0, 0}, {1, 1, 0}});
     line.layer = layer;
   }
   s.drawing.layers[1].off = true;
@@ -96,20 +95,20 @@ TEST(Renderer, NestedInsertsPassLayerAndByBlockColourDown) {
   Scene s;
   const std::int32_t doors = s.AddLayer("DOORS", 5);
   const std::int32_t inner = s.AddBlock("LEAF");
-  Entity& leaf = s.Add(inner, EntityType::Line, Line{{0, 0, 0}, {1, 0, 0}});
+  Entity& leaf = s.Add(inner, Line{{0, 0, 0}, {1, 0, 0}});
   leaf.color.index = Color::kByBlock;  // on layer 0: takes the insert's layer and colour
   const std::int32_t outer = s.AddBlock("DOOR");
   Insert placeLeaf;
   placeLeaf.block = inner;
   placeLeaf.insertion = {0, 1, 0};
-  Entity& middle = s.Add(outer, EntityType::Insert, placeLeaf);
+  Entity& middle = s.Add(outer, placeLeaf);
   middle.color.index = Color::kByBlock;
   Insert placeDoor;
   placeDoor.block = outer;
   placeDoor.insertion = {10, 0, 0};
   placeDoor.rotation = 90;
   placeDoor.scale = {2, 2, 2};
-  Entity& door = s.Add(0, EntityType::Insert, placeDoor);
+  Entity& door = s.Add(0, placeDoor);
   door.layer = doors;
   door.color.index = 2;  // yellow, reaching the leaf through two BYBLOCKs
   EXPECT_EQ(s.Render(1.0),
@@ -128,10 +127,10 @@ TEST(Renderer, BlocksThatInsertThemselvesStop) {
   Insert toB, toA;
   toB.block = b;
   toA.block = a;
-  s.Add(a, EntityType::Line, Line{{0, 0, 0}, {1, 0, 0}});
-  s.Add(a, EntityType::Insert, toB);
-  s.Add(b, EntityType::Insert, toA);
-  s.Add(0, EntityType::Insert, toA);
+  s.Add(a, Line{{0, 0, 0}, {1, 0, 0}});
+  s.Add(a, toB);
+  s.Add(b, toA);
+  s.Add(0, toA);
   CRenderer renderer(s.drawing, s.text, s.trace);
   renderer.DrawLayout(0, Affine3{}, 100, 100);
   EXPECT_EQ(renderer.PrimitiveCount(), 2) << "the line of A once";
@@ -140,17 +139,17 @@ TEST(Renderer, BlocksThatInsertThemselvesStop) {
 
 TEST(Renderer, ArcsStayArcsUnderTurnsAndMirrors) {
   Scene s;
-  s.Add(0, EntityType::Arc, Arc{{0, 0, 0}, 10, 0, 90});
+  s.Add(0, Arc{{0, 0, 0}, 10, 0, 90});
   EXPECT_NE(s.Render(1.0).find("Arc 0 0 10 0 1.571\n"), std::string::npos) << s.trace.text;
   Scene mirrored;
-  mirrored.Add(0, EntityType::Arc, Arc{{0, 0, 0}, 10, 0, 90});
+  mirrored.Add(0, Arc{{0, 0, 0}, 10, 0, 90});
   CRenderer renderer(mirrored.drawing, mirrored.text, mirrored.trace);
   renderer.DrawLayout(0, Affine3::Scale(-1, 1, 1), 100, 100);
   // Mirrored in x: from angle π to π/2, clockwise.
   EXPECT_NE(mirrored.trace.text.find("Arc 0 0 10 3.142 1.571\n"), std::string::npos)
       << mirrored.trace.text;
   Scene squashed;
-  squashed.Add(0, EntityType::Circle, Circle{{0, 0, 0}, 10});
+  squashed.Add(0, Circle{{0, 0, 0}, 10});
   CRenderer flat(squashed.drawing, squashed.text, squashed.trace);
   flat.DrawLayout(0, Affine3::Scale(1, 0.5, 1), 100, 100);
   EXPECT_EQ(squashed.trace.text.find("Arc"), std::string::npos) << "an ellipse on the page";
@@ -177,7 +176,7 @@ TEST(Renderer, WidePolylinesAreFilled) {
   Polyline wide;
   wide.vertices = {{{0, 0, 0}}, {{10, 0, 0}}};
   wide.constantWidth = 2;
-  s.Add(0, EntityType::Polyline, wide);
+  s.Add(0, wide);
   EXPECT_NE(s.Render(1.0).find("Polygon 0,1 10,1 10,-1 0,-1\n"), std::string::npos) << s.trace.text;
 }
 
@@ -218,7 +217,7 @@ TEST(Renderer, PatternHatchesDrawTheirLinesInsideTheBoundaryAndOutsideIslands) {
   HatchPatternLine horizontal;
   horizontal.base = {0, 0.5};
   horizontal.offset = {0, 1};
-  s.Add(0, EntityType::Hatch, SquareWithHole(horizontal));
+  s.Add(0, SquareWithHole(horizontal));
   const auto segments = Segments(s.Render(1.0));
   // Ten lines at y = 0.5 … 9.5; the two through the hole are cut in two.
   ASSERT_EQ(segments.size(), 12u) << s.trace.text;
@@ -239,7 +238,7 @@ TEST(Renderer, PatternHatchLinesAreDashedFromTheirBasePoint) {
   dashed.dashes = {2, -1};
   Hatch hatch = SquareWithHole(dashed);
   hatch.paths.pop_back();
-  s.Add(0, EntityType::Hatch, hatch);
+  s.Add(0, hatch);
   const auto segments = Segments(s.Render(1.0));
   // Lines at x = 0.5, 3.5, 6.5, 9.5, each dashed 0–2, 3–5, 6–8, 9–10.
   ASSERT_EQ(segments.size(), 16u) << s.trace.text;
@@ -259,7 +258,7 @@ TEST(Renderer, PatternHatchesTooDenseForThePageAreFilled) {
   Scene s;
   HatchPatternLine dense;
   dense.offset = {0, 0.01};
-  s.Add(0, EntityType::Hatch, SquareWithHole(dense));
+  s.Add(0, SquareWithHole(dense));
   const std::string trace = s.Render(1.0);
   EXPECT_NE(trace.find("PolyPolygon"), std::string::npos) << trace.substr(0, 200);
   EXPECT_EQ(trace.find("LineTo"), std::string::npos);
@@ -281,7 +280,7 @@ TEST(Renderer, SplinesPassThroughTheirEndsAndStayNearTheCurve) {
 
 TEST(Renderer, ViewportsClipModelSpaceThroughTheirView) {
   Scene s;
-  s.Add(0, EntityType::Line, Line{{0, 0, 0}, {100, 0, 0}});
+  s.Add(0, Line{{0, 0, 0}, {100, 0, 0}});
   const std::int32_t paper = s.AddBlock("*Paper_Space");
   Layout sheet;
   sheet.name = "Layout1";
@@ -297,8 +296,8 @@ TEST(Renderer, ViewportsClipModelSpaceThroughTheirView) {
   view.height = 20;
   view.viewCenter = {0, 0};
   view.viewHeight = 10;  // 2 paper units per model unit
-  s.Add(paper, EntityType::Viewport, overall);
-  s.Add(paper, EntityType::Viewport, view);
+  s.Add(paper, overall);
+  s.Add(paper, view);
   CRenderer renderer(s.drawing, s.text, s.trace);
   renderer.DrawLayout(1, Affine3{}, 1000, 1000);
   EXPECT_EQ(s.trace.text,
@@ -319,7 +318,7 @@ TEST(Renderer, ViewportsOnALayerThatDoesNotPlotStillShowTheirView) {
            [](Layer& l) { l.plottable = false; }, [](Layer& l) { l.off = true; },
            [](Layer& l) { l.frozen = true; }}) {
     Scene s;
-    s.Add(0, EntityType::Line, Line{{0, 0, 0}, {100, 0, 0}});
+    s.Add(0, Line{{0, 0, 0}, {100, 0, 0}});
     const std::int32_t hidden = s.AddLayer("viewports", 7);
     hide(s.drawing.layers[static_cast<std::size_t>(hidden)]);
     const std::int32_t paper = s.AddBlock("*Paper_Space");
@@ -333,7 +332,7 @@ TEST(Renderer, ViewportsOnALayerThatDoesNotPlotStillShowTheirView) {
     view.width = 40;
     view.height = 20;
     view.viewHeight = 10;
-    s.Add(paper, EntityType::Viewport, view).layer = hidden;
+    s.Add(paper, view).layer = hidden;
     CRenderer renderer(s.drawing, s.text, s.trace);
     renderer.DrawLayout(1, Affine3{}, 1000, 1000);
     EXPECT_NE(s.trace.text.find("MoveTo 50 50\nLineTo 250 50\n"), std::string::npos)
@@ -345,7 +344,7 @@ TEST(Renderer, DashedLinetypesSplitLinesOnThePage) {
   Scene s;
   Linetype dashed{"DASHED", "", 1.5, {1.0, -0.5}};
   s.drawing.linetypes.push_back(dashed);
-  Entity& line = s.Add(0, EntityType::Line, Line{{0, 0, 0}, {3, 0, 0}});
+  Entity& line = s.Add(0, Line{{0, 0, 0}, {3, 0, 0}});
   line.linetype = 0;
   EXPECT_NE(s.Render(2.0).find("MoveTo 0 0\nLineTo 2 0\nMoveTo 3 0\nLineTo 5 0\n"), std::string::npos)
       << s.trace.text;
@@ -357,7 +356,7 @@ TEST(Renderer, TextIsFilledOutlinesOfTheRightSize) {
   text.text = "H";
   text.height = 10;
   text.style = 0;
-  s.Add(0, EntityType::Text, text);
+  s.Add(0, text);
   CRenderer renderer(s.drawing, s.text, s.trace);
   renderer.DrawLayout(0, Affine3{}, 1000, 1000);
   EXPECT_NE(s.trace.text.find("Polygon "), std::string::npos) << s.trace.text;
@@ -365,8 +364,8 @@ TEST(Renderer, TextIsFilledOutlinesOfTheRightSize) {
 
 TEST(Renderer, ConstructionLinesAreClippedToTheOutput) {
   Scene s;
-  s.Add(0, EntityType::XLine, ConstructionLine{{50, 50, 0}, {1, 0, 0}, false});
-  s.Add(0, EntityType::Ray, ConstructionLine{{50, 20, 0}, {0, 1, 0}, true});
+  s.Add(0, XLine{{{50, 50, 0}, {1, 0, 0}}});
+  s.Add(0, Ray{{{50, 20, 0}, {0, 1, 0}}});
   CRenderer renderer(s.drawing, s.text, s.trace);
   renderer.DrawLayout(0, Affine3{}, 100, 100);
   EXPECT_NE(s.trace.text.find("MoveTo -1 50\nLineTo 101 50\n"), std::string::npos) << s.trace.text;
@@ -375,20 +374,20 @@ TEST(Renderer, ConstructionLinesAreClippedToTheOutput) {
 
 TEST(Renderer, ViewportsClipToTheOutlineOfTheirBoundaryEntity) {
   Scene s;
-  s.Add(0, EntityType::Line, Line{{0, 0, 0}, {1, 0, 0}});
+  s.Add(0, Line{{0, 0, 0}, {1, 0, 0}});
   const std::int32_t paper = s.AddBlock("*Paper_Space");
   Layout sheet;
   sheet.name = "Layout1";
   sheet.block = paper;
   s.drawing.layouts.push_back(sheet);
-  s.Add(paper, EntityType::Circle, Circle{{50, 50, 0}, 10});
+  s.Add(paper, Circle{{50, 50, 0}, 10});
   Viewport view;
   view.id = 2;
   view.center = {50, 50, 0};
   view.width = view.height = 20;
   view.viewHeight = 10;
   view.clipEntityIndex = 0;
-  s.Add(paper, EntityType::Viewport, view);
+  s.Add(paper, view);
   CRenderer renderer(s.drawing, s.text, s.trace);
   renderer.DrawLayout(1, Affine3{}, 1000, 1000);
   const std::string& trace = s.trace.text;

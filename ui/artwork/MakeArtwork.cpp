@@ -10,6 +10,7 @@
 #include <QRadialGradient>
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 
 namespace {
 
@@ -251,7 +252,7 @@ QImage WelcomePicture(int width, int height) {
   p.drawEllipse(centre, r * 0.38, r * 0.38);
   p.setPen(QPen(ink, 1.4));
   for (int i = 0; i < 6; ++i) {
-    const double a = i * 3.14159265358979 / 3;
+    const double a = i * std::numbers::pi / 3;
     p.drawEllipse(centre + QPointF(std::cos(a) * r * 0.7, std::sin(a) * r * 0.7), r * 0.09,
                   r * 0.09);
   }

@@ -9,10 +9,8 @@
 
 namespace drawing {
 
-// Reads the DXF file at `path` (see ReadDxf).
-bool ReadDxfFile(const std::string& path, Drawing& drawing, std::string* error);
-
-// Reads a whole DXF file from memory into `drawing`, which is cleared first.
+// Reads a whole DXF file (ASCII or binary) from memory into `drawing`, which is cleared first.
+// The model is finished by FinishModel afterwards (ReadDrawing does both).
 //
 // True when the drawing was read. Damaged parts (a bad number, a broken record, a file cut
 // short) are skipped and what was read before and after them is kept; `*error` then holds a
@@ -46,11 +44,8 @@ bool ReadDxfFile(const std::string& path, Drawing& drawing, std::string* error);
 //   ("^J") is left as stored.
 // - An entity type the reader does not draw is counted in skippedTypes under a printable
 //   form of its name.
-// - An ACAD_TABLE's insertion is zero when its block already holds the table in world
-//   coordinates.
-// - Layouts: model space first, then the paper layouts by tab order. A file without LAYOUT
-//   objects (R12) gets one paper layout "Layout1" on *Paper_Space when paper space holds
-//   entities, with the header's paper-space limits and extents.
+// - Layouts as the LAYOUT objects give them, in file order, with their blocks (-1 for a block
+//   the file does not define); none for a file without LAYOUT objects (R12).
 bool ReadDxf(std::string_view bytes, Drawing& drawing, std::string* error);
 
 }  // namespace drawing

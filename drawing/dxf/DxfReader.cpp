@@ -1,8 +1,4 @@
-#include "drawing/DxfReader.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "drawing/dxf/DxfReader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "drawing/detail/DxfEntities.h"
-#include "drawing/detail/DxfReaderContext.h"
-#include "drawing/detail/DxfTokenizer.h"
+#include "drawing/dxf/detail/DxfEntities.h"
+#include "drawing/dxf/detail/DxfReaderContext.h"
+#include "drawing/dxf/detail/DxfTokenizer.h"
 
 namespace drawing {
 
@@ -27,7 +23,6 @@ using detail::DxfEntityInfo;
 using detail::DxfEntityResult;
 using detail::DxfGroup;
 using detail::DxfVertex;
-using detail::EqualsIgnoringCase;
 using detail::GroupHandle;
 using detail::GroupInteger;
 using detail::GroupReal;
@@ -110,8 +105,6 @@ class CDxfReader {
   void Finish();
   void ResolveImages();
   void ResolveViewportClips();
-  void PlaceTables();
-  void BuildLayouts();
   std::int32_t BlockOfRecord(std::uint64_t handle) const;
   void RemoveUndefinedBlocks();
 
@@ -871,8 +864,12 @@ void CDxfReader::Finish() {
   }
   ResolveImages();
   ResolveViewportClips();
-  PlaceTables();
-  BuildLayouts();
+  // Layouts with their blocks; FinishModel orders them.
+  drawing.layouts.clear();
+  for (PendingLayout& pendingLayout : layouts) {
+    pendingLayout.layout.block = BlockOfRecord(pendingLayout.blockRecord);
+    drawing.layouts.push_back(std::move(pendingLayout.layout));
+  }
   RemoveUndefinedBlocks();
   drawing.skippedTypes.assign(skipped.begin(), skipped.end());
   // Vectors grown by doubling may hold twice what they need. A large one is left as it is: its
@@ -895,7 +892,7 @@ void CDxfReader::ResolveImages() {
     if (found == imageDefs.end()) continue;
     Entity& entity = drawing.blocks[static_cast<std::size_t>(ref.block)]
                          .entities[static_cast<std::size_t>(ref.index)];
-    if (auto* image = std::get_if<Image>(&entity.data); image && !image->wipeout) {
+    if (auto* image = std::get_if<Image>(&entity.data)) {
       image->imageDef = found->second;
     }
   }
@@ -920,53 +917,6 @@ void CDxfReader::ResolveViewportClips() {
   }
 }
 
-// A table's block is normally drawn like a block reference at the table's insertion point,
-// with the table's top left corner at the block's origin. Some programs write the block in
-// world coordinates instead; then the insertion point lies on the block's geometry and the
-// origin does not, and the block must be drawn where it is.
-void CDxfReader::PlaceTables() {
-  struct Box {
-    bool known = false;
-    double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
-  };
-  std::vector<Box> boxes;  // of the tables' blocks, made once per block
-  for (Block& block : drawing.blocks) {
-    for (Entity& entity : block.entities) {
-      if (entity.type != EntityType::Table) continue;
-      auto& graphic = std::get<BlockGraphic>(entity.data);
-      if (graphic.block < 0) continue;
-      if (boxes.empty()) boxes.resize(drawing.blocks.size());
-      Box& box = boxes[static_cast<std::size_t>(graphic.block)];
-      if (!box.known) {
-        box.known = true;
-        for (const Entity& part :
-             drawing.blocks[static_cast<std::size_t>(graphic.block)].entities) {
-          if (const auto* line = std::get_if<Line>(&part.data)) {
-            for (const Vec3& p : {line->start, line->end}) {
-              box.minX = std::min(box.minX, p.x);
-              box.minY = std::min(box.minY, p.y);
-              box.maxX = std::max(box.maxX, p.x);
-              box.maxY = std::max(box.maxY, p.y);
-            }
-          }
-        }
-      }
-      const double minX = box.minX, minY = box.minY, maxX = box.maxX, maxY = box.maxY;
-      if (minX > maxX) continue;
-      const double tolerance =
-          1e-6 * std::max({1.0, maxX - minX, maxY - minY, std::abs(graphic.insertion.x),
-                           std::abs(graphic.insertion.y)});
-      auto touches = [&](double x, double y) {
-        return x >= minX - tolerance && x <= maxX + tolerance && y >= minY - tolerance &&
-               y <= maxY + tolerance;
-      };
-      if (touches(graphic.insertion.x, graphic.insertion.y) && !touches(0.0, 0.0)) {
-        graphic.insertion = Vec3{};
-      }
-    }
-  }
-}
-
 std::int32_t CDxfReader::BlockOfRecord(std::uint64_t handle) const {
   if (handle == 0) return -1;
   if (auto owner = blockOfOwner.find(handle); owner != blockOfOwner.end()) return owner->second;
@@ -976,67 +926,6 @@ std::int32_t CDxfReader::BlockOfRecord(std::uint64_t handle) const {
   if (block == context.blocks.end()) return -1;
   const std::int32_t index = block->second;
   return (index <= 1 || context.blockDefined[static_cast<std::size_t>(index)]) ? index : -1;
-}
-
-void CDxfReader::BuildLayouts() {
-  const Header& header = drawing.header;
-  std::vector<Layout>& result = drawing.layouts;
-  result.clear();
-  std::vector<Layout> papers;
-  bool haveModel = false;
-  for (PendingLayout& pendingLayout : layouts) {
-    Layout& layout = pendingLayout.layout;
-    layout.block = BlockOfRecord(pendingLayout.blockRecord);
-    const bool model =
-        layout.block == 0 || (layout.block < 0 && EqualsIgnoringCase(layout.name, "Model"));
-    if (model) {
-      if (haveModel) continue;
-      haveModel = true;
-      layout.isModel = true;
-      layout.block = 0;
-      if (layout.name.empty()) layout.name = "Model";
-      result.insert(result.begin(), std::move(layout));
-    } else {
-      if (layout.name.empty()) layout.name = "Layout" + std::to_string(papers.size() + 1);
-      papers.push_back(std::move(layout));
-    }
-  }
-  if (!haveModel) {
-    Layout model;
-    model.name = "Model";
-    model.isModel = true;
-    model.block = 0;
-    model.limitsMin = header.limMin;
-    model.limitsMax = header.limMax;
-    model.extentsMin = header.extMin;
-    model.extentsMax = header.extMax;
-    result.insert(result.begin(), std::move(model));
-  }
-  std::stable_sort(papers.begin(), papers.end(),
-                   [](const Layout& a, const Layout& b) { return a.tabOrder < b.tabOrder; });
-  if (layouts.empty() && !drawing.blocks[1].entities.empty()) {
-    Layout paper;
-    paper.name = "Layout1";
-    paper.tabOrder = 1;
-    paper.block = 1;
-    paper.limitsMin = header.pLimMin;
-    paper.limitsMax = header.pLimMax;
-    paper.extentsMin = header.pExtMin;
-    paper.extentsMax = header.pExtMax;
-    papers.push_back(std::move(paper));
-  }
-  for (Layout& paper : papers) result.push_back(std::move(paper));
-
-  drawing.activeLayout = 0;
-  if (header.tileMode != 1) {
-    for (std::size_t i = 1; i < result.size(); ++i) {
-      if (result[i].block == 1) {
-        drawing.activeLayout = static_cast<std::int32_t>(i);
-        break;
-      }
-    }
-    if (drawing.activeLayout == 0 && result.size() > 1) drawing.activeLayout = 1;
-  }
 }
 
 // Blocks that entities name but the file never defines are dropped; references to them
@@ -1063,8 +952,7 @@ void CDxfReader::RemoveUndefinedBlocks() {
   };
   for (Block& block : drawing.blocks) {
     for (Entity& entity : block.entities) {
-      if (auto* insert = std::get_if<Insert>(&entity.data)) map(insert->block);
-      if (auto* graphic = std::get_if<BlockGraphic>(&entity.data)) map(graphic->block);
+      if (std::int32_t* referenced = ReferencedBlock(entity)) map(*referenced);
     }
   }
   for (Layout& layout : drawing.layouts) map(layout.block);
@@ -1090,48 +978,6 @@ bool ReadDxf(std::string_view bytes, Drawing& drawing, std::string* error) {
   }
   drawing = Drawing{};
   return false;
-}
-
-bool ReadDxfFile(const std::string& path, Drawing& drawing, std::string* error) {
-  if (error) error->clear();
-  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) {
-    if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  struct stat status {};
-  if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(file);
-    if (error) *error = "cannot read " + path + ": not a file";
-    return false;
-  }
-  // Read into memory rather than mapped: a mapped file that another program shortens
-  // while it is read would end the process with SIGBUS.
-  std::string bytes;
-  bool readable = true;
-  try {
-    // Room for the whole file and a little more, so that reaching its end needs no growth:
-    // growing a string of hundreds of megabytes doubles it and copies it.
-    bytes.resize(static_cast<std::size_t>(status.st_size) + (1 << 16));
-    std::size_t filled = 0;
-    for (;;) {
-      if (filled == bytes.size()) bytes.resize(bytes.size() + bytes.size() / 2);
-      const ssize_t got = ::read(file, bytes.data() + filled, bytes.size() - filled);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) readable = false;
-      if (got <= 0) break;
-      filled += static_cast<std::size_t>(got);
-    }
-    bytes.resize(filled);
-  } catch (const std::bad_alloc&) {
-    readable = false;
-  }
-  ::close(file);
-  if (!readable) {
-    if (error) *error = "cannot read " + path + ": " + std::strerror(errno ? errno : ENOMEM);
-    return false;
-  }
-  return ReadDxf(bytes, drawing, error);
 }
 
 }  // namespace drawing

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "drawing/Model.h"
-#include "drawing/detail/DxfReaderContext.h"
-#include "drawing/detail/DxfTokenizer.h"
+#include "drawing/dxf/detail/DxfReaderContext.h"
+#include "drawing/dxf/detail/DxfTokenizer.h"
 
 namespace drawing::detail {
 

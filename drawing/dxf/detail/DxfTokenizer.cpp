@@ -1,4 +1,4 @@
-#include "drawing/detail/DxfTokenizer.h"
+#include "drawing/dxf/detail/DxfTokenizer.h"
 
 #include <bit>
 #include <charconv>

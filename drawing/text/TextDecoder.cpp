@@ -1,4 +1,4 @@
-#include "drawing/detail/DxfText.h"
+#include "drawing/text/TextDecoder.h"
 
 #include <iconv.h>
 
@@ -6,44 +6,19 @@
 #include <cstring>
 #include <vector>
 
-namespace drawing::detail {
+#include "platform/Ascii.h"
+#include "platform/Utf8.h"
+
+namespace drawing {
 
 namespace {
 
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-}
-
-std::string Upper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = AsciiUpper(c);
-  return result;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-int Hex4(std::string_view text, std::size_t at) {
-  if (at + 4 > text.size()) return -1;
-  int value = 0;
-  for (std::size_t i = at; i < at + 4; ++i) {
-    const int digit = HexDigit(text[i]);
-    if (digit < 0) return -1;
-    value = value * 16 + digit;
-  }
-  return value;
-}
-
 // The iconv names to try for a $DWGCODEPAGE value, best first; glibc knows all of them, other
 // C libraries some.
 std::vector<std::string> IconvNames(std::string_view codePage, bool& singleByte) {
-  const std::string name = Upper(codePage);
+  const std::string name = ToAsciiUpper(codePage);
   singleByte = true;
   auto doubleByte = [&](std::vector<std::string> names) {
     singleByte = false;
@@ -73,62 +48,6 @@ iconv_t OpenFirst(const std::vector<std::string>& names) {
   return kNoConverter;
 }
 
-// Length of the valid UTF-8 sequence at `at`, or 0.
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
-  const auto b0 = static_cast<unsigned char>(text[at]);
-  if (b0 < 0x80) return 1;
-  std::size_t length = 0;
-  char32_t minimum = 0;
-  char32_t value = 0;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2;
-    minimum = 0x80;
-    value = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3;
-    minimum = 0x800;
-    value = b0 & 0x0F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4;
-    minimum = 0x10000;
-    value = b0 & 0x07;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto b = static_cast<unsigned char>(text[at + i]);
-    if ((b & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (b & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  return length;
-}
-
-bool IsUtf8WithMultibyte(std::string_view text) {
-  bool multibyte = false;
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = Utf8SequenceLength(text, i);
-    if (length == 0) return false;
-    multibyte = multibyte || length > 1;
-    i += length;
-  }
-  return multibyte;
-}
-
-void AppendCheckedUtf8(std::string_view text, std::string& out) {
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = Utf8SequenceLength(text, i);
-    if (length == 0) {
-      AppendUtf8(0xFFFD, out);
-      ++i;
-    } else {
-      out.append(text.substr(i, length));
-      i += length;
-    }
-  }
-}
-
 void AppendWithIconv(iconv_t handle, std::string_view raw, std::string& out) {
   iconv(handle, nullptr, nullptr, nullptr, nullptr);
   std::vector<char> buffer(raw.size() * 4 + 8);
@@ -152,40 +71,61 @@ void AppendWithIconv(iconv_t handle, std::string_view raw, std::string& out) {
 
 }  // namespace
 
-void AppendUtf8(char32_t c, std::string& out) {
-  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
-CDxfTextDecoder::CDxfTextDecoder() {
+int Hex4(std::string_view text, std::size_t at) {
+  if (at > text.size() || text.size() - at < 4) return -1;
+  int value = 0;
+  for (std::size_t i = at; i < at + 4; ++i) {
+    const int digit = HexDigit(text[i]);
+    if (digit < 0) return -1;
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+bool ReadUnicodeEscape(std::string_view text, std::size_t at, char32_t& codePoint,
+                       std::size_t& length) {
+  if (at + 2 >= text.size() || text[at] != '\\' || AsciiUpper(text[at + 1]) != 'U' ||
+      text[at + 2] != '+') {
+    return false;
+  }
+  const int unit = Hex4(text, at + 3);
+  if (unit < 0) return false;
+  codePoint = static_cast<char32_t>(unit);
+  length = 7;
+  // A character beyond the basic plane is written as its two UTF-16 halves.
+  if (unit >= 0xD800 && unit <= 0xDBFF && text.substr(at + 7, 3) == "\\U+") {
+    const int low = Hex4(text, at + 10);
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      codePoint = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+                  (static_cast<char32_t>(low) - 0xDC00);
+      length = 14;
+    }
+  }
+  return true;
+}
+
+CTextDecoder::CTextDecoder() {
   SetCodePage("ANSI_1252", false);
 }
 
-CDxfTextDecoder::~CDxfTextDecoder() {
+CTextDecoder::~CTextDecoder() {
   if (converter) iconv_close(static_cast<iconv_t>(converter));
   for (void* handle : doubleByteConverters) {
     if (handle) iconv_close(static_cast<iconv_t>(handle));
   }
 }
 
-void CDxfTextDecoder::SetCodePage(std::string_view codePage, bool isUtf8) {
+void CTextDecoder::SetCodePage(std::string_view codePage, bool isUtf8) {
   if (converter) iconv_close(static_cast<iconv_t>(converter));
   converter = nullptr;
-  const std::string name = Upper(codePage);
+  const std::string name = ToAsciiUpper(codePage);
   utf8 = isUtf8 || name == "UTF8" || name == "UTF-8";
   singleByte = true;
   if (utf8) return;
@@ -198,14 +138,14 @@ void CDxfTextDecoder::SetCodePage(std::string_view codePage, bool isUtf8) {
   if (handle != kNoConverter) converter = handle;
 }
 
-bool CDxfTextDecoder::IsPlain(std::string_view raw) {
+bool CTextDecoder::IsPlain(std::string_view raw) {
   for (char c : raw) {
     if (static_cast<unsigned char>(c) >= 0x80 || c == '\\') return false;
   }
   return true;
 }
 
-void CDxfTextDecoder::Convert(std::string_view raw, std::string& out) {
+void CTextDecoder::Convert(std::string_view raw, std::string& out) {
   bool ascii = true;
   for (char c : raw) {
     if (static_cast<unsigned char>(c) >= 0x80) {
@@ -232,7 +172,7 @@ void CDxfTextDecoder::Convert(std::string_view raw, std::string& out) {
   AppendWithIconv(static_cast<iconv_t>(converter), raw, out);
 }
 
-bool CDxfTextDecoder::AppendDoubleByte(int number, unsigned value, std::string& out) {
+bool CTextDecoder::AppendDoubleByte(int number, unsigned value, std::string& out) {
   if (number < 1 || number > 5) return false;
   if (!doubleByteTried[number]) {
     doubleByteTried[number] = true;
@@ -250,7 +190,7 @@ bool CDxfTextDecoder::AppendDoubleByte(int number, unsigned value, std::string& 
   return true;
 }
 
-void CDxfTextDecoder::DecodeEscapes(std::string_view text, bool mtext, std::string& out) {
+void CTextDecoder::DecodeEscapes(std::string_view text, bool mtext, std::string& out) {
   for (std::size_t i = 0; i < text.size();) {
     const char c = text[i];
     if (c != '\\' || i + 1 >= text.size()) {
@@ -264,19 +204,10 @@ void CDxfTextDecoder::DecodeEscapes(std::string_view text, bool mtext, std::stri
       i += 2;
       continue;
     }
-    if (next == 'U' && i + 2 < text.size() && text[i + 2] == '+') {
-      const int unit = Hex4(text, i + 3);
-      if (unit >= 0) {
-        char32_t codePoint = static_cast<char32_t>(unit);
-        std::size_t consumed = 7;
-        if (unit >= 0xD800 && unit <= 0xDBFF && text.substr(i + 7, 3) == "\\U+") {
-          const int low = Hex4(text, i + 10);
-          if (low >= 0xDC00 && low <= 0xDFFF) {
-            codePoint = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-                        (static_cast<char32_t>(low) - 0xDC00);
-            consumed = 14;
-          }
-        }
+    if (next == 'U') {
+      char32_t codePoint = 0;
+      std::size_t consumed = 0;
+      if (ReadUnicodeEscape(text, i, codePoint, consumed)) {
         if (codePoint != 0) AppendUtf8(codePoint, out);
         i += consumed;
         continue;
@@ -295,7 +226,7 @@ void CDxfTextDecoder::DecodeEscapes(std::string_view text, bool mtext, std::stri
   }
 }
 
-std::string CDxfTextDecoder::Decode(std::string_view raw, bool mtext) {
+std::string CTextDecoder::Decode(std::string_view raw, bool mtext) {
   if (IsPlain(raw)) return std::string(raw);
   std::string converted;
   converted.reserve(raw.size() + raw.size() / 2);
@@ -360,4 +291,4 @@ std::string ReplacePercentCodes(std::string_view text) {
   return out;
 }
 
-}  // namespace drawing::detail
+}  // namespace drawing

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "drawing/Model.h"
-#include "drawing/detail/DxfText.h"
+#include "drawing/text/TextDecoder.h"
+#include "platform/Ascii.h"
 
 namespace drawing::detail {
 
@@ -26,8 +27,6 @@ struct CaseInsensitiveEqual {
 };
 using NameIndex =
     std::unordered_map<std::string, std::int32_t, CaseInsensitiveHash, CaseInsensitiveEqual>;
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 // Arrowhead size and overall scale of a dimension style.
 struct DxfDimStyle {
@@ -72,7 +71,7 @@ class CDxfReaderContext {
   std::int32_t DefineBlock(std::string name);
 
   Drawing& drawing;
-  CDxfTextDecoder decoder;
+  CTextDecoder decoder;
   NameIndex layers, linetypes, textStyles, blocks;
   std::unordered_map<std::uint64_t, std::int32_t> layerHandles;
   std::unordered_map<std::string, DxfDimStyle, CaseInsensitiveHash, CaseInsensitiveEqual> dimStyles;

@@ -1,22 +1,24 @@
 #pragma once
 
-// Turns the strings of a DXF file into UTF-8. Private to the DXF reader.
+// Turns the strings stored in drawings into UTF-8: code pages, the "\U+XXXX" and "\M+nXXXX"
+// escapes and the "%%" control codes. Every reader of drawing files uses it.
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
-namespace drawing::detail {
+namespace drawing {
 
 // Converts strings from the drawing's code page (files before R2007) or checks them as UTF-8
 // (R2007 and later), then decodes the "\U+XXXX" and "\M+nXXXX" escapes. Invalid bytes become
 // U+FFFD. One decoder serves one file; it is not shared between threads.
-class CDxfTextDecoder {
+class CTextDecoder {
  public:
-  CDxfTextDecoder();
-  ~CDxfTextDecoder();
-  CDxfTextDecoder(const CDxfTextDecoder&) = delete;
-  CDxfTextDecoder& operator=(const CDxfTextDecoder&) = delete;
+  CTextDecoder();
+  ~CTextDecoder();
+  CTextDecoder(const CTextDecoder&) = delete;
+  CTextDecoder& operator=(const CTextDecoder&) = delete;
 
   // `codePage` as $DWGCODEPAGE names it ("ANSI_1252", "ANSI_936", "DOS850" …, any case);
   // unknown or empty names mean ANSI_1252. `utf8` for files of R2007 (AC1021) and later.
@@ -45,7 +47,15 @@ class CDxfTextDecoder {
 // the underline and overline toggles %%u and %%o are dropped. Letters in any case.
 std::string ReplacePercentCodes(std::string_view text);
 
-// Appends the UTF-8 form of a code point (U+FFFD for values that are not characters).
-void AppendUtf8(char32_t codePoint, std::string& out);
+// The value of a hexadecimal digit, or -1.
+int HexDigit(char c);
+// The value of the four hexadecimal digits at text[at], or -1.
+int Hex4(std::string_view text, std::size_t at);
 
-}  // namespace drawing::detail
+// The escape "\U+XXXX" (or "\u+XXXX") at text[at]: its code point and its length in bytes. A
+// UTF-16 high half followed by the escape of a low half is one character of 14 bytes. False
+// when no such escape starts there.
+bool ReadUnicodeEscape(std::string_view text, std::size_t at, char32_t& codePoint,
+                       std::size_t& length);
+
+}  // namespace drawing

@@ -1,7 +1,8 @@
-#include "drawing/detail/DxfEntities.h"
+#include "drawing/dxf/detail/DxfEntities.h"
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <string>
 #include <unordered_map>
 
@@ -9,7 +10,6 @@ namespace drawing::detail {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 enum class Kind {
   Line,
@@ -245,7 +245,7 @@ Ellipse ParseEllipse(std::span<const DxfGroup> groups) {
         ellipse.startParam = Real(group, 0.0);
         break;
       case 42:
-        ellipse.endParam = Real(group, 2 * kPi);
+        ellipse.endParam = Real(group, 2 * std::numbers::pi);
         break;
       default:
         SetCoordinate(ellipse.center, 10, group) || SetCoordinate(ellipse.majorAxis, 11, group);
@@ -562,7 +562,7 @@ MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
   } else {
     // The rotation turns the text in the plane of its extrusion, from that plane's x axis.
     const Vec3 yAxis = Cross(extrusion, xAxis);
-    const double radians = rotation * kPi / 180.0;
+    const double radians = rotation * std::numbers::pi / 180.0;
     const double c = std::cos(radians), s = std::sin(radians);
     mtext.direction = {c * xAxis.x + s * yAxis.x, c * xAxis.y + s * yAxis.y,
                        c * xAxis.z + s * yAxis.z};
@@ -694,9 +694,8 @@ Leader ParseLeader(CDxfReaderContext& context, std::span<const DxfGroup> groups)
   return leader;
 }
 
-ConstructionLine ParseConstructionLine(std::span<const DxfGroup> groups, bool ray) {
+ConstructionLine ParseConstructionLine(std::span<const DxfGroup> groups) {
   ConstructionLine line;
-  line.ray = ray;
   line.direction = {1, 0, 0};
   for (const DxfGroup& group : groups) {
     SetCoordinate(line.base, 10, group) || SetCoordinate(line.direction, 11, group);
@@ -851,9 +850,8 @@ Hatch ParseHatch(CDxfReaderContext& context, std::span<const DxfGroup> groups) {
   return hatch;
 }
 
-Image ParseImage(std::span<const DxfGroup> groups, bool wipeout, DxfEntityInfo& info) {
+Image ParseImage(std::span<const DxfGroup> groups, DxfEntityInfo& info) {
   Image image;
-  image.wipeout = wipeout;
   for (const DxfGroup& group : groups) {
     switch (group.code) {
       case 340:
@@ -1025,99 +1023,91 @@ DxfEntityResult ParseDxfEntity(CDxfReaderContext& context, std::string_view type
 
   switch (kind) {
     case Kind::Line:
-      entity.type = EntityType::Line;
       entity.data = ParseLine(own);
       break;
     case Kind::Point:
-      entity.type = EntityType::Point;
       entity.data = ParsePoint(own);
       break;
     case Kind::Circle:
-      entity.type = EntityType::Circle;
       entity.data = ParseCircle(own);
       info.clipCandidate = true;
       break;
     case Kind::Arc:
-      entity.type = EntityType::Arc;
       entity.data = ParseArc(own);
       break;
     case Kind::Ellipse:
-      entity.type = EntityType::Ellipse;
       entity.data = ParseEllipse(own);
       info.clipCandidate = true;
       break;
     case Kind::LwPolyline:
-      entity.type = EntityType::Polyline;
       entity.data = ParseLwPolyline(own);
       info.clipCandidate = true;
       break;
     case Kind::Polyline:
-      entity.type = EntityType::Polyline;
       entity.data = ParsePolylineHeader(own, info);
       info.clipCandidate = true;
       break;
     case Kind::Spline:
-      entity.type = EntityType::Spline;
       entity.data = ParseSpline(own);
       info.clipCandidate = true;
       break;
     case Kind::Solid:
-      entity.type = EntityType::Solid;
-      entity.data = ParseFace(own, false);
+      entity.data = Solid{ParseFace(own, false)};
       break;
     case Kind::Trace:
-      entity.type = EntityType::Trace;
-      entity.data = ParseFace(own, false);
+      entity.data = Trace{ParseFace(own, false)};
       break;
     case Kind::Face3d:
-      entity.type = EntityType::Face3d;
-      entity.data = ParseFace(own, true);
+      entity.data = Face3d{ParseFace(own, true)};
       break;
     case Kind::Text:
     case Kind::Attrib:
     case Kind::Attdef: {
       int flags = 0;
-      entity.data = ParseText(context, own, kind, flags);
-      entity.type = kind == Kind::Attrib ? EntityType::Attribute : EntityType::Text;
+      Text text = ParseText(context, own, kind, flags);
+      if (kind == Kind::Attrib) {
+        entity.data = Attribute{std::move(text)};
+      } else {
+        entity.data = std::move(text);
+      }
       if (kind != Kind::Text && (flags & 1)) return DxfEntityResult::NotDrawn;  // invisible
       break;
     }
     case Kind::MText:
-      entity.type = EntityType::MText;
       entity.data = ParseMText(context, own, entity.extrusion);
       break;
     case Kind::Insert:
-      entity.type = EntityType::Insert;
       entity.data = ParseInsert(context, own);
       break;
     case Kind::Dimension:
-      entity.type = EntityType::Dimension;
-      entity.data = ParseBlockGraphic(context, own, false);
+      entity.data = Dimension{ParseBlockGraphic(context, own, false)};
       break;
     case Kind::Table:
-      entity.type = EntityType::Table;
-      entity.data = ParseBlockGraphic(context, own, true);
+      entity.data = Table{ParseBlockGraphic(context, own, true)};
       break;
     case Kind::Leader:
-      entity.type = EntityType::Leader;
       entity.data = ParseLeader(context, own);
       break;
     case Kind::XLine:
     case Kind::Ray:
-      entity.type = kind == Kind::Ray ? EntityType::Ray : EntityType::XLine;
-      entity.data = ParseConstructionLine(own, kind == Kind::Ray);
+      if (kind == Kind::Ray) {
+        entity.data = Ray{ParseConstructionLine(own)};
+      } else {
+        entity.data = XLine{ParseConstructionLine(own)};
+      }
       break;
     case Kind::Hatch:
-      entity.type = EntityType::Hatch;
       entity.data = ParseHatch(context, own);
       break;
     case Kind::Image:
     case Kind::Wipeout:
-      entity.type = kind == Kind::Image ? EntityType::Image : EntityType::Wipeout;
-      entity.data = ParseImage(own, kind == Kind::Wipeout, info);
+      if (kind == Kind::Image) {
+        entity.data = ParseImage(own, info);
+      } else {
+        entity.data = Wipeout{ParseImage(own, info)};
+      }
       break;
     case Kind::Viewport:
-      entity.type = EntityType::Viewport;
       entity.data = ParseViewport(context, own, info);
       break;
     case Kind::NotDrawn:

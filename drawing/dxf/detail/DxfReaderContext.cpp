@@ -1,36 +1,21 @@
-#include "drawing/detail/DxfReaderContext.h"
+#include "drawing/dxf/detail/DxfReaderContext.h"
 
-#include "drawing/detail/DxfTokenizer.h"
+#include "drawing/dxf/detail/DxfTokenizer.h"
 
 namespace drawing::detail {
 
-namespace {
-
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-}  // namespace
 
 std::size_t CaseInsensitiveHash::operator()(std::string_view text) const {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
   for (char c : text) {
-    hash ^= static_cast<unsigned char>(Lower(c));
+    hash ^= static_cast<unsigned char>(AsciiLower(c));
     hash *= 1099511628211ull;
   }
   return static_cast<std::size_t>(hash);
 }
 
 bool CaseInsensitiveEqual::operator()(std::string_view a, std::string_view b) const {
-  return EqualsIgnoringCase(a, b);
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
+  return ::EqualsIgnoringCase(a, b);
 }
 
 CDxfReaderContext::CDxfReaderContext(Drawing& target) : drawing(target) {
@@ -55,14 +40,14 @@ CDxfReaderContext::CDxfReaderContext(Drawing& target) : drawing(target) {
 
 std::string CDxfReaderContext::Name(std::string_view raw) {
   raw = TrimBlanks(raw);
-  if (CDxfTextDecoder::IsPlain(raw)) return std::string(raw);
+  if (CTextDecoder::IsPlain(raw)) return std::string(raw);
   return std::string(TrimBlanks(decoder.Decode(raw)));
 }
 
 std::int32_t CDxfReaderContext::LookUp(const NameIndex& index, std::string_view raw,
                                        std::string& decoded) {
   raw = TrimBlanks(raw);
-  if (CDxfTextDecoder::IsPlain(raw)) {
+  if (CTextDecoder::IsPlain(raw)) {
     auto found = index.find(raw);
     if (found != index.end()) return found->second;
     decoded.assign(raw);

@@ -1,0 +1,442 @@
+#include "drawing/Model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include "platform/Ascii.h"
+
+namespace drawing {
+
+namespace {
+
+template <typename T>
+bool InRange(std::int32_t index, const std::vector<T>& list) {
+  return index >= 0 && static_cast<std::size_t>(index) < list.size();
+}
+
+bool IsLinetypeReference(std::int32_t linetype, const Drawing& drawing) {
+  return linetype == kLinetypeByLayer || linetype == kLinetypeByBlock ||
+         linetype == kLinetypeContinuous || InRange(linetype, drawing.linetypes);
+}
+
+bool SplineIsSound(const Spline& spline) {
+  return spline.degree >= 1 &&
+         (spline.knots.empty() ||
+          spline.knots.size() == spline.controlPoints.size() + spline.degree + 1) &&
+         (spline.weights.empty() || spline.weights.size() == spline.controlPoints.size());
+}
+
+// Calls visit on every entity of the drawing, attributes of block references included, with
+// the block that holds it.
+template <class DrawingT, class Visit>
+void ForEachEntity(DrawingT& drawing, Visit visit) {
+  for (auto& block : drawing.blocks) {
+    for (auto& entity : block.entities) {
+      visit(block, entity);
+      if (auto* insert = std::get_if<Insert>(&entity.data)) {
+        for (auto& attribute : insert->attributes) visit(block, attribute);
+      }
+    }
+  }
+}
+
+// ---- Finishing --------------------------------------------------------------------------
+
+// Puts layer "0" first, renumbering every reference to a layer, or adds it when it is missing.
+void PutLayerZeroFirst(Drawing& drawing) {
+  if (!drawing.layers.empty() && drawing.layers[0].name == "0") return;
+  const auto found = std::find_if(drawing.layers.begin(), drawing.layers.end(),
+                                  [](const Layer& layer) { return layer.name == "0"; });
+  const auto count = static_cast<std::int32_t>(drawing.layers.size());
+  const std::int32_t zero =
+      found == drawing.layers.end() ? -1 : static_cast<std::int32_t>(found - drawing.layers.begin());
+  // New index of every old one: layer 0 moves to the front, the others keep their order.
+  std::vector<std::int32_t> remap(static_cast<std::size_t>(count));
+  std::int32_t next = 1;
+  for (std::int32_t i = 0; i < count; ++i) remap[static_cast<std::size_t>(i)] = i == zero ? 0 : next++;
+  std::vector<Layer> layers;
+  layers.reserve(static_cast<std::size_t>(count) + 1);
+  if (zero >= 0) {
+    layers.push_back(std::move(drawing.layers[static_cast<std::size_t>(zero)]));
+  } else {
+    layers.emplace_back().name = "0";
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (i != zero) layers.push_back(std::move(drawing.layers[static_cast<std::size_t>(i)]));
+  }
+  drawing.layers = std::move(layers);
+  const auto map = [&remap](std::int32_t& layer) {
+    if (layer >= 0 && static_cast<std::size_t>(layer) < remap.size()) {
+      layer = remap[static_cast<std::size_t>(layer)];
+    }
+  };
+  ForEachEntity(drawing, [&](Block&, Entity& entity) {
+    map(entity.layer);
+    if (auto* viewport = std::get_if<Viewport>(&entity.data)) {
+      for (std::int32_t& layer : viewport->frozenLayers) map(layer);
+    }
+  });
+}
+
+void AddMissingTables(Drawing& drawing) {
+  PutLayerZeroFirst(drawing);
+  const bool hasStandard =
+      std::any_of(drawing.textStyles.begin(), drawing.textStyles.end(),
+                  [](const TextStyle& style) { return EqualsIgnoringCase(style.name, "Standard"); });
+  if (!hasStandard) {
+    TextStyle standard;
+    standard.name = "Standard";
+    standard.fontFile = "txt";
+    drawing.textStyles.push_back(std::move(standard));
+  }
+  if (drawing.blocks.size() < 2) {
+    drawing.blocks.resize(2);
+    drawing.blocks[0].name = "*Model_Space";
+    drawing.blocks[1].name = "*Paper_Space";
+  }
+}
+
+std::int32_t StandardStyle(const Drawing& drawing) {
+  for (std::size_t i = 0; i < drawing.textStyles.size(); ++i) {
+    if (EqualsIgnoringCase(drawing.textStyles[i].name, "Standard")) return static_cast<std::int32_t>(i);
+  }
+  return 0;
+}
+
+// Model space first, then the paper layouts by tab order; the first layout of model space is
+// kept and any other dropped. A drawing that names no layouts at all gets model space and, when
+// paper space holds entities, one paper layout on the header's paper limits.
+void OrderLayouts(Drawing& drawing) {
+  const Header& header = drawing.header;
+  const bool namedNone = drawing.layouts.empty();
+  std::vector<Layout> read = std::move(drawing.layouts);
+  std::vector<Layout>& result = drawing.layouts;
+  result.clear();
+  std::vector<Layout> papers;
+  bool haveModel = false;
+  for (Layout& layout : read) {
+    const bool model = layout.isModel || layout.block == 0 ||
+                       (layout.block < 0 && EqualsIgnoringCase(layout.name, "Model"));
+    if (model) {
+      if (haveModel) continue;
+      haveModel = true;
+      layout.isModel = true;
+      layout.block = 0;
+      if (layout.name.empty()) layout.name = "Model";
+      result.insert(result.begin(), std::move(layout));
+    } else {
+      if (layout.name.empty()) layout.name = "Layout" + std::to_string(papers.size() + 1);
+      papers.push_back(std::move(layout));
+    }
+  }
+  if (!haveModel) {
+    Layout model;
+    model.name = "Model";
+    model.isModel = true;
+    model.block = 0;
+    model.limitsMin = header.limMin;
+    model.limitsMax = header.limMax;
+    model.extentsMin = header.extMin;
+    model.extentsMax = header.extMax;
+    result.insert(result.begin(), std::move(model));
+  }
+  std::stable_sort(papers.begin(), papers.end(),
+                   [](const Layout& a, const Layout& b) { return a.tabOrder < b.tabOrder; });
+  if (namedNone && !drawing.blocks[1].entities.empty()) {
+    Layout paper;
+    paper.name = "Layout1";
+    paper.tabOrder = 1;
+    paper.block = 1;
+    paper.limitsMin = header.pLimMin;
+    paper.limitsMax = header.pLimMax;
+    paper.extentsMin = header.pExtMin;
+    paper.extentsMax = header.pExtMax;
+    papers.push_back(std::move(paper));
+  }
+  for (Layout& paper : papers) result.push_back(std::move(paper));
+
+  drawing.activeLayout = 0;
+  if (header.tileMode != 1) {
+    for (std::size_t i = 1; i < result.size(); ++i) {
+      if (result[i].block == 1) {
+        drawing.activeLayout = static_cast<std::int32_t>(i);
+        break;
+      }
+    }
+    if (drawing.activeLayout == 0 && result.size() > 1) drawing.activeLayout = 1;
+  }
+}
+
+// A table's block is normally drawn like a block reference at the table's insertion point,
+// with the table's top left corner at the block's origin. Some programs write the block in
+// world coordinates instead; then the insertion point lies on the block's geometry and the
+// origin does not, and the block must be drawn where it is.
+void PlaceTables(Drawing& drawing) {
+  struct Box {
+    bool known = false;
+    double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
+  };
+  std::vector<Box> boxes;  // of the tables' blocks, made once per block
+  for (Block& block : drawing.blocks) {
+    for (Entity& entity : block.entities) {
+      auto* table = std::get_if<Table>(&entity.data);
+      if (!table || !InRange(table->block, drawing.blocks)) continue;
+      if (boxes.empty()) boxes.resize(drawing.blocks.size());
+      Box& box = boxes[static_cast<std::size_t>(table->block)];
+      if (!box.known) {
+        box.known = true;
+        for (const Entity& part : drawing.blocks[static_cast<std::size_t>(table->block)].entities) {
+          if (const auto* line = std::get_if<Line>(&part.data)) {
+            for (const Vec3& p : {line->start, line->end}) {
+              box.minX = std::min(box.minX, p.x);
+              box.minY = std::min(box.minY, p.y);
+              box.maxX = std::max(box.maxX, p.x);
+              box.maxY = std::max(box.maxY, p.y);
+            }
+          }
+        }
+      }
+      const double minX = box.minX, minY = box.minY, maxX = box.maxX, maxY = box.maxY;
+      if (minX > maxX) continue;
+      const double tolerance =
+          1e-6 * std::max({1.0, maxX - minX, maxY - minY, std::abs(table->insertion.x),
+                           std::abs(table->insertion.y)});
+      auto touches = [&](double x, double y) {
+        return x >= minX - tolerance && x <= maxX + tolerance && y >= minY - tolerance &&
+               y <= maxY + tolerance;
+      };
+      if (touches(table->insertion.x, table->insertion.y) && !touches(0.0, 0.0)) {
+        table->insertion = Vec3{};
+      }
+    }
+  }
+}
+
+// Counts what it mends: a reader that resolves everything itself leaves it nothing to do.
+class CRepairs {
+ public:
+  // Makes value valid with fallback unless valid says it is already.
+  template <typename T, typename U>
+  void Mend(bool valid, T& value, U fallback) {
+    if (valid) return;
+    value = static_cast<T>(fallback);
+    ++count;
+  }
+  template <typename Container, typename Predicate>
+  void Drop(Container& list, Predicate broken) {
+    count += static_cast<int>(std::erase_if(list, broken));
+  }
+  void Spline(drawing::Spline& spline) {
+    Mend(spline.degree >= 1, spline.degree, 1);
+    if (!spline.knots.empty() &&
+        spline.knots.size() != spline.controlPoints.size() + spline.degree + 1) {
+      spline.knots.clear();
+      ++count;
+    }
+    if (!spline.weights.empty() && spline.weights.size() != spline.controlPoints.size()) {
+      spline.weights.clear();
+      ++count;
+    }
+  }
+  int count = 0;
+};
+
+// Brings every reference of one entity into range. What a reader gets right already is left
+// as it is; what it could not resolve falls back to what the renderer draws safely.
+void RepairEntity(const Drawing& drawing, const Block& block, Entity& entity, bool isAttribute,
+                  std::int32_t standard, CRepairs& repairs) {
+  repairs.Mend(InRange(entity.layer, drawing.layers), entity.layer, 0);
+  repairs.Mend(IsLinetypeReference(entity.linetype, drawing), entity.linetype, kLinetypeByLayer);
+  repairs.Mend(entity.color.index >= 0 && entity.color.index <= 257, entity.color.index,
+               Color::kByLayer);
+  repairs.Mend(entity.lineweight >= kLineweightDefault && entity.lineweight <= 211,
+               entity.lineweight, kLineweightByLayer);
+  if (!isAttribute && std::holds_alternative<Attribute>(entity.data)) {
+    entity.data = Text{std::get<Attribute>(entity.data)};
+    ++repairs.count;
+  }
+  std::visit(
+      [&](auto& data) {
+        using Kind = std::decay_t<decltype(data)>;
+        if constexpr (std::is_base_of_v<Text, Kind>) {
+          repairs.Mend(InRange(data.style, drawing.textStyles), data.style, standard);
+        } else if constexpr (std::is_same_v<Kind, MText>) {
+          repairs.Mend(InRange(data.style, drawing.textStyles), data.style, standard);
+          repairs.Mend(data.attachment >= 1 && data.attachment <= 9, data.attachment, 1);
+        } else if constexpr (std::is_same_v<Kind, Insert>) {
+          repairs.Mend(data.block == -1 || InRange(data.block, drawing.blocks), data.block, -1);
+          repairs.Mend(data.columns >= 1, data.columns, 1);
+          repairs.Mend(data.rows >= 1, data.rows, 1);
+          repairs.Drop(data.attributes,
+                       [](const Entity& attribute) { return !attribute.Is<Attribute>(); });
+        } else if constexpr (std::is_base_of_v<BlockGraphic, Kind>) {
+          repairs.Mend(data.block == -1 || InRange(data.block, drawing.blocks), data.block, -1);
+        } else if constexpr (std::is_base_of_v<Image, Kind>) {
+          repairs.Mend(data.imageDef == -1 || InRange(data.imageDef, drawing.imageDefs),
+                       data.imageDef, -1);
+        } else if constexpr (std::is_same_v<Kind, Viewport>) {
+          repairs.Mend(data.clipEntityIndex == -1 || InRange(data.clipEntityIndex, block.entities),
+                       data.clipEntityIndex, -1);
+          repairs.Drop(data.frozenLayers,
+                       [&](std::int32_t layer) { return !InRange(layer, drawing.layers); });
+        } else if constexpr (std::is_same_v<Kind, Polyline>) {
+          const auto count = static_cast<int>(data.vertices.size());
+          repairs.Drop(data.faces, [count](const std::vector<int>& face) {
+            return std::any_of(face.begin(), face.end(), [count](int index) {
+              return index == 0 || index < -count || index > count;
+            });
+          });
+          if (data.meshM < 0 || data.meshN < 0 ||
+              static_cast<long long>(data.meshM) * data.meshN > count) {
+            data.meshM = data.meshN = 0;
+            ++repairs.count;
+          }
+        } else if constexpr (std::is_same_v<Kind, Spline>) {
+          repairs.Spline(data);
+        } else if constexpr (std::is_same_v<Kind, Hatch>) {
+          for (HatchPath& path : data.paths) {
+            for (HatchEdge& edge : path.edges) {
+              if (edge.kind == HatchEdge::SplineEdge) repairs.Spline(edge.spline);
+            }
+          }
+        }
+      },
+      entity.data);
+}
+
+int RepairReferences(Drawing& drawing) {
+  CRepairs repairs;
+  for (Layer& layer : drawing.layers) {
+    repairs.Mend(IsLinetypeReference(layer.linetype, drawing), layer.linetype, kLinetypeContinuous);
+    repairs.Mend(layer.color.index >= 1 && layer.color.index <= 255, layer.color.index, 7);
+  }
+  for (Layout& layout : drawing.layouts) {
+    repairs.Mend(layout.block == -1 || InRange(layout.block, drawing.blocks), layout.block, -1);
+  }
+  repairs.Mend(InRange(drawing.activeLayout, drawing.layouts), drawing.activeLayout, 0);
+  const std::int32_t standard = StandardStyle(drawing);
+  for (Block& block : drawing.blocks) {
+    for (Entity& entity : block.entities) {
+      RepairEntity(drawing, block, entity, false, standard, repairs);
+      if (auto* insert = std::get_if<Insert>(&entity.data)) {
+        for (Entity& attribute : insert->attributes) {
+          RepairEntity(drawing, block, attribute, true, standard, repairs);
+        }
+      }
+    }
+  }
+  return repairs.count;
+}
+
+// ---- Checking ---------------------------------------------------------------------------
+
+void CheckEntity(const Drawing& d, const Block& block, const Entity& e, bool isAttribute,
+                 std::vector<std::string>& broken) {
+  const auto check = [&broken, &block](bool condition, const char* what) {
+    if (!condition) broken.push_back(std::string(what) + " (block " + block.name + ")");
+  };
+  check(InRange(e.layer, d.layers), "entity layer out of range");
+  check(IsLinetypeReference(e.linetype, d), "entity linetype out of range");
+  check(e.color.index >= 0 && e.color.index <= 257, "entity colour index out of range");
+  check(e.lineweight >= kLineweightDefault && e.lineweight <= 211, "entity lineweight out of range");
+  check(isAttribute == e.Is<Attribute>(), "attribute outside a block reference");
+  std::visit(
+      [&](const auto& data) {
+        using Kind = std::decay_t<decltype(data)>;
+        if constexpr (std::is_base_of_v<Text, Kind>) {
+          check(InRange(data.style, d.textStyles), "text style out of range");
+        } else if constexpr (std::is_same_v<Kind, MText>) {
+          check(InRange(data.style, d.textStyles), "mtext style out of range");
+          check(data.attachment >= 1 && data.attachment <= 9, "mtext attachment out of range");
+        } else if constexpr (std::is_same_v<Kind, Insert>) {
+          check(data.block == -1 || InRange(data.block, d.blocks), "insert block out of range");
+          check(data.columns >= 1 && data.rows >= 1, "insert grid empty");
+          for (const Entity& attribute : data.attributes) CheckEntity(d, block, attribute, true, broken);
+        } else if constexpr (std::is_base_of_v<BlockGraphic, Kind>) {
+          check(data.block == -1 || InRange(data.block, d.blocks), "block graphic out of range");
+        } else if constexpr (std::is_base_of_v<Image, Kind>) {
+          check(data.imageDef == -1 || InRange(data.imageDef, d.imageDefs),
+                "image definition out of range");
+        } else if constexpr (std::is_same_v<Kind, Viewport>) {
+          check(data.clipEntityIndex == -1 || InRange(data.clipEntityIndex, block.entities),
+                "viewport clip entity out of range");
+          for (std::int32_t layer : data.frozenLayers) {
+            check(InRange(layer, d.layers), "viewport frozen layer out of range");
+          }
+        } else if constexpr (std::is_same_v<Kind, Polyline>) {
+          const auto count = static_cast<int>(data.vertices.size());
+          for (const auto& face : data.faces) {
+            for (int index : face) {
+              check(index != 0 && index >= -count && index <= count, "polyface index out of range");
+            }
+          }
+          check(data.meshM >= 0 && data.meshN >= 0 &&
+                    static_cast<long long>(data.meshM) * data.meshN <= count,
+                "polygon mesh larger than its vertices");
+        } else if constexpr (std::is_same_v<Kind, Spline>) {
+          check(SplineIsSound(data), "spline knots or weights do not match");
+        } else if constexpr (std::is_same_v<Kind, Hatch>) {
+          for (const HatchPath& path : data.paths) {
+            for (const HatchEdge& edge : path.edges) {
+              if (edge.kind == HatchEdge::SplineEdge) {
+                check(SplineIsSound(edge.spline), "hatch spline knots or weights do not match");
+              }
+            }
+          }
+        }
+      },
+      e.data);
+}
+
+}  // namespace
+
+const std::int32_t* ReferencedBlock(const Entity& entity) {
+  if (const auto* insert = std::get_if<Insert>(&entity.data)) return &insert->block;
+  if (const auto* dimension = std::get_if<Dimension>(&entity.data)) return &dimension->block;
+  if (const auto* table = std::get_if<Table>(&entity.data)) return &table->block;
+  return nullptr;
+}
+
+std::int32_t* ReferencedBlock(Entity& entity) {
+  return const_cast<std::int32_t*>(ReferencedBlock(static_cast<const Entity&>(entity)));
+}
+
+int FinishModel(Drawing& drawing) {
+  AddMissingTables(drawing);
+  OrderLayouts(drawing);
+  PlaceTables(drawing);
+  return RepairReferences(drawing);
+}
+
+std::vector<std::string> CheckModel(const Drawing& d) {
+  std::vector<std::string> broken;
+  const auto check = [&broken](bool condition, const char* what) {
+    if (!condition) broken.emplace_back(what);
+  };
+  check(!d.layers.empty() && d.layers[0].name == "0", "layer 0 is not the first layer");
+  check(std::any_of(d.textStyles.begin(), d.textStyles.end(),
+                    [](const TextStyle& style) { return EqualsIgnoringCase(style.name, "Standard"); }),
+        "no text style Standard");
+  check(d.blocks.size() >= 2, "no model and paper space blocks");
+  check(!d.layouts.empty() && d.layouts[0].isModel && d.layouts[0].block == 0,
+        "model space is not the first layout");
+  for (std::size_t i = 1; i < d.layouts.size(); ++i) {
+    check(!d.layouts[i].isModel, "a second model space layout");
+  }
+  check(InRange(d.activeLayout, d.layouts), "active layout out of range");
+  for (const Layout& layout : d.layouts) {
+    check(layout.block == -1 || InRange(layout.block, d.blocks), "layout block out of range");
+  }
+  for (const Layer& layer : d.layers) {
+    check(IsLinetypeReference(layer.linetype, d), "layer linetype out of range");
+    check(layer.color.index >= 1 && layer.color.index <= 255, "layer colour index out of range");
+  }
+  for (const Block& block : d.blocks) {
+    for (const Entity& e : block.entities) CheckEntity(d, block, e, false, broken);
+  }
+  return broken;
+}
+
+}  // namespace drawing
