@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 #include "pensets/PenSet.h"
 #include "platform/Registry.h"
 

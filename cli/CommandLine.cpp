@@ -1,6 +1,5 @@
 #include "cli/CommandLine.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -8,6 +7,7 @@
 
 #include "convert/ConvertSettings.h"
 #include "convert/OutputNames.h"
+#include "platform/Ascii.h"
 
 namespace {
 
@@ -26,11 +26,6 @@ constexpr Paper kPapers[] = {
     {"arch-d", 36, 24, 0},  {"arch-e", 48, 36, 0},
 };
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 // A whole decimal number without sign, exponent or anything after it; the C locale's
 // influence is avoided by from_chars.
@@ -48,7 +43,7 @@ std::optional<double> Number(std::string_view text) {
 // "12.5mm" or "0.5in"; *units gets 0 for inches, 1 for millimetres, and stays as it is when
 // no unit is written.
 std::optional<double> Length(std::string_view text, int* units) {
-  const std::string lower = Lower(text);
+  const std::string lower = ToAsciiLower(text);
   std::string_view number = text;
   if (lower.ends_with("mm")) {
     number.remove_suffix(2);
@@ -63,7 +58,7 @@ std::optional<double> Length(std::string_view text, int* units) {
 int Choice(std::string_view value, std::initializer_list<const char*> names) {
   int index = 0;
   for (const char* name : names) {
-    if (Lower(value) == name) return index;
+    if (ToAsciiLower(value) == name) return index;
     ++index;
   }
   return -1;
@@ -157,12 +152,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
       if (!value(&v)) return fail(name, "needs model, all, active or paper");
       const int layout = Choice(v, {"model", "all", "active", "paper"});
       if (layout < 0) return fail(name, "'" + v + "' is not model, all, active or paper");
-      settings.Layout = layout;
+      settings.Layout = static_cast<LayoutChoice>(layout);
     } else if (name == "--area") {
       if (!value(&v)) return fail(name, "needs view, extents or layout");
       const int area = Choice(v, {"view", "extents", "layout"});
       if (area < 0) return fail(name, "'" + v + "' is not view, extents or layout");
-      settings.Area = area;
+      settings.Area = static_cast<AreaChoice>(area);
     } else if (name == "--scale") {
       if (!value(&v)) return fail(name, "needs a number");
       const std::optional<double> scale = Number(v);
@@ -173,12 +168,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
       if (!value(&v)) return fail(name, "needs true, gray or bw");
       const int colors = Choice(v, {"true", "gray", "bw"});
       if (colors < 0) return fail(name, "'" + v + "' is not true, gray or bw");
-      settings.Colors = colors;
+      settings.Colors = static_cast<ColorMode>(colors);
     } else if (name == "--size") {
       if (!value(&v)) return fail(name, "needs WIDTHxHEIGHT with mm or in");
       // The unit is written after the height ("420x297mm"); millimetres when there is none.
       // A width with a unit of its own must agree with it.
-      const std::size_t x = Lower(v).find('x');
+      const std::size_t x = ToAsciiLower(v).find('x');
       int units = 1, widthUnits = -1;
       std::optional<double> width, height;
       if (x != std::string::npos) {
@@ -190,10 +185,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
       }
       settings.PdfWidth = *width;
       settings.PdfHeight = *height;
-      settings.Units = units;
+      settings.Units = static_cast<PaperUnit>(units);
     } else if (name == "--paper") {
       if (!value(&v)) return fail(name, "needs a paper name");
-      std::string paper = Lower(v);
+      std::string paper = ToAsciiLower(v);
       bool portrait = false;
       if (paper.ends_with("-portrait")) {
         portrait = true;
@@ -211,7 +206,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
                               "ansi-a..e, arch-a..e)");
       settings.PdfWidth = portrait ? found->height : found->width;
       settings.PdfHeight = portrait ? found->width : found->height;
-      settings.Units = found->units;
+      settings.Units = static_cast<PaperUnit>(found->units);
     } else if (name == "--margin") {
       if (!value(&v)) return fail(name, "needs a length with mm or in");
       margin = Length(v, &marginUnits);
@@ -281,22 +276,22 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
   }
 
   if (outputType) {
-    settings.PdfType = *outputType;
+    settings.PdfType = static_cast<OutputType>(*outputType);
   } else if (targetGiven || !options.saved) {
-    settings.PdfType = HasPdfExtension(settings.TargetPdf) ? 1 : 0;
+    settings.PdfType = HasPdfExtension(settings.TargetPdf) ? OutputType::Merged : OutputType::PerDrawing;
   }
   if (margin) {
     // The margin is held in the unit of the page size.
     double m = *margin;
-    if (marginUnits == 1 && settings.Units == 0) m /= 25.4;
-    if (marginUnits == 0 && settings.Units != 0) m *= 25.4;
+    if (marginUnits == 1 && settings.Units == PaperUnit::Inch) m /= 25.4;
+    if (marginUnits == 0 && settings.Units != PaperUnit::Inch) m *= 25.4;
     settings.Margin = m;
   }
   if (options.drawings.empty()) {
     *error = "no drawing given (try --help)";
     return false;
   }
-  if (settings.PdfType == 1 && settings.TargetPdf.empty()) {
+  if (settings.PdfType == OutputType::Merged && settings.TargetPdf.empty()) {
     *error = "You must input a PDF filename first!";
     return false;
   }

@@ -144,7 +144,7 @@ int Finish(const CliOptions& options, const std::vector<std::string>& results,
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  CConvertSettings& settings = CurrentSettings();
+  CConvertSettings settings;
   if (WantsSavedSettings(args)) settings.LoadSettings(CRegistry::User());
 
   CliOptions options;
@@ -172,10 +172,11 @@ int main(int argc, char** argv) {
   }
 
   // The pen set: the stored current one when the saved options use it, or the one asked for.
+  CPenSet penSet;
   if (!options.penSet.empty() || !options.ctb.empty() || (options.saved && settings.UsePenSets)) {
     CRegistry& store = CRegistry::User();
-    LoadCurrentPenSet(CurrentPenSet(), store);
-    if (!PrepareRunPenSet(options, store, CurrentPenSet(), &error)) {
+    LoadCurrentPenSet(penSet, store);
+    if (!PrepareRunPenSet(options, store, penSet, &error)) {
       std::fprintf(stderr, "tarnvelox-cli: %s\n", error.c_str());
       UninitDLL();
       return kUsageError;
@@ -201,7 +202,7 @@ int main(int argc, char** argv) {
   }
 
   CTerminalListener listener(options.quiet);
-  CConvertJob job(settings, listener);
+  CConvertJob job(settings, penSet, listener);
   stopFlag = &job.StopFlag;
   struct sigaction action {};
   action.sa_handler = OnSignal;

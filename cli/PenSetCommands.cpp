@@ -1,7 +1,5 @@
 #include "cli/PenSetCommands.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -9,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "drawing/PlotStyleTable.h"
 #include "pensets/PenSet.h"
+#include "platform/Ascii.h"
 #include "pensets/PenSetFile.h"
 #include "platform/Registry.h"
 
@@ -25,13 +23,9 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-bool SameName(const std::string& a, const std::string& b) {
-  return strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
 std::optional<std::string> FindName(const std::vector<std::string>& names, const std::string& name) {
   const auto found = std::find_if(names.begin(), names.end(),
-                                  [&](const std::string& n) { return SameName(n, name); });
+                                  [&](const std::string& n) { return EqualsIgnoringCase(n, name); });
   if (found == names.end()) return std::nullopt;
   return *found;
 }
@@ -44,18 +38,11 @@ int Refuse(const std::string& message) {
 // A .ctb by its name, or any plot style table by its first bytes (a named table then gets
 // the reader's own reason for being refused).
 bool IsPlotStyleTable(const std::string& path) {
-  if (SameName(fs::path(path).extension().string(), ".ctb")) return true;
+  if (EqualsIgnoringCase(fs::path(path).extension().string(), ".ctb")) return true;
   char start[14] = {};
   FilePtr file(std::fopen(path.c_str(), "rb"));
   return file && std::fread(start, 1, sizeof start, file.get()) == sizeof start &&
          std::string(start, sizeof start) == "PIAFILEVERSION";
-}
-
-// Reads a table through the drawing library, with the reason when it cannot be read.
-bool ReadCtbPens(const std::string& path, std::array<PenEntry, 256>& entries, std::string* why) {
-  drawing::PlotStyleTable table;
-  if (!drawing::ReadPlotStyleTable(path, &table, why)) return false;
-  return BuildPenTableFromCtb(path, entries);
 }
 
 int ExportPenSets(const CliOptions& options, CRegistry& store) {
@@ -86,11 +73,11 @@ int ImportPenSets(const CliOptions& options, CRegistry& store) {
     CPenSet set;
     set.name = CtbPenSetName(path);
     std::string why;
-    if (!ReadCtbPens(path, set.entries, &why)) {
+    if (!BuildPenTableFromCtb(path, set.entries, &why)) {
       return Refuse("--import-pen-sets: cannot read the plot style table " + path + ": " + why);
     }
     for (const std::string& wanted : options.penSetNames) {
-      if (!SameName(wanted, set.name)) {
+      if (!EqualsIgnoringCase(wanted, set.name)) {
         return Refuse("--import-pen-sets: " + path + " holds only the pen set '" + set.name + "'");
       }
     }
@@ -158,7 +145,7 @@ bool PrepareRunPenSet(const CliOptions& options, CRegistry& store, CPenSet& set,
                       std::string* error) {
   if (!options.ctb.empty()) {
     std::string why;
-    if (!ReadCtbPens(options.ctb, set.entries, &why)) {
+    if (!BuildPenTableFromCtb(options.ctb, set.entries, &why)) {
       *error = "--ctb: cannot read the plot style table " + options.ctb + ": " + why;
       return false;
     }

@@ -66,11 +66,21 @@ void CConvertListener::ShowMessage(std::string_view text) {
   ReportMessage(text);
 }
 
-CConvertJob::CConvertJob(CConvertSettings& settings, CConvertListener& listener)
-    : settings(settings), listener(listener) {}
+CConvertJob::CConvertJob(CConvertListener& listener) : listener(listener) {}
+
+CConvertJob::CConvertJob(const CConvertSettings& settings, const CPenSet& penSet,
+                         CConvertListener& listener)
+    : Settings(settings), PenSet(penSet), listener(listener) {}
 
 CConvertJob::~CConvertJob() {
   Wait();
+}
+
+bool CConvertJob::Start(const CConvertSettings& settings, const CPenSet& penSet) {
+  if (RunningFlag.load()) return false;
+  Settings = settings;
+  PenSet = penSet;
+  return Start();
 }
 
 bool CConvertJob::Start() {
@@ -83,7 +93,7 @@ bool CConvertJob::Start() {
   AppendLog("Starting converting...");
   ResultFiles.clear();
   FailedFiles.clear();
-  listener.SetProgressRange(static_cast<int>(settings.SourceFiles.size()));
+  listener.SetProgressRange(static_cast<int>(Settings.SourceFiles.size()));
   StopFlag = false;
   try {
     worker = std::thread(ConvertThreadProc, this);
@@ -139,8 +149,7 @@ RunResult CConvertJob::UserBreak() {
 }
 
 RunResult CConvertJob::ConvertAll() {
-  settings.ApplySearchPaths();
-
+  const CConvertSettings& settings = Settings;
   const PageSetup page = ComputePageSetup(settings);
   if (!IsPageSetupValid(page)) {
     listener.ShowMessage(kParameterError);
@@ -149,21 +158,24 @@ RunResult CConvertJob::ConvertAll() {
   }
   if (StopRequested()) return RunResult::UserBreak;
 
-  const int pdfType = settings.PdfType;
+  const OutputType pdfType = settings.PdfType;
+  const bool merged = pdfType == OutputType::Merged;
+  const bool perDrawing = !merged && pdfType != OutputType::PerLayout;
   std::unique_ptr<CPdfDocument> runDocument;
-  if (pdfType == 1) {
+  targetFolder.clear();
+  if (merged) {
     runDocument.reset(NewDocument(page.width, page.height));
     if (!runDocument) {
       AppendLog(kNoMemory);
       return RunResult::NoMemory;
     }
   } else {
-    settings.TargetPdf = WithTrailingSeparator(settings.TargetPdf);
+    targetFolder = WithTrailingSeparator(settings.TargetPdf);
   }
   if (StopRequested()) return UserBreak();
 
   // Drawings whose pages are in the merged file: failed after all when it cannot be written.
-  std::vector<std::string> merged;
+  std::vector<std::string> mergedDrawings;
   for (std::size_t i = 0; i < settings.SourceFiles.size(); ++i) {
     if (StopRequested()) return UserBreak();
     const std::string path = settings.SourceFiles[i];
@@ -172,7 +184,7 @@ RunResult CConvertJob::ConvertAll() {
     if (IsFile(path)) {
       SetStatusText(Format("Converting: %s", path));
       std::unique_ptr<CPdfDocument> drawingDocument;
-      if (pdfType == 0) {
+      if (perDrawing) {
         drawingDocument.reset(NewDocument(page.width, page.height));
         if (!drawingDocument) {
           AppendLog(kNoMemory);
@@ -180,7 +192,7 @@ RunResult CConvertJob::ConvertAll() {
         }
       }
       if (StopRequested()) return UserBreak();
-      CPdfDocument* document = pdfType == 1 ? runDocument.get() : drawingDocument.get();
+      CPdfDocument* document = merged ? runDocument.get() : drawingDocument.get();
       RunResult result = ConvertDrawing(path, bookmark, document, page);
       if (StopRequested()) return UserBreak();
       if (result == RunResult::NoMemory) {
@@ -188,14 +200,14 @@ RunResult CConvertJob::ConvertAll() {
         FailedFiles.push_back(path);
         return RunResult::NoMemory;
       }
-      if (pdfType == 0 && result == RunResult::Done &&
-          !SavePdfDocument(*drawingDocument, DrawingPdfName(path, settings.TargetPdf))) {
+      if (perDrawing && result == RunResult::Done &&
+          !SavePdfDocument(*drawingDocument, DrawingPdfName(path, targetFolder))) {
         result = RunResult::CannotWrite;
       }
       drawingDocument.reset();
       if (result == RunResult::Done) {
         AppendLog(Format("Convert %s successfully!\r\n", path));
-        if (pdfType == 1) merged.push_back(path);
+        if (merged) mergedDrawings.push_back(path);
       } else {
         AppendLog(Format("Convert %s failure!\r\n", path));
         FailedFiles.push_back(path);
@@ -204,18 +216,18 @@ RunResult CConvertJob::ConvertAll() {
     listener.StepProgress();
   }
 
-  if (pdfType == 1) {
+  if (merged) {
     // Written even when no drawing gave a page.
     if (!SavePdfDocument(*runDocument, MergedPdfName(settings.TargetPdf))) {
-      FailedFiles.insert(FailedFiles.end(), merged.begin(), merged.end());
+      FailedFiles.insert(FailedFiles.end(), mergedDrawings.begin(), mergedDrawings.end());
     }
   }
   return RunResult::Done;
 }
 
 bool CConvertJob::SavePdfDocument(CPdfDocument& document, const std::string& path) {
-  const CPdfDocumentTexts texts{settings.Title, settings.Author, settings.Subject,
-                                settings.Keywords};
+  const CPdfDocumentTexts texts{Settings.Title, Settings.Author, Settings.Subject,
+                                Settings.Keywords};
   AddDocumentInformation(document, texts, CreationDateText());
   AppendLog("Saving to pdf file...");
   // A folder of the target that is missing (a merged file named in a new folder) is made
@@ -228,6 +240,8 @@ bool CConvertJob::SavePdfDocument(CPdfDocument& document, const std::string& pat
     AppendLog(Format("Can not write PDF file: %s", path));
     return false;
   }
+  // A page that found no memory to be written is left out of the file.
+  if (document.LostPages() > 0) AppendLog(kNoMemory);
   ResultFiles.push_back(path);
   AppendLog("Save result to the below PDF file:");
   AppendLog(path);
@@ -242,6 +256,10 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
     AppendLog(kNoMemory);
     return RunResult::NoMemory;
   }
+  // The drawing looks for the files it names (fonts, images) in the run's own folders.
+  if (const std::string folders = Settings.JoinedSearchPaths(); !folders.empty()) {
+    drawing->SetSearchDirectories(folders.c_str());
+  }
   if (drawing->OpenFile(path.c_str(), 0) != 0) {
     drawing.reset();
     AppendLog(Format("Can not open drawing file: %s", path));
@@ -254,16 +272,16 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
   }
 
   drawingWriteFailed = false;
-  const bool useLayoutPageSet = settings.UseLayoutPageSet != 0;
+  const bool useLayoutPageSet = Settings.UseLayoutPageSet != 0;
   RunResult result;
-  switch (settings.Layout) {
-    case 0:
+  switch (Settings.Layout) {
+    case LayoutChoice::ModelSpace:
       result = ConvertOneLayout(*drawing, bookmark, true, document, page, useLayoutPageSet);
       break;
-    case 2:
+    case LayoutChoice::ActiveLayout:
       result = ConvertOneLayout(*drawing, bookmark, false, document, page, useLayoutPageSet);
       break;
-    case 3:
+    case LayoutChoice::PaperLayouts:
       result = ConvertLayoutRange(*drawing, bookmark, 1, document, page, useLayoutPageSet);
       break;
     default:
@@ -277,7 +295,7 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
 RunResult CConvertJob::ConvertLayoutRange(CDrawing& drawing, const std::string& bookmark, int first,
                                           CPdfDocument* document, const PageSetup& page,
                                           bool useLayoutPageSet) {
-  const bool perLayout = settings.PdfType == 2;
+  const bool perLayout = Settings.PdfType == OutputType::PerLayout;
   // The drawing's bookmark, parent of its pages' bookmarks.
   CPdfOutline* drawingMark = nullptr;
   if (!perLayout && document) {
@@ -294,29 +312,31 @@ RunResult CConvertJob::ConvertLayoutRange(CDrawing& drawing, const std::string& 
     if (adjusted) AppendLog("The page size been adjusted by layout !");
 
     std::unique_ptr<CPdfDocument> layoutDocument;
-    CPdfDocument* target = document;
+    CPdfDocument* target = PageDocument(document, width, height, layoutDocument);
+    if (perLayout && !target) return RunResult::NoMemory;
     CPdfOutline* parent = drawingMark;
     if (perLayout) {
-      layoutDocument.reset(NewDocument(width, height));
-      if (!layoutDocument) {
-        AppendLog(kNoMemory);
-        return RunResult::NoMemory;
-      }
-      target = layoutDocument.get();
       parent = target->OutlineRoot()->AddChild(&target->nextObjectNumber);
       if (parent) parent->SetTitle(bookmark);
     }
     if (StopRequested()) return UserBreak();
     if (!target) return RunResult::NoMemory;
 
-    const std::string name = drawing.GetLayoutName(i);
-    AppendLog(Format("Converting layout: %s", name));
-    const RunResult made =
-        MakePage(drawing, *target, width, height, page.margin, name, parent, i, false, true);
+    PageRequest request;
+    request.document = target;
+    request.width = width;
+    request.height = height;
+    request.margin = page.margin;
+    request.name = drawing.GetLayoutName(i);
+    request.parent = parent;
+    request.layoutIndex = i;
+    request.inRange = true;
+    AppendLog(Format("Converting layout: %s", request.name));
+    const RunResult made = MakePage(drawing, request);
     if (made != RunResult::Done) return made;
     if (perLayout) {
       const std::string pdf =
-          LayoutPdfName(DrawingPdfName(drawing.GetFileName(), settings.TargetPdf), name);
+          LayoutPdfName(DrawingPdfName(drawing.GetFileName(), targetFolder), request.name);
       if (!SavePdfDocument(*layoutDocument, pdf)) drawingWriteFailed = true;
       layoutDocument.reset();
     }
@@ -336,33 +356,30 @@ RunResult CConvertJob::ConvertOneLayout(CDrawing& drawing, const std::string& bo
                  &adjusted);
   if (adjusted) AppendLog("The page size been adjusted by layout !");
 
-  const bool perLayout = settings.PdfType == 2;
+  const bool perLayout = Settings.PdfType == OutputType::PerLayout;
   std::unique_ptr<CPdfDocument> layoutDocument;
-  CPdfDocument* target = document;
-  if (perLayout) {
-    layoutDocument.reset(NewDocument(width, height));
-    if (!layoutDocument) {
-      AppendLog(kNoMemory);
-      return RunResult::NoMemory;
-    }
-    target = layoutDocument.get();
-  }
+  CPdfDocument* target = PageDocument(document, width, height, layoutDocument);
   if (!target) return RunResult::NoMemory;
   CPdfOutline* drawingMark = target->OutlineRoot()->AddChild(&target->nextObjectNumber);
   if (drawingMark) drawingMark->SetTitle(bookmark);
   if (StopRequested()) return UserBreak();
 
   if (selectModelSpace) drawing.SetActiveLayout(0);
-  const int layout = drawing.GetActiveLayout();
-  const std::string name = drawing.GetLayoutName(layout);
-  AppendLog(Format("Converting layout: %s", name));
-  const RunResult made = MakePage(drawing, *target, width, height, page.margin, name, drawingMark,
-                                  layout, true, false);
+  PageRequest request;
+  request.document = target;
+  request.width = width;
+  request.height = height;
+  request.margin = page.margin;
+  request.layoutIndex = drawing.GetActiveLayout();
+  request.name = drawing.GetLayoutName(request.layoutIndex);
+  request.parent = drawingMark;
+  request.singleLayout = true;
+  AppendLog(Format("Converting layout: %s", request.name));
+  const RunResult made = MakePage(drawing, request);
   if (made != RunResult::Done) return made;
   if (StopRequested()) return UserBreak();
   if (perLayout) {
-    if (!SavePdfDocument(*layoutDocument,
-                         DrawingPdfName(drawing.GetFileName(), settings.TargetPdf))) {
+    if (!SavePdfDocument(*layoutDocument, DrawingPdfName(drawing.GetFileName(), targetFolder))) {
       drawingWriteFailed = true;
     }
     layoutDocument.reset();
@@ -371,10 +388,18 @@ RunResult CConvertJob::ConvertOneLayout(CDrawing& drawing, const std::string& bo
   return RunResult::Done;
 }
 
-RunResult CConvertJob::MakePage(CDrawing& drawing, CPdfDocument& document, std::int32_t width,
-                                std::int32_t height, std::int32_t margin, const std::string& name,
-                                CPdfOutline* parent, int layoutIndex, bool singleLayout,
-                                bool rangeRoutine) {
+CPdfDocument* CConvertJob::PageDocument(CPdfDocument* document, std::int32_t width,
+                                        std::int32_t height,
+                                        std::unique_ptr<CPdfDocument>& own) {
+  if (Settings.PdfType != OutputType::PerLayout) return document;
+  own.reset(NewDocument(width, height));
+  if (!own) AppendLog(kNoMemory);
+  return own.get();
+}
+
+RunResult CConvertJob::MakePage(CDrawing& drawing, const PageRequest& request) {
+  CPdfDocument& document = *request.document;
+  const std::int32_t width = request.width, height = request.height, margin = request.margin;
   CPdfPage* pdfPage = document.PageTreeRoot()->AddPage(&document.nextObjectNumber);
   if (!pdfPage) {
     AppendLog(kNoMemory);
@@ -383,10 +408,10 @@ RunResult CConvertJob::MakePage(CDrawing& drawing, CPdfDocument& document, std::
   pdfPage->SetMediaBox(width, height);
   document.ShareResources(pdfPage);
 
-  if (parent) {
-    if (CPdfOutline* mark = parent->AddChild(&document.nextObjectNumber)) {
+  if (request.parent) {
+    if (CPdfOutline* mark = request.parent->AddChild(&document.nextObjectNumber)) {
       mark->SetDest(pdfPage, "XYZ", 0, 0, 0, 0);
-      mark->SetTitle(name);
+      mark->SetTitle(request.name);
     }
   }
   CPdfContentStream* content = pdfPage->AddContentStream(&document.nextObjectNumber);
@@ -402,20 +427,21 @@ RunResult CConvertJob::MakePage(CDrawing& drawing, CPdfDocument& document, std::
   device->Document = &document;
   device->Page = pdfPage;
   device->Content = content;
-  device->RasterEnabled = settings.ExportRaster != 0;
-  device->WidthDivisor = WidthDivisorFor(settings.Quality);
-  device->UsePenTable = settings.UsePenSets != 0;
-  device->LayersEnabled = settings.ExportLayer;
-  device->SetColorType(settings.Colors);
+  device->RasterEnabled = Settings.ExportRaster != 0;
+  device->WidthDivisor = WidthDivisorFor(Settings.Quality);
+  device->UsePenTable = Settings.UsePenSets != 0;
+  device->LayersEnabled = Settings.ExportLayer;
+  device->SetColorType(static_cast<int>(Settings.Colors));
   device->OffsetX = margin;
   device->OffsetY = margin;
-  if (PenSet) device->PenSet = PenSet;
+  device->PenSet = &PenSet;
 
   drawing.SetOutputSize(width - 2 * margin, height - 2 * margin);
   drawing.SetExport(device.get());
   // The single-layout routines recognise model space by the layout active at this moment.
-  SetUpView(drawing, settings, singleLayout ? drawing.GetActiveLayout() : layoutIndex, singleLayout,
-            width, height);
+  SetUpView(drawing, Settings,
+            request.singleLayout ? drawing.GetActiveLayout() : request.layoutIndex,
+            request.singleLayout, width, height);
   if (StopRequested()) {
     drawing.SetExport(nullptr);
     return UserBreak();
@@ -430,7 +456,7 @@ RunResult CConvertJob::MakePage(CDrawing& drawing, CPdfDocument& document, std::
   } else {
     drawing.SetExport(nullptr);
   }
-  if (rangeRoutine) {
+  if (request.inRange) {
     drawing.FinishLayout();
     if (StopRequested()) return UserBreak();
   }

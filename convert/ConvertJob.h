@@ -2,19 +2,20 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "convert/ConvertSettings.h"
 #include "convert/PageSetup.h"
 #include "convert/RunResult.h"
+#include "pensets/PenSet.h"
 
-class CConvertSettings;
 class CDrawing;
 class CPdfDocument;
 class CPdfOutline;
-class CPenSet;
 
 // What a conversion run shows its owner: the wizard's convert page implements it with its
 // controls, the command line with the terminal, tests with a recorder. Every call but
@@ -40,12 +41,15 @@ class CConvertListener {
 
 // A conversion run and the state its owner shares with it: the flags, the result list and the
 // listener. Start runs ConvertAll on a thread of its own; Stop asks it to end at its next stop
-// point. The worker reads the settings while it runs and the owner leaves them alone until
-// the running flag is clear again; the flags are the only state both sides write.
+// point. The run works on its own copies of the settings and the pen set, so that its owner's
+// stay free to change and several jobs with different settings can run in one process; it
+// writes nothing back into them. The flags are the only state both sides write during a run.
 class CConvertJob {
  public:
-  // Neither is owned; both must outlive the job.
-  CConvertJob(CConvertSettings& settings, CConvertListener& listener);
+  // The listener is not owned and must outlive the job.
+  explicit CConvertJob(CConvertListener& listener);
+  CConvertJob(const CConvertSettings& settings, const CPenSet& penSet,
+              CConvertListener& listener);
   // Waits for a run in progress to end.
   ~CConvertJob();
   CConvertJob(const CConvertJob&) = delete;
@@ -54,8 +58,9 @@ class CConvertJob {
   // Starts a run as the convert page does: sets the running, status and log flags, logs
   // "Starting converting...", empties the result lists, sets the progress range to the number
   // of drawings, clears the stop flag and starts the worker thread. False (and nothing done)
-  // while a run is in progress.
+  // while a run is in progress. The second form first takes copies of the settings and pens.
   bool Start();
+  bool Start(const CConvertSettings& settings, const CPenSet& penSet);
   // Asks the run to stop: sets the stop flag and, the first time, shows "Stopping the
   // converting process, please wait..." in the status line, which the run then leaves alone.
   void Stop();
@@ -69,7 +74,7 @@ class CConvertJob {
   static void ConvertThreadProc(CConvertJob* job);
 
   // The run: every existing drawing of the settings' list converted into the output their
-  // PdfType asks for. Done also when single drawings failed (they are logged and listed in
+  // PdfType asks for, on the job's own settings and pens. Done also when single drawings failed (they are logged and listed in
   // FailedFiles); ParameterError for a page without width or height; UserBreak; NoMemory.
   RunResult ConvertAll();
   // One drawing's pages into document (absent for one PDF per layout, which makes and saves
@@ -95,8 +100,10 @@ class CConvertJob {
   void AppendLog(std::string_view text, bool keep = true);
   void SetStatusText(std::string_view text, bool keep = true);
 
-  // The pen set read by the devices when pen sets are in use; the current one by default.
-  const CPenSet* PenSet = nullptr;
+  // What the run converts and how, and the pens its devices draw with when Settings.UsePenSets
+  // is set: the job's own copies. The owner changes them only while no run is in progress.
+  CConvertSettings Settings;
+  CPenSet PenSet;
 
   std::atomic<bool> RunningFlag{false};
   std::atomic<bool> StopFlag{false};
@@ -109,18 +116,34 @@ class CConvertJob {
   std::vector<std::string> FailedFiles;
 
  private:
-  // The steps that make one page of a layout in document: page, bookmark under parent titled
-  // name, device, view, drawing. rangeRoutine adds FinishLayout after drawing and the stop test
-  // after it. Done, UserBreak or NoMemory.
-  RunResult MakePage(CDrawing& drawing, CPdfDocument& document, std::int32_t width,
-                     std::int32_t height, std::int32_t margin, const std::string& name,
-                     CPdfOutline* parent, int layoutIndex, bool singleLayout, bool rangeRoutine);
+  // One page to be made of a layout.
+  struct PageRequest {
+    CPdfDocument* document = nullptr;  // the document the page goes into
+    std::int32_t width = 0, height = 0, margin = 0;  // points
+    std::string name;                 // the layout's name: the page bookmark's title
+    CPdfOutline* parent = nullptr;    // the bookmark the page's bookmark goes under (or none)
+    int layoutIndex = 0;              // the layout drawn (0 model space)
+    // One layout of the drawing is converted: its area is scaled by 1 / Scale and model space
+    // is recognised by the layout active when the page is made.
+    bool singleLayout = false;
+    // One of a range of layouts: FinishLayout after drawing, and the stop test after it.
+    bool inRange = false;
+  };
+  // The steps that make one page: page, bookmark, device, view, drawing. Done, UserBreak or
+  // NoMemory.
+  RunResult MakePage(CDrawing& drawing, const PageRequest& request);
+  // The document a layout's page goes into: the drawing's or run's, or for one PDF per layout
+  // a new one of the page's size, then kept in own. Null (logged) when memory is short.
+  CPdfDocument* PageDocument(CPdfDocument* document, std::int32_t width, std::int32_t height,
+                             std::unique_ptr<CPdfDocument>& own);
   // Logs "User break!" and returns UserBreak.
   RunResult UserBreak();
   bool StopRequested() const { return StopFlag.load(); }
 
-  CConvertSettings& settings;
   CConvertListener& listener;
+  // The folder of the PDFs for one PDF per drawing or per layout: Settings.TargetPdf with a
+  // trailing separator (empty: next to each drawing).
+  std::string targetFolder;
   std::thread worker;
   // Set when a per-layout file of the drawing in hand could not be written.
   bool drawingWriteFailed = false;

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "platform/Registry.h"
-#include "render/Drawing.h"
 
 namespace {
 
@@ -26,16 +25,22 @@ bool QueryDword(CRegistry& store, std::string_view name, std::uint32_t* value) {
   return true;
 }
 
-void LoadInt(CRegistry& store, std::string_view name, std::int32_t* field) {
+template <typename T>
+void LoadInt(CRegistry& store, std::string_view name, T* field) {
   std::uint32_t value;
-  if (QueryDword(store, name, &value)) *field = static_cast<std::int32_t>(value);
+  if (QueryDword(store, name, &value)) *field = static_cast<T>(static_cast<std::int32_t>(value));
+}
+
+template <typename T>
+std::uint32_t Stored(T value) {
+  return static_cast<std::uint32_t>(value);
 }
 
 // Flags and Units: whatever is stored, non-zero loads as 1.
 template <typename T>
 void LoadFlag(CRegistry& store, std::string_view name, T* field) {
   std::uint32_t value;
-  if (QueryDword(store, name, &value)) *field = value != 0 ? 1 : 0;
+  if (QueryDword(store, name, &value)) *field = static_cast<T>(value != 0 ? 1 : 0);
 }
 
 bool LoadDouble(CRegistry& store, std::string_view name, double* field) {
@@ -107,19 +112,19 @@ void CConvertSettings::SaveSettings(CRegistry& store) const {
   // One write of the store's file for all values.
   CRegistryBatch batch(store);
   if (store.CreateKey(kParameterKey)) {
-    store.SetDword(kParameterKey, "Layout", static_cast<std::uint32_t>(Layout));
-    store.SetDword(kParameterKey, "Area", static_cast<std::uint32_t>(Area));
+    store.SetDword(kParameterKey, "Layout", Stored(Layout));
+    store.SetDword(kParameterKey, "Area", Stored(Area));
     SaveDouble(store, "Scale", Scale);
-    store.SetDword(kParameterKey, "Colors", static_cast<std::uint32_t>(Colors));
+    store.SetDword(kParameterKey, "Colors", Stored(Colors));
     store.SetDword(kParameterKey, "ExportRaster", ExportRaster ? 1 : 0);
     store.SetDword(kParameterKey, "UsePenSets", UsePenSets ? 1 : 0);
     store.SetDword(kParameterKey, "ExportLayer", ExportLayer ? 1 : 0);
     SaveDouble(store, "PdfWidth", PdfWidth);
     SaveDouble(store, "PdfHeight", PdfHeight);
     store.SetDword(kParameterKey, "UseLayoutPageSet", UseLayoutPageSet ? 1 : 0);
-    store.SetDword(kParameterKey, "Units", static_cast<std::uint32_t>(Units));
-    store.SetDword(kParameterKey, "Quality", static_cast<std::uint32_t>(Quality));
-    store.SetDword(kParameterKey, "PdfType", static_cast<std::uint32_t>(PdfType));
+    store.SetDword(kParameterKey, "Units", Stored(Units));
+    store.SetDword(kParameterKey, "Quality", Stored(Quality));
+    store.SetDword(kParameterKey, "PdfType", Stored(PdfType));
     store.SetString(kParameterKey, "TargetPdf", TargetPdf);
   }
   if (store.CreateKey(kSearchPathKey)) {
@@ -134,13 +139,13 @@ void CConvertSettings::SaveSettings() const {
   SaveSettings(CRegistry::User());
 }
 
-void CConvertSettings::ApplySearchPaths() const {
+std::string CConvertSettings::JoinedSearchPaths() const {
   std::string joined;
   for (std::size_t i = 0; i < SearchPaths.size(); ++i) {
     if (i > 0) joined += ';';
     joined += SearchPaths[i];
   }
-  if (!joined.empty()) DWG_SetSearchDirectories(joined.c_str());
+  return joined;
 }
 
 CConvertSettings& CurrentSettings() {

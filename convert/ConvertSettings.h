@@ -6,25 +6,33 @@
 
 class CRegistry;
 
-// Everything a conversion run needs. One instance lives for the whole process
-// (CurrentSettings()); the wizard pages write it when a run starts, the run reads it, and the
-// persisted part is loaded at start-up and saved at exit. Tests and the command line may make
-// their own instances.
+// The choices of the settings. Their numbers are those the store keeps; a value outside the
+// named ones (a store edited by hand) is kept as it is and converts as each field says.
+enum class LayoutChoice : std::int32_t { ModelSpace = 0, AllLayouts = 1, ActiveLayout = 2, PaperLayouts = 3 };
+enum class AreaChoice : std::int32_t { SavedView = 0, Extents = 1, LayoutArea = 2 };
+enum class ColorMode : std::int32_t { TrueColors = 0, Gray = 1, BlackAndWhite = 2 };
+enum class PaperUnit : std::int32_t { Inch = 0, Millimetre = 1 };
+enum class OutputType : std::int32_t { PerDrawing = 0, Merged = 1, PerLayout = 2 };
+
+// Everything a conversion run needs. The wizard's instance lives for the whole process
+// (CurrentSettings()); its pages write it when a run starts, the run takes a copy, and the
+// persisted part is loaded at start-up and saved at exit. Tests and the command line make their
+// own instances.
 class CConvertSettings {
  public:
   // Full paths of the drawings to convert, in conversion order, and the bookmark text of each
   // (same index). Not persisted.
   std::vector<std::string> SourceFiles;
   std::vector<std::string> BookmarkNames;
-  // 0 model space only, 1 all layouts, 2 the last active layout, 3 all paper spaces; any
-  // other value converts as 1.
-  std::int32_t Layout = 1;
-  // 0 the last saved view, 1 zoom extents, 2 the layout's area; any other value as 0.
-  std::int32_t Area = 1;
+  // Model space only, all layouts, the last active layout, or all paper spaces; any other
+  // value converts as all layouts.
+  LayoutChoice Layout = LayoutChoice::AllLayouts;
+  // The last saved view, zoom extents, or the layout's area; any other value as the saved view.
+  AreaChoice Area = AreaChoice::Extents;
   // Zoom factor for Area 1 and 2; at least 0.001.
   double Scale = 0.98;
-  // 0 true colours, 1 gray, 2 black and white.
-  std::int32_t Colors = 0;
+  // Any other value draws true colours.
+  ColorMode Colors = ColorMode::TrueColors;
   std::uint8_t UsePenSets = 0;
   std::uint8_t ExportRaster = 1;
   // Folders in which the drawing library looks for files that drawings refer to. Saved under a
@@ -37,12 +45,13 @@ class CConvertSettings {
   double Margin = 0.0;
   // Take the page size of a paper layout from its own page set-up.
   std::uint8_t UseLayoutPageSet = 1;
-  std::int32_t Units = 1;
+  PaperUnit Units = PaperUnit::Millimetre;
   // Output resolution in dots per inch.
   std::int32_t Quality = 200;
-  // 0 one PDF per drawing, 1 one merged PDF, 2 one PDF per layout.
-  std::int32_t PdfType = 1;
-  // PdfType 1: the merged PDF file. 0 and 2: the output folder (empty: next to each drawing).
+  // One PDF per drawing, one merged PDF, or one PDF per layout; any other value writes one PDF
+  // per drawing.
+  OutputType PdfType = OutputType::Merged;
+  // Merged: the merged PDF file. Otherwise the output folder (empty: next to each drawing).
   std::string TargetPdf;
   // Document information texts; empty ones are left out. Not persisted.
   std::string Title;
@@ -58,9 +67,8 @@ class CConvertSettings {
   // longer earlier list is left. Failures are not reported.
   void SaveSettings(CRegistry& store) const;
   void SaveSettings() const;
-  // Hands the search folders, joined by ";", to the drawing library. An empty list makes no
-  // call, so folders given by an earlier run stay in force.
-  void ApplySearchPaths() const;
+  // The search folders joined by ";", as the drawing library takes them.
+  std::string JoinedSearchPaths() const;
 };
 
 // The process-wide settings, constructed with their defaults at first use.

@@ -1,6 +1,6 @@
 #include "convert/OutputNames.h"
 
-#include <cctype>
+#include "platform/Ascii.h"
 
 namespace {
 
@@ -28,12 +28,7 @@ std::string WithTrailingSeparator(std::string_view folder) {
 
 bool HasPdfExtension(std::string_view name) {
   const std::size_t ext = ExtensionStart(name);
-  const std::string_view extension = name.substr(ext);
-  if (extension.size() != 4) return false;
-  for (std::size_t i = 0; i < 4; ++i) {
-    if (std::tolower(static_cast<unsigned char>(extension[i])) != ".pdf"[i]) return false;
-  }
-  return true;
+  return EqualsIgnoringCase(name.substr(ext), ".pdf");
 }
 
 std::string DrawingPdfName(std::string_view drawingPath, std::string_view targetFolder) {

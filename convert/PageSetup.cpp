@@ -18,7 +18,7 @@ std::int32_t TruncatedPoints(double value, double factor) {
 }  // namespace
 
 PageSetup ComputePageSetup(const CConvertSettings& settings) {
-  const double f = settings.Units == 0 ? kPointsPerInch : kPointsPerMillimetre;
+  const double f = settings.Units == PaperUnit::Inch ? kPointsPerInch : kPointsPerMillimetre;
   return {TruncatedPoints(settings.PdfWidth, f), TruncatedPoints(settings.PdfHeight, f),
           TruncatedPoints(settings.Margin, f)};
 }
@@ -53,11 +53,11 @@ void ScaledLayoutWindow(double x1, double x2, double y1, double y2, double scale
 void SetUpView(CDrawing& drawing, const CConvertSettings& settings, int layoutIndex,
                bool singleLayout, std::int32_t width, std::int32_t height) {
   const bool modelSpace = layoutIndex < 1;
-  if (settings.Area == 1 || (settings.Area == 2 && modelSpace)) {
+  if (settings.Area == AreaChoice::Extents || (settings.Area == AreaChoice::LayoutArea && modelSpace)) {
     drawing.ZoomExtents(0, 0, settings.Scale);
     return;
   }
-  if (settings.Area != 2) return;  // the view saved in the drawing
+  if (settings.Area != AreaChoice::LayoutArea) return;  // the view saved in the drawing
   double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
   drawing.GetLayoutArea(&x1, &x2, &y1, &y2);
   double p1[3] = {x1, y1, 0.0};

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
+#include <string_view>
 #include <numbers>
 
 #include "drawing/ReadDrawing.h"
 #include "drawing/ExtentsSink.h"
 #include "drawing/ImageFile.h"
 #include "drawing/Renderer.h"
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 #include "render/DwgExport.h"
 
 namespace drawing {
@@ -17,9 +17,6 @@ namespace drawing {
 namespace {
 
 constexpr double kMillimetre = 72.0 / 25.4;
-
-std::mutex searchMutex;
-std::vector<std::string> searchFolders;
 
 // The map that puts the window (lo … hi, in the plane's coordinates) into the middle of an
 // area of width × height points at the largest scale that shows all of it, times factor.
@@ -42,14 +39,16 @@ Affine3 Fit(Vec2 lo, Vec2 hi, double width, double height, double factor) {
 
 }  // namespace
 
-void SetSearchFolders(const std::vector<std::string>& folders) {
-  std::lock_guard<std::mutex> lock(searchMutex);
-  searchFolders = folders;
-}
-
-std::vector<std::string> SearchFolders() {
-  std::lock_guard<std::mutex> lock(searchMutex);
-  return searchFolders;
+void CModelDrawing::SetSearchDirectories(const char* directories) {
+  searchFolders.clear();
+  const std::string_view text = directories ? directories : "";
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(';', start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) searchFolders.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
 }
 
 int CModelDrawing::OpenFile(const char* path, int) {
@@ -57,10 +56,14 @@ int CModelDrawing::OpenFile(const char* path, int) {
   model = Drawing{};
   images.clear();
   loaded = false;
-  if (fileName.empty()) return 1;
+  lastError.clear();
+  if (fileName.empty()) {
+    lastError = "no file name";
+    return 1;
+  }
   if (!ReadDrawingFile(fileName, model, &lastError)) return 1;
   loaded = true;
-  text.SetSearchDirectories(SearchFolders());
+  text.SetSearchDirectories(searchFolders);
   active = std::clamp(model.activeLayout, 0, static_cast<int>(model.layouts.size()) - 1);
   view = View{};
   return 0;
@@ -245,7 +248,7 @@ const CDib* CModelDrawing::ImagePixels(std::int32_t imageDef) {
   if (found == images.end()) {
     const std::size_t slash = fileName.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : fileName.substr(0, slash);
-    const std::string path = FindImageFile(model.imageDefs[imageDef].fileName, folder, SearchFolders());
+    const std::string path = FindImageFile(model.imageDefs[imageDef].fileName, folder, searchFolders);
     found = images.emplace(imageDef, path.empty() ? nullptr : LoadImageFile(path)).first;
   }
   return found->second.get();
@@ -254,8 +257,12 @@ const CDib* CModelDrawing::ImagePixels(std::int32_t imageDef) {
 bool CModelDrawing::LoadPlotStyleTable(const char* path) {
   plotStyles.reset();
   plotStyleError.clear();
+  lastError.clear();
   auto table = std::make_unique<PlotStyleTable>();
-  if (!path || !ReadPlotStyleTable(path, table.get(), &plotStyleError)) return false;
+  if (!path || !ReadPlotStyleTable(path, table.get(), &plotStyleError)) {
+    lastError = plotStyleError;
+    return false;
+  }
   plotStyles = std::move(table);
   return true;
 }

@@ -14,11 +14,6 @@
 
 namespace drawing {
 
-// The folders in which drawings look for the files they name (fonts, images), for every
-// drawing opened from now on. Safe to call from any thread.
-void SetSearchFolders(const std::vector<std::string>& folders);
-std::vector<std::string> SearchFolders();
-
 // A drawing read into the model and drawn by the renderer: the library's CDrawing.
 //
 // Views: ZoomExtents fits what the layout really draws (not the header's often stale extents)
@@ -27,7 +22,9 @@ std::vector<std::string> SearchFolders();
 // sheet at real size (paper units to points). Choosing another layout forgets the view.
 class CModelDrawing : public CDrawing {
  public:
+  void SetSearchDirectories(const char* directories) override;
   int OpenFile(const char* path, int flags) override;
+  std::string GetLastError() override { return lastError; }
   std::string GetFileName() override;
   void PrepareDrawing(int) override {}
   void SetOutputSize(int width, int height) override;
@@ -77,6 +74,7 @@ class CModelDrawing : public CDrawing {
   const CDib* ImagePixels(std::int32_t imageDef);
 
   std::string fileName;
+  std::vector<std::string> searchFolders;
   std::string lastError;
   std::unique_ptr<PlotStyleTable> plotStyles;
   std::string plotStyleError;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "drawing/TextEngine.h"
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 #include "platform/Dib.h"
 #include "render/DwgExport.h"
 #include "platform/Ascii.h"

@@ -45,6 +45,9 @@ class CPdfDocument : public CPdfObject {
   // flush and the close are checked before it is renamed over path: on any failure false is
   // returned, the temporary file is removed and a file already at path is left as it was.
   bool Save(const std::string& path);
+  // How many pages the last Save left out because memory ran short while writing them (the file
+  // is still whole: their numbers are free entries).
+  std::int32_t LostPages() const { return xref.LostObjects(); }
 
   // Writes the whole file at the file's current position: header, catalog, outlines, page
   // tree and pages, layers, ProcSet, information, cross-reference table and trailer. The table

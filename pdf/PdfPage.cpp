@@ -5,8 +5,8 @@
 #include <new>
 
 #include "pdf/PdfArray.h"
+#include "pdf/PdfXrefTable.h"
 #include "platform/Dib.h"
-#include "platform/MessageReporter.h"
 
 namespace {
 
@@ -148,7 +148,8 @@ bool CPdfPage::AddImage(std::int32_t width, std::int32_t height, const CDib* bit
 void CPdfPage::Write(std::FILE* file, CPdfXrefTable* xref) {
   auto* contents = new (std::nothrow) CPdfArray;
   if (!contents) {
-    ReportMessage("No enough memory!");
+    // Nothing of this page is written; the document tells its owner after saving.
+    if (xref) xref->NoteLostObject();
     return;
   }
   for (CPdfIndirectObject* stream : contentStreams) contents->Add(new CPdfReference(stream));

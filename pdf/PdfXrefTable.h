@@ -41,7 +41,12 @@ class CPdfXrefTable : public CPdfObject {
   // entry, so that every entry stays at the place of its number and the count equals Size.
   void Write(std::FILE* file, CPdfXrefTable* xref) override;
 
+  // An object that found no memory to write itself notes so here; its number gets a free entry.
+  void NoteLostObject() { ++lostObjects; }
+  std::int32_t LostObjects() const { return lostObjects; }
+
  private:
   CPdfList<CPdfXrefEntry> entries;
   std::int32_t expectedSize = 0;
+  std::int32_t lostObjects = 0;
 };

@@ -5,9 +5,9 @@
 #include <memory>
 #include <cstdint>
 #include <cstring>
-#include <strings.h>
 
-#include "pensets/ColorPalette.h"
+#include "platform/Ascii.h"
+#include "platform/ColorPalette.h"
 #include "render/Drawing.h"
 
 namespace fs = std::filesystem;
@@ -88,7 +88,7 @@ std::vector<std::string> ListFilePenSets(std::FILE* file) {
 bool ReadFilePenSet(std::FILE* file, const std::string& name, CPenSet& set) {
   if (!HeaderMatches(file)) return false;
   for (std::string found = ReadName(file); !found.empty(); found = ReadName(file)) {
-    if (strcasecmp(found.c_str(), name.c_str()) == 0) {
+    if (EqualsIgnoringCase(found, name)) {
       std::array<PenEntry, 256> entries;
       if (!ReadEntries(file, entries)) return false;
       set.entries = entries;
@@ -125,10 +125,15 @@ bool ExportPenSetsToFile(const std::string& path, const std::vector<std::string>
   return true;
 }
 
-bool BuildPenTableFromCtb(const std::string& path, std::array<PenEntry, 256>& entries) {
+bool BuildPenTableFromCtb(const std::string& path, std::array<PenEntry, 256>& entries,
+                          std::string* why) {
   CDrawing* drawing = CDrawing::CreateDrawing();
-  if (!drawing) return false;
+  if (!drawing) {
+    if (why) *why = "not enough memory";
+    return false;
+  }
   const bool read = drawing->LoadPlotStyleTable(path.c_str());
+  if (!read && why) *why = drawing->GetLastError();
   for (int i = 0; i < 256; ++i) {
     short colorIndex = -1;
     int rgb = 0;

@@ -39,8 +39,10 @@ bool ExportPenSetsToFile(const std::string& path, const std::vector<std::string>
 // Builds a table from a colour-dependent plot style table read by the drawing library: each
 // index takes the table's pen colour index (or the palette index nearest to the table's
 // colour) and its width in millimetres, stored in inches. False when the library could not
-// read the table; the entries are then those the library gives for an unread table.
-bool BuildPenTableFromCtb(const std::string& path, std::array<PenEntry, 256>& entries);
+// read the table; the entries are then those the library gives for an unread table, and *why
+// (when given) holds the library's reason.
+bool BuildPenTableFromCtb(const std::string& path, std::array<PenEntry, 256>& entries,
+                          std::string* why = nullptr);
 // The name a pen set imported from a plot style table takes: "AutoCAD-" and the file's name
 // without folder and extension.
 std::string CtbPenSetName(const std::string& path);

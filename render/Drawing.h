@@ -15,8 +15,15 @@ class CDrawing {
 
   virtual ~CDrawing() = default;
 
+  // The folders, joined by ";", in which this drawing looks for the files it names (fonts,
+  // images, plot style tables, external references). Called before OpenFile; each drawing has
+  // its own, so that runs with different folders can work side by side.
+  virtual void SetSearchDirectories(const char* directories) = 0;
   // Opens a drawing file: 0 when it was opened, another value when it cannot be read.
   virtual int OpenFile(const char* path, int flags) = 0;
+  // The library's one-line note on the last OpenFile or LoadPlotStyleTable: why it failed, or
+  // the damage it read around; empty when all went well or the library cannot tell.
+  virtual std::string GetLastError() { return {}; }
   // The path of the open drawing.
   virtual std::string GetFileName() = 0;
   // Called once, right after opening.
@@ -55,9 +62,7 @@ class CDrawing {
 };
 
 // The library's global operations: InitDLL first, with DWG_SetBackgroundColor (white) right
-// after it; UninitDLL at exit. DWG_SetSearchDirectories takes the folders, joined by ";", in
-// which drawings look for the files they reference (fonts, images, external references).
+// after it; UninitDLL at exit.
 void InitDLL();
 void UninitDLL();
 void DWG_SetBackgroundColor(int rgb);
-void DWG_SetSearchDirectories(const char* directories);

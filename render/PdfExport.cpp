@@ -6,8 +6,6 @@
 #include <string>
 
 #include "pdf/PdfDocument.h"
-#include "pensets/ColorPalette.h"
-#include "pensets/PenSet.h"
 
 namespace {
 
@@ -18,13 +16,9 @@ constexpr double kJoinDistance = 0.00001;
 // The point of a single-pixel stroke: a line this long, which the round cap shows as a dot.
 constexpr double kPixelLength = 0.05;
 
-std::uint8_t Red(std::uint32_t c) { return c & 0xFF; }
-std::uint8_t Green(std::uint32_t c) { return (c >> 8) & 0xFF; }
-std::uint8_t Blue(std::uint32_t c) { return (c >> 16) & 0xFF; }
-
 }  // namespace
 
-CPdfExport::CPdfExport() : PenSet(&CurrentPenSet()) {}
+CPdfExport::CPdfExport() = default;
 
 CPdfExport::~CPdfExport() { std::free(pending); }
 
@@ -202,47 +196,29 @@ void CPdfExport::PolyPolygon(PointStruct* points, const int* counts, int rings) 
   if (DrawEnabled) Writer().PolyPolygon(points, counts, rings);
 }
 
+CColorPolicy CPdfExport::Colors() const {
+  return CColorPolicy(ColorType, UsePenTable ? PenSet : nullptr);
+}
+
 void CPdfExport::SetColor(int rgb, int colorIndex) {
-  auto color = static_cast<std::uint32_t>(rgb) & 0xFFFFFF;
-  // An index outside the table is no pen: reading it would pass the table's end.
-  const bool usePen = UsePenTable && PenSet && colorIndex >= 0 && colorIndex <= 255;
-  double penWidth = 0.0;
-  if (usePen) {
-    const PenEntry& entry = PenSet->entries[colorIndex];
-    color = ColorRgb(entry.destColor) & 0xFFFFFF;
-    // A width edited into the store by hand may be negative or not a number; PDF widths
-    // cannot be negative.
-    penWidth = entry.width > 0 ? entry.width * 72.0 : 0.0;
-  }
-  if (color == 0xFFFFFF) color = 0;  // white paper: white is drawn black
-  if (ColorType == 1) {
-    color = static_cast<std::uint32_t>(0.299 * Red(color) + 0.587 * Green(color) +
-                                       0.114 * Blue(color));
-  } else if (ColorType == 2) {
-    color = 0;
-  }
-  if (color != CurrentColor) {
+  const CColorPolicy::Ink ink = Colors().Resolve(rgb, colorIndex);
+  if (ink.color != CurrentColor) {
     ContinuationFlush();
-    CurrentColor = color;
+    CurrentColor = ink.color;
     CPdfContentWriter writer = Writer();
-    if (ColorType == 1) {
-      const double level = color / 255.0;
-      writer.SetStrokeGray(level);
-      writer.SetFillGray(level);
-    } else if (Red(color) == Green(color) && Green(color) == Blue(color)) {
-      const double level = Red(color) / 255.0;
-      writer.SetStrokeGray(level);
-      writer.SetFillGray(level);
+    if (ink.gray) {
+      writer.SetStrokeGray(ink.level);
+      writer.SetFillGray(ink.level);
     } else {
-      writer.SetStrokeRGB(Red(color) / 255.0, Green(color) / 255.0, Blue(color) / 255.0);
-      writer.SetFillRGB(Red(color) / 255.0, Green(color) / 255.0, Blue(color) / 255.0);
+      writer.SetStrokeRGB(ink.red, ink.green, ink.blue);
+      writer.SetFillRGB(ink.red, ink.green, ink.blue);
     }
   }
-  if (usePen && penWidth != CurrentPenWidth) {
+  if (ink.hasPenWidth && ink.penWidth != CurrentPenWidth) {
     // The polyline drawn so far keeps the width it was drawn with.
     ContinuationFlush();
-    Writer().SetLineWidth(penWidth);
-    CurrentPenWidth = penWidth;
+    Writer().SetLineWidth(ink.penWidth);
+    CurrentPenWidth = ink.penWidth;
   }
 }
 
@@ -250,7 +226,5 @@ void CPdfExport::SetLineWidth(int width) {
   if (UsePenTable || width == CurrentWidth) return;
   ContinuationFlush();
   CurrentWidth = width;
-  // A resolution below 72 dots per inch gives a divisor of 0; such widths are taken as points.
-  const int divisor = WidthDivisor > 0 ? WidthDivisor : 1;
-  Writer().SetLineWidth(width / divisor);
+  Writer().SetLineWidth(CColorPolicy::LineweightPoints(width, WidthDivisor));
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "render/ColorPolicy.h"
 #include "render/DwgExport.h"
 #include "render/PdfContentWriter.h"
 
@@ -60,9 +61,9 @@ class CPdfExport : public CDwgExport {
   CPdfDocument* Document = nullptr;
   CPdfPage* Page = nullptr;
   CPdfContentStream* Content = nullptr;
-  // The pen set read when UsePenTable is set: the current pen set unless a caller gives
-  // another. Not owned.
-  const CPenSet* PenSet;
+  // The pens drawn with when UsePenTable is set (none: the drawing's own colours and
+  // lineweights). Not owned; the job that makes the device owns it.
+  const CPenSet* PenSet = nullptr;
 
   // The polyline not yet written, offsets added.
   const PointStruct* PendingPoints() const { return pending; }
@@ -75,6 +76,8 @@ class CPdfExport : public CDwgExport {
   // Appends a point to the pending polyline; false when it cannot grow.
   bool AddPending(double x, double y);
   CPdfContentWriter Writer() const { return CPdfContentWriter(Content); }
+  // The colour and width decisions for the current colour mode and pens.
+  CColorPolicy Colors() const;
 
   // Colour and widths in force in the PDF graphics state, saved by "q " and restored by "Q ".
   struct CachedState {

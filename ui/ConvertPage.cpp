@@ -13,6 +13,8 @@
 #include <utility>
 
 #include "convert/ConvertJob.h"
+#include "convert/OutputNames.h"
+#include "pensets/PenSet.h"
 #include "convert/ConvertSettings.h"
 #include "ui/BannerPicture.h"
 #include "ui/ConvertAnimation.h"
@@ -119,7 +121,7 @@ CConvertPage::CConvertPage(CConvertSettings& convertSettings, CWizardDlg& owner,
       settings(convertSettings),
       wizard(owner),
       listener(std::make_unique<CPageListener>(*this)),
-      job(std::make_unique<CConvertJob>(settings, *listener)) {
+      job(std::make_unique<CConvertJob>(*listener)) {
   QVBoxLayout* body = MakeStepLayout(tr("Convert drawing files to PDF file(s)  - [4 / 4]"));
   animation = new CConvertAnimation(Banner());
 
@@ -190,7 +192,10 @@ void CConvertPage::StartRun() {
   convertButton->setText(tr("Stop"));
   // Start logs "Starting converting...", clears the status line and the result lists and sets
   // the progress range.
-  if (!job->Start()) {
+  // The run works on copies: the settings as the pages left them and the current pen set.
+  // An output folder is kept with its trailing separator, the form in which it is saved.
+  if (settings.PdfType != OutputType::Merged) settings.TargetPdf = WithTrailingSeparator(settings.TargetPdf);
+  if (!job->Start(settings, CurrentPenSet())) {
     running = false;
     convertButton->setText(tr("&Convert Now!"));
     wizard.SetBusy(false);

@@ -39,13 +39,13 @@ CDwgOptionsPage::CDwgOptionsPage(CConvertSettings& convertSettings, QWidget* par
   layoutBox = new QComboBox(this);
   layoutBox->addItems({tr("Model space only"), tr("All layouts"), tr("Last active layout"),
                        tr("All paper spaces")});
-  layoutBox->setCurrentIndex(Index(settings.Layout, 4));
+  layoutBox->setCurrentIndex(Index(static_cast<std::int32_t>(settings.Layout), 4));
   colorsBox = new QComboBox(this);
   colorsBox->addItems({tr("True colors"), tr("Gray color"), tr("Black/White")});
-  colorsBox->setCurrentIndex(Index(settings.Colors, 3));
+  colorsBox->setCurrentIndex(Index(static_cast<std::int32_t>(settings.Colors), 3));
   areaBox = new QComboBox(this);
   areaBox->addItems({tr("Last saved view"), tr("Zoom extent"), tr("Layout")});
-  areaBox->setCurrentIndex(Index(settings.Area, 3));
+  areaBox->setCurrentIndex(Index(static_cast<std::int32_t>(settings.Area), 3));
   scaleEdit = new QLineEdit(this);
   scaleEdit->setMaximumWidth(110);
   shownScale = QString::number(scale, 'g', 10);
@@ -153,9 +153,9 @@ bool CDwgOptionsPage::CanLeave() { return ReadControls(); }
 void CDwgOptionsPage::StoreSettings() {
   // The scale was checked when the user left the page; one still refused keeps the settings'.
   const bool scaleRead = ReadControls(false);
-  settings.Layout = layoutBox->currentIndex();
-  settings.Colors = colorsBox->currentIndex();
-  settings.Area = areaBox->currentIndex();
+  settings.Layout = static_cast<LayoutChoice>(layoutBox->currentIndex());
+  settings.Colors = static_cast<ColorMode>(colorsBox->currentIndex());
+  settings.Area = static_cast<AreaChoice>(areaBox->currentIndex());
   settings.ExportRaster = rasterBox->isChecked() ? 1 : 0;
   settings.UsePenSets = penSetsBox->isChecked() ? 1 : 0;
   settings.ExportLayer = layerBox->isChecked() ? 1 : 0;

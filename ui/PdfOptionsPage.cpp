@@ -117,9 +117,11 @@ CPdfOptionsPage::CPdfOptionsPage(CConvertSettings& convertSettings, QWidget* par
       settings(convertSettings),
       width(settings.PdfWidth),
       height(settings.PdfHeight),
-      units(settings.Units == 0 ? 0 : 1),
+      units(settings.Units == PaperUnit::Inch ? 0 : 1),
       quality(QString::number(settings.Quality)),
-      outputType(settings.PdfType >= 0 && settings.PdfType <= 2 ? settings.PdfType : 0),
+      outputType(settings.PdfType == OutputType::Merged || settings.PdfType == OutputType::PerLayout
+                     ? static_cast<int>(settings.PdfType)
+                     : 0),
       target(QString::fromStdString(settings.TargetPdf)),
       useLayoutPaper(settings.UseLayoutPageSet != 0) {
   QVBoxLayout* body = MakeStepLayout(tr("Set the parameters of PDF file  - [3 / 4]"));
@@ -423,8 +425,8 @@ void CPdfOptionsPage::StoreSettings() {
   settings.PdfWidth = width;
   settings.PdfHeight = height;
   settings.Margin = margin;
-  settings.Units = units;
-  settings.PdfType = outputType;
+  settings.Units = static_cast<PaperUnit>(units);
+  settings.PdfType = static_cast<OutputType>(outputType);
   settings.TargetPdf = target.toStdString();
   settings.Quality = quality.toInt();
   settings.UseLayoutPageSet = useLayoutPaper ? 1 : 0;

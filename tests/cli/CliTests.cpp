@@ -251,12 +251,12 @@ TEST_F(Cli, LeavesLayersOutWhenAsked) {
 
 TEST_F(Cli, StartsFromTheSavedOptionsWithSaved) {
   CConvertSettings saved;
-  saved.Layout = 0;
-  saved.PdfType = 1;
+  saved.Layout = LayoutChoice::ModelSpace;
+  saved.PdfType = OutputType::Merged;
   saved.TargetPdf = Out("saved.pdf");
   saved.PdfWidth = 8.5;
   saved.PdfHeight = 11;
-  saved.Units = 0;
+  saved.Units = PaperUnit::Inch;
   CRegistry store(dir / "registry.reg");
   saved.SaveSettings(store);
 

@@ -24,21 +24,21 @@ Parsed Parse(std::vector<std::string> args) {
 TEST(CommandLine, StartsFromTheBuiltInDefaultsAndWritesNextToEachDrawing) {
   const Parsed p = Parse({"plan.dxf"});
   ASSERT_TRUE(p.ok) << p.error;
-  EXPECT_EQ(p.settings.PdfType, 0) << "without -o the default is one PDF per drawing";
+  EXPECT_EQ(p.settings.PdfType, OutputType::PerDrawing) << "without -o the default is one PDF per drawing";
   EXPECT_EQ(p.settings.TargetPdf, "");
-  EXPECT_EQ(p.settings.Layout, 1);
+  EXPECT_EQ(p.settings.Layout, LayoutChoice::AllLayouts);
   EXPECT_EQ(p.settings.PdfWidth, 297.0);
   EXPECT_EQ(p.settings.Quality, 200);
   EXPECT_EQ(p.options.drawings, std::vector<std::string>{"plan.dxf"});
 }
 
 TEST(CommandLine, ChoosesTheOutputTypeFromTheTarget) {
-  EXPECT_EQ(Parse({"-o", "all.PDF", "a.dxf"}).settings.PdfType, 1);
-  EXPECT_EQ(Parse({"-o", "out", "a.dxf"}).settings.PdfType, 0);
-  EXPECT_EQ(Parse({"--target=out/", "a.dxf"}).settings.PdfType, 0);
-  EXPECT_EQ(Parse({"-t", "per-layout", "-o", "x.pdf", "a.dxf"}).settings.PdfType, 2);
-  EXPECT_EQ(Parse({"--output-type=merge", "-o", "x", "a.dxf"}).settings.PdfType, 1);
-  EXPECT_EQ(Parse({"-t", "per-drawing", "a.dxf"}).settings.PdfType, 0);
+  EXPECT_EQ(Parse({"-o", "all.PDF", "a.dxf"}).settings.PdfType, OutputType::Merged);
+  EXPECT_EQ(Parse({"-o", "out", "a.dxf"}).settings.PdfType, OutputType::PerDrawing);
+  EXPECT_EQ(Parse({"--target=out/", "a.dxf"}).settings.PdfType, OutputType::PerDrawing);
+  EXPECT_EQ(Parse({"-t", "per-layout", "-o", "x.pdf", "a.dxf"}).settings.PdfType, OutputType::PerLayout);
+  EXPECT_EQ(Parse({"--output-type=merge", "-o", "x", "a.dxf"}).settings.PdfType, OutputType::Merged);
+  EXPECT_EQ(Parse({"-t", "per-drawing", "a.dxf"}).settings.PdfType, OutputType::PerDrawing);
 }
 
 TEST(CommandLine, SetsEachFieldFromItsOption) {
@@ -74,10 +74,10 @@ TEST(CommandLine, SetsEachFieldFromItsOption) {
                           "-b.dxf"});
   ASSERT_TRUE(p.ok) << p.error;
   const CConvertSettings& s = p.settings;
-  EXPECT_EQ(s.Layout, 3);
-  EXPECT_EQ(s.Area, 2);
+  EXPECT_EQ(s.Layout, LayoutChoice::PaperLayouts);
+  EXPECT_EQ(s.Area, AreaChoice::LayoutArea);
   EXPECT_EQ(s.Scale, 0.5);
-  EXPECT_EQ(s.Colors, 2);
+  EXPECT_EQ(s.Colors, ColorMode::BlackAndWhite);
   EXPECT_EQ(s.Quality, 600);
   EXPECT_EQ(s.ExportRaster, 0);
   EXPECT_EQ(s.ExportLayer, 0);
@@ -116,7 +116,7 @@ TEST(CommandLine, TakesPageSizesByDimensionsOrPaperName) {
     ASSERT_TRUE(p.ok) << c.args[1] << ": " << p.error;
     EXPECT_EQ(p.settings.PdfWidth, c.width) << c.args[1];
     EXPECT_EQ(p.settings.PdfHeight, c.height) << c.args[1];
-    EXPECT_EQ(p.settings.Units, c.units) << c.args[1];
+    EXPECT_EQ(p.settings.Units, static_cast<PaperUnit>(c.units)) << c.args[1];
   }
 }
 
@@ -190,11 +190,11 @@ TEST(CommandLine, FindsSavedOnlyBeforeTheEndOfOptions) {
 
 TEST(CommandLine, KeepsTheSavedOutputTypeWhenNoTargetIsGiven) {
   CConvertSettings saved;
-  saved.PdfType = 2;
+  saved.PdfType = OutputType::PerLayout;
   saved.TargetPdf = "/out/";
   CliOptions options;
   std::string error;
   ASSERT_TRUE(ParseCommandLine({"--saved", "a.dxf"}, saved, options, &error)) << error;
-  EXPECT_EQ(saved.PdfType, 2);
+  EXPECT_EQ(saved.PdfType, OutputType::PerLayout);
   EXPECT_EQ(saved.TargetPdf, "/out/");
 }

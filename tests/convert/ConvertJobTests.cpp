@@ -101,9 +101,9 @@ class ConvertRun : public ::testing::Test {
   }
 
   TempDir dir;
-  CConvertSettings settings;
   CRecorder recorder;
-  CConvertJob job{settings, recorder};
+  CConvertJob job{recorder};
+  CConvertSettings& settings = job.Settings;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -122,7 +122,7 @@ class LayoutValues : public ConvertRun, public ::testing::WithParamInterface<Lay
 
 TEST_P(LayoutValues, MakeThePagesAndBookmarksOfTheChosenLayouts) {
   const LayoutCase& c = GetParam();
-  settings.Layout = c.layout;
+  settings.Layout = static_cast<LayoutChoice>(c.layout);
   settings.UseLayoutPageSet = c.useLayoutPageSet;
   scripted::File file = scripted::MakeFile({"Layout1", "Layout2"});
   file.layouts[2].paperWidth = 16.5;
@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{2, 0, true, "plan\n  Model\n", {"SetOutputSize 841 595"}, 0}));
 
 TEST_F(ConvertRun, AllPaperSpacesOfADrawingWithOnlyModelSpaceMakeNoPageButTheBookmark) {
-  settings.Layout = 3;
+  settings.Layout = LayoutChoice::PaperLayouts;
   AddDrawing("model.dxf", Lines{});
   settings.TargetPdf = Out("all.pdf");
   EXPECT_EQ(job.ConvertAll(), RunResult::Done);
@@ -252,7 +252,7 @@ TEST_F(ConvertRun, PlacesTheDrawingInsideTheMargin) {
 // The files of each PdfType.
 
 TEST_F(ConvertRun, WritesOneFileNextToEachDrawing) {
-  settings.PdfType = 0;
+  settings.PdfType = OutputType::PerDrawing;
   const std::string plan = AddDrawing("plan.dxf");
   AddDrawing("site.DXF", Lines{"Sheet"});
   EXPECT_EQ(job.ConvertAll(), RunResult::Done);
@@ -266,18 +266,18 @@ TEST_F(ConvertRun, WritesOneFileNextToEachDrawing) {
 }
 
 TEST_F(ConvertRun, WritesOneFilePerDrawingIntoTheTargetFolderAndEndsItWithASeparator) {
-  settings.PdfType = 0;
+  settings.PdfType = OutputType::PerDrawing;
   fs::create_directory(dir / "out");
   settings.TargetPdf = Out("out");
   AddDrawing("plan.dxf");
   EXPECT_EQ(job.ConvertAll(), RunResult::Done);
   EXPECT_EQ(job.ResultFiles, Lines{Out("out/plan.pdf")});
-  EXPECT_EQ(settings.TargetPdf, Out("out") + "/");
+  EXPECT_EQ(settings.TargetPdf, Out("out")) << "the run writes nothing back into its settings";
   ExpectValidResults();
 }
 
 TEST_F(ConvertRun, ListsAFileTwiceWhenTwoDrawingsShareItsName) {
-  settings.PdfType = 0;
+  settings.PdfType = OutputType::PerDrawing;
   fs::create_directory(dir / "out");
   settings.TargetPdf = Out("out/");
   AddDrawing("a/plan.dxf");
@@ -288,7 +288,7 @@ TEST_F(ConvertRun, ListsAFileTwiceWhenTwoDrawingsShareItsName) {
 }
 
 TEST_F(ConvertRun, WritesOneFilePerLayoutNamedByTheLayout) {
-  settings.PdfType = 2;
+  settings.PdfType = OutputType::PerLayout;
   AddDrawing("plan.dxf");
   EXPECT_EQ(job.ConvertAll(), RunResult::Done);
   EXPECT_EQ(job.ResultFiles,
@@ -301,8 +301,8 @@ TEST_F(ConvertRun, WritesOneFilePerLayoutNamedByTheLayout) {
 }
 
 TEST_F(ConvertRun, WritesTheOneLayoutOfADrawingUnderTheDrawingsName) {
-  settings.PdfType = 2;
-  settings.Layout = 2;
+  settings.PdfType = OutputType::PerLayout;
+  settings.Layout = LayoutChoice::ActiveLayout;
   fs::create_directory(dir / "out");
   settings.TargetPdf = Out("out");
   scripted::File file = scripted::MakeFile({"Layout1", "Layout2"});
@@ -315,7 +315,7 @@ TEST_F(ConvertRun, WritesTheOneLayoutOfADrawingUnderTheDrawingsName) {
 }
 
 TEST_F(ConvertRun, KeepsLayoutNamesWithSeparatorsInTheTargetFolder) {
-  settings.PdfType = 2;
+  settings.PdfType = OutputType::PerLayout;
   AddDrawing("plan.dxf", Lines{"A/B", "../up", std::string("tab\there")});
   EXPECT_EQ(job.ConvertAll(), RunResult::Done);
   EXPECT_EQ(job.ResultFiles, (Lines{Out("plan-Model.pdf"), Out("plan-A_B.pdf"),
@@ -349,7 +349,7 @@ TEST_F(ConvertRun, SavesAMergedFileWithoutPagesForAnEmptyList) {
 // The log of a run and its failures.
 
 TEST_F(ConvertRun, LogsARunOfOneDrawingWithTwoLayouts) {
-  settings.Layout = 3;
+  settings.Layout = LayoutChoice::PaperLayouts;
   settings.UseLayoutPageSet = 0;
   settings.TargetPdf = Out("all.pdf");
   const std::string plan = AddDrawing("plan.dxf");
@@ -364,7 +364,7 @@ TEST_F(ConvertRun, LogsARunOfOneDrawingWithTwoLayouts) {
 }
 
 TEST_F(ConvertRun, SkipsAMissingFileWithoutAMessageButStepsTheProgress) {
-  settings.PdfType = 0;
+  settings.PdfType = OutputType::PerDrawing;
   const std::string a = AddDrawing("a.dxf", Lines{});
   settings.SourceFiles.push_back(Out("missing.dxf"));
   settings.BookmarkNames.push_back("missing");
@@ -419,7 +419,7 @@ TEST_F(ConvertRun, ReportsOutOfMemoryForTheDrawingObjectAndSavesNothing) {
 }
 
 TEST_F(ConvertRun, CountsADrawingWhoseFileCannotBeWrittenAsFailed) {
-  settings.PdfType = 0;
+  settings.PdfType = OutputType::PerDrawing;
   // A file stands where the target folder would have to be made.
   testsupport::WriteFile(dir / "taken", "a file");
   settings.TargetPdf = Out("taken/folder");
@@ -434,7 +434,7 @@ TEST_F(ConvertRun, CountsADrawingWhoseFileCannotBeWrittenAsFailed) {
 }
 
 TEST_F(ConvertRun, CountsADrawingWithAnUnwritableLayoutFileAsFailedButWritesTheOthers) {
-  settings.PdfType = 2;
+  settings.PdfType = OutputType::PerLayout;
   const std::string plan = AddDrawing("plan.dxf");
   // A folder where the file of Layout1 would go.
   fs::create_directory(dir / "plan-Layout1.pdf");
@@ -489,8 +489,8 @@ class StopPoints : public ConvertRun, public ::testing::WithParamInterface<StopC
 
 TEST_P(StopPoints, EndTheRunWithUserBreakLoggedOnce) {
   const StopCase& c = GetParam();
-  settings.PdfType = c.pdfType;
-  settings.Layout = c.layout;
+  settings.PdfType = static_cast<OutputType>(c.pdfType);
+  settings.Layout = static_cast<LayoutChoice>(c.layout);
   settings.TargetPdf = c.pdfType == 1 ? Out("all.pdf") : "";
   scripted::File plan = scripted::MakeFile({"Layout1", "Layout2"});
   plan.active = 1;
@@ -666,7 +666,7 @@ TEST_F(ConvertRun, RunsOnItsOwnThreadAndReportsTheEnd) {
 }
 
 TEST_F(ConvertRun, StopsOnRequestAndKeepsTheStoppingText) {
-  settings.PdfType = 0;
+  settings.PdfType = OutputType::PerDrawing;
   AddDrawing("plan.dxf");
   AddDrawing("site.dxf");
   scripted::Script().onCall = [&](const std::string& call) {

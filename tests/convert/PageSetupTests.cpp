@@ -13,7 +13,7 @@ namespace {
 
 PageSetup PageOf(int units, double width, double height, double margin) {
   CConvertSettings s;
-  s.Units = units;
+  s.Units = static_cast<PaperUnit>(units);
   s.PdfWidth = width;
   s.PdfHeight = height;
   s.Margin = margin;
@@ -133,7 +133,7 @@ TEST(PageSetup, SetsTheViewByArea) {
     open.drawing->SetActiveLayout(c.layout);
     scripted::Script().calls.clear();
     CConvertSettings s;
-    s.Area = c.area;
+    s.Area = static_cast<AreaChoice>(c.area);
     s.Scale = c.scale;
     SetUpView(*open.drawing, s, c.layout, c.single, 841, 595);
     EXPECT_EQ(scripted::Script().calls, c.calls)

@@ -20,6 +20,9 @@ class CScriptedDrawing : public CDrawing {
   CScriptedDrawing() { ++Script().liveDrawings; }
   ~CScriptedDrawing() override { --Script().liveDrawings; }
 
+  void SetSearchDirectories(const char* directories) override {
+    Script().searchDirectories.emplace_back(directories);
+  }
   int OpenFile(const char* path, int) override {
     Call(std::string("OpenFile ") + path);
     const auto found = Script().files.find(path);
@@ -134,6 +137,4 @@ void CDrawing::DeleteDrawing(CDrawing* drawing) {
 void InitDLL() {}
 void UninitDLL() {}
 void DWG_SetBackgroundColor(int) {}
-void DWG_SetSearchDirectories(const char* directories) {
-  scripted::Script().searchDirectories.emplace_back(directories);
-}
+

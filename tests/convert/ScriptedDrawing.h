@@ -46,7 +46,7 @@ struct Library {
   std::vector<std::string> calls;
   // Called with each entry of calls as it is made (a test sets the stop flag here).
   std::function<void(const std::string&)> onCall;
-  // The argument of every DWG_SetSearchDirectories call.
+  // The argument of every SetSearchDirectories call of a drawing.
   std::vector<std::string> searchDirectories;
   bool failCreate = false;
   int liveDrawings = 0;

@@ -49,10 +49,10 @@ struct Store {
 void ExpectDefaults(const CConvertSettings& s) {
   EXPECT_TRUE(s.SourceFiles.empty());
   EXPECT_TRUE(s.BookmarkNames.empty());
-  EXPECT_EQ(s.Layout, 1);
-  EXPECT_EQ(s.Area, 1);
+  EXPECT_EQ(s.Layout, LayoutChoice::AllLayouts);
+  EXPECT_EQ(s.Area, AreaChoice::Extents);
   EXPECT_EQ(s.Scale, 0.98);
-  EXPECT_EQ(s.Colors, 0);
+  EXPECT_EQ(s.Colors, ColorMode::TrueColors);
   EXPECT_EQ(s.UsePenSets, 0);
   EXPECT_EQ(s.ExportRaster, 1);
   EXPECT_EQ(s.ExportLayer, 1);
@@ -60,9 +60,9 @@ void ExpectDefaults(const CConvertSettings& s) {
   EXPECT_EQ(s.PdfHeight, 210.0);
   EXPECT_EQ(s.Margin, 0.0);
   EXPECT_EQ(s.UseLayoutPageSet, 1);
-  EXPECT_EQ(s.Units, 1);
+  EXPECT_EQ(s.Units, PaperUnit::Millimetre);
   EXPECT_EQ(s.Quality, 200);
-  EXPECT_EQ(s.PdfType, 1);
+  EXPECT_EQ(s.PdfType, OutputType::Merged);
   EXPECT_EQ(s.TargetPdf, "");
   EXPECT_EQ(s.Title + s.Author + s.Subject + s.Keywords, "");
 }
@@ -114,19 +114,19 @@ TEST(ConvertSettings, TakesStoredValuesOfTheRightTypeAsTheyAre) {
   store.Set("TargetPdf", RegType::ExpandSz, TextBytes("%HOME%/out"));
   CConvertSettings s;
   s.LoadSettings(store.registry);
-  EXPECT_EQ(s.Layout, 7) << "out-of-range values load unchanged";
-  EXPECT_EQ(s.Area, 2);
+  EXPECT_EQ(s.Layout, static_cast<LayoutChoice>(7)) << "out-of-range values load unchanged";
+  EXPECT_EQ(s.Area, AreaChoice::LayoutArea);
   EXPECT_EQ(s.Scale, 0.5);
-  EXPECT_EQ(s.Colors, 2);
+  EXPECT_EQ(s.Colors, ColorMode::BlackAndWhite);
   EXPECT_EQ(s.ExportRaster, 0);
   EXPECT_EQ(s.UsePenSets, 1) << "a non-zero flag loads as 1";
   EXPECT_EQ(s.ExportLayer, 0);
   EXPECT_EQ(s.PdfWidth, -3.5) << "page sizes are not tested on load";
   EXPECT_EQ(s.PdfHeight, 0.0);
   EXPECT_EQ(s.UseLayoutPageSet, 0);
-  EXPECT_EQ(s.Units, 1) << "Units 5 loads as millimetres";
+  EXPECT_EQ(s.Units, PaperUnit::Millimetre) << "Units 5 loads as millimetres";
   EXPECT_EQ(s.Quality, 300);
-  EXPECT_EQ(s.PdfType, -1);
+  EXPECT_EQ(s.PdfType, static_cast<OutputType>(-1));
   EXPECT_EQ(s.TargetPdf, "%HOME%/out") << "an expandable text is taken without expansion";
 }
 
@@ -207,19 +207,19 @@ TEST(ConvertSettings, ReadsSearchFoldersUpToTheFirstGapOrBadValue) {
 TEST(ConvertSettings, SavesEveryPersistedValueWithItsTypeAndBytes) {
   Store store;
   CConvertSettings s;
-  s.Layout = 3;
-  s.Area = 0;
+  s.Layout = LayoutChoice::PaperLayouts;
+  s.Area = AreaChoice::SavedView;
   s.Scale = 0.75;
-  s.Colors = 1;
+  s.Colors = ColorMode::Gray;
   s.UsePenSets = 1;
   s.ExportRaster = 0;
   s.ExportLayer = 0;
   s.PdfWidth = 8.5;
   s.PdfHeight = 11;
   s.UseLayoutPageSet = 0;
-  s.Units = 0;
+  s.Units = PaperUnit::Inch;
   s.Quality = 600;
-  s.PdfType = 2;
+  s.PdfType = OutputType::PerLayout;
   s.TargetPdf = "/out/";
   s.Margin = 5;
   s.Title = "not saved";
@@ -240,19 +240,19 @@ TEST(ConvertSettings, SavesEveryPersistedValueWithItsTypeAndBytes) {
 
   CConvertSettings loaded;
   loaded.LoadSettings(store.registry);
-  EXPECT_EQ(loaded.Layout, 3);
-  EXPECT_EQ(loaded.Area, 0);
+  EXPECT_EQ(loaded.Layout, LayoutChoice::PaperLayouts);
+  EXPECT_EQ(loaded.Area, AreaChoice::SavedView);
   EXPECT_EQ(loaded.Scale, 0.75);
-  EXPECT_EQ(loaded.Colors, 1);
+  EXPECT_EQ(loaded.Colors, ColorMode::Gray);
   EXPECT_EQ(loaded.UsePenSets, 1);
   EXPECT_EQ(loaded.ExportRaster, 0);
   EXPECT_EQ(loaded.ExportLayer, 0);
   EXPECT_EQ(loaded.PdfWidth, 8.5);
   EXPECT_EQ(loaded.PdfHeight, 11.0);
   EXPECT_EQ(loaded.UseLayoutPageSet, 0);
-  EXPECT_EQ(loaded.Units, 0);
+  EXPECT_EQ(loaded.Units, PaperUnit::Inch);
   EXPECT_EQ(loaded.Quality, 600);
-  EXPECT_EQ(loaded.PdfType, 2);
+  EXPECT_EQ(loaded.PdfType, OutputType::PerLayout);
   EXPECT_EQ(loaded.TargetPdf, "/out/");
   EXPECT_EQ(loaded.Margin, 0.0);
   EXPECT_EQ(loaded.Title, "");
@@ -290,16 +290,11 @@ TEST(ConvertSettings, SavingCreatesBothKeysOnAFreshStore) {
   ExpectDefaults(loaded);
 }
 
-TEST(ConvertSettings, HandsSearchFoldersJoinedBySemicolonsAndSkipsAnEmptyList) {
-  scripted::Reset();
+TEST(ConvertSettings, JoinsSearchFoldersBySemicolons) {
   CConvertSettings s;
-  s.ApplySearchPaths();
-  EXPECT_TRUE(scripted::Script().searchDirectories.empty())
-      << "an empty list leaves the library's folders in force";
+  EXPECT_EQ(s.JoinedSearchPaths(), "");
   s.SearchPaths = {"/fonts"};
-  s.ApplySearchPaths();
+  EXPECT_EQ(s.JoinedSearchPaths(), "/fonts");
   s.SearchPaths = {"/a", "/b c", "/d"};
-  s.ApplySearchPaths();
-  EXPECT_EQ(scripted::Script().searchDirectories,
-            (std::vector<std::string>{"/fonts", "/a;/b c;/d"}));
+  EXPECT_EQ(s.JoinedSearchPaths(), "/a;/b c;/d");
 }

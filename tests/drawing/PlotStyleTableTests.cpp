@@ -8,7 +8,7 @@
 
 #include "drawing/ModelDrawing.h"
 #include "drawing/PlotStyleTable.h"
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 
 namespace {
 

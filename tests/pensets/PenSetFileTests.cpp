@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 #include "pensets/PenSetFile.h"
 #include "platform/Registry.h"
 #include "tests/support/TestSupport.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "pdf/PdfDocument.h"
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 #include "pensets/PenSet.h"
 #include "platform/Dib.h"
 #include "render/PdfExport.h"

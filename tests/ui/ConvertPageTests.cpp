@@ -153,7 +153,7 @@ class ConvertPageTests : public QObject {
     QFETCH(int, pdfType);
     CScriptedMessageBoxes boxes;
     Fixture f([&](CConvertSettings& s, const testsupport::TempDir& dir) {
-      s.PdfType = pdfType;
+      s.PdfType = static_cast<OutputType>(pdfType);
       s.TargetPdf = (pdfType == 1 ? dir / "all.pdf" : dir.Path()).string();
     });
     const QStringList drawings = ExampleDrawings();
@@ -210,7 +210,7 @@ class ConvertPageTests : public QObject {
   void StoppedRunShowsNoReportAndWritesNoMergedFile() {
     CScriptedMessageBoxes boxes;
     Fixture f([](CConvertSettings& s, const testsupport::TempDir& dir) {
-      s.PdfType = 1;
+      s.PdfType = OutputType::Merged;
       s.TargetPdf = (dir / "all.pdf").string();
     });
     // Long enough that the run is still at its first drawings when the page sees the first one.
@@ -265,7 +265,7 @@ class ConvertPageTests : public QObject {
   void ExitDuringARunStopsItAndTheProgramWaitsForIt() {
     CScriptedMessageBoxes boxes;
     Fixture f([](CConvertSettings& s, const testsupport::TempDir& dir) {
-      s.PdfType = 1;
+      s.PdfType = OutputType::Merged;
       s.TargetPdf = (dir / "all.pdf").string();
     });
     const QString source = QDir(kExamples).filePath("bracket.dxf");
@@ -322,7 +322,7 @@ class ConvertPageTests : public QObject {
     };
     CSlowMessageBoxes boxes;
     Fixture f([](CConvertSettings& s, const testsupport::TempDir& dir) {
-      s.PdfType = 1;
+      s.PdfType = OutputType::Merged;
       s.PdfWidth = 0;
       s.TargetPdf = (dir / "all.pdf").string();
     });
@@ -347,7 +347,7 @@ class ConvertPageTests : public QObject {
   void ReportDoesNotCallARunWithFailedDrawingsComplete() {
     CScriptedMessageBoxes boxes;
     Fixture f([](CConvertSettings& s, const testsupport::TempDir& dir) {
-      s.PdfType = 0;
+      s.PdfType = OutputType::PerDrawing;
       s.TargetPdf = dir.Path().string();
     });
     const QString broken = f.Out("broken.dxf");
@@ -369,7 +369,7 @@ class ConvertPageTests : public QObject {
     CScriptedMessageBoxes boxes;
     CFileOpener opener;
     Fixture f([](CConvertSettings& s, const testsupport::TempDir& dir) {
-      s.PdfType = 0;
+      s.PdfType = OutputType::PerDrawing;
       s.TargetPdf = dir.Path().string();
     });
     f.AddDrawings(ExampleDrawings());

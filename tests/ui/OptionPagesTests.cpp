@@ -24,7 +24,7 @@ class OptionPagesTests : public QObject {
  private Q_SLOTS:
   void PredefinedSizesSetTheNumbersAndTheirUnit() {
     CConvertSettings settings;
-    settings.Units = 0;
+    settings.Units = PaperUnit::Inch;
     settings.PdfWidth = 8.5;
     settings.PdfHeight = 11;
     CPdfOptionsPage page(settings);
@@ -54,7 +54,7 @@ class OptionPagesTests : public QObject {
 
   void SwitchingUnitsConvertsSizeAndMarginAndBack() {
     CConvertSettings settings;
-    settings.Units = 1;
+    settings.Units = PaperUnit::Millimetre;
     settings.PdfWidth = 297;
     settings.PdfHeight = 210;
     CPdfOptionsPage page(settings);
@@ -81,7 +81,7 @@ class OptionPagesTests : public QObject {
 
   void QualityMustBeAWholeNumberAboveTen() {
     CConvertSettings settings;
-    settings.PdfType = 0;
+    settings.PdfType = OutputType::PerDrawing;
     CPdfOptionsPage page(settings);
     QCOMPARE(page.QualityBox()->currentText(), QString("200"));
     for (const char* refused : {"150dpi", "10", "", "2.5e2", "-300"}) {
@@ -107,7 +107,7 @@ class OptionPagesTests : public QObject {
   void MergeTargetMustBeNamedAndLookLikeAPdf() {
     QTemporaryDir dir;
     CConvertSettings settings;
-    settings.PdfType = 1;
+    settings.PdfType = OutputType::Merged;
     CPdfOptionsPage page(settings);
     QCOMPARE(page.TargetLabel()->text(), QString("Output PDF filename"));
     CScriptedMessageBoxes boxes;
@@ -127,13 +127,13 @@ class OptionPagesTests : public QObject {
     QCOMPARE(boxes.questions.size(), 2);  // a .PDF name asks nothing
     page.StoreSettings();
     QCOMPARE(QString::fromStdString(settings.TargetPdf), dir.filePath("Result.PDF"));
-    QCOMPARE(settings.PdfType, 1);
+    QCOMPARE(settings.PdfType, OutputType::Merged);
   }
 
   void FolderTargetIsMadeWhenTheUserAgrees() {
     QTemporaryDir dir;
     CConvertSettings settings;
-    settings.PdfType = 0;
+    settings.PdfType = OutputType::PerDrawing;
     CPdfOptionsPage page(settings);
     QCOMPARE(page.TargetLabel()->text(), QString("Output PDF files folder"));
     CScriptedMessageBoxes boxes;
@@ -229,7 +229,7 @@ class OptionPagesTests : public QObject {
     page.StoreSettings();
     QCOMPARE(settings.SearchPaths, (std::vector<std::string>{"/xrefs", "/images", "/images"}));
     QCOMPARE(settings.Scale, 0.001);
-    QCOMPARE(settings.Layout, 3);
+    QCOMPARE(settings.Layout, LayoutChoice::PaperLayouts);
     QCOMPARE(settings.UsePenSets, std::uint8_t{1});
     QCOMPARE(settings.ExportRaster, std::uint8_t{0});
 

@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   // The run below writes one PDF per drawing into a folder of its own.
   QTemporaryDir output;
   CConvertSettings settings;
-  settings.PdfType = 0;
+  settings.PdfType = OutputType::PerDrawing;
   settings.TargetPdf = output.path().toStdString();
   CWizardDlg wizard(settings);
   ok &= Shoot(wizard, dir, "01-welcome");

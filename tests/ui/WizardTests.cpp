@@ -42,7 +42,7 @@ class WizardTests : public QObject {
     CWizardDlg wizard{settings};
     static CConvertSettings MergingInto(const QString& pdf) {
       CConvertSettings merging;
-      merging.PdfType = 1;
+      merging.PdfType = OutputType::Merged;
       merging.TargetPdf = pdf.toStdString();
       return merging;
     }

@@ -13,7 +13,7 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 #include "pensets/PenSet.h"
 #include "platform/Registry.h"
 #include "tests/ui_pensets/PenSetTestFiles.h"

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 #include "pensets/PenSet.h"
 #include "pensets/PenSetFile.h"
 #include "platform/Registry.h"

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 #include "ui/pensets/ColorPaletteGrid.h"
 #include "ui/pensets/PenSwatch.h"
 

@@ -22,7 +22,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 #include "pensets/PenSetFile.h"
 #include "platform/Registry.h"
 #include "ui/pensets/PenSetPrompts.h"

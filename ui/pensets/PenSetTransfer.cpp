@@ -1,13 +1,12 @@
 #include "ui/pensets/PenSetTransfer.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "pensets/PenSet.h"
+#include "platform/Ascii.h"
 #include "pensets/PenSetFile.h"
 #include "platform/Registry.h"
 
@@ -19,10 +18,6 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-bool SameName(const std::string& a, const std::string& b) {
-  return strcasecmp(a.c_str(), b.c_str()) == 0;
-}
 
 }  // namespace
 
@@ -39,7 +34,7 @@ bool ImportPenSetsFromFile(const std::string& path, const std::vector<std::strin
   bool noToAll = false;
   for (const std::string& name : names) {
     const auto existing = std::find_if(stored.begin(), stored.end(),
-                                       [&](const std::string& s) { return SameName(s, name); });
+                                       [&](const std::string& s) { return EqualsIgnoringCase(s, name); });
     if (existing != stored.end() && !yesToAll) {
       if (noToAll) continue;
       const OverwriteAnswer answer = ask(name);
@@ -58,5 +53,5 @@ bool ImportPenSetsFromFile(const std::string& path, const std::vector<std::strin
 }
 
 bool IsCtbPath(const std::string& path) {
-  return SameName(fs::path(path).extension().string(), ".ctb");
+  return EqualsIgnoringCase(fs::path(path).extension().string(), ".ctb");
 }

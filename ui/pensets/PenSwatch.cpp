@@ -3,7 +3,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 
 QColor PaletteColor(int index) {
   const std::uint32_t rgb = ColorRgb(index);

@@ -1,4 +1,4 @@
-#include "pensets/ColorPalette.h"
+#include "platform/ColorPalette.h"
 
 #include <cstdio>
 #include <cstdlib>
