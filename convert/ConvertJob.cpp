@@ -261,8 +261,11 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
     drawing->SetSearchDirectories(folders.c_str());
   }
   if (drawing->OpenFile(path.c_str(), 0) != 0) {
+    const std::string reason = drawing->GetLastError();
     drawing.reset();
     AppendLog(Format("Can not open drawing file: %s", path));
+    // The library's reason, on a line of its own ("DWG files are not supported yet").
+    if (!reason.empty()) AppendLog(Format("Reason: %s", reason));
     return RunResult::CannotOpen;
   }
   drawing->PrepareDrawing(0);
