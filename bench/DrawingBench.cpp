@@ -39,8 +39,9 @@ double PeakRssMiB() {
 // An R2000 ASCII DXF with lines, circles, arcs and light polylines on a few layers, each
 // entity written with its handle, owner and subclass markers as CAD programs write them.
 std::string GeneratedDxf(int entities) {
-  std::string dxf = "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  0\nENDSEC\n"
-                    "  0\nSECTION\n  2\nENTITIES\n";
+  std::string dxf =
+      "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  0\nENDSEC\n"
+      "  0\nSECTION\n  2\nENTITIES\n";
   dxf.reserve(static_cast<std::size_t>(entities) * 260);
   char line[768];
   const char* common = "  5\n%X\n330\n1F\n100\nAcDbEntity\n  8\n%s\n";

@@ -71,7 +71,7 @@ class ScratchDir {
 
 // The size of a saved file, removing it; -1 when it is not there.
 std::int64_t TakeFileSize(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   const std::int64_t size = stat(path.c_str(), &info) == 0 ? info.st_size : -1;
   unlink(path.c_str());
   return size;
@@ -162,9 +162,8 @@ void BM_ContentAppend(benchmark::State& state) {
   }
   state.SetBytesProcessed(total);
   state.counters["stream_MB"] = static_cast<double>(kContentBytes) / kMiB;
-  state.counters["faults_per_iter"] =
-      benchmark::Counter(static_cast<double>(MinorFaults() - faultsBefore),
-                         benchmark::Counter::kAvgIterations);
+  state.counters["faults_per_iter"] = benchmark::Counter(
+      static_cast<double>(MinorFaults() - faultsBefore), benchmark::Counter::kAvgIterations);
   state.counters["peak_rss_MB"] = PeakRssMiB();
 }
 BENCHMARK(BM_ContentAppend)->Unit(benchmark::kMillisecond);

@@ -12,8 +12,8 @@
 #include <random>
 #include <vector>
 
-#include "platform/ColorPalette.h"
 #include "pensets/PenSet.h"
+#include "platform/ColorPalette.h"
 #include "platform/Registry.h"
 
 namespace {

@@ -74,7 +74,8 @@ void BM_DeviceSegments(benchmark::State& state) {
     const std::int64_t input = content->Length();
     const auto start = std::chrono::steady_clock::now();
     content->Compress();
-    compressSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    compressSeconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     compressedInput += input;
     state.ResumeTiming();
   }

@@ -26,7 +26,6 @@ constexpr Paper kPapers[] = {
     {"arch-d", 36, 24, 0},  {"arch-e", 48, 36, 0},
 };
 
-
 // A whole decimal number without sign, exponent or anything after it; the C locale's
 // influence is avoided by from_chars.
 std::optional<double> Number(std::string_view text) {
@@ -278,7 +277,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
   if (outputType) {
     settings.PdfType = static_cast<OutputType>(*outputType);
   } else if (targetGiven || !options.saved) {
-    settings.PdfType = HasPdfExtension(settings.TargetPdf) ? OutputType::Merged : OutputType::PerDrawing;
+    settings.PdfType =
+        HasPdfExtension(settings.TargetPdf) ? OutputType::Merged : OutputType::PerDrawing;
   }
   if (margin) {
     // The margin is held in the unit of the page size.

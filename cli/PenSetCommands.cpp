@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "pensets/PenSet.h"
-#include "platform/Ascii.h"
 #include "pensets/PenSetFile.h"
+#include "platform/Ascii.h"
 #include "platform/Registry.h"
 
 namespace fs = std::filesystem;
@@ -23,9 +23,11 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-std::optional<std::string> FindName(const std::vector<std::string>& names, const std::string& name) {
-  const auto found = std::find_if(names.begin(), names.end(),
-                                  [&](const std::string& n) { return EqualsIgnoringCase(n, name); });
+std::optional<std::string> FindName(const std::vector<std::string>& names,
+                                    const std::string& name) {
+  const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& n) {
+    return EqualsIgnoringCase(n, name);
+  });
   if (found == names.end()) return std::nullopt;
   return *found;
 }
@@ -116,8 +118,10 @@ int ImportPenSets(const CliOptions& options, CRegistry& store) {
   for (const CPenSet& set : sets) {
     const std::optional<std::string> existing = FindName(stored, set.name);
     if (existing && !options.overwrite) {
-      std::fprintf(stderr, "Skipped pen set '%s': a stored pen set has that name (--overwrite replaces it)\n",
-                   set.name.c_str());
+      std::fprintf(
+          stderr,
+          "Skipped pen set '%s': a stored pen set has that name (--overwrite replaces it)\n",
+          set.name.c_str());
       continue;
     }
     // A replaced set keeps the stored spelling of its name.
@@ -159,7 +163,8 @@ bool PrepareRunPenSet(const CliOptions& options, CRegistry& store, CPenSet& set,
       return false;
     }
     if (!ReadFilePenSet(file.get(), options.penSet, set)) {
-      *error = "--pen-file: no complete pen set named '" + options.penSet + "' in " + options.penFile;
+      *error =
+          "--pen-file: no complete pen set named '" + options.penSet + "' in " + options.penFile;
       return false;
     }
     return true;

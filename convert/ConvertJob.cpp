@@ -392,8 +392,7 @@ RunResult CConvertJob::ConvertOneLayout(CDrawing& drawing, const std::string& bo
 }
 
 CPdfDocument* CConvertJob::PageDocument(CPdfDocument* document, std::int32_t width,
-                                        std::int32_t height,
-                                        std::unique_ptr<CPdfDocument>& own) {
+                                        std::int32_t height, std::unique_ptr<CPdfDocument>& own) {
   if (Settings.PdfType != OutputType::PerLayout) return document;
   own.reset(NewDocument(width, height));
   if (!own) AppendLog(kNoMemory);

@@ -48,8 +48,7 @@ class CConvertJob {
  public:
   // The listener is not owned and must outlive the job.
   explicit CConvertJob(CConvertListener& listener);
-  CConvertJob(const CConvertSettings& settings, const CPenSet& penSet,
-              CConvertListener& listener);
+  CConvertJob(const CConvertSettings& settings, const CPenSet& penSet, CConvertListener& listener);
   // Waits for a run in progress to end.
   ~CConvertJob();
   CConvertJob(const CConvertJob&) = delete;
@@ -74,8 +73,9 @@ class CConvertJob {
   static void ConvertThreadProc(CConvertJob* job);
 
   // The run: every existing drawing of the settings' list converted into the output their
-  // PdfType asks for, on the job's own settings and pens. Done also when single drawings failed (they are logged and listed in
-  // FailedFiles); ParameterError for a page without width or height; UserBreak; NoMemory.
+  // PdfType asks for, on the job's own settings and pens. Done also when single drawings failed
+  // (they are logged and listed in FailedFiles); ParameterError for a page without width or height;
+  // UserBreak; NoMemory.
   RunResult ConvertAll();
   // One drawing's pages into document (absent for one PDF per layout, which makes and saves
   // its own). Done, CannotOpen, CannotWrite (a per-layout file could not be saved; the other
@@ -118,11 +118,11 @@ class CConvertJob {
  private:
   // One page to be made of a layout.
   struct PageRequest {
-    CPdfDocument* document = nullptr;  // the document the page goes into
+    CPdfDocument* document = nullptr;                // the document the page goes into
     std::int32_t width = 0, height = 0, margin = 0;  // points
-    std::string name;                 // the layout's name: the page bookmark's title
-    CPdfOutline* parent = nullptr;    // the bookmark the page's bookmark goes under (or none)
-    int layoutIndex = 0;              // the layout drawn (0 model space)
+    std::string name;                                // the layout's name: the page bookmark's title
+    CPdfOutline* parent = nullptr;  // the bookmark the page's bookmark goes under (or none)
+    int layoutIndex = 0;            // the layout drawn (0 model space)
     // One layout of the drawing is converted: its area is scaled by 1 / Scale and model space
     // is recognised by the layout active when the page is made.
     bool singleLayout = false;

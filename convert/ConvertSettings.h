@@ -8,7 +8,12 @@ class CRegistry;
 
 // The choices of the settings. Their numbers are those the store keeps; a value outside the
 // named ones (a store edited by hand) is kept as it is and converts as each field says.
-enum class LayoutChoice : std::int32_t { ModelSpace = 0, AllLayouts = 1, ActiveLayout = 2, PaperLayouts = 3 };
+enum class LayoutChoice : std::int32_t {
+  ModelSpace = 0,
+  AllLayouts = 1,
+  ActiveLayout = 2,
+  PaperLayouts = 3
+};
 enum class AreaChoice : std::int32_t { SavedView = 0, Extents = 1, LayoutArea = 2 };
 enum class ColorMode : std::int32_t { TrueColors = 0, Gray = 1, BlackAndWhite = 2 };
 enum class PaperUnit : std::int32_t { Inch = 0, Millimetre = 1 };

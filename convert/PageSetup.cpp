@@ -53,7 +53,8 @@ void ScaledLayoutWindow(double x1, double x2, double y1, double y2, double scale
 void SetUpView(CDrawing& drawing, const CConvertSettings& settings, int layoutIndex,
                bool singleLayout, std::int32_t width, std::int32_t height) {
   const bool modelSpace = layoutIndex < 1;
-  if (settings.Area == AreaChoice::Extents || (settings.Area == AreaChoice::LayoutArea && modelSpace)) {
+  if (settings.Area == AreaChoice::Extents ||
+      (settings.Area == AreaChoice::LayoutArea && modelSpace)) {
     drawing.ZoomExtents(0, 0, settings.Scale);
     return;
   }

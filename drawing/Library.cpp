@@ -8,12 +8,18 @@ namespace {
 int backgroundColor = 0xFFFFFF;
 }  // namespace
 
-CDrawing* CDrawing::CreateDrawing() { return new (std::nothrow) drawing::CModelDrawing; }
+CDrawing* CDrawing::CreateDrawing() {
+  return new (std::nothrow) drawing::CModelDrawing;
+}
 
-void CDrawing::DeleteDrawing(CDrawing* drawing) { delete drawing; }
+void CDrawing::DeleteDrawing(CDrawing* drawing) {
+  delete drawing;
+}
 
 void InitDLL() {}
 
 void UninitDLL() {}
 
-void DWG_SetBackgroundColor(int rgb) { backgroundColor = rgb; }
+void DWG_SetBackgroundColor(int rgb) {
+  backgroundColor = rgb;
+}

@@ -1,8 +1,4 @@
 // MTEXT: the inline formatting codes, word wrapping, line spacing and the attachment point.
-#include "drawing/TextEngine.h"
-#include "drawing/text/TextDecoder.h"
-#include "platform/Utf8.h"
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -12,6 +8,10 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "drawing/TextEngine.h"
+#include "drawing/text/TextDecoder.h"
+#include "platform/Utf8.h"
 
 namespace drawing {
 
@@ -28,7 +28,6 @@ constexpr double kStackBar = 0.06;
 constexpr double kTabSpacing = 4.0;
 // Oblique angles beyond this are clamped: tan() grows without bound towards 90°.
 constexpr double kMaxOblique = 85.0;
-
 
 struct Format {
   std::string fontFile;

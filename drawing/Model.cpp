@@ -50,12 +50,14 @@ void PutLayerZeroFirst(Drawing& drawing) {
   const auto found = std::find_if(drawing.layers.begin(), drawing.layers.end(),
                                   [](const Layer& layer) { return layer.name == "0"; });
   const auto count = static_cast<std::int32_t>(drawing.layers.size());
-  const std::int32_t zero =
-      found == drawing.layers.end() ? -1 : static_cast<std::int32_t>(found - drawing.layers.begin());
+  const std::int32_t zero = found == drawing.layers.end()
+                                ? -1
+                                : static_cast<std::int32_t>(found - drawing.layers.begin());
   // New index of every old one: layer 0 moves to the front, the others keep their order.
   std::vector<std::int32_t> remap(static_cast<std::size_t>(count));
   std::int32_t next = 1;
-  for (std::int32_t i = 0; i < count; ++i) remap[static_cast<std::size_t>(i)] = i == zero ? 0 : next++;
+  for (std::int32_t i = 0; i < count; ++i)
+    remap[static_cast<std::size_t>(i)] = i == zero ? 0 : next++;
   std::vector<Layer> layers;
   layers.reserve(static_cast<std::size_t>(count) + 1);
   if (zero >= 0) {
@@ -82,9 +84,9 @@ void PutLayerZeroFirst(Drawing& drawing) {
 
 void AddMissingTables(Drawing& drawing) {
   PutLayerZeroFirst(drawing);
-  const bool hasStandard =
-      std::any_of(drawing.textStyles.begin(), drawing.textStyles.end(),
-                  [](const TextStyle& style) { return EqualsIgnoringCase(style.name, "Standard"); });
+  const bool hasStandard = std::any_of(
+      drawing.textStyles.begin(), drawing.textStyles.end(),
+      [](const TextStyle& style) { return EqualsIgnoringCase(style.name, "Standard"); });
   if (!hasStandard) {
     TextStyle standard;
     standard.name = "Standard";
@@ -100,7 +102,8 @@ void AddMissingTables(Drawing& drawing) {
 
 std::int32_t StandardStyle(const Drawing& drawing) {
   for (std::size_t i = 0; i < drawing.textStyles.size(); ++i) {
-    if (EqualsIgnoringCase(drawing.textStyles[i].name, "Standard")) return static_cast<std::int32_t>(i);
+    if (EqualsIgnoringCase(drawing.textStyles[i].name, "Standard"))
+      return static_cast<std::int32_t>(i);
   }
   return 0;
 }
@@ -340,7 +343,8 @@ void CheckEntity(const Drawing& d, const Block& block, const Entity& e, bool isA
   check(InRange(e.layer, d.layers), "entity layer out of range");
   check(IsLinetypeReference(e.linetype, d), "entity linetype out of range");
   check(e.color.index >= 0 && e.color.index <= 257, "entity colour index out of range");
-  check(e.lineweight >= kLineweightDefault && e.lineweight <= 211, "entity lineweight out of range");
+  check(e.lineweight >= kLineweightDefault && e.lineweight <= 211,
+        "entity lineweight out of range");
   check(isAttribute == e.Is<Attribute>(), "attribute outside a block reference");
   std::visit(
       [&](const auto& data) {
@@ -353,7 +357,8 @@ void CheckEntity(const Drawing& d, const Block& block, const Entity& e, bool isA
         } else if constexpr (std::is_same_v<Kind, Insert>) {
           check(data.block == -1 || InRange(data.block, d.blocks), "insert block out of range");
           check(data.columns >= 1 && data.rows >= 1, "insert grid empty");
-          for (const Entity& attribute : data.attributes) CheckEntity(d, block, attribute, true, broken);
+          for (const Entity& attribute : data.attributes)
+            CheckEntity(d, block, attribute, true, broken);
         } else if constexpr (std::is_base_of_v<BlockGraphic, Kind>) {
           check(data.block == -1 || InRange(data.block, d.blocks), "block graphic out of range");
         } else if constexpr (std::is_base_of_v<Image, Kind>) {
@@ -416,8 +421,9 @@ std::vector<std::string> CheckModel(const Drawing& d) {
     if (!condition) broken.emplace_back(what);
   };
   check(!d.layers.empty() && d.layers[0].name == "0", "layer 0 is not the first layer");
-  check(std::any_of(d.textStyles.begin(), d.textStyles.end(),
-                    [](const TextStyle& style) { return EqualsIgnoringCase(style.name, "Standard"); }),
+  check(std::any_of(
+            d.textStyles.begin(), d.textStyles.end(),
+            [](const TextStyle& style) { return EqualsIgnoringCase(style.name, "Standard"); }),
         "no text style Standard");
   check(d.blocks.size() >= 2, "no model and paper space blocks");
   check(!d.layouts.empty() && d.layouts[0].isModel && d.layouts[0].block == 0,

@@ -51,20 +51,20 @@ constexpr std::int32_t kLinetypeContinuous = -3;
 
 // Header variables the renderer and the run use.
 struct Header {
-  std::string acadVersion;  // $ACADVER, "AC1009" … "AC1032"
-  std::string codePage;     // $DWGCODEPAGE, "ANSI_1252" …
-  int insUnits = 0;         // $INSUNITS
+  std::string acadVersion;        // $ACADVER, "AC1009" … "AC1032"
+  std::string codePage;           // $DWGCODEPAGE, "ANSI_1252" …
+  int insUnits = 0;               // $INSUNITS
   Vec3 extMin{1e20, 1e20, 1e20};  // $EXTMIN/$EXTMAX of model space (often stale)
   Vec3 extMax{-1e20, -1e20, -1e20};
-  Vec2 limMin;               // $LIMMIN/$LIMMAX
+  Vec2 limMin;  // $LIMMIN/$LIMMAX
   Vec2 limMax{12.0, 9.0};
-  double ltScale = 1.0;      // $LTSCALE
-  double celtScale = 1.0;    // $CELTSCALE
-  int psLtScale = 1;         // $PSLTSCALE
-  int lwDefault = 25;        // $LWDEFAULT, hundredths of a millimetre
-  int pdMode = 0;            // $PDMODE
-  double pdSize = 0.0;       // $PDSIZE
-  int tileMode = 1;          // $TILEMODE: 1 model space active, 0 a paper layout
+  double ltScale = 1.0;    // $LTSCALE
+  double celtScale = 1.0;  // $CELTSCALE
+  int psLtScale = 1;       // $PSLTSCALE
+  int lwDefault = 25;      // $LWDEFAULT, hundredths of a millimetre
+  int pdMode = 0;          // $PDMODE
+  double pdSize = 0.0;     // $PDSIZE
+  int tileMode = 1;        // $TILEMODE: 1 model space active, 0 a paper layout
   // Paper space extents ($PEXTMIN/$PEXTMAX) and limits ($PLIMMIN/$PLIMMAX) of the active
   // paper layout, for drawings without LAYOUT objects.
   Vec3 pExtMin{1e20, 1e20, 1e20};
@@ -76,10 +76,10 @@ struct Header {
 struct Layer {
   std::string name;
   Color color{7, false, 0};
-  bool off = false;     // a negative colour index in the file
-  bool frozen = false;  // flag 1
-  bool locked = false;  // flag 4
-  bool plottable = true;  // group 290
+  bool off = false;                             // a negative colour index in the file
+  bool frozen = false;                          // flag 1
+  bool locked = false;                          // flag 4
+  bool plottable = true;                        // group 290
   std::int32_t linetype = kLinetypeContinuous;  // index into Drawing::linetypes
   std::int16_t lineweight = kLineweightDefault;
 };
@@ -95,10 +95,10 @@ struct Linetype {
 
 struct TextStyle {
   std::string name;
-  std::string fontFile;    // group 3: "arial.ttf", "txt.shx", "simplex" …
-  std::string bigFontFile; // group 4
-  std::string fontFamily;  // the TrueType family name in extended data, when given
-  double fixedHeight = 0.0;   // 0: the entity gives the height
+  std::string fontFile;      // group 3: "arial.ttf", "txt.shx", "simplex" …
+  std::string bigFontFile;   // group 4
+  std::string fontFamily;    // the TrueType family name in extended data, when given
+  double fixedHeight = 0.0;  // 0: the entity gives the height
   double widthFactor = 1.0;
   double obliqueAngle = 0.0;  // degrees
   int generationFlags = 0;    // 2 mirrored in x, 4 mirrored in y
@@ -145,16 +145,16 @@ struct Arc {
 
 struct Ellipse {
   static constexpr const char* kName = "ELLIPSE";
-  Vec3 center;      // world coordinates
-  Vec3 majorAxis;   // end of the major axis relative to the centre, world coordinates
+  Vec3 center;         // world coordinates
+  Vec3 majorAxis;      // end of the major axis relative to the centre, world coordinates
   double ratio = 1.0;  // minor / major
   double startParam = 0.0, endParam = 2 * std::numbers::pi;  // radians
 };
 
 struct PolylineVertex {
-  Vec3 position;  // OCS for 2D polylines, world coordinates for 3D ones
+  Vec3 position;                            // OCS for 2D polylines, world coordinates for 3D ones
   double startWidth = 0.0, endWidth = 0.0;  // widths at the start and end of the segment
-  double bulge = 0.0;  // tan(included angle / 4) of the arc to the next vertex
+  double bulge = 0.0;                       // tan(included angle / 4) of the arc to the next vertex
 };
 
 // LWPOLYLINE and the old POLYLINE (2D and 3D; polyface and polygon meshes as their edges).
@@ -162,7 +162,7 @@ struct Polyline {
   static constexpr const char* kName = "POLYLINE";
   std::vector<PolylineVertex> vertices;
   bool closed = false;
-  bool is3d = false;         // vertices in world coordinates, no bulges or widths
+  bool is3d = false;  // vertices in world coordinates, no bulges or widths
   double constantWidth = 0.0;
   double elevation = 0.0;
   // Polyface meshes: faces as 1-based vertex indices, negative for an invisible edge.
@@ -186,7 +186,7 @@ struct Spline {
 
 // The four corners of SOLID, TRACE and 3DFACE.
 struct Face {
-  Vec3 corners[4];  // SOLID and TRACE: OCS; 3DFACE: world coordinates
+  Vec3 corners[4];         // SOLID and TRACE: OCS; 3DFACE: world coordinates
   int invisibleEdges = 0;  // 3DFACE: bit k hides edge k
 };
 
@@ -212,8 +212,8 @@ struct Text {
   double rotation = 0.0;  // degrees
   double widthFactor = 1.0;
   double obliqueAngle = 0.0;
-  std::int32_t style = -1;  // index into Drawing::textStyles
-  int generationFlags = 0;  // 2 mirrored in x, 4 mirrored in y
+  std::int32_t style = -1;          // index into Drawing::textStyles
+  int generationFlags = 0;          // 2 mirrored in x, 4 mirrored in y
   int horizontalJustification = 0;  // group 72: 0 left 1 centre 2 right 3 aligned 4 middle 5 fit
   int verticalJustification = 0;    // group 73/74: 0 baseline 1 bottom 2 middle 3 top
 };
@@ -225,8 +225,8 @@ struct Attribute : Text {
 
 struct MText {
   static constexpr const char* kName = "MTEXT";
-  std::string text;   // UTF-8 with the inline formatting codes as stored
-  Vec3 insertion;     // world coordinates
+  std::string text;         // UTF-8 with the inline formatting codes as stored
+  Vec3 insertion;           // world coordinates
   Vec3 direction{1, 0, 0};  // world x-axis direction of the text
   double height = 0.0;
   double referenceWidth = 0.0;  // 0: no wrapping
@@ -283,22 +283,22 @@ struct Ray : ConstructionLine {
 
 struct HatchEdge {
   enum Kind { Line = 1, CircularArc = 2, EllipticArc = 3, SplineEdge = 4 } kind = Line;
-  Vec2 start, end;                       // Line
-  Vec2 center;                           // arcs
-  double radius = 0.0;                   // CircularArc
-  Vec2 majorAxis;                        // EllipticArc, relative to the centre
-  double ratio = 1.0;                    // EllipticArc
+  Vec2 start, end;                          // Line
+  Vec2 center;                              // arcs
+  double radius = 0.0;                      // CircularArc
+  Vec2 majorAxis;                           // EllipticArc, relative to the centre
+  double ratio = 1.0;                       // EllipticArc
   double startAngle = 0.0, endAngle = 0.0;  // degrees
   bool counterClockwise = true;
-  Spline spline;                         // SplineEdge, control points in OCS x/y
+  Spline spline;  // SplineEdge, control points in OCS x/y
 };
 
 struct HatchPath {
   bool isPolyline = false;
   std::vector<PolylineVertex> vertices;  // polyline paths, OCS
   bool closed = true;
-  std::vector<HatchEdge> edges;          // edge paths
-  int flags = 0;                         // group 92
+  std::vector<HatchEdge> edges;  // edge paths
+  int flags = 0;                 // group 92
 };
 
 // One family of a hatch pattern: parallel lines through base + k · offset for every whole k,
@@ -324,9 +324,9 @@ struct Hatch {
 // IMAGE: a picture on the plane spanned by u and v from the insertion point.
 struct Image {
   static constexpr const char* kName = "IMAGE";
-  Vec3 insertion;  // world coordinates of the lower-left corner of the lower-left pixel
-  Vec3 u, v;       // one pixel along x and along y
-  Vec2 pixelSize;  // width and height in pixels
+  Vec3 insertion;              // world coordinates of the lower-left corner of the lower-left pixel
+  Vec3 u, v;                   // one pixel along x and along y
+  Vec2 pixelSize;              // width and height in pixels
   std::int32_t imageDef = -1;  // index into Drawing::imageDefs; -1: no pixels (a frame)
   bool clipping = false;
   std::vector<Vec2> clipBoundary;  // pixel coordinates; 2 points = rectangle
@@ -340,24 +340,23 @@ struct Wipeout : Image {
 
 struct Viewport {
   static constexpr const char* kName = "VIEWPORT";
-  Vec3 center;            // paper space
+  Vec3 center;  // paper space
   double width = 0.0, height = 0.0;
-  int id = 0;             // 1 is the layout's overall viewport
+  int id = 0;  // 1 is the layout's overall viewport
   bool on = true;
-  Vec2 viewCenter;        // model space, in the view's coordinates
+  Vec2 viewCenter;  // model space, in the view's coordinates
   Vec3 viewTarget;
   Vec3 viewDirection{0, 0, 1};
-  double viewHeight = 0.0;  // model units shown over height
-  double twist = 0.0;       // degrees
+  double viewHeight = 0.0;                 // model units shown over height
+  double twist = 0.0;                      // degrees
   std::vector<std::int32_t> frozenLayers;  // indices into Drawing::layers
-  std::int32_t clipEntityIndex = -1;  // an entity of the same block giving a clip boundary
+  std::int32_t clipEntityIndex = -1;       // an entity of the same block giving a clip boundary
 };
 
 // What an entity is follows from its data alone: there is no second tag that could disagree.
-using EntityData =
-    std::variant<Line, Point, Circle, Arc, Ellipse, Polyline, Spline, Solid, Trace, Face3d, Text,
-                 Attribute, MText, Insert, Dimension, Table, Leader, XLine, Ray, Hatch, Image,
-                 Wipeout, Viewport>;
+using EntityData = std::variant<Line, Point, Circle, Arc, Ellipse, Polyline, Spline, Solid, Trace,
+                                Face3d, Text, Attribute, MText, Insert, Dimension, Table, Leader,
+                                XLine, Ray, Hatch, Image, Wipeout, Viewport>;
 
 struct Entity {
   std::int32_t layer = 0;  // index into Drawing::layers
@@ -396,13 +395,13 @@ struct Layout {
   std::int32_t block = -1;  // index into Drawing::blocks
   bool isModel = false;
   // Plot settings (PLOTSETTINGS part of the LAYOUT object); millimetres unless said.
-  double paperWidth = 0.0, paperHeight = 0.0;  // groups 44, 45
+  double paperWidth = 0.0, paperHeight = 0.0;                                       // groups 44, 45
   double marginLeft = 0.0, marginBottom = 0.0, marginRight = 0.0, marginTop = 0.0;  // 40-43
   int paperUnits = 1;  // group 72: 0 inches, 1 millimetres, 2 pixels
   int rotation = 0;    // group 73: 0, 1 (90° counter-clockwise), 2 (180°), 3 (90° clockwise)
   int plotType = 5;    // group 74: 0 display 1 extents 2 limits 3 view 4 window 5 layout
-  Vec2 windowMin, windowMax;  // groups 48/49, 140/141, paper units of the layout
-  Vec2 limitsMin, limitsMax;  // groups 10/20, 11/21 of the layout part, paper space
+  Vec2 windowMin, windowMax;    // groups 48/49, 140/141, paper units of the layout
+  Vec2 limitsMin, limitsMax;    // groups 10/20, 11/21 of the layout part, paper space
   Vec3 extentsMin, extentsMax;  // groups 14/24/34, 15/25/35
   double scaleNumerator = 1.0, scaleDenominator = 1.0;  // groups 142, 143
 };

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string_view>
 #include <numbers>
+#include <string_view>
 
-#include "drawing/ReadDrawing.h"
 #include "drawing/ExtentsSink.h"
 #include "drawing/ImageFile.h"
+#include "drawing/ReadDrawing.h"
 #include "drawing/Renderer.h"
 #include "platform/ColorPalette.h"
 #include "render/DwgExport.h"
@@ -69,7 +69,9 @@ int CModelDrawing::OpenFile(const char* path, int) {
   return 0;
 }
 
-std::string CModelDrawing::GetFileName() { return fileName; }
+std::string CModelDrawing::GetFileName() {
+  return fileName;
+}
 
 void CModelDrawing::SetOutputSize(int width, int height) {
   outputWidth = width;
@@ -90,9 +92,13 @@ void CModelDrawing::ZoomWindow(const double* p1, const double* p2, double, doubl
   view.hi = {std::max(p1[0], p2[0]), std::max(p1[1], p2[1])};
 }
 
-int CModelDrawing::GetLayoutCount() { return loaded ? static_cast<int>(model.layouts.size()) : 0; }
+int CModelDrawing::GetLayoutCount() {
+  return loaded ? static_cast<int>(model.layouts.size()) : 0;
+}
 
-int CModelDrawing::GetActiveLayout() { return loaded ? active : 0; }
+int CModelDrawing::GetActiveLayout() {
+  return loaded ? active : 0;
+}
 
 std::string CModelDrawing::GetLayoutName(int index) {
   if (!loaded || index < 0 || index >= GetLayoutCount()) return {};
@@ -109,7 +115,8 @@ bool CModelDrawing::IsLayoutSkipped(int index) {
   if (!loaded || index < 0 || index >= GetLayoutCount()) return true;
   const Layout& layout = model.layouts[index];
   if (layout.isModel) return false;
-  if (layout.block < 0 || layout.block >= static_cast<std::int32_t>(model.blocks.size())) return true;
+  if (layout.block < 0 || layout.block >= static_cast<std::int32_t>(model.blocks.size()))
+    return true;
   // A sheet with nothing but viewports that show nothing (its own overall viewport, switched
   // off or empty ones) would be a blank page.
   for (const Entity& entity : model.blocks[layout.block].entities) {
@@ -150,8 +157,8 @@ CModelDrawing::Sheet CModelDrawing::SheetOf(int index) const {
     lo = layout.limitsMin;
     hi = layout.limitsMax;
   }
-  const bool metric = model.header.insUnits == 4 || model.header.insUnits == 5 ||
-                      model.header.insUnits == 6;
+  const bool metric =
+      model.header.insUnits == 4 || model.header.insUnits == 5 || model.header.insUnits == 6;
   sheet.lo = lo;
   sheet.hi = hi;
   sheet.pointsPerUnit = metric ? kMillimetre : 72.0;
@@ -248,7 +255,8 @@ const CDib* CModelDrawing::ImagePixels(std::int32_t imageDef) {
   if (found == images.end()) {
     const std::size_t slash = fileName.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : fileName.substr(0, slash);
-    const std::string path = FindImageFile(model.imageDefs[imageDef].fileName, folder, searchFolders);
+    const std::string path =
+        FindImageFile(model.imageDefs[imageDef].fileName, folder, searchFolders);
     found = images.emplace(imageDef, path.empty() ? nullptr : LoadImageFile(path)).first;
   }
   return found->second.get();

@@ -35,9 +35,9 @@ bool Fail(std::string* why, const char* text) {
 using Block = std::map<std::string, std::string, std::less<>>;
 
 struct ParsedText {
-  std::map<int, Block> styles;             // plot_style{ N{ … } }
-  std::map<int, double> lineweights;       // custom_lineweight_table{ N=mm }
-  bool aciTable = false;                   // aci_table_available=TRUE
+  std::map<int, Block> styles;        // plot_style{ N{ … } }
+  std::map<int, double> lineweights;  // custom_lineweight_table{ N=mm }
+  bool aciTable = false;              // aci_table_available=TRUE
 };
 
 std::string_view Trim(std::string_view text) {
@@ -115,9 +115,10 @@ void SetColor(const Block& style, PlotStylePen* pen) {
   std::uint32_t green = u >> 8 & 0xFF;
   std::uint32_t blue = u & 0xFF;
   long long policy = 0;
-  if (auto p = style.find("color_policy"); p != style.end() && ToInt(p->second, &policy) &&
-                                           (policy & 2) != 0) {
-    const auto gray = static_cast<std::uint32_t>((299 * red + 587 * green + 114 * blue + 500) / 1000);
+  if (auto p = style.find("color_policy");
+      p != style.end() && ToInt(p->second, &policy) && (policy & 2) != 0) {
+    const auto gray =
+        static_cast<std::uint32_t>((299 * red + 587 * green + 114 * blue + 500) / 1000);
     red = green = blue = gray;
   }
   pen->objectColor = false;
@@ -163,8 +164,8 @@ bool ParsePlotStyleTable(const std::string& bytes, PlotStyleTable* table, std::s
     PlotStylePen& pen = result.pens[index + 1];  // style N is colour index N + 1
     SetColor(style, &pen);
     long long weight = 0;
-    if (auto w = style.find("lineweight"); w != style.end() && ToInt(w->second, &weight) &&
-                                          weight > 0) {
+    if (auto w = style.find("lineweight");
+        w != style.end() && ToInt(w->second, &weight) && weight > 0) {
       if (auto mm = parsed.lineweights.find(static_cast<int>(std::min<long long>(weight, 1 << 20)));
           mm != parsed.lineweights.end() && mm->second > 0 && mm->second < 1000) {
         pen.widthMm = mm->second;

@@ -16,7 +16,9 @@ namespace {
 
 constexpr std::string_view kBinaryDxfSentinel("AutoCAD Binary DXF\r\n\x1a\0", 22);
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error) {
   const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "drawing/TextEngine.h"
+#include "platform/Ascii.h"
 #include "platform/ColorPalette.h"
 #include "platform/Dib.h"
 #include "render/DwgExport.h"
-#include "platform/Ascii.h"
 
 namespace drawing {
 
@@ -148,8 +148,10 @@ void CRenderer::DrawViewport(const Viewport& viewport, const Block& paper, const
   const Vec3 c = viewport.center;
   const double hw = viewport.width / 2, hh = viewport.height / 2;
   // The viewport's rectangle, or the outline of the entity it is clipped by.
-  std::vector<Vec3> outline = {{c.x - hw, c.y - hh, 0}, {c.x + hw, c.y - hh, 0},
-                               {c.x + hw, c.y + hh, 0}, {c.x - hw, c.y + hh, 0}};
+  std::vector<Vec3> outline = {{c.x - hw, c.y - hh, 0},
+                               {c.x + hw, c.y - hh, 0},
+                               {c.x + hw, c.y + hh, 0},
+                               {c.x - hw, c.y + hh, 0}};
   if (viewport.clipEntityIndex >= 0 &&
       viewport.clipEntityIndex < static_cast<std::int32_t>(paper.entities.size())) {
     const Entity& boundary = paper.entities[viewport.clipEntityIndex];
@@ -157,7 +159,8 @@ void CRenderer::DrawViewport(const Viewport& viewport, const Block& paper, const
     const Affine3 ocs = OcsToWorld(boundary.extrusion);
     if (const auto* polyline = std::get_if<drawing::Polyline>(&boundary.data)) {
       std::vector<PolylineVertex> vertices = polyline->vertices;
-      for (PolylineVertex& v : vertices) v.position.z = polyline->is3d ? v.position.z : polyline->elevation;
+      for (PolylineVertex& v : vertices)
+        v.position.z = polyline->is3d ? v.position.z : polyline->elevation;
       points = PolylinePoints(vertices, true, 0.01 * std::max(hw, hh));
       if (!polyline->is3d) {
         for (Vec3& p : points) p = ocs.Apply(p);
@@ -165,7 +168,8 @@ void CRenderer::DrawViewport(const Viewport& viewport, const Block& paper, const
     } else if (const auto* circle = std::get_if<drawing::Circle>(&boundary.data)) {
       for (int i = 0; i < 64; ++i) {
         const double a = 2 * std::numbers::pi * i / 64;
-        points.push_back(ocs.Apply(circle->center + Vec3{circle->radius * std::cos(a), circle->radius * std::sin(a), 0}));
+        points.push_back(ocs.Apply(
+            circle->center + Vec3{circle->radius * std::cos(a), circle->radius * std::sin(a), 0}));
       }
     } else if (const auto* spline = std::get_if<Spline>(&boundary.data)) {
       points = SplinePoints(*spline, 0.01 * std::max(hw, hh));
@@ -221,8 +225,9 @@ bool CRenderer::IsVisible(const Entity& entity, const Context& context) const {
     if (index < 0 || index >= static_cast<std::int32_t>(drawing.layers.size())) return false;
     const Layer& layer = drawing.layers[index];
     if (layer.off || layer.frozen || !layer.plottable) return true;
-    if (context.frozenLayers && std::find(context.frozenLayers->begin(), context.frozenLayers->end(),
-                                          index) != context.frozenLayers->end()) {
+    if (context.frozenLayers &&
+        std::find(context.frozenLayers->begin(), context.frozenLayers->end(), index) !=
+            context.frozenLayers->end()) {
       return true;
     }
     return EqualsIgnoringCase(layer.name, "defpoints");
@@ -293,7 +298,8 @@ void CRenderer::ApplyProperties(const Entity& entity, const Context& context) {
   const std::int32_t linetype = ResolveLinetype(entity.linetype, layer, context);
   if (linetype >= 0 && linetype < static_cast<std::int32_t>(drawing.linetypes.size())) {
     const Linetype& pattern = drawing.linetypes[linetype];
-    const double scale = drawing.header.ltScale * entity.linetypeScale * context.toPage.ScaleFactor();
+    const double scale =
+        drawing.header.ltScale * entity.linetypeScale * context.toPage.ScaleFactor();
     double total = 0;
     for (double d : pattern.dashes) {
       dashes.push_back(d * scale);
@@ -366,7 +372,8 @@ void CRenderer::FilledRings(std::vector<std::vector<Vec2>>& rings) {
 
 int CRenderer::SegmentsFor(double pageRadius, double sweep) const {
   // The chord of an angle step a strays r (1 − cos(a/2)) from its arc.
-  if (pageRadius <= tolerance) return std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (std::numbers::pi / 2))));
+  if (pageRadius <= tolerance)
+    return std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (std::numbers::pi / 2))));
   const double step = 2 * std::acos(std::max(-1.0, 1 - tolerance / pageRadius));
   const double n = std::ceil(std::fabs(sweep) / std::max(step, 1e-4));
   return static_cast<int>(std::clamp(n, 1.0, 4096.0));
@@ -394,8 +401,8 @@ void CRenderer::ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, do
   std::vector<Vec2> points;
   for (int i = 0; i <= n; ++i) {
     const double a = start + (end - start) * i / n;
-    points.push_back(Page(toPage, {center.x + radius * std::cos(a), center.y + radius * std::sin(a),
-                                   center.z}));
+    points.push_back(
+        Page(toPage, {center.x + radius * std::cos(a), center.y + radius * std::sin(a), center.z}));
   }
   Polyline(points, false);
 }
@@ -409,8 +416,11 @@ template <class Draw>
 void CRenderer::DrawMarked(const Entity& entity, const Context& context, Draw draw) {
   const std::int32_t layer = EffectiveLayer(entity, context);
   const std::string layerName =
-      layer >= 0 && layer < static_cast<std::int32_t>(drawing.layers.size()) ? drawing.layers[layer].name : "";
-  const bool marked = sink.BeginEntityDraw(entity.KindName(), "", layerName.c_str(), 0, "", "", nullptr);
+      layer >= 0 && layer < static_cast<std::int32_t>(drawing.layers.size())
+          ? drawing.layers[layer].name
+          : "";
+  const bool marked =
+      sink.BeginEntityDraw(entity.KindName(), "", layerName.c_str(), 0, "", "", nullptr);
   ApplyProperties(entity, context);
   // World coordinates and the entity's own coordinate system, both onto the page.
   draw(context.toPage, context.toPage * OcsToWorld(entity.extrusion));
@@ -423,7 +433,8 @@ void CRenderer::DrawKind(const Entity& entity, const drawing::Line& line, const 
   });
 }
 
-void CRenderer::DrawKind(const Entity& entity, const drawing::Point& point, const Context& context) {
+void CRenderer::DrawKind(const Entity& entity, const drawing::Point& point,
+                         const Context& context) {
   DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
     const Vec2 p = Page(world, point.position);
     sink.SetPixel(p.x, p.y);
@@ -431,7 +442,8 @@ void CRenderer::DrawKind(const Entity& entity, const drawing::Point& point, cons
   });
 }
 
-void CRenderer::DrawKind(const Entity& entity, const drawing::Circle& circle, const Context& context) {
+void CRenderer::DrawKind(const Entity& entity, const drawing::Circle& circle,
+                         const Context& context) {
   DrawMarked(entity, context, [&](const Affine3&, const Affine3& ocs) {
     ArcOrCurve(ocs, circle.center, circle.radius, 0, 2 * std::numbers::pi);
   });
@@ -457,7 +469,8 @@ void CRenderer::DrawKind(const Entity& entity, const drawing::Ellipse& ellipse,
     std::vector<Vec2> points;
     for (int i = 0; i <= n; ++i) {
       const double t = start + (end - start) * i / n;
-      points.push_back(Page(world, ellipse.center + ellipse.majorAxis * std::cos(t) + minor * std::sin(t)));
+      points.push_back(
+          Page(world, ellipse.center + ellipse.majorAxis * std::cos(t) + minor * std::sin(t)));
     }
     Polyline(points, false);
   });
@@ -470,7 +483,8 @@ void CRenderer::DrawKind(const Entity& entity, const drawing::Polyline& polyline
 }
 
 void CRenderer::DrawKind(const Entity& entity, const Spline& spline, const Context& context) {
-  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) { DrawSpline(spline, world); });
+  DrawMarked(entity, context,
+             [&](const Affine3& world, const Affine3&) { DrawSpline(spline, world); });
 }
 
 void CRenderer::DrawFilledFace(const Face& face, const Affine3& ocs) {
@@ -481,11 +495,13 @@ void CRenderer::DrawFilledFace(const Face& face, const Affine3& ocs) {
 }
 
 void CRenderer::DrawKind(const Entity& entity, const Solid& solid, const Context& context) {
-  DrawMarked(entity, context, [&](const Affine3&, const Affine3& ocs) { DrawFilledFace(solid, ocs); });
+  DrawMarked(entity, context,
+             [&](const Affine3&, const Affine3& ocs) { DrawFilledFace(solid, ocs); });
 }
 
 void CRenderer::DrawKind(const Entity& entity, const Trace& trace, const Context& context) {
-  DrawMarked(entity, context, [&](const Affine3&, const Affine3& ocs) { DrawFilledFace(trace, ocs); });
+  DrawMarked(entity, context,
+             [&](const Affine3&, const Affine3& ocs) { DrawFilledFace(trace, ocs); });
 }
 
 void CRenderer::DrawKind(const Entity& entity, const Face3d& face, const Context& context) {
@@ -535,7 +551,8 @@ void CRenderer::DrawBlockGraphic(const Entity& entity, const BlockGraphic& graph
 }
 
 void CRenderer::DrawKind(const Entity& entity, const Leader& leader, const Context& context) {
-  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) { DrawLeader(leader, world); });
+  DrawMarked(entity, context,
+             [&](const Affine3& world, const Affine3&) { DrawLeader(leader, world); });
 }
 
 void CRenderer::DrawKind(const Entity& entity, const XLine& line, const Context& context) {
@@ -547,9 +564,8 @@ void CRenderer::DrawKind(const Entity& entity, const XLine& line, const Context&
 
 void CRenderer::DrawKind(const Entity& entity, const Ray& ray, const Context& context) {
   if (skipInfinite) return;
-  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
-    DrawConstructionLine(ray, true, world);
-  });
+  DrawMarked(entity, context,
+             [&](const Affine3& world, const Affine3&) { DrawConstructionLine(ray, true, world); });
 }
 
 void CRenderer::DrawKind(const Entity& entity, const Hatch& hatch, const Context& context) {
@@ -584,7 +600,8 @@ void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Con
   inner.blockLinetype = ResolveLinetype(entity.linetype, layer, context);
 
   const Affine3 ocs = context.toPage * OcsToWorld(entity.extrusion);
-  const Affine3 place = Affine3::Translate(insert.insertion) * Affine3::RotateZ(insert.rotation * kDegree);
+  const Affine3 place =
+      Affine3::Translate(insert.insertion) * Affine3::RotateZ(insert.rotation * kDegree);
   const Affine3 shape = Affine3::Scale(insert.scale.x, insert.scale.y, insert.scale.z) *
                         Affine3::Translate(block.base * -1.0);
   const int columns = std::clamp(insert.columns, 1, 10000);
@@ -623,7 +640,8 @@ std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bo
       const double offset = chord / 2 * (1 - bulge * bulge) / (2 * bulge);
       const double nx = -(b.y - a.y) / chord, ny = (b.x - a.x) / chord;
       const double cx = (a.x + b.x) / 2 + nx * offset, cy = (a.y + b.y) / 2 + ny * offset;
-      const double step = 2 * std::acos(std::max(-1.0, 1 - tolerance / std::max(radius, tolerance)));
+      const double step =
+          2 * std::acos(std::max(-1.0, 1 - tolerance / std::max(radius, tolerance)));
       const int count = static_cast<int>(
           std::clamp(std::ceil(std::fabs(angle) / std::max(step, 1e-3)), 2.0, 2048.0));
       const double a0 = std::atan2(a.y - cy, a.x - cx);
@@ -648,7 +666,8 @@ void CRenderer::DrawPolyline(const Entity& entity, const drawing::Polyline& poly
         for (std::size_t k = 0; k < face.size(); ++k) {
           const int from = face[k], to = face[(k + 1) % face.size()];
           if (from <= 0) continue;  // an invisible edge
-          const std::size_t i = static_cast<std::size_t>(from) - 1, j = static_cast<std::size_t>(std::abs(to)) - 1;
+          const std::size_t i = static_cast<std::size_t>(from) - 1,
+                            j = static_cast<std::size_t>(std::abs(to)) - 1;
           if (i < points.size() && j < points.size() && to != 0) {
             Polyline({Page(world, points[i]), Page(world, points[j])}, false);
           }
@@ -678,7 +697,8 @@ void CRenderer::DrawPolyline(const Entity& entity, const drawing::Polyline& poly
   const double scale = ocs.ScaleFactor();
   const double unitTolerance = scale > 0 ? tolerance / scale : tolerance;
   bool wide = polyline.constantWidth > 0;
-  for (const PolylineVertex& v : polyline.vertices) wide = wide || v.startWidth > 0 || v.endWidth > 0;
+  for (const PolylineVertex& v : polyline.vertices)
+    wide = wide || v.startWidth > 0 || v.endWidth > 0;
   std::vector<PolylineVertex> vertices = polyline.vertices;
   for (PolylineVertex& v : vertices) v.position.z = polyline.elevation;
 
@@ -739,8 +759,8 @@ std::vector<Vec3> SplinePoints(const Spline& spline, double tolerance) {
     knots.clear();
     for (std::size_t i = 0; i < n + p + 1; ++i) {
       knots.push_back(i <= static_cast<std::size_t>(p) ? 0.0
-                      : i >= n ? static_cast<double>(n - p)
-                               : static_cast<double>(i - p));
+                      : i >= n                         ? static_cast<double>(n - p)
+                                                       : static_cast<double>(i - p));
     }
   }
   const bool rational = spline.weights.size() == n;
@@ -748,8 +768,8 @@ std::vector<Vec3> SplinePoints(const Spline& spline, double tolerance) {
   if (!(t1 > t0)) return control;
   double controlLength = 0;
   for (std::size_t i = 1; i < n; ++i) controlLength += Length(control[i] - control[i - 1]);
-  const int samples = static_cast<int>(
-      std::clamp(std::ceil(std::sqrt(controlLength / std::max(tolerance, 1e-9)) * 2.0), 8.0, 4096.0));
+  const int samples = static_cast<int>(std::clamp(
+      std::ceil(std::sqrt(controlLength / std::max(tolerance, 1e-9)) * 2.0), 8.0, 4096.0));
   std::vector<Vec3> points;
   std::vector<double> w(p + 1);
   std::vector<Vec3> d(p + 1);
@@ -786,12 +806,17 @@ void CRenderer::DrawSpline(const Spline& spline, const Affine3& toPage) {
 
 void CRenderer::DrawText(const Entity& entity, const Text& textEntity, const Context& context) {
   if (textEntity.text.empty()) return;
-  const TextStyle* style = textEntity.style >= 0 && textEntity.style < static_cast<std::int32_t>(drawing.textStyles.size())
-                               ? &drawing.textStyles[textEntity.style]
-                               : nullptr;
-  double height = textEntity.height > 0 ? textEntity.height : style && style->fixedHeight > 0 ? style->fixedHeight : 0;
+  const TextStyle* style =
+      textEntity.style >= 0 &&
+              textEntity.style < static_cast<std::int32_t>(drawing.textStyles.size())
+          ? &drawing.textStyles[textEntity.style]
+          : nullptr;
+  double height = textEntity.height > 0             ? textEntity.height
+                  : style && style->fixedHeight > 0 ? style->fixedHeight
+                                                    : 0;
   if (height <= 0) return;
-  const TextShape shape = text.Shape(textEntity.text, style ? style->fontFile : "", style ? style->fontFamily : "");
+  const TextShape shape =
+      text.Shape(textEntity.text, style ? style->fontFile : "", style ? style->fontFamily : "");
   double widthFactor = textEntity.widthFactor > 0 ? textEntity.widthFactor : 1.0;
   double rotation = textEntity.rotation * kDegree;
   Vec3 anchor = textEntity.insertion;
@@ -827,8 +852,8 @@ void CRenderer::DrawText(const Entity& entity, const Text& textEntity, const Con
   glyphs.m[0][3] = dx * mirrorX;
   glyphs.m[1][1] = height * mirrorY;
   glyphs.m[1][3] = dy * mirrorY;
-  const Affine3 toPage = context.toPage * OcsToWorld(entity.extrusion) * Affine3::Translate(anchor) *
-                         Affine3::RotateZ(rotation) * glyphs;
+  const Affine3 toPage = context.toPage * OcsToWorld(entity.extrusion) *
+                         Affine3::Translate(anchor) * Affine3::RotateZ(rotation) * glyphs;
   std::vector<std::vector<Vec2>> rings;
   for (const auto& contour : shape.contours) {
     std::vector<Vec2> ring;
@@ -840,16 +865,18 @@ void CRenderer::DrawText(const Entity& entity, const Text& textEntity, const Con
 
 void CRenderer::DrawMText(const Entity& entity, const MText& mtext, const Context& context) {
   const TextStyle fallback;
-  const TextStyle& style = mtext.style >= 0 && mtext.style < static_cast<std::int32_t>(drawing.textStyles.size())
-                               ? drawing.textStyles[mtext.style]
-                               : fallback;
+  const TextStyle& style =
+      mtext.style >= 0 && mtext.style < static_cast<std::int32_t>(drawing.textStyles.size())
+          ? drawing.textStyles[mtext.style]
+          : fallback;
   const std::vector<MTextPiece> pieces = LayoutMText(mtext, style, text);
   const Vec3 z = Normalized(entity.extrusion);
   Vec3 x = mtext.direction;
   x = x - z * Dot(x, z);
   x = Length(x) > 0 ? Normalized(x) : Vec3{1, 0, 0};
   const Vec3 y = Cross(z, x);
-  const Affine3 toPage = context.toPage * Affine3::Translate(mtext.insertion) * Affine3::FromAxes(x, y, z);
+  const Affine3 toPage =
+      context.toPage * Affine3::Translate(mtext.insertion) * Affine3::FromAxes(x, y, z);
   const std::int32_t layer = EffectiveLayer(entity, context);
   for (const MTextPiece& piece : pieces) {
     if (piece.hasColor) {
@@ -859,7 +886,8 @@ void CRenderer::DrawMText(const Entity& entity, const MText& mtext, const Contex
     std::vector<std::vector<Vec2>> rings;
     for (const auto& contour : piece.shape.contours) {
       std::vector<Vec2> ring;
-      for (const Vec2& p : contour) ring.push_back(Page(toPage, {piece.offset.x + p.x, piece.offset.y + p.y, 0}));
+      for (const Vec2& p : contour)
+        ring.push_back(Page(toPage, {piece.offset.x + p.x, piece.offset.y + p.y, 0}));
       rings.push_back(std::move(ring));
     }
     FilledRings(rings);
@@ -887,7 +915,8 @@ void CRenderer::DrawHatch(const Entity& entity, const Hatch& hatch, const Contex
           case HatchEdge::EllipticArc: {
             double start = edge.startAngle * kDegree, end = edge.endAngle * kDegree;
             const bool elliptic = edge.kind == HatchEdge::EllipticArc;
-            Vec3 major = elliptic ? Vec3{edge.majorAxis.x, edge.majorAxis.y, 0} : Vec3{edge.radius, 0, 0};
+            Vec3 major =
+                elliptic ? Vec3{edge.majorAxis.x, edge.majorAxis.y, 0} : Vec3{edge.radius, 0, 0};
             const Vec3 minor = Vec3{-major.y, major.x, 0} * (elliptic ? edge.ratio : 1.0);
             if (!edge.counterClockwise) {
               // Clockwise edges store their angles mirrored.
@@ -900,11 +929,13 @@ void CRenderer::DrawHatch(const Entity& entity, const Hatch& hatch, const Contex
             } else {
               while (sweep >= 0) sweep -= 2 * std::numbers::pi;
             }
-            if (std::fabs(sweep) > 2 * std::numbers::pi) sweep = std::copysign(2 * std::numbers::pi, sweep);
+            if (std::fabs(sweep) > 2 * std::numbers::pi)
+              sweep = std::copysign(2 * std::numbers::pi, sweep);
             const int n = SegmentsFor(Length(major) * scale, sweep);
             for (int i = 0; i <= n; ++i) {
               const double t = start + sweep * i / n;
-              part.push_back(Vec3{edge.center.x, edge.center.y, 0} + major * std::cos(t) + minor * std::sin(t));
+              part.push_back(Vec3{edge.center.x, edge.center.y, 0} + major * std::cos(t) +
+                             minor * std::sin(t));
             }
             break;
           }
@@ -1062,8 +1093,9 @@ void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const
       hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
     }
     if (white && hi.x > lo.x && hi.y > lo.y) {
-      sink.Raster(lo.x, lo.y, static_cast<int>(std::lround(hi.x - lo.x)), static_cast<int>(std::lround(hi.y - lo.y)), 0,
-                  0, 1, 1, nullptr, white.get(), 0, nullptr);
+      sink.Raster(lo.x, lo.y, static_cast<int>(std::lround(hi.x - lo.x)),
+                  static_cast<int>(std::lround(hi.y - lo.y)), 0, 0, 1, 1, nullptr, white.get(), 0,
+                  nullptr);
       ++primitives;
     }
     return;
@@ -1095,7 +1127,8 @@ void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const
   const int py0 = std::clamp(static_cast<int>(std::floor((vy0 - lo.y) / ph * sh)), 0, sh - 1);
   const int py1 = std::clamp(static_cast<int>(std::ceil((vy1 - lo.y) / ph * sh)), py0 + 1, sh);
   const double x = lo.x + pw * px0 / sw, y = lo.y + ph * py0 / sh;
-  const double width = std::round(pw * (px1 - px0) / sw), height = std::round(ph * (py1 - py0) / sh);
+  const double width = std::round(pw * (px1 - px0) / sw),
+               height = std::round(ph * (py1 - py0) / sh);
   if (!(width >= 1 && height >= 1 && width < 1e6 && height < 1e6)) return;
   const double dpi = 72.0 * std::max(1, sink.WidthDivisor);
   const int wanted = std::max(1, static_cast<int>(std::ceil(width / 72.0 * dpi)));
@@ -1144,12 +1177,14 @@ const CDib* CRenderer::ReducedBitmap(const CDib* source, int x0, int y0, int col
   std::vector<std::uint64_t> sums(static_cast<std::size_t>(width) * 4);
   int from = 0;
   for (int y = 0; y < height; ++y) {
-    const int to = std::max(from + 1, static_cast<int>(static_cast<std::int64_t>(y + 1) * rows / height));
+    const int to =
+        std::max(from + 1, static_cast<int>(static_cast<std::int64_t>(y + 1) * rows / height));
     std::fill(sums.begin(), sums.end(), 0);
     for (int sy = from; sy < to && sy < rows; ++sy) {
       reader.ReadRow(y0 + sy, x0, columns, row.data());
       for (int sx = 0; sx < columns; ++sx) {
-        const std::size_t x = static_cast<std::size_t>(static_cast<std::int64_t>(sx) * width / columns);
+        const std::size_t x =
+            static_cast<std::size_t>(static_cast<std::int64_t>(sx) * width / columns);
         sums[4 * x] += row[3 * sx];
         sums[4 * x + 1] += row[3 * sx + 1];
         sums[4 * x + 2] += row[3 * sx + 2];
@@ -1186,11 +1221,13 @@ void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {
   if (Length(along) == 0) return;
   along = Normalized(along) * leader.arrowSize;
   const Vec3 side{-along.y / 6, along.x / 6, 0};
-  std::vector<std::vector<Vec2>> rings{{Page(toPage, tip), Page(toPage, tip + along + side), Page(toPage, tip + along - side)}};
+  std::vector<std::vector<Vec2>> rings{
+      {Page(toPage, tip), Page(toPage, tip + along + side), Page(toPage, tip + along - side)}};
   FilledRings(rings);
 }
 
-void CRenderer::DrawConstructionLine(const ConstructionLine& line, bool ray, const Affine3& toPage) {
+void CRenderer::DrawConstructionLine(const ConstructionLine& line, bool ray,
+                                     const Affine3& toPage) {
   // Clip the infinite line to the output area (with a little slack for round caps).
   const Vec2 base = Page(toPage, line.base);
   const Vec2 ahead = Page(toPage, line.base + Normalized(line.direction));

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "drawing/Geometry.h"
-#include "platform/Dib.h"
 #include "drawing/Model.h"
+#include "platform/Dib.h"
 
 class CDwgExport;
 
@@ -118,7 +118,8 @@ class CRenderer {
   int SegmentsFor(double pageRadius, double sweep) const;
 
   // Entity kinds.
-  void DrawPolyline(const Entity& entity, const drawing::Polyline& polyline, const Context& context);
+  void DrawPolyline(const Entity& entity, const drawing::Polyline& polyline,
+                    const Context& context);
   void DrawSpline(const Spline& spline, const Affine3& toPage);
   void DrawText(const Entity& entity, const Text& text, const Context& context);
   void DrawMText(const Entity& entity, const MText& mtext, const Context& context);

@@ -1,9 +1,10 @@
 #include "drawing/TextEngine.h"
-#include "platform/Ascii.h"
-#include "platform/Utf8.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
+
+#include "platform/Ascii.h"
+#include "platform/Utf8.h"
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 #include FT_TRUETYPE_TABLES_H
@@ -343,7 +344,8 @@ FontFace* CTextEngine::Impl::FromFolders(std::string_view name) {
            entry.increment(error)) {
         std::error_code statError;
         if (!entry->is_regular_file(statError)) continue;
-        it->second.try_emplace(ToAsciiLower(entry->path().filename().string()), entry->path().string());
+        it->second.try_emplace(ToAsciiLower(entry->path().filename().string()),
+                               entry->path().string());
       }
     }
     for (const std::string& candidate : candidates) {

@@ -3,7 +3,9 @@
 #include "pdf/PdfPrimitives.h"
 #include "pdf/detail/PdfOutput.h"
 
-void CPdfArray::Add(std::string_view nameText) { items.Add(new CPdfName(nameText)); }
+void CPdfArray::Add(std::string_view nameText) {
+  items.Add(new CPdfName(nameText));
+}
 
 void CPdfArray::InsertFirst(std::string_view nameText) {
   items.InsertFirst(new CPdfName(nameText));

@@ -26,9 +26,7 @@ class CPdfDocument : public CPdfObject {
   CPdfCatalog* Catalog() const { return catalog.get(); }
   CPdfPageTreeNode* PageTreeRoot() const { return catalog->PageTreeRoot(); }
   CPdfOutline* OutlineRoot() const { return catalog->OutlineRoot(); }
-  CPdfDictionary* InfoDictionary() const {
-    return static_cast<CPdfDictionary*>(info->Object());
-  }
+  CPdfDictionary* InfoDictionary() const { return static_cast<CPdfDictionary*>(info->Object()); }
   std::int32_t LayerCount() const { return layers.Count(); }
 
   // Sets an entry of the information dictionary to a literal string, in place when it exists.

@@ -7,7 +7,9 @@
 CPdfIndirectObject::CPdfIndirectObject(std::int32_t* nextObjectNumber, CPdfObject* object)
     : object(object), number((*nextObjectNumber)++) {}
 
-CPdfIndirectObject::~CPdfIndirectObject() { delete object; }
+CPdfIndirectObject::~CPdfIndirectObject() {
+  delete object;
+}
 
 void CPdfIndirectObject::SetObject(CPdfObject* newObject) {
   if (newObject == object) return;

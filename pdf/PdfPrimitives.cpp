@@ -6,14 +6,18 @@
 using pdfdetail::Put;
 using pdfdetail::PutInt;
 
-void CPdfInteger::Write(std::FILE* file, CPdfXrefTable*) { PutInt(file, value); }
+void CPdfInteger::Write(std::FILE* file, CPdfXrefTable*) {
+  PutInt(file, value);
+}
 
 void CPdfName::Write(std::FILE* file, CPdfXrefTable*) {
   Put(file, "/");
   Put(file, text);
 }
 
-void CPdfString::Write(std::FILE* file, CPdfXrefTable*) { pdfdetail::PutLiteralString(file, text); }
+void CPdfString::Write(std::FILE* file, CPdfXrefTable*) {
+  pdfdetail::PutLiteralString(file, text);
+}
 
 void CPdfReference::Write(std::FILE* file, CPdfXrefTable*) {
   if (!target) {

@@ -19,8 +19,8 @@ bool CPdfStream::Grow(std::int32_t n) {
   // is needed, so that a large stream is copied only a few times.
   std::int64_t step = growthStep;
   if (n > step) step = step < 10485760 ? 2 * static_cast<std::int64_t>(n) : n + 2;
-  const std::int64_t wanted = std::min<std::int64_t>(static_cast<std::int64_t>(capacity) + step,
-                                                     kMaxLength);
+  const std::int64_t wanted =
+      std::min<std::int64_t>(static_cast<std::int64_t>(capacity) + step, kMaxLength);
   // realloc moves the used bytes into the larger block; for the large blocks of a growing
   // stream it remaps the pages instead of copying them, so growing by 1 MiB steps stays cheap.
   auto* grown = static_cast<std::uint8_t*>(std::realloc(data, static_cast<std::size_t>(wanted)));

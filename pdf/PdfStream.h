@@ -34,7 +34,9 @@ class CPdfStream : public CPdfObject {
     }
     return AppendGrowing(bytes, n);
   }
-  bool Append(const char* text) { return Append(text, static_cast<std::int32_t>(std::strlen(text))); }
+  bool Append(const char* text) {
+    return Append(text, static_cast<std::int32_t>(std::strlen(text)));
+  }
   // Grows the buffer now so that n more bytes fit; false as for Append.
   bool Reserve(std::int32_t n);
 

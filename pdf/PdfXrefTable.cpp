@@ -13,7 +13,9 @@ void CPdfXrefEntry::Write(std::FILE* file, CPdfXrefTable*) {
   pdfdetail::Put(file, line);
 }
 
-CPdfXrefTable::CPdfXrefTable() { entries.Add(new CPdfXrefEntry(0, 0, 65535, false)); }
+CPdfXrefTable::CPdfXrefTable() {
+  entries.Add(new CPdfXrefEntry(0, 0, 65535, false));
+}
 
 void CPdfXrefTable::AddEntry(std::int32_t number, std::int64_t offset, std::int32_t generation,
                              bool inUse) {
@@ -22,10 +24,9 @@ void CPdfXrefTable::AddEntry(std::int32_t number, std::int64_t offset, std::int3
 
 void CPdfXrefTable::Write(std::FILE* file, CPdfXrefTable*) {
   std::vector<CPdfXrefEntry*> sorted(entries.begin(), entries.end());
-  std::stable_sort(sorted.begin(), sorted.end(),
-                   [](const CPdfXrefEntry* a, const CPdfXrefEntry* b) {
-                     return a->Number() < b->Number();
-                   });
+  std::stable_sort(
+      sorted.begin(), sorted.end(),
+      [](const CPdfXrefEntry* a, const CPdfXrefEntry* b) { return a->Number() < b->Number(); });
   const std::int32_t highest = sorted.empty() ? 0 : sorted.back()->Number();
   const std::int32_t size = std::max(expectedSize, highest + 1);
 

@@ -1,10 +1,10 @@
 #include "pensets/PenSetFile.h"
 
 #include <bit>
-#include <filesystem>
-#include <memory>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 
 #include "platform/Ascii.h"
 #include "platform/ColorPalette.h"
@@ -145,8 +145,8 @@ bool BuildPenTableFromCtb(const std::string& path, std::array<PenEntry, 256>& en
       const std::uint32_t own = ColorRgb(i);
       colorIndex = static_cast<std::uint32_t>(rgb) == own
                        ? static_cast<short>(i)
-                       : static_cast<short>(NearestColorIndex(rgb & 0xFF, rgb >> 8 & 0xFF,
-                                                              rgb >> 16 & 0xFF));
+                       : static_cast<short>(
+                             NearestColorIndex(rgb & 0xFF, rgb >> 8 & 0xFF, rgb >> 16 & 0xFF));
     }
     entries[i].destColor = colorIndex;
     entries[i].width = widthMm * 0.03937007874015748;

@@ -36,7 +36,9 @@ std::unique_ptr<CDib> CDib::Create(std::int32_t width, std::int32_t height, int 
   return dib;
 }
 
-CDib::~CDib() { std::free(bits); }
+CDib::~CDib() {
+  std::free(bits);
+}
 
 void CDib::SetPixelRgb(std::int32_t x, std::int32_t y, std::uint8_t red, std::uint8_t green,
                        std::uint8_t blue) {
@@ -56,8 +58,8 @@ void CDib::SetPixelIndex(std::int32_t x, std::int32_t y, unsigned index) {
       break;
     case 4: {
       const int shift = (x & 1) ? 0 : 4;
-      row[x / 2] = static_cast<std::uint8_t>((row[x / 2] & ~(0x0F << shift)) |
-                                             ((index & 0x0F) << shift));
+      row[x / 2] =
+          static_cast<std::uint8_t>((row[x / 2] & ~(0x0F << shift)) | ((index & 0x0F) << shift));
       break;
     }
     default: {

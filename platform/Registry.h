@@ -25,7 +25,7 @@ enum class RegType : std::uint32_t {
   Sz = 1,        // text; the data counts the terminating NUL
   ExpandSz = 2,  // text with environment references, stored the same way
   Binary = 3,
-  Dword = 4,     // 4 bytes, little-endian
+  Dword = 4,  // 4 bytes, little-endian
 };
 
 class CRegistry {

@@ -1,13 +1,19 @@
 #include "render/ColorPolicy.h"
 
-#include "platform/ColorPalette.h"
 #include "pensets/PenSet.h"
+#include "platform/ColorPalette.h"
 
 namespace {
 
-std::uint8_t Red(std::uint32_t c) { return c & 0xFF; }
-std::uint8_t Green(std::uint32_t c) { return (c >> 8) & 0xFF; }
-std::uint8_t Blue(std::uint32_t c) { return (c >> 16) & 0xFF; }
+std::uint8_t Red(std::uint32_t c) {
+  return c & 0xFF;
+}
+std::uint8_t Green(std::uint32_t c) {
+  return (c >> 8) & 0xFF;
+}
+std::uint8_t Blue(std::uint32_t c) {
+  return (c >> 16) & 0xFF;
+}
 
 }  // namespace
 
@@ -25,8 +31,8 @@ CColorPolicy::Ink CColorPolicy::Resolve(int rgb, int colorIndex) const {
   }
   if (color == 0xFFFFFF) color = 0;  // white paper: white is drawn black
   if (colorType == 1) {
-    color = static_cast<std::uint32_t>(0.299 * Red(color) + 0.587 * Green(color) +
-                                       0.114 * Blue(color));
+    color =
+        static_cast<std::uint32_t>(0.299 * Red(color) + 0.587 * Green(color) + 0.114 * Blue(color));
     ink.gray = true;
     ink.level = color / 255.0;
   } else {

@@ -1,7 +1,7 @@
 #include "render/DwgExport.h"
 
-bool CDwgExport::BeginEntityDraw(const char*, const char*, const char*, unsigned long,
-                                 const char*, const char*, const double*) {
+bool CDwgExport::BeginEntityDraw(const char*, const char*, const char*, unsigned long, const char*,
+                                 const char*, const double*) {
   return true;
 }
 
@@ -9,11 +9,15 @@ void CDwgExport::TextParam(const char*, const char*, double, double, double, dou
 
 void CDwgExport::PushClipPolygon(int, PointStruct*) {}
 
-void CDwgExport::Raster(double, double, int, int, int, int, int, int, void*, HBITMAP, long,
-                        void*) {}
+void CDwgExport::Raster(double, double, int, int, int, int, int, int, void*, HBITMAP, long, void*) {
+}
 
 void CDwgExport::SetPixel(double, double) {}
 
-bool CDwgExport::CanDrawPolyPolygon() { return false; }
+bool CDwgExport::CanDrawPolyPolygon() {
+  return false;
+}
 
-void CDwgExport::SetColorType(int type) { ColorType = static_cast<short>(type >= 0 && type <= 2 ? type : 0); }
+void CDwgExport::SetColorType(int type) {
+  ColorType = static_cast<short>(type >= 0 && type <= 2 ? type : 0);
+}

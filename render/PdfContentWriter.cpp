@@ -110,7 +110,9 @@ void CPdfContentWriter::BeginOptionalContent(std::string_view propertyName) {
   Append(" BDC ");
 }
 
-void CPdfContentWriter::EndMarkedContent() { Append("EMC "); }
+void CPdfContentWriter::EndMarkedContent() {
+  Append("EMC ");
+}
 
 void CPdfContentWriter::PlaceImage(double tx, double ty, double sx, double sy,
                                    std::string_view imageName) {

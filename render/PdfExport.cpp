@@ -9,7 +9,6 @@
 
 namespace {
 
-
 // How close a MoveTo must come to the end of the pending polyline to continue it.
 constexpr double kJoinDistance = 0.00001;
 
@@ -20,7 +19,9 @@ constexpr double kPixelLength = 0.05;
 
 CPdfExport::CPdfExport() = default;
 
-CPdfExport::~CPdfExport() { std::free(pending); }
+CPdfExport::~CPdfExport() {
+  std::free(pending);
+}
 
 bool CPdfExport::AddPending(double x, double y) {
   if (pendingCount >= pendingCapacity) {
@@ -89,7 +90,8 @@ bool CPdfExport::BeginEntityDraw(const char*, const char*, const char* layer, un
   LayerOpen = true;
   clipsAtLayerOpen = savedStates.size();
   CPdfIndirectObject* group = Document->GetLayer(layer);
-  CPdfDictEntry* entry = group ? Page->GetLayerResource(group, &Document->nextObjectNumber) : nullptr;
+  CPdfDictEntry* entry =
+      group ? Page->GetLayerResource(group, &Document->nextObjectNumber) : nullptr;
   Writer().BeginOptionalContent(entry ? entry->Key() : std::string_view());
   return true;
 }
@@ -134,8 +136,7 @@ void CPdfExport::Raster(double x, double y, int width, int height, int, int, int
   std::string name;
   if (!Page->AddImage(pixelWidth, pixelHeight, bitmap, name, &Document->nextObjectNumber)) return;
   // The bitmap's first stored row is its bottom row, so the image is mirrored vertically.
-  Writer().PlaceImage(x + OffsetX, y + OffsetY + height, width, -static_cast<double>(height),
-                      name);
+  Writer().PlaceImage(x + OffsetX, y + OffsetY + height, width, -static_cast<double>(height), name);
 }
 
 void CPdfExport::SetPixel(double x, double y) {
@@ -157,7 +158,9 @@ void CPdfExport::MoveTo(double x, double y) {
   AddPending(x, y);
 }
 
-void CPdfExport::LineTo(double x, double y) { AddPending(x + OffsetX, y + OffsetY); }
+void CPdfExport::LineTo(double x, double y) {
+  AddPending(x + OffsetX, y + OffsetY);
+}
 
 void CPdfExport::Arc(double cx, double cy, double radius, double start, double end) {
   FlushPath();
@@ -170,7 +173,8 @@ void CPdfExport::Arc(double cx, double cy, double radius, double start, double e
     writer.Circle(cx, cy, radius);
     return;
   }
-  writer.Arc(cx, cy, radius, start * 180.0 / std::numbers::pi, end * 180.0 / std::numbers::pi, true);
+  writer.Arc(cx, cy, radius, start * 180.0 / std::numbers::pi, end * 180.0 / std::numbers::pi,
+             true);
   writer.Append("S ");
 }
 

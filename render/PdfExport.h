@@ -28,14 +28,13 @@ class CPdfExport : public CDwgExport {
   bool BeginPage(int, int, int, double width, double height) override;
   // Writes what is pending, closes what the library left open and deflates the content.
   void EndPage() override;
-  bool BeginEntityDraw(const char* type, const char* handle, const char* layer,
-                       unsigned long flags, const char* lineType, const char* style,
-                       const double* matrix) override;
+  bool BeginEntityDraw(const char* type, const char* handle, const char* layer, unsigned long flags,
+                       const char* lineType, const char* style, const double* matrix) override;
   void EndEntityDraw() override;
   void PushClipPolygon(int count, PointStruct* points) override;
   void PopClipPolygon() override;
-  void Raster(double x, double y, int width, int height, int, int, int pixelWidth,
-              int pixelHeight, void*, HBITMAP bitmap, long, void*) override;
+  void Raster(double x, double y, int width, int height, int, int, int pixelWidth, int pixelHeight,
+              void*, HBITMAP bitmap, long, void*) override;
   void SetPixel(double x, double y) override;
   void MoveTo(double x, double y) override;
   void LineTo(double x, double y) override;

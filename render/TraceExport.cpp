@@ -6,7 +6,9 @@
 
 namespace {
 
-std::string N(double value) { return FormatNumber(value, 3) == "0.0" ? "0" : FormatNumber(value, 3); }
+std::string N(double value) {
+  return FormatNumber(value, 3) == "0.0" ? "0" : FormatNumber(value, 3);
+}
 
 }  // namespace
 
@@ -15,7 +17,9 @@ bool CTraceExport::BeginPage(int, int, int, double width, double height) {
   return true;
 }
 
-void CTraceExport::EndPage() { Line("EndPage"); }
+void CTraceExport::EndPage() {
+  Line("EndPage");
+}
 
 bool CTraceExport::BeginEntityDraw(const char* type, const char*, const char* layer, unsigned long,
                                    const char*, const char*, const double*) {
@@ -23,7 +27,9 @@ bool CTraceExport::BeginEntityDraw(const char* type, const char*, const char* la
   return true;
 }
 
-void CTraceExport::EndEntityDraw() { Line("EndEntityDraw"); }
+void CTraceExport::EndEntityDraw() {
+  Line("EndEntityDraw");
+}
 
 void CTraceExport::PushClipPolygon(int count, PointStruct* points) {
   std::string line = "PushClipPolygon";
@@ -31,7 +37,9 @@ void CTraceExport::PushClipPolygon(int count, PointStruct* points) {
   Line(line);
 }
 
-void CTraceExport::PopClipPolygon() { Line("PopClipPolygon"); }
+void CTraceExport::PopClipPolygon() {
+  Line("PopClipPolygon");
+}
 
 void CTraceExport::Raster(double x, double y, int width, int height, int, int, int pixelWidth,
                           int pixelHeight, void*, HBITMAP, long, void*) {
@@ -39,9 +47,15 @@ void CTraceExport::Raster(double x, double y, int width, int height, int, int, i
        " " + std::to_string(pixelWidth) + "x" + std::to_string(pixelHeight));
 }
 
-void CTraceExport::SetPixel(double x, double y) { Line("SetPixel " + N(x) + " " + N(y)); }
-void CTraceExport::MoveTo(double x, double y) { Line("MoveTo " + N(x) + " " + N(y)); }
-void CTraceExport::LineTo(double x, double y) { Line("LineTo " + N(x) + " " + N(y)); }
+void CTraceExport::SetPixel(double x, double y) {
+  Line("SetPixel " + N(x) + " " + N(y));
+}
+void CTraceExport::MoveTo(double x, double y) {
+  Line("MoveTo " + N(x) + " " + N(y));
+}
+void CTraceExport::LineTo(double x, double y) {
+  Line("LineTo " + N(x) + " " + N(y));
+}
 
 void CTraceExport::Arc(double cx, double cy, double radius, double start, double end) {
   Line("Arc " + N(cx) + " " + N(cy) + " " + N(radius) + " " + N(start) + " " + N(end));
@@ -63,8 +77,11 @@ void CTraceExport::PolyPolygon(PointStruct* points, const int* counts, int rings
 void CTraceExport::SetColor(int rgb, int colorIndex) {
   char hex[16];
   const unsigned value = static_cast<unsigned>(rgb);
-  std::snprintf(hex, sizeof hex, "%02x%02x%02x", value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
+  std::snprintf(hex, sizeof hex, "%02x%02x%02x", value & 0xFF, (value >> 8) & 0xFF,
+                (value >> 16) & 0xFF);
   Line(std::string("SetColor ") + hex + " " + std::to_string(colorIndex));
 }
 
-void CTraceExport::SetLineWidth(int width) { Line("SetLineWidth " + std::to_string(width)); }
+void CTraceExport::SetLineWidth(int width) {
+  Line("SetLineWidth " + std::to_string(width));
+}

@@ -13,9 +13,9 @@
 #include <utility>
 
 #include "convert/ConvertJob.h"
+#include "convert/ConvertSettings.h"
 #include "convert/OutputNames.h"
 #include "pensets/PenSet.h"
-#include "convert/ConvertSettings.h"
 #include "ui/BannerPicture.h"
 #include "ui/ConvertAnimation.h"
 #include "ui/MessageBoxes.h"
@@ -194,7 +194,8 @@ void CConvertPage::StartRun() {
   // the progress range.
   // The run works on copies: the settings as the pages left them and the current pen set.
   // An output folder is kept with its trailing separator, the form in which it is saved.
-  if (settings.PdfType != OutputType::Merged) settings.TargetPdf = WithTrailingSeparator(settings.TargetPdf);
+  if (settings.PdfType != OutputType::Merged)
+    settings.TargetPdf = WithTrailingSeparator(settings.TargetPdf);
   if (!job->Start(settings, CurrentPenSet())) {
     running = false;
     convertButton->setText(tr("&Convert Now!"));

@@ -24,7 +24,9 @@ std::function<void(QWidget*)>& PenSetEditor() {
   return open;
 }
 
-int Index(std::int32_t value, int count) { return value >= 0 && value < count ? value : 0; }
+int Index(std::int32_t value, int count) {
+  return value >= 0 && value < count ? value : 0;
+}
 
 }  // namespace
 
@@ -148,7 +150,9 @@ bool CDwgOptionsPage::ReadControls(bool tell) {
   return true;
 }
 
-bool CDwgOptionsPage::CanLeave() { return ReadControls(); }
+bool CDwgOptionsPage::CanLeave() {
+  return ReadControls();
+}
 
 void CDwgOptionsPage::StoreSettings() {
   // The scale was checked when the user left the page; one still refused keeps the settings'.

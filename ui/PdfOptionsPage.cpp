@@ -1,9 +1,5 @@
 #include "ui/PdfOptionsPage.h"
 
-#include <climits>
-#include <filesystem>
-#include <system_error>
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -16,6 +12,9 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <climits>
+#include <filesystem>
+#include <system_error>
 
 #include "convert/ConvertSettings.h"
 #include "ui/IconButton.h"
@@ -64,7 +63,9 @@ namespace {
 
 constexpr double kMillimetresToInches = 0.03937007874015748;
 
-QString Number(double value) { return QString::number(value, 'g', 10); }
+QString Number(double value) {
+  return QString::number(value, 'g', 10);
+}
 
 // A number as the user typed it: a decimal point or comma, blanks around it allowed.
 bool ParseNumber(const QString& text, double* value) {
@@ -337,7 +338,7 @@ void CPdfOptionsPage::OnOutputTypeChanged(int index) {
 
 void CPdfOptionsPage::UpdateTargetLabel() {
   targetLabel->setText(outputBox->currentIndex() == 1 ? tr("Output PDF filename")
-                                                       : tr("Output PDF files folder"));
+                                                      : tr("Output PDF files folder"));
 }
 
 void CPdfOptionsPage::Browse() {
@@ -405,8 +406,8 @@ bool CPdfOptionsPage::CheckTarget() {
       return false;
     }
     if (!CreateFolderPath(folder)) {
-      MessageBoxes().ShowMessage(this,
-                                 tr("Can not create the target path!\nPlease select another folder."));
+      MessageBoxes().ShowMessage(
+          this, tr("Can not create the target path!\nPlease select another folder."));
       return false;
     }
   }

@@ -26,10 +26,10 @@ using detail::DxfVertex;
 using detail::GroupHandle;
 using detail::GroupInteger;
 using detail::GroupReal;
+using detail::GroupTrimmed;
 using detail::Int;
 using detail::Real;
 using detail::SetCoordinate;
-using detail::GroupTrimmed;
 
 enum class Section { None, Header, Classes, Tables, Blocks, Entities, Objects, Other };
 

@@ -100,7 +100,9 @@ class Cli : public ::testing::Test {
   TempDir dir;
 };
 
-std::string Summary(const fs::path& pdf) { return testsupport::PdfSummary(pdf); }
+std::string Summary(const fs::path& pdf) {
+  return testsupport::PdfSummary(pdf);
+}
 
 // The summary lines that start with prefix, with it taken off.
 Lines SummaryLines(const std::string& summary, const std::string& prefix) {
@@ -353,9 +355,9 @@ TEST_F(Cli, RefusesAPageWithoutWidthWithStatusOne) {
 std::string PageOperators(const fs::path& pdf, const fs::path& folder) {
   std::string output;
   const fs::path plain = folder / ("qdf-" + pdf.filename().string());
-  testsupport::RunCommand("qpdf --qdf --object-streams=disable '" + pdf.string() + "' '" +
-                              plain.string() + "'",
-                          output);
+  testsupport::RunCommand(
+      "qpdf --qdf --object-streams=disable '" + pdf.string() + "' '" + plain.string() + "'",
+      output);
   return ReadFile(plain);
 }
 
@@ -366,16 +368,16 @@ TEST_F(Cli, DrawsWithTheWidthsOfAPlotStyleTable) {
   CliRun run = Convert({"-o", Out("plain.pdf"), colours});
   ASSERT_EQ(run.status, 0) << run.err;
   // Colour 1 of this table is a 0.80 mm pen: 2.268 points.
-  run = Convert({"--ctb", (shared / "corpus/ctb/ezdxf_ctbtest.ctb").string(), "-o",
-                 Out("ctb.pdf"), colours});
+  run = Convert(
+      {"--ctb", (shared / "corpus/ctb/ezdxf_ctbtest.ctb").string(), "-o", Out("ctb.pdf"), colours});
   ASSERT_EQ(run.status, 0) << run.err;
   ASSERT_TRUE(CheckPdfFile(Out("ctb.pdf")));
   EXPECT_NE(PageOperators(Out("ctb.pdf"), dir.Path()).find(" 2.268 w "), std::string::npos);
   EXPECT_EQ(PageOperators(Out("plain.pdf"), dir.Path()).find(" 2.268 w "), std::string::npos);
 
   // A named table is refused before anything is converted.
-  run = Convert({"--ctb", (shared / "corpus/ctb/ezdxf_stbtest.stb").string(), "-o",
-                 Out("stb.pdf"), colours});
+  run = Convert(
+      {"--ctb", (shared / "corpus/ctb/ezdxf_stbtest.stb").string(), "-o", Out("stb.pdf"), colours});
   EXPECT_EQ(run.status, 64);
   EXPECT_EQ(Count(run.err, "\n"), 1);
   EXPECT_NE(run.err.find("--ctb: cannot read the plot style table"), std::string::npos) << run.err;
@@ -438,12 +440,12 @@ TEST_F(Cli, CopiesPenSetsBetweenTheStoreAndAFile) {
   cut.resize(cut.size() - 100);
   testsupport::WriteFile(dir / "cut.cps", cut);
   testsupport::WriteFile(dir / "text.cps", "not a pen-set file");
-  for (const Lines& args : {Lines{"--import-pen-sets", Out("cut.cps"), "--overwrite"},
-                            Lines{"--import-pen-sets", Out("text.cps")},
-                            Lines{"--import-pen-sets", Out("missing.cps")},
-                            Lines{"--import-pen-sets", Out("sets.cps"), "Nobody"},
-                            Lines{"--pen-file", Out("cut.cps"), "--pen-set", "Bold", "-o",
-                                  Out("x.pdf"), (kExamples / "bracket.dxf").string()}}) {
+  for (const Lines& args :
+       {Lines{"--import-pen-sets", Out("cut.cps"), "--overwrite"},
+        Lines{"--import-pen-sets", Out("text.cps")}, Lines{"--import-pen-sets", Out("missing.cps")},
+        Lines{"--import-pen-sets", Out("sets.cps"), "Nobody"},
+        Lines{"--pen-file", Out("cut.cps"), "--pen-set", "Bold", "-o", Out("x.pdf"),
+              (kExamples / "bracket.dxf").string()}}) {
     run = Convert(args);
     EXPECT_EQ(run.status, 64) << args[1];
     EXPECT_EQ(Count(run.err, "\n"), 1) << run.err;

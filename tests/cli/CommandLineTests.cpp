@@ -24,7 +24,8 @@ Parsed Parse(std::vector<std::string> args) {
 TEST(CommandLine, StartsFromTheBuiltInDefaultsAndWritesNextToEachDrawing) {
   const Parsed p = Parse({"plan.dxf"});
   ASSERT_TRUE(p.ok) << p.error;
-  EXPECT_EQ(p.settings.PdfType, OutputType::PerDrawing) << "without -o the default is one PDF per drawing";
+  EXPECT_EQ(p.settings.PdfType, OutputType::PerDrawing)
+      << "without -o the default is one PDF per drawing";
   EXPECT_EQ(p.settings.TargetPdf, "");
   EXPECT_EQ(p.settings.Layout, LayoutChoice::AllLayouts);
   EXPECT_EQ(p.settings.PdfWidth, 297.0);
@@ -36,8 +37,10 @@ TEST(CommandLine, ChoosesTheOutputTypeFromTheTarget) {
   EXPECT_EQ(Parse({"-o", "all.PDF", "a.dxf"}).settings.PdfType, OutputType::Merged);
   EXPECT_EQ(Parse({"-o", "out", "a.dxf"}).settings.PdfType, OutputType::PerDrawing);
   EXPECT_EQ(Parse({"--target=out/", "a.dxf"}).settings.PdfType, OutputType::PerDrawing);
-  EXPECT_EQ(Parse({"-t", "per-layout", "-o", "x.pdf", "a.dxf"}).settings.PdfType, OutputType::PerLayout);
-  EXPECT_EQ(Parse({"--output-type=merge", "-o", "x", "a.dxf"}).settings.PdfType, OutputType::Merged);
+  EXPECT_EQ(Parse({"-t", "per-layout", "-o", "x.pdf", "a.dxf"}).settings.PdfType,
+            OutputType::PerLayout);
+  EXPECT_EQ(Parse({"--output-type=merge", "-o", "x", "a.dxf"}).settings.PdfType,
+            OutputType::Merged);
   EXPECT_EQ(Parse({"-t", "per-drawing", "a.dxf"}).settings.PdfType, OutputType::PerDrawing);
 }
 

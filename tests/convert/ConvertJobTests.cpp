@@ -49,7 +49,9 @@ class CRecorder : public CConvertListener {
   std::function<void(int)> onStep;
 };
 
-std::string Summary(const fs::path& pdf) { return testsupport::PdfSummary(pdf); }
+std::string Summary(const fs::path& pdf) {
+  return testsupport::PdfSummary(pdf);
+}
 
 // The titles of the bookmark tree of a document in memory, children indented.
 std::string Outline(const CPdfOutline* item, int depth = 0) {

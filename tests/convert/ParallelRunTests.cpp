@@ -48,7 +48,8 @@ std::string Bmp(unsigned char red, unsigned char green, unsigned char blue) {
   put32(0);
   put32(0);
   for (int row = 0; row < 2; ++row) {
-    for (int x = 0; x < 2; ++x) file += {static_cast<char>(blue), static_cast<char>(green), static_cast<char>(red)};
+    for (int x = 0; x < 2; ++x)
+      file += {static_cast<char>(blue), static_cast<char>(green), static_cast<char>(red)};
     file += std::string(2, '\0');  // rows padded to 4 bytes
   }
   return file;
@@ -74,8 +75,7 @@ RunOptions MakeRun(const TempDir& dir, const std::string& name, std::int16_t pen
   RunOptions run;
   const auto folder = dir / name;
   std::filesystem::create_directories(folder / "pictures");
-  WriteFile(folder / "pictures" / "picture.bmp",
-            name == "red" ? Bmp(255, 0, 0) : Bmp(0, 0, 255));
+  WriteFile(folder / "pictures" / "picture.bmp", name == "red" ? Bmp(255, 0, 0) : Bmp(0, 0, 255));
   WriteFile(folder / "plan.dxf", kDrawing);
   run.settings.SourceFiles = {(folder / "plan.dxf").string()};
   run.settings.BookmarkNames = {name};

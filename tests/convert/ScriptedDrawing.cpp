@@ -137,4 +137,3 @@ void CDrawing::DeleteDrawing(CDrawing* drawing) {
 void InitDLL() {}
 void UninitDLL() {}
 void DWG_SetBackgroundColor(int) {}
-

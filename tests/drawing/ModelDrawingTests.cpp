@@ -21,7 +21,8 @@ namespace {
 const char* kR12 =
     "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1009\n9\n$INSUNITS\n70\n1\n"
     "9\n$LIMMIN\n10\n0.0\n20\n0.0\n9\n$LIMMAX\n10\n100.0\n20\n50.0\n"
-    "9\n$PLIMMIN\n10\n0.0\n20\n0.0\n9\n$PLIMMAX\n10\n11.0\n20\n8.5\n9\n$TILEMODE\n70\n1\n0\nENDSEC\n"
+    "9\n$PLIMMIN\n10\n0.0\n20\n0.0\n9\n$PLIMMAX\n10\n11.0\n20\n8.5\n9\n$"
+    "TILEMODE\n70\n1\n0\nENDSEC\n"
     "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nLAYER\n70\n1\n"
     "0\nLAYER\n2\nWALLS\n70\n0\n62\n1\n6\nCONTINUOUS\n0\nENDTAB\n0\nENDSEC\n"
     "0\nSECTION\n2\nENTITIES\n"
@@ -61,7 +62,8 @@ TEST(ModelDrawing, KnowsAFormatByItsBytesNotByItsName) {
   drawing::CModelDrawing drawing;
   EXPECT_EQ(drawing.OpenFile(Write(dir, "plan.dwf", kR12).c_str(), 0), 0) << drawing.LastError();
   EXPECT_GT(drawing.GetLayoutCount(), 0);
-  EXPECT_NE(drawing.OpenFile(Write(dir, "old.dxf", std::string("AC1015\0\0\0\0\0", 12)).c_str(), 0), 0);
+  EXPECT_NE(drawing.OpenFile(Write(dir, "old.dxf", std::string("AC1015\0\0\0\0\0", 12)).c_str(), 0),
+            0);
   EXPECT_EQ(drawing.LastError(), "DWG files are not supported yet");
   EXPECT_EQ(drawing.GetLayoutCount(), 0);
 }
@@ -126,8 +128,10 @@ TEST(ModelDrawing, SkipsASheetWhoseViewportsShowNothing) {
       "0\nSECTION\n2\nOBJECTS\n0\nDICTIONARY\n5\nC\n3\nACAD_LAYOUT\n350\nD\n"
       "0\nDICTIONARY\n5\nD\n3\nModel\n350\n22\n3\nOn\n350\nA1\n3\nOff\n350\nB1\n"
       "0\nLAYOUT\n5\n22\n100\nAcDbPlotSettings\n100\nAcDbLayout\n1\nModel\n70\n1\n71\n0\n330\n1F\n"
-      "0\nLAYOUT\n5\nA1\n100\nAcDbPlotSettings\n44\n279.4\n45\n215.9\n100\nAcDbLayout\n1\nOn\n71\n1\n330\nA0\n"
-      "0\nLAYOUT\n5\nB1\n100\nAcDbPlotSettings\n44\n279.4\n45\n215.9\n100\nAcDbLayout\n1\nOff\n71\n2\n330\nB0\n"
+      "0\nLAYOUT\n5\nA1\n100\nAcDbPlotSettings\n44\n279.4\n45\n215."
+      "9\n100\nAcDbLayout\n1\nOn\n71\n1\n330\nA0\n"
+      "0\nLAYOUT\n5\nB1\n100\nAcDbPlotSettings\n44\n279.4\n45\n215."
+      "9\n100\nAcDbLayout\n1\nOff\n71\n2\n330\nB0\n"
       "0\nENDSEC\n0\nEOF\n";
   TempDir dir;
   drawing::CModelDrawing drawing;

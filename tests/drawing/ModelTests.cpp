@@ -1,11 +1,10 @@
 // The drawing model's promises (FinishModel, CheckModel) and the one way into it (ReadDrawing).
-#include "drawing/Model.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "drawing/Model.h"
 #include "drawing/ReadDrawing.h"
 
 namespace {
@@ -93,7 +92,9 @@ TEST(FinishModel, PutsLayerZeroFirstAndKeepsEveryEntityOnItsLayer) {
   EXPECT_EQ(CheckModel(drawing), std::vector<std::string>{});
   ASSERT_EQ(drawing.layers.size(), 3u);
   EXPECT_EQ(drawing.layers[0].name, "0");
-  const auto nameOf = [&](std::int32_t layer) { return drawing.layers[static_cast<std::size_t>(layer)].name; };
+  const auto nameOf = [&](std::int32_t layer) {
+    return drawing.layers[static_cast<std::size_t>(layer)].name;
+  };
   EXPECT_EQ(nameOf(drawing.blocks[0].entities[0].layer), "WALLS");
   EXPECT_EQ(nameOf(drawing.blocks[0].entities[1].layer), "DOORS");
   EXPECT_EQ(nameOf(drawing.blocks[1].entities[0].layer), "0");

@@ -34,8 +34,9 @@ std::string TableFile(const std::string& text) {
   deflated.resize(size);
   std::string bytes(kHeader, 48);
   bytes.resize(60);
-  Put32(bytes, 48, adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(deflated.data()),
-                           deflated.size()));
+  Put32(bytes, 48,
+        adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(deflated.data()),
+                deflated.size()));
   Put32(bytes, 52, static_cast<std::uint32_t>(text.size()));
   Put32(bytes, 56, static_cast<std::uint32_t>(deflated.size()));
   return bytes + deflated;
@@ -133,7 +134,8 @@ TEST(PlotStyleTable, ReadsEveryTableOfTheCorpus) {
   EXPECT_FALSE(table.pens[1].objectColor);
   EXPECT_EQ(table.pens[1].rgb, 0x989898u) << "gray of (235, 135, 20)";
   EXPECT_DOUBLE_EQ(table.pens[1].widthMm, 0.80);
-  for (int i = 2; i < 256; ++i) ASSERT_TRUE(table.pens[i].objectColor && table.pens[i].widthMm == 0);
+  for (int i = 2; i < 256; ++i)
+    ASSERT_TRUE(table.pens[i].objectColor && table.pens[i].widthMm == 0);
 
   // 11 black styles, ACI 1 at 0.20 mm; ACI 7 keeps its colour at 0.09 mm.
   ASSERT_TRUE(ReadPlotStyleTable(CorpusTable("mod2_MO-D_2.ctb"), &table, &why)) << why;

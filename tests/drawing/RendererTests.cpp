@@ -346,7 +346,8 @@ TEST(Renderer, DashedLinetypesSplitLinesOnThePage) {
   s.drawing.linetypes.push_back(dashed);
   Entity& line = s.Add(0, Line{{0, 0, 0}, {3, 0, 0}});
   line.linetype = 0;
-  EXPECT_NE(s.Render(2.0).find("MoveTo 0 0\nLineTo 2 0\nMoveTo 3 0\nLineTo 5 0\n"), std::string::npos)
+  EXPECT_NE(s.Render(2.0).find("MoveTo 0 0\nLineTo 2 0\nMoveTo 3 0\nLineTo 5 0\n"),
+            std::string::npos)
       << s.trace.text;
 }
 

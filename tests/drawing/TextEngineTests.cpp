@@ -223,7 +223,6 @@ TEST(TextEngineShape, ItalicWithoutAnItalicFaceIsSlanted) {
   EXPECT_NEAR(slanted.minX, upright.minX, 1e-9) << "the foot stays on its place";
 }
 
-
 // ---- Font lookup ----------------------------------------------------------------------------
 
 TEST(TextEngineFonts, CommonFontsResolveToMetricCompatibleFaces) {

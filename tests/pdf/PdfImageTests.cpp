@@ -25,8 +25,8 @@ std::string SampleText(CPdfContentStream* stream) {
   }
   std::string text(64 << 20, '\0');
   uLongf size = text.size();
-  if (uncompress(reinterpret_cast<Bytef*>(text.data()), &size, stream->Data(),
-                 stream->Length()) != Z_OK) {
+  if (uncompress(reinterpret_cast<Bytef*>(text.data()), &size, stream->Data(), stream->Length()) !=
+      Z_OK) {
     return "?";
   }
   text.resize(size);
@@ -115,10 +115,12 @@ TEST(PdfImage, ReadsIndexedBitmapsThroughTheirColourTable) {
 TEST(PdfImage, ReadsRowsBottomUpAndIgnoresTheFourthByteOfDeepPixels) {
   ImagePage p;
   auto dib = CDib::Create(2, 2, 32);
-  dib->SetPixelRgb(0, 0, 1, 2, 3);   // storage row 0 is the bottom row
+  dib->SetPixelRgb(0, 0, 1, 2, 3);  // storage row 0 is the bottom row
   dib->SetPixelRgb(1, 1, 0xA, 0xB, 0xC);
-  dib->Row(0)[3] = 0xEE;             // the unused byte of pixel (0, 0)
-  EXPECT_EQ(p.Add(dib.get()), "010203000000" "0000000A0B0C>\r");
+  dib->Row(0)[3] = 0xEE;  // the unused byte of pixel (0, 0)
+  EXPECT_EQ(p.Add(dib.get()),
+            "010203000000"
+            "0000000A0B0C>\r");
 }
 
 TEST(PdfImage, PixelsBeyondTheBitmapRepeatItsFirstPixel) {
@@ -138,8 +140,8 @@ TEST(PdfImage, RefusedImagesAddNothingAndUseNoObjectNumber) {
   EXPECT_FALSE(p.made.page->AddImage(0, 5, dib.get(), name, &p.doc.nextObjectNumber));
   // 20,000 × 20,000 pixels would need 2.4 GB of sample text, more than one stream holds.
   EXPECT_FALSE(p.made.page->AddImage(20000, 20000, dib.get(), name, &p.doc.nextObjectNumber));
-  EXPECT_FALSE(p.made.page->AddImage(INT32_MAX, INT32_MAX, dib.get(), name,
-                                     &p.doc.nextObjectNumber));
+  EXPECT_FALSE(
+      p.made.page->AddImage(INT32_MAX, INT32_MAX, dib.get(), name, &p.doc.nextObjectNumber));
   EXPECT_EQ(p.doc.nextObjectNumber, before);
   EXPECT_EQ(p.made.page->XObjects(), nullptr);
   const std::string pdf = pdftest::SaveAndCheck(p.doc, dir);

@@ -22,9 +22,10 @@ TEST(PdfInfo, AddsTheGivenTextsInOrderBeforeTheDate) {
   pdftest::StartDocument(doc);
   AddDocumentInformation(doc, {"Plan (rev. 2)", "", "Site\\North", "walls"}, "D:1");
   const std::string pdf = pdftest::SaveAndCheck(doc, dir);
-  EXPECT_EQ(ObjectText(pdf, 5),
-            "<</Producer (Zemb Strandmerlyx)\n/Title (Plan \\(rev. 2\\))\n/Subject (Site\\\\North)\n"
-            "/Keywords (walls)\n/CreationDate (D:20070115093000+01'00')>>")
+  EXPECT_EQ(
+      ObjectText(pdf, 5),
+      "<</Producer (Zemb Strandmerlyx)\n/Title (Plan \\(rev. 2\\))\n/Subject (Site\\\\North)\n"
+      "/Keywords (walls)\n/CreationDate (D:20070115093000+01'00')>>")
       << "a second CreationDate replaces the first in its place";
 }
 

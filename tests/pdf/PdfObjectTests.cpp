@@ -49,7 +49,8 @@ TEST(PdfString, EscapesParenthesesAndBackslashesOnly) {
 
 TEST(PdfString, WritesUtf8TextAsUtf16WithByteOrderMark) {
   // "Größe" and a character outside the basic plane, which needs a surrogate pair.
-  EXPECT_EQ(Written(CPdfString("Gr\xC3\xB6\xC3\x9F" "e")),
+  EXPECT_EQ(Written(CPdfString("Gr\xC3\xB6\xC3\x9F"
+                               "e")),
             std::string("(\xFE\xFF\0G\0r\0\xF6\0\xDF\0e)", 14));
   EXPECT_EQ(Written(CPdfString("\xF0\x9F\x98\x80")), std::string("(\xFE\xFF\xD8\x3D\xDE\x00)", 8));
   // U+0128 holds the byte 0x28, "(", and U+010D the byte 0x0D: both must survive a reader.

@@ -74,8 +74,8 @@ TEST(PdfOutline, DestinationsTakeTheNumbersTheirViewNeeds) {
   const struct {
     const char* view;
     const char* numbers;
-  } cases[] = {{"XYZ", ""},        {"FitH", " 4"},        {"FitV", " 1"}, {"FitBV", " 1"},
-               {"FitR", " 1 2 3 4"}, {"Fit", ""},          {"XYZW", ""}};
+  } cases[] = {{"XYZ", ""},          {"FitH", " 4"}, {"FitV", " 1"}, {"FitBV", " 1"},
+               {"FitR", " 1 2 3 4"}, {"Fit", ""},    {"XYZW", ""}};
   std::vector<CPdfOutline*> marks;
   for (const auto& c : cases) {
     marks.push_back(made.drawingMark->AddChild(&doc.nextObjectNumber));
@@ -84,8 +84,7 @@ TEST(PdfOutline, DestinationsTakeTheNumbersTheirViewNeeds) {
   }
   const std::string pdf = pdftest::SaveAndCheck(doc, dir);
   for (std::size_t i = 0; i < marks.size(); ++i) {
-    const std::string dest =
-        std::string("/Dest [7 0 R /") + cases[i].view + cases[i].numbers + "]";
+    const std::string dest = std::string("/Dest [7 0 R /") + cases[i].view + cases[i].numbers + "]";
     EXPECT_NE(ObjectText(pdf, marks[i]->Number()).find(dest), std::string::npos)
         << "view " << cases[i].view;
   }

@@ -19,8 +19,7 @@ TEST(PdfPage, FirstPageOfADrawingIsWrittenAsInTheExample) {
   const std::string pdf = pdftest::SaveAndCheck(doc, dir);
   EXPECT_TRUE(MatchesGolden(pdftest::ObjectsText(pdf, {7, 9}), "pdf/golden/first_page.txt"));
   EXPECT_EQ(ObjectText(pdf, 10), std::to_string(ObjectText(pdf, 9).size() -
-                                                 ObjectText(pdf, 9).find("\nstream\n") - 8 -
-                                                 10 + 1))
+                                                ObjectText(pdf, 9).find("\nstream\n") - 8 - 10 + 1))
       << "the length counts the data and the line feed before endstream";
 }
 

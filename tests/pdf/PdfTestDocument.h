@@ -13,7 +13,9 @@ namespace pdftest {
 constexpr const char* kExampleDate = "D:20070115093000+01'00'";
 
 // A new document whose page tree root has the size 612 × 792, as a run gives it.
-inline void StartDocument(CPdfDocument& doc) { doc.PageTreeRoot()->SetMediaBox(612, 792); }
+inline void StartDocument(CPdfDocument& doc) {
+  doc.PageTreeRoot()->SetMediaBox(612, 792);
+}
 
 struct DrawingPage {
   CPdfOutline* drawingMark = nullptr;

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/ColorPalette.h"
 #include "pensets/PenSetFile.h"
+#include "platform/ColorPalette.h"
 #include "platform/Registry.h"
 #include "tests/support/TestSupport.h"
 

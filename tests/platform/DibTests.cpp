@@ -14,8 +14,8 @@ TEST(Dib, PadsRowsToFourBytes) {
   const struct {
     int width, bits;
     std::size_t stride;
-  } cases[] = {{1, 1, 4}, {33, 1, 8}, {9, 4, 8}, {3, 8, 4}, {5, 8, 8}, {1, 24, 4}, {3, 24, 12},
-               {5, 24, 16}, {3, 32, 12}};
+  } cases[] = {{1, 1, 4},  {33, 1, 8},  {9, 4, 8},   {3, 8, 4},  {5, 8, 8},
+               {1, 24, 4}, {3, 24, 12}, {5, 24, 16}, {3, 32, 12}};
   for (const auto& c : cases) {
     auto dib = CDib::Create(c.width, 2, c.bits);
     ASSERT_NE(dib, nullptr);

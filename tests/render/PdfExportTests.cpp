@@ -5,8 +5,8 @@
 #include <string>
 
 #include "pdf/PdfDocument.h"
-#include "platform/ColorPalette.h"
 #include "pensets/PenSet.h"
+#include "platform/ColorPalette.h"
 #include "platform/Dib.h"
 #include "render/PdfExport.h"
 

@@ -30,8 +30,8 @@ struct Picture {
 
 Picture Render(const std::filesystem::path& pdf, const std::filesystem::path& prefix) {
   Picture picture;
-  const std::string command = "pdftoppm -r 72 -singlefile '" + pdf.string() + "' '" +
-                              prefix.string() + "' 2>&1";
+  const std::string command =
+      "pdftoppm -r 72 -singlefile '" + pdf.string() + "' '" + prefix.string() + "' 2>&1";
   if (std::system(command.c_str()) != 0) return picture;
   const std::string ppm = ReadFile(prefix.string() + ".ppm");
   int maxValue = 0, consumed = 0;

@@ -101,7 +101,9 @@ int RunCommand(const std::string& command, std::string& output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string Python() { return fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
+std::string Python() {
+  return fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+}
 
 namespace {
 
@@ -148,7 +150,8 @@ std::string Quoted(const fs::path& path) {
   const fs::path shared = SharedDir();
   if (shape == PdfShape::Complete && !shared.empty()) {
     const fs::path checker = shared / "tools" / "pdfcheck.py";
-    if (fs::exists(checker) && RunCommand(Python() + " " + Quoted(checker) + " " + Quoted(path), output) != 0) {
+    if (fs::exists(checker) &&
+        RunCommand(Python() + " " + Quoted(checker) + " " + Quoted(path), output) != 0) {
       return ::testing::AssertionFailure() << path << " fails the structural check:\n" << output;
     }
   }
@@ -157,8 +160,9 @@ std::string Quoted(const fs::path& path) {
 
 std::string PdfSummary(const fs::path& pdf) {
   std::string output;
-  RunCommand(Python() + " " + Quoted(fs::path(TARNVELOX_SOURCE_DIR) / "tests/convert/pdfsummary.py") +
-                 " " + Quoted(pdf),
+  RunCommand(Python() + " " +
+                 Quoted(fs::path(TARNVELOX_SOURCE_DIR) / "tests/convert/pdfsummary.py") + " " +
+                 Quoted(pdf),
              output);
   return output;
 }

@@ -120,8 +120,9 @@ class OptionPagesTests : public QObject {
     QVERIFY(!page.CanLeave());
     QVERIFY(page.CanLeave());
     QCOMPARE(boxes.questions.size(), 2);
-    QCOMPARE(boxes.questions[0],
-             "The target PDF file name is not like a PDF filename, do you want to continue?\n" + text);
+    QCOMPARE(
+        boxes.questions[0],
+        "The target PDF file name is not like a PDF filename, do you want to continue?\n" + text);
     page.TargetEdit()->setText(dir.filePath("Result.PDF"));
     QVERIFY(page.CanLeave());
     QCOMPARE(boxes.questions.size(), 2);  // a .PDF name asks nothing

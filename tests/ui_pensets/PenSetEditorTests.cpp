@@ -13,8 +13,8 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "platform/ColorPalette.h"
 #include "pensets/PenSet.h"
+#include "platform/ColorPalette.h"
 #include "platform/Registry.h"
 #include "tests/ui_pensets/PenSetTestFiles.h"
 #include "tests/ui_pensets/ScriptedPrompts.h"

@@ -15,9 +15,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/ColorPalette.h"
 #include "pensets/PenSet.h"
 #include "pensets/PenSetFile.h"
+#include "platform/ColorPalette.h"
 #include "platform/Registry.h"
 #include "tests/ui_pensets/PenSetTestFiles.h"
 #include "tests/ui_pensets/ScriptedPrompts.h"

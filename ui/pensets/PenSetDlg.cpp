@@ -22,8 +22,8 @@
 #include <algorithm>
 #include <charconv>
 
-#include "platform/ColorPalette.h"
 #include "pensets/PenSetFile.h"
+#include "platform/ColorPalette.h"
 #include "platform/Registry.h"
 #include "ui/pensets/PenSetPrompts.h"
 #include "ui/pensets/PenSetTransfer.h"

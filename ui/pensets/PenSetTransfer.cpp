@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "pensets/PenSet.h"
-#include "platform/Ascii.h"
 #include "pensets/PenSetFile.h"
+#include "platform/Ascii.h"
 #include "platform/Registry.h"
 
 namespace fs = std::filesystem;
@@ -21,7 +21,6 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
-
 bool ImportPenSetsFromFile(const std::string& path, const std::vector<std::string>& names,
                            CRegistry& store, const OverwriteQuestion& ask,
                            std::vector<std::string>* imported) {
@@ -33,8 +32,9 @@ bool ImportPenSetsFromFile(const std::string& path, const std::vector<std::strin
   bool yesToAll = false;
   bool noToAll = false;
   for (const std::string& name : names) {
-    const auto existing = std::find_if(stored.begin(), stored.end(),
-                                       [&](const std::string& s) { return EqualsIgnoringCase(s, name); });
+    const auto existing = std::find_if(stored.begin(), stored.end(), [&](const std::string& s) {
+      return EqualsIgnoringCase(s, name);
+    });
     if (existing != stored.end() && !yesToAll) {
       if (noToAll) continue;
       const OverwriteAnswer answer = ask(name);

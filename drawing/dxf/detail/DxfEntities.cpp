@@ -10,7 +10,6 @@ namespace drawing::detail {
 
 namespace {
 
-
 enum class Kind {
   Line,
   Point,

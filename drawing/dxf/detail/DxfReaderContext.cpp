@@ -4,7 +4,6 @@
 
 namespace drawing::detail {
 
-
 std::size_t CaseInsensitiveHash::operator()(std::string_view text) const {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
   for (char c : text) {

@@ -47,7 +47,9 @@ inline std::int64_t Integer(const DxfGroup& group, std::int64_t fallback = 0) {
 
 inline int Int(const DxfGroup& group, int fallback = 0) {
   const std::int64_t value = Integer(group, fallback);
-  return static_cast<int>(value < -2147483647 ? -2147483647 : value > 2147483647 ? 2147483647 : value);
+  return static_cast<int>(value < -2147483647  ? -2147483647
+                          : value > 2147483647 ? 2147483647
+                                               : value);
 }
 
 // Coordinates: codes base, base + 10 and base + 20 are x, y and z of one point (10/20/30,
