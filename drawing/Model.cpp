@@ -21,6 +21,12 @@ bool IsLinetypeReference(std::int32_t linetype, const Drawing& drawing) {
          linetype == kLinetypeContinuous || InRange(linetype, drawing.linetypes);
 }
 
+bool MeshIsSound(const Polyline& polyline) {
+  return polyline.meshM >= 0 && polyline.meshN >= 0 &&
+         static_cast<long long>(polyline.meshM) * polyline.meshN <=
+             static_cast<long long>(polyline.vertices.size());
+}
+
 bool SplineIsSound(const Spline& spline) {
   return spline.degree >= 1 &&
          (spline.knots.empty() ||
@@ -217,182 +223,172 @@ void PlaceTables(Drawing& drawing) {
   }
 }
 
-// Counts what it mends: a reader that resolves everything itself leaves it nothing to do.
-class CRepairs {
+// ---- The promises, checked or kept -------------------------------------------------------
+
+// Lists the broken promises of a drawing it is shown.
+class CChecker {
  public:
-  // Makes value valid with fallback unless valid says it is already.
   template <typename T, typename U>
-  void Mend(bool valid, T& value, U fallback) {
+  void Expect(bool valid, const char* what, const T&, U) {
+    if (!valid) Note(what);
+  }
+  template <typename List, typename Predicate>
+  void ExpectNone(const List& list, Predicate broken, const char* what) {
+    if (std::any_of(list.begin(), list.end(), broken)) Note(what);
+  }
+  void ExpectSound(const Spline& spline, const char* what) {
+    if (!SplineIsSound(spline)) Note(what);
+  }
+  void ExpectMesh(const Polyline& polyline, const char* what) {
+    if (!MeshIsSound(polyline)) Note(what);
+  }
+  void ExpectNoAttribute(const Entity& entity, const char* what) {
+    if (entity.Is<Attribute>()) Note(what);
+  }
+
+  std::string where;  // the block being looked at
+  std::vector<std::string> broken;
+
+ private:
+  void Note(const char* what) { broken.push_back(std::string(what) + where); }
+};
+
+// Keeps the promises of a drawing it is shown, counting what it mends: a reader that resolves
+// everything itself leaves it nothing to do.
+class CMender {
+ public:
+  template <typename T, typename U>
+  void Expect(bool valid, const char*, T& value, U fallback) {
     if (valid) return;
     value = static_cast<T>(fallback);
     ++count;
   }
-  template <typename Container, typename Predicate>
-  void Drop(Container& list, Predicate broken) {
+  template <typename List, typename Predicate>
+  void ExpectNone(List& list, Predicate broken, const char*) {
     count += static_cast<int>(std::erase_if(list, broken));
   }
-  void Spline(drawing::Spline& spline) {
-    Mend(spline.degree >= 1, spline.degree, 1);
+  void ExpectSound(Spline& spline, const char*) {
+    if (SplineIsSound(spline)) return;
+    if (spline.degree < 1) spline.degree = 1;
     if (!spline.knots.empty() &&
         spline.knots.size() != spline.controlPoints.size() + spline.degree + 1) {
       spline.knots.clear();
-      ++count;
     }
     if (!spline.weights.empty() && spline.weights.size() != spline.controlPoints.size()) {
       spline.weights.clear();
-      ++count;
     }
+    ++count;
   }
+  void ExpectMesh(Polyline& polyline, const char*) {
+    if (MeshIsSound(polyline)) return;
+    polyline.meshM = polyline.meshN = 0;
+    ++count;
+  }
+  // An attribute outside a block reference's list is drawn as the text it is.
+  void ExpectNoAttribute(Entity& entity, const char*) {
+    if (!entity.Is<Attribute>()) return;
+    entity.data = Text{std::get<Attribute>(entity.data)};
+    ++count;
+  }
+
   int count = 0;
 };
 
-// Brings every reference of one entity into range. What a reader gets right already is left
-// as it is; what it could not resolve falls back to what the renderer draws safely.
-void RepairEntity(const Drawing& drawing, const Block& block, Entity& entity, bool isAttribute,
-                  std::int32_t standard, CRepairs& repairs) {
-  repairs.Mend(InRange(entity.layer, drawing.layers), entity.layer, 0);
-  repairs.Mend(IsLinetypeReference(entity.linetype, drawing), entity.linetype, kLinetypeByLayer);
-  repairs.Mend(entity.color.index >= 0 && entity.color.index <= 257, entity.color.index,
-               Color::kByLayer);
-  repairs.Mend(entity.lineweight >= kLineweightDefault && entity.lineweight <= 211,
-               entity.lineweight, kLineweightByLayer);
-  if (!isAttribute && std::holds_alternative<Attribute>(entity.data)) {
-    entity.data = Text{std::get<Attribute>(entity.data)};
-    ++repairs.count;
-  }
+// The promises of one entity, shown to a checker (const entity) or a mender. An attribute is
+// an entity of a block reference's attribute list; `standard` is the index of "Standard".
+template <typename EntityT, typename Inspector>
+void InspectEntity(const Drawing& d, const Block& block, EntityT& e, bool isAttribute,
+                   std::int32_t standard, Inspector& inspect) {
+  inspect.Expect(InRange(e.layer, d.layers), "entity layer out of range", e.layer, 0);
+  inspect.Expect(IsLinetypeReference(e.linetype, d), "entity linetype out of range", e.linetype,
+                 kLinetypeByLayer);
+  inspect.Expect(e.color.index >= 0 && e.color.index <= 257, "entity colour index out of range",
+                 e.color.index, Color::kByLayer);
+  inspect.Expect(e.lineweight >= kLineweightDefault && e.lineweight <= 211,
+                 "entity lineweight out of range", e.lineweight, kLineweightByLayer);
+  if (!isAttribute) inspect.ExpectNoAttribute(e, "attribute outside a block reference");
   std::visit(
       [&](auto& data) {
-        using Kind = std::decay_t<decltype(data)>;
+        using Kind = std::remove_const_t<std::remove_reference_t<decltype(data)>>;
         if constexpr (std::is_base_of_v<Text, Kind>) {
-          repairs.Mend(InRange(data.style, drawing.textStyles), data.style, standard);
+          inspect.Expect(InRange(data.style, d.textStyles), "text style out of range", data.style,
+                         standard);
         } else if constexpr (std::is_same_v<Kind, MText>) {
-          repairs.Mend(InRange(data.style, drawing.textStyles), data.style, standard);
-          repairs.Mend(data.attachment >= 1 && data.attachment <= 9, data.attachment, 1);
+          inspect.Expect(InRange(data.style, d.textStyles), "mtext style out of range", data.style,
+                         standard);
+          inspect.Expect(data.attachment >= 1 && data.attachment <= 9,
+                         "mtext attachment out of range", data.attachment, 1);
         } else if constexpr (std::is_same_v<Kind, Insert>) {
-          repairs.Mend(data.block == -1 || InRange(data.block, drawing.blocks), data.block, -1);
-          repairs.Mend(data.columns >= 1, data.columns, 1);
-          repairs.Mend(data.rows >= 1, data.rows, 1);
-          repairs.Drop(data.attributes,
-                       [](const Entity& attribute) { return !attribute.Is<Attribute>(); });
+          inspect.Expect(data.block == -1 || InRange(data.block, d.blocks),
+                         "insert block out of range", data.block, -1);
+          inspect.Expect(data.columns >= 1, "insert grid empty", data.columns, 1);
+          inspect.Expect(data.rows >= 1, "insert grid empty", data.rows, 1);
+          inspect.ExpectNone(
+              data.attributes, [](const Entity& a) { return !a.Is<Attribute>(); },
+              "a block reference's attribute that is no attribute");
+          for (auto& attribute : data.attributes) {
+            InspectEntity(d, block, attribute, true, standard, inspect);
+          }
         } else if constexpr (std::is_base_of_v<BlockGraphic, Kind>) {
-          repairs.Mend(data.block == -1 || InRange(data.block, drawing.blocks), data.block, -1);
+          inspect.Expect(data.block == -1 || InRange(data.block, d.blocks),
+                         "block graphic out of range", data.block, -1);
         } else if constexpr (std::is_base_of_v<Image, Kind>) {
-          repairs.Mend(data.imageDef == -1 || InRange(data.imageDef, drawing.imageDefs),
-                       data.imageDef, -1);
+          inspect.Expect(data.imageDef == -1 || InRange(data.imageDef, d.imageDefs),
+                         "image definition out of range", data.imageDef, -1);
         } else if constexpr (std::is_same_v<Kind, Viewport>) {
-          repairs.Mend(data.clipEntityIndex == -1 || InRange(data.clipEntityIndex, block.entities),
-                       data.clipEntityIndex, -1);
-          repairs.Drop(data.frozenLayers,
-                       [&](std::int32_t layer) { return !InRange(layer, drawing.layers); });
+          inspect.Expect(
+              data.clipEntityIndex == -1 || InRange(data.clipEntityIndex, block.entities),
+              "viewport clip entity out of range", data.clipEntityIndex, -1);
+          inspect.ExpectNone(
+              data.frozenLayers, [&](std::int32_t layer) { return !InRange(layer, d.layers); },
+              "viewport frozen layer out of range");
         } else if constexpr (std::is_same_v<Kind, Polyline>) {
           const auto count = static_cast<int>(data.vertices.size());
-          repairs.Drop(data.faces, [count](const std::vector<int>& face) {
-            return std::any_of(face.begin(), face.end(), [count](int index) {
-              return index == 0 || index < -count || index > count;
-            });
-          });
-          if (data.meshM < 0 || data.meshN < 0 ||
-              static_cast<long long>(data.meshM) * data.meshN > count) {
-            data.meshM = data.meshN = 0;
-            ++repairs.count;
-          }
+          inspect.ExpectNone(
+              data.faces,
+              [count](const std::vector<int>& face) {
+                return std::any_of(face.begin(), face.end(), [count](int index) {
+                  return index == 0 || index < -count || index > count;
+                });
+              },
+              "polyface index out of range");
+          inspect.ExpectMesh(data, "polygon mesh larger than its vertices");
         } else if constexpr (std::is_same_v<Kind, Spline>) {
-          repairs.Spline(data);
+          inspect.ExpectSound(data, "spline knots or weights do not match");
         } else if constexpr (std::is_same_v<Kind, Hatch>) {
-          for (HatchPath& path : data.paths) {
-            for (HatchEdge& edge : path.edges) {
-              if (edge.kind == HatchEdge::SplineEdge) repairs.Spline(edge.spline);
-            }
-          }
-        }
-      },
-      entity.data);
-}
-
-int RepairReferences(Drawing& drawing) {
-  CRepairs repairs;
-  for (Layer& layer : drawing.layers) {
-    repairs.Mend(IsLinetypeReference(layer.linetype, drawing), layer.linetype, kLinetypeContinuous);
-    repairs.Mend(layer.color.index >= 1 && layer.color.index <= 255, layer.color.index, 7);
-  }
-  for (Layout& layout : drawing.layouts) {
-    repairs.Mend(layout.block == -1 || InRange(layout.block, drawing.blocks), layout.block, -1);
-  }
-  repairs.Mend(InRange(drawing.activeLayout, drawing.layouts), drawing.activeLayout, 0);
-  const std::int32_t standard = StandardStyle(drawing);
-  for (Block& block : drawing.blocks) {
-    for (Entity& entity : block.entities) {
-      RepairEntity(drawing, block, entity, false, standard, repairs);
-      if (auto* insert = std::get_if<Insert>(&entity.data)) {
-        for (Entity& attribute : insert->attributes) {
-          RepairEntity(drawing, block, attribute, true, standard, repairs);
-        }
-      }
-    }
-  }
-  return repairs.count;
-}
-
-// ---- Checking ---------------------------------------------------------------------------
-
-void CheckEntity(const Drawing& d, const Block& block, const Entity& e, bool isAttribute,
-                 std::vector<std::string>& broken) {
-  const auto check = [&broken, &block](bool condition, const char* what) {
-    if (!condition) broken.push_back(std::string(what) + " (block " + block.name + ")");
-  };
-  check(InRange(e.layer, d.layers), "entity layer out of range");
-  check(IsLinetypeReference(e.linetype, d), "entity linetype out of range");
-  check(e.color.index >= 0 && e.color.index <= 257, "entity colour index out of range");
-  check(e.lineweight >= kLineweightDefault && e.lineweight <= 211,
-        "entity lineweight out of range");
-  check(isAttribute == e.Is<Attribute>(), "attribute outside a block reference");
-  std::visit(
-      [&](const auto& data) {
-        using Kind = std::decay_t<decltype(data)>;
-        if constexpr (std::is_base_of_v<Text, Kind>) {
-          check(InRange(data.style, d.textStyles), "text style out of range");
-        } else if constexpr (std::is_same_v<Kind, MText>) {
-          check(InRange(data.style, d.textStyles), "mtext style out of range");
-          check(data.attachment >= 1 && data.attachment <= 9, "mtext attachment out of range");
-        } else if constexpr (std::is_same_v<Kind, Insert>) {
-          check(data.block == -1 || InRange(data.block, d.blocks), "insert block out of range");
-          check(data.columns >= 1 && data.rows >= 1, "insert grid empty");
-          for (const Entity& attribute : data.attributes)
-            CheckEntity(d, block, attribute, true, broken);
-        } else if constexpr (std::is_base_of_v<BlockGraphic, Kind>) {
-          check(data.block == -1 || InRange(data.block, d.blocks), "block graphic out of range");
-        } else if constexpr (std::is_base_of_v<Image, Kind>) {
-          check(data.imageDef == -1 || InRange(data.imageDef, d.imageDefs),
-                "image definition out of range");
-        } else if constexpr (std::is_same_v<Kind, Viewport>) {
-          check(data.clipEntityIndex == -1 || InRange(data.clipEntityIndex, block.entities),
-                "viewport clip entity out of range");
-          for (std::int32_t layer : data.frozenLayers) {
-            check(InRange(layer, d.layers), "viewport frozen layer out of range");
-          }
-        } else if constexpr (std::is_same_v<Kind, Polyline>) {
-          const auto count = static_cast<int>(data.vertices.size());
-          for (const auto& face : data.faces) {
-            for (int index : face) {
-              check(index != 0 && index >= -count && index <= count, "polyface index out of range");
-            }
-          }
-          check(data.meshM >= 0 && data.meshN >= 0 &&
-                    static_cast<long long>(data.meshM) * data.meshN <= count,
-                "polygon mesh larger than its vertices");
-        } else if constexpr (std::is_same_v<Kind, Spline>) {
-          check(SplineIsSound(data), "spline knots or weights do not match");
-        } else if constexpr (std::is_same_v<Kind, Hatch>) {
-          for (const HatchPath& path : data.paths) {
-            for (const HatchEdge& edge : path.edges) {
+          for (auto& path : data.paths) {
+            for (auto& edge : path.edges) {
               if (edge.kind == HatchEdge::SplineEdge) {
-                check(SplineIsSound(edge.spline), "hatch spline knots or weights do not match");
+                inspect.ExpectSound(edge.spline, "hatch spline knots or weights do not match");
               }
             }
           }
         }
       },
       e.data);
+}
+
+// The promises of the whole drawing but its baseline tables, shown to a checker or a mender.
+template <typename DrawingT, typename Inspector>
+void InspectReferences(DrawingT& d, Inspector& inspect) {
+  for (auto& layer : d.layers) {
+    inspect.Expect(IsLinetypeReference(layer.linetype, d), "layer linetype out of range",
+                   layer.linetype, kLinetypeContinuous);
+    inspect.Expect(layer.color.index >= 1 && layer.color.index <= 255,
+                   "layer colour index out of range", layer.color.index, 7);
+  }
+  for (auto& layout : d.layouts) {
+    inspect.Expect(layout.block == -1 || InRange(layout.block, d.blocks),
+                   "layout block out of range", layout.block, -1);
+  }
+  inspect.Expect(InRange(d.activeLayout, d.layouts), "active layout out of range", d.activeLayout,
+                 0);
+  const std::int32_t standard = StandardStyle(d);
+  for (auto& block : d.blocks) {
+    if constexpr (std::is_same_v<Inspector, CChecker>)
+      inspect.where = " (block " + block.name + ")";
+    for (auto& entity : block.entities) InspectEntity(d, block, entity, false, standard, inspect);
+  }
 }
 
 }  // namespace
@@ -412,13 +408,15 @@ int FinishModel(Drawing& drawing) {
   AddMissingTables(drawing);
   OrderLayouts(drawing);
   PlaceTables(drawing);
-  return RepairReferences(drawing);
+  CMender mender;
+  InspectReferences(drawing, mender);
+  return mender.count;
 }
 
 std::vector<std::string> CheckModel(const Drawing& d) {
-  std::vector<std::string> broken;
-  const auto check = [&broken](bool condition, const char* what) {
-    if (!condition) broken.emplace_back(what);
+  CChecker checker;
+  const auto check = [&checker](bool condition, const char* what) {
+    if (!condition) checker.broken.emplace_back(what);
   };
   check(!d.layers.empty() && d.layers[0].name == "0", "layer 0 is not the first layer");
   check(std::any_of(
@@ -431,18 +429,8 @@ std::vector<std::string> CheckModel(const Drawing& d) {
   for (std::size_t i = 1; i < d.layouts.size(); ++i) {
     check(!d.layouts[i].isModel, "a second model space layout");
   }
-  check(InRange(d.activeLayout, d.layouts), "active layout out of range");
-  for (const Layout& layout : d.layouts) {
-    check(layout.block == -1 || InRange(layout.block, d.blocks), "layout block out of range");
-  }
-  for (const Layer& layer : d.layers) {
-    check(IsLinetypeReference(layer.linetype, d), "layer linetype out of range");
-    check(layer.color.index >= 1 && layer.color.index <= 255, "layer colour index out of range");
-  }
-  for (const Block& block : d.blocks) {
-    for (const Entity& e : block.entities) CheckEntity(d, block, e, false, broken);
-  }
-  return broken;
+  InspectReferences(d, checker);
+  return checker.broken;
 }
 
 }  // namespace drawing
