@@ -158,6 +158,8 @@ RunResult CConvertJob::ConvertAll() {
   }
   if (StopRequested()) return RunResult::UserBreak;
 
+  Reports.clear();
+  writtenPaths.clear();
   const OutputType pdfType = settings.PdfType;
   const bool merged = pdfType == OutputType::Merged;
   const bool perDrawing = !merged && pdfType != OutputType::PerLayout;
@@ -183,6 +185,8 @@ RunResult CConvertJob::ConvertAll() {
         i < settings.BookmarkNames.size() ? settings.BookmarkNames[i] : std::string();
     if (IsFile(path)) {
       SetStatusText(Format("Converting: %s", path));
+      Reports.emplace_back().path = path;
+      CDrawingReport& report = Reports.back();
       std::unique_ptr<CPdfDocument> drawingDocument;
       if (perDrawing) {
         drawingDocument.reset(NewDocument(page.width, page.height));
@@ -193,18 +197,27 @@ RunResult CConvertJob::ConvertAll() {
       }
       if (StopRequested()) return UserBreak();
       CPdfDocument* document = merged ? runDocument.get() : drawingDocument.get();
-      RunResult result = ConvertDrawing(path, bookmark, document, page);
-      if (StopRequested()) return UserBreak();
-      if (result == RunResult::NoMemory) {
-        // Pages already made stay in the run's document, which is not saved.
-        FailedFiles.push_back(path);
-        return RunResult::NoMemory;
+      // What the merged file held before this drawing: a drawing that fails half-way leaves
+      // nothing of itself in it.
+      const CPdfDocument::Mark before = merged ? runDocument->MarkState() : CPdfDocument::Mark{};
+      RunResult result;
+      try {
+        result = ConvertDrawing(path, bookmark, document, page);
+      } catch (const std::bad_alloc&) {
+        // Memory ran out inside the drawing: it fails, the run goes on with the next one.
+        AppendLog(kNoMemory);
+        result = RunResult::NoMemory;
       }
+      if (StopRequested()) return UserBreak();
+      if (result == RunResult::Done && FailsOnWarnings()) result = RunResult::Warned;
+      if (result == RunResult::Warned) AppendLog("Warnings count as failures in this run.");
+      if (result != RunResult::Done && merged) runDocument->RollBack(before);
       if (perDrawing && result == RunResult::Done &&
           !SavePdfDocument(*drawingDocument, DrawingPdfName(path, targetFolder))) {
         result = RunResult::CannotWrite;
       }
       drawingDocument.reset();
+      report.result = result;
       if (result == RunResult::Done) {
         AppendLog(Format("Convert %s successfully!\r\n", path));
         if (merged) mergedDrawings.push_back(path);
@@ -217,15 +230,55 @@ RunResult CConvertJob::ConvertAll() {
   }
 
   if (merged) {
-    // Written even when no drawing gave a page.
-    if (!SavePdfDocument(*runDocument, MergedPdfName(settings.TargetPdf))) {
+    if (mergedDrawings.empty() && !FailedFiles.empty()) {
+      // Every drawing failed: a file without pages would only replace a good one.
+      AppendLog("No PDF file is written: no drawing could be converted.");
+    } else if (SavePdfDocument(*runDocument, MergedPdfName(settings.TargetPdf))) {
+      // Written even when no drawing gave a page.
+      for (CDrawingReport& report : Reports) {
+        if (report.result == RunResult::Done) report.outputs.push_back(ResultFiles.back());
+      }
+    } else {
       FailedFiles.insert(FailedFiles.end(), mergedDrawings.begin(), mergedDrawings.end());
+      for (CDrawingReport& report : Reports) {
+        if (report.result == RunResult::Done) report.result = RunResult::CannotWrite;
+      }
     }
   }
   return RunResult::Done;
 }
 
-bool CConvertJob::SavePdfDocument(CPdfDocument& document, const std::string& path) {
+void CConvertJob::CollectWarnings(CDrawing& drawing) {
+  for (std::string& warning : drawing.TakeWarnings()) {
+    AppendLog("Warning: " + warning);
+    if (!Reports.empty()) Reports.back().warnings.push_back(std::move(warning));
+  }
+}
+
+bool CConvertJob::FailsOnWarnings() const {
+  return StrictWarnings && !Reports.empty() && !Reports.back().warnings.empty();
+}
+
+std::string CConvertJob::UniqueOutputPath(const std::string& path) {
+  if (writtenPaths.insert(path).second) return path;
+  // A second result of this run with the same name (two drawings called plan.dxf in different
+  // folders, layouts "Sheet/1" and "Sheet_1") gets "-2", "-3" … before its extension.
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  const std::size_t cut =
+      dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot : path.size();
+  for (int n = 2;; ++n) {
+    std::string candidate = path.substr(0, cut) + "-" + std::to_string(n) + path.substr(cut);
+    if (writtenPaths.insert(candidate).second) {
+      AppendLog(Format("The name %s is taken by an earlier result of this run;", path));
+      AppendLog(Format("written as %s instead.", candidate));
+      return candidate;
+    }
+  }
+}
+
+bool CConvertJob::SavePdfDocument(CPdfDocument& document, const std::string& wantedPath) {
+  const std::string path = UniqueOutputPath(wantedPath);
   const CPdfDocumentTexts texts{Settings.Title, Settings.Author, Settings.Subject,
                                 Settings.Keywords};
   AddDocumentInformation(document, texts, CreationDateText());
@@ -243,6 +296,9 @@ bool CConvertJob::SavePdfDocument(CPdfDocument& document, const std::string& pat
   // A page that found no memory to be written is left out of the file.
   if (document.LostPages() > 0) AppendLog(kNoMemory);
   ResultFiles.push_back(path);
+  if (!Reports.empty() && Settings.PdfType != OutputType::Merged) {
+    Reports.back().outputs.push_back(path);
+  }
   AppendLog("Save result to the below PDF file:");
   AppendLog(path);
   return true;
@@ -260,6 +316,7 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
   if (const std::string folders = Settings.JoinedSearchPaths(); !folders.empty()) {
     drawing->SetSearchDirectories(folders.c_str());
   }
+  drawing->SetStopFlag(&StopFlag);
   if (drawing->OpenFile(path.c_str(), 0) != 0) {
     const std::string reason = drawing->GetLastError();
     drawing.reset();
@@ -269,10 +326,12 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
     return RunResult::CannotOpen;
   }
   drawing->PrepareDrawing(0);
+  CollectWarnings(*drawing);
   if (StopRequested()) {
     drawing.reset();
     return UserBreak();
   }
+  if (FailsOnWarnings()) return RunResult::Warned;
 
   drawingWriteFailed = false;
   const bool useLayoutPageSet = Settings.UseLayoutPageSet != 0;
@@ -338,6 +397,7 @@ RunResult CConvertJob::ConvertLayoutRange(CDrawing& drawing, const std::string& 
     const RunResult made = MakePage(drawing, request);
     if (made != RunResult::Done) return made;
     if (perLayout) {
+      if (FailsOnWarnings()) return RunResult::Warned;
       const std::string pdf =
           LayoutPdfName(DrawingPdfName(drawing.GetFileName(), targetFolder), request.name);
       if (!SavePdfDocument(*layoutDocument, pdf)) drawingWriteFailed = true;
@@ -382,6 +442,7 @@ RunResult CConvertJob::ConvertOneLayout(CDrawing& drawing, const std::string& bo
   if (made != RunResult::Done) return made;
   if (StopRequested()) return UserBreak();
   if (perLayout) {
+    if (FailsOnWarnings()) return RunResult::Warned;
     if (!SavePdfDocument(*layoutDocument, DrawingPdfName(drawing.GetFileName(), targetFolder))) {
       drawingWriteFailed = true;
     }
@@ -458,6 +519,8 @@ RunResult CConvertJob::MakePage(CDrawing& drawing, const PageRequest& request) {
   } else {
     drawing.SetExport(nullptr);
   }
+  CollectWarnings(drawing);
+  if (!Reports.empty()) ++Reports.back().pages;
   if (request.inRange) {
     drawing.FinishLayout();
     if (StopRequested()) return UserBreak();

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -14,6 +15,17 @@
 #include "pensets/PenSet.h"
 
 class CDrawing;
+
+// What became of one drawing of a run.
+struct CDrawingReport {
+  std::string path;
+  RunResult result = RunResult::Done;
+  int pages = 0;
+  // The files that hold its pages.
+  std::vector<std::string> outputs;
+  // What the drawing library could not read or draw as it is, as the log's "Warning:" lines.
+  std::vector<std::string> warnings;
+};
 class CPdfDocument;
 class CPdfOutline;
 
@@ -114,6 +126,10 @@ class CConvertJob {
   // The drawings whose conversion failed in this run: not opened, out of memory, or a PDF
   // holding their pages could not be written.
   std::vector<std::string> FailedFiles;
+  // One entry per drawing the run took up, in run order.
+  std::vector<CDrawingReport> Reports;
+  // A drawing with warnings fails (its pages are not kept).
+  bool StrictWarnings = false;
 
  private:
   // One page to be made of a layout.
@@ -138,6 +154,13 @@ class CConvertJob {
                              std::unique_ptr<CPdfDocument>& own);
   // Logs "User break!" and returns UserBreak.
   RunResult UserBreak();
+  // Logs the drawing's new warnings ("Warning: …") and keeps them in its report.
+  void CollectWarnings(CDrawing& drawing);
+  // The drawing in hand has warnings and they count as failures.
+  bool FailsOnWarnings() const;
+  // path, or when this run has written a file of that name already, the same name with "-2",
+  // "-3" … before its extension (logged).
+  std::string UniqueOutputPath(const std::string& path);
   bool StopRequested() const { return StopFlag.load(); }
 
   CConvertListener& listener;
@@ -147,4 +170,6 @@ class CConvertJob {
   std::thread worker;
   // Set when a per-layout file of the drawing in hand could not be written.
   bool drawingWriteFailed = false;
+  // Every file this run has written, so that no two results share a path.
+  std::set<std::string> writtenPaths;
 };

@@ -13,4 +13,6 @@ enum class RunResult : int {
   UserBreak = 4,
   // Memory ran out for a document, a drawing or a device.
   NoMemory = 5,
+  // The drawing gave warnings, and the run counts them as failures (one drawing only).
+  Warned = 6,
 };

@@ -61,8 +61,18 @@ int CModelDrawing::OpenFile(const char* path, int) {
     lastError = "no file name";
     return 1;
   }
+  warnings.clear();
   if (!ReadDrawingFile(fileName, model, &lastError)) return 1;
   loaded = true;
+  // What was read around, and what the model holds but the renderer does not draw.
+  if (!lastError.empty()) warnings.push_back(lastError);
+  if (!model.skippedTypes.empty()) {
+    std::string kinds;
+    for (const auto& [kind, count] : model.skippedTypes) {
+      kinds += (kinds.empty() ? "" : ", ") + std::to_string(count) + " " + kind;
+    }
+    warnings.push_back("entities of kinds not drawn: " + kinds);
+  }
   text.SetSearchDirectories(searchFolders);
   active = std::clamp(model.activeLayout, 0, static_cast<int>(model.layouts.size()) - 1);
   view = View{};
@@ -71,6 +81,12 @@ int CModelDrawing::OpenFile(const char* path, int) {
 
 std::string CModelDrawing::GetFileName() {
   return fileName;
+}
+
+std::vector<std::string> CModelDrawing::TakeWarnings() {
+  std::vector<std::string> taken;
+  taken.swap(warnings);
+  return taken;
 }
 
 void CModelDrawing::SetOutputSize(int width, int height) {
@@ -199,6 +215,7 @@ Affine3 CModelDrawing::Plane() const {
 bool CModelDrawing::Extents(const Affine3& plane, Vec2* lo, Vec2* hi) {
   CExtentsSink extents;
   CRenderer measure(model, text, extents);
+  measure.SetStopFlag(stop);
   measure.SetSkipInfinite(true);
   measure.SetTolerance(1e-3 * std::max(1.0, plane.ScaleFactor()));
   measure.DrawLayout(active, plane, 0, 0);
@@ -245,8 +262,14 @@ Affine3 CModelDrawing::PageMap() {
 void CModelDrawing::Draw(int, int, int) {
   if (!loaded || !sink || outputWidth <= 0 || outputHeight <= 0) return;
   CRenderer renderer(model, text, *sink);
+  renderer.SetStopFlag(stop);
   renderer.SetImageSource([this](std::int32_t imageDef) { return ImagePixels(imageDef); });
   renderer.DrawLayout(active, PageMap(), outputWidth, outputHeight);
+  for (std::string& warning : renderer.Warnings()) {
+    if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
+      warnings.push_back(std::move(warning));
+    }
+  }
 }
 
 const CDib* CModelDrawing::ImagePixels(std::int32_t imageDef) {

@@ -25,6 +25,8 @@ class CModelDrawing : public CDrawing {
   void SetSearchDirectories(const char* directories) override;
   int OpenFile(const char* path, int flags) override;
   std::string GetLastError() override { return lastError; }
+  void SetStopFlag(const std::atomic<bool>* flag) override { stop = flag; }
+  std::vector<std::string> TakeWarnings() override;
   std::string GetFileName() override;
   void PrepareDrawing(int) override {}
   void SetOutputSize(int width, int height) override;
@@ -75,6 +77,8 @@ class CModelDrawing : public CDrawing {
 
   std::string fileName;
   std::vector<std::string> searchFolders;
+  const std::atomic<bool>* stop = nullptr;
+  std::vector<std::string> warnings;
   std::string lastError;
   std::unique_ptr<PlotStyleTable> plotStyles;
   std::string plotStyleError;

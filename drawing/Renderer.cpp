@@ -30,6 +30,29 @@ constexpr std::int64_t kPrimitiveBudget = 50'000'000;
 // could not be seen and would only bloat the file.
 constexpr double kSmallestPattern = 1.0;
 
+// What one entity may cost. Real drawings stay far below each bound; a damaged or crafted file
+// that passes one gets that entity drawn plainly, with a warning, instead of a page that never
+// ends or asks for gigabytes.
+constexpr double kDashesPerEntity = 1'000'000;        // beyond: the line is drawn solid
+constexpr std::int64_t kCellsPerInsert = 1'000'000;   // MINSERT cells; beyond: its first cell
+constexpr std::int64_t kPointsPerEntity = 2'000'000;  // points of its curves; beyond: coarser
+constexpr double kHatchWork = 50'000'000;      // pattern lines × boundary edges; beyond: boundary
+constexpr std::size_t kTextBytes = 16 * 1024;  // TEXT and ATTRIB; beyond: cut
+constexpr std::size_t kMTextBytes = 256 * 1024;  // MTEXT; beyond: cut
+// Entities and block cells looked at on one page, drawn or not; beyond, the rest of the page is
+// left out. A block fan-out of a few kilobytes can otherwise mean billions of visits.
+constexpr std::int64_t kVisitsPerPage = 30'000'000;
+// How often (in visits) the stop flag is looked at.
+constexpr std::int64_t kStopCheckInterval = 1024;
+
+// The longest prefix of text of at most limit bytes that does not end inside a UTF-8 sequence.
+std::string_view CutText(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  std::size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
 Vec2 Page(const Affine3& toPage, Vec3 p) {
   const Vec3 q = toPage.Apply(p);
   return {q.x, q.y};
@@ -37,13 +60,23 @@ Vec2 Page(const Affine3& toPage, Vec3 p) {
 
 // Splits a polyline into dashes of a pattern (page points; positive dash, negative gap, zero
 // dot) and hands each dash to draw.
+// False, with nothing drawn, when the path would take more than kDashesPerEntity dashes (or its
+// length is no number): a length that swamps the pattern would also make no progress.
 template <class Draw>
-void Dash(const std::vector<Vec2>& points, const std::vector<double>& pattern, Draw draw) {
+bool Dash(const std::vector<Vec2>& points, const std::vector<double>& pattern, Draw draw) {
   double total = 0;
   for (double d : pattern) total += std::fabs(d);
   if (points.size() < 2 || total <= 0) {
     draw(points);
-    return;
+    return true;
+  }
+  double pathLength = 0;
+  for (std::size_t i = 1; i < points.size(); ++i) {
+    pathLength += std::hypot(points[i].x - points[i - 1].x, points[i].y - points[i - 1].y);
+  }
+  if (!std::isfinite(pathLength) ||
+      pathLength / total * static_cast<double>(pattern.size()) > kDashesPerEntity) {
+    return false;
   }
   std::size_t element = 0;
   double left = std::fabs(pattern[0]);
@@ -85,6 +118,7 @@ void Dash(const std::vector<Vec2>& points, const std::vector<double>& pattern, D
     }
   }
   if (on && piece.size() >= 2) draw(piece);
+  return true;
 }
 
 }  // namespace
@@ -122,6 +156,7 @@ void CRenderer::DrawBlock(std::int32_t block, const Context& context) {
       ++dropped;
       break;
     }
+    if (!Visit()) break;
     if (entity.Is<Viewport>()) continue;  // drawn after the sheet
     DrawEntity(entity, context);
   }
@@ -335,8 +370,9 @@ void CRenderer::Polyline(const std::vector<Vec2>& points, bool closed) {
   };
   if (dashes.empty()) {
     draw(path);
-  } else {
-    Dash(path, dashes, draw);
+  } else if (!Dash(path, dashes, draw)) {
+    Warn("dashed lines too long for their dashes are drawn solid");
+    draw(path);
   }
 }
 
@@ -397,7 +433,7 @@ void CRenderer::ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, do
     ++primitives;
     return;
   }
-  const int n = SegmentsFor(pageRadius, end - start);
+  const int n = TakeSegments(SegmentsFor(pageRadius, end - start));
   std::vector<Vec2> points;
   for (int i = 0; i <= n; ++i) {
     const double a = start + (end - start) * i / n;
@@ -422,6 +458,7 @@ void CRenderer::DrawMarked(const Entity& entity, const Context& context, Draw dr
   const bool marked =
       sink.BeginEntityDraw(entity.KindName(), "", layerName.c_str(), 0, "", "", nullptr);
   ApplyProperties(entity, context);
+  entityPoints = 0;
   // World coordinates and the entity's own coordinate system, both onto the page.
   draw(context.toPage, context.toPage * OcsToWorld(entity.extrusion));
   if (marked) sink.EndEntityDraw();
@@ -465,7 +502,7 @@ void CRenderer::DrawKind(const Entity& entity, const drawing::Ellipse& ellipse,
     while (end <= start) end += 2 * std::numbers::pi;
     if (end - start > 2 * std::numbers::pi + 1e-9) end = start + 2 * std::numbers::pi;
     const double pageRadius = Length(ellipse.majorAxis) * world.ScaleFactor();
-    const int n = SegmentsFor(pageRadius, end - start);
+    const int n = TakeSegments(SegmentsFor(pageRadius, end - start));
     std::vector<Vec2> points;
     for (int i = 0; i <= n; ++i) {
       const double t = start + (end - start) * i / n;
@@ -604,14 +641,21 @@ void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Con
       Affine3::Translate(insert.insertion) * Affine3::RotateZ(insert.rotation * kDegree);
   const Affine3 shape = Affine3::Scale(insert.scale.x, insert.scale.y, insert.scale.z) *
                         Affine3::Translate(block.base * -1.0);
-  const int columns = std::clamp(insert.columns, 1, 10000);
-  const int rows = std::clamp(insert.rows, 1, 10000);
+  int columns = std::clamp(insert.columns, 1, 10000);
+  int rows = std::clamp(insert.rows, 1, 10000);
+  if (static_cast<std::int64_t>(columns) * rows > kCellsPerInsert) {
+    Warn("MINSERTs of more than " + std::to_string(kCellsPerInsert) +
+         " cells are drawn as their first cell");
+    columns = rows = 1;
+  }
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < columns; ++c) {
       if (primitives > kPrimitiveBudget) {
         ++dropped;
         return;
       }
+      // Every cell counts, whether its block draws anything or not.
+      if (!Visit()) return;
       const Affine3 cell = Affine3::Translate({c * insert.columnSpacing, r * insert.rowSpacing, 0});
       inner.toPage = ocs * place * cell * shape;
       DrawBlock(insert.block, inner);
@@ -622,33 +666,56 @@ void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Con
 }
 
 std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bool closed,
-                                 double tolerance) {
+                                 double tolerance, std::size_t maxPoints, bool* coarser) {
   std::vector<Vec3> points;
   const std::size_t n = vertices.size();
   if (n == 0) return points;
-  points.push_back(vertices[0].position);
   const std::size_t segments = closed ? n : n - 1;
+  // An arc of each bulging segment, and the points it takes at the tolerance.
+  struct Bulge {
+    double cx, cy, radius, a0, angle;
+    int count = 0;
+  };
+  std::vector<Bulge> arcs(segments);
+  std::size_t wanted = n + 1;
   for (std::size_t i = 0; i < segments; ++i) {
     const Vec3 a = vertices[i].position, b = vertices[(i + 1) % n].position;
     const double bulge = vertices[i].bulge;
     const double chord = std::hypot(b.x - a.x, b.y - a.y);
-    if (std::fabs(bulge) > 1e-9 && chord > 0 && std::isfinite(bulge)) {
-      // The included angle is 4 atan(bulge), counter-clockwise for positive bulges; the centre
-      // lies on the chord's left normal, (chord / 2)(1 − bulge²) / (2 bulge) from its middle.
-      const double angle = 4 * std::atan(bulge);
-      const double radius = chord / (2 * std::sin(std::fabs(angle) / 2));
-      const double offset = chord / 2 * (1 - bulge * bulge) / (2 * bulge);
-      const double nx = -(b.y - a.y) / chord, ny = (b.x - a.x) / chord;
-      const double cx = (a.x + b.x) / 2 + nx * offset, cy = (a.y + b.y) / 2 + ny * offset;
-      const double step =
-          2 * std::acos(std::max(-1.0, 1 - tolerance / std::max(radius, tolerance)));
-      const int count = static_cast<int>(
-          std::clamp(std::ceil(std::fabs(angle) / std::max(step, 1e-3)), 2.0, 2048.0));
-      const double a0 = std::atan2(a.y - cy, a.x - cx);
-      for (int k = 1; k < count; ++k) {
-        const double t = a0 + angle * k / count;
-        points.push_back({cx + radius * std::cos(t), cy + radius * std::sin(t), a.z});
-      }
+    if (!(std::fabs(bulge) > 1e-9 && chord > 0 && std::isfinite(bulge))) continue;
+    // The included angle is 4 atan(bulge), counter-clockwise for positive bulges; the centre
+    // lies on the chord's left normal, (chord / 2)(1 − bulge²) / (2 bulge) from its middle.
+    Bulge& arc = arcs[i];
+    arc.angle = 4 * std::atan(bulge);
+    arc.radius = chord / (2 * std::sin(std::fabs(arc.angle) / 2));
+    const double offset = chord / 2 * (1 - bulge * bulge) / (2 * bulge);
+    const double nx = -(b.y - a.y) / chord, ny = (b.x - a.x) / chord;
+    arc.cx = (a.x + b.x) / 2 + nx * offset;
+    arc.cy = (a.y + b.y) / 2 + ny * offset;
+    const double step =
+        2 * std::acos(std::max(-1.0, 1 - tolerance / std::max(arc.radius, tolerance)));
+    arc.count = static_cast<int>(
+        std::clamp(std::ceil(std::fabs(arc.angle) / std::max(step, 1e-3)), 2.0, 2048.0));
+    arc.a0 = std::atan2(a.y - arc.cy, a.x - arc.cx);
+    wanted += static_cast<std::size_t>(arc.count) - 1;
+  }
+  // More points than allowed: every arc gets its share, and at least two chords.
+  if (wanted > maxPoints) {
+    const double share =
+        static_cast<double>(maxPoints > n ? maxPoints - n : 0) / static_cast<double>(wanted - n);
+    for (Bulge& arc : arcs) {
+      if (arc.count > 2) arc.count = std::max(2, static_cast<int>(arc.count * share));
+    }
+    if (coarser) *coarser = true;
+  }
+  points.reserve(std::min(wanted, maxPoints + 2 * n));
+  points.push_back(vertices[0].position);
+  for (std::size_t i = 0; i < segments; ++i) {
+    const Vec3 a = vertices[i].position, b = vertices[(i + 1) % n].position;
+    const Bulge& arc = arcs[i];
+    for (int k = 1; k < arc.count; ++k) {
+      const double t = arc.a0 + arc.angle * k / arc.count;
+      points.push_back({arc.cx + arc.radius * std::cos(t), arc.cy + arc.radius * std::sin(t), a.z});
     }
     points.push_back(b);
   }
@@ -703,7 +770,12 @@ void CRenderer::DrawPolyline(const Entity& entity, const drawing::Polyline& poly
   for (PolylineVertex& v : vertices) v.position.z = polyline.elevation;
 
   if (!wide) {
-    Polyline(ToPage(ocs, PolylinePoints(vertices, polyline.closed, unitTolerance)), false);
+    bool coarser = false;
+    const std::vector<Vec3> points =
+        PolylinePoints(vertices, polyline.closed, unitTolerance, PointsLeft(), &coarser);
+    TakePoints(points.size());
+    if (coarser) Warn("curves with too many points are drawn with fewer");
+    Polyline(ToPage(ocs, points), false);
     return;
   }
   // Wide segments are filled shapes: each segment becomes the band between its two offset
@@ -714,7 +786,8 @@ void CRenderer::DrawPolyline(const Entity& entity, const drawing::Polyline& poly
     PolylineVertex from = vertices[i], to = vertices[(i + 1) % n];
     double w0 = polyline.constantWidth > 0 ? polyline.constantWidth : from.startWidth;
     double w1 = polyline.constantWidth > 0 ? polyline.constantWidth : from.endWidth;
-    std::vector<Vec3> path = PolylinePoints({from, to}, false, unitTolerance);
+    std::vector<Vec3> path = PolylinePoints({from, to}, false, unitTolerance, PointsLeft());
+    TakePoints(path.size());
     if (path.size() < 2) continue;
     double total = 0;
     std::vector<double> at{0};
@@ -748,7 +821,7 @@ void CRenderer::DrawPolyline(const Entity& entity, const drawing::Polyline& poly
   }
 }
 
-std::vector<Vec3> SplinePoints(const Spline& spline, double tolerance) {
+std::vector<Vec3> SplinePoints(const Spline& spline, double tolerance, std::size_t maxPoints) {
   const std::vector<Vec3>& control = spline.controlPoints;
   const int p = std::clamp(spline.degree, 1, 11);
   if (control.size() < 2) return spline.fitPoints;
@@ -768,15 +841,17 @@ std::vector<Vec3> SplinePoints(const Spline& spline, double tolerance) {
   if (!(t1 > t0)) return control;
   double controlLength = 0;
   for (std::size_t i = 1; i < n; ++i) controlLength += Length(control[i] - control[i - 1]);
+  const double mostSamples = std::clamp(static_cast<double>(maxPoints) - 1, 8.0, 4096.0);
   const int samples = static_cast<int>(std::clamp(
-      std::ceil(std::sqrt(controlLength / std::max(tolerance, 1e-9)) * 2.0), 8.0, 4096.0));
+      std::ceil(std::sqrt(controlLength / std::max(tolerance, 1e-9)) * 2.0), 8.0, mostSamples));
   std::vector<Vec3> points;
   std::vector<double> w(p + 1);
   std::vector<Vec3> d(p + 1);
+  // The knot span holding t only moves forward as t grows.
+  std::size_t k = static_cast<std::size_t>(p);
   for (int s = 0; s <= samples; ++s) {
     const double t = t0 + (t1 - t0) * s / samples;
     // The knot span holding t, then de Boor's recursion in homogeneous coordinates.
-    std::size_t k = static_cast<std::size_t>(p);
     while (k + 1 < n && knots[k + 1] <= t) ++k;
     for (int j = 0; j <= p; ++j) {
       const std::size_t index = k - p + j;
@@ -800,12 +875,18 @@ std::vector<Vec3> SplinePoints(const Spline& spline, double tolerance) {
 
 void CRenderer::DrawSpline(const Spline& spline, const Affine3& toPage) {
   const double scale = toPage.ScaleFactor();
-  Polyline(ToPage(toPage, SplinePoints(spline, scale > 0 ? tolerance / scale : tolerance)),
-           spline.closed && spline.controlPoints.size() < 2);
+  const std::vector<Vec3> points =
+      SplinePoints(spline, scale > 0 ? tolerance / scale : tolerance, PointsLeft());
+  TakePoints(points.size());
+  Polyline(ToPage(toPage, points), spline.closed && spline.controlPoints.size() < 2);
 }
 
 void CRenderer::DrawText(const Entity& entity, const Text& textEntity, const Context& context) {
   if (textEntity.text.empty()) return;
+  const std::string_view characters = CutText(textEntity.text, kTextBytes);
+  if (characters.size() < textEntity.text.size()) {
+    Warn("texts longer than " + std::to_string(kTextBytes) + " bytes are cut");
+  }
   const TextStyle* style =
       textEntity.style >= 0 &&
               textEntity.style < static_cast<std::int32_t>(drawing.textStyles.size())
@@ -816,7 +897,7 @@ void CRenderer::DrawText(const Entity& entity, const Text& textEntity, const Con
                                                     : 0;
   if (height <= 0) return;
   const TextShape shape =
-      text.Shape(textEntity.text, style ? style->fontFile : "", style ? style->fontFamily : "");
+      text.Shape(characters, style ? style->fontFile : "", style ? style->fontFamily : "");
   double widthFactor = textEntity.widthFactor > 0 ? textEntity.widthFactor : 1.0;
   double rotation = textEntity.rotation * kDegree;
   Vec3 anchor = textEntity.insertion;
@@ -869,7 +950,15 @@ void CRenderer::DrawMText(const Entity& entity, const MText& mtext, const Contex
       mtext.style >= 0 && mtext.style < static_cast<std::int32_t>(drawing.textStyles.size())
           ? drawing.textStyles[mtext.style]
           : fallback;
-  const std::vector<MTextPiece> pieces = LayoutMText(mtext, style, text);
+  std::vector<MTextPiece> pieces;
+  if (mtext.text.size() > kMTextBytes) {
+    Warn("texts longer than " + std::to_string(kMTextBytes) + " bytes are cut");
+    MText cut = mtext;
+    cut.text = std::string(CutText(mtext.text, kMTextBytes));
+    pieces = LayoutMText(cut, style, text);
+  } else {
+    pieces = LayoutMText(mtext, style, text);
+  }
   const Vec3 z = Normalized(entity.extrusion);
   Vec3 x = mtext.direction;
   x = x - z * Dot(x, z);
@@ -903,7 +992,10 @@ void CRenderer::DrawHatch(const Entity& entity, const Hatch& hatch, const Contex
   for (const HatchPath& path : hatch.paths) {
     std::vector<Vec3> points;
     if (path.isPolyline) {
-      points = PolylinePoints(path.vertices, true, unitTolerance);
+      bool coarser = false;
+      points = PolylinePoints(path.vertices, true, unitTolerance, PointsLeft(), &coarser);
+      TakePoints(points.size());
+      if (coarser) Warn("curves with too many points are drawn with fewer");
     } else {
       for (const HatchEdge& edge : path.edges) {
         std::vector<Vec3> part;
@@ -931,7 +1023,7 @@ void CRenderer::DrawHatch(const Entity& entity, const Hatch& hatch, const Contex
             }
             if (std::fabs(sweep) > 2 * std::numbers::pi)
               sweep = std::copysign(2 * std::numbers::pi, sweep);
-            const int n = SegmentsFor(Length(major) * scale, sweep);
+            const int n = TakeSegments(SegmentsFor(Length(major) * scale, sweep));
             for (int i = 0; i <= n; ++i) {
               const double t = start + sweep * i / n;
               part.push_back(Vec3{edge.center.x, edge.center.y, 0} + major * std::cos(t) +
@@ -940,7 +1032,8 @@ void CRenderer::DrawHatch(const Entity& entity, const Hatch& hatch, const Contex
             break;
           }
           case HatchEdge::SplineEdge:
-            part = SplinePoints(edge.spline, unitTolerance);
+            part = SplinePoints(edge.spline, unitTolerance, PointsLeft());
+            TakePoints(part.size());
             break;
         }
         if (!points.empty() && !part.empty() && Length(points.back() - part.front()) < 1e-9) {
@@ -979,7 +1072,11 @@ bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
     }
   }
   if (lo.x > hi.x) return true;
+  std::size_t edges = 0;
+  for (const auto& ring : rings) edges += ring.size();
   std::vector<double> crossings;
+  double work = 0;       // lines × boundary edges so far
+  double dashCount = 0;  // dashes drawn so far
   for (const HatchPatternLine& family : hatch.patternLines) {
     const double angle = family.angle * kDegree;
     const Vec3 along = ocs.ApplyVector({std::cos(angle), std::sin(angle), 0});
@@ -1002,6 +1099,12 @@ bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
     }
     const double first = std::ceil(near), last = std::floor(far);
     if (last - first + 1 > kMostLines) return false;
+    work += (last - first + 1) * static_cast<double>(edges);
+    if (work > kHatchWork) {
+      Warn("hatch patterns too large to draw are drawn as their boundary");
+      for (const auto& ring : rings) Polyline(ring, true);
+      return true;
+    }
 
     std::vector<double> dashes;
     double period = 0;
@@ -1012,7 +1115,7 @@ bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
     if (period < kShortestPattern) dashes.clear();
 
     for (double k = first; k <= last; ++k) {
-      if (primitives > kPrimitiveBudget) return true;
+      if (primitives > kPrimitiveBudget || !Visit()) return true;
       const Vec2 p{origin.x + k * offset.x, origin.y + k * offset.y};
       // Where the line crosses the rings, as distances along it from p.
       crossings.clear();
@@ -1035,11 +1138,14 @@ bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
       };
       for (std::size_t i = 0; i + 1 < crossings.size(); i += 2) {
         const double from = crossings[i], to = crossings[i + 1];
-        // Dashes far too small for the run they fill print as a line.
-        if (dashes.empty() || (to - from) / period > 10000) {
+        // Dashes far too small for the run they fill print as a line; so do dashes that the
+        // distance from the pattern's origin would swamp, or too many for one hatch.
+        if (dashes.empty() || (to - from) / period > 10000 || std::fabs(from) / period > 1e12 ||
+            dashCount > kDashesPerEntity) {
           segment(from, to);
           continue;
         }
+        dashCount += (to - from) / period * static_cast<double>(dashes.size());
         // The dashes start at p and repeat every period.
         double x = std::floor(from / period) * period;
         for (std::size_t e = 0; x <= to; e = (e + 1) % dashes.size()) {
@@ -1211,7 +1317,8 @@ void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {
     curve.degree = std::min<int>(3, static_cast<int>(points.size()) - 1);
     curve.controlPoints = points;
     const double scale = toPage.ScaleFactor();
-    points = SplinePoints(curve, scale > 0 ? tolerance / scale : tolerance);
+    points = SplinePoints(curve, scale > 0 ? tolerance / scale : tolerance, PointsLeft());
+    TakePoints(points.size());
   }
   Polyline(ToPage(toPage, points), false);
   if (!leader.arrowhead) return;
@@ -1248,6 +1355,62 @@ void CRenderer::DrawConstructionLine(const ConstructionLine& line, bool ray,
   }
   if (t0 >= t1) return;
   Polyline({{base.x + dx * t0, base.y + dy * t0}, {base.x + dx * t1, base.y + dy * t1}}, false);
+}
+
+bool CRenderer::Visit() {
+  if (aborted) return false;
+  ++visits;
+  if (visits % kStopCheckInterval == 0 && stop && stop->load(std::memory_order_relaxed)) {
+    aborted = true;
+    return false;
+  }
+  if (visits > kVisitsPerPage) {
+    Warn("pages with more than " + std::to_string(kVisitsPerPage) +
+         " entities and block cells are cut short");
+    aborted = true;
+    return false;
+  }
+  return true;
+}
+
+void CRenderer::Warn(const std::string& what) {
+  auto found = std::find_if(warnings.begin(), warnings.end(),
+                            [&](const auto& warning) { return warning.first == what; });
+  if (found == warnings.end()) {
+    warnings.emplace_back(what, 1);
+  } else {
+    ++found->second;
+  }
+}
+
+std::vector<std::string> CRenderer::Warnings() const {
+  std::vector<std::string> lines;
+  for (const auto& [what, count] : warnings) {
+    lines.push_back(count > 1 ? what + " (" + std::to_string(count) + " times)" : what);
+  }
+  return lines;
+}
+
+std::size_t CRenderer::PointsLeft() const {
+  // An entity past its budget still gets a few points for each curve it draws.
+  return entityPoints < kPointsPerEntity ? static_cast<std::size_t>(kPointsPerEntity - entityPoints)
+                                         : 16;
+}
+
+void CRenderer::TakePoints(std::size_t count) {
+  entityPoints += static_cast<std::int64_t>(count);
+}
+
+int CRenderer::TakeSegments(int wanted) {
+  const auto left = static_cast<std::int64_t>(PointsLeft());
+  int segments = wanted;
+  if (wanted >= left) {
+    segments = static_cast<int>(std::max<std::int64_t>(4, left / 2));
+    if (segments < wanted) Warn("curves with too many points are drawn with fewer");
+    segments = std::min(segments, wanted);
+  }
+  entityPoints += segments + 1;
+  return segments;
 }
 
 }  // namespace drawing

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "drawing/Geometry.h"
@@ -41,6 +43,16 @@ class CRenderer {
   // nested too deeply, inserted itself, or the drawing passed the primitive budget.
   std::int64_t PrimitiveCount() const { return primitives; }
   std::int64_t DroppedCount() const { return dropped; }
+
+  // A flag that, once set, ends the drawing soon (within a few thousand entities or cells). Not
+  // owned; null for none.
+  void SetStopFlag(const std::atomic<bool>* flag) { stop = flag; }
+  // True when the drawing ended early: the stop flag was set, or the page passed its bound of
+  // entities and block cells looked at.
+  bool Aborted() const { return aborted; }
+  // What was drawn plainly or left out because it passed a bound ("dashed lines too long for
+  // their dashes are drawn solid (3 times)"), one line each.
+  std::vector<std::string> Warnings() const;
 
  private:
   struct ResolvedColor {
@@ -158,14 +170,36 @@ class CRenderer {
   std::vector<double> dashes;
   std::int64_t primitives = 0;
   std::int64_t dropped = 0;
+
+  // Counts a visit of an entity or block cell and looks at the stop flag now and then; false
+  // when drawing is to end.
+  bool Visit();
+  void Warn(const std::string& what);
+  // The points the entity being drawn may still take for its curves, and taking them.
+  std::size_t PointsLeft() const;
+  void TakePoints(std::size_t count);
+  // The segments a curve may take of the wanted ones, taken.
+  int TakeSegments(int wanted);
+
+  const std::atomic<bool>* stop = nullptr;
+  bool aborted = false;
+  std::int64_t visits = 0;
+  std::int64_t entityPoints = 0;  // points the entity being drawn took for its curves
+  std::vector<std::pair<std::string, int>> warnings;
 };
 
-// The points a polyline with bulges passes through, arcs divided so that no chord strays more
-// than tolerance (in the polyline's own units) from its arc.
-std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bool closed,
-                                 double tolerance);
+inline constexpr std::size_t kNoPointLimit = static_cast<std::size_t>(-1) / 2;
 
-// Points of a NURBS curve, enough that the polyline stays within tolerance of it.
-std::vector<Vec3> SplinePoints(const Spline& spline, double tolerance);
+// The points a polyline with bulges passes through, arcs divided so that no chord strays more
+// than tolerance (in the polyline's own units) from its arc. When that would take more than
+// about maxPoints points, the arcs get fewer chords (at least two each) and *coarser is set.
+std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bool closed,
+                                 double tolerance, std::size_t maxPoints = kNoPointLimit,
+                                 bool* coarser = nullptr);
+
+// Points of a NURBS curve, enough that the polyline stays within tolerance of it, and no more
+// than maxPoints (and 4097) of them.
+std::vector<Vec3> SplinePoints(const Spline& spline, double tolerance,
+                               std::size_t maxPoints = kNoPointLimit);
 
 }  // namespace drawing

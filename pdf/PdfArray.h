@@ -19,6 +19,8 @@ class CPdfArray : public CPdfObject {
   void InsertFirst(std::string_view nameText);
   // Destroys the element and closes the gap; an index out of range is ignored.
   void RemoveAt(std::int32_t index) { items.RemoveAt(index); }
+  // Destroys the elements from index keep on.
+  void Truncate(std::int32_t keep) { items.Truncate(keep); }
 
   void Write(std::FILE* file, CPdfXrefTable* xref) override;
 

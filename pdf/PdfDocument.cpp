@@ -50,6 +50,19 @@ CPdfIndirectObject* CPdfDocument::GetLayer(std::string_view layerName) {
   return group;
 }
 
+CPdfDocument::Mark CPdfDocument::MarkState() const {
+  return {PageTreeRoot()->PageCount(), OutlineRoot()->Last(), layers.Count(), nextObjectNumber};
+}
+
+void CPdfDocument::RollBack(const Mark& mark) {
+  PageTreeRoot()->RemovePagesFrom(mark.pages);
+  OutlineRoot()->RemoveChildrenAfter(mark.lastBookmark);
+  layers.Truncate(mark.layers);
+  catalog->LayerGroups()->Truncate(mark.layers);
+  catalog->LayerOrder()->Truncate(mark.layers);
+  nextObjectNumber = mark.nextObjectNumber;
+}
+
 void CPdfDocument::Write(std::FILE* file, CPdfXrefTable*) {
   pdfdetail::Put(file, header);
   pdfdetail::Put(file, "\n");

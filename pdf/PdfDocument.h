@@ -39,6 +39,20 @@ class CPdfDocument : public CPdfObject {
   // catalog's OCGs and Order. Names are compared byte for byte, case-sensitive.
   CPdfIndirectObject* GetLayer(std::string_view layerName);
 
+  // What the document holds at one moment, to go back to: a drawing that fails half-way
+  // through a merged file leaves nothing of itself in it.
+  struct Mark {
+    std::int32_t pages = 0;
+    CPdfOutline* lastBookmark = nullptr;  // the outline root's last child
+    std::int32_t layers = 0;
+    std::int32_t nextObjectNumber = 0;
+  };
+  Mark MarkState() const;
+  // Destroys every page, top-level bookmark and layer added since the mark, and hands their
+  // object numbers out again, so that numbering stays without gaps. Objects added since then
+  // must all belong to those (pages own their contents, images and resources).
+  void RollBack(const Mark& mark);
+
   // Writes the file. It is written into a temporary file beside path, and every write, the
   // flush and the close are checked before it is renamed over path: on any failure false is
   // returned, the temporary file is removed and a file already at path is left as it was.

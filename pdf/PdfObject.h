@@ -61,6 +61,11 @@ class CPdfList {
     items[index] = object;
   }
 
+  // Destroys the elements from index `keep` on.
+  void Truncate(std::int32_t keep) {
+    for (; count > keep && count > 0; --count) delete items[count - 1];
+  }
+
   // Destroys the element at index and closes the gap; an index outside the list is ignored.
   void RemoveAt(std::int32_t index) {
     if (index < 0 || index >= count) return;

@@ -38,6 +38,21 @@ CPdfOutline* CPdfOutline::AddChild(std::int32_t* nextObjectNumber) {
   return child;
 }
 
+void CPdfOutline::RemoveChildrenAfter(CPdfOutline* keep) {
+  CPdfOutline* child = keep ? keep->next : first;
+  while (child) {
+    CPdfOutline* following = child->next;
+    delete child;
+    child = following;
+  }
+  if (keep) {
+    keep->next = nullptr;
+  } else {
+    first = nullptr;
+  }
+  last = keep;
+}
+
 void CPdfOutline::SetTitle(std::string_view text) {
   if (parent) title = text;
 }

@@ -17,6 +17,8 @@ class CPdfOutline : public CPdfDictObject {
 
   // Appends a new last child, or returns null when memory is short (nothing changes then).
   CPdfOutline* AddChild(std::int32_t* nextObjectNumber);
+  // Destroys the children that follow keep (all of them when keep is null), with theirs.
+  void RemoveChildrenAfter(CPdfOutline* keep);
   // Ignored on the root.
   void SetTitle(std::string_view text);
   // Sets the destination [page /view numbers]; ignored on the root. "XYZ" takes left and top

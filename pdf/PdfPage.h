@@ -75,6 +75,8 @@ class CPdfPageTreeNode : public CPdfDictObject {
   void SetMediaBox(std::int32_t width, std::int32_t height);
 
   std::int32_t PageCount() const { return pages.Count(); }
+  // Destroys the pages from index keep on.
+  void RemovePagesFrom(std::int32_t keep) { pages.Truncate(keep); }
   CPdfPage* GetPage(std::int32_t index) const { return pages.GetAt(index); }
 
   // Writes Kids and Count, the node, then every page.

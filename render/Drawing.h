@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <vector>
 
 class CDwgExport;
 
@@ -24,6 +26,13 @@ class CDrawing {
   // The library's one-line note on the last OpenFile or LoadPlotStyleTable: why it failed, or
   // the damage it read around; empty when all went well or the library cannot tell.
   virtual std::string GetLastError() { return {}; }
+  // A flag that, once set, makes Draw and ZoomExtents end soon, leaving the page unfinished.
+  // Not owned; it must outlive the drawing.
+  virtual void SetStopFlag(const std::atomic<bool>* stop) { (void)stop; }
+  // What the drawing could not read or draw as it is, one line each, since the last call: damage
+  // read around when it was opened, entity kinds it does not draw, entities drawn plainly
+  // because they passed a bound of work or memory.
+  virtual std::vector<std::string> TakeWarnings() { return {}; }
   // The path of the open drawing.
   virtual std::string GetFileName() = 0;
   // Called once, right after opening.

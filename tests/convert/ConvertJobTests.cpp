@@ -278,15 +278,32 @@ TEST_F(ConvertRun, WritesOneFilePerDrawingIntoTheTargetFolderAndEndsItWithASepar
   ExpectValidResults();
 }
 
-TEST_F(ConvertRun, ListsAFileTwiceWhenTwoDrawingsShareItsName) {
+TEST_F(ConvertRun, GivesASecondResultOfTheSameNameADistinctName) {
   settings.PdfType = OutputType::PerDrawing;
   fs::create_directory(dir / "out");
   settings.TargetPdf = Out("out/");
   AddDrawing("a/plan.dxf");
   AddDrawing("b/plan.dxf", Lines{});
   EXPECT_EQ(job.ConvertAll(), RunResult::Done);
-  EXPECT_EQ(job.ResultFiles, (Lines{Out("out/plan.pdf"), Out("out/plan.pdf")}));
-  EXPECT_EQ(Summary(Out("out/plan.pdf")).substr(0, 8), "pages 1\n") << "the later one wins";
+  EXPECT_EQ(job.ResultFiles, (Lines{Out("out/plan.pdf"), Out("out/plan-2.pdf")}));
+  EXPECT_EQ(Summary(Out("out/plan.pdf")).substr(0, 8), "pages 3\n") << "the first is kept";
+  EXPECT_EQ(Summary(Out("out/plan-2.pdf")).substr(0, 8), "pages 1\n");
+  EXPECT_NE(std::find(recorder.log.begin(), recorder.log.end(),
+                      "written as " + Out("out/plan-2.pdf") + " instead."),
+            recorder.log.end());
+  ExpectValidResults();
+
+  // Layouts whose names become the same file name.
+  settings.PdfType = OutputType::PerLayout;
+  scripted::Reset();
+  scripted::File sheets = scripted::MakeFile({"Sheet/1", "Sheet_1"});
+  settings.SourceFiles.clear();
+  settings.BookmarkNames.clear();
+  job.ResultFiles.clear();
+  AddDrawing("c/site.dxf", sheets);
+  EXPECT_EQ(job.ConvertAll(), RunResult::Done);
+  EXPECT_EQ(job.ResultFiles, (Lines{Out("out/site-Model.pdf"), Out("out/site-Sheet_1.pdf"),
+                                    Out("out/site-Sheet_1-2.pdf")}));
 }
 
 TEST_F(ConvertRun, WritesOneFilePerLayoutNamedByTheLayout) {
@@ -410,14 +427,68 @@ TEST_F(ConvertRun, RefusesAPageWithoutWidthBeforeOpeningAnything) {
   EXPECT_FALSE(fs::exists(Out("all.pdf")));
 }
 
-TEST_F(ConvertRun, ReportsOutOfMemoryForTheDrawingObjectAndSavesNothing) {
+TEST_F(ConvertRun, FailsADrawingWithoutMemoryAndWritesNoMergedFileWhenNoneIsLeft) {
   scripted::Script().failCreate = true;
   const std::string plan = AddDrawing("plan.dxf");
   settings.TargetPdf = Out("all.pdf");
-  EXPECT_EQ(job.ConvertAll(), RunResult::NoMemory);
-  EXPECT_EQ(recorder.log, (Lines{"Begin convert: " + plan, "No enough memory!"}));
+  testsupport::WriteFile(Out("all.pdf"), "an earlier file");
+  EXPECT_EQ(job.ConvertAll(), RunResult::Done) << "the run itself goes on";
+  EXPECT_EQ(recorder.log, (Lines{"Begin convert: " + plan, "No enough memory!",
+                                 "Convert " + plan + " failure!\r\n",
+                                 "No PDF file is written: no drawing could be converted."}));
   EXPECT_TRUE(job.ResultFiles.empty());
-  EXPECT_FALSE(fs::exists(Out("all.pdf")));
+  EXPECT_EQ(job.FailedFiles, Lines{plan});
+  EXPECT_EQ(testsupport::ReadFile(Out("all.pdf")), "an earlier file")
+      << "a file without pages replaces nothing";
+}
+
+TEST_F(ConvertRun, LeavesNothingOfADrawingThatRanOutOfMemoryInTheMergedFile) {
+  scripted::File broken = scripted::MakeFile({"Layout1", "Layout2"});
+  broken.runsOutOfMemoryIn = 2;  // after the pages of Model and Layout1
+  const std::string first = AddDrawing("first.dxf", Lines{});
+  const std::string plan = AddDrawing("plan.dxf", broken);
+  const std::string last = AddDrawing("last.dxf", Lines{"Sheet"});
+  settings.TargetPdf = Out("all.pdf");
+  EXPECT_EQ(job.ConvertAll(), RunResult::Done);
+  EXPECT_EQ(job.FailedFiles, Lines{plan});
+  ASSERT_EQ(job.ResultFiles, Lines{Out("all.pdf")});
+  ExpectValidResults();
+  const std::string summary = Summary(Out("all.pdf"));
+  EXPECT_EQ(summary.substr(0, 8), "pages 3\n") << summary;
+  EXPECT_EQ(summary.find("outline plan"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("outline last"), std::string::npos) << summary;
+  EXPECT_EQ(scripted::Script().liveDrawings, 0) << "the drawing object is deleted";
+  ASSERT_EQ(job.Reports.size(), 3u);
+  EXPECT_EQ(job.Reports[1].result, RunResult::NoMemory);
+  EXPECT_EQ(job.Reports[2].outputs, Lines{Out("all.pdf")});
+}
+
+TEST_F(ConvertRun, LogsWarningsAndFailsTheirDrawingWhenWarningsAreFailures) {
+  scripted::File warned = scripted::MakeFile({"Layout1"});
+  warned.openWarnings = {"DXF entities section, line 9: the file is cut short"};
+  warned.drawWarnings = {"dashed lines too long for their dashes are drawn solid"};
+  const std::string plan = AddDrawing("plan.dxf", warned);
+  const std::string clean = AddDrawing("clean.dxf", Lines{});
+  settings.TargetPdf = Out("all.pdf");
+  EXPECT_EQ(job.ConvertAll(), RunResult::Done);
+  EXPECT_TRUE(job.FailedFiles.empty()) << "warnings alone fail nothing";
+  ASSERT_EQ(job.Reports.size(), 2u);
+  EXPECT_EQ(job.Reports[0].pages, 2);
+  EXPECT_EQ(job.Reports[0].warnings.front(), warned.openWarnings[0]);
+  EXPECT_EQ(job.Reports[0].warnings.size(), 3u) << "the draw warnings once per page";
+  EXPECT_NE(
+      std::find(recorder.log.begin(), recorder.log.end(), "Warning: " + warned.openWarnings[0]),
+      recorder.log.end());
+
+  job.StrictWarnings = true;
+  recorder.log.clear();
+  EXPECT_EQ(job.ConvertAll(), RunResult::Done);
+  EXPECT_EQ(job.FailedFiles, Lines{plan});
+  EXPECT_EQ(job.Reports[0].result, RunResult::Warned);
+  EXPECT_EQ(Summary(Out("all.pdf")).substr(0, 8), "pages 1\n") << "only the clean drawing";
+  EXPECT_EQ(scripted::Script().calls.end(),
+            std::find(scripted::Script().calls.end() - 1, scripted::Script().calls.end(), "Draw"))
+      << "a drawing that warns when it is opened is not drawn";
 }
 
 TEST_F(ConvertRun, CountsADrawingWhoseFileCannotBeWrittenAsFailed) {

@@ -31,7 +31,13 @@ class CScriptedDrawing : public CDrawing {
     file = found->second;
     fileName = path;
     active = file.active;
+    warnings = file.openWarnings;
     return 0;
+  }
+  std::vector<std::string> TakeWarnings() override {
+    std::vector<std::string> taken;
+    taken.swap(warnings);
+    return taken;
   }
   std::string GetFileName() override { return fileName; }
   void PrepareDrawing(int) override { Call("PrepareDrawing"); }
@@ -56,7 +62,9 @@ class CScriptedDrawing : public CDrawing {
         sink->EndEntityDraw();
       }
       y += 10.0;
+      if (active == file.runsOutOfMemoryIn) throw std::bad_alloc();
     }
+    warnings.insert(warnings.end(), file.drawWarnings.begin(), file.drawWarnings.end());
   }
   void FinishLayout() override { Call("FinishLayout"); }
   void ZoomExtents(int, int, double factor) override { Call("ZoomExtents " + Number(factor)); }
@@ -102,6 +110,7 @@ class CScriptedDrawing : public CDrawing {
   std::string fileName;
   int active = 0;
   CDwgExport* sink = nullptr;
+  std::vector<std::string> warnings;
 };
 
 }  // namespace

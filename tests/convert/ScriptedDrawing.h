@@ -32,6 +32,11 @@ struct File {
   int active = 0;
   // OpenFile answers this.
   int openResult = 0;
+  // The warnings the drawing gives once it is opened, and those each Draw gives.
+  std::vector<std::string> openWarnings;
+  std::vector<std::string> drawWarnings;
+  // Draw runs out of memory half-way through the page of this layout (-1: never).
+  int runsOutOfMemoryIn = -1;
 };
 
 // A drawing with model space and the named paper layouts, model space active.

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "pdf/PdfDocument.h"
+#include "platform/Dib.h"
 #include "tests/pdf/PdfTestDocument.h"
 #include "tests/support/TestSupport.h"
 
@@ -99,4 +100,42 @@ TEST(PdfDocument, SaveReplacesAnExistingFileWhole) {
   const std::string pdf = pdftest::SaveAndCheck(doc, dir, "plan.pdf");
   EXPECT_EQ(pdf.size(), 552u);
   EXPECT_EQ((fs::status(target).permissions() & fs::perms::owner_read), fs::perms::owner_read);
+}
+
+TEST(PdfDocument, RollingBackAFailedDrawingLeavesTheFileItWasBefore) {
+  TempDir dir;
+  const auto build = [](CPdfDocument& doc) {
+    pdftest::StartDocument(doc);
+    const pdftest::DrawingPage first = pdftest::AddDrawingPage(doc, "plan", "Model");
+    first.page->GetLayerResource(doc.GetLayer("WALLS"), &doc.nextObjectNumber);
+  };
+  // A second drawing with two pages, a new layer and an image, then given up.
+  const auto buildAndRollBack = [&build](CPdfDocument& doc) {
+    build(doc);
+    const CPdfDocument::Mark mark = doc.MarkState();
+    const pdftest::DrawingPage second = pdftest::AddDrawingPage(doc, "site", "Model");
+    pdftest::AddDrawingPage(doc, "site", "Layout1", second.drawingMark);
+    second.page->GetLayerResource(doc.GetLayer("TREES"), &doc.nextObjectNumber);
+    second.page->GetLayerResource(doc.GetLayer("WALLS"), &doc.nextObjectNumber);
+    std::unique_ptr<CDib> picture = CDib::Create(2, 2, 24);
+    std::string name;
+    EXPECT_TRUE(second.page->AddImage(2, 2, picture.get(), name, &doc.nextObjectNumber));
+    doc.RollBack(mark);
+  };
+
+  CPdfDocument expected, rolledBack;
+  build(expected);
+  buildAndRollBack(rolledBack);
+  EXPECT_EQ(pdftest::SaveAndCheck(rolledBack, dir, "rolled-back.pdf"),
+            pdftest::SaveAndCheck(expected, dir, "expected.pdf"))
+      << "nothing of the given-up drawing is left, and numbering has no gaps";
+
+  // The document goes on after the roll-back as if the drawing had never been.
+  CPdfDocument expectedAfter, after;
+  build(expectedAfter);
+  buildAndRollBack(after);
+  pdftest::AddDrawingPage(after, "site", "Model");
+  pdftest::AddDrawingPage(expectedAfter, "site", "Model");
+  EXPECT_EQ(pdftest::SaveAndCheck(after, dir, "after.pdf"),
+            pdftest::SaveAndCheck(expectedAfter, dir, "expected-after.pdf"));
 }
