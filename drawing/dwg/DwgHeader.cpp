@@ -332,10 +332,11 @@ bool ReadHeader(const CDwgContainer& container, CDwgHeader& out, std::string& me
   }
   out.trailingBits = data.BitsLeft();
 
-  // MEASUREMENT lives in the template section: a described string, then the value.
+  // MEASUREMENT lives in the template section after a description whose length counts
+  // bytes before R2007 and UTF-16 units from R2007 on (writers store a lone NUL there).
   if (const CDwgSection* section = container.FindSection("AcDb:Template");
       section && section->available && section->bytes.size() >= 4) {
-    const std::size_t length = Load16(section->bytes, 0);
+    const std::size_t length = Load16(section->bytes, 0) * (HasStringStream(version) ? 2 : 1);
     if (length <= section->bytes.size() - 4) {
       out.measurement = static_cast<int>(Load16(section->bytes, 2 + length));
     }
