@@ -76,6 +76,9 @@ class CBitReader {
   // A reader over bits [startBit, endBit) of `bytes`. An end past the bytes is pulled back to
   // their end; a start past the end gives a reader that has already failed.
   CBitReader(std::string_view bytes, Version version, std::size_t startBit, std::size_t endBit);
+  // A reader would outlive a temporary string: refused at compile time.
+  CBitReader(std::string&&, Version) = delete;
+  CBitReader(std::string&&, Version, std::size_t, std::size_t) = delete;
 
   Version GetVersion() const { return version; }
   std::string_view Bytes() const { return bytes; }
