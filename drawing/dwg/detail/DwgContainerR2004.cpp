@@ -63,6 +63,15 @@ std::string Hex(std::uint32_t value) {
   return text;
 }
 
+// A section name for a message: the file's bytes, with anything but printable ASCII as '?'.
+std::string Printable(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (c < 0x20 || c > 0x7E) c = '?';
+  }
+  return out;
+}
+
 struct CPage {
   std::int32_t number = 0;
   std::uint64_t address = 0;
@@ -241,7 +250,8 @@ bool CDwgContainerBuilder::ReadPaged() {
     section.name.assign(name.substr(0, name.find('\0')));
     at += kSectionDescription;
     if (section.pageCount > (sectionMap.size() - at) / kSectionPageEntry) {
-      return Fail("section map", "section " + section.name + " lists more pages than the map holds",
+      return Fail("section map",
+                  "section " + Printable(section.name) + " lists more pages than the map holds",
                   mapAddress);
     }
     description.pages.resize(section.pageCount);
@@ -259,7 +269,7 @@ bool CDwgContainerBuilder::ReadPaged() {
   for (CDescription& description : descriptions) {
     CDwgSection& section = description.section;
     const bool needed = IsNeeded(section.name);
-    const std::string stage = "section " + section.name;
+    const std::string stage = "section " + Printable(section.name);
     if (section.name.empty() && description.pages.empty()) continue;
     if (section.encrypted == 1) {
       if (needed) {
@@ -281,6 +291,15 @@ bool CDwgContainerBuilder::ReadPaged() {
       }
       Note(stage, "page size " + std::to_string(section.maxPageSize) + " is impossible",
            mapAddress);
+      out.sections.push_back(section);
+      continue;
+    }
+    if (section.size > budget) {
+      const std::string claim = "the section claims " + std::to_string(section.size) +
+                                " bytes, more than a file of " + std::to_string(file.size()) +
+                                " bytes can hold";
+      if (needed) return Fail(stage, claim, mapAddress);
+      Note(stage, claim, mapAddress);
       out.sections.push_back(section);
       continue;
     }
