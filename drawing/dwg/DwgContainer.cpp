@@ -276,6 +276,7 @@ bool CDwgContainerBuilder::ReadObjectMap(std::string_view bytes, std::uint64_t b
   // Chunks of at most about 2 KiB: a big-endian size (counting itself), pairs of deltas from
   // the previous handle and offset (both restart at 0 in every chunk), and a big-endian
   // checksum. A chunk of size 2 ends the map.
+  constexpr std::int64_t kFarOffset = std::int64_t{1} << 60;
   std::vector<CDwgObjectLocation> entries;
   entries.reserve(bytes.size() / 4);
   const std::uint64_t limit = out.objectData.size();
@@ -310,6 +311,12 @@ bool CDwgContainerBuilder::ReadObjectMap(std::string_view bytes, std::uint64_t b
       }
       handle += handleDelta;
       offset += offsetDelta;
+      if (offset < -kFarOffset || offset > kFarOffset) {
+        // Deltas are at most 2^55, so stopping here keeps the sum from overflowing.
+        Note("object map", "an offset runs far outside the object data",
+             base + reader.Position() / 8);
+        break;
+      }
       if (offset < 0 || static_cast<std::uint64_t>(offset) >= limit) {
         if (outside++ == 0) firstOutside = base + reader.Position() / 8;
         continue;

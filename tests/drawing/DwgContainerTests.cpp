@@ -138,6 +138,17 @@ TEST(DwgContainer, LeavesOutMapEntriesOutsideTheObjectData) {
   }
 }
 
+TEST(DwgContainer, StopsAChunkWhoseOffsetsRunAway) {
+  dwgtest::CSyntheticOptions options;
+  options.runawayOffsets = true;
+  CDwgContainer container;
+  std::string error;
+  ASSERT_TRUE(ReadDwgContainer(dwgtest::MakeR2000File(options), container, &error)) << error;
+  EXPECT_EQ(container.objectMap.size(), 4u);
+  EXPECT_NE(error.find("object map: "), std::string::npos) << error;
+  EXPECT_GE(container.damageCount, 1u);
+}
+
 TEST(DwgContainer, RefusesPasswordsAndImpossibleClaims) {
   dwgtest::CSyntheticOptions password;
   password.securityFlags = 1;

@@ -248,6 +248,12 @@ std::string ObjectMap(const CSyntheticOptions& options, const std::vector<std::u
     }
   }
   if (options.entryOutside) add(handle + 1, offset + 50000000);
+  if (options.runawayOffsets) {
+    for (int i = 0; i < 300; ++i) {
+      pairs += UMC(1);
+      pairs += MC(std::int64_t{1} << 55);
+    }
+  }
   std::string map;
   std::string chunk;
   chunk += static_cast<char>((pairs.size() + 2) >> 8);

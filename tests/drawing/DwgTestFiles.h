@@ -50,6 +50,8 @@ struct CSyntheticOptions {
   bool duplicateEntry = true;
   // An extra map entry pointing past the end of the object data.
   bool entryOutside = false;
+  // 300 extra map entries, each 2^55 bytes after the one before (a sum past 64 bits).
+  bool runawayOffsets = false;
   // R2004 family only.
   std::uint32_t securityFlags = 0;
   std::uint64_t claimedObjectsSize = 0;  // 0: the true size of AcDb:AcDbObjects
