@@ -2,9 +2,11 @@
 // classes, the header variables and the frame of every object in the object map. A tool for
 // developers of the reader.
 //
-//   dwgdump [--summary] FILE...
+//   dwgdump [--summary] [--section NAME] FILE...
 //
-// --summary prints one line per file instead (objects framed, checksum mismatches, failures).
+// --summary prints one line per file instead (objects framed, checksum mismatches, failures);
+// --section prints the bytes of one section (e.g. AcDb:Classes) in hex instead.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -133,7 +135,30 @@ void PrintHeader(const CDwgContainer& container) {
   }
 }
 
-int Dump(const std::string& path, bool summary) {
+void PrintSection(const CDwgContainer& container, const std::string& name) {
+  const CDwgSection* section = container.FindSection(name);
+  if (!section || !section->available) {
+    std::printf("no section %s\n", name.c_str());
+    return;
+  }
+  static const char digits[] = "0123456789ABCDEF";
+  for (std::size_t row = 0; row < section->bytes.size(); row += 16) {
+    std::string line = Hex(row);
+    line.insert(0, 8 - std::min<std::size_t>(8, line.size()), '0');
+    std::string text;
+    for (std::size_t i = row; i < row + 16 && i < section->bytes.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(section->bytes[i]);
+      line += ' ';
+      line += digits[byte >> 4];
+      line += digits[byte & 15];
+      text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
+    }
+    line.resize(8 + 16 * 3, ' ');
+    std::printf("%s  %s\n", line.c_str(), text.c_str());
+  }
+}
+
+int Dump(const std::string& path, bool summary, const std::string& sectionName) {
   std::ifstream stream(path, std::ios::binary);
   if (!stream) {
     std::fprintf(stderr, "%s: cannot open\n", path.c_str());
@@ -147,6 +172,11 @@ int Dump(const std::string& path, bool summary) {
   if (!read) {
     std::printf("%s: FAILED: %s\n", path.c_str(), error.c_str());
     return 1;
+  }
+
+  if (!sectionName.empty()) {
+    PrintSection(container, sectionName);
+    return 0;
   }
 
   std::size_t framed = 0, mismatches = 0, failures = 0, typeless = 0;
@@ -216,20 +246,24 @@ int Dump(const std::string& path, bool summary) {
 
 int main(int argc, char** argv) {
   bool summary = false;
+  std::string section;
   int status = 0;
+  const char* const usage = "usage: dwgdump [--summary] [--section NAME] FILE...\n";
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     if (argument == "--summary") {
       summary = true;
+    } else if (argument == "--section" && i + 1 < argc) {
+      section = argv[++i];
     } else if (argument == "--help" || argument == "-h") {
-      std::printf("usage: dwgdump [--summary] FILE...\n");
+      std::printf("%s", usage);
       return 0;
     } else {
-      status |= Dump(argv[i], summary);
+      status |= Dump(argv[i], summary, section);
     }
   }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: dwgdump [--summary] FILE...\n");
+    std::fprintf(stderr, "%s", usage);
     return 2;
   }
   return status;
