@@ -461,6 +461,33 @@ TEST(DwgCorpus, ExtentsAndMeasurementAgreeWithTheDxfTwins) {
   EXPECT_GE(compared, 15);
 }
 
+TEST(DwgCorpus, EntityColoursGiveTheirRgbBeforeTheirTransparency) {
+  SKIP_WITHOUT_CORPUS();
+  // The entities of this drawing with a true colour and a transparency settle the order of
+  // the two longs of ENC: the RGB word (method 0xC2) comes first.
+  const std::string file = testsupport::ReadFile(CorpusDir() / "r2010/acadsharp_sample_AC1024.dwg");
+  CDwgContainer container;
+  ASSERT_TRUE(ReadDwgContainer(file, container, nullptr));
+  int both = 0;
+  for (const CDwgObjectLocation& entry : container.objectMap) {
+    CDwgObjectFrame frame;
+    if (!ReadObjectFrame(container, entry.offset, frame, nullptr) || !frame.isEntity) continue;
+    CBitReader& data = frame.data;
+    data.ReadBB();  // entity mode
+    data.ReadBL();  // reactors
+    data.ReadB();   // no extension dictionary
+    const CEntityColor color = data.ReadENC();
+    if (!(color.flags & CEntityColor::kRgb) || !(color.flags & CEntityColor::kTransparency)) {
+      continue;
+    }
+    ++both;
+    EXPECT_EQ(color.rgb >> 24, 0xC2u) << std::hex << color.rgb;
+    EXPECT_LE(color.transparency >> 24, 3u) << std::hex << color.transparency;
+    EXPECT_EQ(data.ReadBD(), 1.0) << "the linetype scale follows";
+  }
+  EXPECT_GE(both, 5);
+}
+
 TEST(DwgCorpus, RefusesR2007AndOlderReleasesByName) {
   SKIP_WITHOUT_CORPUS();
   for (const auto& [folder, message] :
