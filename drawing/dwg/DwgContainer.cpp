@@ -5,6 +5,7 @@
 #include <new>
 
 #include "drawing/dwg/BitReader.h"
+#include "drawing/dwg/DwgObject.h"
 #include "drawing/dwg/detail/DwgContainerBuilder.h"
 
 namespace drawing::dwg {
@@ -79,6 +80,11 @@ bool CDwgContainer::FindObject(std::uint64_t handle, std::uint64_t& offset) cons
   if (found == objectMap.end() || found->handle != handle) return false;
   offset = found->offset;
   return true;
+}
+
+std::uint64_t CDwgContainer::ObjectLimit(std::uint64_t offset) const {
+  const auto next = std::upper_bound(objectOffsets.begin(), objectOffsets.end(), offset);
+  return next == objectOffsets.end() ? objectData.size() : *next;
 }
 
 namespace detail {
@@ -343,7 +349,47 @@ bool CDwgContainerBuilder::ReadObjectMap(std::string_view bytes, std::uint64_t b
   }
   entries.resize(kept);
   if (entries.empty()) return Fail("object map", "the map lists no objects", base);
+
+  // Entries that share an offset: only the one naming the handle the object carries stays,
+  // so that no object is framed (and its checksum computed) more than once.
+  std::vector<std::uint64_t> offsets(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) offsets[i] = entries[i].offset;
+  std::sort(offsets.begin(), offsets.end());
+  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+  out.objectOffsets = offsets;
   out.objectMap = std::move(entries);
+  if (offsets.size() < out.objectMap.size()) {
+    std::vector<CDwgObjectLocation> byOffset = out.objectMap;
+    std::stable_sort(byOffset.begin(), byOffset.end(),
+                     [](const CDwgObjectLocation& a, const CDwgObjectLocation& b) {
+                       return a.offset < b.offset;
+                     });
+    std::vector<std::uint64_t> dropped;  // handles
+    for (std::size_t first = 0; first < byOffset.size();) {
+      std::size_t last = first + 1;
+      while (last < byOffset.size() && byOffset[last].offset == byOffset[first].offset) ++last;
+      if (last - first > 1) {
+        CDwgObjectFrame frame;
+        const bool framed = ReadObjectFrame(out, byOffset[first].offset, frame, nullptr);
+        for (std::size_t i = first; i < last; ++i) {
+          if (!framed || frame.handle != byOffset[i].handle) dropped.push_back(byOffset[i].handle);
+        }
+      }
+      first = last;
+    }
+    std::sort(dropped.begin(), dropped.end());
+    std::erase_if(out.objectMap, [&dropped](const CDwgObjectLocation& entry) {
+      return std::binary_search(dropped.begin(), dropped.end(), entry.handle);
+    });
+    Note("object map",
+         std::to_string(dropped.size()) + " entries share an offset with another and were left out",
+         base);
+    if (out.objectMap.empty()) return Fail("object map", "the map lists no objects", base);
+    offsets.clear();
+    for (const CDwgObjectLocation& entry : out.objectMap) offsets.push_back(entry.offset);
+    std::sort(offsets.begin(), offsets.end());
+    out.objectOffsets = std::move(offsets);
+  }
   return true;
 }
 

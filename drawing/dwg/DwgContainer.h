@@ -82,7 +82,8 @@ class CDwgContainer {
   std::string_view headerVariables;
   std::vector<CDwgClass> classes;
   // Handle → offset, sorted by handle, one entry per handle (a later entry of the map replaces
-  // an earlier one, as CAD does). Every offset lies inside objectData.
+  // an earlier one, as CAD does). Every offset lies inside objectData, and no two entries
+  // share an offset (of entries that do, only the one naming the object's own handle stays).
   std::vector<CDwgObjectLocation> objectMap;
   // The bytes the object offsets count in: the whole file for R13–R2000, the decompressed
   // AcDb:AcDbObjects section for the R2004 family.
@@ -99,10 +100,15 @@ class CDwgContainer {
   const CDwgClass* FindClass(std::uint16_t number) const;
   // The offset of the object with that handle in objectData; false when the map lacks it.
   bool FindObject(std::uint64_t handle, std::uint64_t& offset) const;
+  // Where an object starting at `offset` must end, its checksum included: the next mapped
+  // object's offset, or the end of objectData. Objects never overlap, so this bounds the
+  // bytes that framing every mapped object reads by the size of the data.
+  std::uint64_t ObjectLimit(std::uint64_t offset) const;
 
  private:
   friend class detail::CDwgContainerBuilder;
   std::vector<std::unique_ptr<char[]>> ownedBuffers;
+  std::vector<std::uint64_t> objectOffsets;  // of objectMap, sorted
 };
 
 // Reads the container of a whole DWG file held in memory. `out` is reset first.

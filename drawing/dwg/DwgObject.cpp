@@ -174,6 +174,10 @@ bool Frame(const CDwgContainer& container, std::uint64_t offset, CDwgObjectFrame
     return false;
   }
   const std::uint64_t objectEnd = frame.dataOffset + frame.size;
+  if (objectEnd + 2 > container.ObjectLimit(offset)) {
+    why = "its " + std::to_string(frame.size) + " bytes overlap the next object";
+    return false;
+  }
   const unsigned storedCrc = static_cast<unsigned char>(bytes[objectEnd]) |
                              static_cast<unsigned char>(bytes[objectEnd + 1]) << 8;
   frame.crcMatches = Crc16(0xC0C1, bytes.substr(offset, objectEnd - offset)) == storedCrc;

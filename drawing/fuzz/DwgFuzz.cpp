@@ -54,6 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     Check(container.objectMap[i].offset < container.objectData.size(), "offset inside the data");
     Check(i == 0 || container.objectMap[i - 1].handle < container.objectMap[i].handle,
           "object map sorted, one entry per handle");
+    Check(container.ObjectLimit(container.objectMap[i].offset) > container.objectMap[i].offset,
+          "one entry per offset");
   }
 
   CDwgHeader header;

@@ -183,7 +183,7 @@ std::string ClassesBlock(bool r2004) {
 }
 
 // One object as stored: MS size, the bits, the checksum.
-std::string Object(const CSyntheticObject& object, bool r2004) {
+std::string Object(const CSyntheticObject& object, bool r2004, std::uint16_t firstValue = 7) {
   CBitWriter bits;
   bits.BS(object.type);
   const std::size_t sizeField = bits.BitCount();
@@ -192,7 +192,7 @@ std::string Object(const CSyntheticObject& object, bool r2004) {
   bits.BS(0);                        // no extended data
   if (object.entity) bits.B(false);  // no graphics
   // What a type reader would see first; then, for objects, no reactors and no dictionary.
-  bits.BS(7);
+  bits.BS(firstValue);
   if (!object.entity) {
     bits.BL(0);
     if (r2004) bits.B(true);
@@ -218,12 +218,17 @@ std::string Object(const CSyntheticObject& object, bool r2004) {
 struct CObjectData {
   std::string bytes;
   std::vector<std::uint64_t> offsets;
+  std::uint64_t staleOffset = 0;  // an older copy of the first object
 };
 
 CObjectData Objects(const CSyntheticOptions& options, std::size_t base, std::string_view prefix,
                     bool r2004) {
   CObjectData data;
   data.bytes = prefix;
+  if (options.duplicateEntry) {
+    data.staleOffset = base + data.bytes.size();
+    data.bytes += Object(options.objects.front(), r2004, 8);
+  }
   for (const CSyntheticObject& object : options.objects) {
     data.offsets.push_back(base + data.bytes.size());
     data.bytes += Object(object, r2004);
@@ -231,7 +236,8 @@ CObjectData Objects(const CSyntheticOptions& options, std::size_t base, std::str
   return data;
 }
 
-std::string ObjectMap(const CSyntheticOptions& options, const std::vector<std::uint64_t>& offsets) {
+std::string ObjectMap(const CSyntheticOptions& options, const CObjectData& objects) {
+  const std::vector<std::uint64_t>& offsets = objects.offsets;
   std::string pairs;
   std::uint64_t handle = 0;
   std::int64_t offset = 0;
@@ -242,11 +248,12 @@ std::string ObjectMap(const CSyntheticOptions& options, const std::vector<std::u
     offset = nextOffset;
   };
   for (std::size_t i = 0; i < options.objects.size(); ++i) {
-    add(options.objects[i].handle, static_cast<std::int64_t>(offsets[i]));
-    if (i == 0 && options.duplicateEntry && offsets.size() > 1) {
-      add(options.objects[0].handle, static_cast<std::int64_t>(offsets[1]));
+    if (i == 0 && options.duplicateEntry) {
+      add(options.objects[0].handle, static_cast<std::int64_t>(objects.staleOffset));
     }
+    add(options.objects[i].handle, static_cast<std::int64_t>(offsets[i]));
   }
+  if (options.sharedOffset) add(handle + 0x10, static_cast<std::int64_t>(offsets[1]));
   if (options.entryOutside) add(handle + 1, offset + 50000000);
   if (options.runawayOffsets) {
     for (int i = 0; i < 300; ++i) {
@@ -285,13 +292,14 @@ std::string MakeR2000File(const CSyntheticOptions& options) {
   file += HeaderBlock();
   const std::size_t classesAddress = file.size();
   file += ClassesBlock(false);
-  const CObjectData objects = Objects(options, file.size(), "", false);
+  const std::size_t objectsAddress = file.size();
+  const CObjectData objects = Objects(options, objectsAddress, "", false);
   file += objects.bytes;
   const std::size_t mapAddress = file.size();
-  file += ObjectMap(options, objects.offsets);
+  file += ObjectMap(options, objects);
 
   const std::size_t sections[3][2] = {{headerAddress, classesAddress - headerAddress},
-                                      {classesAddress, objects.offsets[0] - classesAddress},
+                                      {classesAddress, objectsAddress - classesAddress},
                                       {mapAddress, file.size() - mapAddress}};
   for (int i = 0; i < 3; ++i) {
     file[0x19 + 9 * i] = static_cast<char>(i);
@@ -341,7 +349,7 @@ std::string MakeR2004File(const CSyntheticOptions& options) {
   const CObjectData objects = Objects(options, 0, std::string("\xCA\x0D\x00\x00", 4), true);
   CSection sections[] = {{"AcDb:Header", 1, HeaderBlock()},
                          {"AcDb:Classes", 3, ClassesBlock(true)},
-                         {"AcDb:Handles", 4, ObjectMap(options, objects.offsets)},
+                         {"AcDb:Handles", 4, ObjectMap(options, objects)},
                          {"AcDb:AcDbObjects", 7, objects.bytes}};
 
   // Data pages: a header XOR-ed with a mask made from the page's address, then the data.

@@ -45,9 +45,11 @@ struct CSyntheticOptions {
   // Objects of the file, each with a valid frame and checksum.
   std::vector<CSyntheticObject> objects = {
       {1, 0x30, false}, {2, 0x32, false}, {0x10, 0x13, true}, {0x11, 500, false}};
-  // An extra map entry that repeats the handle of the first object and points at the second
-  // (a later entry replaces an earlier one).
+  // An older copy of the first object (whose data starts with 8, not 7) before the objects,
+  // listed in the map before the current one (a later entry replaces an earlier one).
   bool duplicateEntry = true;
+  // An extra map entry with a handle of its own at the second object's offset.
+  bool sharedOffset = false;
   // An extra map entry pointing past the end of the object data.
   bool entryOutside = false;
   // 300 extra map entries, each 2^55 bytes after the one before (a sum past 64 bits).
