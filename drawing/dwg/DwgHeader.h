@@ -89,8 +89,9 @@ struct CDwgHeader {
   std::uint64_t linetypeByBlock = 0;
   std::uint64_t linetypeContinuous = 0;
 
-  // Bits of the data stream left after the last variable: the padding to the next byte, so
-  // 0 to 7 when the list was read as the file wrote it.
+  // Bits of the data stream left after the last variable: padding, 0 to 8 bits in the files
+  // seen (R2010 and later: 0, as their data ends at their string stream). A larger count
+  // means variables this list does not know (one R13 file carries 84 such bits).
   std::size_t trailingBits = 0;
   bool crcMatches = false;
 };
