@@ -199,6 +199,8 @@ void CDwgContainerBuilder::CheckHeaderBlock(std::string_view bytes, std::uint64_
   const std::size_t crcAt = dataStart + size;
   if (Crc16(0xC0C1, bytes.substr(16, crcAt - 16)) != LoadLittleEndian16(bytes, crcAt)) {
     Note("header variables", "checksum mismatch", base + crcAt);
+  } else if (bytes.substr(crcAt + 2, 16) != kHeaderEndSentinel) {
+    Note("header variables", "the end sentinel is missing", base + crcAt + 2);
   }
 }
 
@@ -218,6 +220,8 @@ bool CDwgContainerBuilder::ReadClasses(std::string_view bytes, std::uint64_t bas
   if (dataEnd + 2 <= bytes.size()) {
     if (Crc16(0xC0C1, bytes.substr(16, dataEnd - 16)) != LoadLittleEndian16(bytes, dataEnd)) {
       Note("classes", "checksum mismatch", base + dataEnd);
+    } else if (bytes.substr(dataEnd + 2, 16) != kClassesEndSentinel) {
+      Note("classes", "the end sentinel is missing", base + dataEnd + 2);
     }
   } else {
     Note("classes", "the checksum is missing", base + dataEnd);
