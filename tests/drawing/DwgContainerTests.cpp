@@ -155,6 +155,20 @@ TEST(DwgContainer, KeepsOneEntryForEachObject) {
   EXPECT_EQ(container.ObjectLimit(container.objectData.size()), container.objectData.size());
 }
 
+TEST(DwgContainer, FramesACrowdedOffsetOnce) {
+  // 20000 handles at the offset of one 64 KiB object: framing every entry would checksum
+  // more than a gigabyte; only the entry that names the object's own handle may stay.
+  dwgtest::CSyntheticOptions options;
+  options.crowdedEntries = 20000;
+  const std::string file = dwgtest::MakeR2000File(options);
+  CDwgContainer container;
+  std::string error;
+  ASSERT_TRUE(ReadDwgContainer(file, container, &error)) << error;
+  EXPECT_EQ(container.objectMap.size(), 4u);
+  EXPECT_NE(error.find("object map: 20000 entries share an offset"), std::string::npos) << error;
+  EXPECT_EQ(ReadEverything(file), 4u);
+}
+
 TEST(DwgContainer, StopsAChunkWhoseOffsetsRunAway) {
   dwgtest::CSyntheticOptions options;
   options.runawayOffsets = true;

@@ -183,7 +183,8 @@ std::string ClassesBlock(bool r2004) {
 }
 
 // One object as stored: MS size, the bits, the checksum.
-std::string Object(const CSyntheticObject& object, bool r2004, std::uint16_t firstValue = 7) {
+std::string Object(const CSyntheticObject& object, bool r2004, std::uint16_t firstValue = 7,
+                   std::size_t padding = 0) {
   CBitWriter bits;
   bits.BS(object.type);
   const std::size_t sizeField = bits.BitCount();
@@ -193,6 +194,7 @@ std::string Object(const CSyntheticObject& object, bool r2004, std::uint16_t fir
   if (object.entity) bits.B(false);  // no graphics
   // What a type reader would see first; then, for objects, no reactors and no dictionary.
   bits.BS(firstValue);
+  for (std::size_t i = 0; i < padding; ++i) bits.RC(0);
   if (!object.entity) {
     bits.BL(0);
     if (r2004) bits.B(true);
@@ -219,6 +221,7 @@ struct CObjectData {
   std::string bytes;
   std::vector<std::uint64_t> offsets;
   std::uint64_t staleOffset = 0;  // an older copy of the first object
+  std::uint64_t crowdedOffset = 0;
 };
 
 CObjectData Objects(const CSyntheticOptions& options, std::size_t base, std::string_view prefix,
@@ -233,48 +236,65 @@ CObjectData Objects(const CSyntheticOptions& options, std::size_t base, std::str
     data.offsets.push_back(base + data.bytes.size());
     data.bytes += Object(object, r2004);
   }
+  if (options.crowdedEntries > 0) {
+    data.crowdedOffset = base + data.bytes.size();
+    data.bytes += Object(CSyntheticObject{0x12, 0x4F, false}, r2004, 7, 0x10000);
+  }
   return data;
 }
 
 std::string ObjectMap(const CSyntheticOptions& options, const CObjectData& objects) {
   const std::vector<std::uint64_t>& offsets = objects.offsets;
+  std::vector<std::pair<std::uint64_t, std::int64_t>> entries;  // in map order
+  for (std::size_t i = 0; i < options.objects.size(); ++i) {
+    if (i == 0 && options.duplicateEntry) {
+      entries.emplace_back(options.objects[0].handle, objects.staleOffset);
+    }
+    entries.emplace_back(options.objects[i].handle, offsets[i]);
+  }
+  if (options.sharedOffset) entries.emplace_back(entries.back().first + 0x10, offsets[1]);
+  for (int i = 0; i < options.crowdedEntries; ++i) {
+    entries.emplace_back(entries.back().first + 1, objects.crowdedOffset);
+  }
+  if (options.entryOutside) {
+    entries.emplace_back(entries.back().first + 1, entries.back().second + 50000000);
+  }
+
+  // Chunks of about 2 KiB; the deltas start again from 0 in each.
+  std::string map;
+  auto addChunk = [&map](const std::string& pairs) {
+    std::string chunk;
+    chunk += static_cast<char>((pairs.size() + 2) >> 8);
+    chunk += static_cast<char>(pairs.size() + 2);
+    chunk += pairs;
+    const unsigned crc = Crc16(0xC0C1, chunk);
+    map += chunk;
+    map += static_cast<char>(crc >> 8);
+    map += static_cast<char>(crc);
+  };
   std::string pairs;
   std::uint64_t handle = 0;
   std::int64_t offset = 0;
-  auto add = [&](std::uint64_t nextHandle, std::int64_t nextOffset) {
+  for (const auto& [nextHandle, nextOffset] : entries) {
     pairs += UMC(nextHandle - handle);
     pairs += MC(nextOffset - offset);
     handle = nextHandle;
     offset = nextOffset;
-  };
-  for (std::size_t i = 0; i < options.objects.size(); ++i) {
-    if (i == 0 && options.duplicateEntry) {
-      add(options.objects[0].handle, static_cast<std::int64_t>(objects.staleOffset));
+    if (pairs.size() > 2000) {
+      addChunk(pairs);
+      pairs.clear();
+      handle = 0;
+      offset = 0;
     }
-    add(options.objects[i].handle, static_cast<std::int64_t>(offsets[i]));
   }
-  if (options.sharedOffset) add(handle + 0x10, static_cast<std::int64_t>(offsets[1]));
-  if (options.entryOutside) add(handle + 1, offset + 50000000);
   if (options.runawayOffsets) {
     for (int i = 0; i < 300; ++i) {
       pairs += UMC(1);
       pairs += MC(std::int64_t{1} << 55);
     }
   }
-  std::string map;
-  std::string chunk;
-  chunk += static_cast<char>((pairs.size() + 2) >> 8);
-  chunk += static_cast<char>(pairs.size() + 2);
-  chunk += pairs;
-  const unsigned crc = Crc16(0xC0C1, chunk);
-  map += chunk;
-  map += static_cast<char>(crc >> 8);
-  map += static_cast<char>(crc);
-  const std::string last("\x00\x02", 2);
-  const unsigned lastCrc = Crc16(0xC0C1, last);
-  map += last;
-  map += static_cast<char>(lastCrc >> 8);
-  map += static_cast<char>(lastCrc);
+  if (!pairs.empty()) addChunk(pairs);
+  addChunk("");
   return map;
 }
 

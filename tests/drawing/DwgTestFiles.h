@@ -50,6 +50,9 @@ struct CSyntheticOptions {
   bool duplicateEntry = true;
   // An extra map entry with a handle of its own at the second object's offset.
   bool sharedOffset = false;
+  // This many extra map entries, each with a handle of its own, all at the offset of one more
+  // object of 64 KiB (as a fuzzer made them: framing each would read it again and again).
+  int crowdedEntries = 0;
   // An extra map entry pointing past the end of the object data.
   bool entryOutside = false;
   // 300 extra map entries, each 2^55 bytes after the one before (a sum past 64 bits).
