@@ -200,6 +200,11 @@ TEST(DwgContainer, RefusesPasswordsAndImpossibleClaims) {
       << error;
   EXPECT_NE(error.find("byte offset"), std::string::npos) << error;
 
+  dwgtest::CSyntheticOptions phantom;
+  phantom.phantomDescription = true;
+  EXPECT_FALSE(ReadDwgContainer(dwgtest::MakeR2004File(phantom), container, &error));
+  EXPECT_EQ(error.rfind("section map: a section description is cut short", 0), 0u) << error;
+
   dwgtest::CSyntheticOptions lost;
   lost.pageMapAddressOutside = true;
   EXPECT_FALSE(ReadDwgContainer(dwgtest::MakeR2004File(lost), container, &error));

@@ -375,7 +375,7 @@ std::string MakeR2004File(const CSyntheticOptions& options) {
   // Data pages: a header XOR-ed with a mask made from the page's address, then the data.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> pages;  // number, size in the file
   std::string sectionMap;
-  Append32(sectionMap, 4);
+  Append32(sectionMap, options.phantomDescription ? 5 : 4);
   Append32(sectionMap, 2);
   Append32(sectionMap, kPageSize);
   Append32(sectionMap, 0);
@@ -433,6 +433,8 @@ std::string MakeR2004File(const CSyntheticOptions& options) {
     file.resize((file.size() + 0x1F) & ~std::size_t{0x1F}, '\0');
     return file.size() - address;
   };
+  // Room for one more description only if the page lists between descriptions are ignored.
+  if (options.phantomDescription) sectionMap.append(32, '\0');
   const std::uint32_t sectionMapNumber = number++;
   pages.emplace_back(sectionMapNumber,
                      static_cast<std::uint32_t>(systemPage(0x4163003B, sectionMap)));

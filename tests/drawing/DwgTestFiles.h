@@ -62,6 +62,8 @@ struct CSyntheticOptions {
   std::uint64_t claimedObjectsSize = 0;  // 0: the true size of AcDb:AcDbObjects
   bool encryptObjects = false;
   bool pageMapAddressOutside = false;
+  // The section map counts five descriptions but holds four (and 32 bytes of padding).
+  bool phantomDescription = false;
 };
 
 // A minimal R2000 file: three section locators, a header-variables block (of placeholder

@@ -238,6 +238,10 @@ bool CDwgContainerBuilder::ReadPaged() {
   std::vector<CDescription> descriptions(descriptionCount);
   std::size_t at = 20;
   for (CDescription& description : descriptions) {
+    // The count was checked without the page lists between descriptions: check each.
+    if (sectionMap.size() - at < kSectionDescription) {
+      return Fail("section map", "a section description is cut short", mapAddress);
+    }
     const char* p = sectionMap.data() + at;
     CDwgSection& section = description.section;
     section.size = Load64(p);
