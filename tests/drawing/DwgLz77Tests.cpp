@@ -1,0 +1,101 @@
+// The LZ77 of R2004-family pages on small hand-made streams, whole and damaged.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DwgTestFiles.h"
+#include "drawing/dwg/detail/DwgLz77.h"
+
+namespace {
+
+using drawing::dwg::detail::CLz77Result;
+using drawing::dwg::detail::DecompressR2004;
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (const int v : values) out += static_cast<char>(v);
+  return out;
+}
+
+// Decompresses into room for `capacity` bytes; the bytes written, or "FAILED: <problem>".
+std::string Inflate(const std::string& input, std::size_t capacity = 1 << 16) {
+  std::vector<char> out(capacity);
+  const CLz77Result result = DecompressR2004(input, out);
+  if (!result.ok) return std::string("FAILED: ") + result.problem;
+  return std::string(out.data(), result.produced);
+}
+
+const std::string kAbcd = Bytes({0x01, 'a', 'b', 'c', 'd'});
+
+TEST(DwgLz77, CopiesLiteralRunsOfEveryLengthForm) {
+  EXPECT_EQ(Inflate(kAbcd + "\x11"), "abcd");
+  // 0x00 0x02 is 0x0F + 2 + 3 = 20 bytes.
+  const std::string twenty(20, 'q');
+  EXPECT_EQ(Inflate(Bytes({0x00, 0x02}) + twenty + "\x11"), twenty);
+  // Each further 0x00 adds 255.
+  std::string long300(300, 'z');
+  for (std::size_t i = 0; i < long300.size(); ++i) long300[i] = static_cast<char>('a' + i % 26);
+  EXPECT_EQ(Inflate(Bytes({0x00, 0x00, 27}) + long300 + "\x11"), long300);
+  EXPECT_EQ(Inflate(dwgtest::CompressAsLiterals(long300)), long300);
+}
+
+TEST(DwgLz77, CopiesEarlierBytesWithEachOpcodeForm) {
+  // 0x40-0xFF: length (op >> 4) - 1, offset from two opcode bits and the next byte, plus 1.
+  EXPECT_EQ(Inflate(kAbcd + Bytes({0x5C, 0x00, 0x11})), "abcdabcd");
+  // The low two bits are trailing literals.
+  EXPECT_EQ(Inflate(kAbcd + Bytes({0x5D, 0x00, 'x', 0x11})), "abcdabcdx");
+  // Overlapping: offset 1, length 8 repeats the last byte.
+  EXPECT_EQ(Inflate(kAbcd + Bytes({0x90, 0x00, 0x11})), "abcddddddddd");
+  // 0x21-0x3F: length in the opcode, then a two-byte offset (offset - 1 in its upper bits).
+  EXPECT_EQ(Inflate(kAbcd + Bytes({0x22, 0x0C, 0x00, 0x11})), "abcdabcd");
+  // 0x20: the length continues in the next bytes (0x1F + 1 + 2 = 34).
+  EXPECT_EQ(Inflate(kAbcd + Bytes({0x20, 0x01, 0x00, 0x00, 0x11})), "abcd" + std::string(34, 'd'));
+  // A literal run after a copy whose literal count is 0.
+  EXPECT_EQ(Inflate(kAbcd + Bytes({0x5C, 0x00, 0x01, 'w', 'x', 'y', 'z', 0x11})), "abcdabcdwxyz");
+}
+
+TEST(DwgLz77, CopiesFromFarBackWithTheTenToNineteenOpcodes) {
+  std::string head(0x4000, '\0');
+  for (std::size_t i = 0; i < head.size(); ++i) head[i] = static_cast<char>(i * 7 % 251);
+  std::string input = dwgtest::CompressAsLiterals(head);
+  input.pop_back();  // the end mark
+  // 0x12: length 2 + 2, offset 0x4000 + 0 reaches the very first byte.
+  const std::string out = Inflate(input + Bytes({0x12, 0x00, 0x00, 0x11}), 0x5000);
+  ASSERT_EQ(out.size(), 0x4004u) << out.substr(0, 60);
+  EXPECT_EQ(out.substr(0x4000), head.substr(0, 4));
+  // Bit 3 of the opcode adds 0x4000 more, before the start here.
+  EXPECT_EQ(Inflate(input + Bytes({0x1A, 0x00, 0x00, 0x11}), 0x5000),
+            "FAILED: a copy reaches before the start of the data");
+}
+
+TEST(DwgLz77, RefusesDamagedStreamsWithoutTouchingMemoryAround) {
+  EXPECT_EQ(Inflate(""), "FAILED: the compressed data is empty");
+  EXPECT_EQ(Inflate(kAbcd + Bytes({0x5C, 0x01, 0x11})),
+            "FAILED: a copy reaches before the start of the data");
+  EXPECT_EQ(Inflate(kAbcd), "FAILED: the compressed data ends without its end mark");
+  EXPECT_EQ(Inflate(Bytes({0x05, 'a', 'b'})), "FAILED: a literal run passes the end of the data");
+  EXPECT_EQ(Inflate(kAbcd + Bytes({0x22})), "FAILED: the compressed data ends inside a copy");
+  EXPECT_EQ(Inflate(kAbcd + Bytes({0x05})),
+            "FAILED: a literal length stands where a copy was expected");
+  EXPECT_EQ(Inflate(Bytes({0x00}) + std::string(100000, '\0')),
+            "FAILED: the compressed data ends inside a length");
+  EXPECT_EQ(Inflate(Bytes({0x00, 0x00, 0x00, 0x01, 'a'})),
+            "FAILED: a literal run passes the end of the data");
+
+  // A copy and a literal run longer than the room: nothing past the room is written.
+  std::vector<char> buffer(16, '\xEE');
+  const CLz77Result copy =
+      DecompressR2004(kAbcd + Bytes({0x5C, 0x00, 0x11}), std::span<char>(buffer.data(), 6));
+  EXPECT_FALSE(copy.ok);
+  EXPECT_STREQ(copy.problem, "a copy passes the end of the data");
+  EXPECT_EQ(copy.produced, 4u);
+  const CLz77Result literal = DecompressR2004(dwgtest::CompressAsLiterals(std::string(20, 'x')),
+                                              std::span<char>(buffer.data(), 10));
+  EXPECT_FALSE(literal.ok);
+  for (std::size_t i = 6; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], '\xEE') << "byte " << i;
+  // Filling the room exactly is fine.
+  EXPECT_EQ(Inflate(kAbcd + Bytes({0x5C, 0x00, 0x11}), 8), "abcdabcd");
+}
+
+}  // namespace
