@@ -247,6 +247,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
       if (name == "--author") settings.Author = v;
       if (name == "--subject") settings.Subject = v;
       if (name == "--keywords") settings.Keywords = v;
+    } else if (name == "--strict") {
+      if (!flag()) return fail(name, "takes no value");
+      options.strict = true;
+    } else if (name == "--restrict-references") {
+      if (!flag()) return fail(name, "takes no value");
+      settings.RestrictReferences = 1;
     } else if (name == "--search-path") {
       if (!value(&v) || v.empty()) return fail(name, "needs a folder");
       if (!searchPathsGiven) settings.SearchPaths.clear();
@@ -334,9 +340,15 @@ Pen sets (no conversion):
 Document:
   --title, --author, --subject, --keywords TEXT
   --search-path DIR       where drawings find fonts and images (repeatable)
+  --restrict-references   drawings read images, fonts and other files they name only in
+                          their own folder and the search paths
 Run:
   --saved                 start from the options the wizard saved, not the defaults
-  --json                  print {"results": [...], "failed": [...], "status": N} on stdout
+  --json                  print the results on stdout: {"results": [...], "drawings":
+                          [{"path", "status", "pages", "outputs", "warnings"}, ...],
+                          "failed": [...], "status": N}
+  --strict                a drawing with warnings (damage read around, something not
+                          drawn as it is) fails
   -q, --quiet             no log and no progress bar
   -h, --help, --version
 

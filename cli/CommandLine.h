@@ -24,6 +24,8 @@ struct CliOptions {
   // An import replaces stored sets of the same name.
   bool overwrite = false;
   bool json = false;
+  // A drawing with warnings fails.
+  bool strict = false;
   bool quiet = false;
   bool help = false;
   bool version = false;

@@ -1,11 +1,14 @@
 // tarnvelox-cli: the batch run of the wizard's convert page, headless.
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -17,6 +20,7 @@
 #include "convert/ConvertSettings.h"
 #include "pensets/PenSet.h"
 #include "platform/Registry.h"
+#include "platform/Utf8.h"
 #include "render/Drawing.h"
 
 namespace fs = std::filesystem;
@@ -107,20 +111,31 @@ class CTerminalListener : public CConvertListener {
   int done = 0;
 };
 
+// A JSON string of any bytes: UTF-8 stays as it is; a byte that starts no well-formed UTF-8
+// sequence (a file name in another encoding) becomes the character of that byte's value,
+// "\u00e9" for 0xE9, so that the output is always valid JSON.
 std::string JsonString(const std::string& text) {
   std::string json = "\"";
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
     const auto u = static_cast<unsigned char>(c);
+    const std::size_t length = Utf8SequenceLength(text, i);
+    if (length > 1) {
+      json.append(text, i, length);
+      i += length;
+      continue;
+    }
     if (c == '"' || c == '\\') {
       json += '\\';
       json += c;
-    } else if (u < 0x20) {
+    } else if (u < 0x20 || u >= 0x7F) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
       json += escaped;
     } else {
       json += c;
     }
+    ++i;
   }
   return json + "\"";
 }
@@ -131,13 +146,45 @@ std::string JsonList(const std::vector<std::string>& items) {
   return json + "]";
 }
 
+// What the run did with each drawing: its status (0 converted, 2 failed), pages, the files that
+// hold them and its warnings.
+std::string JsonDrawings(const std::vector<CDrawingReport>& reports,
+                         const std::vector<std::string>& missing) {
+  std::string json = "[";
+  const auto add = [&json](const std::string& item) {
+    json += (json.size() > 1 ? ", " : "") + item;
+  };
+  for (const std::string& path : missing) {
+    add("{\"path\": " + JsonString(path) +
+        ", \"status\": 2, \"pages\": 0, \"outputs\": [], \"warnings\": []}");
+  }
+  for (const CDrawingReport& report : reports) {
+    add("{\"path\": " + JsonString(report.path) +
+        ", \"status\": " + (report.result == RunResult::Done ? "0" : "2") + ", \"pages\": " +
+        std::to_string(report.pages) + ", \"outputs\": " + JsonList(report.outputs) +
+        ", \"warnings\": " + JsonList(report.warnings) + "}");
+  }
+  return json + "]";
+}
+
 int Finish(const CliOptions& options, const std::vector<std::string>& results,
-           const std::vector<std::string>& failed, int status) {
+           const std::vector<std::string>& failed, const std::vector<CDrawingReport>& reports,
+           const std::vector<std::string>& missing, int status) {
   if (options.json) {
-    std::printf("{\"results\": %s, \"failed\": %s, \"status\": %d}\n", JsonList(results).c_str(),
+    std::printf("{\"results\": %s, \"drawings\": %s, \"failed\": %s, \"status\": %d}\n",
+                JsonList(results).c_str(), JsonDrawings(reports, missing).c_str(),
                 JsonList(failed).c_str(), status);
   }
   return status;
+}
+
+// Why a path given as a drawing is none, in the words of the log: "No such file" for a path
+// that is not there, else the system's reason ("File name too long", "Permission denied").
+std::string WhyNoDrawing(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? "Not a file" : "";
+  if (errno == ENOENT || errno == ENOTDIR) return "No such file";
+  return std::strerror(errno);
 }
 
 }  // namespace
@@ -186,11 +233,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> failed;
   settings.SourceFiles.clear();
   settings.BookmarkNames.clear();
+  std::vector<std::string> missing;
   for (const std::string& drawing : options.drawings) {
     std::error_code ec;
     if (!fs::is_regular_file(drawing, ec)) {
-      std::fprintf(stderr, "No such file: %s\n", drawing.c_str());
+      std::string why = WhyNoDrawing(drawing);
+      if (why.empty()) why = "Not a file";
+      std::fprintf(stderr, "%s: %s\n", why.c_str(), drawing.c_str());
       failed.push_back(drawing);
+      missing.push_back(drawing);
       continue;
     }
     settings.SourceFiles.push_back(drawing);
@@ -198,11 +249,12 @@ int main(int argc, char** argv) {
   }
   if (settings.SourceFiles.empty()) {
     UninitDLL();
-    return Finish(options, {}, failed, 2);
+    return Finish(options, {}, failed, {}, missing, 2);
   }
 
   CTerminalListener listener(options.quiet);
   CConvertJob job(settings, penSet, listener);
+  job.StrictWarnings = options.strict;
   stopFlag = &job.StopFlag;
   struct sigaction action {};
   action.sa_handler = OnSignal;
@@ -213,7 +265,7 @@ int main(int argc, char** argv) {
   if (!job.Start()) {
     std::fprintf(stderr, "tarnvelox-cli: cannot start the conversion thread\n");
     UninitDLL();
-    return Finish(options, {}, failed, 5);
+    return Finish(options, {}, failed, {}, missing, 5);
   }
   job.Wait();
   const RunResult result = listener.result;
@@ -225,5 +277,5 @@ int main(int argc, char** argv) {
   failed.insert(failed.end(), job.FailedFiles.begin(), job.FailedFiles.end());
   int status = static_cast<int>(result);
   if (result == RunResult::Done && !failed.empty()) status = 2;
-  return Finish(options, job.ResultFiles, failed, status);
+  return Finish(options, job.ResultFiles, failed, job.Reports, missing, status);
 }

@@ -23,8 +23,6 @@ namespace {
 
 constexpr char kUserBreak[] = "User break!";
 constexpr char kNoMemory[] = "No enough memory!";
-constexpr char kParameterError[] =
-    "Parameter error! The width or height of PDF must be greater than 0.";
 
 std::string Format(const char* pattern, const std::string& argument) {
   const int size = std::snprintf(nullptr, 0, pattern, argument.c_str());
@@ -151,9 +149,9 @@ RunResult CConvertJob::UserBreak() {
 RunResult CConvertJob::ConvertAll() {
   const CConvertSettings& settings = Settings;
   const PageSetup page = ComputePageSetup(settings);
-  if (!IsPageSetupValid(page)) {
-    listener.ShowMessage(kParameterError);
-    AppendLog(kParameterError);
+  if (const char* problem = PageSetupProblem(page, settings.Quality)) {
+    listener.ShowMessage(problem);
+    AppendLog(problem);
     return RunResult::ParameterError;
   }
   if (StopRequested()) return RunResult::UserBreak;
@@ -317,6 +315,7 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
     drawing->SetSearchDirectories(folders.c_str());
   }
   drawing->SetStopFlag(&StopFlag);
+  drawing->RestrictReferences(Settings.RestrictReferences != 0);
   if (drawing->OpenFile(path.c_str(), 0) != 0) {
     const std::string reason = drawing->GetLastError();
     drawing.reset();
@@ -369,9 +368,7 @@ RunResult CConvertJob::ConvertLayoutRange(CDrawing& drawing, const std::string& 
     if (drawing.IsLayoutSkipped(i)) continue;
     drawing.SetActiveLayout(i);
     std::int32_t width, height;
-    bool adjusted;
-    LayoutPageSize(drawing, i, useLayoutPageSet, page, &width, &height, &adjusted);
-    if (adjusted) AppendLog("The page size been adjusted by layout !");
+    PageSizeOf(drawing, i, useLayoutPageSet, page, &width, &height);
 
     std::unique_ptr<CPdfDocument> layoutDocument;
     CPdfDocument* target = PageDocument(document, width, height, layoutDocument);
@@ -414,10 +411,7 @@ RunResult CConvertJob::ConvertOneLayout(CDrawing& drawing, const std::string& bo
   // The page takes the size of the layout that was active when the drawing was saved, even
   // when model space is drawn.
   std::int32_t width, height;
-  bool adjusted;
-  LayoutPageSize(drawing, drawing.GetActiveLayout(), useLayoutPageSet, page, &width, &height,
-                 &adjusted);
-  if (adjusted) AppendLog("The page size been adjusted by layout !");
+  PageSizeOf(drawing, drawing.GetActiveLayout(), useLayoutPageSet, page, &width, &height);
 
   const bool perLayout = Settings.PdfType == OutputType::PerLayout;
   std::unique_ptr<CPdfDocument> layoutDocument;
@@ -450,6 +444,24 @@ RunResult CConvertJob::ConvertOneLayout(CDrawing& drawing, const std::string& bo
   }
   if (StopRequested()) return UserBreak();
   return RunResult::Done;
+}
+
+void CConvertJob::PageSizeOf(CDrawing& drawing, int layoutIndex, bool useLayoutPageSet,
+                             const PageSetup& page, std::int32_t* width, std::int32_t* height) {
+  bool adjusted = false;
+  LayoutPageSize(drawing, layoutIndex, useLayoutPageSet, page, width, height, &adjusted);
+  if (!adjusted) return;
+  AppendLog("The page size been adjusted by layout !");
+  // A layout's paper of no size, or larger than a PDF page can be, gives no page: the run's
+  // page is taken instead.
+  if (PageSetupProblem({*width, *height, page.margin}, Settings.Quality)) {
+    const std::string warning = "the paper of layout \"" + drawing.GetLayoutName(layoutIndex) +
+                                "\" cannot be a PDF page; the run's page size is used";
+    AppendLog("Warning: " + warning);
+    if (!Reports.empty()) Reports.back().warnings.push_back(warning);
+    *width = page.width;
+    *height = page.height;
+  }
 }
 
 CPdfDocument* CConvertJob::PageDocument(CPdfDocument* document, std::int32_t width,

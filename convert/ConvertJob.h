@@ -148,6 +148,10 @@ class CConvertJob {
   // The steps that make one page: page, bookmark, device, view, drawing. Done, UserBreak or
   // NoMemory.
   RunResult MakePage(CDrawing& drawing, const PageRequest& request);
+  // The page size of a layout (LayoutPageSize), logged when the layout's paper gives it; a paper
+  // that cannot be a PDF page is replaced by the run's page, with a warning.
+  void PageSizeOf(CDrawing& drawing, int layoutIndex, bool useLayoutPageSet, const PageSetup& page,
+                  std::int32_t* width, std::int32_t* height);
   // The document a layout's page goes into: the drawing's or run's, or for one PDF per layout
   // a new one of the page's size, then kept in own. Null (logged) when memory is short.
   CPdfDocument* PageDocument(CPdfDocument* document, std::int32_t width, std::int32_t height,

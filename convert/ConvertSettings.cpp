@@ -92,6 +92,7 @@ void CConvertSettings::LoadSettings(CRegistry& store) {
     LoadFlag(store, "Units", &Units);
     LoadInt(store, "Quality", &Quality);
     LoadInt(store, "PdfType", &PdfType);
+    LoadFlag(store, "RestrictReferences", &RestrictReferences);
     QueryText(store, kParameterKey, "TargetPdf", kTargetCapacity, &TargetPdf);
   }
 
@@ -125,6 +126,7 @@ void CConvertSettings::SaveSettings(CRegistry& store) const {
     store.SetDword(kParameterKey, "Units", Stored(Units));
     store.SetDword(kParameterKey, "Quality", Stored(Quality));
     store.SetDword(kParameterKey, "PdfType", Stored(PdfType));
+    store.SetDword(kParameterKey, "RestrictReferences", RestrictReferences ? 1 : 0);
     store.SetString(kParameterKey, "TargetPdf", TargetPdf);
   }
   if (store.CreateKey(kSearchPathKey)) {

@@ -43,6 +43,9 @@ class CConvertSettings {
   // Folders in which the drawing library looks for files that drawings refer to. Saved under a
   // key of its own.
   std::vector<std::string> SearchPaths;
+  // Drawings read the files they name only inside their own folder and SearchPaths (for
+  // servers that convert drawings from strangers).
+  std::uint8_t RestrictReferences = 0;
   std::uint8_t ExportLayer = 1;
   // Page size and margin (not persisted) in Units: 0 inch, 1 millimetre.
   double PdfWidth = 297.0;

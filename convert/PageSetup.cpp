@@ -23,6 +23,25 @@ PageSetup ComputePageSetup(const CConvertSettings& settings) {
           TruncatedPoints(settings.Margin, f)};
 }
 
+const char* PageSetupProblem(const PageSetup& page, std::int32_t quality) {
+  if (!IsPageSetupValid(page)) {
+    return "Parameter error! The width or height of PDF must be greater than 0.";
+  }
+  if (page.width > kLargestPage || page.height > kLargestPage) {
+    return "Parameter error! The width and height of PDF can be at most 14400 points "
+           "(200 inches, 5080 mm).";
+  }
+  // In 64 bits: a margin read from a hand-edited store may be near the integer limit.
+  const std::int64_t room = 2 * static_cast<std::int64_t>(page.margin);
+  if (page.margin < 0 || room >= page.width || room >= page.height) {
+    return "Parameter error! The margin leaves no room for the drawing.";
+  }
+  if (quality > kFinestResolution) {
+    return "Parameter error! The resolution can be at most 2400 dots per inch.";
+  }
+  return nullptr;
+}
+
 void LayoutPageSize(CDrawing& drawing, int layoutIndex, bool useLayoutPageSet,
                     const PageSetup& runPage, std::int32_t* width, std::int32_t* height,
                     bool* adjusted) {

@@ -23,6 +23,16 @@ inline bool IsPageSetupValid(const PageSetup& page) {
   return page.width > 0 && page.height > 0;
 }
 
+// The largest page side a PDF file can hold, in points (200 inches, 5080 mm).
+inline constexpr std::int32_t kLargestPage = 14400;
+// The finest resolution a run takes, in dots per inch.
+inline constexpr std::int32_t kFinestResolution = 2400;
+
+// Why a page set-up cannot make PDF pages that show something, or null when it can: a side of
+// no length or beyond kLargestPage, a margin that leaves no room for the drawing (or is
+// negative), a resolution beyond kFinestResolution. The texts are the run's log lines.
+const char* PageSetupProblem(const PageSetup& page, std::int32_t quality);
+
 // The export device's WidthDivisor for a resolution: dpi / 72, truncated (200 dpi gives 2,
 // anything below 72 gives 0).
 inline int WidthDivisorFor(std::int32_t quality) {

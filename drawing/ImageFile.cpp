@@ -813,6 +813,29 @@ std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPix
   return nullptr;
 }
 
+bool LiesInsideFolders(const std::string& path, const std::vector<std::string>& folders) {
+  try {
+    const fs::path file = fs::weakly_canonical(fs::absolute(path));
+    for (const std::string& folder : folders) {
+      if (folder.empty()) continue;
+      const fs::path root = fs::weakly_canonical(fs::absolute(folder));
+      // Component by component: "/data/plans2" does not lie inside "/data/plans".
+      auto f = file.begin();
+      bool inside = true;
+      for (auto r = root.begin(); r != root.end(); ++r, ++f) {
+        if (r->empty()) continue;  // the empty last element of a folder ending in "/"
+        if (f == file.end() || *f != *r) {
+          inside = false;
+          break;
+        }
+      }
+      if (inside) return true;
+    }
+  } catch (...) {
+  }
+  return false;
+}
+
 std::string FindImageFile(const std::string& name, const std::string& drawingFolder,
                           const std::vector<std::string>& searchFolders) {
   try {

@@ -32,6 +32,10 @@ std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPix
 // Folder and file names of the name as given also match without regard to case. An exact
 // match is preferred to one that differs in case. The result is the path of an existing
 // regular file, built from the folder it was found in. Never throws.
+// Whether the file at path lies inside one of the folders (symbolic links and ".." resolved),
+// for drawings that may read only their own folder and the search folders.
+bool LiesInsideFolders(const std::string& path, const std::vector<std::string>& folders);
+
 std::string FindImageFile(const std::string& name, const std::string& drawingFolder,
                           const std::vector<std::string>& searchFolders);
 

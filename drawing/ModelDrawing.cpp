@@ -74,6 +74,7 @@ int CModelDrawing::OpenFile(const char* path, int) {
     warnings.push_back("entities of kinds not drawn: " + kinds);
   }
   text.SetSearchDirectories(searchFolders);
+  if (restricted) text.RestrictFilesTo(AllowedFolders());
   active = std::clamp(model.activeLayout, 0, static_cast<int>(model.layouts.size()) - 1);
   view = View{};
   return 0;
@@ -272,14 +273,31 @@ void CModelDrawing::Draw(int, int, int) {
   }
 }
 
+std::vector<std::string> CModelDrawing::AllowedFolders() const {
+  std::vector<std::string> allowed{DrawingFolder()};
+  allowed.insert(allowed.end(), searchFolders.begin(), searchFolders.end());
+  return allowed;
+}
+
+std::string CModelDrawing::DrawingFolder() const {
+  const std::size_t slash = fileName.rfind('/');
+  return slash == std::string::npos ? "." : fileName.substr(0, slash);
+}
+
 const CDib* CModelDrawing::ImagePixels(std::int32_t imageDef) {
   if (imageDef < 0 || imageDef >= static_cast<std::int32_t>(model.imageDefs.size())) return nullptr;
   auto found = images.find(imageDef);
   if (found == images.end()) {
-    const std::size_t slash = fileName.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : fileName.substr(0, slash);
-    const std::string path =
-        FindImageFile(model.imageDefs[imageDef].fileName, folder, searchFolders);
+    const std::string& name = model.imageDefs[imageDef].fileName;
+    std::string path = FindImageFile(name, DrawingFolder(), searchFolders);
+    if (path.empty()) {
+      warnings.push_back("the image \"" + name + "\" is not found; its frame is drawn");
+    } else if (restricted && !LiesInsideFolders(path, AllowedFolders())) {
+      warnings.push_back("the image \"" + name +
+                         "\" lies outside the drawing's folder and the search folders; it is "
+                         "not read");
+      path.clear();
+    }
     found = images.emplace(imageDef, path.empty() ? nullptr : LoadImageFile(path)).first;
   }
   return found->second.get();

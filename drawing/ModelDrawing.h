@@ -26,6 +26,7 @@ class CModelDrawing : public CDrawing {
   int OpenFile(const char* path, int flags) override;
   std::string GetLastError() override { return lastError; }
   void SetStopFlag(const std::atomic<bool>* flag) override { stop = flag; }
+  void RestrictReferences(bool restrict) override { restricted = restrict; }
   std::vector<std::string> TakeWarnings() override;
   std::string GetFileName() override;
   void PrepareDrawing(int) override {}
@@ -72,12 +73,17 @@ class CModelDrawing : public CDrawing {
   bool Extents(const Affine3& plane, Vec2* lo, Vec2* hi);
   // The map from the active layout's space onto the output area, by the current view.
   Affine3 PageMap();
-  // The pixels of an image definition, read once per drawing; null when the file is missing.
+  // The pixels of an image definition, read once per drawing; null when the file is missing
+  // (or, restricted, outside the allowed folders), with a warning.
   const CDib* ImagePixels(std::int32_t imageDef);
+  // The drawing's own folder, and with the search folders what a restricted drawing may read.
+  std::string DrawingFolder() const;
+  std::vector<std::string> AllowedFolders() const;
 
   std::string fileName;
   std::vector<std::string> searchFolders;
   const std::atomic<bool>* stop = nullptr;
+  bool restricted = false;
   std::vector<std::string> warnings;
   std::string lastError;
   std::unique_ptr<PlotStyleTable> plotStyles;

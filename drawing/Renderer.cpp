@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <string>
 
@@ -44,6 +45,40 @@ constexpr std::size_t kMTextBytes = 256 * 1024;  // MTEXT; beyond: cut
 constexpr std::int64_t kVisitsPerPage = 30'000'000;
 // How often (in visits) the stop flag is looked at.
 constexpr std::int64_t kStopCheckInterval = 1024;
+
+// Page coordinates beyond this (in points; the largest page is 14,400) can never be seen, and
+// numbers much larger do not fit a PDF file: lines are cut at this square, other shapes beyond
+// it left out.
+constexpr double kFarthest = 1e6;
+
+bool OnSheet(Vec2 p, double farthest) {
+  return std::fabs(p.x) <= farthest && std::fabs(p.y) <= farthest;  // false for NaN and inf
+}
+
+// The part of the segment a → b inside the square of farthest (Liang and Barsky); false when
+// none of it is, or a coordinate is no number.
+bool CutToSheet(Vec2& a, Vec2& b, double farthest) {
+  if (!std::isfinite(a.x) || !std::isfinite(a.y) || !std::isfinite(b.x) || !std::isfinite(b.y)) {
+    return false;
+  }
+  double t0 = 0, t1 = 1;
+  const double d[2] = {b.x - a.x, b.y - a.y}, p[2] = {a.x, a.y};
+  for (int k = 0; k < 2; ++k) {
+    if (d[k] == 0) {
+      if (std::fabs(p[k]) > farthest) return false;
+      continue;
+    }
+    double u = (-farthest - p[k]) / d[k], v = (farthest - p[k]) / d[k];
+    if (u > v) std::swap(u, v);
+    t0 = std::max(t0, u);
+    t1 = std::min(t1, v);
+    if (t0 > t1) return false;
+  }
+  const Vec2 from = a;
+  a = {from.x + d[0] * t0, from.y + d[1] * t0};
+  b = {from.x + d[0] * t1, from.y + d[1] * t1};
+  return true;
+}
 
 // The longest prefix of text of at most limit bytes that does not end inside a UTF-8 sequence.
 std::string_view CutText(std::string_view text, std::size_t limit) {
@@ -130,6 +165,8 @@ void CRenderer::DrawLayout(int layout, const Affine3& toPage, double width, doub
   if (layout < 0 || layout >= static_cast<int>(drawing.layouts.size())) return;
   outputWidth = width;
   outputHeight = height;
+  // Only a page has a sheet to stay on; measuring extents takes every finite point.
+  farthest = width > 0 && height > 0 ? kFarthest : std::numeric_limits<double>::max();
   const Layout& chosen = drawing.layouts[layout];
   Context context;
   context.toPage = toPage;
@@ -215,9 +252,11 @@ void CRenderer::DrawViewport(const Viewport& viewport, const Block& paper, const
   std::vector<PointStruct> clip;
   for (const Vec3& corner : outline) {
     const Vec2 p = Page(context.toPage, corner);
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;
+    // A clip reaching past the sheet clips nothing more there.
     PointStruct point;
-    point.x = p.x;
-    point.y = p.y;
+    point.x = std::clamp(p.x, -farthest, farthest);
+    point.y = std::clamp(p.y, -farthest, farthest);
     clip.push_back(point);
   }
   // Model space → the view's plane → paper space around the viewport's centre → page.
@@ -353,15 +392,44 @@ std::vector<Vec2> CRenderer::ToPage(const Affine3& toPage, const std::vector<Vec
 
 void CRenderer::Polyline(const std::vector<Vec2>& points, bool closed) {
   if (points.size() < 2) {
-    if (points.size() == 1) {
+    if (points.size() == 1 && OnSheet(points[0], farthest)) {
       sink.MoveTo(points[0].x, points[0].y);
       sink.LineTo(points[0].x, points[0].y);
       ++primitives;
     }
     return;
   }
+  if (!std::all_of(points.begin(), points.end(), [this](Vec2 p) { return OnSheet(p, farthest); })) {
+    // The parts that lie on the sheet, each drawn as a polyline of its own.
+    std::vector<Vec2> piece;
+    const std::size_t segments = closed ? points.size() : points.size() - 1;
+    for (std::size_t i = 0; i < segments; ++i) {
+      Vec2 a = points[i], b = points[(i + 1) % points.size()];
+      const bool whole = OnSheet(a, farthest) && OnSheet(b, farthest);
+      if (!CutToSheet(a, b, farthest)) {
+        Warn("geometry far outside the page is cut off");
+        DrawPath(piece);
+        piece.clear();
+        continue;
+      }
+      if (piece.empty()) piece.push_back(a);
+      piece.push_back(b);
+      if (!whole) {
+        Warn("geometry far outside the page is cut off");
+        DrawPath(piece);
+        piece.clear();
+      }
+    }
+    DrawPath(piece);
+    return;
+  }
   std::vector<Vec2> path = points;
   if (closed) path.push_back(points.front());
+  DrawPath(path);
+}
+
+void CRenderer::DrawPath(const std::vector<Vec2>& path) {
+  if (path.size() < 2) return;
   const auto draw = [this](const std::vector<Vec2>& piece) {
     if (piece.empty()) return;
     sink.MoveTo(piece[0].x, piece[0].y);
@@ -377,6 +445,12 @@ void CRenderer::Polyline(const std::vector<Vec2>& points, bool closed) {
 }
 
 void CRenderer::FilledRings(std::vector<std::vector<Vec2>>& rings) {
+  for (const auto& ring : rings) {
+    if (!std::all_of(ring.begin(), ring.end(), [this](Vec2 p) { return OnSheet(p, farthest); })) {
+      Warn("filled areas reaching far outside the page are left out");
+      return;
+    }
+  }
   std::vector<PointStruct> points;
   std::vector<int> counts;
   for (const auto& ring : rings) {
@@ -421,7 +495,8 @@ void CRenderer::ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, do
   while (end <= start) end += 2 * std::numbers::pi;
   if (end - start > 2 * std::numbers::pi) end = start + 2 * std::numbers::pi;
   const double pageRadius = radius * toPage.ScaleFactor();
-  if (toPage.IsConformal2d() && dashes.empty()) {
+  if (toPage.IsConformal2d() && dashes.empty() && OnSheet(Page(toPage, center), farthest) &&
+      pageRadius <= farthest) {
     const Vec2 c = Page(toPage, center);
     const double turn = std::atan2(toPage.B(), toPage.A());
     if (toPage.Determinant2d() > 0) {
@@ -474,6 +549,7 @@ void CRenderer::DrawKind(const Entity& entity, const drawing::Point& point,
                          const Context& context) {
   DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
     const Vec2 p = Page(world, point.position);
+    if (!OnSheet(p, farthest)) return;
     sink.SetPixel(p.x, p.y);
     ++primitives;
   });
@@ -1132,8 +1208,10 @@ bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
       }
       std::sort(crossings.begin(), crossings.end());
       const auto segment = [&](double from, double to) {
-        sink.MoveTo(p.x + d.x * from, p.y + d.y * from);
-        sink.LineTo(p.x + d.x * to, p.y + d.y * to);
+        Vec2 a{p.x + d.x * from, p.y + d.y * from}, b{p.x + d.x * to, p.y + d.y * to};
+        if (!CutToSheet(a, b, farthest)) return;
+        sink.MoveTo(a.x, a.y);
+        sink.LineTo(b.x, b.y);
         primitives += 2;
       };
       for (std::size_t i = 0; i + 1 < crossings.size(); i += 2) {
@@ -1142,6 +1220,9 @@ bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
         // distance from the pattern's origin would swamp, or too many for one hatch.
         if (dashes.empty() || (to - from) / period > 10000 || std::fabs(from) / period > 1e12 ||
             dashCount > kDashesPerEntity) {
+          if (!dashes.empty() && dashCount > kDashesPerEntity) {
+            Warn("hatch patterns with too many dashes are drawn with solid lines");
+          }
           segment(from, to);
           continue;
         }
@@ -1198,7 +1279,7 @@ void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const
       lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
       hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
     }
-    if (white && hi.x > lo.x && hi.y > lo.y) {
+    if (white && hi.x > lo.x && hi.y > lo.y && OnSheet(lo, farthest) && OnSheet(hi, farthest)) {
       sink.Raster(lo.x, lo.y, static_cast<int>(std::lround(hi.x - lo.x)),
                   static_cast<int>(std::lround(hi.y - lo.y)), 0, 0, 1, 1, nullptr, white.get(), 0,
                   nullptr);
@@ -1223,6 +1304,10 @@ void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const
   const int sw = bitmap->Width(), sh = bitmap->Height();
   const double pw = hi.x - lo.x, ph = hi.y - lo.y;
   if (!(pw > 0 && ph > 0 && std::isfinite(pw) && std::isfinite(ph))) return;
+  if (!OnSheet(lo, farthest) || !OnSheet(hi, farthest)) {
+    Warn("images reaching far outside the page are left out");
+    return;
+  }
   const double vx0 = std::max(lo.x, context.visibleLo.x - 1);
   const double vy0 = std::max(lo.y, context.visibleLo.y - 1);
   const double vx1 = std::min(hi.x, context.visibleHi.x + 1);

@@ -123,7 +123,10 @@ class CRenderer {
   void ApplyProperties(const Entity& entity, const Context& context);
 
   // Output in page points.
+  // A polyline of page points; what lies far outside the page is cut off.
   void Polyline(const std::vector<Vec2>& points, bool closed);
+  // A path of page points on the sheet, dashed by the linetype.
+  void DrawPath(const std::vector<Vec2>& path);
   void FilledRings(std::vector<std::vector<Vec2>>& rings);
   void ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, double start, double end);
   std::vector<Vec2> ToPage(const Affine3& toPage, const std::vector<Vec3>& points) const;
@@ -151,6 +154,8 @@ class CRenderer {
   CTextEngine& text;
   CDwgExport& sink;
   double outputWidth = 0, outputHeight = 0;
+  // How far from the page's origin drawn coordinates may lie (points).
+  double farthest = 1e6;
   double tolerance = 0.1;
   bool skipInfinite = false;
   std::vector<std::int32_t> blockStack;

@@ -3,8 +3,6 @@
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 
-#include "platform/Ascii.h"
-#include "platform/Utf8.h"
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 #include FT_TRUETYPE_TABLES_H
@@ -17,6 +15,10 @@
 #include <string>
 #include <unordered_map>
 #include <utility>
+
+#include "drawing/ImageFile.h"
+#include "platform/Ascii.h"
+#include "platform/Utf8.h"
 
 namespace drawing {
 
@@ -243,6 +245,8 @@ struct FontFace {
 struct CTextEngine::Impl {
   FT_Library library = nullptr;
   std::vector<std::string> folders;
+  bool restricted = false;
+  std::vector<std::string> allowedFolders;
   // Lower-case file name → path, per search folder, read when first needed.
   std::unordered_map<std::string, std::unordered_map<std::string, std::string>> folderListings;
   // Lower-case file name → installed font file, from fontconfig's list, read when first needed.
@@ -461,7 +465,8 @@ FontFace* CTextEngine::Impl::ResolveUncached(const std::string& fontFile, const 
 
   if (!name.empty() && extension != ".shx") {
     if (FontFace* face = FromFolders(name)) return face;
-    if (file.find('/') != std::string_view::npos) {
+    if (file.find('/') != std::string_view::npos &&
+        (!restricted || LiesInsideFolders(std::string(file), allowedFolders))) {
       std::error_code error;
       if (std::filesystem::is_regular_file(std::string(file), error)) {
         if (FontFace* face = Open(std::string(file), 0)) return face;
@@ -598,6 +603,13 @@ CTextEngine::CTextEngine() {
 }
 
 CTextEngine::~CTextEngine() = default;
+
+void CTextEngine::RestrictFilesTo(const std::vector<std::string>& folders) {
+  if (!impl) return;
+  impl->restricted = true;
+  impl->allowedFolders = folders;
+  impl->resolved.clear();
+}
 
 void CTextEngine::SetSearchDirectories(const std::vector<std::string>& folders) {
   if (!impl) return;

@@ -38,6 +38,9 @@ class CTextEngine {
   // Folders searched first for font files named by drawings (the run's search paths). File
   // names are compared there without regard to case ("ARIAL.TTF" finds "arial.ttf").
   void SetSearchDirectories(const std::vector<std::string>& folders);
+  // Font files that a drawing names by a path are opened only inside these folders (installed
+  // fonts and the search folders stay usable). Unset: any path is opened.
+  void RestrictFilesTo(const std::vector<std::string>& folders);
 
   // Shapes one line of UTF-8 text in the face for a style's font file ("arial.ttf", "txt.shx",
   // "simplex", "romans.shx", "") and TrueType family (may be empty). Missing fonts fall back:

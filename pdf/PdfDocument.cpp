@@ -1,6 +1,8 @@
 #include "pdf/PdfDocument.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -89,17 +91,69 @@ void CPdfDocument::Write(std::FILE* file, CPdfXrefTable*) {
 
 namespace {
 
+// The file a path names, its symbolic links followed (a link to a missing file names that
+// file): a saved document replaces the file the user's link points at, not the link.
+std::string FollowLinks(const std::string& path) {
+  std::string current = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    char target[4096];
+    const ssize_t length = readlink(current.c_str(), target, sizeof target - 1);
+    if (length < 0) return current;  // not a link (or not there): this is the file
+    target[length] = '\0';
+    if (target[0] == '/') {
+      current = target;
+    } else {
+      const std::size_t slash = current.rfind('/');
+      current =
+          (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + target;
+    }
+  }
+  return current;  // a loop of links: opening it fails and says so
+}
+
+// Temporary files of saves of `base` in folder whose process is gone: what an interrupted
+// save left. A save of the same file by a running process keeps its own.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& base) {
+  DIR* directory = opendir(folder.empty() ? "." : folder.c_str());
+  if (!directory) return;
+  const std::string prefix = "." + base + ".";
+  while (const dirent* entry = readdir(directory)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() + 5 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 5, 5, ".part") != 0) {
+      continue;
+    }
+    // ".<base>.<pid>-<random>.part"
+    const std::string middle = name.substr(prefix.size(), name.size() - 5 - prefix.size());
+    const std::size_t dash = middle.find('-');
+    if (dash == std::string::npos || dash == 0) continue;
+    long pid = 0;
+    for (std::size_t i = 0; i < dash; ++i) {
+      if (middle[i] < '0' || middle[i] > '9' || pid > 1'000'000'000) {
+        pid = -1;
+        break;
+      }
+      pid = pid * 10 + (middle[i] - '0');
+    }
+    if (pid <= 0) continue;
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // still running
+    unlink((folder + name).c_str());
+  }
+  closedir(directory);
+}
+
 // Creates a new file beside path with a name no other file has, readable as a file made by
 // fopen would be (mode 0666 less the umask). Returns the open descriptor or -1.
 int CreateTemporaryBeside(const std::string& path, std::string& temporaryPath) {
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  RemoveStaleTemporaries(folder, base);
   std::random_device seed;
   std::mt19937_64 random(seed() ^ (static_cast<std::uint64_t>(getpid()) << 32));
   for (int attempt = 0; attempt < 100; ++attempt) {
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".%012llx",
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".%ld-%012llx", static_cast<long>(getpid()),
                   static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
     temporaryPath = folder + "." + base + suffix + ".part";
     const int fd = open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -110,8 +164,9 @@ int CreateTemporaryBeside(const std::string& path, std::string& temporaryPath) {
 
 }  // namespace
 
-bool CPdfDocument::Save(const std::string& path) {
-  if (path.empty()) return false;
+bool CPdfDocument::Save(const std::string& target) {
+  if (target.empty()) return false;
+  const std::string path = FollowLinks(target);
   std::string temporaryPath;
   const int fd = CreateTemporaryBeside(path, temporaryPath);
   if (fd < 0) return false;

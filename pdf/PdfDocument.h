@@ -55,7 +55,9 @@ class CPdfDocument : public CPdfObject {
 
   // Writes the file. It is written into a temporary file beside path, and every write, the
   // flush and the close are checked before it is renamed over path: on any failure false is
-  // returned, the temporary file is removed and a file already at path is left as it was.
+  // returned, the temporary file is removed and a file already at path is left as it was. A
+  // symbolic link at path is followed: the file it points at is replaced, the link stays.
+  // Temporary files that an interrupted save of the same file left behind are removed.
   bool Save(const std::string& path);
   // How many pages the last Save left out because memory ran short while writing them (the file
   // is still whole: their numbers are free entries).

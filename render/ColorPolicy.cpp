@@ -1,5 +1,7 @@
 #include "render/ColorPolicy.h"
 
+#include <algorithm>
+
 #include "pensets/PenSet.h"
 #include "platform/ColorPalette.h"
 
@@ -24,10 +26,11 @@ CColorPolicy::Ink CColorPolicy::Resolve(int rgb, int colorIndex) const {
   if (penSet && colorIndex >= 0 && colorIndex <= 255) {
     const PenEntry& entry = penSet->entries[static_cast<std::size_t>(colorIndex)];
     color = ColorRgb(entry.destColor) & 0xFFFFFF;
-    // A width edited into the store by hand may be negative or not a number; PDF widths
-    // cannot be negative.
+    // A width edited into the store or a file by hand may be negative, not a number, or
+    // absurd; PDF widths cannot be negative, and no pen is wider than a few inches.
+    constexpr double kWidestPen = 10.0;  // inches
     ink.hasPenWidth = true;
-    ink.penWidth = entry.width > 0 ? entry.width * 72.0 : 0.0;
+    ink.penWidth = entry.width > 0 ? std::min(entry.width, kWidestPen) * 72.0 : 0.0;
   }
   if (color == 0xFFFFFF) color = 0;  // white paper: white is drawn black
   if (colorType == 1) {

@@ -21,6 +21,10 @@ class CDrawing {
   // images, plot style tables, external references). Called before OpenFile; each drawing has
   // its own, so that runs with different folders can work side by side.
   virtual void SetSearchDirectories(const char* directories) = 0;
+  // Called before OpenFile: when set, the drawing reads the files it names (images, fonts, plot
+  // style tables, external references) only inside its own folder and the search folders; a
+  // reference elsewhere is a warning and is not read. For servers that convert uploaded files.
+  virtual void RestrictReferences(bool restrict) { (void)restrict; }
   // Opens a drawing file: 0 when it was opened, another value when it cannot be read.
   virtual int OpenFile(const char* path, int flags) = 0;
   // The library's one-line note on the last OpenFile or LoadPlotStyleTable: why it failed, or

@@ -340,7 +340,7 @@ TEST_F(Cli, RefusesAPageWithoutWidthWithStatusOne) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("Parameter error! The width or height of PDF must be greater than 0."),
             std::string::npos);
-  EXPECT_EQ(run.out, "{\"results\": [], \"failed\": [], \"status\": 1}\n");
+  EXPECT_EQ(run.out, "{\"results\": [], \"drawings\": [], \"failed\": [], \"status\": 1}\n");
   EXPECT_FALSE(fs::exists(Out("all.pdf")));
   // -q still shows the message.
   const CliRun quiet = Convert({"-q", "--size", "8x0in", "-o", Out("all.pdf"), Examples()[0]});

@@ -201,3 +201,31 @@ TEST(OutputNames, EndsAFolderWithOneSeparator) {
   EXPECT_EQ(WithTrailingSeparator("/out"), "/out/");
   EXPECT_EQ(WithTrailingSeparator("/out/"), "/out/");
 }
+
+TEST(PageSetup, RefusesPagesThatCannotShowADrawing) {
+  struct Case {
+    PageSetup page;
+    std::int32_t quality;
+    const char* problem;  // a word of the message, or null for none
+  };
+  const Case cases[] = {
+      {{841, 595, 0}, 200, nullptr},
+      {{14400, 14400, 7199}, 2400, nullptr},
+      {{0, 595, 0}, 200, "greater than 0"},
+      {{14401, 595, 0}, 200, "at most 14400"},
+      {{841, INT32_MAX, 0}, 200, "at most 14400"},
+      {{841, 595, 298}, 200, "margin"},  // 2 × 298 leaves nothing of 595
+      {{841, 595, INT32_MAX}, 200, "margin"},
+      {{841, 595, -1}, 200, "margin"},
+      {{841, 595, 0}, 2401, "2400"},
+  };
+  for (const Case& c : cases) {
+    const char* problem = PageSetupProblem(c.page, c.quality);
+    if (!c.problem) {
+      EXPECT_EQ(problem, nullptr) << c.page.width << "x" << c.page.height << " " << c.page.margin;
+    } else {
+      ASSERT_NE(problem, nullptr) << c.page.width << "x" << c.page.height << " " << c.page.margin;
+      EXPECT_NE(std::string(problem).find(c.problem), std::string::npos) << problem;
+    }
+  }
+}

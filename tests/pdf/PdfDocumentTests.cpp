@@ -139,3 +139,34 @@ TEST(PdfDocument, RollingBackAFailedDrawingLeavesTheFileItWasBefore) {
   EXPECT_EQ(pdftest::SaveAndCheck(after, dir, "after.pdf"),
             pdftest::SaveAndCheck(expectedAfter, dir, "expected-after.pdf"));
 }
+
+TEST(PdfDocument, SavingThroughALinkReplacesTheFileItPointsAt) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "real");
+  WriteFile(dir / "real" / "plan.pdf", "an earlier version");
+  std::filesystem::create_symlink("real/plan.pdf", dir / "plan.pdf");
+  CPdfDocument doc;
+  pdftest::StartDocument(doc);
+  pdftest::AddDrawingPage(doc, "plan", "Model");
+  const std::string written = pdftest::SaveAndCheck(doc, dir, "plan.pdf");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "plan.pdf")) << "the link stays a link";
+  EXPECT_EQ(ReadFile(dir / "real" / "plan.pdf"), written);
+}
+
+TEST(PdfDocument, RemovesWhatAnInterruptedSaveLeftButNotARunningOne) {
+  TempDir dir;
+  // The number of a process that has surely ended.
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  const std::string stale = ".plan.pdf." + std::to_string(ended) + "-0123456789ab.part";
+  const std::string running = ".plan.pdf." + std::to_string(getpid()) + "-0123456789ab.part";
+  const std::string other = ".site.pdf." + std::to_string(ended) + "-0123456789ab.part";
+  for (const std::string& name : {stale, running, other}) WriteFile(dir / name, "half a file");
+  CPdfDocument doc;
+  pdftest::StartDocument(doc);
+  pdftest::SaveAndCheck(doc, dir, "plan.pdf");
+  EXPECT_FALSE(std::filesystem::exists(dir / stale));
+  EXPECT_TRUE(std::filesystem::exists(dir / running)) << "a save still under way is left alone";
+  EXPECT_TRUE(std::filesystem::exists(dir / other)) << "another file's leftovers are not ours";
+}
