@@ -501,7 +501,7 @@ TEST_F(Cli, AnImportThatCannotWriteTheStoreSaysSoWithStatus73) {
   }
   EXPECT_TRUE(fs::is_empty(dir / "folder.reg"));
 
-  // A full disk: the write fails part way. A limit on the size of the files the program writes
+  // A full disk: the write fails half-way. A limit on the size of the files the program writes
   // does that for root too (with SIGXFSZ ignored, the write fails with EFBIG).
   setenv("TARNVELOX_REGISTRY", Out("registry.reg").c_str(), 1);
   {
