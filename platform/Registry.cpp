@@ -698,9 +698,9 @@ void CRegistry::State::Report(const FileStamp& about, std::string text) {
   pendingMessage = std::move(text);
 }
 
+namespace {
 // Runs work on a store's state under its mutex, then shows the message the work left, if any,
 // with the mutex released.
-namespace {
 template <typename StoreState, typename Work>
 auto Locked(StoreState& state, Work work) {
   std::string message;
