@@ -332,6 +332,7 @@ Pages:
   --pen-set NAME          draw with the stored pen set NAME
   --pen-file FILE.cps     with --pen-set: take the set NAME from a pen-set file instead
   --ctb FILE              draw with the pens of a plot style table (.ctb)
+                          (FILE of these options must be a regular file, not a FIFO or device)
 Pen sets (no conversion):
   --export-pen-sets FILE.cps [NAME...]  write stored pen sets (all when none named)
   --import-pen-sets FILE.cps [NAME...]  store pen sets of a file (all when none named) or
@@ -353,6 +354,7 @@ Run:
   -h, --help, --version
 
 Exit status: 0 all converted, 1 parameter error, 2 a drawing failed, 4 stopped (SIGINT or
-SIGTERM), 5 out of memory, 64 usage error.
+SIGTERM), 5 out of memory, 64 usage error or a file or pen set name that cannot be used,
+73 the settings store cannot be written (an import then stores nothing).
 )";
 }

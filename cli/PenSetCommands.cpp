@@ -11,12 +11,15 @@
 #include "pensets/PenSetFile.h"
 #include "platform/Ascii.h"
 #include "platform/Registry.h"
+#include "platform/RegularFile.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int kUsageError = 64;
+// sysexits' EX_CANTCREAT: the settings store cannot be written, and nothing was imported.
+constexpr int kStoreNotWritten = 73;
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -39,12 +42,22 @@ int Refuse(const std::string& message) {
 
 // A .ctb by its name, or any plot style table by its first bytes (a named table then gets
 // the reader's own reason for being refused).
-bool IsPlotStyleTable(const std::string& path) {
+bool IsPlotStyleTable(const std::string& path, std::FILE* file) {
   if (EqualsIgnoringCase(fs::path(path).extension().string(), ".ctb")) return true;
   char start[14] = {};
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  return file && std::fread(start, 1, sizeof start, file.get()) == sizeof start &&
-         std::string(start, sizeof start) == "PIAFILEVERSION";
+  const bool table = std::fread(start, 1, sizeof start, file) == sizeof start &&
+                     std::string(start, sizeof start) == "PIAFILEVERSION";
+  std::rewind(file);
+  return table;
+}
+
+// The refusal of a set whose name the store cannot hold, naming it.
+int RefuseName(const std::string& name, const std::string& path) {
+  std::string why;
+  CheckPenSetName(name, &why);
+  return Refuse("--import-pen-sets: the pen set '" + PenSetNameForMessage(name) + "' in " + path +
+                " cannot be stored: " + why + "; nothing was imported (name the other sets " +
+                "to import them)");
 }
 
 int ExportPenSets(const CliOptions& options, CRegistry& store) {
@@ -70,23 +83,26 @@ int ExportPenSets(const CliOptions& options, CRegistry& store) {
 
 int ImportPenSets(const CliOptions& options, CRegistry& store) {
   const std::string& path = options.transferFile;
+  std::string why;
+  // A FIFO or a device is refused here, before anything reads it.
+  FilePtr file(OpenRegularFileForReading(path, &why));
+  if (!file) return Refuse("--import-pen-sets: cannot open " + path + ": " + why);
   std::vector<CPenSet> sets;
-  if (IsPlotStyleTable(path)) {
+  if (IsPlotStyleTable(path, file.get())) {
     CPenSet set;
     set.name = CtbPenSetName(path);
-    std::string why;
     if (!BuildPenTableFromCtb(path, set.entries, &why)) {
       return Refuse("--import-pen-sets: cannot read the plot style table " + path + ": " + why);
     }
     for (const std::string& wanted : options.penSetNames) {
       if (!EqualsIgnoringCase(wanted, set.name)) {
-        return Refuse("--import-pen-sets: " + path + " holds only the pen set '" + set.name + "'");
+        return Refuse("--import-pen-sets: " + path + " holds only the pen set '" +
+                      PenSetNameForMessage(set.name) + "'");
       }
     }
+    if (!CheckPenSetName(set.name)) return RefuseName(set.name, path);
     sets.push_back(set);
   } else {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) return Refuse("--import-pen-sets: cannot open " + path);
     const std::vector<std::string> inFile = ListFilePenSets(file.get());
     if (inFile.empty()) {
       return Refuse("--import-pen-sets: " + path + " is not a pen-set file or holds no pen sets");
@@ -102,7 +118,11 @@ int ImportPenSets(const CliOptions& options, CRegistry& store) {
         if (!FindName(names, name)) names.push_back(name);
       }
     }
-    // Every set is read before anything is stored: a cut-off file changes nothing.
+    // Every set is checked and read before anything is stored: a bad name or a cut-off file
+    // changes nothing.
+    for (const std::string& name : names) {
+      if (!CheckPenSetName(name)) return RefuseName(name, path);
+    }
     for (const std::string& name : names) {
       CPenSet set;
       if (!ReadFilePenSet(file.get(), name, set)) {
@@ -115,6 +135,7 @@ int ImportPenSets(const CliOptions& options, CRegistry& store) {
 
   const std::vector<std::string> stored = StoredPenSetNames(store);
   CRegistryBatch batch(store);
+  std::vector<std::string> imported;
   for (const CPenSet& set : sets) {
     const std::optional<std::string> existing = FindName(stored, set.name);
     if (existing && !options.overwrite) {
@@ -124,9 +145,23 @@ int ImportPenSets(const CliOptions& options, CRegistry& store) {
           set.name.c_str());
       continue;
     }
-    // A replaced set keeps the stored spelling of its name.
+    // A replaced set keeps the stored spelling of its name. The names were checked above, so
+    // whether the set is stored is the batch's write to say.
     StorePenSetTable(existing ? *existing : set.name, set.entries, store);
-    if (!options.quiet) std::fprintf(stderr, "Imported pen set '%s'\n", set.name.c_str());
+    imported.push_back(set.name);
+  }
+  // Nothing is said to be imported before it is in the file.
+  if (!batch.Commit()) {
+    std::fprintf(stderr,
+                 "tarnvelox-cli: --import-pen-sets: cannot write the settings store %s; "
+                 "nothing was imported\n",
+                 store.File().c_str());
+    return kStoreNotWritten;
+  }
+  if (!options.quiet) {
+    for (const std::string& name : imported) {
+      std::fprintf(stderr, "Imported pen set '%s'\n", name.c_str());
+    }
   }
   return 0;
 }
@@ -157,9 +192,10 @@ bool PrepareRunPenSet(const CliOptions& options, CRegistry& store, CPenSet& set,
     return true;
   }
   if (!options.penFile.empty()) {
-    FilePtr file(std::fopen(options.penFile.c_str(), "rb"));
+    std::string why;
+    FilePtr file(OpenRegularFileForReading(options.penFile, &why));
     if (!file) {
-      *error = "--pen-file: cannot open " + options.penFile;
+      *error = "--pen-file: cannot open " + options.penFile + ": " + why;
       return false;
     }
     if (!ReadFilePenSet(file.get(), options.penSet, set)) {

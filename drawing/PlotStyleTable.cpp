@@ -1,15 +1,18 @@
 #include "drawing/PlotStyleTable.h"
 
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <string_view>
 #include <vector>
+
+#include "platform/RegularFile.h"
 
 namespace drawing {
 
@@ -177,16 +180,34 @@ bool ParsePlotStyleTable(const std::string& bytes, PlotStyleTable* table, std::s
 }
 
 bool ReadPlotStyleTable(const std::string& path, PlotStyleTable* table, std::string* why) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return Fail(why, "cannot open the file");
-  file.seekg(0, std::ios::end);
-  const std::streamoff size = file.tellg();
-  if (size < 0 || static_cast<std::size_t>(size) > kMaxFileSize) {
-    return Fail(why, "not a colour-dependent plot style table");
+  // A FIFO or a device named as a table is refused, not waited on or read for ever.
+  int fd = -1;
+  std::string reason;
+  switch (OpenRegularFile(path, &fd, &reason)) {
+    case FileOpenResult::Opened:
+      break;
+    case FileOpenResult::NotRegular:
+      if (why) *why = reason;
+      return false;
+    case FileOpenResult::Missing:
+    case FileOpenResult::Failed:
+      return Fail(why, "cannot open the file");
   }
-  file.seekg(0);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  if (!file.read(bytes.data(), size)) return Fail(why, "cannot read the file");
+  // One byte more than a table may have tells a larger file, even one that grows meanwhile.
+  std::string bytes(kMaxFileSize + 1, '\0');
+  std::size_t size = 0;
+  bool readable = true;
+  while (size < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + size, bytes.size() - size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) readable = false;
+    if (got <= 0) break;
+    size += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  if (!readable) return Fail(why, "cannot read the file");
+  if (size > kMaxFileSize) return Fail(why, "not a colour-dependent plot style table");
+  bytes.resize(size);
   return ParsePlotStyleTable(bytes, table, why);
 }
 

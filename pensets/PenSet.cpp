@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdio>
 #include <string_view>
 
 #include "platform/Registry.h"
+#include "platform/Utf8.h"
 
 namespace {
 
@@ -70,6 +72,53 @@ std::string StoredCurrentName(CRegistry& store) {
 
 }  // namespace
 
+bool CheckPenSetName(std::string_view name, std::string* why) {
+  const char* problem = nullptr;
+  if (name.empty()) {
+    problem = "the name is empty";
+  } else if (name.size() > kLongestPenSetName) {
+    problem = "the name is longer than 255 bytes";
+  } else if (name.find('\\') != std::string_view::npos) {
+    problem = "the name holds a \"\\\"";
+  } else if (std::any_of(name.begin(), name.end(), [](char c) {
+               return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+             })) {
+    problem = "the name holds a line break or another control character";
+  } else if (!IsValidUtf8(name)) {
+    problem = "the name is not UTF-8 text";
+  }
+  if (problem && why) *why = problem;
+  return !problem;
+}
+
+std::string PenSetNameForMessage(std::string_view name) {
+  constexpr std::size_t kShown = 60;
+  std::string shown;
+  std::size_t i = 0;
+  while (i < name.size() && i < kShown) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    const std::size_t length = Utf8SequenceLength(name, i);
+    if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if (c < 0x20 || c == 0x7F || length == 0) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      shown += escaped;
+    } else {
+      shown.append(name.substr(i, length));
+      i += length;
+      continue;
+    }
+    ++i;
+  }
+  if (i < name.size()) shown += "... (" + std::to_string(name.size()) + " bytes)";
+  return shown;
+}
+
 CPenSet::CPenSet() {
   ResetEntries();
 }
@@ -125,31 +174,35 @@ void LoadPenSet(const std::string& name, std::array<PenEntry, 256>& entries, CRe
   for (int i = 0; i < 256; ++i) entries[i] = PenEntry{0.0, static_cast<std::int16_t>(i)};
 }
 
-void SavePenSet(CPenSet& set, const std::string& name, CRegistry& store) {
+bool SavePenSet(CPenSet& set, const std::string& name, CRegistry& store) {
   CRegistryBatch batch(store);
   set.name = name;
-  if (!store.CreateKey(kPenWidthsKey)) return;
   if (set.name.empty()) set.name = kDefaultName;
-  if (!store.SetString(kPenWidthsKey, kCurrentSetValue, set.name)) return;
-  StorePenSetTable(set.name, set.entries, store);
+  if (!CheckPenSetName(set.name)) return false;
+  const bool made = store.CreateKey(kPenWidthsKey) &&
+                    store.SetString(kPenWidthsKey, kCurrentSetValue, set.name) &&
+                    StorePenSetTable(set.name, set.entries, store);
+  return batch.Commit() && made;
 }
 
-void StorePenSetTable(const std::string& name, const std::array<PenEntry, 256>& entries,
+bool StorePenSetTable(const std::string& name, const std::array<PenEntry, 256>& entries,
                       CRegistry& store) {
-  if (name.empty()) return;
+  if (!CheckPenSetName(name)) return false;
   CRegistryBatch batch(store);
   const std::string key = SetKey(name);
-  if (!store.CreateKey(key)) return;
-  // W0, C0, W1, C1, ...: each value on its own, so that a failure keeps the earlier ones.
-  for (int i = 0; i < 256; ++i) {
+  bool made = store.CreateKey(key);
+  // W0, C0, W1, C1, …: the order of the values in the file.
+  for (int i = 0; made && i < 256; ++i) {
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(entries[i].width);
     std::uint8_t width[8];
     for (int b = 0; b < 8; ++b) width[b] = static_cast<std::uint8_t>(bits >> (8 * b));
-    store.SetValue(key, EntryValueName('W', i), RegType::Binary, width);
+    made = store.SetValue(key, EntryValueName('W', i), RegType::Binary, width);
     // Sign-extended: a destination of -1 is stored as 0xFFFFFFFF.
-    store.SetDword(key, EntryValueName('C', i),
-                   static_cast<std::uint32_t>(static_cast<std::int32_t>(entries[i].destColor)));
+    made = made && store.SetDword(
+                       key, EntryValueName('C', i),
+                       static_cast<std::uint32_t>(static_cast<std::int32_t>(entries[i].destColor)));
   }
+  return batch.Commit() && made;
 }
 
 std::vector<std::string> ListPenSets(CRegistry& store) {
@@ -162,8 +215,8 @@ std::vector<std::string> StoredPenSetNames(CRegistry& store) {
   std::vector<std::string> names;
   std::string name;
   for (std::uint32_t i = 0; store.EnumSubKey(kPenWidthsKey, i, &name); ++i) {
-    // A name that does not fit the 512-character name buffer ends the enumeration there.
-    if (name.size() >= kNameCapacity) break;
+    // Skipped, not the end of the list: the sets after such a name are still listed.
+    if (name.size() >= kNameCapacity) continue;
     if (!name.empty()) names.push_back(name);
   }
   return names;

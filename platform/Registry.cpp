@@ -12,8 +12,12 @@
 #include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <utility>
+
+#include "platform/MessageReporter.h"
+#include "platform/RegularFile.h"
 
 namespace fs = std::filesystem;
 
@@ -22,6 +26,13 @@ namespace {
 constexpr std::string_view kRootName = "HKEY_CURRENT_USER";
 constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
+// The registry's own limit on the depth of a key. It keeps the recursion over keys (saving,
+// freeing) shallow whatever a file holds.
+constexpr std::size_t kMaxKeyDepth = 512;
+// Far more than the settings of any user; a larger file is refused unread (and never written),
+// so a file named by mistake (a disk image, a log) costs no memory and no time.
+constexpr std::size_t kMaxFileSize = 16u << 20;
+constexpr std::string_view kMaxFileSizeText = "16 MiB";
 
 // Names compare by ASCII case only: every name the program stores is ASCII, and bytes above
 // 0x7F (UTF-8) then stay exactly as given.
@@ -50,8 +61,8 @@ bool StorableName(std::string_view name) {
 
 using KeyPath = std::vector<std::string>;
 
-// Backslash-separated key names; outer backslashes are ignored and an empty name inside is
-// invalid. The empty path is the root itself.
+// Backslash-separated key names; outer backslashes are ignored, and an empty name inside or more
+// than kMaxKeyDepth names make the path invalid. The empty path is the root itself.
 std::optional<KeyPath> SplitPath(std::string_view path) {
   while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
   while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
@@ -59,7 +70,7 @@ std::optional<KeyPath> SplitPath(std::string_view path) {
   while (!path.empty()) {
     const std::size_t end = std::min(path.find('\\'), path.size());
     const std::string_view name = path.substr(0, end);
-    if (name.empty() || !StorableName(name)) return std::nullopt;
+    if (name.empty() || !StorableName(name) || names.size() == kMaxKeyDepth) return std::nullopt;
     names.emplace_back(name);
     path.remove_prefix(std::min(end + 1, path.size()));
   }
@@ -236,7 +247,10 @@ void AppendValue(std::string& out, const Value& value) {
   out += '\n';
 }
 
-void AppendKey(std::string& out, const Key& key, const std::string& path) {
+// False once the text has grown past kMaxFileSize: every key's section line holds its whole
+// path, so deep keys with long names can make a text many times the size of the file they came
+// from, and such a file would be refused when read.
+bool AppendKey(std::string& out, const Key& key, const std::string& path) {
   // The root is written only when it holds values; every other key is written even when
   // empty, so that it still exists after the file is read again.
   if (!path.empty() || !key.values.empty()) {
@@ -247,14 +261,18 @@ void AppendKey(std::string& out, const Key& key, const std::string& path) {
     for (const Value& value : key.values) AppendValue(out, value);
     out += '\n';
   }
-  for (const auto& subkey : key.subkeys) AppendKey(out, *subkey, path + '\\' + subkey->name);
+  if (out.size() > kMaxFileSize) return false;
+  for (const auto& subkey : key.subkeys) {
+    if (!AppendKey(out, *subkey, path + '\\' + subkey->name)) return false;
+  }
+  return true;
 }
 
-std::string Serialize(const Key& root) {
-  std::string out(kHeader4);
-  out += "\n\n";
-  AppendKey(out, root, std::string());
-  return out;
+// The file's text; false when it would be larger than kMaxFileSize.
+bool Serialize(const Key& root, std::string* out) {
+  *out = kHeader4;
+  *out += "\n\n";
+  return AppendKey(*out, root, std::string()) && out->size() <= kMaxFileSize;
 }
 
 std::string_view TrimLeft(std::string_view s) {
@@ -328,6 +346,8 @@ bool ParseBytes(std::string_view text, std::vector<std::uint8_t>* data) {
 bool ParseValueLine(std::string_view line, Key& key) {
   std::string name;
   std::size_t at = 0;
+  // A lone continuation backslash leaves nothing.
+  if (line.empty()) return false;
   if (line.front() == '@') {
     at = 1;
   } else if (line.front() != '"' || !ParseQuoted(line, &name, &at)) {
@@ -381,47 +401,75 @@ Key* ParseSectionLine(std::string_view line, Key& root) {
   return path ? &CreatePath(root, *path) : nullptr;
 }
 
-// Reads a whole file into root; false at the first thing that is not part of the format.
-bool Parse(std::string_view text, Key& root) {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find('\n'), text.size());
-    lines.push_back(text.substr(0, end));
-    text.remove_prefix(std::min(end + 1, text.size()));
+// The lines of a file that Parse could not read, by their 1-based numbers.
+struct ParseDamage {
+  std::size_t lines = 0;
+  std::size_t firstLine = 0;
+  std::size_t lastLine = 0;
+
+  void Note(std::size_t line) {
+    if (line == lastLine) return;
+    if (lines++ == 0) firstLine = line;
+    lastLine = line;
   }
-  if (lines.empty()) return false;
-  const std::string_view header = Trim(lines[0]);
-  if (header != kHeader4 && header != kHeader5) return false;
+  bool Any() const { return lines > 0; }
+};
+
+// Moves past the next line of text (without its '\n'); false at the end.
+bool NextLine(std::string_view& text, std::string_view* line) {
+  if (text.empty()) return false;
+  const std::size_t end = std::min(text.find('\n'), text.size());
+  *line = text.substr(0, end);
+  text.remove_prefix(std::min(end + 1, text.size()));
+  return true;
+}
+
+// Reads a whole file into root, keeping every line it can read. A line that is not part of the
+// format is noted in damage and skipped; so are the values below a key line that cannot be read,
+// as they have no key to go to. A missing header is damage too, but the lines after it are read.
+void Parse(std::string_view text, Key& root, ParseDamage& damage) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  std::string_view line;
+  if (!NextLine(text, &line)) {
+    damage.Note(1);
+    return;
+  }
+  std::size_t number = 1;
+  const std::string_view header = Trim(line);
+  // Without its header the first line may still be a key or a value: it is read like the others.
+  bool again = header != kHeader4 && header != kHeader5;
+  if (again) damage.Note(1);
 
   Key* current = nullptr;
   std::string joined;
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    std::string_view line = Trim(lines[i]);
-    if (line.empty() || line.front() == ';') continue;
-    if (line.front() == '[') {
-      current = ParseSectionLine(line, root);
-      if (!current) return false;
+  while (again || NextLine(text, &line)) {
+    if (!again) ++number;
+    again = false;
+    std::string_view trimmed = Trim(line);
+    if (trimmed.empty() || trimmed.front() == ';') continue;
+    if (trimmed.front() == '[') {
+      current = ParseSectionLine(trimmed, root);
+      if (!current) damage.Note(number);
       continue;
     }
-    if (!current) return false;
+    const std::size_t first = number;
     // Long hex data continues on the next lines after a final backslash. No other value form
     // can end in one: a quoted string ends in its quote.
-    if (line.back() == '\\') {
-      joined.assign(line.substr(0, line.size() - 1));
-      while (++i < lines.size()) {
-        const std::string_view next = Trim(lines[i]);
+    if (trimmed.back() == '\\') {
+      joined.assign(trimmed.substr(0, trimmed.size() - 1));
+      while (NextLine(text, &line)) {
+        ++number;
+        const std::string_view next = Trim(line);
         if (next.empty() || next.back() != '\\') {
           joined += next;
           break;
         }
         joined += next.substr(0, next.size() - 1);
       }
-      line = joined;
+      trimmed = joined;
     }
-    if (!ParseValueLine(line, *current)) return false;
+    if (!current || !ParseValueLine(trimmed, *current)) damage.Note(first);
   }
-  return true;
 }
 
 // ---- The file on disk ------------------------------------------------------------------------
@@ -454,28 +502,63 @@ FileStamp StatFile(const fs::path& file) {
   return StampOf(st);
 }
 
-enum class ReadResult { Missing, Parsed, Unparsable, Unreadable };
+enum class ReadResult {
+  Missing,
+  Parsed,
+  // Parsed with damage: the tree holds every line that could be read.
+  Damaged,
+  // Not a regular file, or larger than kMaxFileSize: not read, and never to be written over.
+  Refused,
+  Unreadable,
+};
+
+// What ReadTree found besides the tree.
+struct ReadReport {
+  FileStamp stamp;
+  // The bytes read, kept when the file is damaged so that a copy can be saved.
+  std::string bytes;
+  ParseDamage damage;
+  // Why a file was refused.
+  std::string why;
+};
 
 // Reads and parses the file into a fresh tree. The stamp is taken from the open file, so it
 // belongs to the bytes read even when a writer replaces the file meanwhile.
-ReadResult ReadTree(const fs::path& file, Key* tree, FileStamp* stamp) {
+ReadResult ReadTree(const fs::path& file, Key* tree, ReadReport* report) {
   *tree = Key();
-  *stamp = FileStamp();
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::Missing : ReadResult::Unreadable;
+  *report = ReadReport();
+  int fd = -1;
+  switch (OpenRegularFile(file, &fd, &report->why)) {
+    case FileOpenResult::Opened:
+      break;
+    case FileOpenResult::Missing:
+      return ReadResult::Missing;
+    case FileOpenResult::NotRegular:
+      report->stamp = StatFile(file);
+      return ReadResult::Refused;
+    case FileOpenResult::Failed:
+      return ReadResult::Unreadable;
   }
   struct stat st {};
-  std::string text;
   bool ok = ::fstat(fd, &st) == 0;
+  bool tooLarge = false;
+  std::string& text = report->bytes;
   if (ok) {
-    *stamp = StampOf(st);
+    report->stamp = StampOf(st);
+    tooLarge = static_cast<std::uint64_t>(st.st_size) > kMaxFileSize;
+  }
+  if (ok && !tooLarge) {
     text.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
       const ssize_t n = ::read(fd, buffer, sizeof buffer);
       if (n > 0) {
         text.append(buffer, static_cast<std::size_t>(n));
+        // The file may grow while it is read.
+        if (text.size() > kMaxFileSize) {
+          tooLarge = true;
+          break;
+        }
       } else if (n == 0 || errno != EINTR) {
         ok = n == 0;
         break;
@@ -484,7 +567,17 @@ ReadResult ReadTree(const fs::path& file, Key* tree, FileStamp* stamp) {
   }
   ::close(fd);
   if (!ok) return ReadResult::Unreadable;
-  return Parse(text, *tree) ? ReadResult::Parsed : ReadResult::Unparsable;
+  if (tooLarge) {
+    text.clear();
+    report->why = "it is larger than " + std::string(kMaxFileSizeText);
+    return ReadResult::Refused;
+  }
+  Parse(text, *tree, report->damage);
+  if (!report->damage.Any()) {
+    text.clear();
+    return ReadResult::Parsed;
+  }
+  return ReadResult::Damaged;
 }
 
 fs::path WithSuffix(const fs::path& file, std::string_view suffix) {
@@ -533,6 +626,28 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Writes bytes to the first of "<file>.bad", "<file>.bad.1", … that does not exist yet, so an
+// earlier copy is never overwritten; O_EXCL makes the choice safe against another process doing
+// the same. The copy gets the mode of the file. Empty when no copy could be written.
+fs::path KeepDamagedCopy(const fs::path& file, std::string_view bytes, mode_t mode) {
+  constexpr int kMaxCopies = 1000;
+  for (int n = 0; n < kMaxCopies; ++n) {
+    const fs::path copy = WithSuffix(file, n == 0 ? ".bad" : ".bad." + std::to_string(n));
+    const int fd =
+        ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return fs::path();
+    }
+    bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok) return copy;
+    ::unlink(copy.c_str());
+    return fs::path();
+  }
+  return fs::path();
+}
+
 fs::path HomeFolder() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
   struct passwd entry {};
@@ -551,6 +666,8 @@ struct CRegistry::State {
   explicit State(fs::path path) : file(std::move(path)) {}
 
   bool Load(bool locked);
+  bool Repair(const ReadReport& report);
+  void Report(const FileStamp& about, std::string text);
   void Refresh();
   bool Replay();
   bool Make(Change change);
@@ -567,30 +684,91 @@ struct CRegistry::State {
   // Whether root holds the file as it was when stamp was taken.
   bool loaded = false;
   FileStamp stamp;
+  // A message about the file for the user, shown once the mutex is released: a reporter may
+  // show a window whose event loop reads the store again.
+  std::string pendingMessage;
+  // The version of the file the last message was about: each damaged or refused version is
+  // reported once, however often it is read.
+  FileStamp reported;
 };
 
-// Replaces root by the file's content (empty when the file is missing or is moved aside as
-// unparsable). False when the file exists but cannot be read: root is then empty and the next
-// access tries again.
+void CRegistry::State::Report(const FileStamp& about, std::string text) {
+  if (about.exists && about == reported) return;
+  reported = about;
+  pendingMessage = std::move(text);
+}
+
+namespace {
+// Runs work on a store's state under its mutex, then shows the message the work left, if any,
+// with the mutex released.
+template <typename StoreState, typename Work>
+auto Locked(StoreState& state, Work work) {
+  std::string message;
+  auto result = [&] {
+    std::lock_guard guard(state.mutex);
+    auto done = work(state);
+    message = std::move(state.pendingMessage);
+    state.pendingMessage.clear();
+    return done;
+  }();
+  if (!message.empty()) ReportMessage(message);
+  return result;
+}
+}  // namespace
+
+// Replaces root by the file's content. A missing file is an empty store. A damaged file keeps
+// what could be read and is repaired (see Repair). A file that is refused (not a regular file,
+// too large) leaves root empty and is reported once; it is kept as it is, and its stamp is kept
+// so that it is not looked at again until it changes. False when the file must not be written
+// over: it is refused, damaged and not repaired, or it exists but cannot be read (root is then
+// empty and the next access tries again).
 bool CRegistry::State::Load(bool locked) {
-  FileStamp read;
-  ReadResult result = ReadTree(file, &root, &read);
-  if (result == ReadResult::Unparsable) {
-    // Only a file that is still bad under the lock is moved aside: without the lock this may
+  ReadReport report;
+  ReadResult result = ReadTree(file, &root, &report);
+  if (result == ReadResult::Damaged) {
+    // Only a file that is still damaged under the lock is repaired: without the lock this may
     // have been a writer's file that another writer has already replaced.
     CFileLock lock;
     if (!locked) lock.Acquire(WithSuffix(file, ".lock"));
-    result = ReadTree(file, &root, &read);
-    if (result == ReadResult::Unparsable) {
-      root = Key();
-      // When the file cannot be moved, its stamp is kept so that it is not parsed on every read.
-      if (std::rename(file.c_str(), WithSuffix(file, ".bad").c_str()) == 0) read = FileStamp();
-      result = ReadResult::Missing;
-    }
+    result = ReadTree(file, &root, &report);
+    if (result == ReadResult::Damaged) return Repair(report);
+  }
+  if (result == ReadResult::Refused) {
+    Report(report.stamp, "The settings store " + file.string() + " is not read: " + report.why +
+                             ". Changes to the settings are not saved.");
+    loaded = true;
+    stamp = report.stamp;
+    return false;
   }
   loaded = result != ReadResult::Unreadable;
-  stamp = read;
+  stamp = report.stamp;
   return loaded;
+}
+
+// Root holds what could be read of a damaged file, whose bytes the report holds. The damaged
+// file is saved as a copy under a new name and replaced by what was read, so that the damage is
+// handled once, not by every later run. Without a copy the file is not written over: no change
+// is saved until it is mended or moved by hand. Called under the lock.
+bool CRegistry::State::Repair(const ReadReport& report) {
+  const ParseDamage& damage = report.damage;
+  const std::string what = "The settings store " + file.string() + " has " +
+                           std::to_string(damage.lines) + " damaged line" +
+                           (damage.lines == 1 ? "" : "s") + " (the first is line " +
+                           std::to_string(damage.firstLine) + "): ";
+  struct stat st {};
+  const mode_t mode = ::stat(file.c_str(), &st) == 0 ? st.st_mode : 0600;
+  const fs::path copy = KeepDamagedCopy(file, report.bytes, mode);
+  if (!copy.empty() && WriteFile()) {
+    Report(report.stamp, what + "the other settings are kept, and the damaged file is saved as " +
+                             copy.string() + ".");
+    return true;
+  }
+  if (!copy.empty()) ::unlink(copy.c_str());
+  Report(report.stamp, what + "the other settings are used, but no copy of the damaged file " +
+                           "could be saved beside it, so changes to the settings are not saved.");
+  loaded = true;
+  stamp = report.stamp;
+  return false;
 }
 
 void CRegistry::State::Refresh() {
@@ -620,12 +798,16 @@ bool CRegistry::State::Persist(bool singleChange) {
   {
     CFileLock lock;
     std::error_code error;
-    if (file.has_parent_path()) fs::create_directories(file.parent_path(), error);
+    // Something other than a file in the store's place (a FIFO, /dev/zero, a folder) gets no
+    // lock file or folder beside it either.
+    struct stat st {};
+    const bool refused = ::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    if (!refused && file.has_parent_path()) fs::create_directories(file.parent_path(), error);
     // The file is read again under the lock even when its stamp looks unchanged: with coarse
     // file times, a reused inode and an equal size, a stamp can miss another writer's change,
     // and writing over that change would lose it. A file that exists but cannot be read is
     // never written over.
-    if (!error && lock.Acquire(WithSuffix(file, ".lock")) && Load(true)) {
+    if (!refused && !error && lock.Acquire(WithSuffix(file, ".lock")) && Load(true)) {
       if (!Replay() && singleChange) {
         // Another process removed the key meanwhile: root is the file, and nothing is written.
         journal.clear();
@@ -640,9 +822,14 @@ bool CRegistry::State::Persist(bool singleChange) {
 }
 
 bool CRegistry::State::WriteFile() {
-  const std::string text = Serialize(root);
+  std::string text;
+  if (!Serialize(root, &text)) return false;
   const fs::path temporary = WithSuffix(file, ".tmp." + std::to_string(::getpid()));
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // The name is this process's own: whatever is there was left by a crash, or was put there to
+  // be written through (a link, a FIFO), and goes. A folder in the way makes the write fail.
+  ::unlink(temporary.c_str());
+  const int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   struct stat previous {};
   if (::stat(file.c_str(), &previous) == 0) ::fchmod(fd, previous.st_mode & 07777);
@@ -695,42 +882,46 @@ const fs::path& CRegistry::File() const {
 bool CRegistry::OpenKey(std::string_view key) {
   const std::optional<KeyPath> path = SplitPath(key);
   if (!path) return false;
-  std::lock_guard guard(state->mutex);
-  state->Refresh();
-  return FindKey(state->root, *path) != nullptr;
+  return Locked(*state, [&](State& s) {
+    s.Refresh();
+    return FindKey(s.root, *path) != nullptr;
+  });
 }
 
 bool CRegistry::CreateKey(std::string_view key) {
   std::optional<KeyPath> path = SplitPath(key);
   if (!path) return false;
-  std::lock_guard guard(state->mutex);
-  state->Refresh();
-  if (FindKey(state->root, *path)) return true;
-  return state->Make(Change{Change::Kind::CreateKey, std::move(*path), {}, RegType::None, {}});
+  return Locked(*state, [&](State& s) {
+    s.Refresh();
+    if (FindKey(s.root, *path)) return true;
+    return s.Make(Change{Change::Kind::CreateKey, std::move(*path), {}, RegType::None, {}});
+  });
 }
 
 bool CRegistry::QueryValue(std::string_view key, std::string_view name, RegType* type,
                            std::vector<std::uint8_t>* data) {
   const std::optional<KeyPath> path = SplitPath(key);
   if (!path) return false;
-  std::lock_guard guard(state->mutex);
-  state->Refresh();
-  const Key* found = FindKey(state->root, *path);
-  const Value* value = found ? found->FindValue(name) : nullptr;
-  if (!value) return false;
-  if (type) *type = value->type;
-  if (data) *data = value->data;
-  return true;
+  return Locked(*state, [&](State& s) {
+    s.Refresh();
+    const Key* found = FindKey(s.root, *path);
+    const Value* value = found ? found->FindValue(name) : nullptr;
+    if (!value) return false;
+    if (type) *type = value->type;
+    if (data) *data = value->data;
+    return true;
+  });
 }
 
 bool CRegistry::SetValue(std::string_view key, std::string_view name, RegType type,
                          std::span<const std::uint8_t> data) {
   std::optional<KeyPath> path = SplitPath(key);
   if (!path || !StorableName(name)) return false;
-  std::lock_guard guard(state->mutex);
-  state->Refresh();
-  return state->Make(Change{Change::Kind::SetValue, std::move(*path), std::string(name), type,
-                            std::vector<std::uint8_t>(data.begin(), data.end())});
+  return Locked(*state, [&](State& s) {
+    s.Refresh();
+    return s.Make(Change{Change::Kind::SetValue, std::move(*path), std::string(name), type,
+                         std::vector<std::uint8_t>(data.begin(), data.end())});
+  });
 }
 
 bool CRegistry::SetDword(std::string_view key, std::string_view name, std::uint32_t value) {
@@ -749,21 +940,23 @@ bool CRegistry::SetString(std::string_view key, std::string_view name, std::stri
 bool CRegistry::DeleteValue(std::string_view key, std::string_view name) {
   std::optional<KeyPath> path = SplitPath(key);
   if (!path) return false;
-  std::lock_guard guard(state->mutex);
-  state->Refresh();
-  return state->Make(
-      Change{Change::Kind::DeleteValue, std::move(*path), std::string(name), RegType::None, {}});
+  return Locked(*state, [&](State& s) {
+    s.Refresh();
+    return s.Make(
+        Change{Change::Kind::DeleteValue, std::move(*path), std::string(name), RegType::None, {}});
+  });
 }
 
 bool CRegistry::EnumSubKey(std::string_view key, std::uint32_t index, std::string* name) {
   const std::optional<KeyPath> path = SplitPath(key);
   if (!path) return false;
-  std::lock_guard guard(state->mutex);
-  state->Refresh();
-  const Key* found = FindKey(state->root, *path);
-  if (!found || index >= found->subkeys.size()) return false;
-  if (name) *name = found->subkeys[index]->name;
-  return true;
+  return Locked(*state, [&](State& s) {
+    s.Refresh();
+    const Key* found = FindKey(s.root, *path);
+    if (!found || index >= found->subkeys.size()) return false;
+    if (name) *name = found->subkeys[index]->name;
+    return true;
+  });
 }
 
 bool CRegistry::DeleteSubKey(std::string_view key, std::string_view subkey) {
@@ -771,18 +964,26 @@ bool CRegistry::DeleteSubKey(std::string_view key, std::string_view subkey) {
   const std::optional<KeyPath> below = SplitPath(subkey);
   if (!path || !below || below->empty()) return false;
   path->insert(path->end(), below->begin(), below->end());
-  std::lock_guard guard(state->mutex);
-  state->Refresh();
-  return state->Make(Change{Change::Kind::DeleteSubKey, std::move(*path), {}, RegType::None, {}});
+  if (path->size() > kMaxKeyDepth) return false;
+  return Locked(*state, [&](State& s) {
+    s.Refresh();
+    return s.Make(Change{Change::Kind::DeleteSubKey, std::move(*path), {}, RegType::None, {}});
+  });
 }
 
 CRegistryBatch::CRegistryBatch(CRegistry& store) : store(store) {
-  std::lock_guard guard(store.state->mutex);
-  ++store.state->batchDepth;
+  Locked(*store.state, [](CRegistry::State& s) { return ++s.batchDepth; });
 }
 
 CRegistryBatch::~CRegistryBatch() {
-  CRegistry::State& state = *store.state;
-  std::lock_guard guard(state.mutex);
-  if (--state.batchDepth == 0 && !state.journal.empty()) state.Persist(false);
+  Commit();
+}
+
+bool CRegistryBatch::Commit() {
+  if (ended) return written;
+  ended = true;
+  written = Locked(*store.state, [](CRegistry::State& s) {
+    return --s.batchDepth > 0 || s.journal.empty() || s.Persist(false);
+  });
+  return written;
 }

@@ -18,8 +18,16 @@
 // file, the file is read again, the change is applied on top, and the result is written to a
 // temporary file that is renamed over the old one. Two processes that change the store at the
 // same time thus lose none of each other's values, and a crash never leaves half a file.
-// Reads see changes other processes made. A file that cannot be parsed is moved aside to
-// "<file>.bad" and the store starts empty.
+// Reads see changes other processes made.
+//
+// The file is read defensively, as anything may be found under its name. Only a regular file of
+// at most 16 MiB is read: anything else (a FIFO, a device, a folder, a larger file) is refused
+// without waiting on it, the store is empty and cannot be changed, and a message says so. Keys
+// are at most 512 levels deep. A line that cannot be read is skipped with what depends on it
+// (the values below a key line that cannot be read); everything else is kept, the damaged file
+// is saved as the first of "<file>.bad", "<file>.bad.1", … that does not exist yet, and the file
+// is written again with what was read. Each damaged or refused version of the file is reported
+// once through ReportMessage (platform/MessageReporter.h).
 enum class RegType : std::uint32_t {
   None = 0,
   Sz = 1,        // text; the data counts the terminating NUL
@@ -77,16 +85,23 @@ class CRegistry {
 // Gathers the changes made to a store while it lives into one write of the file, so that
 // saving 512 values of a pen set rewrites the file once. Batches on one store nest.
 // While a batch lives, a change returns true once it is made in memory (false only for a key
-// or value that does not exist); the file is written when the outermost batch ends. A failure
-// of that write is not reported: the batch's changes are dropped and the store shows what the
-// file holds.
+// or value that does not exist); the file is written when the outermost batch ends. When that
+// write fails, the batch's changes are dropped and the store shows what the file holds.
 class CRegistryBatch {
  public:
   explicit CRegistryBatch(CRegistry& store);
+  // Ends the batch unless Commit did; a failed write then goes unreported.
   ~CRegistryBatch();
   CRegistryBatch(const CRegistryBatch&) = delete;
   CRegistryBatch& operator=(const CRegistryBatch&) = delete;
 
+  // Ends the batch now. The outermost batch writes its changes and returns whether they are in
+  // the file; a nested batch returns true, its changes waiting for the outermost one. Later
+  // calls return the same answer.
+  bool Commit();
+
  private:
   CRegistry& store;
+  bool ended = false;
+  bool written = true;
 };

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <regex>
@@ -142,6 +143,22 @@ int Count(const std::string& text, const std::string& what) {
   int n = 0;
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
+}
+
+// A pen-set file holding sets of the given names, every pen 0.01 in wide in colour 7.
+std::string PenSetFileBytes(const Lines& names) {
+  std::string bytes("ZembStrandmerlyx Pen Sets\0", 26);
+  const auto width = std::bit_cast<std::uint64_t>(0.01);
+  for (const std::string& name : names) {
+    bytes += name;
+    bytes += '\0';
+    for (int i = 0; i < 256; ++i) {
+      bytes += '\x07';
+      bytes += '\0';
+      for (int b = 0; b < 8; ++b) bytes += static_cast<char>(width >> (8 * b));
+    }
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -452,6 +469,137 @@ TEST_F(Cli, CopiesPenSetsBetweenTheStoreAndAFile) {
   }
   EXPECT_EQ(ReadFile(dir / "other.reg"), before);
   EXPECT_FALSE(fs::exists(Out("x.pdf")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hostile and damaged input: pen-set files, set names and the settings store.
+
+TEST_F(Cli, AnImportThatCannotWriteTheStoreSaysSoWithStatus73) {
+  testsupport::WriteFile(dir / "sets.cps", PenSetFileBytes({"Thin", "Bold"}));
+  testsupport::WriteFile(dir / "plain", "a file, not a folder");
+  fs::create_directory(dir / "folder.reg");
+  Lines stores = {
+      Out("plain/registry.reg"),      // its folder is a file
+      Out("folder.reg"),              // a folder where the file should be
+      "/dev/full",                    // a device
+      "/proc/tarnvelox/registry.reg"  // a folder that not even root can make
+  };
+  if (geteuid() != 0) {
+    // Root writes into a read-only folder all the same; the cases above hold for root too.
+    fs::create_directory(dir / "readonly");
+    fs::permissions(dir / "readonly", fs::perms::owner_read | fs::perms::owner_exec);
+    stores.push_back(Out("readonly/registry.reg"));
+  }
+  for (const std::string& store : stores) {
+    setenv("TARNVELOX_REGISTRY", store.c_str(), 1);
+    const CliRun run = Convert({"--import-pen-sets", Out("sets.cps")});
+    EXPECT_EQ(run.status, 73) << store << "\n" << run.err;
+    EXPECT_NE(run.err.find("cannot write the settings store " + store + "; nothing was imported"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("Imported"), std::string::npos) << run.err;
+  }
+  EXPECT_TRUE(fs::is_empty(dir / "folder.reg"));
+
+  // A full disk: the write fails half-way. A limit on the size of the files the program writes
+  // does that for root too (with SIGXFSZ ignored, the write fails with EFBIG).
+  setenv("TARNVELOX_REGISTRY", Out("registry.reg").c_str(), 1);
+  {
+    CRegistry store(dir / "registry.reg");
+    ASSERT_TRUE(store.CreateKey("Before"));
+  }
+  const std::string before = ReadFile(dir / "registry.reg");
+  std::string output;
+  const int status = testsupport::RunCommand("trap '' XFSZ; ulimit -f 8; exec '" TARNVELOX_CLI
+                                             "' --import-pen-sets '" +
+                                                 Out("sets.cps") + "'",
+                                             output);
+  EXPECT_EQ(status, 73) << output;
+  EXPECT_NE(output.find("cannot write the settings store"), std::string::npos) << output;
+  EXPECT_EQ(ReadFile(dir / "registry.reg"), before);
+
+  const CliRun run = Convert({"--import-pen-sets", Out("sets.cps")});
+  EXPECT_EQ(run.status, 0) << "the same import into a store that can be written\n" << run.err;
+  CRegistry store(dir / "registry.reg");
+  EXPECT_EQ(StoredPenSetNames(store), (Lines{"Thin", "Bold"}));
+}
+
+TEST_F(Cli, RefusesToImportASetWhoseNameTheStoreCannotHold) {
+  testsupport::WriteFile(dir / "long.cps",
+                         PenSetFileBytes({"First", std::string(512, 'L'), "Last"}));
+  testsupport::WriteFile(dir / "slash.cps", PenSetFileBytes({"Pens\\A3"}));
+  testsupport::WriteFile(dir / "lines.cps", PenSetFileBytes({"two\nlines"}));
+  const struct {
+    const char* file;
+    const char* shown;
+  } cases[] = {
+      {"long.cps", "LLL... (512 bytes)' in "},
+      {"slash.cps", "'Pens\\A3' in "},
+      {"lines.cps", "'two\\nlines' in "},
+  };
+  for (const auto& c : cases) {
+    const CliRun run = Convert({"--import-pen-sets", Out(c.file)});
+    EXPECT_EQ(run.status, 64) << c.file << "\n" << run.err;
+    EXPECT_EQ(Count(run.err, "\n"), 1) << run.err;
+    EXPECT_NE(run.err.find(c.shown), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("cannot be stored"), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(dir / "registry.reg")) << "something was stored";
+
+  // The other sets of the file, named, are imported, and both are listed.
+  const CliRun run = Convert({"--import-pen-sets", Out("long.cps"), "First", "Last"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  CRegistry store(dir / "registry.reg");
+  EXPECT_EQ(StoredPenSetNames(store), (Lines{"First", "Last"}));
+}
+
+TEST_F(Cli, RefusesAFifoOrADeviceAsAPenFileWithoutWaitingOnIt) {
+  testsupport::CFifoWatch fifo(dir / "pens.ctb");
+  ASSERT_TRUE(fifo.Made());
+  const std::string bracket = (kExamples / "bracket.dxf").string();
+  for (const std::string& file : {Out("pens.ctb"), std::string("/dev/zero")}) {
+    for (const Lines& args :
+         {Lines{"--ctb", file, "-o", Out("x.pdf"), bracket},
+          Lines{"--pen-file", file, "--pen-set", "Thin", "-o", Out("x.pdf"), bracket},
+          Lines{"--import-pen-sets", file}}) {
+      const CliRun run = Convert(args);
+      EXPECT_EQ(run.status, 64) << args[0] << " " << file << "\n" << run.err;
+      EXPECT_EQ(Count(run.err, "\n"), 1) << run.err;
+      EXPECT_NE(run.err.find(args[0] + ": "), std::string::npos) << run.err;
+      EXPECT_NE(run.err.find(file == "/dev/zero" ? "a device" : "a FIFO"), std::string::npos)
+          << run.err;
+    }
+  }
+  EXPECT_FALSE(fifo.Opened()) << "a FIFO was opened";
+  EXPECT_FALSE(fs::exists(Out("x.pdf")));
+  EXPECT_FALSE(fs::exists(dir / "registry.reg"));
+}
+
+TEST_F(Cli, ARunUsesWhatItCanOfADamagedOrRefusedStoreAndSaysSoOnce) {
+  {
+    CRegistry store(dir / "registry.reg");
+    CPenSet set;
+    for (int i = 0; i < 256; ++i) set.entries[i] = {0.05, std::int16_t(i)};
+    ASSERT_TRUE(SavePenSet(set, "Bold", store));
+  }
+  const std::string damaged = ReadFile(dir / "registry.reg") + "\"Broken\"=oops\n";
+  testsupport::WriteFile(dir / "registry.reg", damaged);
+  const std::string bracket = (kExamples / "bracket.dxf").string();
+  CliRun run = Convert({"--saved", "--pen-set", "bold", "-o", Out("bold.pdf"), bracket});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Count(run.err, "damaged line"), 1) << run.err;
+  EXPECT_EQ(ReadFile(dir / "registry.reg.bad"), damaged);
+  run = Convert({"--saved", "--pen-set", "bold", "-o", Out("bold.pdf"), bracket});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Count(run.err, "damaged line"), 0) << "the store was not mended\n" << run.err;
+
+  testsupport::CFifoWatch fifo(dir / "fifo.reg");
+  ASSERT_TRUE(fifo.Made());
+  setenv("TARNVELOX_REGISTRY", Out("fifo.reg").c_str(), 1);
+  run = Convert({"--saved", "-o", Out("plain.pdf"), bracket});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Count(run.err, "is not read: it is a FIFO"), 1) << run.err;
+  EXPECT_FALSE(fifo.Opened()) << "the store opened a FIFO";
 }
 
 TEST_F(Cli, PrintsHelpAndVersion) {

@@ -155,6 +155,26 @@ TEST(PlotStyleTable, ReadsEveryTableOfTheCorpus) {
   EXPECT_NE(why.find("named plot style table"), std::string::npos) << why;
 }
 
+TEST(PlotStyleTable, RefusesAFifoOrADeviceWithoutWaitingOnIt) {
+  testsupport::TempDir dir;
+  testsupport::CFifoWatch fifo(dir / "pens.ctb");
+  ASSERT_TRUE(fifo.Made());
+  for (const fs::path& path : {dir / "pens.ctb", fs::path("/dev/zero")}) {
+    PlotStyleTable table;
+    std::string why;
+    EXPECT_FALSE(ReadPlotStyleTable(path, &table, &why)) << path;
+    EXPECT_NE(why.find("not a regular file"), std::string::npos) << path << ": " << why;
+  }
+  EXPECT_FALSE(fifo.Opened()) << "the FIFO was opened";
+  // A file larger than any table is refused before it is parsed.
+  testsupport::WriteFile(dir / "huge.ctb", TableFile(kSmallTable));
+  fs::resize_file(dir / "huge.ctb", (4u << 20) + 1);
+  PlotStyleTable table;
+  std::string why;
+  EXPECT_FALSE(ReadPlotStyleTable(dir / "huge.ctb", &table, &why));
+  EXPECT_EQ(why, "not a colour-dependent plot style table");
+}
+
 TEST(PlotStyleTable, DrawingGivesPenIndexOrColourAndWidthPerIndex) {
   testsupport::TempDir dir;
   testsupport::WriteFile(dir / "two.ctb", TableFile(kSmallTable));

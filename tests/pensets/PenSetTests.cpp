@@ -1,8 +1,11 @@
-// Pen sets in the settings store: loading with its fallbacks, saving, listing and deleting.
+// Pen sets in the settings store: loading with its fallbacks, saving, listing and deleting, the
+// names the store can hold, and saving into a store that cannot be written.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -229,6 +232,81 @@ TEST_F(PenSets, ListsLoadsAndDeletesSetsByNameWithoutRegardToCase) {
   EXPECT_TRUE(IsDefaultTable(current.entries));
   DeletePenSet("Bold", store);
   EXPECT_EQ(ListPenSets(store), std::vector<std::string>{"Default"});
+}
+
+TEST(PenSetNames, RefusesNamesTheStoreCannotHoldAndQuotesThemOnOneLine) {
+  const struct {
+    std::string name;
+    const char* why;  // empty: storable
+    const char* quoted;
+  } cases[] = {
+      {"Plotter A3", "", "Plotter A3"},
+      {"Gr\xC3\xB6\xC3\x9F"
+       "e \"fett\" ]",
+       "",
+       "Gr\xC3\xB6\xC3\x9F"
+       "e \"fett\" ]"},
+      {std::string(255, 'n'), "", nullptr},
+      {std::string(256, 'n'), "longer than 255 bytes", nullptr},
+      {"", "empty", ""},
+      {"Pens\\A3", "holds a \"\\\"", "Pens\\A3"},
+      {"two\nlines", "line break", "two\\nlines"},
+      {"cr\r", "line break", "cr\\r"},
+      {std::string("nul\0x", 5), "control character", "nul\\x00x"},
+      {"tab\there", "control character", "tab\\there"},
+      {"latin1 \xE9t\xE9", "not UTF-8", "latin1 \\xe9t\\xe9"},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_EQ(CheckPenSetName(c.name, &why), *c.why == 0) << PenSetNameForMessage(c.name);
+    EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    if (c.quoted) {
+      EXPECT_EQ(PenSetNameForMessage(c.name), c.quoted);
+    }
+  }
+  // A long name is cut after whole characters, and says how long it is.
+  const std::string longName = std::string(59, 'x') + "\xE2\x82\xAC" + std::string(450, 'y');
+  EXPECT_EQ(PenSetNameForMessage(longName), std::string(59, 'x') + "\xE2\x82\xAC... (512 bytes)");
+}
+
+TEST_F(PenSets, StoresNoSetUnderANameTheStoreCannotHold) {
+  const CPenSet set = Sample("x");
+  for (const std::string& name :
+       {std::string(256, 'n'), std::string("a\\b"), std::string("a\nb")}) {
+    EXPECT_FALSE(StorePenSetTable(name, set.entries, store)) << PenSetNameForMessage(name);
+    CPenSet current = set;
+    EXPECT_FALSE(SavePenSet(current, name, store)) << PenSetNameForMessage(name);
+  }
+  EXPECT_TRUE(StoredPenSetNames(store).empty());
+  EXPECT_FALSE(std::filesystem::exists(store.File())) << "nothing was to be written";
+}
+
+TEST_F(PenSets, ASetNameTooLongToListHidesNoOtherSet) {
+  // Stores of earlier versions can hold a name of 512 bytes and more; the sets after it used to
+  // vanish from every list.
+  StorePenSetTable("Before", Sample("x").entries, store);
+  ASSERT_TRUE(store.CreateKey(SetKey(std::string(512, 'n'))));
+  StorePenSetTable("After", Sample("x").entries, store);
+  EXPECT_EQ(StoredPenSetNames(store), (std::vector<std::string>{"Before", "After"}));
+}
+
+TEST_F(PenSets, SayWhenTheStoreCannotBeWritten) {
+  const CPenSet set = Sample("x");
+  ASSERT_TRUE(StorePenSetTable("Kept", set.entries, store));
+  const std::string before = testsupport::ReadFile(store.File());
+  // A folder where the temporary file of the write goes: the write fails, even for root.
+  std::filesystem::create_directory(store.File().string() + ".tmp." + std::to_string(getpid()));
+  EXPECT_FALSE(StorePenSetTable("Lost", set.entries, store));
+  CPenSet current = set;
+  EXPECT_FALSE(SavePenSet(current, "Lost", store));
+  {
+    // Inside a batch the write is the batch's, and its Commit says it failed.
+    CRegistryBatch batch(store);
+    EXPECT_TRUE(StorePenSetTable("Lost", set.entries, store));
+    EXPECT_FALSE(batch.Commit());
+  }
+  EXPECT_EQ(StoredPenSetNames(store), std::vector<std::string>{"Kept"});
+  EXPECT_EQ(testsupport::ReadFile(store.File()), before);
 }
 
 TEST(CurrentPenSet, IsOneSetSavedToAndLoadedFromTheUsersStore) {

@@ -1,8 +1,13 @@
-// The settings store: its file format, names, batches, and several processes sharing one file.
+// The settings store: its file format, names, batches, several processes sharing one file, and
+// files that are damaged, huge or not files at all.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -183,23 +188,227 @@ TEST(Registry, EnumeratesSubkeysInCreationOrderAndDeletesWholeBranches) {
   EXPECT_FALSE(reader.OpenKey("Sets\\Zulu\\Deep"));
 }
 
-TEST(Registry, MovesAFileItCannotParseAsideAndStartsEmpty) {
-  for (const char* text :
-       {"garbage\n", "", "REGEDIT4\n\n\"Orphan\"=dword:00000001\n",
-        "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x\"=qword:1\n",
-        "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x\"=dword:123456789\n",
-        "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x\"=hex:1,234\n",
-        "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"unterminated\n",
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n", "REGEDIT4\n[HKEY_CURRENT_USER\\A\\\\B]\n"}) {
-    TempDir dir;
-    WriteFile(dir / "store.reg.bad", "an older damaged file");
-    WriteFile(dir / "store.reg", text);
+TEST(Registry, KeepsEveryLineItCanReadOfADamagedFileAndSavesACopy) {
+  // Each file holds A\v = 1 where it can be read; nothing else of it is readable.
+  const struct {
+    const char* what;
+    std::string text;
+    bool keepsV;
+  } cases[] = {
+      {"garbage", "garbage\n", false},
+      {"an empty file", "", false},
+      {"no header", "[HKEY_CURRENT_USER\\A]\n\"v\"=dword:00000001\n", true},
+      {"a value before any key",
+       "REGEDIT4\n\"Orphan\"=dword:00000001\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:00000001\n", true},
+      {"bad values among good ones",
+       "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x\"=qword:1\n\"v\"=dword:00000001\n"
+       "\"y\"=dword:123456789\n\"z\"=hex:1,234\n\"w\"=\"unterminated\n",
+       true},
+      {"key lines that cannot be read",
+       "REGEDIT4\n[HKEY_LOCAL_MACHINE\\B]\n\"lost\"=dword:1\n[HKEY_CURRENT_USER\\B\\\\C]\n"
+       "\"lost\"=hex:01,\\\n  02\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:00000001\n",
+       true},
+      {"a lone continuation", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\\\n\n\"v\"=dword:00000001\n",
+       true},
+  };
+  TempDir dir;
+  const fs::path file = dir / "store.reg";
+  WriteFile(dir / "store.reg.bad", "an older damaged file");
+  int copies = 0;
+  for (const auto& c : cases) {
+    WriteFile(file, c.text);
+    testsupport::CRecordingReporter reporter;
+    CRegistry store(file);
+    EXPECT_EQ(store.OpenKey("A"), c.keepsV) << c.what;
+    EXPECT_EQ(Query(store, "A", "v"), (c.keepsV ? Data{1, 0, 0, 0} : Bytes("missing"))) << c.what;
+    EXPECT_FALSE(store.OpenKey("B")) << c.what;
+    EXPECT_TRUE(store.CreateKey("New")) << c.what;
+
+    const fs::path copy = dir / ("store.reg.bad." + std::to_string(++copies));
+    EXPECT_EQ(ReadFile(copy), c.text) << c.what << ": the damaged file is kept for a person";
+    ASSERT_EQ(reporter.messages.size(), 1u) << c.what << ": the damage is reported once";
+    EXPECT_NE(reporter.messages[0].find(copy.string()), std::string::npos) << reporter.messages[0];
+    // The file now holds what was read, so a later run reads it without a word.
+    CRegistry later(file);
+    EXPECT_EQ(Query(later, "A", "v"), (c.keepsV ? Data{1, 0, 0, 0} : Bytes("missing"))) << c.what;
+    EXPECT_TRUE(later.OpenKey("New")) << c.what;
+    EXPECT_EQ(reporter.messages.size(), 1u) << c.what;
+  }
+  EXPECT_EQ(ReadFile(dir / "store.reg.bad"), "an older damaged file");
+  EXPECT_FALSE(fs::exists(dir / ("store.reg.bad." + std::to_string(copies + 1))));
+}
+
+TEST(Registry, NamesTheFirstDamagedLineAndCountsThem) {
+  TempDir dir;
+  WriteFile(dir / "store.reg",
+            "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:00000001\n\"x\"=oops\n\"y\"=oops\n");
+  testsupport::CRecordingReporter reporter;
+  CRegistry store(dir / "store.reg");
+  EXPECT_TRUE(store.OpenKey("A"));
+  ASSERT_EQ(reporter.messages.size(), 1u);
+  EXPECT_NE(reporter.messages[0].find("has 2 damaged lines (the first is line 5)"),
+            std::string::npos)
+      << reporter.messages[0];
+}
+
+// A child process with a limit on the size of the files it writes: a write past the limit
+// fails (EFBIG) as on a full disk, even for root. The limit would also hit the test's own
+// output, so the case runs in a child, which says what it found by its exit status.
+TEST(Registry, UsesADamagedFileItCannotCopyButNeverWritesOverIt) {
+  TempDir dir;
+  const std::string text = "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:00000001\n\"x\"=oops\n" +
+                           std::string(4000, ';') + "\n";
+  WriteFile(dir / "store.reg", text);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = 1000;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(90);
+    testsupport::CRecordingReporter reporter;
     CRegistry store(dir / "store.reg");
-    EXPECT_FALSE(store.OpenKey("A")) << text;
-    EXPECT_FALSE(fs::exists(dir / "store.reg")) << text;
-    EXPECT_EQ(ReadFile(dir / "store.reg.bad"), text) << "the damaged file is kept for a person";
-    EXPECT_TRUE(store.CreateKey("A")) << text;
-    EXPECT_TRUE(CRegistry(dir / "store.reg").OpenKey("A")) << text;
+    int faults = 0;
+    if (Query(store, "A", "v") != Data{1, 0, 0, 0}) faults |= 1;
+    if (store.SetDword("A", "w", 2)) faults |= 2;
+    if (reporter.messages.size() != 1 ||
+        reporter.messages[0].find("changes to the settings are not saved") == std::string::npos) {
+      faults |= 4;
+    }
+    _exit(faults);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_NE(WEXITSTATUS(status), 90) << "the file size limit could not be set";
+  EXPECT_EQ(WEXITSTATUS(status) & 1, 0) << "what could be read was not used";
+  EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << "a change was saved over a damaged file without a copy";
+  EXPECT_EQ(WEXITSTATUS(status) & 4, 0) << "not reported once";
+  EXPECT_EQ(ReadFile(dir / "store.reg"), text);
+  EXPECT_FALSE(fs::exists(dir / "store.reg.bad")) << "a cut-off copy was left";
+}
+
+TEST(Registry, RefusesWhatIsNotARegularFileWithoutWaitingOnIt) {
+  TempDir dir;
+  testsupport::CFifoWatch fifo(dir / "fifo.reg");
+  ASSERT_TRUE(fifo.Made());
+  fs::create_directory(dir / "folder.reg");
+  for (const fs::path& path : {dir / "fifo.reg", dir / "folder.reg", fs::path("/dev/zero")}) {
+    testsupport::CRecordingReporter reporter;
+    CRegistry store(path);
+    EXPECT_FALSE(store.OpenKey("A")) << path;
+    EXPECT_FALSE(store.CreateKey("A")) << path << ": a change was stored";
+    EXPECT_FALSE(store.OpenKey("A")) << path;
+    ASSERT_EQ(reporter.messages.size(), 1u) << path << ": not reported once";
+    EXPECT_NE(reporter.messages[0].find("not a regular file"), std::string::npos)
+        << reporter.messages[0];
+    EXPECT_FALSE(fs::exists(path.string() + ".lock")) << "a lock file was made beside " << path;
+  }
+  EXPECT_FALSE(fifo.Opened()) << "the store opened a FIFO";
+  EXPECT_TRUE(fs::is_fifo(dir / "fifo.reg"));
+  EXPECT_TRUE(fs::is_empty(dir / "folder.reg"));
+
+  // Whatever is found where the temporary file of a write goes is not written through.
+  CRegistry store(dir / "store.reg");
+  ASSERT_TRUE(store.CreateKey("A"));
+  testsupport::CFifoWatch inTheWay(dir / ("store.reg.tmp." + std::to_string(getpid())));
+  ASSERT_TRUE(inTheWay.Made());
+  EXPECT_TRUE(store.SetDword("A", "v", 1));
+  EXPECT_FALSE(inTheWay.Opened()) << "the write went into a FIFO";
+  CRegistry reader(dir / "store.reg");
+  EXPECT_EQ(Query(reader, "A", "v"), (Data{1, 0, 0, 0}));
+}
+
+TEST(Registry, RefusesAFileLargerThan16MiB) {
+  TempDir dir;
+  const std::string text = "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n";
+  WriteFile(dir / "store.reg", text);
+  fs::resize_file(dir / "store.reg", (16u << 20) + 1);  // sparse: no disk space taken
+  testsupport::CRecordingReporter reporter;
+  CRegistry store(dir / "store.reg");
+  EXPECT_FALSE(store.OpenKey("A"));
+  EXPECT_FALSE(store.CreateKey("B"));
+  ASSERT_EQ(reporter.messages.size(), 1u);
+  EXPECT_NE(reporter.messages[0].find("larger than 16 MiB"), std::string::npos)
+      << reporter.messages[0];
+  EXPECT_EQ(fs::file_size(dir / "store.reg"), (16u << 20) + 1);
+  EXPECT_FALSE(fs::exists(dir / "store.reg.bad")) << "a refused file is not damaged";
+
+  // Nor is a file written that would be refused when read: 512 levels of 255-byte names make
+  // a section line per level, each holding the whole path.
+  fs::remove(dir / "store.reg");
+  std::string deep;
+  for (int level = 0; level < 512; ++level) deep += '\\' + std::string(255, 'k');
+  EXPECT_FALSE(store.CreateKey(deep));
+  EXPECT_FALSE(fs::exists(dir / "store.reg"));
+}
+
+TEST(Registry, BoundsTheDepthOfKeys) {
+  TempDir dir;
+  std::string path;
+  for (int level = 0; level < 512; ++level) path += "\\k";
+  CRegistry store(dir / "store.reg");
+  EXPECT_TRUE(store.CreateKey(path)) << "512 levels, as the registry allows";
+  EXPECT_FALSE(store.CreateKey(path + "\\k"));
+  EXPECT_FALSE(store.DeleteSubKey(path, "k"));
+
+  // A file with a key a million levels deep (a crash when its keys were freed) loses that line
+  // and the value below it.
+  std::string text = "REGEDIT4\n[HKEY_CURRENT_USER";
+  for (int level = 0; level < 1'000'000; ++level) text += "\\k";
+  text += "]\n\"x\"=dword:00000001\n[HKEY_CURRENT_USER\\A]\n";
+  WriteFile(dir / "deep.reg", text);
+  testsupport::CRecordingReporter reporter;
+  CRegistry deepStore(dir / "deep.reg");
+  EXPECT_TRUE(deepStore.OpenKey("A"));
+  EXPECT_FALSE(deepStore.OpenKey("k"));
+  ASSERT_EQ(reporter.messages.size(), 1u);
+  EXPECT_NE(reporter.messages[0].find("has 2 damaged lines"), std::string::npos)
+      << reporter.messages[0];
+}
+
+TEST(Registry, ReadsAndSavesAStoreOf100000ValuesWellUnderASecond) {
+  // The shapes a file of many values can take; a cost that grows with the square of any of
+  // them shows here as seconds.
+  std::string keysOfValues = "REGEDIT4\n\n";
+  for (int k = 0; k < 1000; ++k) {
+    keysOfValues += "[HKEY_CURRENT_USER\\Big\\Key" + std::to_string(k) + "]\n";
+    for (int v = 0; v < 100; ++v) {
+      keysOfValues += "\"W" + std::to_string(v) + "\"=hex:00,00,00,00,00,00,f0,3f\n";
+    }
+    keysOfValues += '\n';
+  }
+  std::string oneKey = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Big]\n";
+  for (int v = 0; v < 100'000; ++v) oneKey += "\"V" + std::to_string(v) + "\"=\"text\"\n";
+  std::string manyKeys = "REGEDIT4\n\n";
+  for (int k = 0; k < 100'000; ++k) {
+    manyKeys += "[HKEY_CURRENT_USER\\Big\\K" + std::to_string(k) + "]\n\"v\"=dword:00000001\n\n";
+  }
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr double kLimit = 10.0;  // the sanitizers make every allocation many times slower
+#else
+  constexpr double kLimit = 1.0;
+#endif
+  using Clock = std::chrono::steady_clock;
+  for (const auto& [what, text] : {std::pair{"1000 keys of 100 values", &keysOfValues},
+                                   std::pair{"one key of 100000 values", &oneKey},
+                                   std::pair{"100000 keys of one value", &manyKeys}}) {
+    TempDir dir;
+    WriteFile(dir / "store.reg", *text);
+    CRegistry store(dir / "store.reg");
+    const Clock::time_point start = Clock::now();
+    EXPECT_TRUE(store.OpenKey("Big"));
+    const Clock::time_point read = Clock::now();
+    EXPECT_TRUE(store.SetDword("Big", "New", 1));
+    const Clock::time_point saved = Clock::now();
+    const double readSeconds = std::chrono::duration<double>(read - start).count();
+    const double saveSeconds = std::chrono::duration<double>(saved - read).count();
+    std::printf("%s (%zu bytes): read in %.3f s, read again and saved in %.3f s\n", what,
+                text->size(), readSeconds, saveSeconds);
+    EXPECT_LT(readSeconds, kLimit) << what;
+    EXPECT_LT(saveSeconds, kLimit) << what;
+    EXPECT_FALSE(fs::exists(dir / "store.reg.bad")) << what;
   }
 }
 
@@ -224,6 +433,7 @@ TEST(Registry, BatchWritesOnceAtItsEndOnTopOfOtherWriters) {
     ASSERT_TRUE(other.CreateKey("Other"));  // must survive the batch's write
     EXPECT_TRUE(store.OpenKey("Other"));
     EXPECT_EQ(Query(store, "Set", "42"), (Data{42, 0, 0, 0})) << "a refresh lost the batch";
+    EXPECT_TRUE(batch.Commit());
   }
   EXPECT_EQ(Query(other, "Set", "99"), (Data{99, 0, 0, 0}));
   EXPECT_TRUE(other.OpenKey("Other"));
@@ -284,7 +494,14 @@ TEST(Registry, AFailedWriteReturnsFalseAndKeepsTheStoredData) {
   EXPECT_FALSE(store.DeleteSubKey("", "App"));
   {
     CRegistryBatch batch(store);
-    EXPECT_TRUE(store.SetDword("App", "m", 3)) << "a batch reports no write failure";
+    EXPECT_TRUE(store.SetDword("App", "m", 3)) << "a change in a batch is made in memory";
+    {
+      CRegistryBatch inner(store);
+      EXPECT_TRUE(store.SetDword("App", "k", 4));
+      EXPECT_TRUE(inner.Commit()) << "a nested batch leaves the write to the outer one";
+    }
+    EXPECT_FALSE(batch.Commit()) << "the batch's failed write was not reported";
+    EXPECT_FALSE(batch.Commit());
   }
   EXPECT_EQ(Query(store, "App", "n"), (Data{1, 0, 0, 0}));
   EXPECT_EQ(Query(store, "App", "m"), Bytes("missing"));

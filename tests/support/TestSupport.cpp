@@ -1,12 +1,17 @@
 #include "tests/support/TestSupport.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -44,6 +49,32 @@ TempDir::~TempDir() {
   }
   std::error_code ignored;
   fs::remove_all(path, ignored);
+}
+
+CFifoWatch::CFifoWatch(fs::path fifo) : path(std::move(fifo)) {
+  made = ::mkfifo(path.c_str(), 0600) == 0;
+  if (!made) return;
+  watcher = std::thread([this] {
+    while (!stop.load()) {
+      // Without a reader this open fails at once (ENXIO); with one it succeeds, and closing it
+      // gives the reader an end of file.
+      // A file put in the FIFO's place (once the FIFO is removed) is left alone.
+      const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd >= 0) {
+        struct stat status {};
+        const bool fifo = ::fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode);
+        ::close(fd);
+        if (!fifo) break;
+        opened.store(true);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+}
+
+CFifoWatch::~CFifoWatch() {
+  stop.store(true);
+  if (watcher.joinable()) watcher.join();
 }
 
 ::testing::AssertionResult MatchesGolden(std::string_view actual, const std::string& relativePath) {

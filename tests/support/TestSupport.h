@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/MessageReporter.h"
@@ -32,6 +34,28 @@ class TempDir {
 
  private:
   std::filesystem::path path;
+};
+
+// A FIFO made with mkfifo, watched by a thread while the object lives. The thread notices when
+// anything opens the FIFO for reading, and by opening the other end it releases a reader that
+// would otherwise wait for ever: a test of code that must refuse FIFOs fails instead of hanging.
+class CFifoWatch {
+ public:
+  explicit CFifoWatch(std::filesystem::path path);
+  ~CFifoWatch();
+  CFifoWatch(const CFifoWatch&) = delete;
+  CFifoWatch& operator=(const CFifoWatch&) = delete;
+  // False when mkfifo failed (the test should stop).
+  bool Made() const { return made; }
+  // Whether something has opened the FIFO for reading so far.
+  bool Opened() const { return opened.load(); }
+
+ private:
+  std::filesystem::path path;
+  bool made = false;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> opened{false};
+  std::thread watcher;
 };
 
 // Compares bytes with the golden file tests/<relativePath>. On a mismatch the bytes are

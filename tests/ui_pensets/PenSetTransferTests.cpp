@@ -1,7 +1,12 @@
 // Exporting and importing pen sets from the editor: the overwrite answers, cut-off sets,
-// plot style tables, the written file, and the selection dialog's list and OK button.
+// plot style tables, a store that cannot be written, names it cannot hold, a FIFO, the written
+// file, and the selection dialog's list and OK button.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +32,11 @@
 Q_DECLARE_METATYPE(QList<OverwriteAnswer>)
 
 namespace {
+
+std::string ReadAll(const std::filesystem::path& path) {
+  QFile file(QString::fromStdString(path.string()));
+  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
 
 // A settings store in a fresh folder holding the sets given, the first one current.
 struct Store {
@@ -93,6 +103,9 @@ class CPenSetTransferTests : public QObject {
   void ImportIntoAnEmptyStoreAsksAboutDefault();
   void ImportOfAPlotStyleTable();
   void ImportOfAnUnreadablePlotStyleTableStoresNothing();
+  void ImportIntoAStoreThatCannotBeWrittenSaysSo();
+  void ImportRefusesNamesTheStoreCannotHold();
+  void ImportOfAFifoSaysSoWithoutWaitingOnIt();
   void ExportWritesTheStoredSets();
   void ExportToAnUnwritablePlaceSaysSo();
   void ExportSelectionNeedsAChosenFile();
@@ -238,6 +251,66 @@ void CPenSetTransferTests::ImportOfAnUnreadablePlotStyleTableStoresNothing() {
   QCOMPARE(StoredPenSetNames(s.store), std::vector<std::string>{"Pens"});
   QCOMPARE(Listed(*editor), QStringList({"Pens"}));
   QCOMPARE(editor->DisplayUnit(), CPenSetDlg::Unit::Inch);
+}
+
+void CPenSetTransferTests::ImportIntoAStoreThatCannotBeWrittenSaysSo() {
+  Store s({MarkedSet("a", 1)});
+  const QString file = s.Path("sets.cps");
+  WritePenSetFile(file, {MarkedSet("A", 11), MarkedSet("B", 12)});
+  const std::string before = ReadAll(s.store.File());
+  // A folder where the temporary file of the store's write goes: the write fails, even for
+  // root.
+  QVERIFY(QDir().mkdir(QString::fromStdString(s.store.File().string()) + ".tmp." +
+                       QString::number(getpid())));
+  auto editor = s.OpenEditor();
+  s.prompts.selections << PenSetSelection{file, {"A", "B"}};
+  s.prompts.overwrite << OverwriteAnswer::Yes;
+  Click(*editor, "importButton");
+  QCOMPARE(s.prompts.shown.size(), 2);
+  QCOMPARE(s.prompts.shown[1],
+           QStringLiteral("Can not write the settings store %1!\nThe pen sets were not imported.")
+               .arg(QString::fromStdString(s.store.File().string())));
+  QCOMPARE(s.MarkOf("a"), 1);
+  QCOMPARE(s.MarkOf("B"), 0);
+  QCOMPARE(Listed(*editor), QStringList({"a"}));
+  QCOMPARE(ReadAll(s.store.File()), before);
+}
+
+void CPenSetTransferTests::ImportRefusesNamesTheStoreCannotHold() {
+  Store s({MarkedSet("Stored", 1)});
+  const QString file = s.Path("names.cps");
+  const std::string longName(300, 'L');
+  WritePenSetFile(file,
+                  {MarkedSet(longName, 11), MarkedSet("Good", 12), MarkedSet("tab\there", 13)});
+  auto editor = s.OpenEditor();
+  s.prompts.selections << PenSetSelection{
+      file, {QString::fromStdString(longName), "Good", QStringLiteral("tab\there")}};
+  Click(*editor, "importButton");
+  QCOMPARE(s.prompts.shown,
+           QStringList({QStringLiteral("The pen set \"%1... (300 bytes)\" was not imported: the "
+                                       "name is longer than 255 bytes.")
+                            .arg(QString(60, u'L')),
+                        QStringLiteral("The pen set \"tab\\there\" was not imported: the name "
+                                       "holds a line break or another control character.")}));
+  QCOMPARE(s.MarkOf("Good"), 12);
+  QCOMPARE(StoredPenSetNames(s.store), (std::vector<std::string>{"Stored", "Good"}));
+  QCOMPARE(Listed(*editor), QStringList({"Good", "Stored"}));
+}
+
+void CPenSetTransferTests::ImportOfAFifoSaysSoWithoutWaitingOnIt() {
+  Store s({MarkedSet("Stored", 1)});
+  // Nothing ever opens the other end: a reader that opened this would wait for ever.
+  const QString fifo = s.Path("pens.cps");
+  QVERIFY(mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
+  CPenSetSelectDlg dialog(PenSetTransferMode::Import, s.store, s.prompts);
+  dialog.TakeChosenFile(fifo);
+  QVERIFY(dialog.Names().isEmpty());
+
+  auto editor = s.OpenEditor();
+  s.prompts.selections << PenSetSelection{fifo, {"Stored"}};
+  Click(*editor, "importButton");
+  QCOMPARE(s.prompts.shown, QStringList({QStringLiteral("Can not read the file %1!").arg(fifo)}));
+  QCOMPARE(s.MarkOf("Stored"), 1);
 }
 
 void CPenSetTransferTests::ExportWritesTheStoredSets() {

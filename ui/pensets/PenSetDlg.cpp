@@ -36,7 +36,7 @@ constexpr char kUnitValue[] = "unit";
 constexpr double kInchesPerMm = 0.03937007874015748;
 constexpr double kMmPerInch = 25.4;
 // The longest name a set may have: a name of the settings store's keys, as in the registry.
-constexpr int kLongestSetName = 255;
+constexpr int kLongestSetName = static_cast<int>(kLongestPenSetName);
 
 enum Column { kIndexColumn, kWidthColumn, kDestinationColumn };
 
@@ -462,6 +462,15 @@ bool CPenSetDlg::CheckSetName(const QString& name) {
         QStringLiteral("A pen set name cannot be longer than %1 characters!").arg(kLongestSetName));
     return false;
   }
+  // The rest of what the store refuses (a tab or another control character): saving the set
+  // would fail later, with the name already in the list.
+  std::string why;
+  if (!CheckPenSetName(name.toStdString(), &why)) {
+    prompts.ShowMessage(
+        this,
+        QStringLiteral("This pen set name cannot be used: %1!").arg(QString::fromStdString(why)));
+    return false;
+  }
   return true;
 }
 
@@ -528,11 +537,30 @@ void CPenSetDlg::ImportSets() {
   }
   std::vector<std::string> names;
   for (const QString& name : selection.names) names.push_back(name.toStdString());
-  const bool opened = ImportPenSetsFromFile(
-      selection.path.toStdString(), names, store, [this](const std::string& name) {
+  std::vector<std::string> refused;
+  const PenSetImportResult result = ImportPenSetsFromFile(
+      selection.path.toStdString(), names, store,
+      [this](const std::string& name) {
         return prompts.AskOverwrite(this, QString::fromStdString(name));
-      });
-  if (!opened) return;
+      },
+      nullptr, &refused);
+  if (result == PenSetImportResult::FileNotOpened) {
+    prompts.ShowMessage(this, QStringLiteral("Can not read the file %1!").arg(selection.path));
+    return;
+  }
+  if (result == PenSetImportResult::StoreNotWritten) {
+    prompts.ShowMessage(this, QStringLiteral("Can not write the settings store %1!\nThe pen sets "
+                                             "were not imported.")
+                                  .arg(QString::fromStdString(store.File().string())));
+    return;
+  }
+  for (const std::string& name : refused) {
+    std::string why;
+    CheckPenSetName(name, &why);
+    prompts.ShowMessage(this, QStringLiteral("The pen set \"%1\" was not imported: %2.")
+                                  .arg(QString::fromStdString(PenSetNameForMessage(name)),
+                                       QString::fromStdString(why)));
+  }
   // The list again from the store, on the set being edited, whose stored table may just have
   // been replaced.
   FillSetList(editingName);
@@ -555,7 +583,10 @@ void CPenSetDlg::ImportCtb(const QString& path) {
   SelectSetQuietly(index);
   editingName = setList->itemText(index);
   current.entries = working;
-  SavePenSet(current, editingName.toStdString(), store);
+  if (!SavePenSet(current, editingName.toStdString(), store)) {
+    prompts.ShowMessage(this, QStringLiteral("Can not write the settings store %1!")
+                                  .arg(QString::fromStdString(store.File().string())));
+  }
   FillGrid();
   modified = false;
 }

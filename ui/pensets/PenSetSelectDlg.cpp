@@ -14,6 +14,7 @@
 #include "pensets/PenSet.h"
 #include "pensets/PenSetFile.h"
 #include "platform/Registry.h"
+#include "platform/RegularFile.h"
 #include "ui/pensets/PenSetTransfer.h"
 
 CPenSetSelectDlg::CPenSetSelectDlg(PenSetTransferMode transferMode, CRegistry& store,
@@ -113,7 +114,8 @@ void CPenSetSelectDlg::TakeChosenFile(const QString& path) {
     FillList({QString::fromStdString(CtbPenSetName(file))});
     return;
   }
-  std::FILE* opened = std::fopen(file.c_str(), "rb");
+  // A FIFO or device chosen by name would hang the dialog: it lists nothing.
+  std::FILE* opened = OpenRegularFileForReading(file, nullptr);
   if (!opened) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   QStringList names;
