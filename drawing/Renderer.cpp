@@ -40,9 +40,6 @@ constexpr std::int64_t kPointsPerEntity = 2'000'000;  // points of its curves; b
 constexpr double kHatchWork = 50'000'000;      // pattern lines × boundary edges; beyond: boundary
 constexpr std::size_t kTextBytes = 16 * 1024;  // TEXT and ATTRIB; beyond: cut
 constexpr std::size_t kMTextBytes = 256 * 1024;  // MTEXT; beyond: cut
-// Entities and block cells looked at on one page, drawn or not; beyond, the rest of the page is
-// left out. A block fan-out of a few kilobytes can otherwise mean billions of visits.
-constexpr std::int64_t kVisitsPerPage = 30'000'000;
 // How often (in visits) the stop flag is looked at.
 constexpr std::int64_t kStopCheckInterval = 1024;
 
@@ -1449,8 +1446,8 @@ bool CRenderer::Visit() {
     aborted = true;
     return false;
   }
-  if (visits > kVisitsPerPage) {
-    Warn("pages with more than " + std::to_string(kVisitsPerPage) +
+  if (visits > visitLimit) {
+    Warn("pages with more than " + std::to_string(visitLimit) +
          " entities and block cells are cut short");
     aborted = true;
     return false;

@@ -47,6 +47,10 @@ class CRenderer {
   // A flag that, once set, ends the drawing soon (within a few thousand entities or cells). Not
   // owned; null for none.
   void SetStopFlag(const std::atomic<bool>* flag) { stop = flag; }
+  // How many entities and block cells one page may look at, drawn or not, before the rest is
+  // left out (30 million unless set: far beyond real drawings, and reached by a file of a few
+  // kilobytes whose blocks multiply each other).
+  void SetVisitLimit(std::int64_t limit) { visitLimit = limit; }
   // True when the drawing ended early: the stop flag was set, or the page passed its bound of
   // entities and block cells looked at.
   bool Aborted() const { return aborted; }
@@ -189,6 +193,7 @@ class CRenderer {
   const std::atomic<bool>* stop = nullptr;
   bool aborted = false;
   std::int64_t visits = 0;
+  std::int64_t visitLimit = 30'000'000;
   std::int64_t entityPoints = 0;  // points the entity being drawn took for its curves
   std::vector<std::pair<std::string, int>> warnings;
 };
