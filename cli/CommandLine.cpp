@@ -247,6 +247,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
       if (name == "--author") settings.Author = v;
       if (name == "--subject") settings.Subject = v;
       if (name == "--keywords") settings.Keywords = v;
+    } else if (name == "--line-weights") {
+      if (!value(&v)) return fail(name, "needs exact or whole-points");
+      const int weights = Choice(v, {"whole-points", "exact"});
+      if (weights < 0) return fail(name, "'" + v + "' is not exact or whole-points");
+      settings.ExactLineWeights = static_cast<std::uint8_t>(weights);
     } else if (name == "--strict") {
       if (!flag()) return fail(name, "takes no value");
       options.strict = true;
@@ -321,6 +326,9 @@ Pages:
   --area view|extents|layout        what is fitted to the page (default: extents)
   --scale X               zoom factor for extents and layout, at least 0.001 (default 0.98)
   --colors true|gray|bw   colour mode (default: true)
+  --line-weights exact|whole-points
+                          lineweights as the drawing gives them, or rounded to whole
+                          points as earlier versions did (default: exact)
   --size WxH(mm|in)       page size, e.g. 420x297mm or 11x8.5in (default: 297x210mm)
   --paper NAME            A0-A5, B4, B5, letter, legal, tabloid, ansi-a..e, arch-a..e;
                           landscape, or NAME-portrait

@@ -506,6 +506,7 @@ RunResult CConvertJob::MakePage(CDrawing& drawing, const PageRequest& request) {
   device->WidthDivisor = WidthDivisorFor(Settings.Quality);
   device->UsePenTable = Settings.UsePenSets != 0;
   device->LayersEnabled = Settings.ExportLayer;
+  device->ExactWidths = Settings.ExactLineWeights != 0;
   device->SetColorType(static_cast<int>(Settings.Colors));
   device->OffsetX = margin;
   device->OffsetY = margin;

@@ -106,13 +106,14 @@ void CPdfExport::EndEntityDraw() {
 void CPdfExport::PushClipPolygon(int count, PointStruct* points) {
   FlushPath();
   Writer().Append("q ");
-  savedStates.push_back({CurrentColor, CurrentWidth, CurrentPenWidth});
+  savedStates.push_back({CurrentColor, CurrentWidth, CurrentPenWidth, CurrentExactWidth});
   if (DrawEnabled && count >= 2 && points) {
     CPdfContentWriter writer = Writer();
     writer.MoveTo(points[0].x + OffsetX, points[0].y + OffsetY);
     for (int i = 1; i < count; ++i) writer.LineTo(points[i].x + OffsetX, points[i].y + OffsetY);
     writer.Append("W ");
-    writer.Append("S ");
+    // The path ends stroked (a frame that plots) or unpainted.
+    writer.Append(StrokeClipBoundary ? "S " : "n ");
   }
 }
 
@@ -125,6 +126,7 @@ void CPdfExport::PopClipPolygon() {
     CurrentColor = savedStates.back().color;
     CurrentWidth = savedStates.back().width;
     CurrentPenWidth = savedStates.back().penWidth;
+    CurrentExactWidth = savedStates.back().exactWidth;
     savedStates.pop_back();
   }
 }
@@ -224,6 +226,29 @@ void CPdfExport::SetColor(int rgb, int colorIndex) {
     Writer().SetLineWidth(ink.penWidth);
     CurrentPenWidth = ink.penWidth;
   }
+}
+
+void CPdfExport::SetLineWidthPoints(double points) {
+  if (!ExactWidths) {
+    CDwgExport::SetLineWidthPoints(points);
+    return;
+  }
+  if (UsePenTable || !(points >= 0) || points == CurrentExactWidth) return;
+  ContinuationFlush();
+  CurrentExactWidth = points;
+  Writer().SetLineWidth(points);
+}
+
+void CPdfExport::FillPolyPolygon(PointStruct* points, const int* counts, int rings) {
+  FlushPath();
+  if (LinesOnly || !points || !counts) return;
+  int total = 0;
+  for (int k = 0; k < rings; ++k) total += counts[k] > 0 ? counts[k] : 0;
+  for (int i = 0; i < total; ++i) {
+    points[i].x += OffsetX;
+    points[i].y += OffsetY;
+  }
+  if (DrawEnabled) Writer().FillPolyPolygon(points, counts, rings);
 }
 
 void CPdfExport::SetLineWidth(int width) {

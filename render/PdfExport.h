@@ -45,6 +45,9 @@ class CPdfExport : public CDwgExport {
   bool CanDrawPolyPolygon() override { return true; }
   void SetColor(int rgb, int colorIndex) override;
   void SetLineWidth(int width) override;
+  // With ExactWidths, the width in points to 3 decimals; otherwise as SetLineWidth.
+  void SetLineWidthPoints(double points) override;
+  void FillPolyPolygon(PointStruct* points, const int* counts, int rings) override;
 
   // Writes the pending polyline, if it has two points or more, and empties it.
   void FlushPath();
@@ -54,6 +57,10 @@ class CPdfExport : public CDwgExport {
   int CurrentWidth = 0;
   std::uint32_t CurrentColor = 0;
   double CurrentPenWidth = 0.0;
+  // Lineweights reach the page exactly (SetLineWidthPoints) rather than in whole points.
+  bool ExactWidths = false;
+  // The exact width in force, when ExactWidths (-1: none written yet).
+  double CurrentExactWidth = -1.0;
   bool LayerOpen = false;
   bool RasterEnabled = true;
   int LayersEnabled = 1;
@@ -83,6 +90,7 @@ class CPdfExport : public CDwgExport {
     std::uint32_t color;
     int width;
     double penWidth;
+    double exactWidth;
   };
   std::vector<CachedState> savedStates;
   // How many clips were open when the layer section opened, so that EndPage closes what the
