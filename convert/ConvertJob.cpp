@@ -209,6 +209,9 @@ RunResult CConvertJob::ConvertAll() {
       if (StopRequested()) return UserBreak();
       if (result == RunResult::Done && FailsOnWarnings()) result = RunResult::Warned;
       if (result == RunResult::Warned) AppendLog("Warnings count as failures in this run.");
+      if (result == RunResult::NoMemory && report.reason.empty()) {
+        report.reason = "not enough memory";
+      }
       if (result != RunResult::Done && merged) runDocument->RollBack(before);
       if (perDrawing && result == RunResult::Done &&
           !SavePdfDocument(*drawingDocument, DrawingPdfName(path, targetFolder))) {
@@ -216,6 +219,10 @@ RunResult CConvertJob::ConvertAll() {
       }
       drawingDocument.reset();
       report.result = result;
+      if (result == RunResult::Warned) report.reason = "its warnings count as failures";
+      if (result == RunResult::CannotWrite && report.reason.empty()) {
+        report.reason = "its PDF file cannot be written";
+      }
       if (result == RunResult::Done) {
         AppendLog(Format("Convert %s successfully!\r\n", path));
         if (merged) mergedDrawings.push_back(path);
@@ -239,7 +246,9 @@ RunResult CConvertJob::ConvertAll() {
     } else {
       FailedFiles.insert(FailedFiles.end(), mergedDrawings.begin(), mergedDrawings.end());
       for (CDrawingReport& report : Reports) {
-        if (report.result == RunResult::Done) report.result = RunResult::CannotWrite;
+        if (report.result != RunResult::Done) continue;
+        report.result = RunResult::CannotWrite;
+        report.reason = "the merged PDF file cannot be written";
       }
     }
   }
@@ -322,6 +331,9 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
     AppendLog(Format("Can not open drawing file: %s", path));
     // The library's reason, on a line of its own ("DWG files are not supported yet").
     if (!reason.empty()) AppendLog(Format("Reason: %s", reason));
+    if (!Reports.empty()) {
+      Reports.back().reason = reason.empty() ? "it cannot be opened as a drawing" : reason;
+    }
     return RunResult::CannotOpen;
   }
   drawing->PrepareDrawing(0);

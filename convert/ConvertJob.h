@@ -25,6 +25,8 @@ struct CDrawingReport {
   std::vector<std::string> outputs;
   // What the drawing library could not read or draw as it is, as the log's "Warning:" lines.
   std::vector<std::string> warnings;
+  // Why the drawing failed, in one line; empty when it did not.
+  std::string reason;
 };
 class CPdfDocument;
 class CPdfOutline;

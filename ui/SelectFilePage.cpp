@@ -179,6 +179,11 @@ void CSelectFilePage::DropFiles(const QStringList& paths) {
   UpdateButtons();
 }
 
+QString CSelectFilePage::FirstFile() const {
+  const QTreeWidgetItem* item = list->topLevelItem(0);
+  return item ? item->text(kFileColumn) : QString();
+}
+
 bool CSelectFilePage::RenameBookmark(int row, const QString& text) {
   QTreeWidgetItem* item = list->topLevelItem(row);
   if (!item || text.trimmed().isEmpty()) return false;

@@ -53,6 +53,9 @@ class CSelectFilePage : public CCommonPage {
   // Sets the enabled state of the buttons from the list and asks the wizard to update its own.
   void UpdateButtons();
 
+  // The path of the first row, or empty.
+  QString FirstFile() const;
+
   bool CanLeave() override;
   // Replaces the settings' SourceFiles and BookmarkNames with the rows, in list order.
   void StoreSettings() override;

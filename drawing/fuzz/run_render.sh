@@ -57,4 +57,4 @@ for folder in "$shared/corpus/dxf" "$shared/corpus/dwg" "$root/tests/drawing/fuz
 done
 # shellcheck disable=SC2086
 exec "$work/render_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-  -max_len=1048576 -artifact_prefix="$work/crashes/" "$@" $seeds
+  -max_len=262144 -artifact_prefix="$work/crashes/" "$@" $seeds
