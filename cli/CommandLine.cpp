@@ -267,6 +267,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
       const int weights = Choice(v, {"whole-points", "exact"});
       if (weights < 0) return fail(name, "'" + v + "' is not exact or whole-points");
       settings.ExactLineWeights = static_cast<std::uint8_t>(weights);
+    } else if (name == "-j" || name == "--jobs") {
+      if (!value(&v)) return fail(name, "needs a number of drawings at once");
+      int jobs = 0;
+      const auto [end, err] = std::from_chars(v.data(), v.data() + v.size(), jobs);
+      if (err != std::errc() || end != v.data() + v.size() || jobs < 1 || jobs > 256) {
+        return fail(name, "'" + v + "' is not a whole number from 1 to 256");
+      }
+      options.jobs = jobs;
     } else if (name == "--strict") {
       if (!flag()) return fail(name, "takes no value");
       options.strict = true;
@@ -416,6 +424,9 @@ constexpr OptionDoc kOptions[] = {
     {"Run", "--json", "",
      "print the results on standard output: {\"results\": [...], \"drawings\": [{\"path\", "
      "\"status\", \"pages\", \"outputs\", \"warnings\"}, ...], \"failed\": [...], \"status\": N}"},
+    {"Run", "-j, --jobs", "N",
+     "drawings converted side by side, one PDF per drawing or per layout (default: one per "
+     "core; a merged file is made one drawing after the other)"},
     {"Run", "--strict", "",
      "a drawing with warnings (damage read around, something not drawn as it is) fails"},
     {"Run", "-q, --quiet", "", "no log and no progress bar"},

@@ -30,6 +30,8 @@ struct CliOptions {
   bool json = false;
   // A drawing with warnings fails.
   bool strict = false;
+  // Drawings converted side by side (0: as many as the machine has cores).
+  int jobs = 0;
   bool quiet = false;
   bool help = false;
   bool version = false;

@@ -305,6 +305,7 @@ int main(int argc, char** argv) {
   CTerminalListener listener(options.quiet);
   CConvertJob job(settings, penSet, listener);
   job.StrictWarnings = options.strict;
+  job.Jobs = options.jobs;
   stopFlag = &job.StopFlag;
   struct sigaction action {};
   action.sa_handler = OnSignal;

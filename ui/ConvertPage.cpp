@@ -198,6 +198,7 @@ void CConvertPage::StartRun() {
   // An output folder is kept with its trailing separator, the form in which it is saved.
   if (settings.PdfType != OutputType::Merged)
     settings.TargetPdf = WithTrailingSeparator(settings.TargetPdf);
+  job->Jobs = 0;  // as many drawings at once as the machine has cores
   if (!job->Start(settings, CurrentPenSet())) {
     running = false;
     convertButton->setText(tr("&Convert Now!"));
