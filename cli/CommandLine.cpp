@@ -275,6 +275,22 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
         return fail(name, "'" + v + "' is not a whole number from 1 to 256");
       }
       options.jobs = jobs;
+    } else if (name == "--shard") {
+      if (!value(&v)) return fail(name, "needs K/N");
+      const std::size_t slash = v.find('/');
+      int k = -1, n = 0;
+      const char* begin = v.data();
+      const char* middle = slash == std::string::npos ? nullptr : v.data() + slash;
+      if (!middle || std::from_chars(begin, middle, k).ptr != middle ||
+          std::from_chars(middle + 1, v.data() + v.size(), n).ptr != v.data() + v.size() || n < 1 ||
+          k < 0 || k >= n) {
+        return fail(name, "'" + v + "' is not K/N with 0 <= K < N");
+      }
+      options.shard = k;
+      options.shards = n;
+    } else if (name == "--skip-existing") {
+      if (!flag()) return fail(name, "takes no value");
+      options.skipExisting = true;
     } else if (name == "--strict") {
       if (!flag()) return fail(name, "takes no value");
       options.strict = true;
@@ -335,6 +351,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
   if (settings.PdfType == OutputType::Merged && settings.TargetPdf.empty()) {
     *error = "You must input a PDF filename first!";
     return false;
+  }
+  if (options.skipExisting && settings.PdfType == OutputType::Merged) {
+    return fail("--skip-existing", "needs one PDF per drawing or per layout, not a merged file");
   }
   // A folder named like a PDF file is almost always a mistake: one PDF per drawing or layout
   // needs a folder, and making one called "out.pdf" would surprise.
@@ -427,6 +446,12 @@ constexpr OptionDoc kOptions[] = {
     {"Run", "-j, --jobs", "N",
      "drawings converted side by side, one PDF per drawing or per layout (default: one per "
      "core; a merged file is made one drawing after the other)"},
+    {"Run", "--shard", "K/N",
+     "convert only share K (0 to N-1) of N equal runs of the list, in its order, so that N "
+     "machines or array jobs split an archive without a coordinator"},
+    {"Run", "--skip-existing", "",
+     "leave drawings whose PDF is newer than the drawing, so a stopped run resumes (not with "
+     "a merged file)"},
     {"Run", "--strict", "",
      "a drawing with warnings (damage read around, something not drawn as it is) fails"},
     {"Run", "-q, --quiet", "", "no log and no progress bar"},

@@ -32,6 +32,11 @@ struct CliOptions {
   bool strict = false;
   // Drawings converted side by side (0: as many as the machine has cores).
   int jobs = 0;
+  // The share of the drawings this run converts: share `shard` (0 … shards − 1) of `shards`
+  // equal runs of the list in its order.
+  int shard = 0, shards = 1;
+  // Drawings whose PDF files are newer than the drawing are left as they are.
+  bool skipExisting = false;
   bool quiet = false;
   bool help = false;
   bool version = false;

@@ -12,6 +12,7 @@ packages=(
   libpng-dev libjpeg-dev libtiff-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils python3 locales
+  parallel       # the cluster recipe (scripts/cluster) is tested with GNU parallel
   qt6-base-dev   # the desktop wizard; its tests run on Qt's offscreen platform
   xvfb xauth     # screenshots of the wizard without a desktop (tests/ui/Screenshots.cpp)
 )

@@ -271,3 +271,17 @@ TEST(CommandLine, DocumentsEveryOptionItTakesInTheHelpTheManualAndTheCompletions
     }
   }
 }
+
+TEST(CommandLine, TakesAShareOfTheListAndLeavesDrawingsWithNewerPdfs) {
+  const Parsed p = Parse({"--shard", "2/5", "--skip-existing", "-o", "out", "a.dxf"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.shard, 2);
+  EXPECT_EQ(p.options.shards, 5);
+  EXPECT_TRUE(p.options.skipExisting);
+  for (const char* bad : {"5/5", "-1/3", "1", "1/0", "a/b", "1/2/3"}) {
+    EXPECT_FALSE(Parse({"--shard", bad, "a.dxf"}).ok) << bad;
+  }
+  const Parsed merged = Parse({"--skip-existing", "-o", "all.pdf", "a.dxf"});
+  EXPECT_FALSE(merged.ok) << "a merged file is made whole or not at all";
+  EXPECT_EQ(merged.error.rfind("--skip-existing: ", 0), 0u) << merged.error;
+}
