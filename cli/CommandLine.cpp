@@ -267,6 +267,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
       const int weights = Choice(v, {"whole-points", "exact"});
       if (weights < 0) return fail(name, "'" + v + "' is not exact or whole-points");
       settings.ExactLineWeights = static_cast<std::uint8_t>(weights);
+    } else if (name == "--compression") {
+      if (!value(&v)) return fail(name, "needs fast, default or small");
+      const int effort = Choice(v, {"fast", "default", "small"});
+      if (effort < 0) return fail(name, "'" + v + "' is not fast, default or small");
+      settings.Compression = static_cast<std::uint8_t>(effort);
     } else if (name == "-j" || name == "--jobs") {
       if (!value(&v)) return fail(name, "needs a number of drawings at once");
       int jobs = 0;
@@ -401,6 +406,9 @@ constexpr OptionDoc kOptions[] = {
      ".pdf, else per-drawing)"},
     {"Output", "-o, --target", "PATH",
      "merge: the PDF file; otherwise the output folder (default: next to each drawing)"},
+    {"Output", "--compression", "fast|default|small",
+     "how hard pages are compressed: fast writes larger files sooner, small the smallest files "
+     "(default: default)"},
     {"Pages", "--layout", "model|all|active|paper", "which layouts become pages (default: all)"},
     {"Pages", "--area", "view|extents|layout", "what is fitted to the page (default: extents)"},
     {"Pages", "--scale", "X", "zoom factor for extents and layout, at least 0.001 (default 0.98)"},

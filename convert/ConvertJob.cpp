@@ -13,6 +13,7 @@
 
 #include "convert/ConvertSettings.h"
 #include "convert/OutputNames.h"
+#include "pdf/PdfContentStream.h"
 #include "pdf/PdfDocument.h"
 #include "pdf/PdfOutline.h"
 #include "pdf/PdfPage.h"
@@ -27,6 +28,12 @@ namespace {
 
 constexpr char kUserBreak[] = "User break!";
 constexpr char kNoMemory[] = "No enough memory!";
+
+DeflateEffort Effort(std::uint8_t compression) {
+  return compression == 0   ? DeflateEffort::Fast
+         : compression == 2 ? DeflateEffort::Small
+                            : DeflateEffort::Default;
+}
 
 std::string Format(const char* pattern, const std::string& argument) {
   const int size = std::snprintf(nullptr, 0, pattern, argument.c_str());
@@ -151,6 +158,7 @@ RunResult CConvertJob::UserBreak() {
 }
 
 RunResult CConvertJob::ConvertAll() {
+  SetDeflateEffort(Effort(Settings.Compression));
   const CConvertSettings& settings = Settings;
   const PageSetup page = ComputePageSetup(settings);
   if (const char* problem = PageSetupProblem(page, settings.Quality)) {
@@ -358,6 +366,7 @@ RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs
   std::mutex statusMutex;
 
   const auto work = [&]() {
+    SetDeflateEffort(Effort(Settings.Compression));
     CWorkerLog log([&](std::string_view text) {
       std::lock_guard<std::mutex> lock(statusMutex);
       SetStatusText(text);

@@ -100,6 +100,9 @@ void CConvertSettings::LoadSettings(CRegistry& store) {
   if (std::uint32_t exact = 0; QueryDword(store, "ExactLineWeights", &exact, kOptionKey)) {
     ExactLineWeights = exact != 0 ? 1 : 0;
   }
+  if (std::uint32_t effort = 0; QueryDword(store, "Compression", &effort, kOptionKey)) {
+    if (effort <= 2) Compression = static_cast<std::uint8_t>(effort);
+  }
 
   SearchPaths.clear();
   if (!store.OpenKey(kSearchPathKey)) return;
@@ -136,6 +139,7 @@ void CConvertSettings::SaveSettings(CRegistry& store) const {
   }
   if (store.CreateKey(kOptionKey)) {
     store.SetDword(kOptionKey, "ExactLineWeights", ExactLineWeights ? 1 : 0);
+    store.SetDword(kOptionKey, "Compression", Compression);
   }
   if (store.CreateKey(kSearchPathKey)) {
     std::size_t i = 0;

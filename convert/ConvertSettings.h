@@ -49,6 +49,9 @@ class CConvertSettings {
   // Lineweights reach the page exactly (0.25 mm is 0.709 points); cleared, they are rounded to
   // whole points as earlier versions did. Saved in the Option key.
   std::uint8_t ExactLineWeights = 1;
+  // How hard the PDF streams are deflated: 0 fast (larger files), 1 default, 2 small (slower).
+  // Saved in the Option key.
+  std::uint8_t Compression = 1;
   std::uint8_t ExportLayer = 1;
   // Page size and margin (not persisted) in Units: 0 inch, 1 millimetre.
   double PdfWidth = 297.0;

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   clang-format   # the source format is checked by a test
-  zlib1g-dev
+  zlib1g-dev libdeflate-dev
   libfreetype-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
   fonts-wqy-microhei   # a face for Chinese, Japanese and Korean text (tests shape it)
   libpng-dev libjpeg-dev libtiff-dev

@@ -227,7 +227,7 @@ TEST(CommandLine, GivesEveryPageTheSizeAskedForUnlessLayoutPaperIsAskedFor) {
   EXPECT_EQ(Parse({"--no-layout-paper-size", "a.dxf"}).settings.UseLayoutPageSet, 0);
 }
 
-TEST(CommandLine, TakesFoldersListsAndTheLineWeights) {
+TEST(CommandLine, TakesFoldersListsLineWeightsAndCompression) {
   Parsed p = Parse({"-r", "--from-list", "-"});
   ASSERT_TRUE(p.ok) << p.error << ": a list alone names the drawings";
   EXPECT_TRUE(p.options.recursive);
@@ -235,6 +235,10 @@ TEST(CommandLine, TakesFoldersListsAndTheLineWeights) {
   EXPECT_EQ(Parse({"--line-weights", "whole-points", "a.dxf"}).settings.ExactLineWeights, 0);
   EXPECT_EQ(Parse({"--line-weights", "exact", "a.dxf"}).settings.ExactLineWeights, 1);
   EXPECT_FALSE(Parse({"--line-weights", "thick", "a.dxf"}).ok);
+  EXPECT_EQ(Parse({"a.dxf"}).settings.Compression, 1);
+  EXPECT_EQ(Parse({"--compression", "fast", "a.dxf"}).settings.Compression, 0);
+  EXPECT_EQ(Parse({"--compression", "SMALL", "a.dxf"}).settings.Compression, 2);
+  EXPECT_FALSE(Parse({"--compression", "9", "a.dxf"}).ok);
 }
 
 TEST(CommandLine, DocumentsEveryOptionItTakesInTheHelpTheManualAndTheCompletions) {
