@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "drawing/dwg/detail/DwgSplineFit.h"
 #include "drawing/dwg/detail/DwgTables.h"
 
 namespace drawing::dwg::detail {
@@ -348,9 +349,9 @@ void ReadTextPart(CDwgReaderContext& context, CDwgObjectFrame& frame, Entity& en
   }
 }
 
-// R2018: a multi-line attribute carries an embedded MTEXT before its tag. Its fields are
-// read past; the single-line text stands for it.
-void SkipEmbeddedMText(CDwgReaderContext& context, CDwgObjectFrame& frame) {
+// R2018: a multi-line attribute carries an embedded MTEXT before its tag, which holds its text
+// (the single-line text is then empty). Gives that text.
+std::string ReadEmbeddedMText(CDwgReaderContext& context, CDwgObjectFrame& frame) {
   CBitReader& d = frame.data;
   d.ReadBB();  // entity mode
   d.ReadBL();  // reactors
@@ -378,7 +379,7 @@ void SkipEmbeddedMText(CDwgReaderContext& context, CDwgObjectFrame& frame) {
   d.ReadBS();
   d.ReadBD();  // extents
   d.ReadBD();
-  context.Text(frame);
+  std::string text = context.Text(frame, true);
   ReadHandle(frame);  // style
   d.ReadBS();         // line spacing style and factor
   d.ReadBD();
@@ -393,6 +394,7 @@ void SkipEmbeddedMText(CDwgReaderContext& context, CDwgObjectFrame& frame) {
   d.ReadB();  // really locked
   const std::uint16_t annotative = d.ReadBS();
   d.SkipBytes(annotative);
+  return text;
 }
 
 CDwgEntityResult ReadTextLike(CDwgReaderContext& context, CDwgObjectFrame& frame, Kind kind,
@@ -406,7 +408,15 @@ CDwgEntityResult ReadTextLike(CDwgReaderContext& context, CDwgObjectFrame& frame
     if (context.version >= Version::R2010) d.ReadRC();  // locked in block
     if (context.version >= Version::R2018) {
       const unsigned type = d.ReadRC();
-      if (type > 1) SkipEmbeddedMText(context, frame);
+      if (type > 1) {
+        // Drawn on one line, as releases before R2018 keep such an attribute.
+        std::string lines = ReadEmbeddedMText(context, frame);
+        for (std::size_t at = lines.find("\\P"); at != std::string::npos;
+             at = lines.find("\\P", at)) {
+          lines.replace(at, 2, " ");
+        }
+        if (text.text.empty()) text.text = std::move(lines);
+      }
     }
     tag = context.Text(frame);
     d.ReadBS();  // field length
@@ -506,10 +516,11 @@ Spline ReadSplineData(CBitReader& d, bool& ok) {
   Spline spline;
   const std::uint32_t scenario = d.ReadBL();
   std::uint32_t splineFlags = 0;
+  std::uint32_t knotParameter = 0;
   bool fitted = scenario == 2;
   if (d.GetVersion() >= Version::R2013) {
     splineFlags = d.ReadBL();
-    const std::uint32_t knotParameter = d.ReadBL();
+    knotParameter = d.ReadBL();
     fitted = (splineFlags & 1) != 0 && knotParameter != 15;
   }
   spline.degree = static_cast<int>(d.ReadBL());
@@ -532,14 +543,21 @@ Spline ReadSplineData(CBitReader& d, bool& ok) {
       if (weighted) spline.weights.push_back(d.ReadBD());
     }
   } else {
-    d.ReadBD();   // fit tolerance
-    d.Read3BD();  // start and end tangents
-    d.Read3BD();
+    d.ReadBD();  // fit tolerance
+    const Vec3 startTangent = V(d.Read3BD());
+    const Vec3 endTangent = V(d.Read3BD());
     const std::uint32_t fits = d.ReadBL();
     if (d.Failed() || !CountFits(d, fits, 6)) return spline;
     spline.fitPoints.reserve(fits);
-    for (std::uint32_t i = 0; i < fits && !d.Failed(); ++i)
+    for (std::uint32_t i = 0; i < fits && !d.Failed(); ++i) {
       spline.fitPoints.push_back(V(d.Read3BD()));
+    }
+    spline.closed = (splineFlags & 4) != 0;
+    // The file keeps the fit points alone; the curve through them is what CAD draws.
+    const CFitSpacing spacing = knotParameter == 1   ? CFitSpacing::SquareRoot
+                                : knotParameter == 2 ? CFitSpacing::Uniform
+                                                     : CFitSpacing::Chord;
+    if (!d.Failed()) InterpolateFitPoints(spline, startTangent, endTangent, spacing);
   }
   ok = !d.Failed();
   spline.degree = std::clamp(spline.degree, 1, 25);
