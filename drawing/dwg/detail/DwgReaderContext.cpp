@@ -41,14 +41,15 @@ std::string CodePageName(std::uint16_t number) {
   return std::string(kNames[number]);
 }
 
-std::int16_t LineweightFromIndex(unsigned index) {
+std::int16_t LineweightFromIndex(unsigned index, std::int16_t undefined) {
   static constexpr std::int16_t kWeights[] = {0,  5,   9,   13,  15,  18,  20,  25,
                                               30, 35,  40,  50,  53,  60,  70,  80,
                                               90, 100, 106, 120, 140, 158, 200, 211};
   if (index < std::size(kWeights)) return kWeights[index];
   if (index == 29) return kLineweightByLayer;
   if (index == 30) return kLineweightByBlock;
-  return kLineweightDefault;
+  if (index == 31) return kLineweightDefault;
+  return undefined;
 }
 
 Color ModelColor(int index, bool trueColor, std::uint32_t rgb) {
@@ -350,8 +351,9 @@ void CDwgReaderContext::ApplyCommon(const CDwgEntityCommon& common, Entity& enti
     if (trueColor) rgb = found->second;
   }
   entity.color = ModelColor(common.color.index, trueColor, rgb);
-  entity.lineweight =
-      version >= Version::R2000 ? LineweightFromIndex(common.lineweight) : kLineweightByLayer;
+  entity.lineweight = version >= Version::R2000
+                          ? LineweightFromIndex(common.lineweight, kLineweightByLayer)
+                          : kLineweightByLayer;
   if (common.linetypeScale > 0.0 && std::isfinite(common.linetypeScale)) {
     entity.linetypeScale = common.linetypeScale;
   }

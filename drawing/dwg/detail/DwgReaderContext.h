@@ -26,8 +26,9 @@ namespace drawing::dwg::detail {
 std::string CodePageName(std::uint16_t number);
 
 // A lineweight index of the file (0 to 23, 29 ByLayer, 30 ByBlock, 31 Default) in hundredths
-// of a millimetre or as kLineweightByLayer/ByBlock/Default; other indices are Default.
-std::int16_t LineweightFromIndex(unsigned index);
+// of a millimetre or as kLineweightByLayer/ByBlock/Default; the indices 24 to 28, which name
+// no lineweight, give `undefined` (some writers store 28 on entities that have none).
+std::int16_t LineweightFromIndex(unsigned index, std::int16_t undefined);
 
 // A colour as the model holds it, from the parts of a CMC or ENC: the index (0 ByBlock, 256
 // ByLayer) and, when `trueColor`, the RGB word (red in bits 16 to 23).

@@ -274,8 +274,9 @@ void CTableReader::ReadLayers() {
     layer.plottable = plottable && !EqualsIgnoringCase(name, "DEFPOINTS");
     layer.color.index =
         static_cast<std::int16_t>(magnitude >= 1 && magnitude <= 255 ? magnitude : 7);
-    layer.lineweight =
-        context.version >= Version::R2000 ? LineweightFromIndex(weight) : kLineweightDefault;
+    layer.lineweight = context.version >= Version::R2000
+                           ? LineweightFromIndex(weight, kLineweightDefault)
+                           : kLineweightDefault;
     if (layer.lineweight == kLineweightByLayer || layer.lineweight == kLineweightByBlock) {
       layer.lineweight = kLineweightDefault;
     }
