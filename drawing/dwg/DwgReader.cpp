@@ -74,6 +74,9 @@ class CDwgReader {
   Drawing& drawing;
   std::vector<ClipReference> clips;
   std::unordered_map<std::uint64_t, std::size_t> clipCandidates;
+  // Every entity belongs to one block or owner: one listed again (by a damaged file) is not
+  // read again, which bounds the work to the size of the file.
+  std::unordered_set<std::uint64_t> entitiesRead;
 };
 
 void CDwgReader::FillHeader(const CDwgContainer& container, const CDwgHeader& header) {
@@ -185,6 +188,10 @@ void CDwgReader::ForEachChild(CDwgReaderContext& context, const CDwgEntityInfo& 
   if (context.version >= Version::R2004) {
     for (const std::uint64_t handle : info.children) {
       CDwgEntityCommon common;
+      if (!entitiesRead.insert(handle).second) {
+        context.Damage("owned entity " + std::to_string(handle) + " is listed twice");
+        continue;
+      }
       if (!context.Open(handle, frame)) continue;
       if (!frame.isEntity || !dwg::detail::ReadEntityCommon(frame, common)) {
         context.Damage("owned entity " + std::to_string(handle) + " cannot be read");
@@ -199,8 +206,8 @@ void CDwgReader::ForEachChild(CDwgReaderContext& context, const CDwgEntityInfo& 
   std::unordered_set<std::uint64_t> visited;
   std::uint64_t handle = info.firstChild;
   for (;;) {
-    if (!visited.insert(handle).second || visited.size() > context.container.objectMap.size()) {
-      context.Damage("owned entities run in a loop");
+    if (!visited.insert(handle).second || !entitiesRead.insert(handle).second) {
+      context.Damage("owned entities run in a loop or into other entities");
       return;
     }
     CDwgEntityCommon common;
@@ -218,6 +225,10 @@ void CDwgReader::ForEachChild(CDwgReaderContext& context, const CDwgEntityInfo& 
 
 bool CDwgReader::ReadEntityAt(CDwgReaderContext& context, std::uint64_t handle, std::int32_t block,
                               std::uint64_t* next) {
+  if (!entitiesRead.insert(handle).second) {
+    context.Damage("entity " + std::to_string(handle) + " is listed twice");
+    return false;
+  }
   CDwgObjectFrame frame;
   if (!context.Open(handle, frame)) return false;
   CDwgEntityCommon common;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <unordered_set>
 
 #include "platform/ColorPalette.h"
 
@@ -316,7 +317,7 @@ CDwgDimStyle CDwgReaderContext::DimStyleOf(std::uint64_t handle) const {
 }
 
 void CDwgReaderContext::ReadBookColor(std::uint64_t handle) {
-  if (handle == 0 || bookColors.count(handle)) return;
+  if (handle == 0 || bookColors.count(handle) || !bookColorsTried.insert(handle).second) return;
   CDwgObjectFrame frame;
   if (!Open(handle, frame) || TypeName(frame.type) != "DBCOLOR" || !ReadObjectCommon(frame)) {
     return;

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "drawing/Model.h"
@@ -128,6 +129,7 @@ class CDwgReaderContext {
   std::unordered_map<std::uint64_t, std::int32_t> imageDefs;
   std::unordered_map<std::uint64_t, std::string> applications;  // APPID names
   std::unordered_map<std::uint64_t, std::uint32_t> bookColors;  // DBCOLOR RGB values
+  std::unordered_set<std::uint64_t> bookColorsTried;
   CDwgDimStyle headerDimStyle;
   std::int32_t standardStyle = 0;
   std::uint64_t linetypeByLayer = 0, linetypeByBlock = 0, linetypeContinuous = 0;
