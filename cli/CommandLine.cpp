@@ -301,8 +301,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
 const char* UsageText() {
   return R"(Usage: tarnvelox-cli [OPTIONS] DRAWING...
        tarnvelox-cli --export-pen-sets|--import-pen-sets FILE [NAME...]
-Converts drawings (DXF) into PDF: one page per layout, layers as optional content, a bookmark
-per drawing and per layout.
+Converts drawings (DXF, DWG) into PDF: one page per layout, layers as optional content, a
+bookmark per drawing and per layout.
 
 Output:
   -t, --output-type per-drawing|merge|per-layout

@@ -31,7 +31,12 @@ namespace drawing {
 //   "Standard" that every drawing has.
 // - Entities keep the order in which their block lists them. The first VIEWPORT of a paper
 //   layout is its overall viewport (id 1), the others count on from 2.
-// - A SPLINE drawn through fit points has those points and no control points.
+// - A SPLINE the file keeps by its fit points alone has those fit points and the control points
+//   and knots of the cubic through them (DXF files carry both).
+// - A LEADER to a text or tolerance lists the start of its hook line before its last point,
+//   as DXF files do; a polygonal clip boundary repeats its first point at its end.
+// - Control characters in TEXT and MTEXT are kept in DXF's caret notation ("^J"), and a caret
+//   of MTEXT as "^ ".
 // - Text is UTF-8: strings of files before R2007 are converted from the code page the file
 //   header names.
 bool ReadDwg(std::string_view bytes, Drawing& drawing, std::string* error);
