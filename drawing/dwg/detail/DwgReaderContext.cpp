@@ -253,9 +253,17 @@ bool CDwgReaderContext::Open(std::uint64_t handle, CDwgObjectFrame& frame, bool 
     return false;
   }
   std::string why;
-  if (!ReadObjectFrame(container, offset, frame, &why, true)) {
+  if (!ReadObjectFrame(container, offset, frame, &why, false, false)) {
     if (required) Damage(why);
     return false;
+  }
+  // Text styles (the TrueType family), leaders (dimension style overrides) and R13/R14
+  // viewports (their view) keep what the model needs in their extended data; other objects'
+  // is not copied.
+  const bool usesExtendedData =
+      frame.type == 0x35 || frame.type == 0x2D || (frame.type == 0x22 && version <= Version::R14);
+  if (usesExtendedData && frame.extendedDataCount > 0) {
+    return ReadObjectFrame(container, offset, frame, &why, true, false);
   }
   return true;
 }
