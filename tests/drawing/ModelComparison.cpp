@@ -198,6 +198,13 @@ std::vector<CDifference> CComparer::Run() {
   TextStyles();
   Blocks();
   Layouts();
+  std::map<std::string, int> expectedSkipped(e.skippedTypes.begin(), e.skippedTypes.end());
+  std::map<std::string, int> actualSkipped(a.skippedTypes.begin(), a.skippedTypes.end());
+  for (const auto& [kind, count] : expectedSkipped)
+    Same("skipped " + kind, count, actualSkipped[kind]);
+  for (const auto& [kind, count] : actualSkipped) {
+    if (!expectedSkipped.count(kind)) Same("skipped " + kind, 0, count);
+  }
   std::vector<CDifference> result;
   for (const auto& [key, value] : notes) {
     std::string detail = value.first;

@@ -20,8 +20,8 @@ struct CDifference {
 
 // The differences of `actual` from `expected`: layers, linetypes, text styles, blocks (names,
 // flags, entity counts per kind), layouts with their plot settings, the header values both
-// formats store, and entity by entity in file order for every block whose sequence of kinds
-// agrees (coordinates within 1e-9 relative).
+// formats store, the kinds skipped with their counts, and entity by entity in file order for
+// every block whose sequence of kinds agrees (coordinates within 1e-9 relative).
 std::vector<CDifference> CompareModels(const drawing::Drawing& expected,
                                        const drawing::Drawing& actual);
 
