@@ -11,6 +11,7 @@
 #include "drawing/dwg/DwgHeader.h"
 #include "drawing/dwg/DwgObject.h"
 #include "drawing/dwg/detail/DwgEntities.h"
+#include "drawing/dwg/detail/DwgModelReader.h"
 #include "drawing/dwg/detail/DwgReaderContext.h"
 #include "drawing/dwg/detail/DwgTables.h"
 
@@ -46,6 +47,15 @@ std::string WithFormat(const std::string& note) {
   return "DWG " + note;
 }
 
+// What block references own: attributes and the SEQEND; what old-style polylines own: vertices
+// and the SEQEND.
+bool OwnedByInsert(std::uint16_t type) {
+  return type == 0x02 || type == 0x06;
+}
+bool OwnedByPolyline(std::uint16_t type) {
+  return (type >= 0x0A && type <= 0x0E) || type == 0x06;
+}
+
 // An entity of a block waiting for the handle of the entity that clips it.
 struct ClipReference {
   std::size_t index = 0;
@@ -54,9 +64,9 @@ struct ClipReference {
 
 class CDwgReader {
  public:
-  CDwgReader(std::string_view bytes, Drawing& drawing) : bytes(bytes), drawing(drawing) {}
+  explicit CDwgReader(Drawing& drawing) : drawing(drawing) {}
 
-  bool Read(std::string* error);
+  bool Read(const CDwgContainer& container, const CDwgHeader& header, std::string* note);
 
  private:
   void FillHeader(const CDwgContainer& container, const CDwgHeader& header);
@@ -67,10 +77,10 @@ class CDwgReader {
                     std::uint64_t* next);
   // The owned entities of an INSERT or POLYLINE, in order, with their frames and common parts.
   template <class Visit>
-  void ForEachChild(CDwgReaderContext& context, const CDwgEntityInfo& info, Visit visit);
+  void ForEachChild(CDwgReaderContext& context, const CDwgEntityInfo& info,
+                    bool (*owns)(std::uint16_t type), Visit visit);
   void NumberViewports(Block& block);
 
-  std::string_view bytes;
   Drawing& drawing;
   std::vector<ClipReference> clips;
   std::unordered_map<std::uint64_t, std::size_t> clipCandidates;
@@ -100,22 +110,8 @@ void CDwgReader::FillHeader(const CDwgContainer& container, const CDwgHeader& he
   out.pLimMax = ToVec2(header.pLimMax);
 }
 
-bool CDwgReader::Read(std::string* error) {
+bool CDwgReader::Read(const CDwgContainer& container, const CDwgHeader& header, std::string* note) {
   drawing = Drawing{};
-  CDwgContainer container;
-  std::string containerNote;
-  if (!dwg::ReadDwgContainer(bytes, container, &containerNote)) {
-    if (error) *error = WithFormat(containerNote);
-    return false;
-  }
-  containerNote = WithFormat(containerNote);
-  CDwgHeader header;
-  std::string headerNote;
-  if (!dwg::ReadDwgHeader(container, header, &headerNote)) {
-    if (error) *error = WithFormat(headerNote);
-    return false;
-  }
-  headerNote = WithFormat(headerNote);
   CDwgReaderContext context(container, header, drawing);
   const std::string codePage = dwg::detail::CodePageName(container.codePage);
   context.decoder.SetCodePage(codePage, container.version >= Version::R2007);
@@ -127,12 +123,9 @@ bool CDwgReader::Read(std::string* error) {
   for (const CDwgBlockRecord& record : records) ReadBlock(context, record);
   drawing.skippedTypes.assign(context.skipped.begin(), context.skipped.end());
 
-  std::string note = containerNote;
-  if (note.empty()) note = headerNote;
-  if (note.empty()) note = context.firstDamage;
-  if (error) *error = note;
+  if (note) *note = context.firstDamage;
   if (!context.firstDamage.empty() && context.entityCount == 0) {
-    if (error) *error = context.firstDamage + " (nothing could be read)";
+    if (note) *note = context.firstDamage + " (nothing could be read)";
     return false;
   }
   return true;
@@ -183,40 +176,35 @@ void CDwgReader::NumberViewports(Block& block) {
 }
 
 template <class Visit>
-void CDwgReader::ForEachChild(CDwgReaderContext& context, const CDwgEntityInfo& info, Visit visit) {
+void CDwgReader::ForEachChild(CDwgReaderContext& context, const CDwgEntityInfo& info,
+                              bool (*owns)(std::uint16_t type), Visit visit) {
+  // A child is read when it is of a kind its owner has, and only once: a chain or list that
+  // runs into other entities ends there and leaves them to their own block.
   CDwgObjectFrame frame;
+  auto open = [&](std::uint64_t handle, CDwgEntityCommon& common) {
+    if (!context.Open(handle, frame)) return false;
+    if (!frame.isEntity || !owns(frame.type) || entitiesRead.count(handle)) {
+      context.Damage("owned entity " + std::to_string(handle) + " is not its owner's");
+      return false;
+    }
+    entitiesRead.insert(handle);
+    if (!dwg::detail::ReadEntityCommon(frame, common)) {
+      context.Damage("owned entity " + std::to_string(handle) + " cannot be read");
+      return false;
+    }
+    context.ReadBookColor(common.colorHandle);
+    return true;
+  };
   if (context.version >= Version::R2004) {
     for (const std::uint64_t handle : info.children) {
       CDwgEntityCommon common;
-      if (!entitiesRead.insert(handle).second) {
-        context.Damage("owned entity " + std::to_string(handle) + " is listed twice");
-        continue;
-      }
-      if (!context.Open(handle, frame)) continue;
-      if (!frame.isEntity || !dwg::detail::ReadEntityCommon(frame, common)) {
-        context.Damage("owned entity " + std::to_string(handle) + " cannot be read");
-        continue;
-      }
-      context.ReadBookColor(common.colorHandle);
-      visit(frame, common);
+      if (open(handle, common)) visit(frame, common);
     }
     return;
   }
-  if (info.firstChild == 0) return;
-  std::unordered_set<std::uint64_t> visited;
-  std::uint64_t handle = info.firstChild;
-  for (;;) {
-    if (!visited.insert(handle).second || !entitiesRead.insert(handle).second) {
-      context.Damage("owned entities run in a loop or into other entities");
-      return;
-    }
+  for (std::uint64_t handle = info.firstChild; handle != 0;) {
     CDwgEntityCommon common;
-    if (!context.Open(handle, frame)) return;
-    if (!frame.isEntity || !dwg::detail::ReadEntityCommon(frame, common)) {
-      context.Damage("owned entity " + std::to_string(handle) + " cannot be read");
-      return;
-    }
-    context.ReadBookColor(common.colorHandle);
+    if (!open(handle, common)) return;
     visit(frame, common);
     if (handle == info.lastChild) return;
     handle = common.next;
@@ -263,29 +251,32 @@ bool CDwgReader::ReadEntityAt(CDwgReaderContext& context, std::uint64_t handle, 
   }
 
   if (auto* insert = std::get_if<Insert>(&entity.data); insert && info.hasChildren) {
-    ForEachChild(context, info, [&](CDwgObjectFrame& child, const CDwgEntityCommon& common) {
-      if (child.type != 0x02) return;  // only attributes belong here (and the SEQEND)
-      Entity attribute;
-      CDwgEntityInfo childInfo;
-      std::string childName;
-      const CDwgEntityResult result = dwg::detail::ReadDwgEntity(
-          context, child, common, inDefinition, attribute, childInfo, childName);
-      if (result == CDwgEntityResult::Stored) insert->attributes.push_back(std::move(attribute));
-      if (result == CDwgEntityResult::Damaged) {
-        context.Damage("ATTRIB " + std::to_string(child.handle) + " cannot be read");
-      }
-    });
+    ForEachChild(context, info, OwnedByInsert,
+                 [&](CDwgObjectFrame& child, const CDwgEntityCommon& common) {
+                   if (child.type != 0x02) return;  // only attributes belong here (and the SEQEND)
+                   Entity attribute;
+                   CDwgEntityInfo childInfo;
+                   std::string childName;
+                   const CDwgEntityResult result = dwg::detail::ReadDwgEntity(
+                       context, child, common, inDefinition, attribute, childInfo, childName);
+                   if (result == CDwgEntityResult::Stored)
+                     insert->attributes.push_back(std::move(attribute));
+                   if (result == CDwgEntityResult::Damaged) {
+                     context.Damage("ATTRIB " + std::to_string(child.handle) + " cannot be read");
+                   }
+                 });
   } else if (auto* polyline = std::get_if<Polyline>(&entity.data); polyline && info.hasChildren) {
     std::vector<CDwgVertex> vertices;
-    ForEachChild(context, info, [&](CDwgObjectFrame& child, const CDwgEntityCommon&) {
-      CDwgVertex vertex;
-      if (child.type == 0x06) return;  // SEQEND
-      if (dwg::detail::ReadDwgVertex(context, child, vertex)) {
-        vertices.push_back(vertex);
-      } else {
-        context.Damage("VERTEX " + std::to_string(child.handle) + " cannot be read");
-      }
-    });
+    ForEachChild(context, info, OwnedByPolyline,
+                 [&](CDwgObjectFrame& child, const CDwgEntityCommon&) {
+                   CDwgVertex vertex;
+                   if (child.type == 0x06) return;  // SEQEND
+                   if (dwg::detail::ReadDwgVertex(context, child, vertex)) {
+                     vertices.push_back(vertex);
+                   } else {
+                     context.Damage("VERTEX " + std::to_string(child.handle) + " cannot be read");
+                   }
+                 });
     dwg::detail::FinishDwgPolyline(info, vertices, *polyline);
   }
 
@@ -300,11 +291,48 @@ bool CDwgReader::ReadEntityAt(CDwgReaderContext& context, std::uint64_t handle, 
 
 }  // namespace
 
+namespace dwg::detail {
+
+bool ReadDwgModel(const CDwgContainer& container, const CDwgHeader& header, Drawing& drawing,
+                  std::string* note) {
+  CDwgReader reader(drawing);
+  return reader.Read(container, header, note);
+}
+
+}  // namespace dwg::detail
+
+namespace {
+
+bool ReadWholeDwg(std::string_view bytes, Drawing& drawing, std::string* error) {
+  drawing = Drawing{};
+  CDwgContainer container;
+  std::string containerNote;
+  if (!dwg::ReadDwgContainer(bytes, container, &containerNote)) {
+    if (error) *error = WithFormat(containerNote);
+    return false;
+  }
+  CDwgHeader header;
+  std::string headerNote;
+  if (!dwg::ReadDwgHeader(container, header, &headerNote)) {
+    if (error) *error = WithFormat(headerNote);
+    return false;
+  }
+  std::string modelNote;
+  const bool read = dwg::detail::ReadDwgModel(container, header, drawing, &modelNote);
+  // The first note of the layers from the bottom up: the one nearest the cause.
+  std::string note = containerNote;
+  if (note.empty()) note = headerNote;
+  if (note.empty() || !read) note = modelNote;
+  if (error) *error = WithFormat(note);
+  return read;
+}
+
+}  // namespace
+
 bool ReadDwg(std::string_view bytes, Drawing& drawing, std::string* error) {
   if (error) error->clear();
   try {
-    CDwgReader reader(bytes, drawing);
-    return reader.Read(error);
+    return ReadWholeDwg(bytes, drawing, error);
   } catch (const std::bad_alloc&) {
     if (error) *error = "DWG: not enough memory to read the drawing";
   } catch (...) {
