@@ -231,6 +231,9 @@ bool CDwgReader::ReadEntityAt(CDwgReaderContext& context, std::uint64_t handle, 
     return false;
   }
   if (next) *next = common.next;
+  // An attribute belongs to a block reference; one that a block lists as its own is left out,
+  // as the DXF reader leaves out an ATTRIB outside an INSERT.
+  if (frame.type == 0x02) return true;
   context.ReadBookColor(common.colorHandle);
 
   Entity entity;

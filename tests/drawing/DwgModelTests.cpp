@@ -320,6 +320,34 @@ TEST(DwgModel, AttributesThatRunIntoModelSpaceEndTheirChain) {
   ExpectSound(drawing, store);
 }
 
+// Found by fuzzing: an attribute that a block lists as its own entity.
+TEST(DwgModel, AnAttributeThatABlockListsAsItsOwnIsLeftOut) {
+  CObjectStore store(Version::R2004);
+  store.Basics({0x60, 0x50});
+  store.Add(0x60, kAttrib, true, [&store](CBitWriter& d, CBitWriter& h) {
+    store.EntityCommon(d, h);
+    d.RC(0xFF & ~0x08);
+    d.RD(0);
+    d.RD(0);
+    d.B(true);
+    d.B(true);
+    d.RD(0);
+    d.RD(1);
+    d.TV("value");
+    d.TV("TAG");
+    d.BS(0);
+    d.RC(0);
+    h.H(5, 0);
+  });
+  store.Line(0x50, 1);
+  Drawing drawing;
+  std::string note;
+  ASSERT_TRUE(store.Read(drawing, note)) << note;
+  ASSERT_EQ(drawing.blocks[0].entities.size(), 1u);
+  EXPECT_TRUE(drawing.blocks[0].entities[0].Is<Line>());
+  ExpectSound(drawing, store);
+}
+
 TEST(DwgModel, AFileWithoutTablesStillGivesEveryDrawingsBasics) {
   CObjectStore store(Version::R2004);
   Drawing drawing;
