@@ -156,13 +156,13 @@ std::uint32_t PageChecksum(std::uint32_t seed, std::string_view bytes) {
                                   _mm_madd_epi16(_mm_unpackhi_epi8(bytes16, zero), weightsHigh)));
     }
     std::uint64_t lanes[2];
-    std::uint32_t parts[4];
+    std::uint32_t sums[4];
     _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), total);
     bytesSum = lanes[0] + lanes[1];
     _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), before);
     earlier = lanes[0] + lanes[1];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(parts), products);
-    weighted = std::uint64_t{parts[0]} + parts[1] + parts[2] + parts[3];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), products);
+    weighted = std::uint64_t{sums[0]} + sums[1] + sums[2] + sums[3];
 #else
     for (std::size_t g = 0; g < groups; ++g) {
       earlier += bytesSum;

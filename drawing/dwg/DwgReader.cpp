@@ -75,7 +75,7 @@ class CDwgReader {
   // next (R13–R2000). False when the object cannot be read as an entity.
   bool ReadEntityAt(CDwgReaderContext& context, std::uint64_t handle, std::int32_t block,
                     std::uint64_t* next);
-  // The owned entities of an INSERT or POLYLINE, in order, with their frames and common parts.
+  // The owned entities of an INSERT or POLYLINE, in order, with their frames and common data.
   template <class Visit>
   void ForEachChild(CDwgReaderContext& context, const CDwgEntityInfo& info,
                     bool (*owns)(std::uint16_t type), Visit visit);

@@ -1,8 +1,9 @@
 #pragma once
 
-// What the parts of the DWG reader share while one file is read: the container and header,
-// the drawing being filled, the text decoder, the handle look-ups the tables fill and the
-// entities use, and the common parts of objects and entities. Private to the DWG reader.
+// What the DWG reader's table, entity and block readers share while one drawing is read: the
+// container and header, the drawing being filled, the text decoder, the handle look-ups the
+// tables fill and the entities use, and the data every object and entity starts with. Private
+// to the DWG reader.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,7 +32,7 @@ std::string CodePageName(std::uint16_t number);
 // no lineweight, give `undefined` (some writers store 28 on entities that have none).
 std::int16_t LineweightFromIndex(unsigned index, std::int16_t undefined);
 
-// A colour as the model holds it, from the parts of a CMC or ENC: the index (0 ByBlock, 256
+// A colour as the model holds it, from the fields of a CMC or ENC: the index (0 ByBlock, 256
 // ByLayer) and, when `trueColor`, the RGB word (red in bits 16 to 23).
 Color ModelColor(int index, bool trueColor, std::uint32_t rgb);
 
