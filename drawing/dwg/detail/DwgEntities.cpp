@@ -410,10 +410,19 @@ CDwgEntityResult ReadTextLike(CDwgReaderContext& context, CDwgObjectFrame& frame
       const unsigned type = d.ReadRC();
       if (type > 1) {
         // Drawn on one line, as releases before R2018 keep such an attribute.
-        std::string lines = ReadEmbeddedMText(context, frame);
-        for (std::size_t at = lines.find("\\P"); at != std::string::npos;
-             at = lines.find("\\P", at)) {
-          lines.replace(at, 2, " ");
+        const std::string embedded = ReadEmbeddedMText(context, frame);
+        std::string lines;
+        for (std::size_t i = 0; i < embedded.size(); ++i) {
+          const char next = i + 1 < embedded.size() ? embedded[i + 1] : '\0';
+          if (embedded[i] == '\\' && next == 'P') {
+            lines += ' ';  // a paragraph break
+            ++i;
+          } else if (embedded[i] == '\\' && next == '\\') {
+            lines += "\\\\";
+            ++i;
+          } else {
+            lines += embedded[i];
+          }
         }
         if (text.text.empty()) text.text = std::move(lines);
       }

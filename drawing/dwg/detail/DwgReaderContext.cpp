@@ -205,7 +205,7 @@ std::vector<CDwgExtendedItem> ReadExtendedItems(std::string_view bytes, Version 
         }
         break;
       case 2:
-        item.text = r.ReadRC() == 0 ? "{" : "}";
+        item.text.assign(1, r.ReadRC() == 0 ? '{' : '}');
         break;
       case 3:
       case 5:
