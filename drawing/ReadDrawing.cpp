@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "drawing/dwg/DwgReader.h"
 #include "drawing/dxf/DxfReader.h"
 
 namespace drawing {
@@ -89,8 +90,7 @@ bool ReadDrawing(std::string_view bytes, Drawing& drawing, std::string* error) {
       read = ReadDxf(bytes, drawing, error);
       break;
     case DrawingFormat::Dwg:
-      drawing = Drawing{};
-      if (error) *error = "DWG files are not supported yet";
+      read = ReadDwg(bytes, drawing, error);
       break;
     case DrawingFormat::Dwf:
       drawing = Drawing{};
