@@ -390,7 +390,7 @@ TEST(DwgCorpus, TheR14DrawingReadsAsItsTextDumpDescribesIt) {
       for (const Layer& layer : drawing.layers) {
         const int number = std::stoi(layer.name);
         const int color = static_cast<int>(n[static_cast<std::size_t>(number)]);
-        EXPECT_EQ(layer.color.index, color >= 1 && color <= 255 ? color : 7) << layer.name;
+        EXPECT_EQ(layer.color.index, color >= 1 && color < 255 ? color : 7) << layer.name;
       }
     }
   }

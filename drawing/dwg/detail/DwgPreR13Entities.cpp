@@ -558,12 +558,12 @@ std::int32_t CPreR13Context::LayerOf(std::uint16_t index, std::size_t offset) {
   if (index < layers.size() && layers[index] >= 0) return layers[index];
   if (file.release == PreR13Release::R1_4 && index < 128) {
     // R1.x layers are numbered, with their colours in the header (255 for a layer never set
-    // up, which then has the default colour).
+    // up, which then has the default colour, as has 0).
     if (layers.size() < 128) layers.resize(128, -1);
     Layer layer;
     layer.name = std::to_string(index);
     const int color = file.layerColors[index];
-    if (color >= 1 && color <= 255) layer.color.index = static_cast<std::int16_t>(color);
+    if (color >= 1 && color < 255) layer.color.index = static_cast<std::int16_t>(color);
     layers[index] = static_cast<std::int32_t>(drawing.layers.size());
     drawing.layers.push_back(std::move(layer));
     return layers[index];

@@ -482,7 +482,8 @@ bool CPreR13Reader::JumpTarget(std::uint32_t target, std::size_t& at, std::size_
     default:
       return false;
   }
-  if (position < section->start || position >= section->end) return false;
+  // A JUMP back to the end of a section ends its list.
+  if (position < section->start || position > section->end) return false;
   at = position;
   end = section->end;
   return true;
@@ -631,7 +632,7 @@ void CPreR13Reader::ReadR1List() {
   // Layer 0 takes its colour from the header too.
   context.layers.assign(128, -1);
   context.layers[0] = 0;
-  if (file.layerColors[0] >= 1 && file.layerColors[0] <= 255) {
+  if (file.layerColors[0] >= 1 && file.layerColors[0] < 255) {
     drawing.layers[0].color.index = file.layerColors[0];
   }
   r1Defined.assign(2, true);
