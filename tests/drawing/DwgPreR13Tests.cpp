@@ -912,6 +912,16 @@ TEST(DwgPreR13Damage, AbsurdCountsSizesAndAddressesAreCappedByTheFile) {
   }
 }
 
+// Inputs that once broke a reader, kept where fuzzing found them, into the model.
+TEST(DwgPreR13Damage, ReadsEveryFuzzingRegressionInputIntoASoundModel) {
+  const fs::path folder = fs::path(TARNVELOX_SOURCE_DIR) / "tests/drawing/fuzz-regressions";
+  ASSERT_TRUE(fs::is_directory(folder));
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() != ".dwg") continue;
+    ExpectReadOrRefused(testsupport::ReadFile(entry.path()), entry.path().filename().string());
+  }
+}
+
 // The real drawings cut and changed: every cut that leaves less than the header is refused,
 // every other read around.
 TEST(DwgPreR13Damage, CorpusDrawingsCutAndChangedAreReadAroundOrRefused) {
