@@ -159,6 +159,8 @@ RunResult CConvertJob::UserBreak() {
 
 RunResult CConvertJob::ConvertAll() {
   SetDeflateEffort(Effort(Settings.Compression));
+  // Pages and images deflate on a second thread while the next page is drawn.
+  SetBackgroundDeflate(true);
   const CConvertSettings& settings = Settings;
   const PageSetup page = ComputePageSetup(settings);
   if (const char* problem = PageSetupProblem(page, settings.Quality)) {
@@ -367,6 +369,7 @@ RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs
 
   const auto work = [&]() {
     SetDeflateEffort(Effort(Settings.Compression));
+    SetBackgroundDeflate(true);
     CWorkerLog log([&](std::string_view text) {
       std::lock_guard<std::mutex> lock(statusMutex);
       SetStatusText(text);
