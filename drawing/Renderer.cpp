@@ -1117,7 +1117,27 @@ void CRenderer::DrawText(const Entity& entity, const Text& textEntity, const Con
     for (const Vec2& p : contour) ring.push_back(Page(toPage, {p.x, p.y, 0}));
     rings.push_back(std::move(ring));
   }
+  // Lines under, over and through stretches of the text, as thin bars in text units.
+  std::vector<std::vector<Vec2>> bars;
+  for (const TextLineSpan& span : textEntity.lines) {
+    const std::size_t from = std::min<std::size_t>(span.from, characters.size());
+    const std::size_t to = std::min<std::size_t>(span.to, characters.size());
+    if (from >= to) continue;
+    const std::string& font = style ? style->fontFile : "";
+    const std::string& family = style ? style->fontFamily : "";
+    const double x0 = text.MeasureWidth(characters.substr(0, from), font, family);
+    const double x1 = text.MeasureWidth(characters.substr(0, to), font, family);
+    const double y = span.kind == 'u' ? -kUnderlineDepth : span.kind == 'o' ? kOverlineHeight : 0.5;
+    const double t = kRuleThickness / 2;
+    std::vector<Vec2> bar;
+    for (const Vec2 corner : {Vec2{x0, y - t}, Vec2{x1, y - t}, Vec2{x1, y + t}, Vec2{x0, y + t}}) {
+      bar.push_back(Page(toPage, {corner.x, corner.y, 0}));
+    }
+    bars.push_back(std::move(bar));
+  }
   FilledRings(rings, false);  // glyphs are filled, never thickened by the pen
+  // Apart from the glyphs, so that a bar crossing a descender fills it rather than cutting it.
+  FilledRings(bars, false);
 }
 
 void CRenderer::DrawMText(const Entity& entity, const MText& mtext, const Context& context) {

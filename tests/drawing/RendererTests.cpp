@@ -445,3 +445,37 @@ TEST(Renderer, ViewportsWriteOnlyWhatTheirClipCanShow) {
   EXPECT_NE(trace.find("MoveTo 69 50\nLineTo 71 50\nEndEntityDraw\n"), std::string::npos) << trace;
   EXPECT_EQ(trace.find("-150"), std::string::npos) << trace;
 }
+
+TEST(Renderer, TextLinesAreBarsUnderTheirStretchOfText) {
+  // Keeps the points of every fill.
+  struct CFills : CTraceExport {
+    std::vector<std::vector<PointStruct>> fills;
+    void FillPolyPolygon(PointStruct* points, const int* counts, int rings) override {
+      int total = 0;
+      for (int k = 0; k < rings; ++k) total += counts[k];
+      fills.emplace_back(points, points + total);
+      CTraceExport::FillPolyPolygon(points, counts, rings);
+    }
+  };
+  Scene s;
+  Text text;
+  text.text = "ab cd";
+  text.lines = {{'u', 3, 5}};
+  text.height = 10;
+  text.style = 0;
+  s.Add(0, text);
+  CFills sink;
+  CRenderer renderer(s.drawing, s.text, sink);
+  renderer.DrawLayout(0, Affine3{}, 1000, 1000);
+  // The glyphs, then the bar on its own: from the advance of "ab " to that of "ab cd", 2 below
+  // the baseline and 0.6 thick.
+  ASSERT_EQ(sink.fills.size(), 2u) << sink.text;
+  const std::vector<PointStruct>& bar = sink.fills.back();
+  ASSERT_EQ(bar.size(), 4u);
+  const double from = s.text.MeasureWidth("ab ", "arial.ttf", "") * 10;
+  const double to = s.text.MeasureWidth("ab cd", "arial.ttf", "") * 10;
+  EXPECT_NEAR(bar[0].x, from, 1e-9);
+  EXPECT_NEAR(bar[1].x, to, 1e-9);
+  EXPECT_NEAR(bar[0].y, -2.3, 1e-9);
+  EXPECT_NEAR(bar[2].y, -1.7, 1e-9);
+}
