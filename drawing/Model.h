@@ -167,7 +167,9 @@ struct Polyline {
   bool is3d = false;  // vertices in world coordinates, no bulges or widths
   double constantWidth = 0.0;
   double elevation = 0.0;
-  // Polyface meshes: faces as 1-based vertex indices, negative for an invisible edge.
+  // Polyface meshes: faces as 1-based vertex indices, negative for an invisible edge. A
+  // polyface mesh draws only its faces' edges, so one without faces draws nothing.
+  bool polyface = false;
   std::vector<std::vector<int>> faces;
   // Polygon meshes: m × n vertices in rows.
   int meshM = 0, meshN = 0;

@@ -769,14 +769,12 @@ void CRenderer::DrawKind(const Entity& entity, const Leader& leader, const Conte
 }
 
 void CRenderer::DrawKind(const Entity& entity, const XLine& line, const Context& context) {
-  if (skipInfinite) return;
   DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
     DrawConstructionLine(line, false, world);
   });
 }
 
 void CRenderer::DrawKind(const Entity& entity, const Ray& ray, const Context& context) {
-  if (skipInfinite) return;
   DrawMarked(entity, context,
              [&](const Affine3& world, const Affine3&) { DrawConstructionLine(ray, true, world); });
 }
@@ -901,10 +899,10 @@ std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bo
 void CRenderer::DrawPolyline(const Entity& entity, const drawing::Polyline& polyline,
                              const Context& context) {
   const Affine3& world = context.toPage;
-  if (polyline.is3d || polyline.meshM > 0 || !polyline.faces.empty()) {
+  if (polyline.is3d || polyline.meshM > 0 || polyline.polyface || !polyline.faces.empty()) {
     std::vector<Vec3> points;
     for (const PolylineVertex& v : polyline.vertices) points.push_back(v.position);
-    if (!polyline.faces.empty()) {
+    if (polyline.polyface || !polyline.faces.empty()) {
       for (const auto& face : polyline.faces) {
         for (std::size_t k = 0; k < face.size(); ++k) {
           const int from = face[k], to = face[(k + 1) % face.size()];
@@ -1549,6 +1547,13 @@ void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {
 
 void CRenderer::DrawConstructionLine(const ConstructionLine& line, bool ray,
                                      const Affine3& toPage) {
+  if (skipInfinite) {
+    if (!infiniteBasePoints) return;
+    const Vec3 along = Normalized(line.direction);
+    Polyline({Page(toPage, ray ? line.base : line.base - along), Page(toPage, line.base + along)},
+             false);
+    return;
+  }
   // Clip the infinite line to the output area (with a little slack for round caps).
   const Vec2 base = Page(toPage, line.base);
   const Vec2 ahead = Page(toPage, line.base + Normalized(line.direction));

@@ -433,10 +433,11 @@ TEST(Renderer, ViewportsWriteOnlyWhatTheirClipCanShow) {
   CRenderer renderer(s.drawing, s.text, s.trace);
   renderer.DrawLayout(1, Affine3{}, 1000, 1000);
   const std::string& trace = s.trace.text;
-  EXPECT_EQ(trace.find("BeginEntityDraw 1 "), std::string::npos)
+  EXPECT_EQ(trace.find("BeginEntityDraw 0 CIRCLE"), std::string::npos)
       << "the circle lies wholly outside the clip\n"
       << trace;
-  EXPECT_EQ(trace.find("BeginEntityDraw 2 "), std::string::npos) << "so does the text\n" << trace;
+  EXPECT_EQ(trace.find("BeginEntityDraw 0 TEXT"), std::string::npos) << "so does the text\n"
+                                                                     << trace;
   // Dashes run from the line's start at paper x = -150 with a period of 3; the ones that
   // cross the clip's margin (one line width and one unit) are cut, the rest keep their place.
   EXPECT_NE(trace.find("MoveTo 28.291 50\nLineTo 29 50\nMoveTo 30 50\nLineTo 32 50\n"),
@@ -478,4 +479,25 @@ TEST(Renderer, TextLinesAreBarsUnderTheirStretchOfText) {
   EXPECT_NEAR(bar[1].x, to, 1e-9);
   EXPECT_NEAR(bar[0].y, -2.3, 1e-9);
   EXPECT_NEAR(bar[2].y, -1.7, 1e-9);
+}
+
+TEST(Renderer, PolyfaceMeshesDrawTheirVisibleFaceEdgesOnly) {
+  Scene s;
+  Polyline mesh;
+  mesh.is3d = true;
+  mesh.polyface = true;
+  mesh.vertices = {{{0, 0, 0}}, {{10, 0, 0}}, {{10, 10, 0}}, {{0, 10, 0}}};
+  mesh.faces = {{1, 2, -3}};  // the edge from 3 back to 1 is hidden
+  s.Add(0, mesh);
+  Polyline empty = mesh;
+  empty.faces.clear();  // vertices but no faces: nothing to draw, not a zigzag through them
+  s.Add(0, empty);
+  const std::string trace = s.Render(1.0);
+  EXPECT_NE(trace.find("MoveTo 0 0\nLineTo 10 0\nMoveTo 10 0\nLineTo 10 10\n"), std::string::npos)
+      << trace;
+  EXPECT_EQ(trace.find("LineTo 0 10"), std::string::npos) << trace;
+  const std::size_t first = trace.find("BeginEntityDraw ");
+  EXPECT_EQ(trace.find("BeginEntityDraw ", first + 1), std::string::npos)
+      << "the mesh without faces writes nothing\n"
+      << trace;
 }
