@@ -384,7 +384,8 @@ TEST(DwgPreR13Entities, ReadTextsAndAttributesWithEveryOption) {
   ASSERT_EQ(Model(drawing).size(), 3u);
   const Entity& textEntity = Model(drawing)[0];
   const Text& text = std::get<Text>(textEntity.data);
-  EXPECT_EQ(text.text, "NOTE^I") << "%%u dropped, a tab in caret notation";
+  EXPECT_EQ(text.text, "NOTE^I") << "%%u taken out, a tab in caret notation";
+  EXPECT_EQ(text.lines, (std::vector<TextLineSpan>{{'u', 0, 6}})) << "underlined to the end";
   EXPECT_DOUBLE_EQ(text.insertion.z, 2) << "the elevation";
   EXPECT_DOUBLE_EQ(text.height, 0.5);
   EXPECT_NEAR(text.rotation, 30, 1e-12);

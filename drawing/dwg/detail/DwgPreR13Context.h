@@ -28,8 +28,8 @@ class CPreR13Context {
   void Damage(std::string_view stage, const std::string& what, std::size_t offset);
 
   // A stored text as the model holds it: UTF-8, "%%" codes replaced, control characters in
-  // caret notation.
-  std::string Text(std::string_view raw);
+  // caret notation; `lines` gets the stretches its %%u, %%o and %%k mark.
+  std::string Text(std::string_view raw, std::vector<TextLineSpan>* lines);
   // A description or file name: decoded, nothing replaced.
   std::string Plain(std::string_view raw) { return decoder.Decode(raw); }
   // A table name: decoded, without surrounding blanks.

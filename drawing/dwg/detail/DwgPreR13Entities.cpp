@@ -284,7 +284,7 @@ PreR13EntityResult CRecordDecoder::DecodeText(bool inDefinition) {
   // Attribute definitions draw nothing in their block; elsewhere they show their tag.
   if (r.type == pretype::kAttDef && inDefinition) return PreR13EntityResult::NotDrawn;
   if (r.type != pretype::kText && (flags & 1)) return PreR13EntityResult::NotDrawn;  // invisible
-  text.text = context.Text(r.type == pretype::kAttDef ? tag : value);
+  text.text = context.Text(r.type == pretype::kAttDef ? tag : value, &text.lines);
   if (r.type == pretype::kAttrib) {
     entity.data = Attribute{std::move(text)};
   } else {
@@ -451,7 +451,7 @@ bool DecodeR1(CPreR13Context& context, CPreR13Cursor& d, int type, bool inDefini
       // One value between the height and the text: the rotation (R1.x text has no style to
       // slant it).
       text.rotation = d.RD() * kDegrees;
-      text.text = context.Text(d.TV());
+      text.text = context.Text(d.TV(), &text.lines);
       text.style = context.StyleOf(0, d.Position());
       Justify(text, false);
       entity.data = std::move(text);
@@ -544,8 +544,8 @@ void CPreR13Context::Damage(std::string_view stage, const std::string& what, std
   }
 }
 
-std::string CPreR13Context::Text(std::string_view raw) {
-  return ReplacePercentCodes(CaretNotation(decoder.Decode(raw)));
+std::string CPreR13Context::Text(std::string_view raw, std::vector<TextLineSpan>* lines) {
+  return ReplacePercentCodes(CaretNotation(decoder.Decode(raw)), lines);
 }
 
 std::string CPreR13Context::Name(std::string_view raw) {
