@@ -698,6 +698,32 @@ void CRenderer::DrawKind(const Entity& entity, const Viewport&, const Context& c
   DrawMarked(entity, context, [](const Affine3&, const Affine3&) {});
 }
 
+void CRenderer::DrawKind(const Entity&, const ClippedGroup& group, const Context& context) {
+  // The members draw as entities of their own (each with its layer); the group only clips them.
+  std::vector<PointStruct> clip;
+  if (group.boundary.size() >= 3) {
+    for (const Vec2& corner : group.boundary) {
+      const Vec2 p = Page(context.toPage, {corner.x, corner.y, 0});
+      if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;
+      PointStruct point;
+      point.x = std::clamp(p.x, -farthest, farthest);
+      point.y = std::clamp(p.y, -farthest, farthest);
+      clip.push_back(point);
+    }
+    clip.push_back(clip.front());
+    sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
+  }
+  for (const Entity& member : group.entities) {
+    if (primitives > kPrimitiveBudget) {
+      ++dropped;
+      break;
+    }
+    if (!Visit()) break;
+    DrawEntity(member, context);
+  }
+  if (!clip.empty()) sink.PopClipPolygon();
+}
+
 void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Context& context) {
   if (insert.block < 0 || insert.block >= static_cast<std::int32_t>(drawing.blocks.size())) return;
   const Block& block = drawing.blocks[insert.block];

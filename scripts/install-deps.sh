@@ -10,6 +10,7 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
   fonts-wqy-microhei   # a face for Chinese, Japanese and Korean text (tests shape it)
   libpng-dev libjpeg-dev libtiff-dev
+  libzip-dev libpugixml-dev   # DWF packages: the ZIP archive and its XML
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils python3 locales
   qt6-base-dev   # the desktop wizard; its tests run on Qt's offscreen platform
