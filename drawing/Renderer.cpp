@@ -711,7 +711,7 @@ void CRenderer::DrawKind(const Entity&, const ClippedGroup& group, const Context
       clip.push_back(point);
     }
     clip.push_back(clip.front());
-    sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
+    sink.PushHiddenClip(static_cast<int>(clip.size()), clip.data());
   }
   for (const Entity& member : group.entities) {
     if (primitives > kPrimitiveBudget) {

@@ -25,6 +25,9 @@ class CDwgExport {
                          double angle);
   // Clipping: everything drawn until the matching pop is clipped to the polygon.
   virtual void PushClipPolygon(int count, PointStruct* points);
+  // Clipping by a polygon whose outline is never drawn (the PDF device strokes the outline of
+  // PushClipPolygon's polygon); popped by PopClipPolygon. The base clips as PushClipPolygon.
+  virtual void PushHiddenClip(int count, PointStruct* points) { PushClipPolygon(count, points); }
   virtual void PopClipPolygon() {}
   // A raster image to fill the rectangle from (x, y) to (x + width, y + height), given as a
   // bitmap of pixelWidth × pixelHeight pixels.

@@ -104,6 +104,14 @@ void CPdfExport::EndEntityDraw() {
 }
 
 void CPdfExport::PushClipPolygon(int count, PointStruct* points) {
+  PushClip(count, points, "S ");
+}
+
+void CPdfExport::PushHiddenClip(int count, PointStruct* points) {
+  PushClip(count, points, "n ");
+}
+
+void CPdfExport::PushClip(int count, PointStruct* points, std::string_view paint) {
   FlushPath();
   Writer().Append("q ");
   savedStates.push_back({CurrentColor, CurrentWidth, CurrentPenWidth});
@@ -112,7 +120,7 @@ void CPdfExport::PushClipPolygon(int count, PointStruct* points) {
     writer.MoveTo(points[0].x + OffsetX, points[0].y + OffsetY);
     for (int i = 1; i < count; ++i) writer.LineTo(points[i].x + OffsetX, points[i].y + OffsetY);
     writer.Append("W ");
-    writer.Append("S ");
+    writer.Append(paint);
   }
 }
 

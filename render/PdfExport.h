@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "render/ColorPolicy.h"
@@ -32,6 +33,7 @@ class CPdfExport : public CDwgExport {
                        const char* lineType, const char* style, const double* matrix) override;
   void EndEntityDraw() override;
   void PushClipPolygon(int count, PointStruct* points) override;
+  void PushHiddenClip(int count, PointStruct* points) override;
   void PopClipPolygon() override;
   void Raster(double x, double y, int width, int height, int, int, int pixelWidth, int pixelHeight,
               void*, HBITMAP bitmap, long, void*) override;
@@ -69,6 +71,8 @@ class CPdfExport : public CDwgExport {
   int PendingCount() const { return pendingCount; }
 
  private:
+  // Saves the state and clips to the polygon, painting its outline with paint ("S " or "n ").
+  void PushClip(int count, PointStruct* points, std::string_view paint);
   // Flushes a pending polyline of two points or more and starts the next one at its last
   // point, so that drawing goes on from there in the new state.
   void ContinuationFlush();

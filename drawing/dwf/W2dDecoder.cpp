@@ -35,6 +35,35 @@ std::uint32_t Rgba(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t 
   return r | std::uint32_t{g} << 8 | std::uint32_t{b} << 16 | std::uint32_t{a} << 24;
 }
 
+// The colour map of a stream that sets none (streams of revision 0.38 on): ten system colours,
+// the 6 × 6 × 6 cube of the steps 0, 51 … 255 (red slowest), a ramp of twenty grays, and ten
+// more system colours.
+std::vector<std::uint32_t> DefaultColorMap() {
+  std::vector<std::uint32_t> map = {Rgba(0, 0, 0, 255),       Rgba(128, 0, 0, 255),
+                                    Rgba(0, 128, 0, 255),     Rgba(128, 128, 0, 255),
+                                    Rgba(0, 0, 128, 255),     Rgba(128, 0, 128, 255),
+                                    Rgba(0, 128, 128, 255),   Rgba(192, 192, 192, 255),
+                                    Rgba(192, 220, 192, 255), Rgba(166, 202, 240, 255)};
+  for (int r = 0; r < 6; ++r) {
+    for (int g = 0; g < 6; ++g) {
+      for (int b = 0; b < 6; ++b) {
+        map.push_back(Rgba(static_cast<std::uint8_t>(51 * r), static_cast<std::uint8_t>(51 * g),
+                           static_cast<std::uint8_t>(51 * b), 255));
+      }
+    }
+  }
+  static constexpr std::uint8_t kGrays[20] = {0,   13,  26,  40,  53,  67,  80,  93,  107, 120,
+                                              134, 147, 161, 174, 187, 201, 214, 228, 241, 255};
+  for (std::uint8_t gray : kGrays) map.push_back(Rgba(gray, gray, gray, 255));
+  for (std::uint32_t rgb :
+       {Rgba(255, 251, 240, 255), Rgba(160, 160, 164, 255), Rgba(128, 128, 128, 255),
+        Rgba(255, 0, 0, 255), Rgba(0, 255, 0, 255), Rgba(255, 255, 0, 255), Rgba(0, 0, 255, 255),
+        Rgba(255, 0, 255, 255), Rgba(0, 255, 255, 255), Rgba(255, 255, 255, 255)}) {
+    map.push_back(rgb);
+  }
+  return map;
+}
+
 }  // namespace
 
 // A view of bytes with a read position; every read checks that the bytes are there, and a read
@@ -227,12 +256,7 @@ struct CW2dDecoder::Cursor {
 
 CW2dDecoder::CW2dDecoder(Drawing& drawing, std::vector<Entity>& target)
     : drawing(drawing), root(target), target(&target) {
-  colorMap.resize(256);
-  for (int i = 0; i < 256; ++i) {
-    const std::uint32_t rgb = ColorRgb(i);
-    colorMap[i] = (rgb & 0xFFFFFF) | 0xFF000000u;
-  }
-  colorMap[0] = Rgba(0, 0, 0, 255);
+  colorMap = DefaultColorMap();
   // Layer 0 of the drawing is what entities are on until a stream names a layer.
   layer = LayerIndex("0");
 }
@@ -1348,11 +1372,15 @@ bool CW2dDecoder::ExtendedBinary(Cursor& in, int depth) {
     Skip(name);
     return true;
   }
-  // Columns, rows, the corners (absolute), an identifier, a colour map for the mapped kinds,
-  // then the data's size and the data.
+  // Columns, rows, the corners (relative, each to the point before, as drawing opcodes give
+  // them), an identifier, a colour map for the mapped kinds, then the data's size and the data.
   const std::uint16_t columns = data.U16(), rows = data.U16();
-  const Point lo{static_cast<double>(data.I32()), static_cast<double>(data.I32())};
-  const Point hi{static_cast<double>(data.I32()), static_cast<double>(data.I32())};
+  currentX += data.I32();
+  currentY += data.I32();
+  const Point lo{static_cast<double>(currentX), static_cast<double>(currentY)};
+  currentX += data.I32();
+  currentY += data.I32();
+  const Point hi{static_cast<double>(currentX), static_cast<double>(currentY)};
   data.I32();  // identifier
   std::vector<std::uint32_t> palette;
   if (opcode == 0x0002 || opcode == 0x0003 || opcode == 0x0005 || opcode == 0x000D) {
