@@ -896,9 +896,11 @@ bool CW2dDecoder::SingleByte(std::uint8_t opcode, Cursor& in) {
           if (count > kMaxCount) in.ok = false;
           for (std::int64_t i = 1; i < count && in.ok; ++i) in.Count();
         };
-        scores();                       // overscore
-        scores();                       // underscore
-        in.Take(32);                    // the bounding box
+        scores();  // overscore
+        scores();  // underscore
+        // The bounding box: four points, relative like all others, that move the current
+        // point on.
+        for (int k = 0; k < 4; ++k) relative32();
         if (revision >= 600) scores();  // reserved
       }
       if (in.ok) AddText(at, text);
