@@ -397,3 +397,23 @@ TEST(Renderer, ViewportsClipToTheOutlineOfTheirBoundaryEntity) {
   const std::string line = trace.substr(clip, trace.find('\n', clip) - clip);
   EXPECT_EQ(std::count(line.begin(), line.end(), ','), 65) << line;
 }
+
+TEST(Renderer, AClippedGroupClipsItsMembersAndOnlyThem) {
+  Scene scene;
+  ClippedGroup group;
+  group.boundary = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+  Entity member;
+  member.data = Line{{1, 1, 0}, {2, 2, 0}};
+  group.entities.push_back(member);
+  scene.Add(0, group);
+  scene.Add(0, Line{{5, 5, 0}, {6, 6, 0}});
+  const std::string trace = scene.Render();
+  const std::size_t push = trace.find("PushClipPolygon 0,0 20,0 20,20 0,20 0,0");
+  const std::size_t inside = trace.find("MoveTo 2 2");
+  const std::size_t pop = trace.find("PopClipPolygon");
+  const std::size_t outside = trace.find("MoveTo 10 10");
+  ASSERT_NE(push, std::string::npos) << trace;
+  EXPECT_LT(push, inside) << trace;
+  EXPECT_LT(inside, pop) << trace;
+  EXPECT_LT(pop, outside) << trace;
+}
