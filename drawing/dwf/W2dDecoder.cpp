@@ -524,7 +524,7 @@ void CW2dDecoder::AddBezier(const std::vector<Point>& points) {
   Add(std::move(spline));
 }
 
-void CW2dDecoder::AddText(Point at, const std::string& utf8) {
+void CW2dDecoder::AddText(Point at, const std::string& utf8, const Point* box) {
   Note(at);
   if (measureOnly || !visible || utf8.empty() || !(font.height > 0)) return;
   Text text;
@@ -538,6 +538,15 @@ void CW2dDecoder::AddText(Point at, const std::string& utf8) {
   text.obliqueAngle = font.oblique;
   text.generationFlags = (font.flags & 2 ? 2 : 0) | (font.flags & 4 ? 4 : 0);
   text.style = StyleIndex();
+  if (box) {
+    // The writer's own box of the text: its lower edge runs along the baseline for the text's
+    // width. The text is fitted to that width, whatever the widths of the face that draws it.
+    const double dx = box[1].x - box[0].x, dy = box[1].y - box[0].y;
+    if (std::hypot(dx, dy) > 0 && std::isfinite(dx) && std::isfinite(dy)) {
+      text.horizontalJustification = 5;
+      text.alignment = Paper({at.x + dx, at.y + dy});
+    }
+  }
   Add(std::move(text));
 }
 
@@ -900,8 +909,11 @@ bool CW2dDecoder::SingleByte(std::uint8_t opcode, Cursor& in) {
         scores();  // underscore
         // The bounding box: four points, relative like all others, that move the current
         // point on.
-        for (int k = 0; k < 4; ++k) relative32();
+        Point box[4];
+        for (int k = 0; k < 4; ++k) box[k] = relative32();
         if (revision >= 600) scores();  // reserved
+        if (in.ok) AddText(at, text, box);
+        return true;
       }
       if (in.ok) AddText(at, text);
       return true;

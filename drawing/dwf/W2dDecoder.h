@@ -103,7 +103,9 @@ class CW2dDecoder {
   void AddLine(Point a, Point b);
   void AddEllipse(Point center, double major, double minor, double start, double end, double tilt);
   void AddBezier(const std::vector<Point>& points);
-  void AddText(Point at, const std::string& utf8);
+  // Text at the point; box, when given, is the writer's box of it (four corners from the
+  // lower left, counter-clockwise).
+  void AddText(Point at, const std::string& utf8, const Point* box = nullptr);
   void AddImage(int format, std::uint16_t columns, std::uint16_t rows, Point lo, Point hi,
                 const std::vector<std::uint32_t>& palette, std::string_view data);
   void SetViewport(std::vector<Point> boundary);
