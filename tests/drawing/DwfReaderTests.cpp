@@ -280,6 +280,27 @@ TEST(W2dStream, TextTakesTheFontsHeightTurnAndWidthAndUnicodeStrings) {
   EXPECT_EQ(texts[1]->text, "plain 'quoted'");
 }
 
+TEST(W2dStream, ComplexTextIsFittedToTheWritersBoxAndMovesTheCurrentPointOn) {
+  Bytes b;
+  b.U8(0x06).U16(0x0020).I32(100);  // font height 100
+  // Text at 1000,1000; no over- or underscores; its box from 1000,980 to 1600,1080 (relative
+  // points, each to the one before); no reserved values.
+  b.U8(0x18).P32(1000, 1000).Raw("'WIDE'").U8(1).U8(1);
+  b.P32(0, -20).P32(600, 0).P32(0, 100).P32(-600, 0).U8(1);
+  b.Raw("l").P32(0, 0).P32(10, 0);  // starts at the box's last corner, 1000,1080
+  Read read(PlottedStream(b.data));
+  ASSERT_TRUE(read.ok) << read.error;
+  const auto texts = read.All<Text>();
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0]->horizontalJustification, 5) << "fitted between its two points";
+  EXPECT_NEAR(texts[0]->alignment.x - texts[0]->insertion.x, 0.6, 1e-9);
+  EXPECT_NEAR(texts[0]->alignment.y, texts[0]->insertion.y, 1e-9);
+  const auto lines = read.All<Line>();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NEAR(lines[0]->start.x, 1.0, 1e-9);
+  EXPECT_NEAR(lines[0]->start.y, 1.08, 1e-9);
+}
+
 TEST(W2dStream, MapColoursArePensByIndexAndTrueColoursTakeTheNearestIndex) {
   Bytes b;
   b.Raw("c").U8(45).Raw("L 0,0 1,1");                       // the default map's 45: cyan
