@@ -152,12 +152,18 @@ std::vector<double> Numbers(const std::string& text) {
   return numbers;
 }
 
-// Every element below node (node included) with the local name, in document order.
+// Every element below node with the local name, in document order. A walk without recursion:
+// a crafted manifest may nest elements a million deep.
 void Collect(const pugi::xml_node& node, std::string_view name, std::vector<pugi::xml_node>& out) {
-  for (const pugi::xml_node& child : node.children()) {
-    if (child.type() != pugi::node_element) continue;
-    if (LocalName(child.name()) == name) out.push_back(child);
-    Collect(child, name, out);
+  pugi::xml_node at = node.first_child();
+  while (at && at != node) {
+    if (at.type() == pugi::node_element && LocalName(at.name()) == name) out.push_back(at);
+    if (at.first_child()) {
+      at = at.first_child();
+      continue;
+    }
+    while (at && at != node && !at.next_sibling()) at = at.parent();
+    if (at && at != node) at = at.next_sibling();
   }
 }
 

@@ -549,6 +549,15 @@ TEST(DwfPackage, DamagedPackagesGiveAOneLineReason) {
   EXPECT_NE(partial.error.find("S\\g.w2d"), std::string::npos) << partial.error;
 }
 
+TEST(DwfPackage, AManifestNestedAMillionDeepIsWalkedWithoutRecursion) {
+  std::string deep;
+  for (int i = 0; i < 1'000'000; ++i) deep += "<a>";
+  for (int i = 0; i < 1'000'000; ++i) deep += "</a>";
+  Read read(Package({{"manifest.xml", deep}}));
+  EXPECT_FALSE(read.ok);
+  EXPECT_EQ(read.error, "no printable 2D sheet");
+}
+
 TEST(DwfPackage, MembersThatInflateBeyondReasonAreRefused) {
   // Four megabytes of one byte shrink to a few kilobytes: a ratio no drawing reaches.
   const std::string bomb = "(W2D V06.00)" + std::string(4 << 20, ' ');
