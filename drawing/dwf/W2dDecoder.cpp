@@ -131,6 +131,15 @@ struct CW2dDecoder::Cursor {
     at = static_cast<std::size_t>(end - bytes.data());
     return value;
   }
+  // A readable whole number; one beyond ±10^15 (no coordinate, count or index is) is damage.
+  std::int64_t Integer() {
+    const double value = Number();
+    if (!(value > -1e15 && value < 1e15)) {
+      ok = false;
+      return 0;
+    }
+    return static_cast<std::int64_t>(value);
+  }
   bool Comma() {
     SkipWhitespace();
     if (Peek() != ',') return false;
@@ -795,7 +804,7 @@ bool CW2dDecoder::SingleByte(std::uint8_t opcode, Cursor& in) {
     case 0x10: {  // polyline, or polygon in fill mode
       std::vector<Point> list;
       if (opcode == 'P') {
-        list = asciiPoints(static_cast<std::int64_t>(in.Number()));
+        list = asciiPoints(in.Integer());
       } else {
         list = points(in.Count(), opcode == 'p');
       }
@@ -812,7 +821,7 @@ bool CW2dDecoder::SingleByte(std::uint8_t opcode, Cursor& in) {
     case 0x14: {  // polytriangle (a strip, always filled)
       std::vector<Point> list;
       if (opcode == 'T') {
-        list = asciiPoints(static_cast<std::int64_t>(in.Number()));
+        list = asciiPoints(in.Integer());
       } else {
         list = points(in.Count(), opcode == 't');
       }
@@ -890,7 +899,7 @@ bool CW2dDecoder::SingleByte(std::uint8_t opcode, Cursor& in) {
       return true;
     }
     case 'B': {  // poly-Bézier, readable
-      const std::int64_t pieces = static_cast<std::int64_t>(in.Number());
+      const std::int64_t pieces = in.Integer();
       std::vector<Point> list = asciiPoints(pieces * 3 + 1);
       if (in.ok) AddBezier(list);
       return true;
@@ -953,7 +962,7 @@ bool CW2dDecoder::SingleByte(std::uint8_t opcode, Cursor& in) {
     case 0x8D: {  // macro or marker drawing: a set of points
       std::vector<Point> list;
       if (opcode == 'M') {
-        list = asciiPoints(static_cast<std::int64_t>(in.Number()));
+        list = asciiPoints(in.Integer());
       } else {
         list = points(in.Count(), opcode == 'm');
       }
@@ -964,7 +973,7 @@ bool CW2dDecoder::SingleByte(std::uint8_t opcode, Cursor& in) {
 
     // ---- State ----
     case 'C':  // colour index, readable
-      SetColorIndex(static_cast<int>(in.Number()));
+      SetColorIndex(static_cast<int>(std::clamp<std::int64_t>(in.Integer(), -1, 256)));
       return true;
     case 'c':
       SetColorIndex(in.U8());
@@ -1088,7 +1097,7 @@ bool CW2dDecoder::ExtendedAscii(Cursor& in, int depth) {
         SetColorRgba(Rgba(byte(first), byte(g), byte(b), byte(a)));
       }
     } else if (op.ok) {
-      SetColorIndex(static_cast<int>(first));
+      SetColorIndex(static_cast<int>(std::clamp(first, -1.0, 256.0)));
     }
   } else if (name == "ColorMap") {
     const double count = op.Number();
@@ -1114,7 +1123,7 @@ bool CW2dDecoder::ExtendedAscii(Cursor& in, int depth) {
     const double number = op.Number();
     op.SkipWhitespace();
     if (op.ok) {
-      const auto key = static_cast<std::int64_t>(number);
+      const auto key = static_cast<std::int64_t>(std::clamp(number, -1e15, 1e15));
       if (!op.AtEnd()) {
         layersByNumber[key] = LayerIndex(op.String());
       } else if (!layersByNumber.count(key)) {
@@ -1131,7 +1140,7 @@ bool CW2dDecoder::ExtendedAscii(Cursor& in, int depth) {
     if (!op.ok || contours < 1 || contours > kMaxCount) return true;
     std::vector<std::int64_t> counts;
     for (int i = 0; i < static_cast<int>(contours) && op.ok; ++i) {
-      counts.push_back(static_cast<std::int64_t>(op.Number()));
+      counts.push_back(op.Integer());
     }
     std::vector<std::vector<Point>> rings;
     for (std::int64_t count : counts) {
@@ -1203,7 +1212,7 @@ bool CW2dDecoder::ExtendedAscii(Cursor& in, int depth) {
         font.oblique = value.Number() * 360.0 / kTurn;
         if (font.oblique > 180) font.oblique -= 360;
       } else if (option == "Flags") {
-        font.flags = static_cast<std::uint32_t>(value.Number());
+        font.flags = static_cast<std::uint32_t>(std::clamp(value.Number(), 0.0, 4294967295.0));
       } else if (option == "Style") {
         font.style = 0;
         while (value.ok && !value.AtEnd()) {
@@ -1233,7 +1242,7 @@ bool CW2dDecoder::ExtendedAscii(Cursor& in, int depth) {
       // The first contour is the clip; more than one would need a clip of several rings.
       std::vector<std::int64_t> counts;
       for (int i = 0; i < static_cast<int>(contours) && value.ok; ++i) {
-        counts.push_back(static_cast<std::int64_t>(value.Number()));
+        counts.push_back(value.Integer());
       }
       if (counts.empty() || counts[0] < 0 || counts[0] > kMaxCount) return;
       if (counts.size() > 1) Skip("VIEWPORT (contours after the first)");
@@ -1267,7 +1276,8 @@ bool CW2dDecoder::ExtendedAscii(Cursor& in, int depth) {
       if (!op.ok) break;
       i = op.at - 1;
     }
-    if (op.ok && matrix.size() == 9 && info.width > 0 && info.height > 0) {
+    if (op.ok && matrix.size() == 9 && info.width > 0 && info.height > 0 && info.width < 1e5 &&
+        info.height < 1e5) {
       info.scale[0] = matrix[0];
       info.scale[1] = matrix[1];
       info.scale[2] = matrix[3];

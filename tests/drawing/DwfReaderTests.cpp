@@ -452,6 +452,11 @@ TEST(W2dStream, DamagedStreamsAreReadAroundAndNeverOverrun) {
       Bytes().Raw("{").U32(0).U16(0x0010).U8(0xF0).U8(0xFF).U16(0xFFFF).data,
       std::string(100000, '('),
       Bytes().Raw("(Contour 99999999 1 2 3)(Bezier -5 0,0)(ColorMap 9999)").data,
+      // Numbers no integer holds, where counts, indices and flags are read (found by fuzzing).
+      Bytes().Raw("P 7e84 0,0 1,1").data,
+      Bytes().Raw("C -1e300 T 1e19 0,0 B 9e99 0,0 M 1e300").data,
+      Bytes().Raw("(Layer 1e300 'x')(Font (Flags -5)(Height 1e308))(Color 1e300)").data,
+      Bytes().Raw("(Contour 1 1e300 0,0)(Viewport '' (Contour 1 -1e300 0,0))").data,
   };
   for (const std::string& opcodes : damaged) {
     Read read(PlottedStream(opcodes));
