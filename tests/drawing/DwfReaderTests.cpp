@@ -6,14 +6,19 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "drawing/ImageFile.h"
 #include "drawing/Model.h"
 #include "drawing/ReadDrawing.h"
+#include "drawing/Renderer.h"
+#include "drawing/TextEngine.h"
 #include "drawing/dwf/DwfReader.h"
 #include "platform/ColorPalette.h"
+#include "render/TraceExport.h"
 #include "tests/support/TestSupport.h"
 
 using namespace drawing;
@@ -463,6 +468,38 @@ TEST(W2dStream, DamagedStreamsAreReadAroundAndNeverOverrun) {
     EXPECT_TRUE(CheckModel(read.drawing).empty());
     EXPECT_EQ(read.error.find('\n'), std::string::npos);
   }
+}
+
+// The inputs that once broke the reader, kept as the fuzzer found them (a W2D header added where
+// the fuzzer read bare opcodes): each reads into a model that keeps its promises and draws.
+TEST(W2dStream, EveryFuzzingRegressionInputReadsAndDraws) {
+  const std::filesystem::path folder =
+      std::filesystem::path(TARNVELOX_SOURCE_DIR) / "tests/drawing/fuzz-regressions";
+  ASSERT_TRUE(std::filesystem::is_directory(folder));
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string extension = entry.path().extension().string();
+    if (extension != ".w2d" && extension != ".dwf") continue;
+    Drawing drawing;
+    std::string error;
+    ReadDwf(testsupport::ReadFile(entry.path()), drawing, &error);
+    EXPECT_EQ(error.find('\n'), std::string::npos) << entry.path();
+    EXPECT_EQ(FinishModel(drawing), 0) << entry.path();
+    EXPECT_TRUE(CheckModel(drawing).empty()) << entry.path();
+    CTextEngine text;
+    CTraceExport trace;
+    constexpr double kPointsPerMm = 72 / 25.4;
+    for (std::size_t i = 0; i < drawing.layouts.size(); ++i) {
+      const Layout& layout = drawing.layouts[i];
+      CRenderer renderer(drawing, text, trace);
+      renderer.DrawLayout(static_cast<int>(i),
+                          Affine3::Scale(kPointsPerMm, kPointsPerMm, kPointsPerMm),
+                          kPointsPerMm * layout.paperWidth, kPointsPerMm * layout.paperHeight);
+    }
+    ++count;
+  }
+  EXPECT_GT(count, 0) << "no DWF regression inputs in " << folder;
+  std::printf("[          ] %d regression inputs\n", count);
 }
 
 TEST(W2dStream, WithoutPlotInformationTheGraphicsFillLetterPaper) {
