@@ -1,9 +1,12 @@
 // Speed of our drawing library: reading an ASCII DXF into the model and rendering a model
-// space of a million entities into a sink that does nothing.
+// space of a million entities into a sink that does nothing; reading the largest R2000 and
+// R2004 DWG files of the shared corpus against their DXF twins, per entity.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "drawing/ReadDrawing.h"
@@ -121,6 +124,57 @@ void BM_RenderModelSpace(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(kEntities) * state.iterations());
 }
 BENCHMARK(BM_RenderModelSpace)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The drawings of the shared corpus beside the checkout (absent in a fresh clone).
+std::string CorpusFile(const char* path) {
+  std::ifstream in(std::string(TARNVELOX_SHARED_DIR) + "/corpus/dwg/" + path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::int64_t EntityCount(const Drawing& model) {
+  std::int64_t count = 0;
+  for (const Block& block : model.blocks) {
+    for (const Entity& entity : block.entities) {
+      ++count;
+      if (const auto* insert = std::get_if<Insert>(&entity.data)) {
+        count += static_cast<std::int64_t>(insert->attributes.size());
+      }
+    }
+  }
+  return count;
+}
+
+// Reads one corpus file again and again; the time per entity is what compares a DWG file with
+// its DXF twin, whose files differ in size by far more than their drawings do.
+void ReadCorpusFile(benchmark::State& state, const char* path) {
+  const std::string bytes = CorpusFile(path);
+  if (bytes.empty()) {
+    state.SkipWithError("the shared corpus is absent");
+    return;
+  }
+  std::int64_t entities = 0;
+  for (auto _ : state) {
+    Drawing model;
+    std::string error;
+    if (!ReadDrawing(bytes, model, &error)) state.SkipWithError(error.c_str());
+    entities = EntityCount(model);
+    benchmark::DoNotOptimize(model.blocks.size());
+  }
+  state.SetItemsProcessed(entities * state.iterations());
+  state.counters["entities"] = static_cast<double>(entities);
+  state.counters["file_MB"] = static_cast<double>(bytes.size()) / (1024.0 * 1024.0);
+  state.counters["ns_per_entity"] = benchmark::Counter(
+      static_cast<double>(entities) * 1e-9,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK_CAPTURE(ReadCorpusFile, R2000Dwg, "r2000/acadsharp_sample_AC1015.dwg")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R2000DxfTwin, "r2000/acadsharp_sample_AC1015_ascii.dxf")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R2004Dwg, "r2004/acadsharp_sample_AC1018.dwg")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R2004DxfTwin, "r2004/acadsharp_sample_AC1018_ascii.dxf")
+    ->Unit(benchmark::kMillisecond);
 
 // Shaping a line of text whose glyphs are already cached, as the thousands of texts of a
 // drawing mostly are.

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <vector>
@@ -106,5 +107,45 @@ void BM_SaveCurrentPenSet(benchmark::State& state) {
   for (auto _ : state) SaveCurrentPenSet(set, store);
 }
 BENCHMARK(BM_SaveCurrentPenSet)->Unit(benchmark::kMicrosecond);
+
+// A hand-made or hostile store of 100,000 values in three shapes (0: 1000 keys of 100 values,
+// 1: one key of 100,000 values, 2: 100,000 keys of one value): read, then one value set and the
+// file saved. A cost that grows with the square of any of them shows here as seconds.
+void BM_ReadAndSaveALargeStore(benchmark::State& state) {
+  std::string text = "REGEDIT4\n\n";
+  if (state.range(0) == 0) {
+    for (int k = 0; k < 1000; ++k) {
+      text += "[HKEY_CURRENT_USER\\Big\\Key" + std::to_string(k) + "]\n";
+      for (int v = 0; v < 100; ++v) {
+        text += "\"W" + std::to_string(v) + "\"=hex:00,00,00,00,00,00,f0,3f\n";
+      }
+      text += '\n';
+    }
+  } else if (state.range(0) == 1) {
+    text += "[HKEY_CURRENT_USER\\Big]\n";
+    for (int v = 0; v < 100'000; ++v) text += "\"V" + std::to_string(v) + "\"=\"text\"\n";
+  } else {
+    for (int k = 0; k < 100'000; ++k) {
+      text += "[HKEY_CURRENT_USER\\Big\\K" + std::to_string(k) + "]\n\"v\"=dword:00000001\n\n";
+    }
+    text += "[HKEY_CURRENT_USER\\Big]\n";
+  }
+  ScratchDir dir;
+  const fs::path file = dir.path / "registry.reg";
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      std::FILE* out = std::fopen(file.c_str(), "wb");
+      std::fwrite(text.data(), 1, text.size(), out);
+      std::fclose(out);
+    }
+    state.ResumeTiming();
+    CRegistry store(file);
+    benchmark::DoNotOptimize(store.OpenKey("Big"));
+    benchmark::DoNotOptimize(store.SetDword("Big", "New", 1));
+  }
+  state.counters["file_bytes"] = static_cast<double>(text.size());
+}
+BENCHMARK(BM_ReadAndSaveALargeStore)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -8,6 +8,10 @@ class CConvertSettings;
 // What the command line asks for besides the settings of the run.
 struct CliOptions {
   std::vector<std::string> drawings;
+  // Folders among the drawings are searched with their subfolders.
+  bool recursive = false;
+  // A file naming one drawing (or folder) per line; "-" for standard input.
+  std::string fromList;
   // Start from the settings the wizard saved instead of the built-in defaults.
   bool saved = false;
   // A stored pen set to draw with (pen sets are then in use).
@@ -26,6 +30,13 @@ struct CliOptions {
   bool json = false;
   // A drawing with warnings fails.
   bool strict = false;
+  // Drawings converted side by side (0: as many as the machine has cores).
+  int jobs = 0;
+  // The share of the drawings this run converts: share `shard` (0 … shards − 1) of `shards`
+  // equal runs of the list in its order.
+  int shard = 0, shards = 1;
+  // Drawings whose PDF files are newer than the drawing are left as they are.
+  bool skipExisting = false;
   bool quiet = false;
   bool help = false;
   bool version = false;
@@ -42,3 +53,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CConvertSettings& se
 
 // The --help text.
 const char* UsageText();
+// The manual page (troff, section 1) made from the same table of options as the help.
+std::string ManualPage(const char* version);
+// Every option's name ("-t", "--output-type", …).
+std::vector<std::string> OptionNames();
+// The completion script for a shell ("bash" or "zsh"); empty for another.
+std::string Completion(const std::string& shell);

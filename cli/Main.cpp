@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@
 #include "cli/PenSetCommands.h"
 #include "convert/ConvertJob.h"
 #include "convert/ConvertSettings.h"
+#include "convert/FolderSearch.h"
+#include "convert/OutputNames.h"
 #include "pensets/PenSet.h"
 #include "platform/Registry.h"
 #include "platform/Utf8.h"
@@ -178,8 +181,60 @@ int Finish(const CliOptions& options, const std::vector<std::string>& results,
   return status;
 }
 
+// Whether the PDF files of a drawing are newer than it: its file for one PDF per drawing, its
+// layouts' files ("name-Layout.pdf") for one per layout, at least one of them.
+bool HasNewerPdf(const std::string& drawing, const CConvertSettings& settings) {
+  std::error_code error;
+  const auto changed = fs::last_write_time(drawing, error);
+  if (error) return false;
+  const std::string pdf = DrawingPdfName(drawing, WithTrailingSeparator(settings.TargetPdf));
+  if (settings.PdfType != OutputType::PerLayout) {
+    const auto written = fs::last_write_time(pdf, error);
+    return !error && written >= changed;
+  }
+  const fs::path stem(pdf.substr(0, pdf.size() - 4));
+  const std::string prefix = stem.filename().string() + "-";
+  bool any = false;
+  for (fs::directory_iterator entry(stem.parent_path().empty() ? "." : stem.parent_path(), error),
+       end;
+       !error && entry != end; entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (name.rfind(prefix, 0) != 0 || !HasPdfExtension(name)) continue;
+    std::error_code timeError;
+    if (fs::last_write_time(entry->path(), timeError) < changed || timeError) return false;
+    any = true;
+  }
+  return any;
+}
+
 // Why a path given as a drawing is none, in the words of the log: "No such file" for a path
 // that is not there, else the system's reason ("File name too long", "Permission denied").
+// The words naming drawings: the command line's, then those of --from-list (one a line, blank
+// lines and lines starting with "#" left out). False with a message when the list cannot be read.
+bool InputWords(const CliOptions& options, std::vector<std::string>& words) {
+  words = options.drawings;
+  if (options.fromList.empty()) return true;
+  std::FILE* list = options.fromList == "-" ? stdin : std::fopen(options.fromList.c_str(), "r");
+  if (!list) {
+    std::fprintf(stderr, "tarnvelox-cli: --from-list: cannot read %s: %s\n",
+                 options.fromList.c_str(), std::strerror(errno));
+    return false;
+  }
+  std::string line;
+  for (int c; (c = std::fgetc(list)) != EOF;) {
+    if (c != '\n') {
+      line += static_cast<char>(c);
+      continue;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] != '#') words.push_back(line);
+    line.clear();
+  }
+  if (!line.empty() && line[0] != '#') words.push_back(line);
+  if (list != stdin) std::fclose(list);
+  return true;
+}
+
 std::string WhyNoDrawing(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? "Not a file" : "";
@@ -205,7 +260,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::printf("tarnvelox-cli %s (Zemb Strandmerlyx)\n", TARNVELOX_VERSION);
+    std::printf("tarnvelox-cli %s\n", TARNVELOX_VERSION);
     return 0;
   }
 
@@ -234,7 +289,40 @@ int main(int argc, char** argv) {
   settings.SourceFiles.clear();
   settings.BookmarkNames.clear();
   std::vector<std::string> missing;
-  for (const std::string& drawing : options.drawings) {
+  std::vector<std::string> words;
+  if (!InputWords(options, words)) {
+    UninitDLL();
+    return kUsageError;
+  }
+  // Folders stand for the drawings in them, as the wizard's folder search finds them.
+  std::vector<std::string> drawings;
+  for (const std::string& word : words) {
+    std::error_code ec;
+    if (!fs::is_directory(word, ec)) {
+      drawings.push_back(word);
+      continue;
+    }
+    const std::vector<std::string> found = FindDrawingsInFolder(word, options.recursive);
+    if (found.empty() && !options.quiet) {
+      std::fprintf(stderr, "No drawings in folder: %s\n", word.c_str());
+    }
+    drawings.insert(drawings.end(), found.begin(), found.end());
+  }
+  std::set<std::string> seen;
+  std::vector<std::string> unique;
+  for (const std::string& drawing : drawings) {
+    // A drawing named twice (in a folder and by itself) is converted once.
+    if (seen.insert(fs::path(drawing).lexically_normal().string()).second) {
+      unique.push_back(drawing);
+    }
+  }
+  // This run's share of the list: equal runs of it, in order.
+  const std::size_t count = unique.size();
+  const std::size_t first = count * static_cast<std::size_t>(options.shard) / options.shards;
+  const std::size_t last = count * static_cast<std::size_t>(options.shard + 1) / options.shards;
+  std::vector<std::string> skipped;
+  for (std::size_t i = first; i < last; ++i) {
+    const std::string& drawing = unique[i];
     std::error_code ec;
     if (!fs::is_regular_file(drawing, ec)) {
       std::string why = WhyNoDrawing(drawing);
@@ -244,17 +332,23 @@ int main(int argc, char** argv) {
       missing.push_back(drawing);
       continue;
     }
+    if (options.skipExisting && HasNewerPdf(drawing, settings)) {
+      if (!options.quiet) std::fprintf(stderr, "Skipped, its PDF is newer: %s\n", drawing.c_str());
+      skipped.push_back(drawing);
+      continue;
+    }
     settings.SourceFiles.push_back(drawing);
     settings.BookmarkNames.push_back(fs::path(drawing).stem().string());
   }
   if (settings.SourceFiles.empty()) {
     UninitDLL();
-    return Finish(options, {}, failed, {}, missing, 2);
+    return Finish(options, {}, failed, {}, missing, failed.empty() ? 0 : 2);
   }
 
   CTerminalListener listener(options.quiet);
   CConvertJob job(settings, penSet, listener);
   job.StrictWarnings = options.strict;
+  job.Jobs = options.jobs;
   stopFlag = &job.StopFlag;
   struct sigaction action {};
   action.sa_handler = OnSignal;

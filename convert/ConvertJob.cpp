@@ -1,14 +1,19 @@
 #include "convert/ConvertJob.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "convert/ConvertSettings.h"
 #include "convert/OutputNames.h"
+#include "pdf/PdfContentStream.h"
 #include "pdf/PdfDocument.h"
 #include "pdf/PdfOutline.h"
 #include "pdf/PdfPage.h"
@@ -23,6 +28,12 @@ namespace {
 
 constexpr char kUserBreak[] = "User break!";
 constexpr char kNoMemory[] = "No enough memory!";
+
+DeflateEffort Effort(std::uint8_t compression) {
+  return compression == 0   ? DeflateEffort::Fast
+         : compression == 2 ? DeflateEffort::Small
+                            : DeflateEffort::Default;
+}
 
 std::string Format(const char* pattern, const std::string& argument) {
   const int size = std::snprintf(nullptr, 0, pattern, argument.c_str());
@@ -147,6 +158,7 @@ RunResult CConvertJob::UserBreak() {
 }
 
 RunResult CConvertJob::ConvertAll() {
+  SetDeflateEffort(Effort(Settings.Compression));
   const CConvertSettings& settings = Settings;
   const PageSetup page = ComputePageSetup(settings);
   if (const char* problem = PageSetupProblem(page, settings.Quality)) {
@@ -160,7 +172,6 @@ RunResult CConvertJob::ConvertAll() {
   writtenPaths.clear();
   const OutputType pdfType = settings.PdfType;
   const bool merged = pdfType == OutputType::Merged;
-  const bool perDrawing = !merged && pdfType != OutputType::PerLayout;
   std::unique_ptr<CPdfDocument> runDocument;
   targetFolder.clear();
   if (merged) {
@@ -176,55 +187,15 @@ RunResult CConvertJob::ConvertAll() {
 
   // Drawings whose pages are in the merged file: failed after all when it cannot be written.
   std::vector<std::string> mergedDrawings;
-  for (std::size_t i = 0; i < settings.SourceFiles.size(); ++i) {
-    if (StopRequested()) return UserBreak();
-    const std::string path = settings.SourceFiles[i];
-    const std::string bookmark =
-        i < settings.BookmarkNames.size() ? settings.BookmarkNames[i] : std::string();
-    if (IsFile(path)) {
-      SetStatusText(Format("Converting: %s", path));
-      Reports.emplace_back().path = path;
-      CDrawingReport& report = Reports.back();
-      std::unique_ptr<CPdfDocument> drawingDocument;
-      if (perDrawing) {
-        drawingDocument.reset(NewDocument(page.width, page.height));
-        if (!drawingDocument) {
-          AppendLog(kNoMemory);
-          return RunResult::NoMemory;
-        }
-      }
-      if (StopRequested()) return UserBreak();
-      CPdfDocument* document = merged ? runDocument.get() : drawingDocument.get();
-      // What the merged file held before this drawing: a drawing that fails half-way leaves
-      // nothing of itself in it.
-      const CPdfDocument::Mark before = merged ? runDocument->MarkState() : CPdfDocument::Mark{};
-      RunResult result;
-      try {
-        result = ConvertDrawing(path, bookmark, document, page);
-      } catch (const std::bad_alloc&) {
-        // Memory ran out inside the drawing: it fails, the run goes on with the next one.
-        AppendLog(kNoMemory);
-        result = RunResult::NoMemory;
-      }
-      if (StopRequested()) return UserBreak();
-      if (result == RunResult::Done && FailsOnWarnings()) result = RunResult::Warned;
-      if (result == RunResult::Warned) AppendLog("Warnings count as failures in this run.");
-      if (result != RunResult::Done && merged) runDocument->RollBack(before);
-      if (perDrawing && result == RunResult::Done &&
-          !SavePdfDocument(*drawingDocument, DrawingPdfName(path, targetFolder))) {
-        result = RunResult::CannotWrite;
-      }
-      drawingDocument.reset();
-      report.result = result;
-      if (result == RunResult::Done) {
-        AppendLog(Format("Convert %s successfully!\r\n", path));
-        if (merged) mergedDrawings.push_back(path);
-      } else {
-        AppendLog(Format("Convert %s failure!\r\n", path));
-        FailedFiles.push_back(path);
-      }
+  const std::size_t jobs = JobCount();
+  if (!merged && jobs > 1) {
+    const RunResult result = ConvertSideBySide(page, jobs);
+    if (result != RunResult::Done) return result;
+  } else {
+    for (std::size_t i = 0; i < settings.SourceFiles.size(); ++i) {
+      const RunResult result = ConvertListed(i, page, runDocument.get(), mergedDrawings);
+      if (result != RunResult::Done) return result;
     }
-    listener.StepProgress();
   }
 
   if (merged) {
@@ -239,11 +210,280 @@ RunResult CConvertJob::ConvertAll() {
     } else {
       FailedFiles.insert(FailedFiles.end(), mergedDrawings.begin(), mergedDrawings.end());
       for (CDrawingReport& report : Reports) {
-        if (report.result == RunResult::Done) report.result = RunResult::CannotWrite;
+        if (report.result != RunResult::Done) continue;
+        report.result = RunResult::CannotWrite;
+        report.reason = "the merged PDF file cannot be written";
       }
     }
   }
   return RunResult::Done;
+}
+
+RunResult CConvertJob::ConvertListed(std::size_t i, const PageSetup& page,
+                                     CPdfDocument* runDocument,
+                                     std::vector<std::string>& mergedDrawings) {
+  const CConvertSettings& settings = Settings;
+  const bool merged = runDocument != nullptr;
+  const bool perDrawing = !merged && settings.PdfType != OutputType::PerLayout;
+  if (StopRequested()) return UserBreak();
+  const std::string path = settings.SourceFiles[i];
+  const std::string bookmark =
+      i < settings.BookmarkNames.size() ? settings.BookmarkNames[i] : std::string();
+  if (IsFile(path)) {
+    SetStatusText(Format("Converting: %s", path));
+    Reports.emplace_back().path = path;
+    CDrawingReport& report = Reports.back();
+    std::unique_ptr<CPdfDocument> drawingDocument;
+    if (perDrawing) {
+      drawingDocument.reset(NewDocument(page.width, page.height));
+      if (!drawingDocument) {
+        AppendLog(kNoMemory);
+        return RunResult::NoMemory;
+      }
+    }
+    if (StopRequested()) return UserBreak();
+    CPdfDocument* document = merged ? runDocument : drawingDocument.get();
+    // What the merged file held before this drawing: a drawing that fails half-way leaves
+    // nothing of itself in it.
+    const CPdfDocument::Mark before = merged ? runDocument->MarkState() : CPdfDocument::Mark{};
+    RunResult result;
+    try {
+      result = ConvertDrawing(path, bookmark, document, page);
+    } catch (const std::bad_alloc&) {
+      // Memory ran out inside the drawing: it fails, the run goes on with the next one.
+      AppendLog(kNoMemory);
+      result = RunResult::NoMemory;
+    }
+    if (StopRequested()) return UserBreak();
+    if (result == RunResult::Done && FailsOnWarnings()) result = RunResult::Warned;
+    if (result == RunResult::Warned) AppendLog("Warnings count as failures in this run.");
+    if (result == RunResult::NoMemory && report.reason.empty()) {
+      report.reason = "not enough memory";
+    }
+    if (result != RunResult::Done && merged) runDocument->RollBack(before);
+    if (perDrawing && result == RunResult::Done &&
+        !SavePdfDocument(*drawingDocument, DrawingPdfName(path, targetFolder))) {
+      result = RunResult::CannotWrite;
+    }
+    drawingDocument.reset();
+    report.result = result;
+    if (result == RunResult::Warned) report.reason = "its warnings count as failures";
+    if (result == RunResult::CannotWrite && report.reason.empty()) {
+      report.reason = "its PDF file cannot be written";
+    }
+    if (result == RunResult::Done) {
+      AppendLog(Format("Convert %s successfully!\r\n", path));
+      if (merged) mergedDrawings.push_back(path);
+    } else {
+      AppendLog(Format("Convert %s failure!\r\n", path));
+      FailedFiles.push_back(path);
+    }
+  }
+  if (!deferSaves) listener.StepProgress();
+  return RunResult::Done;
+}
+
+// What a worker of a run side by side logs, kept until its drawing's turn comes: lines, and files
+// saved under a temporary name that the run renames to the file's own name.
+struct CWorkerEntry {
+  std::string text;
+  bool file = false;
+  std::string temporary, wanted;
+  bool written = false;
+  bool lostPages = false;
+};
+
+class CWorkerLog : public CConvertListener {
+ public:
+  explicit CWorkerLog(std::function<void(std::string_view)> showStatus)
+      : showStatus(std::move(showStatus)) {}
+  void AppendLog(std::string_view text) override {
+    CWorkerEntry entry;
+    entry.text = text;
+    entries.push_back(std::move(entry));
+  }
+  void SetStatusText(std::string_view text) override { showStatus(text); }
+  // Workers meet no run-wide problem (the page was checked before they start): no messages.
+  void ShowMessage(std::string_view) override {}
+
+  std::vector<CWorkerEntry> entries;
+
+ private:
+  std::function<void(std::string_view)> showStatus;
+};
+
+namespace {
+
+// What a drawing may take of memory while it converts: its file several times over (the model,
+// the pages' operators, the pictures) and a floor for the fonts and the rest.
+std::int64_t MemoryCost(const std::string& path) {
+  std::error_code error;
+  const auto size = fs::file_size(path, error);
+  return (error ? 0 : static_cast<std::int64_t>(size)) * 8 + (64 << 20);
+}
+
+// What drawings converting side by side may take together: three quarters of the memory the
+// system has available now (no limit when it cannot tell).
+std::int64_t MemoryBudget() {
+  std::FILE* info = std::fopen("/proc/meminfo", "r");
+  if (!info) return INT64_MAX;
+  char line[256];
+  std::int64_t kilobytes = -1;
+  while (std::fgets(line, sizeof line, info)) {
+    long long value = 0;
+    if (std::sscanf(line, "MemAvailable: %lld kB", &value) == 1) kilobytes = value;
+  }
+  std::fclose(info);
+  return kilobytes > 0 ? kilobytes * 1024 / 4 * 3 : INT64_MAX;
+}
+
+}  // namespace
+
+std::size_t CConvertJob::JobCount() const {
+  std::size_t jobs =
+      Jobs > 0 ? static_cast<std::size_t>(Jobs) : std::thread::hardware_concurrency();
+  if (jobs == 0) jobs = 1;
+  return std::min(jobs, Settings.SourceFiles.size());
+}
+
+RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs) {
+  const std::size_t count = Settings.SourceFiles.size();
+  struct Slot {
+    bool started = false;
+    bool done = false;
+    RunResult result = RunResult::Done;
+    std::vector<CWorkerEntry> entries;
+    std::vector<CDrawingReport> reports;
+    std::vector<std::string> failed;
+  };
+  std::vector<Slot> slots(count);
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::size_t next = 0;
+  std::int64_t inFlight = 0;
+  int running = 0;
+  const std::int64_t budget = MemoryBudget();
+  std::mutex statusMutex;
+
+  const auto work = [&]() {
+    SetDeflateEffort(Effort(Settings.Compression));
+    CWorkerLog log([&](std::string_view text) {
+      std::lock_guard<std::mutex> lock(statusMutex);
+      SetStatusText(text);
+    });
+    CConvertJob job(Settings, PenSet, log);
+    job.deferSaves = true;
+    job.stopSource = &StopFlag;
+    job.StrictWarnings = StrictWarnings;
+    job.targetFolder = targetFolder;
+    for (;;) {
+      std::size_t i = 0;
+      std::int64_t cost = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        // A large drawing waits until it fits beside the running ones; alone, it always runs.
+        changed.wait(lock, [&] {
+          if (next >= count || StopRequested()) return true;
+          cost = MemoryCost(Settings.SourceFiles[next]);
+          return running == 0 || inFlight + cost <= budget;
+        });
+        if (next >= count || StopRequested()) return;
+        i = next++;
+        slots[i].started = true;
+        inFlight += cost;
+        ++running;
+      }
+      std::vector<std::string> unused;
+      RunResult result;
+      try {
+        result = job.ConvertListed(i, page, nullptr, unused);
+      } catch (const std::bad_alloc&) {
+        result = RunResult::NoMemory;
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        Slot& slot = slots[i];
+        slot.result = result;
+        slot.entries = std::move(log.entries);
+        slot.reports = std::move(job.Reports);
+        slot.failed = std::move(job.FailedFiles);
+        slot.done = true;
+        inFlight -= cost;
+        --running;
+      }
+      log.entries.clear();
+      job.Reports.clear();
+      job.FailedFiles.clear();
+      job.ResultFiles.clear();
+      changed.notify_all();
+    }
+  };
+  std::vector<std::thread> workers;
+  for (std::size_t k = 0; k < jobs; ++k) {
+    try {
+      workers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer workers than asked for; one is enough
+    }
+  }
+  if (workers.empty()) work();
+
+  // The drawings' logs and files, handed on in list order as they finish.
+  RunResult ended = RunResult::Done;
+  std::size_t handed = 0;
+  for (; handed < count; ++handed) {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] {
+      return slots[handed].done || (StopRequested() && !slots[handed].started) ||
+             (workers.empty() && next >= count);
+    });
+    Slot& slot = slots[handed];
+    if (!slot.done || slot.result != RunResult::Done) {
+      ended = slot.done ? slot.result : RunResult::UserBreak;
+      break;
+    }
+    std::vector<CWorkerEntry> entries = std::move(slot.entries);
+    std::vector<CDrawingReport> reports = std::move(slot.reports);
+    std::vector<std::string> failed = std::move(slot.failed);
+    lock.unlock();
+    for (CDrawingReport& report : reports) Reports.push_back(std::move(report));
+    for (const CWorkerEntry& entry : entries) {
+      if (!entry.file) {
+        AppendLog(entry.text);
+        continue;
+      }
+      const std::string path = UniqueOutputPath(entry.wanted);
+      AppendLog("Saving to pdf file...");
+      if (!entry.written || std::rename(entry.temporary.c_str(), FollowLinks(path).c_str()) != 0) {
+        if (entry.written) std::remove(entry.temporary.c_str());
+        AppendLog(Format("Can not write PDF file: %s", path));
+        continue;
+      }
+      if (entry.lostPages) AppendLog(kNoMemory);
+      ResultFiles.push_back(path);
+      if (!Reports.empty()) Reports.back().outputs.push_back(path);
+      AppendLog("Save result to the below PDF file:");
+      AppendLog(path);
+    }
+    FailedFiles.insert(FailedFiles.end(), failed.begin(), failed.end());
+    listener.StepProgress();
+  }
+  {
+    // Whatever is still running ends at its next stop point.
+    std::lock_guard<std::mutex> lock(mutex);
+    next = count;
+  }
+  changed.notify_all();
+  for (std::thread& worker : workers) worker.join();
+  // Files of drawings whose turn did not come are not the run's results.
+  for (std::size_t i = handed; i < count; ++i) {
+    for (const CWorkerEntry& entry : slots[i].entries) {
+      if (entry.file && entry.written) std::remove(entry.temporary.c_str());
+    }
+  }
+  if (ended == RunResult::UserBreak) return UserBreak();
+  if (ended == RunResult::NoMemory) AppendLog(kNoMemory);
+  return ended;
 }
 
 void CConvertJob::CollectWarnings(CDrawing& drawing) {
@@ -276,10 +516,32 @@ std::string CConvertJob::UniqueOutputPath(const std::string& path) {
 }
 
 bool CConvertJob::SavePdfDocument(CPdfDocument& document, const std::string& wantedPath) {
-  const std::string path = UniqueOutputPath(wantedPath);
   const CPdfDocumentTexts texts{Settings.Title, Settings.Author, Settings.Subject,
                                 Settings.Keywords};
   AddDocumentInformation(document, texts, CreationDateText());
+  if (deferSaves) {
+    // A worker side by side: the file is written beside its place under a name of its own,
+    // and the run gives it its name when the drawing's turn comes.
+    const fs::path wanted(wantedPath);
+    if (const fs::path folder = wanted.parent_path(); !folder.empty()) {
+      std::error_code ignored;
+      if (!fs::is_directory(folder, ignored)) fs::create_directories(folder, ignored);
+    }
+    static std::atomic<unsigned> counter{0};
+    const fs::path place(FollowLinks(wantedPath));
+    CWorkerEntry entry;
+    entry.file = true;
+    entry.wanted = wantedPath;
+    entry.temporary =
+        (place.parent_path() / ("." + place.filename().string() + "." + std::to_string(getpid()) +
+                                "-" + std::to_string(counter++) + ".part"))
+            .string();
+    entry.written = document.Save(entry.temporary);
+    entry.lostPages = document.LostPages() > 0;
+    static_cast<CWorkerLog&>(listener).entries.push_back(std::move(entry));
+    return static_cast<CWorkerLog&>(listener).entries.back().written;
+  }
+  const std::string path = UniqueOutputPath(wantedPath);
   AppendLog("Saving to pdf file...");
   // A folder of the target that is missing (a merged file named in a new folder) is made
   // rather than losing the whole run's pages at the very end.
@@ -314,7 +576,7 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
   if (const std::string folders = Settings.JoinedSearchPaths(); !folders.empty()) {
     drawing->SetSearchDirectories(folders.c_str());
   }
-  drawing->SetStopFlag(&StopFlag);
+  drawing->SetStopFlag(stopSource ? stopSource : &StopFlag);
   drawing->RestrictReferences(Settings.RestrictReferences != 0);
   if (drawing->OpenFile(path.c_str(), 0) != 0) {
     const std::string reason = drawing->GetLastError();
@@ -322,6 +584,9 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
     AppendLog(Format("Can not open drawing file: %s", path));
     // The library's reason, on a line of its own ("DWG files are not supported yet").
     if (!reason.empty()) AppendLog(Format("Reason: %s", reason));
+    if (!Reports.empty()) {
+      Reports.back().reason = reason.empty() ? "it cannot be opened as a drawing" : reason;
+    }
     return RunResult::CannotOpen;
   }
   drawing->PrepareDrawing(0);
@@ -506,6 +771,7 @@ RunResult CConvertJob::MakePage(CDrawing& drawing, const PageRequest& request) {
   device->WidthDivisor = WidthDivisorFor(Settings.Quality);
   device->UsePenTable = Settings.UsePenSets != 0;
   device->LayersEnabled = Settings.ExportLayer;
+  device->ExactWidths = Settings.ExactLineWeights != 0;
   device->SetColorType(static_cast<int>(Settings.Colors));
   device->OffsetX = margin;
   device->OffsetY = margin;

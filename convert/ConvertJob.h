@@ -25,6 +25,8 @@ struct CDrawingReport {
   std::vector<std::string> outputs;
   // What the drawing library could not read or draw as it is, as the log's "Warning:" lines.
   std::vector<std::string> warnings;
+  // Why the drawing failed, in one line; empty when it did not.
+  std::string reason;
 };
 class CPdfDocument;
 class CPdfOutline;
@@ -130,6 +132,10 @@ class CConvertJob {
   std::vector<CDrawingReport> Reports;
   // A drawing with warnings fails (its pages are not kept).
   bool StrictWarnings = false;
+  // How many drawings are converted side by side in one PDF per drawing or per layout (0: as
+  // many as the machine has cores). The log, the result list and the files' names come out as
+  // one job would make them; a merged file is always made one drawing after the other.
+  int Jobs = 1;
 
  private:
   // One page to be made of a layout.
@@ -158,6 +164,14 @@ class CConvertJob {
                              std::unique_ptr<CPdfDocument>& own);
   // Logs "User break!" and returns UserBreak.
   RunResult UserBreak();
+  // The drawing of index i of the list: its pages into runDocument (merged) or its own files.
+  // Done also when the drawing failed; UserBreak or NoMemory when the run ends.
+  RunResult ConvertListed(std::size_t i, const PageSetup& page, CPdfDocument* runDocument,
+                          std::vector<std::string>& mergedDrawings);
+  // The drawings converted by `jobs` workers at once; their logs, results and files' names are
+  // handed on in list order.
+  RunResult ConvertSideBySide(const PageSetup& page, std::size_t jobs);
+  std::size_t JobCount() const;
   // Logs the drawing's new warnings ("Warning: …") and keeps them in its report.
   void CollectWarnings(CDrawing& drawing);
   // The drawing in hand has warnings and they count as failures.
@@ -165,7 +179,7 @@ class CConvertJob {
   // path, or when this run has written a file of that name already, the same name with "-2",
   // "-3" … before its extension (logged).
   std::string UniqueOutputPath(const std::string& path);
-  bool StopRequested() const { return StopFlag.load(); }
+  bool StopRequested() const { return StopFlag.load() || (stopSource && stopSource->load()); }
 
   CConvertListener& listener;
   // The folder of the PDFs for one PDF per drawing or per layout: Settings.TargetPdf with a
@@ -176,4 +190,9 @@ class CConvertJob {
   bool drawingWriteFailed = false;
   // Every file this run has written, so that no two results share a path.
   std::set<std::string> writtenPaths;
+  // A worker of a run side by side: the run's stop flag, and files saved under temporary names
+  // that the run names in list order (a record in the worker's log).
+  const std::atomic<bool>* stopSource = nullptr;
+  bool deferSaves = false;
+  friend class CWorkerLog;
 };

@@ -16,10 +16,11 @@ std::string DirName(std::size_t index) {
   return "Dir" + std::to_string(index);
 }
 
-bool QueryDword(CRegistry& store, std::string_view name, std::uint32_t* value) {
+bool QueryDword(CRegistry& store, std::string_view name, std::uint32_t* value,
+                std::string_view key = kParameterKey) {
   RegType type = RegType::None;
   std::vector<std::uint8_t> data;
-  if (!store.QueryValue(kParameterKey, name, &type, &data)) return false;
+  if (!store.QueryValue(key, name, &type, &data)) return false;
   if (type != RegType::Dword || data.size() != 4) return false;
   *value = data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24;
   return true;
@@ -96,6 +97,13 @@ void CConvertSettings::LoadSettings(CRegistry& store) {
     QueryText(store, kParameterKey, "TargetPdf", kTargetCapacity, &TargetPdf);
   }
 
+  if (std::uint32_t exact = 0; QueryDword(store, "ExactLineWeights", &exact, kOptionKey)) {
+    ExactLineWeights = exact != 0 ? 1 : 0;
+  }
+  if (std::uint32_t effort = 0; QueryDword(store, "Compression", &effort, kOptionKey)) {
+    if (effort <= 2) Compression = static_cast<std::uint8_t>(effort);
+  }
+
   SearchPaths.clear();
   if (!store.OpenKey(kSearchPathKey)) return;
   for (std::size_t i = 0;; ++i) {
@@ -128,6 +136,10 @@ void CConvertSettings::SaveSettings(CRegistry& store) const {
     store.SetDword(kParameterKey, "PdfType", Stored(PdfType));
     store.SetDword(kParameterKey, "RestrictReferences", RestrictReferences ? 1 : 0);
     store.SetString(kParameterKey, "TargetPdf", TargetPdf);
+  }
+  if (store.CreateKey(kOptionKey)) {
+    store.SetDword(kOptionKey, "ExactLineWeights", ExactLineWeights ? 1 : 0);
+    store.SetDword(kOptionKey, "Compression", Compression);
   }
   if (store.CreateKey(kSearchPathKey)) {
     std::size_t i = 0;

@@ -46,6 +46,12 @@ class CConvertSettings {
   // Drawings read the files they name only inside their own folder and SearchPaths (for
   // servers that convert drawings from strangers).
   std::uint8_t RestrictReferences = 0;
+  // Lineweights reach the page exactly (0.25 mm is 0.709 points); cleared, they are rounded to
+  // whole points as earlier versions did. Saved in the Option key.
+  std::uint8_t ExactLineWeights = 1;
+  // How hard the PDF streams are deflated: 0 fast (larger files), 1 default, 2 small (slower).
+  // Saved in the Option key.
+  std::uint8_t Compression = 1;
   std::uint8_t ExportLayer = 1;
   // Page size and margin (not persisted) in Units: 0 inch, 1 millimetre.
   double PdfWidth = 297.0;
@@ -86,3 +92,5 @@ CConvertSettings& CurrentSettings();
 // earlier versions stored it).
 inline constexpr char kParameterKey[] = "Software\\KESTRIM\\tarnvelox\\Parameter";
 inline constexpr char kSearchPathKey[] = "Software\\Kestrim\\Common\\SearhPath";
+// The key of the options that are not conversion parameters of earlier versions.
+inline constexpr char kOptionKey[] = "Software\\KESTRIM\\tarnvelox\\Option";

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "drawing/dwf/DwfReader.h"
+#include "drawing/dwg/DwgReader.h"
 #include "drawing/dxf/DxfReader.h"
 
 namespace drawing {
@@ -90,8 +91,7 @@ bool ReadDrawing(std::string_view bytes, Drawing& drawing, std::string* error) {
       read = ReadDxf(bytes, drawing, error);
       break;
     case DrawingFormat::Dwg:
-      drawing = Drawing{};
-      if (error) *error = "DWG files are not supported yet";
+      read = ReadDwg(bytes, drawing, error);
       break;
     case DrawingFormat::Dwf:
       read = ReadDwf(bytes, drawing, error);

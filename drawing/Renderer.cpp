@@ -204,11 +204,12 @@ void CRenderer::DrawViewports(const Block& paper, const Context& context) {
     // the view inside it does.
     const auto* viewport = std::get_if<Viewport>(&entity.data);
     if (!viewport || entity.invisible) continue;
-    DrawViewport(*viewport, paper, context);
+    DrawViewport(entity, *viewport, paper, context);
   }
 }
 
-void CRenderer::DrawViewport(const Viewport& viewport, const Block& paper, const Context& context) {
+void CRenderer::DrawViewport(const Entity& entity, const Viewport& viewport, const Block& paper,
+                             const Context& context) {
   // Viewport 1 is the sheet itself; an empty or switched-off viewport shows nothing.
   if (viewport.id == 1 || !viewport.on || viewport.width <= 0 || viewport.height <= 0 ||
       viewport.viewHeight <= 0) {
@@ -274,7 +275,12 @@ void CRenderer::DrawViewport(const Viewport& viewport, const Block& paper, const
   }
   model.visibleLo = {std::max(model.visibleLo.x, boxLo.x), std::max(model.visibleLo.y, boxLo.y)};
   model.visibleHi = {std::min(model.visibleHi.x, boxHi.x), std::min(model.visibleHi.y, boxHi.y)};
+  // The frame plots where the viewport's layer does, in the viewport's own colour and weight.
+  const bool framed = IsVisible(entity, context);
+  if (framed) ApplyProperties(entity, context);
+  sink.StrokeClipBoundary = framed;
   sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
+  sink.StrokeClipBoundary = true;
   for (std::size_t i = 0; i < drawing.layouts.size(); ++i) {
     if (drawing.layouts[i].isModel) {
       DrawBlock(drawing.layouts[i].block, model);
@@ -363,7 +369,7 @@ void CRenderer::ApplyProperties(const Entity& entity, const Context& context) {
   sink.SetColor(static_cast<int>(color.rgb), color.index);
   // Hundredths of a millimetre to points, in the sink's width units.
   const double points = ResolveLineweight(entity.lineweight, layer, context) / 100.0 * 72.0 / 25.4;
-  sink.SetLineWidth(static_cast<int>(std::lround(points * std::max(1, sink.WidthDivisor))));
+  sink.SetLineWidthPoints(points);
 
   dashes.clear();
   const std::int32_t linetype = ResolveLinetype(entity.linetype, layer, context);
@@ -441,7 +447,7 @@ void CRenderer::DrawPath(const std::vector<Vec2>& path) {
   }
 }
 
-void CRenderer::FilledRings(std::vector<std::vector<Vec2>>& rings) {
+void CRenderer::FilledRings(std::vector<std::vector<Vec2>>& rings, bool outlined) {
   for (const auto& ring : rings) {
     if (!std::all_of(ring.begin(), ring.end(), [this](Vec2 p) { return OnSheet(p, farthest); })) {
       Warn("filled areas reaching far outside the page are left out");
@@ -462,6 +468,10 @@ void CRenderer::FilledRings(std::vector<std::vector<Vec2>>& rings) {
   }
   if (counts.empty()) return;
   primitives += static_cast<std::int64_t>(points.size());
+  if (!outlined) {
+    sink.FillPolyPolygon(points.data(), counts.data(), static_cast<int>(counts.size()));
+    return;
+  }
   if (sink.CanDrawPolyPolygon() || counts.size() == 1) {
     if (counts.size() == 1 && points.size() <= 32767) {
       sink.Polygon(0, counts[0] - 1, points.data());
@@ -711,7 +721,10 @@ void CRenderer::DrawKind(const Entity&, const ClippedGroup& group, const Context
       clip.push_back(point);
     }
     clip.push_back(clip.front());
-    sink.PushHiddenClip(static_cast<int>(clip.size()), clip.data());
+    // The boundary only clips: a sheet's printable area or a W2D viewport has no frame to plot.
+    sink.StrokeClipBoundary = false;
+    sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
+    sink.StrokeClipBoundary = true;
   }
   for (const Entity& member : group.entities) {
     if (primitives > kPrimitiveBudget) {
@@ -1040,7 +1053,7 @@ void CRenderer::DrawText(const Entity& entity, const Text& textEntity, const Con
     for (const Vec2& p : contour) ring.push_back(Page(toPage, {p.x, p.y, 0}));
     rings.push_back(std::move(ring));
   }
-  FilledRings(rings);
+  FilledRings(rings, false);  // glyphs are filled, never thickened by the pen
 }
 
 void CRenderer::DrawMText(const Entity& entity, const MText& mtext, const Context& context) {
@@ -1078,7 +1091,7 @@ void CRenderer::DrawMText(const Entity& entity, const MText& mtext, const Contex
         ring.push_back(Page(toPage, {piece.offset.x + p.x, piece.offset.y + p.y, 0}));
       rings.push_back(std::move(ring));
     }
-    FilledRings(rings);
+    FilledRings(rings, false);
     if (piece.hasColor) ApplyProperties(entity, context);
   }
 }

@@ -113,7 +113,8 @@ class CRenderer {
   template <class Draw>
   void DrawMarked(const Entity& entity, const Context& context, Draw draw);
   void DrawViewports(const Block& paper, const Context& context);
-  void DrawViewport(const Viewport& viewport, const Block& paper, const Context& context);
+  void DrawViewport(const Entity& entity, const Viewport& viewport, const Block& paper,
+                    const Context& context);
   void DrawInsert(const Entity& entity, const Insert& insert, const Context& context);
   void DrawBlockGraphic(const Entity& entity, const BlockGraphic& graphic, const Context& context);
 
@@ -132,7 +133,8 @@ class CRenderer {
   void Polyline(const std::vector<Vec2>& points, bool closed);
   // A path of page points on the sheet, dashed by the linetype.
   void DrawPath(const std::vector<Vec2>& path);
-  void FilledRings(std::vector<std::vector<Vec2>>& rings);
+  // Filled areas of page points; outlined with the current width unless they are glyphs.
+  void FilledRings(std::vector<std::vector<Vec2>>& rings, bool outlined = true);
   void ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, double start, double end);
   std::vector<Vec2> ToPage(const Affine3& toPage, const std::vector<Vec3>& points) const;
   int SegmentsFor(double pageRadius, double sweep) const;

@@ -4,6 +4,14 @@
 
 #include "pdf/PdfStream.h"
 
+// How hard streams are deflated, for the thread that makes the document: the fastest level, the
+// default (output no larger than zlib's default, much faster), or the smallest output.
+enum class DeflateEffort { Fast, Default, Small };
+// The effort of the streams this thread deflates from now on (Default until set). A run sets
+// it on each of its threads, so runs side by side may differ.
+void SetDeflateEffort(DeflateEffort effort);
+DeflateEffort CurrentDeflateEffort();
+
 // A stream that can be deflated: a page's content or an image's samples. It is filled by
 // appends, deflated once after the last append, and written once; writing releases its data.
 class CPdfContentStream : public CPdfStream {
@@ -11,8 +19,9 @@ class CPdfContentStream : public CPdfStream {
   explicit CPdfContentStream(std::int32_t* nextObjectNumber);
   ~CPdfContentStream() override;
 
-  // Deflates the data with zlib at the default level and names FlateDecode first in the
-  // dictionary's Filter array. On failure the data stays as it was, silently.
+  // Deflates the data (libdeflate, at the thread's effort) into a zlib stream and names
+  // FlateDecode first in the dictionary's Filter array. On failure the data stays as it was,
+  // silently.
   void Compress() override;
   // Writes the data and releases it.
   void WriteData(std::FILE* file) override;

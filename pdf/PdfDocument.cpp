@@ -89,10 +89,6 @@ void CPdfDocument::Write(std::FILE* file, CPdfXrefTable*) {
   pdfdetail::Put(file, "\n%%EOF\n");
 }
 
-namespace {
-
-// The file a path names, its symbolic links followed (a link to a missing file names that
-// file): a saved document replaces the file the user's link points at, not the link.
 std::string FollowLinks(const std::string& path) {
   std::string current = path;
   for (int depth = 0; depth < 40; ++depth) {
@@ -110,6 +106,8 @@ std::string FollowLinks(const std::string& path) {
   }
   return current;  // a loop of links: opening it fails and says so
 }
+
+namespace {
 
 // Temporary files of saves of `base` in folder whose process is gone: what an interrupted
 // save left. A save of the same file by a running process keeps its own.

@@ -10,6 +10,10 @@
 #include "pdf/PdfIndirectObject.h"
 #include "pdf/PdfXrefTable.h"
 
+// The file a path names, its symbolic links followed (a link to a missing file names that file):
+// a saved document replaces the file a user's link points at, not the link.
+std::string FollowLinks(const std::string& path);
+
 // One output PDF file under construction. It owns every object of the file and hands out
 // object numbers from nextObjectNumber. A new document holds the catalog (1), the outline root
 // (2), the page tree root (3), the ProcSet array (4) and the information dictionary (5).

@@ -1,5 +1,8 @@
 #include "render/DwgExport.h"
 
+#include <algorithm>
+#include <cmath>
+
 bool CDwgExport::BeginEntityDraw(const char*, const char*, const char*, unsigned long, const char*,
                                  const char*, const double*) {
   return true;
@@ -16,6 +19,14 @@ void CDwgExport::SetPixel(double, double) {}
 
 bool CDwgExport::CanDrawPolyPolygon() {
   return false;
+}
+
+void CDwgExport::FillPolyPolygon(PointStruct* points, const int* counts, int rings) {
+  PolyPolygon(points, counts, rings);
+}
+
+void CDwgExport::SetLineWidthPoints(double points) {
+  SetLineWidth(static_cast<int>(std::lround(points * std::max(1, WidthDivisor))));
 }
 
 void CDwgExport::SetColorType(int type) {

@@ -23,11 +23,9 @@ class CDwgExport {
   // it draws reaches the sink as paths.
   virtual void TextParam(const char* text, const char* font, double x, double y, double height,
                          double angle);
-  // Clipping: everything drawn until the matching pop is clipped to the polygon.
+  // Clipping: everything drawn until the matching pop is clipped to the polygon. The polygon's
+  // boundary is also stroked while StrokeClipBoundary is set.
   virtual void PushClipPolygon(int count, PointStruct* points);
-  // Clipping by a polygon whose outline is never drawn (the PDF device strokes the outline of
-  // PushClipPolygon's polygon); popped by PopClipPolygon. The base clips as PushClipPolygon.
-  virtual void PushHiddenClip(int count, PointStruct* points) { PushClipPolygon(count, points); }
   virtual void PopClipPolygon() {}
   // A raster image to fill the rectangle from (x, y) to (x + width, y + height), given as a
   // bitmap of pixelWidth × pixelHeight pixels.
@@ -44,16 +42,26 @@ class CDwgExport {
   virtual void PolyPolygon(PointStruct* points, const int* counts, int rings) = 0;
   // Whether PolyPolygon may be called; otherwise the library draws rings as polygons.
   virtual bool CanDrawPolyPolygon();
+  // Rings as PolyPolygon takes them, filled by the even-odd rule and not outlined (glyphs of
+  // text, which a pen's width must not thicken). The base outlines them too (PolyPolygon).
+  virtual void FillPolyPolygon(PointStruct* points, const int* counts, int rings);
   // The colour of what follows, and its drawing colour index (−1 when it has none).
   virtual void SetColor(int rgb, int colorIndex) = 0;
   // The line width of what follows, in points × WidthDivisor.
   virtual void SetLineWidth(int width) = 0;
+  // The line width of what follows in points, as exact as the sink can take it. The base gives
+  // SetLineWidth the width in its units (points × WidthDivisor, rounded).
+  virtual void SetLineWidthPoints(double points);
 
   // The colour mode: 0 true colours, 1 gray, 2 black and white.
   void SetColorType(int type);
 
   bool DrawEnabled = true;
   bool LinesOnly = false;
+  // Whether PushClipPolygon strokes the clip's boundary with the current colour and width. The
+  // library clears it for a boundary that the drawing does not plot (a viewport on a layer that
+  // is off, frozen or not plotted), and sets it again after.
+  bool StrokeClipBoundary = true;
   short ColorType = 0;
   int WidthDivisor = 1;
   bool UsePenTable = false;

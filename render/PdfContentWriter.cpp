@@ -201,6 +201,15 @@ void CPdfContentWriter::Polygon(int first, int last, const PointStruct* points) 
 }
 
 void CPdfContentWriter::PolyPolygon(const PointStruct* points, const int* counts, int rings) {
+  Rings(points, counts, rings, "B* ");
+}
+
+void CPdfContentWriter::FillPolyPolygon(const PointStruct* points, const int* counts, int rings) {
+  Rings(points, counts, rings, "f* ");
+}
+
+void CPdfContentWriter::Rings(const PointStruct* points, const int* counts, int rings,
+                              const char* paint) {
   if (!points || !counts) return;
   bool wrote = false;
   const PointStruct* ring = points;
@@ -214,5 +223,5 @@ void CPdfContentWriter::PolyPolygon(const PointStruct* points, const int* counts
     ring += count;
     wrote = true;
   }
-  if (wrote) Append("B* ");
+  if (wrote) Append(paint);
 }

@@ -59,11 +59,15 @@ class CPdfContentWriter {
   // "h ", then "B* " (fill by the even-odd rule and stroke). Rings without points are skipped;
   // with no points at all nothing is written.
   void PolyPolygon(const PointStruct* points, const int* counts, int rings);
+  // The rings filled by the even-odd rule, not outlined ("f*").
+  void FillPolyPolygon(const PointStruct* points, const int* counts, int rings);
 
  private:
   // Appends the numbers of values, separated by spaces, then op.
   void Operator(const double* values, int count, int decimals, std::string_view op);
   void CloseRingTo(const PointStruct& first, const PointStruct& last);
+  // Each ring as a closed subpath, then the painting operator.
+  void Rings(const PointStruct* points, const int* counts, int rings, const char* paint);
 
   CPdfContentStream* stream;
 };

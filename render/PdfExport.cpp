@@ -104,23 +104,16 @@ void CPdfExport::EndEntityDraw() {
 }
 
 void CPdfExport::PushClipPolygon(int count, PointStruct* points) {
-  PushClip(count, points, "S ");
-}
-
-void CPdfExport::PushHiddenClip(int count, PointStruct* points) {
-  PushClip(count, points, "n ");
-}
-
-void CPdfExport::PushClip(int count, PointStruct* points, std::string_view paint) {
   FlushPath();
   Writer().Append("q ");
-  savedStates.push_back({CurrentColor, CurrentWidth, CurrentPenWidth});
+  savedStates.push_back({CurrentColor, CurrentWidth, CurrentPenWidth, CurrentExactWidth});
   if (DrawEnabled && count >= 2 && points) {
     CPdfContentWriter writer = Writer();
     writer.MoveTo(points[0].x + OffsetX, points[0].y + OffsetY);
     for (int i = 1; i < count; ++i) writer.LineTo(points[i].x + OffsetX, points[i].y + OffsetY);
     writer.Append("W ");
-    writer.Append(paint);
+    // The path ends stroked (a frame that plots) or unpainted.
+    writer.Append(StrokeClipBoundary ? "S " : "n ");
   }
 }
 
@@ -133,6 +126,7 @@ void CPdfExport::PopClipPolygon() {
     CurrentColor = savedStates.back().color;
     CurrentWidth = savedStates.back().width;
     CurrentPenWidth = savedStates.back().penWidth;
+    CurrentExactWidth = savedStates.back().exactWidth;
     savedStates.pop_back();
   }
 }
@@ -232,6 +226,29 @@ void CPdfExport::SetColor(int rgb, int colorIndex) {
     Writer().SetLineWidth(ink.penWidth);
     CurrentPenWidth = ink.penWidth;
   }
+}
+
+void CPdfExport::SetLineWidthPoints(double points) {
+  if (!ExactWidths) {
+    CDwgExport::SetLineWidthPoints(points);
+    return;
+  }
+  if (UsePenTable || !(points >= 0) || points == CurrentExactWidth) return;
+  ContinuationFlush();
+  CurrentExactWidth = points;
+  Writer().SetLineWidth(points);
+}
+
+void CPdfExport::FillPolyPolygon(PointStruct* points, const int* counts, int rings) {
+  FlushPath();
+  if (LinesOnly || !points || !counts) return;
+  int total = 0;
+  for (int k = 0; k < rings; ++k) total += counts[k] > 0 ? counts[k] : 0;
+  for (int i = 0; i < total; ++i) {
+    points[i].x += OffsetX;
+    points[i].y += OffsetY;
+  }
+  if (DrawEnabled) Writer().FillPolyPolygon(points, counts, rings);
 }
 
 void CPdfExport::SetLineWidth(int width) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 #include "render/ColorPolicy.h"
@@ -33,7 +32,6 @@ class CPdfExport : public CDwgExport {
                        const char* lineType, const char* style, const double* matrix) override;
   void EndEntityDraw() override;
   void PushClipPolygon(int count, PointStruct* points) override;
-  void PushHiddenClip(int count, PointStruct* points) override;
   void PopClipPolygon() override;
   void Raster(double x, double y, int width, int height, int, int, int pixelWidth, int pixelHeight,
               void*, HBITMAP bitmap, long, void*) override;
@@ -47,6 +45,9 @@ class CPdfExport : public CDwgExport {
   bool CanDrawPolyPolygon() override { return true; }
   void SetColor(int rgb, int colorIndex) override;
   void SetLineWidth(int width) override;
+  // With ExactWidths, the width in points to 3 decimals; otherwise as SetLineWidth.
+  void SetLineWidthPoints(double points) override;
+  void FillPolyPolygon(PointStruct* points, const int* counts, int rings) override;
 
   // Writes the pending polyline, if it has two points or more, and empties it.
   void FlushPath();
@@ -56,6 +57,10 @@ class CPdfExport : public CDwgExport {
   int CurrentWidth = 0;
   std::uint32_t CurrentColor = 0;
   double CurrentPenWidth = 0.0;
+  // Lineweights reach the page exactly (SetLineWidthPoints) rather than in whole points.
+  bool ExactWidths = false;
+  // The exact width in force, when ExactWidths (-1: none written yet).
+  double CurrentExactWidth = -1.0;
   bool LayerOpen = false;
   bool RasterEnabled = true;
   int LayersEnabled = 1;
@@ -71,8 +76,6 @@ class CPdfExport : public CDwgExport {
   int PendingCount() const { return pendingCount; }
 
  private:
-  // Saves the state and clips to the polygon, painting its outline with paint ("S " or "n ").
-  void PushClip(int count, PointStruct* points, std::string_view paint);
   // Flushes a pending polyline of two points or more and starts the next one at its last
   // point, so that drawing goes on from there in the new state.
   void ContinuationFlush();
@@ -87,6 +90,7 @@ class CPdfExport : public CDwgExport {
     std::uint32_t color;
     int width;
     double penWidth;
+    double exactWidth;
   };
   std::vector<CachedState> savedStates;
   // How many clips were open when the layer section opened, so that EndPage closes what the

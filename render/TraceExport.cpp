@@ -32,7 +32,7 @@ void CTraceExport::EndEntityDraw() {
 }
 
 void CTraceExport::PushClipPolygon(int count, PointStruct* points) {
-  std::string line = "PushClipPolygon";
+  std::string line = StrokeClipBoundary ? "PushClipPolygon" : "PushClipPolygon unstroked";
   for (int i = 0; i < count && points; ++i) line += " " + N(points[i].x) + "," + N(points[i].y);
   Line(line);
 }
@@ -80,6 +80,18 @@ void CTraceExport::SetColor(int rgb, int colorIndex) {
   std::snprintf(hex, sizeof hex, "%02x%02x%02x", value & 0xFF, (value >> 8) & 0xFF,
                 (value >> 16) & 0xFF);
   Line(std::string("SetColor ") + hex + " " + std::to_string(colorIndex));
+}
+
+void CTraceExport::SetLineWidthPoints(double points) {
+  // Traces show the width as the sink receives it by default: in whole units.
+  CDwgExport::SetLineWidthPoints(points);
+}
+
+void CTraceExport::FillPolyPolygon(PointStruct* points, const int* counts, int rings) {
+  int total = 0;
+  for (int k = 0; k < rings; ++k) total += counts[k];
+  Line("FillPolyPolygon " + std::to_string(rings) + " rings " + std::to_string(total) + " points" +
+       (points ? "" : " (none)"));
 }
 
 void CTraceExport::SetLineWidth(int width) {

@@ -29,6 +29,8 @@ class CTraceExport : public CDwgExport {
   bool CanDrawPolyPolygon() override { return true; }
   void SetColor(int rgb, int colorIndex) override;
   void SetLineWidth(int width) override;
+  void SetLineWidthPoints(double points) override;
+  void FillPolyPolygon(PointStruct* points, const int* counts, int rings) override;
 
   // Every line written so far, each ending in a line feed.
   std::string text;

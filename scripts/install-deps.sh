@@ -6,13 +6,14 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   clang-format   # the source format is checked by a test
-  zlib1g-dev
+  zlib1g-dev libdeflate-dev
   libfreetype-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
   fonts-wqy-microhei   # a face for Chinese, Japanese and Korean text (tests shape it)
   libpng-dev libjpeg-dev libtiff-dev
   libzip-dev libpugixml-dev   # DWF packages: the ZIP archive and its XML
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils python3 locales
+  parallel       # the cluster recipe (scripts/cluster) is tested with GNU parallel
   qt6-base-dev   # the desktop wizard; its tests run on Qt's offscreen platform
   xvfb xauth     # screenshots of the wizard without a desktop (tests/ui/Screenshots.cpp)
 )

@@ -13,7 +13,10 @@ set(expected
   share/doc/tarnvelox/tarnvelox.html
   share/applications/tarnvelox.desktop
   share/icons/hicolor/48x48/apps/tarnvelox.png
-  share/icons/hicolor/256x256/apps/tarnvelox.png)
+  share/icons/hicolor/256x256/apps/tarnvelox.png
+  share/man/man1/tarnvelox-cli.1
+  share/bash-completion/completions/tarnvelox-cli
+  share/zsh/site-functions/_tarnvelox-cli)
 foreach(path IN LISTS expected)
   if(NOT EXISTS "${PREFIX}/${path}")
     message(FATAL_ERROR "not installed: ${path}")

@@ -1,5 +1,6 @@
 #include "ui/ConvertPage.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QThread>
 #include <QVBoxLayout>
 #include <utility>
@@ -196,6 +198,7 @@ void CConvertPage::StartRun() {
   // An output folder is kept with its trailing separator, the form in which it is saved.
   if (settings.PdfType != OutputType::Merged)
     settings.TargetPdf = WithTrailingSeparator(settings.TargetPdf);
+  job->Jobs = 0;  // as many drawings at once as the machine has cores
   if (!job->Start(settings, CurrentPenSet())) {
     running = false;
     convertButton->setText(tr("&Convert Now!"));
@@ -247,6 +250,13 @@ void CConvertPage::OnConvertFinished(int value) {
   CReportDlg report(this);
   report.SetResultFiles(ResultFiles());
   report.SetOutcome(result, static_cast<int>(job->FailedFiles.size()));
+  QStringList failures;
+  for (const CDrawingReport& drawing : job->Reports) {
+    if (drawing.result == RunResult::Done) continue;
+    failures << QDir::toNativeSeparators(QString::fromStdString(drawing.path)) + ": " +
+                    QString::fromStdString(drawing.reason);
+  }
+  report.SetFailures(failures);
   report.exec();
   progressBar->hide();
   convertButton->setFocus();
@@ -268,7 +278,11 @@ void CConvertPage::ShowLogLine(const QString& text) {
   // A text that ends in a line break leaves an empty line after it.
   QString line = text;
   line.replace("\r\n", "\n");
+  // The log follows the run unless the user scrolled up to read.
+  QScrollBar* bar = logBox->verticalScrollBar();
+  const bool following = bar->value() >= bar->maximum();
   logBox->appendPlainText(line);
+  if (following) bar->setValue(bar->maximum());
   Q_EMIT LogAppended(text);
 }
 

@@ -58,6 +58,11 @@ CDwgOptionsPage::CDwgOptionsPage(CConvertSettings& convertSettings, QWidget* par
   layerBox->setChecked(settings.ExportLayer != 0);
   penSetsBox = new QCheckBox(tr("Use pen sets"), this);
   penSetsBox->setChecked(settings.UsePenSets != 0);
+  exactWeightsBox = new QCheckBox(tr("E&xact line weights"), this);
+  exactWeightsBox->setChecked(settings.ExactLineWeights != 0);
+  exactWeightsBox->setToolTip(
+      tr("Lineweights as the drawing gives them (0.25 mm is 0.709 points) "
+         "rather than rounded to whole points"));
   penSetButton = new QPushButton(tr("..."), this);
   penSetButton->setFixedWidth(32);
   penSetButton->setToolTip(tr("Edit the pen sets"));
@@ -76,6 +81,7 @@ CDwgOptionsPage::CDwgOptionsPage(CConvertSettings& convertSettings, QWidget* par
   checks->setSpacing(10);
   checks->addWidget(rasterBox);
   checks->addWidget(layerBox);
+  checks->addWidget(exactWeightsBox);
   auto* penRow = new QHBoxLayout;
   penRow->addWidget(penSetsBox);
   penRow->addWidget(penSetButton);
@@ -110,7 +116,8 @@ CDwgOptionsPage::CDwgOptionsPage(CConvertSettings& convertSettings, QWidget* par
   setTabOrder(areaBox, scaleEdit);
   setTabOrder(scaleEdit, rasterBox);
   setTabOrder(rasterBox, layerBox);
-  setTabOrder(layerBox, penSetsBox);
+  setTabOrder(layerBox, exactWeightsBox);
+  setTabOrder(exactWeightsBox, penSetsBox);
   setTabOrder(penSetsBox, penSetButton);
   setTabOrder(penSetButton, pathList);
   setTabOrder(pathList, addButton);
@@ -163,6 +170,7 @@ void CDwgOptionsPage::StoreSettings() {
   settings.ExportRaster = rasterBox->isChecked() ? 1 : 0;
   settings.UsePenSets = penSetsBox->isChecked() ? 1 : 0;
   settings.ExportLayer = layerBox->isChecked() ? 1 : 0;
+  settings.ExactLineWeights = exactWeightsBox->isChecked() ? 1 : 0;
   if (scaleRead) settings.Scale = scale;
   settings.SearchPaths.clear();
   for (const QString& path : SearchPaths()) settings.SearchPaths.push_back(path.toStdString());

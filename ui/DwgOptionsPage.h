@@ -43,6 +43,7 @@ class CDwgOptionsPage : public CCommonPage {
   QCheckBox* RasterBox() const { return rasterBox; }
   QCheckBox* LayerBox() const { return layerBox; }
   QCheckBox* PenSetsBox() const { return penSetsBox; }
+  QCheckBox* ExactWeightsBox() const { return exactWeightsBox; }
   QPushButton* PenSetButton() const { return penSetButton; }
   QListWidget* PathList() const { return pathList; }
   QPushButton* AddButton() const { return addButton; }
@@ -63,6 +64,7 @@ class CDwgOptionsPage : public CCommonPage {
   QCheckBox* rasterBox;
   QCheckBox* layerBox;
   QCheckBox* penSetsBox;
+  QCheckBox* exactWeightsBox;
   QPushButton* penSetButton;
   QListWidget* pathList;
   QPushButton* addButton;

@@ -336,6 +336,16 @@ void CPdfOptionsPage::OnOutputTypeChanged(int index) {
   UpdateTargetLabel();
 }
 
+void CPdfOptionsPage::SuggestTarget(const QString& firstDrawing) {
+  if (outputBox->currentIndex() != 1 || !targetEdit->text().trimmed().isEmpty() ||
+      firstDrawing.isEmpty()) {
+    return;
+  }
+  const QFileInfo drawing(firstDrawing);
+  target = drawing.absolutePath() + '/' + drawing.completeBaseName() + ".pdf";
+  targetEdit->setText(target);
+}
+
 void CPdfOptionsPage::UpdateTargetLabel() {
   targetLabel->setText(outputBox->currentIndex() == 1 ? tr("Output PDF filename")
                                                       : tr("Output PDF files folder"));

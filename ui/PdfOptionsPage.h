@@ -36,6 +36,10 @@ class CPdfOptionsPage : public CCommonPage {
  public:
   explicit CPdfOptionsPage(CConvertSettings& settings, QWidget* parent = nullptr);
 
+  // Fills an empty merge target with the first drawing's folder and name and ".pdf", so that
+  // the first Next goes through.
+  void SuggestTarget(const QString& firstDrawing);
+
   bool CanLeave() override;
   void StoreSettings() override;
 

@@ -38,6 +38,17 @@ CReportDlg::CReportDlg(QWidget* parent) : QDialog(parent) {
   list->installEventFilter(this);
   layout->addWidget(list, 1);
 
+  failureHint = new QLabel(tr("These drawings could not be converted:"), this);
+  failureList = new QListWidget(this);
+  failureList->setSelectionMode(QAbstractItemView::NoSelection);
+  failureList->setTextElideMode(Qt::ElideMiddle);
+  failureList->setMaximumHeight(120);
+  failureHint->setBuddy(failureList);
+  layout->addWidget(failureHint);
+  layout->addWidget(failureList);
+  failureHint->hide();
+  failureList->hide();
+
   auto* buttons = new QDialogButtonBox(this);
   okButton = buttons->addButton(tr("O&K"), QDialogButtonBox::AcceptRole);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -62,6 +73,16 @@ void CReportDlg::SetResultFiles(const QStringList& paths) {
     okButton->setDefault(true);
     okButton->setFocus();
   }
+}
+
+void CReportDlg::SetFailures(const QStringList& lines) {
+  failureList->clear();
+  for (const QString& line : lines) {
+    auto* item = new QListWidgetItem(line, failureList);
+    item->setToolTip(line);
+  }
+  failureHint->setVisible(!lines.isEmpty());
+  failureList->setVisible(!lines.isEmpty());
 }
 
 void CReportDlg::SetOutcome(RunResult result, int failedDrawings) {

@@ -25,6 +25,9 @@ class CReportDlg : public QDialog {
   // The headline: that the run went through, or, when it did not or some drawings failed, what
   // went wrong; the log has the details.
   void SetOutcome(RunResult result, int failedDrawings);
+  // Lists the drawings that failed, each with its reason ("plan.dwg: the drawing is protected by
+  // a password"); hidden when there are none.
+  void SetFailures(const QStringList& lines);
 
   // Opens the file of row; a file that is gone, or that the desktop cannot open, is reported with
   // a message box. False then.
@@ -32,6 +35,7 @@ class CReportDlg : public QDialog {
 
   QLabel* Headline() const { return headline; }
   QListWidget* List() const { return list; }
+  QListWidget* FailureList() const { return failureList; }
   QPushButton* OkButton() const { return okButton; }
 
  protected:
@@ -41,5 +45,7 @@ class CReportDlg : public QDialog {
   QStringList files;
   QLabel* headline = nullptr;
   QListWidget* list = nullptr;
+  QLabel* failureHint = nullptr;
+  QListWidget* failureList = nullptr;
   QPushButton* okButton = nullptr;
 };

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "convert/ConvertSettings.h"
+#include "convert/FolderSearch.h"
 #include "ui/AddFolderDlg.h"
 #include "ui/IconButton.h"
 #include "ui/MessageBoxes.h"
@@ -36,11 +37,6 @@ class CWaitCursor {
   CWaitCursor(const CWaitCursor&) = delete;
   CWaitCursor& operator=(const CWaitCursor&) = delete;
 };
-
-bool IsDrawingExtension(const QString& path) {
-  const QString suffix = QFileInfo(path).suffix().toLower();
-  return suffix == "dwg" || suffix == "dxf" || suffix == "dwf";
-}
 
 // The path as the list holds it: absolute, with "." and ".." resolved and no doubled
 // separators, so that one file is not listed twice under two spellings.
@@ -166,43 +162,26 @@ bool CSelectFilePage::AddFile(const QString& path) {
 void CSelectFilePage::AddFolderFiles(const QString& folder, bool includeSubfolders, bool dwg,
                                      bool dxf, bool dwf) {
   if (folder.isEmpty()) return;
-  FolderChoice choice{folder, includeSubfolders, dwg, dxf, dwf};
-  QSet<QString> visited;
-  SearchFolder(folder, choice, visited);
-}
-
-void CSelectFilePage::SearchFolder(const QString& folder, const FolderChoice& choice,
-                                   QSet<QString>& visited) {
-  // A link back to a folder above would otherwise be searched without end.
-  const QString canonical = QFileInfo(folder).canonicalFilePath();
-  if (canonical.isEmpty() || visited.contains(canonical)) return;
-  visited.insert(canonical);
-
-  const QDir dir(folder);
-  const QDir::SortFlags order = QDir::Name | QDir::IgnoreCase;
-  const std::pair<bool, const char*> groups[] = {
-      {choice.dwg, "*.dwg"}, {choice.dxf, "*.dxf"}, {choice.dwf, "*.dwf"}};
-  for (const auto& [wanted, pattern] : groups) {
-    if (!wanted) continue;
-    // Name filters ignore letter case: "*.dwg" also finds "PLAN.DWG".
-    for (const QFileInfo& file : dir.entryInfoList({pattern}, QDir::Files, order)) {
-      AddFile(file.absoluteFilePath());
-    }
-  }
-  if (!choice.includeSubfolders) return;
-  for (const QFileInfo& sub : dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, order)) {
-    SearchFolder(sub.absoluteFilePath(), choice, visited);
+  // The command line's folder search is the same: one order for both.
+  for (const std::string& path :
+       FindDrawingsInFolder(folder.toStdString(), includeSubfolders, {dwg, dxf, dwf})) {
+    AddFile(QString::fromStdString(path));
   }
 }
 
 void CSelectFilePage::DropFiles(const QStringList& paths) {
   CWaitCursor wait;
   for (const QString& path : paths) {
-    if (!IsDrawingExtension(path)) continue;
+    if (!HasDrawingExtension(path.toStdString())) continue;
     const QFileInfo file(path);
     if (file.exists() && file.isFile()) AddFile(path);
   }
   UpdateButtons();
+}
+
+QString CSelectFilePage::FirstFile() const {
+  const QTreeWidgetItem* item = list->topLevelItem(0);
+  return item ? item->text(kFileColumn) : QString();
 }
 
 bool CSelectFilePage::RenameBookmark(int row, const QString& text) {

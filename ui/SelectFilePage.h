@@ -53,6 +53,9 @@ class CSelectFilePage : public CCommonPage {
   // Sets the enabled state of the buttons from the list and asks the wizard to update its own.
   void UpdateButtons();
 
+  // The path of the first row, or empty.
+  QString FirstFile() const;
+
   bool CanLeave() override;
   // Replaces the settings' SourceFiles and BookmarkNames with the rows, in list order.
   void StoreSettings() override;
@@ -86,7 +89,6 @@ class CSelectFilePage : public CCommonPage {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  void SearchFolder(const QString& folder, const FolderChoice& choice, QSet<QString>& visited);
   // Moves every block of selected rows one row up (direction −1) or down (+1), unless it
   // already touches that end.
   void MoveSelected(int direction);

@@ -129,6 +129,9 @@ void CWizardDlg::AddWizardPage(CCommonPage* page) {
 bool CWizardDlg::ShowCurrentPage() {
   if (visiblePage) visiblePage->OnLeavePage();
   visiblePage = CurrentPage();
+  if (visiblePage == pdfOptionsPage && selectFilePage) {
+    pdfOptionsPage->SuggestTarget(selectFilePage->FirstFile());
+  }
   if (visiblePage) {
     visiblePage->OnEnterPage();
     pageStack->setCurrentWidget(visiblePage);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cstring>
 
 namespace drawing::dwg {
 
@@ -91,16 +92,24 @@ bool CBitReader::Need(std::size_t bits) {
 }
 
 std::uint64_t CBitReader::ReadBitsUnchecked(unsigned count) {
-  std::uint64_t value = 0;
-  while (count > 0) {
-    const unsigned byte = static_cast<unsigned char>(bytes[position >> 3]);
-    const unsigned available = 8 - static_cast<unsigned>(position & 7);
-    const unsigned take = count < available ? count : available;
-    value = (value << take) | ((byte >> (available - take)) & ((1u << take) - 1));
-    position += take;
-    count -= take;
+  if (count == 0) return 0;
+  // The eight bytes from the current one on (fewer at the end of the bytes), most significant
+  // first; count + the bit offset never passes 64 as count is at most 57.
+  const std::size_t at = position >> 3;
+  const unsigned offset = static_cast<unsigned>(position & 7);
+  std::uint64_t window = 0;
+  if (bytes.size() - at >= 8) {
+    std::memcpy(&window, bytes.data() + at, 8);
+    window = __builtin_bswap64(window);
+  } else {
+    for (std::size_t i = 0; i < 8; ++i) {
+      const std::uint64_t byte =
+          at + i < bytes.size() ? static_cast<unsigned char>(bytes[at + i]) : 0;
+      window |= byte << (56 - 8 * i);
+    }
   }
-  return value;
+  position += count;
+  return (window << offset) >> (64 - count);
 }
 
 void CBitReader::SetPosition(std::size_t bit) {
@@ -231,9 +240,7 @@ std::uint8_t CBitReader::ReadRC() {
 
 std::uint16_t CBitReader::ReadRS() {
   if (!Need(16)) return 0;
-  const unsigned low = static_cast<unsigned>(ReadBitsUnchecked(8));
-  const unsigned high = static_cast<unsigned>(ReadBitsUnchecked(8));
-  return static_cast<std::uint16_t>(high << 8 | low);
+  return __builtin_bswap16(static_cast<std::uint16_t>(ReadBitsUnchecked(16)));
 }
 
 std::uint16_t CBitReader::ReadRSBigEndian() {
@@ -242,16 +249,14 @@ std::uint16_t CBitReader::ReadRSBigEndian() {
 
 std::uint32_t CBitReader::ReadRL() {
   if (!Need(32)) return 0;
-  std::uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(ReadBitsUnchecked(8)) << (8 * i);
-  return value;
+  return __builtin_bswap32(static_cast<std::uint32_t>(ReadBitsUnchecked(32)));
 }
 
 std::uint64_t CBitReader::ReadRLL() {
   if (!Need(64)) return 0;
-  std::uint64_t value = 0;
-  for (int i = 0; i < 8; ++i) value |= ReadBitsUnchecked(8) << (8 * i);
-  return value;
+  const std::uint64_t low = __builtin_bswap32(static_cast<std::uint32_t>(ReadBitsUnchecked(32)));
+  const std::uint64_t high = __builtin_bswap32(static_cast<std::uint32_t>(ReadBitsUnchecked(32)));
+  return high << 32 | low;
 }
 
 double CBitReader::ReadRD() {

@@ -1,5 +1,9 @@
 #include "drawing/dwg/DwgContainer.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <exception>
 #include <new>
@@ -130,7 +134,48 @@ std::uint32_t PageChecksum(std::uint32_t seed, std::string_view bytes) {
   std::size_t left = bytes.size();
   while (left > 0) {
     const std::size_t chunk = left < 0x15B0 ? left : 0x15B0;
-    for (std::size_t i = 0; i < chunk; ++i) {
+    // Sixteen bytes at a time: the second sum grows by sixteen times the first, by the bytes
+    // of the group weighted 16 down to 1, and the first by their sum. Summed over the groups
+    // (the first sums before each group added up in `earlier`) these give the sums of the
+    // byte-by-byte loop at the end of the groups, so nothing overflows sooner.
+    const std::size_t groups = chunk / 16;
+    std::uint64_t bytesSum = 0, earlier = 0, weighted = 0;
+#if defined(__SSE2__)
+    // The same with SSE2, which every x86-64 processor has: a checksum of every page of a
+    // file otherwise costs a quarter of reading an R2004 drawing.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i weightsLow = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
+    const __m128i weightsHigh = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+    __m128i total = zero, before = zero, products = zero;
+    for (std::size_t g = 0; g < groups; ++g) {
+      const __m128i bytes16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * g));
+      before = _mm_add_epi64(before, total);
+      total = _mm_add_epi64(total, _mm_sad_epu8(bytes16, zero));
+      products = _mm_add_epi32(
+          products, _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(bytes16, zero), weightsLow),
+                                  _mm_madd_epi16(_mm_unpackhi_epi8(bytes16, zero), weightsHigh)));
+    }
+    std::uint64_t lanes[2];
+    std::uint32_t sums[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), total);
+    bytesSum = lanes[0] + lanes[1];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), before);
+    earlier = lanes[0] + lanes[1];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), products);
+    weighted = std::uint64_t{sums[0]} + sums[1] + sums[2] + sums[3];
+#else
+    for (std::size_t g = 0; g < groups; ++g) {
+      earlier += bytesSum;
+      for (std::uint32_t k = 0; k < 16; ++k) {
+        bytesSum += data[16 * g + k];
+        weighted += (16 - k) * data[16 * g + k];
+      }
+    }
+#endif
+    sum2 += static_cast<std::uint32_t>(16 * groups * sum1 + 16 * earlier + weighted);
+    sum1 += static_cast<std::uint32_t>(bytesSum);
+    std::size_t i = groups * 16;
+    for (; i < chunk; ++i) {
       sum1 += data[i];
       sum2 += sum1;
     }

@@ -165,7 +165,8 @@ void CHeaderList::Read(CDwgHeader& out) {
     Handles(1);  // DIMTXSTY
   }
   out.dimScale = d.ReadBD();
-  Doubles(8);  // DIMASZ, DIMEXO, DIMDLI, DIMEXE, DIMRND, DIMDLE, DIMTP, DIMTM
+  out.dimAsz = d.ReadBD();
+  Doubles(7);  // DIMEXO, DIMDLI, DIMEXE, DIMRND, DIMDLE, DIMTP, DIMTM
   if (Since(R2007)) {
     Doubles(2);  // DIMFXL, DIMJOGANG
     Shorts(1);   // DIMTFILL

@@ -41,6 +41,7 @@ struct CDwgHeader {
   int lUnits = 2;
   int lUPrec = 4;
   double dimScale = 1.0;
+  double dimAsz = 0.18;  // arrowhead size
   CCmColor ceColor;
   // R2000+: the FLAGS long; LWDISPLAY is its 0x200 bit cleared, CELWEIGHT its low five bits.
   std::uint32_t flags = 0;

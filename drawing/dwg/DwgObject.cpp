@@ -152,7 +152,7 @@ bool MayHaveStrings(std::uint16_t type) {
 }
 
 bool Frame(const CDwgContainer& container, std::uint64_t offset, CDwgObjectFrame& frame,
-           std::string& why, bool keepExtendedData) {
+           std::string& why, bool keepExtendedData, bool checkCrc) {
   const std::string_view bytes = container.objectData;
   const Version version = container.version;
   if (offset >= bytes.size()) {
@@ -180,7 +180,9 @@ bool Frame(const CDwgContainer& container, std::uint64_t offset, CDwgObjectFrame
   }
   const unsigned storedCrc = static_cast<unsigned char>(bytes[objectEnd]) |
                              static_cast<unsigned char>(bytes[objectEnd + 1]) << 8;
-  frame.crcMatches = Crc16(0xC0C1, bytes.substr(offset, objectEnd - offset)) == storedCrc;
+  if (checkCrc) {
+    frame.crcMatches = Crc16(0xC0C1, bytes.substr(offset, objectEnd - offset)) == storedCrc;
+  }
 
   const std::size_t base = frame.dataOffset * 8;
   const std::size_t endBits = objectEnd * 8;
@@ -286,12 +288,12 @@ std::string ObjectTypeName(const CDwgContainer& container, std::uint16_t type) {
 }
 
 bool ReadObjectFrame(const CDwgContainer& container, std::uint64_t offset, CDwgObjectFrame& frame,
-                     std::string* error, bool keepExtendedData) {
+                     std::string* error, bool keepExtendedData, bool checkCrc) {
   std::string why;
   bool framed = false;
   try {
     frame = CDwgObjectFrame();
-    framed = Frame(container, offset, frame, why, keepExtendedData);
+    framed = Frame(container, offset, frame, why, keepExtendedData, checkCrc);
   } catch (const std::exception&) {
     why = "out of memory";
     framed = false;

@@ -56,15 +56,17 @@ struct CDwgObjectFrame {
 // object map).
 //
 // True when the frame is sound: the size fields, type, handle, extended data and graphics all
-// lie inside the object, and its streams inside its size. The checksum is checked but a
-// mismatch only clears crcMatches. With `keepExtendedData` the extended data is copied into
+// lie inside the object, and its streams inside its size. With `checkCrc` the checksum is
+// checked, but a mismatch only clears crcMatches; without, crcMatches stays false (the reader
+// of the drawing does not look at it, and the checksum of every object read costs a third of
+// reading a drawing). With `keepExtendedData` the extended data is copied into
 // frame.extendedData; otherwise only counted.
 //
 // False, with a one-line reason in `*error` naming the offset, when the object cannot be
 // framed. The readers of `frame` view container.objectData and live as long as it does.
 // `error` may be null. Never throws.
 bool ReadObjectFrame(const CDwgContainer& container, std::uint64_t offset, CDwgObjectFrame& frame,
-                     std::string* error, bool keepExtendedData = false);
+                     std::string* error, bool keepExtendedData = false, bool checkCrc = true);
 
 // The name of an object type: the fixed names (TEXT, LINE, LAYER_CONTROL, ...) below 500, the
 // DXF name of the class from 500 on, and "UNKNOWN(n)" for a type the file does not define.

@@ -1,6 +1,8 @@
-// libFuzzer entry point for the DWG container, the header variables and object framing.
-// Besides crashes, leaks and undefined behaviour it stops on results that break the promises
-// the layers above rely on (sorted object map, offsets and streams inside the data).
+// libFuzzer entry point for the DWG reader: the container, the header variables, the framing
+// of every mapped object, and the whole reading into the drawing model. Besides crashes, leaks
+// and undefined behaviour it stops on results that break the promises the layers above rely
+// on (sorted object map, offsets and streams inside the data, a one-line reason for every
+// failure, a model that FinishModel need not mend and CheckModel finds sound).
 // Built and run by run_dwg.sh beside this file.
 #include <cstddef>
 #include <cstdint>
@@ -8,10 +10,13 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "drawing/Model.h"
 #include "drawing/dwg/DwgContainer.h"
 #include "drawing/dwg/DwgHeader.h"
 #include "drawing/dwg/DwgObject.h"
+#include "drawing/dwg/DwgReader.h"
 
 namespace {
 
@@ -37,10 +42,25 @@ void Drain(CDwgObjectFrame& frame) {
   }
 }
 
+// Reads the file into the model the way ReadDrawing does, and checks what the model promises.
+void ReadModel(std::string_view file) {
+  drawing::Drawing model;
+  std::string error;
+  const bool read = drawing::ReadDwg(file, model, &error);
+  Check(error.find('\n') == std::string::npos, "reader error is one line");
+  Check(read || !error.empty(), "a failed read has a reason");
+  if (!read) return;
+  Check(drawing::FinishModel(model) == 0, "FinishModel mends nothing the reader handed over");
+  const std::vector<std::string> broken = drawing::CheckModel(model);
+  if (!broken.empty()) std::fprintf(stderr, "CheckModel: %s\n", broken.front().c_str());
+  Check(broken.empty(), "CheckModel finds the model sound");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   const std::string_view file(reinterpret_cast<const char*>(bytes), size);
+  ReadModel(file);
   CDwgContainer container;
   std::string error;
   const bool read = ReadDwgContainer(file, container, &error);

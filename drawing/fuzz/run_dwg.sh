@@ -1,6 +1,6 @@
 #!/bin/sh
-# Builds the DWG reader's fuzz target (container, header variables and the framing of every
-# mapped object) with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer, and runs it
+# Builds the DWG reader's fuzz target (container, header variables, the framing of every mapped
+# object and the reading into the drawing model) with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer, and runs it
 # for SECONDS (default 60) with the shared DWG corpus and the regression inputs as seeds. New
 # interesting inputs collect in build/fuzz-dwg/corpus, inputs that fail in
 # build/fuzz-dwg/crashes. Extra arguments go to libFuzzer.
@@ -17,11 +17,12 @@ work=${TARNVELOX_FUZZ_DIR:-$root/build/fuzz-dwg}
 shared=${TARNVELOX_SHARED_DIR:-$root/../shared}
 mkdir -p "$work/corpus" "$work/crashes"
 
-# The reader needs nothing but its own sources and the C++ library.
+# The reader needs its own sources, the model, the text decoder and the platform helpers.
 clang++ -std=c++20 -O1 -g -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$root" "$here/DwgFuzz.cpp" "$root"/drawing/dwg/*.cpp "$root"/drawing/dwg/detail/*.cpp \
-  -o "$work/dwg_fuzz"
+  "$root/drawing/Model.cpp" "$root/drawing/text/TextDecoder.cpp" "$root"/platform/Utf8.cpp \
+  "$root"/platform/ColorPalette.cpp -o "$work/dwg_fuzz"
 
 if [ "$seconds" = 0 ] && [ $# -gt 0 ]; then
   exec "$work/dwg_fuzz" "$@"

@@ -19,7 +19,8 @@ shared=${TARNVELOX_SHARED_DIR:-$root/../shared}
 mkdir -p "$work/corpus" "$work/crashes" "$work/objects"
 
 # The engine's sources below the conversion job, instrumented; the system's libraries as they
-# are. Objects are kept, so that a second run compiles only what changed.
+# are. Objects are kept, so that a second run compiles only what changed; a changed header
+# makes every object again.
 sources=$(ls "$here/RenderFuzz.cpp" "$root"/drawing/*.cpp "$root"/drawing/text/*.cpp \
   "$root"/drawing/dxf/*.cpp "$root"/drawing/dxf/detail/*.cpp "$root"/drawing/dwg/*.cpp \
   "$root"/drawing/dwg/detail/*.cpp "$root"/render/*.cpp "$root"/pdf/*.cpp \
@@ -27,6 +28,12 @@ sources=$(ls "$here/RenderFuzz.cpp" "$root"/drawing/*.cpp "$root"/drawing/text/*
 flags="-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined \
   -fno-sanitize-recover=undefined -I$root $(pkg-config --cflags freetype2 fontconfig)"
 objects=""
+stamp="$work/objects/.stamp"
+if [ ! -f "$stamp" ] || [ -n "$(find "$root/drawing" "$root/render" "$root/pdf" "$root/pensets" \
+  "$root/platform" -name '*.h' -newer "$stamp" | head -1)" ]; then
+  rm -f "$work"/objects/*.o
+fi
+touch "$stamp"
 for source in $sources; do
   object="$work/objects/$(echo "$source" | sed "s|$root/||; s|/|_|g").o"
   if [ ! -f "$object" ] || [ "$source" -nt "$object" ]; then
@@ -50,4 +57,4 @@ for folder in "$shared/corpus/dxf" "$shared/corpus/dwg" "$root/tests/drawing/fuz
 done
 # shellcheck disable=SC2086
 exec "$work/render_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-  -max_len=1048576 -artifact_prefix="$work/crashes/" "$@" $seeds
+  -max_len=262144 -artifact_prefix="$work/crashes/" "$@" $seeds

@@ -602,10 +602,39 @@ TEST_F(Cli, ARunUsesWhatItCanOfADamagedOrRefusedStoreAndSaysSoOnce) {
   EXPECT_FALSE(fifo.Opened()) << "the store opened a FIFO";
 }
 
+TEST_F(Cli, ConvertsTheDrawingsOfAFolderInTheWizardsOrder) {
+  // Drawings by kind (DWG, DXF, DWF), each kind by name without regard to case, then the
+  // subfolders; hidden files and other files are left out.
+  fs::create_directories(dir / "plans" / "sub");
+  const std::string example = ReadFile(Examples()[1]);
+  for (const char* name : {"b.dxf", "A.DXF", "c.txt", ".hidden.dxf", "sub/z.dxf"}) {
+    testsupport::WriteFile(dir / "plans" / name, example);
+  }
+  CliRun run = Convert({"--json", "-t", "per-drawing", "-o", Out("flat"), Out("plans")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(JsonList(run.out, "results"), (Lines{Out("flat/A.pdf"), Out("flat/b.pdf")}));
+
+  run = Convert({"--json", "-r", "-t", "per-drawing", "-o", Out("deep"), Out("plans")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(JsonList(run.out, "results"),
+            (Lines{Out("deep/A.pdf"), Out("deep/b.pdf"), Out("deep/z.pdf")}));
+
+  // A list of paths, one a line, and a drawing named twice is converted once.
+  testsupport::WriteFile(dir / "list.txt", Out("plans/b.dxf") + "\n\n# a comment\n" +
+                                               Out("plans/sub/z.dxf") + "\r\n" +
+                                               Out("plans/b.dxf") + "\n");
+  run = Convert({"--json", "--from-list", Out("list.txt"), "-o", Out("listed.pdf")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\"pages\""), std::string::npos);
+  EXPECT_EQ(SummaryLines(Summary(Out("listed.pdf")), "outline ").size(),
+            SummaryLines(Summary(Out("flat/b.pdf")), "outline ").size() * 2)
+      << "two drawings, each with its bookmarks";
+}
+
 TEST_F(Cli, PrintsHelpAndVersion) {
   CliRun run = Convert({"--help"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out.rfind("Usage: tarnvelox-cli [OPTIONS] DRAWING...", 0), 0u);
+  EXPECT_EQ(run.out.rfind("Usage: tarnvelox-cli [OPTIONS] DRAWING|FOLDER...", 0), 0u);
   run = Convert({"--version"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.rfind("tarnvelox-cli ", 0), 0u);

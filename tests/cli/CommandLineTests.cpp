@@ -1,8 +1,11 @@
 // The command line's options: what each sets, their defaults, and the usage errors.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "cli/CommandLine.h"
 #include "convert/ConvertSettings.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -200,4 +203,89 @@ TEST(CommandLine, KeepsTheSavedOutputTypeWhenNoTargetIsGiven) {
   ASSERT_TRUE(ParseCommandLine({"--saved", "a.dxf"}, saved, options, &error)) << error;
   EXPECT_EQ(saved.PdfType, OutputType::PerLayout);
   EXPECT_EQ(saved.TargetPdf, "/out/");
+}
+
+TEST(CommandLine, RefusesAPdfFileAsTheFolderOfOnePdfPerDrawing) {
+  for (const char* type : {"per-drawing", "per-layout"}) {
+    const Parsed p = Parse({"-t", type, "-o", "out.pdf", "a.dxf"});
+    EXPECT_FALSE(p.ok) << type;
+    EXPECT_EQ(p.error.rfind("-o: ", 0), 0u) << "the message names the option: " << p.error;
+  }
+  testsupport::TempDir dir;
+  std::filesystem::create_directory(dir / "pdfs.pdf");
+  EXPECT_TRUE(Parse({"-t", "per-drawing", "-o", (dir / "pdfs.pdf").string(), "a.dxf"}).ok)
+      << "a folder of that name that exists is taken";
+}
+
+TEST(CommandLine, GivesEveryPageTheSizeAskedForUnlessLayoutPaperIsAskedFor) {
+  EXPECT_EQ(Parse({"a.dxf"}).settings.UseLayoutPageSet, 1);
+  EXPECT_EQ(Parse({"--paper", "A3", "a.dxf"}).settings.UseLayoutPageSet, 0);
+  EXPECT_EQ(Parse({"--size", "420x297mm", "a.dxf"}).settings.UseLayoutPageSet, 0);
+  EXPECT_EQ(Parse({"--paper", "A3", "--layout-paper-size", "a.dxf"}).settings.UseLayoutPageSet, 1);
+  EXPECT_EQ(Parse({"--layout-paper-size", "--paper", "A3", "a.dxf"}).settings.UseLayoutPageSet, 1)
+      << "the order of the options does not matter";
+  EXPECT_EQ(Parse({"--no-layout-paper-size", "a.dxf"}).settings.UseLayoutPageSet, 0);
+}
+
+TEST(CommandLine, TakesFoldersListsLineWeightsAndCompression) {
+  Parsed p = Parse({"-r", "--from-list", "-"});
+  ASSERT_TRUE(p.ok) << p.error << ": a list alone names the drawings";
+  EXPECT_TRUE(p.options.recursive);
+  EXPECT_EQ(p.options.fromList, "-");
+  EXPECT_EQ(Parse({"--line-weights", "whole-points", "a.dxf"}).settings.ExactLineWeights, 0);
+  EXPECT_EQ(Parse({"--line-weights", "exact", "a.dxf"}).settings.ExactLineWeights, 1);
+  EXPECT_FALSE(Parse({"--line-weights", "thick", "a.dxf"}).ok);
+  EXPECT_EQ(Parse({"a.dxf"}).settings.Compression, 1);
+  EXPECT_EQ(Parse({"--compression", "fast", "a.dxf"}).settings.Compression, 0);
+  EXPECT_EQ(Parse({"--compression", "SMALL", "a.dxf"}).settings.Compression, 2);
+  EXPECT_FALSE(Parse({"--compression", "9", "a.dxf"}).ok);
+}
+
+TEST(CommandLine, DocumentsEveryOptionItTakesInTheHelpTheManualAndTheCompletions) {
+  const std::string help = UsageText();
+  const std::string manual = ManualPage("1.0");
+  const std::string bash = Completion("bash");
+  const std::string zsh = Completion("zsh");
+  for (const std::string& name : OptionNames()) {
+    EXPECT_NE(help.find(name), std::string::npos) << name;
+    std::string inManual;
+    for (char c : name) inManual += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(manual.find(inManual), std::string::npos) << name;
+    EXPECT_TRUE(bash.find(" " + name + " ") != std::string::npos ||
+                bash.find("\"" + name + " ") != std::string::npos ||
+                bash.find(" " + name + "\"") != std::string::npos)
+        << name;
+    EXPECT_NE(zsh.find("'" + name + "["), std::string::npos) << name;
+    // The parser knows every documented option.
+    std::vector<std::string> args{name};
+    if (name == "--title" || name == "--author" || name == "--subject" || name == "--keywords") {
+      args.push_back("x");
+    }
+    args.push_back("a.dxf");
+    const Parsed p = Parse(args);
+    EXPECT_EQ(p.error.find("unknown option"), std::string::npos) << name << ": " << p.error;
+  }
+  for (const std::string& line : {std::string(help)}) {
+    std::size_t start = 0;
+    while (start < line.size()) {
+      const std::size_t end = line.find('\n', start);
+      EXPECT_LE(end - start, 80u) << "the help fits 80 columns: "
+                                  << line.substr(start, end - start);
+      start = end + 1;
+    }
+  }
+}
+
+TEST(CommandLine, TakesAShareOfTheListAndLeavesDrawingsWithNewerPdfs) {
+  const Parsed p = Parse({"--shard", "2/5", "--skip-existing", "-o", "out", "a.dxf"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.shard, 2);
+  EXPECT_EQ(p.options.shards, 5);
+  EXPECT_TRUE(p.options.skipExisting);
+  for (const char* bad : {"5/5", "-1/3", "1", "1/0", "a/b", "1/2/3"}) {
+    EXPECT_FALSE(Parse({"--shard", bad, "a.dxf"}).ok) << bad;
+  }
+  const Parsed merged = Parse({"--skip-existing", "-o", "all.pdf", "a.dxf"});
+  EXPECT_FALSE(merged.ok) << "a merged file is made whole or not at all";
+  EXPECT_EQ(merged.error.rfind("--skip-existing: ", 0), 0u) << merged.error;
 }

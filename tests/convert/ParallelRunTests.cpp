@@ -2,9 +2,12 @@
 // and search folders, and writes what it writes alone.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "convert/ConvertJob.h"
@@ -13,6 +16,7 @@
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -127,4 +131,100 @@ TEST(ParallelRuns, EachJobWritesWithItsOwnPensAndSearchFoldersWhatItWritesAlone)
   // Each picture was found, in its run's own search folder only.
   EXPECT_NE(redAlone.find("/Subtype /Image"), std::string::npos);
   EXPECT_NE(blueAlone.find("/Subtype /Image"), std::string::npos);
+}
+
+namespace {
+
+struct RunOutcome {
+  std::vector<std::string> results, failed, log;
+  std::vector<std::string> files;  // the bytes of each result, in order
+};
+
+class CLogListener : public CConvertListener {
+ public:
+  void AppendLog(std::string_view text) override { log.emplace_back(text); }
+  void SetStatusText(std::string_view) override {}
+  void StepProgress() override { ++steps; }
+  std::vector<std::string> log;
+  std::atomic<int> steps{0};
+};
+
+RunOutcome RunWithJobs(const CConvertSettings& settings, int jobs, int* steps = nullptr) {
+  CLogListener listener;
+  CConvertJob job(settings, CPenSet{}, listener);
+  job.Jobs = jobs;
+  EXPECT_TRUE(job.Start());
+  job.Wait();
+  RunOutcome outcome{job.ResultFiles, job.FailedFiles, listener.log, {}};
+  for (const std::string& path : job.ResultFiles) outcome.files.push_back(ReadFile(path));
+  if (steps) *steps = listener.steps;
+  return outcome;
+}
+
+}  // namespace
+
+TEST(ParallelRuns, DrawingsSideBySideGiveTheLogNamesAndFilesOfOneJob) {
+  ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  TempDir dir;
+  // Examples, two drawings of one name in different folders, one that is no drawing, one
+  // missing: every kind of outcome, in an order the workers finish differently.
+  const fs::path examples = fs::path(TARNVELOX_SOURCE_DIR) / "examples";
+  CConvertSettings settings;
+  for (const char* name : {"floorplan", "bracket", "colours"}) {
+    settings.SourceFiles.push_back((examples / (std::string(name) + ".dxf")).string());
+  }
+  fs::create_directories(dir / "a");
+  fs::create_directories(dir / "b");
+  fs::copy_file(examples / "bracket.dxf", dir / "a" / "plan.dxf");
+  fs::copy_file(examples / "colours.dxf", dir / "b" / "plan.dxf");
+  WriteFile(dir / "broken.dxf", "this is no drawing");
+  for (const char* name : {"a/plan.dxf", "broken.dxf", "missing.dxf", "b/plan.dxf"}) {
+    settings.SourceFiles.push_back((dir / name).string());
+  }
+  for (const std::string& path : settings.SourceFiles) {
+    settings.BookmarkNames.push_back(fs::path(path).stem().string());
+  }
+  for (const OutputType type : {OutputType::PerDrawing, OutputType::PerLayout}) {
+    settings.PdfType = type;
+    settings.TargetPdf = (dir / "one").string();
+    const RunOutcome one = RunWithJobs(settings, 1);
+    fs::remove_all(dir / "one");
+    int steps = 0;
+    const RunOutcome three = RunWithJobs(settings, 3, &steps);
+    EXPECT_EQ(three.results, one.results);
+    EXPECT_EQ(three.failed, one.failed);
+    EXPECT_EQ(three.log, one.log) << "the log of each drawing stays together, in list order";
+    EXPECT_EQ(three.files, one.files) << "byte for byte";
+    EXPECT_EQ(steps, static_cast<int>(settings.SourceFiles.size()));
+    for (const std::string& path : three.results) EXPECT_TRUE(CheckPdfFile(path));
+    // No temporary file is left beside the results.
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "one")) {
+      EXPECT_EQ(entry.path().extension(), ".pdf") << entry.path();
+    }
+  }
+}
+
+TEST(ParallelRuns, StopEndsEveryWorkerAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  const fs::path examples = fs::path(TARNVELOX_SOURCE_DIR) / "examples";
+  CConvertSettings settings;
+  for (int k = 0; k < 40; ++k) {
+    settings.SourceFiles.push_back((examples / "floorplan.dxf").string());
+    settings.BookmarkNames.push_back("plan");
+  }
+  settings.PdfType = OutputType::PerLayout;
+  settings.TargetPdf = (dir / "out").string();
+  CLogListener listener;
+  CConvertJob job(settings, CPenSet{}, listener);
+  job.Jobs = 2;
+  ASSERT_TRUE(job.Start());
+  // Stop once the first drawing is handed on, while the others are converting.
+  while (listener.steps.load() == 0 && job.RunningFlag.load()) std::this_thread::yield();
+  job.Stop();
+  job.Wait();
+  EXPECT_FALSE(job.RunningFlag.load());
+  EXPECT_EQ(listener.log.back(), "User break!");
+  for (const auto& entry : fs::recursive_directory_iterator(dir / "out")) {
+    EXPECT_EQ(entry.path().extension(), ".pdf") << "no temporary file is left: " << entry.path();
+  }
 }

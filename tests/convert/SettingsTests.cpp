@@ -258,6 +258,29 @@ TEST(ConvertSettings, SavesEveryPersistedValueWithItsTypeAndBytes) {
   EXPECT_EQ(loaded.Title, "");
 }
 
+// The engine's own options live in the Option key; a stored value out of range keeps the default.
+TEST(ConvertSettings, KeepsLineWeightsAndCompressionInTheOptionKey) {
+  Store store;
+  CConvertSettings s;
+  s.ExactLineWeights = 0;
+  s.Compression = 2;
+  s.SaveSettings(store.registry);
+  RegType type;
+  EXPECT_EQ(store.Get(kOptionKey, "ExactLineWeights", &type), (Data{0, 0, 0, 0}));
+  EXPECT_EQ(store.Get(kOptionKey, "Compression", &type), (Data{2, 0, 0, 0}));
+  EXPECT_EQ(type, RegType::Dword);
+  CConvertSettings loaded;
+  loaded.LoadSettings(store.registry);
+  EXPECT_EQ(loaded.ExactLineWeights, 0);
+  EXPECT_EQ(loaded.Compression, 2);
+
+  const Data seven{7, 0, 0, 0};
+  ASSERT_TRUE(store.registry.SetValue(kOptionKey, "Compression", RegType::Dword, seven));
+  CConvertSettings outOfRange;
+  outOfRange.LoadSettings(store.registry);
+  EXPECT_EQ(outOfRange.Compression, 1);
+}
+
 TEST(ConvertSettings, SavingTwoSearchFoldersOverFiveLeavesExactlyTwo) {
   TempDir dir;
   CRegistry store(dir / "registry.reg");

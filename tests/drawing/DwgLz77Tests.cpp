@@ -51,6 +51,10 @@ TEST(DwgLz77, CopiesEarlierBytesWithEachOpcodeForm) {
   EXPECT_EQ(Inflate(kAbcd + Bytes({0x22, 0x0C, 0x00, 0x11})), "abcdabcd");
   // 0x20: the length continues in the next bytes (0x1F + 1 + 2 = 34).
   EXPECT_EQ(Inflate(kAbcd + Bytes({0x20, 0x01, 0x00, 0x00, 0x11})), "abcd" + std::string(34, 'd'));
+  // Overlapping by three bytes for 34: the pattern "bcd" repeats to the end.
+  std::string pattern;
+  for (int i = 0; i < 34; ++i) pattern += "bcd"[i % 3];
+  EXPECT_EQ(Inflate(kAbcd + Bytes({0x20, 0x01, 0x08, 0x00, 0x11})), "abcd" + pattern);
   // A literal run after a copy whose literal count is 0.
   EXPECT_EQ(Inflate(kAbcd + Bytes({0x5C, 0x00, 0x01, 'w', 'x', 'y', 'z', 0x11})), "abcdabcdwxyz");
 }

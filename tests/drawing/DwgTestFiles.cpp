@@ -68,6 +68,32 @@ void CBitWriter::TV(std::string_view text) {
   for (const char c : text) RC(static_cast<std::uint8_t>(c));
 }
 
+void CBitWriter::RD(double value) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  for (int i = 0; i < 8; ++i) RC(static_cast<std::uint8_t>(bits >> (8 * i)));
+}
+
+void CBitWriter::BD(double value) {
+  if (value == 0.0) {
+    Bits(2, 2);
+  } else if (value == 1.0) {
+    Bits(1, 2);
+  } else {
+    Bits(0, 2);
+    RD(value);
+  }
+}
+
+void CBitWriter::DD(double value, double defaultValue) {
+  if (value == defaultValue) {
+    Bits(0, 2);
+  } else {
+    Bits(3, 2);
+    RD(value);
+  }
+}
+
 void CBitWriter::H(std::uint8_t code, std::uint64_t value) {
   int counter = 0;
   for (std::uint64_t rest = value; rest != 0; rest >>= 8) ++counter;

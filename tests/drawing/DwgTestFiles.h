@@ -25,6 +25,16 @@ class CBitWriter {
   void BS(std::uint16_t value);
   void BL(std::uint32_t value);
   void TV(std::string_view text);
+  // RD raw double; BD bit double (the short forms for 0 and 1); DD a double written in full
+  // unless it equals `defaultValue`.
+  void RD(double value);
+  void BD(double value);
+  void DD(double value, double defaultValue);
+  void BD3(double x, double y, double z) {
+    BD(x);
+    BD(y);
+    BD(z);
+  }
   void H(std::uint8_t code, std::uint64_t value);
   std::size_t BitCount() const { return bitCount; }
   std::string Bytes() const { return bytes; }

@@ -55,7 +55,7 @@ TEST(DrawingFormat, IsKnownByTheFirstBytes) {
 }
 
 TEST(ReadDrawing, NamesWhyADrawingCannotBeReadAndStillFinishesTheModel) {
-  for (const char* start : {"AC1015", "(DWF V06.00)"}) {
+  for (const char* start : {"AC1021", "AC1009", "(DWF V06.00)"}) {
     Drawing drawing;
     drawing.layers.emplace_back().name = "left over";
     std::string error;
@@ -67,6 +67,17 @@ TEST(ReadDrawing, NamesWhyADrawingCannotBeReadAndStillFinishesTheModel) {
     EXPECT_EQ(CheckModel(drawing), std::vector<std::string>{}) << start;
     EXPECT_EQ(drawing.layers.size(), 1u) << "nothing is left of an earlier drawing";
   }
+}
+
+TEST(ReadDrawing, SaysWhyADamagedDwgFileCannotBeReadAndLeavesNothingOfAnEarlierDrawing) {
+  Drawing drawing;
+  drawing.layers.emplace_back().name = "left over";
+  std::string error;
+  EXPECT_FALSE(ReadDrawing(std::string("AC1015") + std::string(200, '\0'), drawing, &error));
+  EXPECT_EQ(error.rfind("DWG file header: ", 0), 0u) << error;
+  EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  EXPECT_EQ(CheckModel(drawing), std::vector<std::string>{});
+  EXPECT_EQ(drawing.layers.size(), 1u);
 }
 
 TEST(ReadDrawing, RefusesAFolderAndAMissingFile) {

@@ -301,6 +301,8 @@ TEST(Renderer, ViewportsClipModelSpaceThroughTheirView) {
   CRenderer renderer(s.drawing, s.text, s.trace);
   renderer.DrawLayout(1, Affine3{}, 1000, 1000);
   EXPECT_EQ(s.trace.text,
+            "SetColor ffffff 7\n"
+            "SetLineWidth 1\n"
             "PushClipPolygon 30,40 70,40 70,60 30,60 30,40\n"
             "BeginEntityDraw 0 LINE\n"
             "SetColor ffffff 7\n"
@@ -311,7 +313,7 @@ TEST(Renderer, ViewportsClipModelSpaceThroughTheirView) {
             "PopClipPolygon\n");
 }
 
-TEST(Renderer, ViewportsOnALayerThatDoesNotPlotStillShowTheirView) {
+TEST(Renderer, ViewportsOnALayerThatDoesNotPlotShowTheirViewWithoutAFrame) {
   // Offices keep viewports on a layer that is off, frozen or not plotted so that only the
   // border disappears.
   for (const auto& hide : std::vector<std::function<void(Layer&)>>{
@@ -337,6 +339,9 @@ TEST(Renderer, ViewportsOnALayerThatDoesNotPlotStillShowTheirView) {
     renderer.DrawLayout(1, Affine3{}, 1000, 1000);
     EXPECT_NE(s.trace.text.find("MoveTo 50 50\nLineTo 250 50\n"), std::string::npos)
         << s.trace.text;
+    EXPECT_EQ(s.trace.text.rfind("PushClipPolygon unstroked ", 0), 0u)
+        << "the frame of a viewport whose layer does not plot does not plot either:\n"
+        << s.trace.text;
   }
 }
 
@@ -360,7 +365,9 @@ TEST(Renderer, TextIsFilledOutlinesOfTheRightSize) {
   s.Add(0, text);
   CRenderer renderer(s.drawing, s.text, s.trace);
   renderer.DrawLayout(0, Affine3{}, 1000, 1000);
-  EXPECT_NE(s.trace.text.find("Polygon "), std::string::npos) << s.trace.text;
+  EXPECT_NE(s.trace.text.find("FillPolyPolygon "), std::string::npos) << s.trace.text;
+  EXPECT_EQ(s.trace.text.find("\nPolyPolygon "), std::string::npos)
+      << "glyphs are filled, never outlined with the pen";
 }
 
 TEST(Renderer, ConstructionLinesAreClippedToTheOutput) {
@@ -408,7 +415,8 @@ TEST(Renderer, AClippedGroupClipsItsMembersAndOnlyThem) {
   scene.Add(0, group);
   scene.Add(0, Line{{5, 5, 0}, {6, 6, 0}});
   const std::string trace = scene.Render();
-  const std::size_t push = trace.find("PushClipPolygon 0,0 20,0 20,20 0,20 0,0");
+  // The boundary clips without being drawn.
+  const std::size_t push = trace.find("PushClipPolygon unstroked 0,0 20,0 20,20 0,20 0,0");
   const std::size_t inside = trace.find("MoveTo 2 2");
   const std::size_t pop = trace.find("PopClipPolygon");
   const std::size_t outside = trace.find("MoveTo 10 10");

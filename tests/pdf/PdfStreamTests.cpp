@@ -132,6 +132,26 @@ std::string VariedOperators(int count) {
   return text;
 }
 
+// Each effort writes a zlib stream that inflates to the operators; more effort, fewer bytes.
+TEST(PdfContentStream, EveryEffortInflatesToTheDataAndMoreEffortWritesLess) {
+  const std::string text = VariedOperators(60000);
+  std::int32_t sizes[3] = {};
+  for (const DeflateEffort effort :
+       {DeflateEffort::Fast, DeflateEffort::Default, DeflateEffort::Small}) {
+    SetDeflateEffort(effort);
+    int32_t counter = 1;
+    CPdfContentStream stream(&counter);
+    stream.Append(text.data(), static_cast<std::int32_t>(text.size()));
+    stream.Compress();
+    ASSERT_TRUE(stream.IsCompressed());
+    EXPECT_EQ(Inflate(stream.Data(), stream.Length()), text);
+    sizes[static_cast<int>(effort)] = stream.Length();
+  }
+  SetDeflateEffort(DeflateEffort::Default);
+  EXPECT_GT(sizes[0], sizes[1]);
+  EXPECT_GT(sizes[1], sizes[2]);
+}
+
 TEST(PdfContentStream, DeflatedInPiecesKeepsOnlyAPieceAndInflatesToEveryAppend) {
   int32_t counter = 9;
   CPdfIndirectObject holder(&counter);

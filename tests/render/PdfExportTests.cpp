@@ -298,3 +298,47 @@ TEST(PdfExport, EndPageClosesWhatWasLeftOpenAndCompresses) {
   EXPECT_EQ(text.substr(text.size() - end.size()), end)
       << "the clip opened inside the section closes first";
 }
+
+TEST(PdfExport, WritesLineweightsExactlyOrInWholePointsAsEarlier) {
+  struct Case {
+    double millimetres;
+    const char* exact;
+    const char* whole;  // the earlier form, with a divisor of 2 (200 dpi)
+  };
+  const Case cases[] = {{0.25, "0.709 w ", "0.0 w "},
+                        {0.50, "1.417 w ", "1 w "},
+                        {1.00, "2.835 w ", "3 w "},
+                        {2.11, "5.981 w ", "6 w "}};
+  for (const Case& c : cases) {
+    for (const bool exact : {true, false}) {
+      Device d;
+      d.device.WidthDivisor = 2;
+      d.device.ExactWidths = exact;
+      d.device.SetLineWidthPoints(c.millimetres * 72 / 25.4);
+      EXPECT_EQ(d.Written(), exact ? c.exact : c.whole) << c.millimetres << " mm";
+    }
+  }
+  Device d;
+  d.device.ExactWidths = true;
+  d.device.SetLineWidthPoints(0.709);
+  d.device.SetLineWidthPoints(0.709);
+  EXPECT_EQ(d.Written(), "0.709 w ") << "a width in force is not written again";
+}
+
+TEST(PdfExport, FillsGlyphsWithoutOutliningThemAndStrokesClipsOnlyWhenAsked) {
+  Device d;
+  PointStruct ring[3] = {};
+  ring[1].x = 10;
+  ring[2].y = 10;
+  const int counts[] = {3};
+  d.device.FillPolyPolygon(ring, counts, 1);
+  EXPECT_EQ(d.Written(), "0.0 0.0 m 10 0.0 l 0.0 10 l 0.0 0.0 l h f* ");
+  PointStruct box[2] = {};
+  box[1].x = 5;
+  d.device.StrokeClipBoundary = false;
+  d.device.PushClipPolygon(2, box);
+  EXPECT_EQ(d.Written(), "q 0.0 0.0 m 5 0.0 l W n ");
+  d.device.StrokeClipBoundary = true;
+  d.device.PushClipPolygon(2, box);
+  EXPECT_EQ(d.Written(), "q 0.0 0.0 m 5 0.0 l W S ");
+}

@@ -15,7 +15,6 @@
 using uitest::CScriptedMessageBoxes;
 
 namespace {
-constexpr char kOptionKey[] = "Software\\KESTRIM\\tarnvelox\\Option";
 constexpr char kPenWidthsKey[] = "Software\\Kestrim\\Common\\PenWidths";
 }  // namespace
 

@@ -42,7 +42,7 @@ class ControlsTests : public QObject {
     const int shortWidth = link.width();
     QCOMPARE(shortWidth, link.fontMetrics().horizontalAdvance("About ...") + 2);
 
-    link.SetText("About Zemb Strandmerlyx and its licence ...");
+    link.SetText("About tarnvelox and its licence ...");
     QVERIFY(link.width() > shortWidth);
     QCOMPARE(link.geometry().bottomLeft(), lowerLeft);
     link.SetText("A");

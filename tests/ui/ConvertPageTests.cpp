@@ -61,6 +61,7 @@ class CReportWatcher : public QObject {
 
   int reports = 0;
   QStringList files;
+  QStringList failures;
   QString headline;
 
  private:
@@ -75,6 +76,10 @@ class CReportWatcher : public QObject {
       files.clear();
       for (int row = 0; row < report->List()->count(); ++row) {
         files.append(report->List()->item(row)->text());
+      }
+      failures.clear();
+      for (int row = 0; row < report->FailureList()->count(); ++row) {
+        failures.append(report->FailureList()->item(row)->text());
       }
       if (action) action(*report);
       if (report->isVisible()) report->OkButton()->click();
@@ -360,6 +365,10 @@ class ConvertPageTests : public QObject {
     QCOMPARE(watcher.headline,
              QString("1 drawing file(s) could not be converted; the log names them."));
     QCOMPARE(f.Page().FailedFiles(), QStringList{broken});
+    QCOMPARE(watcher.failures.size(), 1);
+    QVERIFY2(watcher.failures.value(0).startsWith(broken + ": ") &&
+                 watcher.failures.value(0).contains("not a DXF file"),
+             qPrintable(watcher.failures.value(0)));
     QVERIFY(LogLines(f.Page()).contains("Convert " + broken + " failure!"));
     QString why;
     QVERIFY2(CheckPdf(f.Out("bracket.pdf"), &why), qPrintable(why));

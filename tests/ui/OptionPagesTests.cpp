@@ -131,6 +131,21 @@ class OptionPagesTests : public QObject {
     QCOMPARE(settings.PdfType, OutputType::Merged);
   }
 
+  void MergeTargetStartsAsTheFirstDrawingsNameSoTheFirstNextGoesThrough() {
+    CConvertSettings settings;
+    settings.PdfType = OutputType::Merged;
+    CPdfOptionsPage page(settings);
+    page.SuggestTarget("/plans/site/House plan.dxf");
+    QCOMPARE(page.TargetEdit()->text(), QString("/plans/site/House plan.pdf"));
+    page.SuggestTarget("/plans/other.dxf");
+    // A target the page holds is kept.
+    QCOMPARE(page.TargetEdit()->text(), QString("/plans/site/House plan.pdf"));
+    page.TargetEdit()->clear();
+    page.OutputBox()->setCurrentIndex(0);
+    page.SuggestTarget("/plans/other.dxf");
+    QVERIFY2(page.TargetEdit()->text().isEmpty(), "one PDF per drawing: empty means beside each");
+  }
+
   void FolderTargetIsMadeWhenTheUserAgrees() {
     QTemporaryDir dir;
     CConvertSettings settings;

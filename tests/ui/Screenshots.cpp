@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
   ok &= Shoot(folder, dir, "07-add-folder");
   CAboutDlg about;
   ok &= Shoot(about, dir, "08-about");
-  QMessageBox question(QMessageBox::Question, "Zemb Strandmerlyx",
+  QMessageBox question(QMessageBox::Question, "tarnvelox",
                        "Do you want to terminate the convert process?",
                        QMessageBox::Yes | QMessageBox::No);
   question.setDefaultButton(QMessageBox::No);

@@ -308,7 +308,7 @@ QImage AboutBanner(int width, int height) {
   p.setFont(font);
   p.setPen(kAccent);
   p.drawText(QRectF(14 + icon + 14, 0, width, height - 2), Qt::AlignVCenter | Qt::AlignLeft,
-             "Zemb Strandmerlyx");
+             "tarnvelox");
   return image;
 }
 

@@ -8,7 +8,7 @@
 #include "ui/pensets/ColorPickerDlg.h"
 #include "ui/pensets/PenSetSelectDlg.h"
 
-const char kPenSetMessageCaption[] = "Zemb Strandmerlyx";
+const char kPenSetMessageCaption[] = "tarnvelox";
 
 namespace {
 
@@ -74,7 +74,7 @@ QString CQtPenSetPrompts::ChooseExportFile(QWidget* parent, const QString& start
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilters(
-      {QStringLiteral("Strandmerlyx Pen Sets(*.cps)"), QStringLiteral("All files(*)")});
+      {QStringLiteral("tarnvelox Pen Sets(*.cps)"), QStringLiteral("All files(*)")});
   return RunFileDialog(dialog);
 }
 
@@ -82,7 +82,7 @@ QString CQtPenSetPrompts::ChooseImportFile(QWidget* parent, const QString& start
   QFileDialog dialog(parent, QString(), start);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setNameFilters({QStringLiteral("Strandmerlyx Pen Sets(*.cps)"),
+  dialog.setNameFilters({QStringLiteral("tarnvelox Pen Sets(*.cps)"),
                          QStringLiteral("AutoCAD Pen Sets(*.ctb)"),
                          QStringLiteral("All files(*)")});
   return RunFileDialog(dialog);

@@ -135,9 +135,19 @@ CLz77Result DecompressR2004(std::string_view input, std::span<char> out) {
     if (offset >= length) {
       std::memcpy(dst, from, length);
       dst += length;
+    } else if (offset == 1) {
+      std::memset(dst, *from, length);  // a run of one byte, mostly zeros
+      dst += length;
     } else {
-      // The source overlaps what this copy writes: a repeating pattern, byte by byte.
-      for (std::size_t i = 0; i < length; ++i) *dst++ = *from++;
+      // The source overlaps what this copy writes: a pattern of `offset` bytes repeating. Each
+      // piece copied doubles the pattern that the next can copy from its start.
+      std::size_t left = length;
+      for (std::size_t piece = offset; left > 0; piece *= 2) {
+        const std::size_t now = piece < left ? piece : left;
+        std::memcpy(dst, from, now);
+        dst += now;
+        left -= now;
+      }
     }
 
     if (literalCount == 0) {

@@ -2,21 +2,26 @@
 // classes, the header variables and the frame of every object in the object map. A tool for
 // developers of the reader.
 //
-//   dwgdump [--summary] [--section NAME] FILE...
+//   dwgdump [--summary] [--section NAME] [--model] FILE...
 //
 // --summary prints one line per file instead (objects framed, checksum mismatches, failures);
-// --section prints the bytes of one section (e.g. AcDb:Classes) in hex instead.
+// --section prints the bytes of one section (e.g. AcDb:Classes) in hex instead; --model prints
+// the drawing model the reader makes of the file instead (tables, blocks with their entities
+// counted by kind, layouts, skipped kinds).
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <string_view>
 
+#include "drawing/Model.h"
 #include "drawing/dwg/DwgContainer.h"
 #include "drawing/dwg/DwgHeader.h"
 #include "drawing/dwg/DwgObject.h"
+#include "drawing/dwg/DwgReader.h"
 
 namespace {
 
@@ -244,22 +249,82 @@ int Dump(const std::string& path, bool summary, const std::string& sectionName) 
 
 }  // namespace
 
+int DumpModel(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  drawing::Drawing model;
+  std::string error;
+  const bool read = drawing::ReadDwg(bytes, model, &error);
+  const int mended = drawing::FinishModel(model);
+  std::printf("file %s: %s%s%s, %d references mended\n", path.c_str(), read ? "read" : "FAILED",
+              error.empty() ? "" : ": ", Printable(error).c_str(), mended);
+  for (const std::string& broken : drawing::CheckModel(model)) {
+    std::printf("  broken: %s\n", Printable(broken).c_str());
+  }
+  std::printf("layers %zu\n", model.layers.size());
+  for (const drawing::Layer& layer : model.layers) {
+    std::printf("  %s colour %d%s%s%s%s linetype %d lineweight %d\n", Printable(layer.name).c_str(),
+                layer.color.index,
+                layer.color.hasTrueColor ? (" rgb " + Hex(layer.color.rgb)).c_str() : "",
+                layer.off ? " off" : "", layer.frozen ? " frozen" : "",
+                layer.locked ? " locked" : "", layer.linetype, layer.lineweight);
+  }
+  std::printf("linetypes %zu\n", model.linetypes.size());
+  for (const drawing::Linetype& linetype : model.linetypes) {
+    std::printf("  %s, %zu dashes, length %s\n", Printable(linetype.name).c_str(),
+                linetype.dashes.size(), Number(linetype.patternLength).c_str());
+  }
+  std::printf("text styles %zu\n", model.textStyles.size());
+  for (const drawing::TextStyle& style : model.textStyles) {
+    std::printf("  %s font \"%s\" big font \"%s\" family \"%s\"\n", Printable(style.name).c_str(),
+                Printable(style.fontFile).c_str(), Printable(style.bigFontFile).c_str(),
+                Printable(style.fontFamily).c_str());
+  }
+  std::printf("blocks %zu\n", model.blocks.size());
+  for (const drawing::Block& block : model.blocks) {
+    std::map<std::string, int> kinds;
+    for (const drawing::Entity& entity : block.entities) ++kinds[entity.KindName()];
+    std::printf("  %s%s%s:", Printable(block.name).c_str(), block.isAnonymous ? " anonymous" : "",
+                block.isXref ? " xref" : "");
+    for (const auto& [kind, count] : kinds) std::printf(" %s %d", kind.c_str(), count);
+    std::printf("\n");
+  }
+  std::printf("layouts %zu (active %d)\n", model.layouts.size(), model.activeLayout);
+  for (const drawing::Layout& layout : model.layouts) {
+    std::printf("  %s tab %d block %d paper %s x %s units %d rotation %d plot type %d\n",
+                Printable(layout.name).c_str(), layout.tabOrder, layout.block,
+                Number(layout.paperWidth).c_str(), Number(layout.paperHeight).c_str(),
+                layout.paperUnits, layout.rotation, layout.plotType);
+  }
+  std::printf("image definitions %zu\n", model.imageDefs.size());
+  for (const drawing::ImageDef& definition : model.imageDefs) {
+    std::printf("  %s\n", Printable(definition.fileName).c_str());
+  }
+  std::printf("skipped:");
+  for (const auto& [kind, count] : model.skippedTypes) std::printf(" %s %d", kind.c_str(), count);
+  std::printf("\n");
+  return read ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   bool summary = false;
+  bool model = false;
   std::string section;
   int status = 0;
-  const char* const usage = "usage: dwgdump [--summary] [--section NAME] FILE...\n";
+  const char* const usage = "usage: dwgdump [--summary] [--section NAME] [--model] FILE...\n";
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     if (argument == "--summary") {
       summary = true;
+    } else if (argument == "--model") {
+      model = true;
     } else if (argument == "--section" && i + 1 < argc) {
       section = argv[++i];
     } else if (argument == "--help" || argument == "-h") {
       std::printf("%s", usage);
       return 0;
     } else {
-      status |= Dump(argv[i], summary, section);
+      status |= model ? DumpModel(argv[i]) : Dump(argv[i], summary, section);
     }
   }
   if (argc < 2) {
