@@ -308,7 +308,9 @@ TEST(Renderer, ViewportsClipModelSpaceThroughTheirView) {
             "SetColor ffffff 7\n"
             "SetLineWidth 1\n"
             "MoveTo 50 50\n"
-            "LineTo 250 50\n"
+            // The line leaves the clip at x = 70: it is cut one line width (0.709) and one
+            // unit beyond it, so nothing is written where nothing can show.
+            "LineTo 71.709 50\n"
             "EndEntityDraw\n"
             "PopClipPolygon\n");
 }
@@ -337,7 +339,7 @@ TEST(Renderer, ViewportsOnALayerThatDoesNotPlotShowTheirViewWithoutAFrame) {
     s.Add(paper, view).layer = hidden;
     CRenderer renderer(s.drawing, s.text, s.trace);
     renderer.DrawLayout(1, Affine3{}, 1000, 1000);
-    EXPECT_NE(s.trace.text.find("MoveTo 50 50\nLineTo 250 50\n"), std::string::npos)
+    EXPECT_NE(s.trace.text.find("MoveTo 50 50\nLineTo 71.709 50\n"), std::string::npos)
         << s.trace.text;
     EXPECT_EQ(s.trace.text.rfind("PushClipPolygon unstroked ", 0), 0u)
         << "the frame of a viewport whose layer does not plot does not plot either:\n"
@@ -424,4 +426,43 @@ TEST(Renderer, AClippedGroupClipsItsMembersAndOnlyThem) {
   EXPECT_LT(push, inside) << trace;
   EXPECT_LT(inside, pop) << trace;
   EXPECT_LT(pop, outside) << trace;
+}
+
+TEST(Renderer, ViewportsWriteOnlyWhatTheirClipCanShow) {
+  Scene s;
+  Linetype dashed{"DASHED", "", 1.5, {1.0, -0.5}};
+  s.drawing.linetypes.push_back(dashed);
+  s.Add(0, Line{{-100, 0, 0}, {100, 0, 0}}).linetype = 0;
+  s.Add(0, Circle{{500, 500, 0}, 1});
+  Text far;
+  far.text = "far away";
+  far.insertion = {-400, 300, 0};
+  far.height = 5;
+  s.Add(0, far);
+  const std::int32_t paper = s.AddBlock("*Paper_Space");
+  Layout sheet;
+  sheet.name = "Layout1";
+  sheet.block = paper;
+  s.drawing.layouts.push_back(sheet);
+  Viewport view;
+  view.id = 2;
+  view.center = {50, 50, 0};
+  view.width = 40;
+  view.height = 20;
+  view.viewHeight = 10;  // 2 paper units per model unit: the clip spans x 30..70, y 40..60
+  s.Add(paper, view);
+  CRenderer renderer(s.drawing, s.text, s.trace);
+  renderer.DrawLayout(1, Affine3{}, 1000, 1000);
+  const std::string& trace = s.trace.text;
+  EXPECT_EQ(trace.find("BeginEntityDraw 1 "), std::string::npos)
+      << "the circle lies wholly outside the clip\n"
+      << trace;
+  EXPECT_EQ(trace.find("BeginEntityDraw 2 "), std::string::npos) << "so does the text\n" << trace;
+  // Dashes run from the line's start at paper x = -150 with a period of 3; the ones that
+  // cross the clip's margin (one line width and one unit) are cut, the rest keep their place.
+  EXPECT_NE(trace.find("MoveTo 28.291 50\nLineTo 29 50\nMoveTo 30 50\nLineTo 32 50\n"),
+            std::string::npos)
+      << trace;
+  EXPECT_NE(trace.find("MoveTo 69 50\nLineTo 71 50\nEndEntityDraw\n"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("-150"), std::string::npos) << trace;
 }
