@@ -160,7 +160,10 @@ std::vector<Thumbnail> Thumbnails(const fs::path& package) {
   zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
   zip_t* archive = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
   zip_error_fini(&error);
-  if (!archive) return found;
+  if (!archive) {
+    zip_source_free(source);  // a source the archive did not take is still ours
+    return found;
+  }
   const auto read = [&](const std::string& name) {
     std::string member;
     zip_stat_t stat;
