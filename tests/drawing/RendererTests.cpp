@@ -17,6 +17,18 @@ using namespace drawing;
 namespace {
 
 // A drawing with layer 0, a model space and nothing else; entities are added by the test.
+// A viewport of 40 × 20 around (50, 50) showing model space around the origin at 2 paper units
+// per model unit: its clip spans x 30..70, y 40..60.
+Viewport SmallView() {
+  Viewport view;
+  view.id = 2;
+  view.center = {50, 50, 0};
+  view.width = 40;
+  view.height = 20;
+  view.viewHeight = 10;
+  return view;
+}
+
 struct Scene {
   Drawing drawing;
   CTextEngine text;
@@ -45,6 +57,15 @@ struct Scene {
     block.name = name;
     drawing.blocks.push_back(block);
     return static_cast<std::int32_t>(drawing.blocks.size() - 1);
+  }
+  // A paper layout "Layout1" after the model; gives its block.
+  std::int32_t AddSheet() {
+    const std::int32_t paper = AddBlock("*Paper_Space");
+    Layout sheet;
+    sheet.name = "Layout1";
+    sheet.block = paper;
+    drawing.layouts.push_back(sheet);
+    return paper;
   }
   Entity& Add(std::int32_t block, EntityData data) {
     Entity entity;
@@ -281,21 +302,11 @@ TEST(Renderer, SplinesPassThroughTheirEndsAndStayNearTheCurve) {
 TEST(Renderer, ViewportsClipModelSpaceThroughTheirView) {
   Scene s;
   s.Add(0, Line{{0, 0, 0}, {100, 0, 0}});
-  const std::int32_t paper = s.AddBlock("*Paper_Space");
-  Layout sheet;
-  sheet.name = "Layout1";
-  sheet.block = paper;
-  s.drawing.layouts.push_back(sheet);
+  const std::int32_t paper = s.AddSheet();
   Viewport overall;
   overall.id = 1;
   overall.width = overall.height = overall.viewHeight = 1000;
-  Viewport view;
-  view.id = 2;
-  view.center = {50, 50, 0};
-  view.width = 40;
-  view.height = 20;
-  view.viewCenter = {0, 0};
-  view.viewHeight = 10;  // 2 paper units per model unit
+  const Viewport view = SmallView();
   s.Add(paper, overall);
   s.Add(paper, view);
   CRenderer renderer(s.drawing, s.text, s.trace);
@@ -325,17 +336,8 @@ TEST(Renderer, ViewportsOnALayerThatDoesNotPlotShowTheirViewWithoutAFrame) {
     s.Add(0, Line{{0, 0, 0}, {100, 0, 0}});
     const std::int32_t hidden = s.AddLayer("viewports", 7);
     hide(s.drawing.layers[static_cast<std::size_t>(hidden)]);
-    const std::int32_t paper = s.AddBlock("*Paper_Space");
-    Layout sheet;
-    sheet.name = "Layout1";
-    sheet.block = paper;
-    s.drawing.layouts.push_back(sheet);
-    Viewport view;
-    view.id = 2;
-    view.center = {50, 50, 0};
-    view.width = 40;
-    view.height = 20;
-    view.viewHeight = 10;
+    const std::int32_t paper = s.AddSheet();
+    const Viewport view = SmallView();
     s.Add(paper, view).layer = hidden;
     CRenderer renderer(s.drawing, s.text, s.trace);
     renderer.DrawLayout(1, Affine3{}, 1000, 1000);
@@ -385,11 +387,7 @@ TEST(Renderer, ConstructionLinesAreClippedToTheOutput) {
 TEST(Renderer, ViewportsClipToTheOutlineOfTheirBoundaryEntity) {
   Scene s;
   s.Add(0, Line{{0, 0, 0}, {1, 0, 0}});
-  const std::int32_t paper = s.AddBlock("*Paper_Space");
-  Layout sheet;
-  sheet.name = "Layout1";
-  sheet.block = paper;
-  s.drawing.layouts.push_back(sheet);
+  const std::int32_t paper = s.AddSheet();
   s.Add(paper, Circle{{50, 50, 0}, 10});
   Viewport view;
   view.id = 2;
@@ -418,17 +416,8 @@ TEST(Renderer, ViewportsWriteOnlyWhatTheirClipCanShow) {
   far.insertion = {-400, 300, 0};
   far.height = 5;
   s.Add(0, far);
-  const std::int32_t paper = s.AddBlock("*Paper_Space");
-  Layout sheet;
-  sheet.name = "Layout1";
-  sheet.block = paper;
-  s.drawing.layouts.push_back(sheet);
-  Viewport view;
-  view.id = 2;
-  view.center = {50, 50, 0};
-  view.width = 40;
-  view.height = 20;
-  view.viewHeight = 10;  // 2 paper units per model unit: the clip spans x 30..70, y 40..60
+  const std::int32_t paper = s.AddSheet();
+  const Viewport view = SmallView();
   s.Add(paper, view);
   CRenderer renderer(s.drawing, s.text, s.trace);
   renderer.DrawLayout(1, Affine3{}, 1000, 1000);
