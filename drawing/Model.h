@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include "drawing/text/TextDecoder.h"
+
 namespace drawing {
 
 struct Vec2 {
@@ -169,7 +171,9 @@ struct Polyline {
   bool is3d = false;  // vertices in world coordinates, no bulges or widths
   double constantWidth = 0.0;
   double elevation = 0.0;
-  // Polyface meshes: faces as 1-based vertex indices, negative for an invisible edge.
+  // Polyface meshes: faces as 1-based vertex indices, negative for an invisible edge. A
+  // polyface mesh draws only its faces' edges, so one without faces draws nothing.
+  bool polyface = false;
   std::vector<std::vector<int>> faces;
   // Polygon meshes: m × n vertices in rows.
   int meshM = 0, meshN = 0;
@@ -209,9 +213,10 @@ struct Face3d : Face {
 // TEXT, and a visible ATTDEF outside blocks.
 struct Text {
   static constexpr const char* kName = "TEXT";
-  std::string text;  // UTF-8, %%-codes already replaced
-  Vec3 insertion;    // OCS
-  Vec3 alignment;    // OCS, used unless both justifications are 0
+  std::string text;                 // UTF-8, %%-codes already replaced
+  std::vector<TextLineSpan> lines;  // the stretches %%u, %%o and %%k marked in text
+  Vec3 insertion;                   // OCS
+  Vec3 alignment;                   // OCS, used unless both justifications are 0
   double height = 0.0;
   double rotation = 0.0;  // degrees
   double widthFactor = 1.0;

@@ -247,6 +247,11 @@ bool CModelDrawing::Extents(const Affine3& plane, Vec2* lo, Vec2* hi) {
   measure.SetSkipInfinite(true);
   measure.SetTolerance(1e-3 * std::max(1.0, plane.ScaleFactor()));
   measure.DrawLayout(active, plane, 0, 0);
+  if (extents.Empty()) {
+    // Construction lines alone: the extents around their base points.
+    measure.SetSkipInfinite(true, true);
+    measure.DrawLayout(active, plane, 0, 0);
+  }
   if (extents.Empty()) return false;
   *lo = extents.min;
   *hi = extents.max;

@@ -769,14 +769,12 @@ void CRenderer::DrawKind(const Entity& entity, const Leader& leader, const Conte
 }
 
 void CRenderer::DrawKind(const Entity& entity, const XLine& line, const Context& context) {
-  if (skipInfinite) return;
   DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
     DrawConstructionLine(line, false, world);
   });
 }
 
 void CRenderer::DrawKind(const Entity& entity, const Ray& ray, const Context& context) {
-  if (skipInfinite) return;
   DrawMarked(entity, context,
              [&](const Affine3& world, const Affine3&) { DrawConstructionLine(ray, true, world); });
 }
@@ -940,10 +938,10 @@ std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bo
 void CRenderer::DrawPolyline(const Entity& entity, const drawing::Polyline& polyline,
                              const Context& context) {
   const Affine3& world = context.toPage;
-  if (polyline.is3d || polyline.meshM > 0 || !polyline.faces.empty()) {
+  if (polyline.is3d || polyline.meshM > 0 || polyline.polyface || !polyline.faces.empty()) {
     std::vector<Vec3> points;
     for (const PolylineVertex& v : polyline.vertices) points.push_back(v.position);
-    if (!polyline.faces.empty()) {
+    if (polyline.polyface || !polyline.faces.empty()) {
       for (const auto& face : polyline.faces) {
         for (std::size_t k = 0; k < face.size(); ++k) {
           const int from = face[k], to = face[(k + 1) % face.size()];
@@ -1156,7 +1154,27 @@ void CRenderer::DrawText(const Entity& entity, const Text& textEntity, const Con
     for (const Vec2& p : contour) ring.push_back(Page(toPage, {p.x, p.y, 0}));
     rings.push_back(std::move(ring));
   }
+  // Lines under, over and through stretches of the text, as thin bars in text units.
+  std::vector<std::vector<Vec2>> bars;
+  for (const TextLineSpan& span : textEntity.lines) {
+    const std::size_t from = std::min<std::size_t>(span.from, characters.size());
+    const std::size_t to = std::min<std::size_t>(span.to, characters.size());
+    if (from >= to) continue;
+    const std::string& font = style ? style->fontFile : "";
+    const std::string& family = style ? style->fontFamily : "";
+    const double x0 = text.MeasureWidth(characters.substr(0, from), font, family);
+    const double x1 = text.MeasureWidth(characters.substr(0, to), font, family);
+    const double y = span.kind == 'u' ? -kUnderlineDepth : span.kind == 'o' ? kOverlineHeight : 0.5;
+    const double t = kRuleThickness / 2;
+    std::vector<Vec2> bar;
+    for (const Vec2 corner : {Vec2{x0, y - t}, Vec2{x1, y - t}, Vec2{x1, y + t}, Vec2{x0, y + t}}) {
+      bar.push_back(Page(toPage, {corner.x, corner.y, 0}));
+    }
+    bars.push_back(std::move(bar));
+  }
   FilledRings(rings, false);  // glyphs are filled, never thickened by the pen
+  // Apart from the glyphs, so that a bar crossing a descender fills it rather than cutting it.
+  FilledRings(bars, false);
 }
 
 void CRenderer::DrawMText(const Entity& entity, const MText& mtext, const Context& context) {
@@ -1568,6 +1586,13 @@ void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {
 
 void CRenderer::DrawConstructionLine(const ConstructionLine& line, bool ray,
                                      const Affine3& toPage) {
+  if (skipInfinite) {
+    if (!infiniteBasePoints) return;
+    const Vec3 along = Normalized(line.direction);
+    Polyline({Page(toPage, ray ? line.base : line.base - along), Page(toPage, line.base + along)},
+             false);
+    return;
+  }
   // Clip the infinite line to the output area (with a little slack for round caps).
   const Vec2 base = Page(toPage, line.base);
   const Vec2 ahead = Page(toPage, line.base + Normalized(line.direction));

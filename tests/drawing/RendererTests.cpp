@@ -17,6 +17,18 @@ using namespace drawing;
 namespace {
 
 // A drawing with layer 0, a model space and nothing else; entities are added by the test.
+// A viewport of 40 × 20 around (50, 50) showing model space around the origin at 2 paper units
+// per model unit: its clip spans x 30..70, y 40..60.
+Viewport SmallView() {
+  Viewport view;
+  view.id = 2;
+  view.center = {50, 50, 0};
+  view.width = 40;
+  view.height = 20;
+  view.viewHeight = 10;
+  return view;
+}
+
 struct Scene {
   Drawing drawing;
   CTextEngine text;
@@ -45,6 +57,15 @@ struct Scene {
     block.name = name;
     drawing.blocks.push_back(block);
     return static_cast<std::int32_t>(drawing.blocks.size() - 1);
+  }
+  // A paper layout "Layout1" after the model; gives its block.
+  std::int32_t AddSheet() {
+    const std::int32_t paper = AddBlock("*Paper_Space");
+    Layout sheet;
+    sheet.name = "Layout1";
+    sheet.block = paper;
+    drawing.layouts.push_back(sheet);
+    return paper;
   }
   Entity& Add(std::int32_t block, EntityData data) {
     Entity entity;
@@ -281,21 +302,11 @@ TEST(Renderer, SplinesPassThroughTheirEndsAndStayNearTheCurve) {
 TEST(Renderer, ViewportsClipModelSpaceThroughTheirView) {
   Scene s;
   s.Add(0, Line{{0, 0, 0}, {100, 0, 0}});
-  const std::int32_t paper = s.AddBlock("*Paper_Space");
-  Layout sheet;
-  sheet.name = "Layout1";
-  sheet.block = paper;
-  s.drawing.layouts.push_back(sheet);
+  const std::int32_t paper = s.AddSheet();
   Viewport overall;
   overall.id = 1;
   overall.width = overall.height = overall.viewHeight = 1000;
-  Viewport view;
-  view.id = 2;
-  view.center = {50, 50, 0};
-  view.width = 40;
-  view.height = 20;
-  view.viewCenter = {0, 0};
-  view.viewHeight = 10;  // 2 paper units per model unit
+  const Viewport view = SmallView();
   s.Add(paper, overall);
   s.Add(paper, view);
   CRenderer renderer(s.drawing, s.text, s.trace);
@@ -325,17 +336,8 @@ TEST(Renderer, ViewportsOnALayerThatDoesNotPlotShowTheirViewWithoutAFrame) {
     s.Add(0, Line{{0, 0, 0}, {100, 0, 0}});
     const std::int32_t hidden = s.AddLayer("viewports", 7);
     hide(s.drawing.layers[static_cast<std::size_t>(hidden)]);
-    const std::int32_t paper = s.AddBlock("*Paper_Space");
-    Layout sheet;
-    sheet.name = "Layout1";
-    sheet.block = paper;
-    s.drawing.layouts.push_back(sheet);
-    Viewport view;
-    view.id = 2;
-    view.center = {50, 50, 0};
-    view.width = 40;
-    view.height = 20;
-    view.viewHeight = 10;
+    const std::int32_t paper = s.AddSheet();
+    const Viewport view = SmallView();
     s.Add(paper, view).layer = hidden;
     CRenderer renderer(s.drawing, s.text, s.trace);
     renderer.DrawLayout(1, Affine3{}, 1000, 1000);
@@ -385,11 +387,7 @@ TEST(Renderer, ConstructionLinesAreClippedToTheOutput) {
 TEST(Renderer, ViewportsClipToTheOutlineOfTheirBoundaryEntity) {
   Scene s;
   s.Add(0, Line{{0, 0, 0}, {1, 0, 0}});
-  const std::int32_t paper = s.AddBlock("*Paper_Space");
-  Layout sheet;
-  sheet.name = "Layout1";
-  sheet.block = paper;
-  s.drawing.layouts.push_back(sheet);
+  const std::int32_t paper = s.AddSheet();
   s.Add(paper, Circle{{50, 50, 0}, 10});
   Viewport view;
   view.id = 2;
@@ -466,25 +464,17 @@ TEST(Renderer, ViewportsWriteOnlyWhatTheirClipCanShow) {
   far.insertion = {-400, 300, 0};
   far.height = 5;
   s.Add(0, far);
-  const std::int32_t paper = s.AddBlock("*Paper_Space");
-  Layout sheet;
-  sheet.name = "Layout1";
-  sheet.block = paper;
-  s.drawing.layouts.push_back(sheet);
-  Viewport view;
-  view.id = 2;
-  view.center = {50, 50, 0};
-  view.width = 40;
-  view.height = 20;
-  view.viewHeight = 10;  // 2 paper units per model unit: the clip spans x 30..70, y 40..60
+  const std::int32_t paper = s.AddSheet();
+  const Viewport view = SmallView();
   s.Add(paper, view);
   CRenderer renderer(s.drawing, s.text, s.trace);
   renderer.DrawLayout(1, Affine3{}, 1000, 1000);
   const std::string& trace = s.trace.text;
-  EXPECT_EQ(trace.find("BeginEntityDraw 1 "), std::string::npos)
+  EXPECT_EQ(trace.find("BeginEntityDraw 0 CIRCLE"), std::string::npos)
       << "the circle lies wholly outside the clip\n"
       << trace;
-  EXPECT_EQ(trace.find("BeginEntityDraw 2 "), std::string::npos) << "so does the text\n" << trace;
+  EXPECT_EQ(trace.find("BeginEntityDraw 0 TEXT"), std::string::npos) << "so does the text\n"
+                                                                     << trace;
   // Dashes run from the line's start at paper x = -150 with a period of 3; the ones that
   // cross the clip's margin (one line width and one unit) are cut, the rest keep their place.
   EXPECT_NE(trace.find("MoveTo 28.291 50\nLineTo 29 50\nMoveTo 30 50\nLineTo 32 50\n"),
@@ -492,4 +482,59 @@ TEST(Renderer, ViewportsWriteOnlyWhatTheirClipCanShow) {
       << trace;
   EXPECT_NE(trace.find("MoveTo 69 50\nLineTo 71 50\nEndEntityDraw\n"), std::string::npos) << trace;
   EXPECT_EQ(trace.find("-150"), std::string::npos) << trace;
+}
+
+TEST(Renderer, TextLinesAreBarsUnderTheirStretchOfText) {
+  // Keeps the points of every fill.
+  struct CFills : CTraceExport {
+    std::vector<std::vector<PointStruct>> fills;
+    void FillPolyPolygon(PointStruct* points, const int* counts, int rings) override {
+      int total = 0;
+      for (int k = 0; k < rings; ++k) total += counts[k];
+      fills.emplace_back(points, points + total);
+      CTraceExport::FillPolyPolygon(points, counts, rings);
+    }
+  };
+  Scene s;
+  Text text;
+  text.text = "ab cd";
+  text.lines = {{'u', 3, 5}};
+  text.height = 10;
+  text.style = 0;
+  s.Add(0, text);
+  CFills sink;
+  CRenderer renderer(s.drawing, s.text, sink);
+  renderer.DrawLayout(0, Affine3{}, 1000, 1000);
+  // The glyphs, then the bar on its own: from the advance of "ab " to that of "ab cd", 2 below
+  // the baseline and 0.6 thick.
+  ASSERT_EQ(sink.fills.size(), 2u) << sink.text;
+  const std::vector<PointStruct>& bar = sink.fills.back();
+  ASSERT_EQ(bar.size(), 4u);
+  const double from = s.text.MeasureWidth("ab ", "arial.ttf", "") * 10;
+  const double to = s.text.MeasureWidth("ab cd", "arial.ttf", "") * 10;
+  EXPECT_NEAR(bar[0].x, from, 1e-9);
+  EXPECT_NEAR(bar[1].x, to, 1e-9);
+  EXPECT_NEAR(bar[0].y, -2.3, 1e-9);
+  EXPECT_NEAR(bar[2].y, -1.7, 1e-9);
+}
+
+TEST(Renderer, PolyfaceMeshesDrawTheirVisibleFaceEdgesOnly) {
+  Scene s;
+  Polyline mesh;
+  mesh.is3d = true;
+  mesh.polyface = true;
+  mesh.vertices = {{{0, 0, 0}}, {{10, 0, 0}}, {{10, 10, 0}}, {{0, 10, 0}}};
+  mesh.faces = {{1, 2, -3}};  // the edge from 3 back to 1 is hidden
+  s.Add(0, mesh);
+  Polyline empty = mesh;
+  empty.faces.clear();  // vertices but no faces: nothing to draw, not a zigzag through them
+  s.Add(0, empty);
+  const std::string trace = s.Render(1.0);
+  EXPECT_NE(trace.find("MoveTo 0 0\nLineTo 10 0\nMoveTo 10 0\nLineTo 10 10\n"), std::string::npos)
+      << trace;
+  EXPECT_EQ(trace.find("LineTo 0 10"), std::string::npos) << trace;
+  const std::size_t first = trace.find("BeginEntityDraw ");
+  EXPECT_EQ(trace.find("BeginEntityDraw ", first + 1), std::string::npos)
+      << "the mesh without faces writes nothing\n"
+      << trace;
 }

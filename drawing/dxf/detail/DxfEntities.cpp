@@ -486,7 +486,7 @@ Text ParseText(CDxfReaderContext& context, std::span<const DxfGroup> groups, Kin
     text.verticalJustification = 0;
   }
   // An attribute definition outside a block shows its tag.
-  text.text = ReplacePercentCodes(context.Text(kind == Kind::Attdef ? tag : raw));
+  text.text = ReplacePercentCodes(context.Text(kind == Kind::Attdef ? tag : raw), &text.lines);
   return text;
 }
 
@@ -1177,6 +1177,7 @@ void FinishDxfPolyline(const DxfEntityInfo& info, std::vector<DxfVertex>& record
     });
     for (PolylineVertex& position : positions) position.bulge = 0.0;
     polyline.vertices = std::move(positions);
+    polyline.polyface = true;
     polyline.faces = std::move(faces);
     return;
   }
