@@ -405,6 +405,54 @@ TEST(Renderer, ViewportsClipToTheOutlineOfTheirBoundaryEntity) {
   EXPECT_EQ(std::count(line.begin(), line.end(), ','), 65) << line;
 }
 
+TEST(Renderer, AClippedGroupClipsItsMembersAndOnlyThem) {
+  Scene scene;
+  ClippedGroup group;
+  group.boundary = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+  Entity member;
+  member.data = Line{{1, 1, 0}, {2, 2, 0}};
+  group.entities.push_back(member);
+  scene.Add(0, group);
+  scene.Add(0, Line{{5, 5, 0}, {6, 6, 0}});
+  const std::string trace = scene.Render();
+  // The boundary clips without being drawn.
+  const std::size_t push = trace.find("PushClipPolygon unstroked 0,0 20,0 20,20 0,20 0,0");
+  const std::size_t inside = trace.find("MoveTo 2 2");
+  const std::size_t pop = trace.find("PopClipPolygon");
+  const std::size_t outside = trace.find("MoveTo 10 10");
+  ASSERT_NE(push, std::string::npos) << trace;
+  EXPECT_LT(push, inside) << trace;
+  EXPECT_LT(inside, pop) << trace;
+  EXPECT_LT(pop, outside) << trace;
+}
+
+TEST(Renderer, AClippedGroupWritesOnlyWhatItsClipCanShow) {
+  Scene scene;
+  const std::int32_t far = scene.AddLayer("FAR", 1);
+  ClippedGroup group;
+  group.boundary = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+  Entity crossing;
+  crossing.data = Line{{5, 5, 0}, {100, 5, 0}};
+  group.entities.push_back(crossing);
+  Entity outside;
+  outside.data = Circle{{50, 50, 0}, 1};
+  outside.layer = far;
+  group.entities.push_back(outside);
+  scene.Add(0, group);
+  // A second group on the page, but beyond the output area of 1000 × 1000 points.
+  ClippedGroup beyond = group;
+  beyond.boundary = {{600, 0}, {610, 0}, {610, 10}, {600, 10}};
+  scene.Add(0, beyond);
+  const std::string trace = scene.Render();
+  // The line leaves the clip at page x = 20: it is cut a line width (the default 0.25 mm, 0.709
+  // points) and a point beyond it.
+  EXPECT_NE(trace.find("MoveTo 10 10\nLineTo 21.709 10\n"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("FAR"), std::string::npos) << "the circle lies outside the clip\n" << trace;
+  // The second group writes nothing, not even its clip.
+  EXPECT_EQ(trace.find("PushClipPolygon"), trace.rfind("PushClipPolygon")) << trace;
+  EXPECT_EQ(trace.find("1200,"), std::string::npos) << trace;
+}
+
 TEST(Renderer, ViewportsWriteOnlyWhatTheirClipCanShow) {
   Scene s;
   Linetype dashed{"DASHED", "", 1.5, {1.0, -0.5}};
