@@ -799,6 +799,45 @@ void CRenderer::DrawKind(const Entity& entity, const Viewport&, const Context& c
   DrawMarked(entity, context, [](const Affine3&, const Affine3&) {});
 }
 
+void CRenderer::DrawKind(const Entity&, const ClippedGroup& group, const Context& context) {
+  // The members draw as entities of their own (each with its layer); the group only clips them,
+  // and what can be seen of them is no more than the box of the clip.
+  Context inner = context;
+  std::vector<PointStruct> clip;
+  if (group.boundary.size() >= 3) {
+    Vec2 lo{1e300, 1e300}, hi{-1e300, -1e300};
+    for (const Vec2& corner : group.boundary) {
+      const Vec2 p = Page(context.toPage, {corner.x, corner.y, 0});
+      if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;
+      PointStruct point;
+      point.x = std::clamp(p.x, -farthest, farthest);
+      point.y = std::clamp(p.y, -farthest, farthest);
+      clip.push_back(point);
+      lo = {std::min(lo.x, point.x), std::min(lo.y, point.y)};
+      hi = {std::max(hi.x, point.x), std::max(hi.y, point.y)};
+    }
+    inner.visibleLo = {std::max(context.visibleLo.x, lo.x), std::max(context.visibleLo.y, lo.y)};
+    inner.visibleHi = {std::min(context.visibleHi.x, hi.x), std::min(context.visibleHi.y, hi.y)};
+    // A group whose clip lies wholly outside what can be seen writes nothing, not even its clip.
+    if (inner.visibleLo.x > inner.visibleHi.x || inner.visibleLo.y > inner.visibleHi.y) return;
+    clip.push_back(clip.front());
+    // The boundary only clips: a sheet's printable area or a W2D viewport has no frame to plot.
+    Emit();
+    sink.StrokeClipBoundary = false;
+    sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
+    sink.StrokeClipBoundary = true;
+  }
+  for (const Entity& member : group.entities) {
+    if (primitives > kPrimitiveBudget) {
+      ++dropped;
+      break;
+    }
+    if (!Visit()) break;
+    DrawEntity(member, inner);
+  }
+  if (!clip.empty()) sink.PopClipPolygon();
+}
+
 void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Context& context) {
   if (insert.block < 0 || insert.block >= static_cast<std::int32_t>(drawing.blocks.size())) return;
   const Block& block = drawing.blocks[insert.block];

@@ -112,6 +112,7 @@ class CRenderer {
   void DrawKind(const Entity& entity, const Image& image, const Context& context);
   void DrawKind(const Entity& entity, const Wipeout& wipeout, const Context& context);
   void DrawKind(const Entity& entity, const Viewport& viewport, const Context& context);
+  void DrawKind(const Entity& entity, const ClippedGroup& group, const Context& context);
   // Brackets the drawing of an entity for the sink (its kind and layer) and applies its
   // colour, width and linetype; draw gets the maps of world and entity coordinates to the page.
   template <class Draw>

@@ -252,3 +252,23 @@ TEST(ModelDrawingCorpus, EveryLayoutOfEveryDrawingConverts) {
   EXPECT_GE(files, 40);
   std::printf("corpus: %d drawings, %d pages\n", files, pages);
 }
+
+TEST(ModelDrawing, TheEmptyModelSpaceOfADrawingOfSheetsIsNoPage) {
+  TempDir dir;
+  drawing::CModelDrawing drawing;
+  const std::string sheet =
+      "(W2D V06.00)(PlotInfo show 0 in 11 8.5 0 0 11 8.5 ((0.001 0 0)(0 0.001 0)(0 0 1)))"
+      "L 0,0 1000,1000 (EndOfDWF)";
+  ASSERT_EQ(drawing.OpenFile(Write(dir, "sheet.w2d", sheet).c_str(), 0), 0) << drawing.LastError();
+  ASSERT_EQ(drawing.GetLayoutCount(), 2);
+  EXPECT_TRUE(drawing.IsLayoutSkipped(0)) << "model space";
+  EXPECT_FALSE(drawing.IsLayoutSkipped(1)) << "the sheet";
+  EXPECT_EQ(drawing.GetActiveLayout(), 1);
+  double width = 0, height = 0;
+  drawing.GetPaperSize(&width, &height);
+  EXPECT_DOUBLE_EQ(width, 11);
+  EXPECT_DOUBLE_EQ(height, 8.5);
+  // A DXF drawing's empty model space stays a page, as before.
+  ASSERT_EQ(drawing.OpenFile(Write(dir, "r12.dxf", kR12).c_str(), 0), 0);
+  EXPECT_FALSE(drawing.IsLayoutSkipped(0));
+}
