@@ -167,6 +167,13 @@ void ReadCorpusFile(benchmark::State& state, const char* path) {
       static_cast<double>(entities) * 1e-9,
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
+// Files before R13: the largest (no twin) and a small pair, whose time is mostly the set-up.
+BENCHMARK_CAPTURE(ReadCorpusFile, R11Dwg, "pre-r13/libredwg_r11_ACEB10.dwg")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R11SmallDwg, "pre-r13/libredwg_r11_entities-3d.dwg")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R11SmallDxfTwin, "pre-r13/libredwg_r11_entities-3d.dxf")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ReadCorpusFile, R2000Dwg, "r2000/acadsharp_sample_AC1015.dwg")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ReadCorpusFile, R2000DxfTwin, "r2000/acadsharp_sample_AC1015_ascii.dxf")

@@ -258,7 +258,7 @@ struct Insert {
 // Entities drawn through an anonymous block that holds their graphics, placed unscaled.
 struct BlockGraphic {
   std::int32_t block = -1;
-  Vec3 insertion;  // for ACAD_TABLE; zero for dimensions
+  Vec3 insertion;  // OCS; tables, and dimensions of R12 and older files that were moved
 };
 
 struct Dimension : BlockGraphic {

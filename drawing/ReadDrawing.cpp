@@ -69,6 +69,8 @@ DrawingFormat DetectDrawingFormat(std::string_view bytes) {
     return DrawingFormat::BinaryDxf;
   }
   if (bytes.substr(0, 6) == "(DWF V" || bytes.substr(0, 6) == "(W2D V") return DrawingFormat::Dwf;
+  // The first release wrote "MC0.0": such files are refused by name rather than read as text.
+  if (bytes.substr(0, 5) == "MC0.0") return DrawingFormat::Dwg;
   if (bytes.size() >= 6 && bytes.substr(0, 2) == "AC") {
     // "AC1015" and the like; the first releases wrote "AC1.40", "AC2.10".
     const std::string_view version = bytes.substr(2, 4);

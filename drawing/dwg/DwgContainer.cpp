@@ -465,7 +465,7 @@ bool ReadContainer(std::string_view file, CDwgContainer& out, std::string& messa
   const std::string_view magic = file.substr(0, 6);
   for (const std::string_view older : kOlderMagics) {
     if (magic.substr(0, older.size()) == older) {
-      message = "this DWG version is not supported yet";
+      message = "file header: a DWG file before R13, which has no object map (byte offset 0)";
       return false;
     }
   }

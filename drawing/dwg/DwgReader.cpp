@@ -12,6 +12,7 @@
 #include "drawing/dwg/DwgObject.h"
 #include "drawing/dwg/detail/DwgEntities.h"
 #include "drawing/dwg/detail/DwgModelReader.h"
+#include "drawing/dwg/detail/DwgPreR13.h"
 #include "drawing/dwg/detail/DwgReaderContext.h"
 #include "drawing/dwg/detail/DwgTables.h"
 
@@ -335,6 +336,9 @@ bool ReadWholeDwg(std::string_view bytes, Drawing& drawing, std::string* error) 
 bool ReadDwg(std::string_view bytes, Drawing& drawing, std::string* error) {
   if (error) error->clear();
   try {
+    if (dwg::detail::IsPreR13Magic(bytes)) {
+      return dwg::detail::ReadDwgPreR13(bytes, drawing, error, dwg::detail::kPreR13DefaultCodePage);
+    }
     return ReadWholeDwg(bytes, drawing, error);
   } catch (const std::bad_alloc&) {
     if (error) *error = "DWG: not enough memory to read the drawing";

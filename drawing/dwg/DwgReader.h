@@ -1,6 +1,6 @@
 #pragma once
 
-// Reads DWG drawings (R13 to R2018, except R2007) into the drawing model.
+// Reads DWG drawings (R1.4 to R2018, except R2007) into the drawing model.
 
 #include <string>
 #include <string_view>
@@ -18,8 +18,8 @@ namespace drawing {
 // is kept; `*error` then holds a one-line note on the first damage, and is empty for a sound
 // file.
 //
-// False when the bytes are not a DWG file of a release this reader knows (pre-R13 and R2007
-// files are refused with the container's reason), when the file is protected by a password,
+// False when the bytes are not a DWG file of a release this reader knows (R1.1 to R1.3 and
+// R2007 files are refused with the reason), when the file is protected by a password,
 // or when damage left nothing to draw; `*error` then says why in one line. `error` may be
 // null. Never throws.
 //
@@ -38,7 +38,20 @@ namespace drawing {
 // - Control characters in TEXT and MTEXT are kept in DXF's caret notation ("^J"), and a caret
 //   of MTEXT as "^ ".
 // - Text is UTF-8: strings of files before R2007 are converted from the code page the file
-//   header names.
+//   header names; files before R10, and later ones that name none, are read in DOS code page
+//   437.
+//
+// Files before R13 keep no objects: their model has no layouts (FinishModel gives them model
+// space, and a paper layout when paper space holds entities, as for R12 DXF files), and
+// - their block table's anonymous dimension blocks, all named "*D" there, are "*D" and their
+//   table index, as DXF files of these releases name them; R1.x blocks are named in their
+//   BLOCK records, and the repeated groups of R1.x (REPEAT … ENDREP) become anonymous blocks
+//   "*U1", "*U2" … placed as a grid of copies;
+// - R1.x layers are the numbered layers "0" to "127" that entities use, with the colours of
+//   the header;
+// - files without a viewport table (before R10) take the active view from the header;
+// - entities of the entities section that carry a viewport index lie in paper space;
+// - SHAPE entities are counted as skipped.
 bool ReadDwg(std::string_view bytes, Drawing& drawing, std::string* error);
 
 }  // namespace drawing

@@ -865,6 +865,14 @@ TEST(DxfEntities, ReadsDimensionsAndTablesAsBlockGraphics) {
   EXPECT_EQ(drawing.blocks[static_cast<std::size_t>(placed.block)].name, "*T2");
   EXPECT_DOUBLE_EQ(placed.insertion.x, 0) << "a block already in world coordinates stays put";
   EXPECT_DOUBLE_EQ(placed.insertion.y, 0);
+
+  // An R12 dimension that was moved keeps its block and says where it is drawn (group 12).
+  const Drawing moved = ReadR12Entities({{0, "DIMENSION"}, {8, "0"}, {2, "*D0"}, {10, "13.6"},
+                                         {20, "4.1"}, {11, "12.6"}, {21, "4.2"}, {12, "-6.7"},
+                                         {22, "1.8"}, {70, "0"}, {13, "12.6"}, {23, "4.1"}});
+  const Dimension& offset = Only<Dimension>(moved);
+  EXPECT_DOUBLE_EQ(offset.insertion.x, -6.7);
+  EXPECT_DOUBLE_EQ(offset.insertion.y, 1.8);
 }
 
 TEST(DxfEntities, ReadsLeadersWithTheArrowSizeOfTheirStyle) {

@@ -38,6 +38,7 @@ TEST(DrawingFormat, IsKnownByTheFirstBytes) {
       {"AC1009", DrawingFormat::Dwg},
       {"AC1.40", DrawingFormat::Dwg},
       {"AC2.10", DrawingFormat::Dwg},
+      {"MC0.0", DrawingFormat::Dwg},
       {"(DWF V06.00)PK", DrawingFormat::Dwf},
       {"(DWF V00.55)", DrawingFormat::Dwf},
       {"(W2D V06.00)", DrawingFormat::Dwf},
@@ -55,13 +56,14 @@ TEST(DrawingFormat, IsKnownByTheFirstBytes) {
 }
 
 TEST(ReadDrawing, NamesWhyADrawingCannotBeReadAndStillFinishesTheModel) {
-  for (const char* start : {"AC1021", "AC1009", "(DWF V06.00)"}) {
+  for (const char* start : {"AC1021", "MC0.0", "AC1.2", "(DWF V06.00)"}) {
     Drawing drawing;
     drawing.layers.emplace_back().name = "left over";
     std::string error;
     EXPECT_FALSE(ReadDrawing(std::string(start) + std::string(200, '\0'), drawing, &error));
-    if (start[0] == 'A') {
-      EXPECT_NE(error.find("not supported yet"), std::string::npos) << error;
+    // R2007 and the releases before R1.4 are refused by name; the DWF file is only damaged.
+    if (start[0] != '(') {
+      EXPECT_NE(error.find("not supported"), std::string::npos) << error;
     }
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(CheckModel(drawing), std::vector<std::string>{}) << start;
@@ -70,14 +72,18 @@ TEST(ReadDrawing, NamesWhyADrawingCannotBeReadAndStillFinishesTheModel) {
 }
 
 TEST(ReadDrawing, SaysWhyADamagedDwgFileCannotBeReadAndLeavesNothingOfAnEarlierDrawing) {
-  Drawing drawing;
-  drawing.layers.emplace_back().name = "left over";
-  std::string error;
-  EXPECT_FALSE(ReadDrawing(std::string("AC1015") + std::string(200, '\0'), drawing, &error));
-  EXPECT_EQ(error.rfind("DWG file header: ", 0), 0u) << error;
-  EXPECT_EQ(error.find('\n'), std::string::npos) << error;
-  EXPECT_EQ(CheckModel(drawing), std::vector<std::string>{});
-  EXPECT_EQ(drawing.layers.size(), 1u);
+  // An R2000 file and an R11 file, both no more than their first bytes.
+  for (const char* start : {"AC1015", "AC1009"}) {
+    Drawing drawing;
+    drawing.layers.emplace_back().name = "left over";
+    std::string error;
+    EXPECT_FALSE(ReadDrawing(std::string(start) + std::string(200, '\0'), drawing, &error));
+    EXPECT_EQ(error.rfind("DWG ", 0), 0u) << error;
+    EXPECT_NE(error.find("(byte offset "), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(CheckModel(drawing), std::vector<std::string>{});
+    EXPECT_EQ(drawing.layers.size(), 1u);
+  }
 }
 
 TEST(ReadDrawing, RefusesAFolderAndAMissingFile) {

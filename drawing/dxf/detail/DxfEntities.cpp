@@ -608,8 +608,11 @@ Insert ParseInsert(CDxfReaderContext& context, std::span<const DxfGroup> groups)
   return insert;
 }
 
+// The block and the point it is drawn at: group 10 of a table, group 12 of a dimension (where
+// a moved dimension of an R12 file keeps its block and gets this offset; later files leave it
+// out). `insertionCode` 0: none.
 BlockGraphic ParseBlockGraphic(CDxfReaderContext& context, std::span<const DxfGroup> groups,
-                               bool withInsertion) {
+                               int insertionCode) {
   BlockGraphic graphic;
   bool hasName = false;
   bool hasX = false, hasY = false, hasZ = false;
@@ -617,15 +620,15 @@ BlockGraphic ParseBlockGraphic(CDxfReaderContext& context, std::span<const DxfGr
     if (group.code == 2 && !hasName) {
       graphic.block = context.BlockReference(group.text);
       hasName = true;
-    } else if (withInsertion) {
+    } else if (insertionCode != 0) {
       // Only the first point: table data later in the record reuses the codes.
-      if (group.code == 10 && !hasX) {
+      if (group.code == insertionCode && !hasX) {
         graphic.insertion.x = Real(group);
         hasX = true;
-      } else if (group.code == 20 && !hasY) {
+      } else if (group.code == insertionCode + 10 && !hasY) {
         graphic.insertion.y = Real(group);
         hasY = true;
-      } else if (group.code == 30 && !hasZ) {
+      } else if (group.code == insertionCode + 20 && !hasZ) {
         graphic.insertion.z = Real(group);
         hasZ = true;
       }
@@ -1079,10 +1082,10 @@ DxfEntityResult ParseDxfEntity(CDxfReaderContext& context, std::string_view type
       entity.data = ParseInsert(context, own);
       break;
     case Kind::Dimension:
-      entity.data = Dimension{ParseBlockGraphic(context, own, false)};
+      entity.data = Dimension{ParseBlockGraphic(context, own, 12)};
       break;
     case Kind::Table:
-      entity.data = Table{ParseBlockGraphic(context, own, true)};
+      entity.data = Table{ParseBlockGraphic(context, own, 10)};
       break;
     case Kind::Leader:
       entity.data = ParseLeader(context, own);
