@@ -25,7 +25,7 @@ std::vector<fs::path> CorpusDrawings() {
   std::vector<fs::path> files;
   const fs::path shared = testsupport::SharedDir();
   if (shared.empty()) return files;
-  for (const char* folder : {"r13", "r14", "r2000", "r2004", "r2010", "r2013", "r2018"}) {
+  for (const char* folder : {"r13", "r14", "r2000", "r2004", "r2007", "r2010", "r2013", "r2018"}) {
     const fs::path dir = shared / "corpus" / "dwg" / folder;
     if (!fs::is_directory(dir)) continue;
     for (const auto& entry : fs::directory_iterator(dir)) {
