@@ -21,7 +21,8 @@ mkdir -p "$work/corpus" "$work/crashes"
 clang++ -std=c++20 -O1 -g -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$root" "$here/DwgFuzz.cpp" "$root"/drawing/dwg/*.cpp "$root"/drawing/dwg/detail/*.cpp \
-  "$root/drawing/Model.cpp" "$root/drawing/text/TextDecoder.cpp" "$root"/platform/Utf8.cpp \
+  "$root/drawing/Model.cpp" "$root/drawing/ProxyGraphics.cpp" \
+  "$root/drawing/text/TextDecoder.cpp" "$root"/platform/Utf8.cpp \
   "$root"/platform/ColorPalette.cpp -o "$work/dwg_fuzz"
 
 if [ "$seconds" = 0 ] && [ $# -gt 0 ]; then

@@ -87,7 +87,12 @@ const std::vector<CKnownDifference>& KnownDifferences() {
       {"libredwg_2013_gh109_1",
        {"skipped "},
        "the twin's writer wrote the entities of the TCH_ classes (an add-on's) as proxy "
-       "entities; the DWG file names their classes, which the reader counts by"},
+       "entities; the DWG file names their classes, by which the reader counts the two that "
+       "keep no graphics"},
+      {"libredwg_2013_gh109_1",
+       {"*model_space TEXT: style"},
+       "the twin's writer wrote the graphics of the window labels again, without their font: "
+       "the DWG file names simplex.shx there, the font of the style _TCH_DIM"},
       {"",
        {"*model_space SPLINE: control point", "*model_space SPLINE: knot",
         "*model_space SPLINE: fit point count"},
