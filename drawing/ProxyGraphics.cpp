@@ -341,6 +341,7 @@ double AngleAbout(Vec3 u, Vec3 v, Vec3 normal) {
 // The points of a polyline segment from `from` to `to` bulging by `bulge` (tan of a quarter of
 // the arc's angle), 2D, `to` included.
 void AppendBulge(Vec2 from, Vec2 to, double bulge, std::vector<Vec2>& out) {
+  if (!std::isfinite(bulge)) bulge = 0;
   const double angle = 4 * std::atan(bulge);
   const int segments =
       std::clamp(static_cast<int>(std::ceil(std::fabs(angle) / (2 * kPi) * kSegmentsPerTurn)), 1,
@@ -511,7 +512,10 @@ void CDecoder::Record(std::uint32_t type, CRecord& r) {
         arc.start = Normalized(arc.start - arc.center);
         arc.sweep = -arc.sweep;
       }
+      // More than a turn is a circle (and a count of segments from a sweep of 1e100 turns
+      // would not fit any integer).
       arc.full = arc.sweep >= 2 * kPi;
+      if (arc.full) arc.sweep = 2 * kPi;
       Circular(arc, arcType);
       break;
     }

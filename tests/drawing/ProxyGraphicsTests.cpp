@@ -4,12 +4,14 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "DwgTestFiles.h"
 #include "drawing/Model.h"
 #include "drawing/ProxyGraphics.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -305,6 +307,23 @@ TEST(ProxyGraphics, AppliesPushedTransformsUntilTheyArePopped) {
   EXPECT_EQ(std::get<Circle>(decoded.entities[3].data).radius, 1.0);
 }
 
+TEST(ProxyGraphics, DrawsAnArcOfManyTurnsAsOneCircle) {
+  // Stretched, a circle becomes segments: as many as one turn needs, whatever the sweep says.
+  std::string stretched;
+  for (const double v : {3., 0., 0., 0., 0., 1., 0., 0., 0., 0., 1., 0., 0., 0., 0., 1.}) {
+    stretched += Real(v);
+  }
+  CProxyDrawing drawing;
+  CGraphics graphics;
+  graphics.Add(29, stretched)
+      .Add(4, At(0, 0) + Real(1) + At(0, 0, 1) + At(1, 0, 0) + Real(1e100) + Long(0));
+  const CDecoded decoded = drawing.Decode(graphics.Bytes());
+  ASSERT_EQ(decoded.entities.size(), 1u);
+  const auto& outline = std::get<Polyline>(decoded.entities[0].data);
+  EXPECT_TRUE(outline.closed);
+  EXPECT_EQ(outline.vertices.size(), 72u);
+}
+
 TEST(ProxyGraphics, DrawsShellsAsFacesOrFilledAreasWithHoles) {
   CProxyDrawing drawing;
   std::string shell = Long(8);
@@ -415,6 +434,26 @@ TEST(ProxyGraphics, StopsAtItsLimitOfEntities) {
   const CDecoded decoded = drawing.Decode(graphics.Bytes());
   EXPECT_EQ(decoded.entities.size(), kMaxProxyEntities);
   EXPECT_EQ(decoded.result.skipped.at("proxy graphics past the limit"), 5);
+}
+
+TEST(ProxyGraphics, ReadsEveryFuzzingRegressionInput) {
+  // An input's first byte chooses the forms of the light polyline record, as the fuzz target
+  // reads it.
+  const std::filesystem::path folder =
+      std::filesystem::path(TARNVELOX_SOURCE_DIR) / "tests/drawing/fuzz-regressions";
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() != ".proxy") continue;
+    const std::string input = testsupport::ReadFile(entry.path());
+    ASSERT_FALSE(input.empty());
+    CProxyDrawing drawing;
+    drawing.tables.fullVertices = (input[0] & 1) != 0;
+    drawing.tables.vertexIds = (input[0] & 2) != 0;
+    const CDecoded decoded = drawing.Decode(input.substr(1));
+    EXPECT_LE(decoded.entities.size(), kMaxProxyEntities) << entry.path();
+    ++count;
+  }
+  EXPECT_GE(count, 1);
 }
 
 }  // namespace
