@@ -453,7 +453,7 @@ constexpr OptionDoc kOptions[] = {
      "\"status\", \"pages\", \"outputs\", \"warnings\"}, ...], \"failed\": [...], \"status\": N}"},
     {"Run", "-j, --jobs", "N",
      "drawings converted side by side, one PDF per drawing or per layout (default: one per "
-     "core; a merged file is made one drawing after the other)"},
+     "core); a merged file reads the next drawing while one is drawn"},
     {"Run", "--shard", "K/N",
      "convert only share K (0 to N-1) of N equal runs of the list, in its order, so that N "
      "machines or array jobs split an archive without a coordinator"},

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -69,7 +70,37 @@ struct DrawingDeleter {
   void operator()(CDrawing* drawing) const { CDrawing::DeleteDrawing(drawing); }
 };
 
+// What a drawing may take of memory while it converts: its file several times over (the model,
+// the pages' operators, the pictures) and a floor for the fonts and the rest.
+std::int64_t MemoryCost(const std::string& path) {
+  std::error_code error;
+  const auto size = fs::file_size(path, error);
+  return (error ? 0 : static_cast<std::int64_t>(size)) * 8 + (64 << 20);
+}
+
+// What drawings converting side by side may take together: three quarters of the memory the
+// system has available now (no limit when it cannot tell).
+std::int64_t MemoryBudget() {
+  std::FILE* info = std::fopen("/proc/meminfo", "r");
+  if (!info) return INT64_MAX;
+  char line[256];
+  std::int64_t kilobytes = -1;
+  while (std::fgets(line, sizeof line, info)) {
+    long long value = 0;
+    if (std::sscanf(line, "MemAvailable: %lld kB", &value) == 1) kilobytes = value;
+  }
+  std::fclose(info);
+  return kilobytes > 0 ? kilobytes * 1024 / 4 * 3 : INT64_MAX;
+}
+
 }  // namespace
+
+struct CConvertJob::OpenedDrawing {
+  std::unique_ptr<CDrawing, DrawingDeleter> drawing;
+  bool opened = false;
+  bool memoryShort = false;
+  std::string reason;  // the library's reason when it could not be opened
+};
 
 void CConvertListener::ShowMessage(std::string_view text) {
   ReportMessage(text);
@@ -159,6 +190,8 @@ RunResult CConvertJob::UserBreak() {
 
 RunResult CConvertJob::ConvertAll() {
   SetDeflateEffort(Effort(Settings.Compression));
+  // Pages and images deflate on a second thread while the next page is drawn.
+  SetBackgroundDeflate(true);
   const CConvertSettings& settings = Settings;
   const PageSetup page = ComputePageSetup(settings);
   if (const char* problem = PageSetupProblem(page, settings.Quality)) {
@@ -192,8 +225,26 @@ RunResult CConvertJob::ConvertAll() {
     const RunResult result = ConvertSideBySide(page, jobs);
     if (result != RunResult::Done) return result;
   } else {
+    // A merged run with more than one job reads the next drawing while this one is drawn; the
+    // pages still go into the file one drawing after the other, as one job writes them.
+    const bool readAhead = merged && jobs > 1;
+    const std::int64_t budget = readAhead ? MemoryBudget() : 0;
+    std::future<OpenedDrawing> next;
     for (std::size_t i = 0; i < settings.SourceFiles.size(); ++i) {
-      const RunResult result = ConvertListed(i, page, runDocument.get(), mergedDrawings);
+      std::future<OpenedDrawing> current = std::move(next);
+      const std::size_t k = i + 1;
+      if (readAhead && k < settings.SourceFiles.size() && IsFile(settings.SourceFiles[k]) &&
+          MemoryCost(settings.SourceFiles[i]) + MemoryCost(settings.SourceFiles[k]) <= budget) {
+        try {
+          next = std::async(std::launch::async,
+                            [this, path = settings.SourceFiles[k]] { return OpenDrawing(path); });
+        } catch (const std::system_error&) {
+          // No thread to spare: the drawing is read at its turn.
+        }
+      }
+      const RunResult result = ConvertListed(i, page, runDocument.get(), mergedDrawings,
+                                             current.valid() ? &current : nullptr);
+      // A drawing read ahead for a run that ends now stops at the run's stop flag.
       if (result != RunResult::Done) return result;
     }
   }
@@ -221,7 +272,8 @@ RunResult CConvertJob::ConvertAll() {
 
 RunResult CConvertJob::ConvertListed(std::size_t i, const PageSetup& page,
                                      CPdfDocument* runDocument,
-                                     std::vector<std::string>& mergedDrawings) {
+                                     std::vector<std::string>& mergedDrawings,
+                                     std::future<OpenedDrawing>* ahead) {
   const CConvertSettings& settings = Settings;
   const bool merged = runDocument != nullptr;
   const bool perDrawing = !merged && settings.PdfType != OutputType::PerLayout;
@@ -248,7 +300,7 @@ RunResult CConvertJob::ConvertListed(std::size_t i, const PageSetup& page,
     const CPdfDocument::Mark before = merged ? runDocument->MarkState() : CPdfDocument::Mark{};
     RunResult result;
     try {
-      result = ConvertDrawing(path, bookmark, document, page);
+      result = ConvertDrawing(path, bookmark, document, page, ahead);
     } catch (const std::bad_alloc&) {
       // Memory ran out inside the drawing: it fails, the run goes on with the next one.
       AppendLog(kNoMemory);
@@ -312,33 +364,6 @@ class CWorkerLog : public CConvertListener {
   std::function<void(std::string_view)> showStatus;
 };
 
-namespace {
-
-// What a drawing may take of memory while it converts: its file several times over (the model,
-// the pages' operators, the pictures) and a floor for the fonts and the rest.
-std::int64_t MemoryCost(const std::string& path) {
-  std::error_code error;
-  const auto size = fs::file_size(path, error);
-  return (error ? 0 : static_cast<std::int64_t>(size)) * 8 + (64 << 20);
-}
-
-// What drawings converting side by side may take together: three quarters of the memory the
-// system has available now (no limit when it cannot tell).
-std::int64_t MemoryBudget() {
-  std::FILE* info = std::fopen("/proc/meminfo", "r");
-  if (!info) return INT64_MAX;
-  char line[256];
-  std::int64_t kilobytes = -1;
-  while (std::fgets(line, sizeof line, info)) {
-    long long value = 0;
-    if (std::sscanf(line, "MemAvailable: %lld kB", &value) == 1) kilobytes = value;
-  }
-  std::fclose(info);
-  return kilobytes > 0 ? kilobytes * 1024 / 4 * 3 : INT64_MAX;
-}
-
-}  // namespace
-
 std::size_t CConvertJob::JobCount() const {
   std::size_t jobs =
       Jobs > 0 ? static_cast<std::size_t>(Jobs) : std::thread::hardware_concurrency();
@@ -367,6 +392,7 @@ RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs
 
   const auto work = [&]() {
     SetDeflateEffort(Effort(Settings.Compression));
+    SetBackgroundDeflate(true);
     CWorkerLog log([&](std::string_view text) {
       std::lock_guard<std::mutex> lock(statusMutex);
       SetStatusText(text);
@@ -564,13 +590,13 @@ bool CConvertJob::SavePdfDocument(CPdfDocument& document, const std::string& wan
   return true;
 }
 
-RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string& bookmark,
-                                      CPdfDocument* document, const PageSetup& page) {
-  AppendLog(Format("Begin convert: %s", path));
-  std::unique_ptr<CDrawing, DrawingDeleter> drawing(CDrawing::CreateDrawing());
+CConvertJob::OpenedDrawing CConvertJob::OpenDrawing(const std::string& path) const {
+  OpenedDrawing result;
+  result.drawing.reset(CDrawing::CreateDrawing());
+  CDrawing* drawing = result.drawing.get();
   if (!drawing) {
-    AppendLog(kNoMemory);
-    return RunResult::NoMemory;
+    result.memoryShort = true;
+    return result;
   }
   // The drawing looks for the files it names (fonts, images) in the run's own folders.
   if (const std::string folders = Settings.JoinedSearchPaths(); !folders.empty()) {
@@ -579,8 +605,27 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
   drawing->SetStopFlag(stopSource ? stopSource : &StopFlag);
   drawing->RestrictReferences(Settings.RestrictReferences != 0);
   if (drawing->OpenFile(path.c_str(), 0) != 0) {
-    const std::string reason = drawing->GetLastError();
-    drawing.reset();
+    result.reason = drawing->GetLastError();
+    result.drawing.reset();
+    return result;
+  }
+  drawing->PrepareDrawing(0);
+  result.opened = true;
+  return result;
+}
+
+RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string& bookmark,
+                                      CPdfDocument* document, const PageSetup& page,
+                                      std::future<OpenedDrawing>* ahead) {
+  AppendLog(Format("Begin convert: %s", path));
+  OpenedDrawing opened = ahead && ahead->valid() ? ahead->get() : OpenDrawing(path);
+  std::unique_ptr<CDrawing, DrawingDeleter>& drawing = opened.drawing;
+  if (opened.memoryShort) {
+    AppendLog(kNoMemory);
+    return RunResult::NoMemory;
+  }
+  if (!opened.opened) {
+    const std::string& reason = opened.reason;
     AppendLog(Format("Can not open drawing file: %s", path));
     // The library's reason, on a line of its own ("DWG files are not supported yet").
     if (!reason.empty()) AppendLog(Format("Reason: %s", reason));
@@ -589,7 +634,6 @@ RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string
     }
     return RunResult::CannotOpen;
   }
-  drawing->PrepareDrawing(0);
   CollectWarnings(*drawing);
   if (StopRequested()) {
     drawing.reset();

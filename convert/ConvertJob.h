@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <set>
 #include <string>
@@ -94,8 +95,14 @@ class CConvertJob {
   // One drawing's pages into document (absent for one PDF per layout, which makes and saves
   // its own). Done, CannotOpen, CannotWrite (a per-layout file could not be saved; the other
   // layouts are still converted), UserBreak or NoMemory.
+  // A drawing read and prepared, or why it could not be.
+  struct OpenedDrawing;
+  // ahead, when valid, is the drawing being read on another thread; it is waited for and taken.
   RunResult ConvertDrawing(const std::string& path, const std::string& bookmark,
-                           CPdfDocument* document, const PageSetup& page);
+                           CPdfDocument* document, const PageSetup& page,
+                           std::future<OpenedDrawing>* ahead = nullptr);
+  // Reads and prepares the drawing at path, logging nothing: its turn logs the outcome.
+  OpenedDrawing OpenDrawing(const std::string& path) const;
   // The layouts from index first on (0 all layouts, 1 the paper layouts), a page each.
   RunResult ConvertLayoutRange(CDrawing& drawing, const std::string& bookmark, int first,
                                CPdfDocument* document, const PageSetup& page,
@@ -167,7 +174,8 @@ class CConvertJob {
   // The drawing of index i of the list: its pages into runDocument (merged) or its own files.
   // Done also when the drawing failed; UserBreak or NoMemory when the run ends.
   RunResult ConvertListed(std::size_t i, const PageSetup& page, CPdfDocument* runDocument,
-                          std::vector<std::string>& mergedDrawings);
+                          std::vector<std::string>& mergedDrawings,
+                          std::future<OpenedDrawing>* ahead = nullptr);
   // The drawings converted by `jobs` workers at once; their logs, results and files' names are
   // handed on in list order.
   RunResult ConvertSideBySide(const PageSetup& page, std::size_t jobs);

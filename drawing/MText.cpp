@@ -39,6 +39,10 @@ struct Format {
   double oblique = 0.0;  // degrees
   bool hasColor = false;
   Color color;
+  // Lines drawn with the text: under it, over it and through it.
+  bool underline = false;
+  bool overline = false;
+  bool strike = false;
 };
 
 enum class AtomKind { Text, Tab, Stack };
@@ -287,11 +291,19 @@ void CMTextParser::ReadCode() {
       break;
     case 'L':
     case 'l':
+      current.underline = code == 'L';
+      Changed();
+      break;
     case 'O':
     case 'o':
+      current.overline = code == 'O';
+      Changed();
+      break;
     case 'K':
     case 'k':
-      break;  // under-, over- and strike-through lines are not drawn
+      current.strike = code == 'K';
+      Changed();
+      break;
     case 'f':
     case 'F':
       ApplyFont(ReadUpToSemicolon(), code == 'f');
@@ -376,7 +388,7 @@ void CMTextParser::ReadCode() {
 }
 
 // %%c diameter, %%d degree, %%p plus-minus, %%% percent, %%nnn a character by its code;
-// %%u %%o %%k toggle lines, which are not drawn.
+// %%u %%o %%k turn the line under, over or through the text on or off.
 void CMTextParser::ReadPercentCode() {
   if (pos + 1 >= text.size() || text[pos + 1] != '%' || pos + 2 >= text.size()) {
     const std::size_t count = (pos + 1 < text.size() && text[pos + 1] == '%') ? 2 : 1;
@@ -401,6 +413,21 @@ void CMTextParser::ReadPercentCode() {
       break;
     case '%':
       AppendText("%");
+      break;
+    case 'u':
+    case 'U':
+      current.underline = !current.underline;
+      Changed();
+      break;
+    case 'o':
+    case 'O':
+      current.overline = !current.overline;
+      Changed();
+      break;
+    case 'k':
+    case 'K':
+      current.strike = !current.strike;
+      Changed();
       break;
     default:
       if (code >= '0' && code <= '9') {
@@ -484,6 +511,8 @@ class CMTextLayout {
   double Measure(std::string_view text, const Format& format, double scale);
   void AddText(std::vector<Fragment>& out, const Atom& atom);
   void AddStack(std::vector<Fragment>& out, const Atom& atom);
+  // The lines under, over and through a fragment of text, as its format asks.
+  static void AddRules(Fragment& fragment, const Format& format);
 
   CTextEngine& engine;
   const std::vector<Format>& formats;
@@ -537,8 +566,28 @@ void CMTextLayout::AddText(std::vector<Fragment>& out, const Atom& atom) {
     fragment.parts.push_back(std::move(part));
     fragment.breakAfter = wordEnd < end;
     if (fragment.breakAfter) fragment.trailing = Measure(piece.substr(wordEnd), format, 1.0);
+    AddRules(fragment, format);
     out.push_back(std::move(fragment));
     rest.remove_prefix(end);
+  }
+}
+
+void CMTextLayout::AddRules(Fragment& fragment, const Format& format) {
+  const double h = format.height;
+  const double t = kRuleThickness * h;
+  const double width = fragment.width;
+  if (!(width > 0.0)) return;
+  for (const auto& [on, y] :
+       {std::pair{format.underline, -kUnderlineDepth * h},
+        std::pair{format.overline, kOverlineHeight * h}, std::pair{format.strike, 0.5 * h}}) {
+    if (!on) continue;
+    Part rule;
+    rule.shape.contours.push_back({{0.0, 0.0}, {width, 0.0}, {width, t}, {0.0, t}});
+    rule.shape.width = width;
+    rule.offset = {0.0, y - t / 2};
+    rule.format = fragment.format;
+    rule.mergeable = false;
+    fragment.parts.push_back(std::move(rule));
   }
 }
 

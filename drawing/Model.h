@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include "drawing/text/TextDecoder.h"
+
 namespace drawing {
 
 struct Vec2 {
@@ -205,9 +207,10 @@ struct Face3d : Face {
 // TEXT, and a visible ATTDEF outside blocks.
 struct Text {
   static constexpr const char* kName = "TEXT";
-  std::string text;  // UTF-8, %%-codes already replaced
-  Vec3 insertion;    // OCS
-  Vec3 alignment;    // OCS, used unless both justifications are 0
+  std::string text;                 // UTF-8, %%-codes already replaced
+  std::vector<TextLineSpan> lines;  // the stretches %%u, %%o and %%k marked in text
+  Vec3 insertion;                   // OCS
+  Vec3 alignment;                   // OCS, used unless both justifications are 0
   double height = 0.0;
   double rotation = 0.0;  // degrees
   double widthFactor = 1.0;

@@ -52,29 +52,35 @@ bool OnSheet(Vec2 p, double farthest) {
   return std::fabs(p.x) <= farthest && std::fabs(p.y) <= farthest;  // false for NaN and inf
 }
 
-// The part of the segment a → b inside the square of farthest (Liang and Barsky); false when
-// none of it is, or a coordinate is no number.
-bool CutToSheet(Vec2& a, Vec2& b, double farthest) {
+// The part of the segment a → b inside the box lo–hi (Liang and Barsky); false when none of it
+// is, or a coordinate is no number. An end inside the box stays exactly as it was.
+bool CutToBox(Vec2& a, Vec2& b, Vec2 lo, Vec2 hi) {
   if (!std::isfinite(a.x) || !std::isfinite(a.y) || !std::isfinite(b.x) || !std::isfinite(b.y)) {
     return false;
   }
   double t0 = 0, t1 = 1;
   const double d[2] = {b.x - a.x, b.y - a.y}, p[2] = {a.x, a.y};
+  const double low[2] = {lo.x, lo.y}, high[2] = {hi.x, hi.y};
   for (int k = 0; k < 2; ++k) {
     if (d[k] == 0) {
-      if (std::fabs(p[k]) > farthest) return false;
+      if (p[k] < low[k] || p[k] > high[k]) return false;
       continue;
     }
-    double u = (-farthest - p[k]) / d[k], v = (farthest - p[k]) / d[k];
+    double u = (low[k] - p[k]) / d[k], v = (high[k] - p[k]) / d[k];
     if (u > v) std::swap(u, v);
     t0 = std::max(t0, u);
     t1 = std::min(t1, v);
     if (t0 > t1) return false;
   }
   const Vec2 from = a;
-  a = {from.x + d[0] * t0, from.y + d[1] * t0};
-  b = {from.x + d[0] * t1, from.y + d[1] * t1};
+  if (t0 > 0) a = {from.x + d[0] * t0, from.y + d[1] * t0};
+  if (t1 < 1) b = {from.x + d[0] * t1, from.y + d[1] * t1};
   return true;
+}
+
+// The part of the segment a → b inside the square of farthest.
+bool CutToSheet(Vec2& a, Vec2& b, double farthest) {
+  return CutToBox(a, b, {-farthest, -farthest}, {farthest, farthest});
 }
 
 // The longest prefix of text of at most limit bytes that does not end inside a UTF-8 sequence.
@@ -364,12 +370,21 @@ std::int32_t CRenderer::ResolveLinetype(std::int32_t linetype, std::int32_t laye
 }
 
 void CRenderer::ApplyProperties(const Entity& entity, const Context& context) {
+  PrepareProperties(entity, context);
+  SendProperties(entity, context);
+}
+
+void CRenderer::SendProperties(const Entity& entity, const Context& context) {
   const std::int32_t layer = EffectiveLayer(entity, context);
   const ResolvedColor color = ResolveColor(entity.color, layer, context);
   sink.SetColor(static_cast<int>(color.rgb), color.index);
-  // Hundredths of a millimetre to points, in the sink's width units.
-  const double points = ResolveLineweight(entity.lineweight, layer, context) / 100.0 * 72.0 / 25.4;
-  sink.SetLineWidthPoints(points);
+  sink.SetLineWidthPoints(lineWidthPoints);
+}
+
+void CRenderer::PrepareProperties(const Entity& entity, const Context& context) {
+  const std::int32_t layer = EffectiveLayer(entity, context);
+  // Hundredths of a millimetre to points.
+  lineWidthPoints = ResolveLineweight(entity.lineweight, layer, context) / 100.0 * 72.0 / 25.4;
 
   dashes.clear();
   const std::int32_t linetype = ResolveLinetype(entity.linetype, layer, context);
@@ -395,7 +410,9 @@ std::vector<Vec2> CRenderer::ToPage(const Affine3& toPage, const std::vector<Vec
 
 void CRenderer::Polyline(const std::vector<Vec2>& points, bool closed) {
   if (points.size() < 2) {
-    if (points.size() == 1 && OnSheet(points[0], farthest)) {
+    if (points.size() == 1 && OnSheet(points[0], farthest) &&
+        Shows(points[0], points[0], StrokeReach())) {
+      Emit();
       sink.MoveTo(points[0].x, points[0].y);
       sink.LineTo(points[0].x, points[0].y);
       ++primitives;
@@ -433,11 +450,39 @@ void CRenderer::Polyline(const std::vector<Vec2>& points, bool closed) {
 
 void CRenderer::DrawPath(const std::vector<Vec2>& path) {
   if (path.size() < 2) return;
-  const auto draw = [this](const std::vector<Vec2>& piece) {
-    if (piece.empty()) return;
+  Vec2 lo, hi;
+  CullBox(StrokeReach(), lo, hi);
+  const auto inside = [&](Vec2 p) {
+    return p.x >= lo.x && p.x <= hi.x && p.y >= lo.y && p.y <= hi.y;
+  };
+  const auto emit = [this](const Vec2* piece, std::size_t count) {
+    Emit();
     sink.MoveTo(piece[0].x, piece[0].y);
-    for (std::size_t i = 1; i < piece.size(); ++i) sink.LineTo(piece[i].x, piece[i].y);
-    primitives += static_cast<std::int64_t>(piece.size());
+    for (std::size_t i = 1; i < count; ++i) sink.LineTo(piece[i].x, piece[i].y);
+    primitives += static_cast<std::int64_t>(count);
+  };
+  // Each piece (a dash, or the whole path) goes to the sink cut to what can show, so that the
+  // dashes keep their places along the path.
+  std::vector<Vec2> run;
+  const auto draw = [&](const std::vector<Vec2>& piece) {
+    if (piece.empty()) return;
+    if (std::all_of(piece.begin(), piece.end(), inside)) {
+      emit(piece.data(), piece.size());
+      return;
+    }
+    run.clear();
+    for (std::size_t i = 0; i + 1 < piece.size(); ++i) {
+      Vec2 a = piece[i], b = piece[i + 1];
+      const bool leaves = !inside(b);
+      if (!CutToBox(a, b, lo, hi)) continue;
+      if (run.empty()) run.push_back(a);
+      run.push_back(b);
+      if (leaves) {
+        emit(run.data(), run.size());
+        run.clear();
+      }
+    }
+    if (run.size() >= 2) emit(run.data(), run.size());
   };
   if (dashes.empty()) {
     draw(path);
@@ -454,6 +499,7 @@ void CRenderer::FilledRings(std::vector<std::vector<Vec2>>& rings, bool outlined
       return;
     }
   }
+  if (!RingsShow(rings, outlined ? StrokeReach() : 0)) return;
   std::vector<PointStruct> points;
   std::vector<int> counts;
   for (const auto& ring : rings) {
@@ -467,6 +513,7 @@ void CRenderer::FilledRings(std::vector<std::vector<Vec2>>& rings, bool outlined
     counts.push_back(static_cast<int>(ring.size()));
   }
   if (counts.empty()) return;
+  Emit();
   primitives += static_cast<std::int64_t>(points.size());
   if (!outlined) {
     sink.FillPolyPolygon(points.data(), counts.data(), static_cast<int>(counts.size()));
@@ -505,6 +552,11 @@ void CRenderer::ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, do
   if (toPage.IsConformal2d() && dashes.empty() && OnSheet(Page(toPage, center), farthest) &&
       pageRadius <= farthest) {
     const Vec2 c = Page(toPage, center);
+    if (!Shows({c.x - pageRadius, c.y - pageRadius}, {c.x + pageRadius, c.y + pageRadius},
+               StrokeReach())) {
+      return;
+    }
+    Emit();
     const double turn = std::atan2(toPage.B(), toPage.A());
     if (toPage.Determinant2d() > 0) {
       sink.Arc(c.x, c.y, pageRadius, start + turn, end + turn);
@@ -527,6 +579,8 @@ void CRenderer::ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, do
 
 void CRenderer::DrawEntity(const Entity& entity, const Context& context) {
   if (!IsVisible(entity, context)) return;
+  viewLo = context.visibleLo;
+  viewHi = context.visibleHi;
   std::visit([&](const auto& kind) { DrawKind(entity, kind, context); }, entity.data);
 }
 
@@ -537,13 +591,51 @@ void CRenderer::DrawMarked(const Entity& entity, const Context& context, Draw dr
       layer >= 0 && layer < static_cast<std::int32_t>(drawing.layers.size())
           ? drawing.layers[layer].name
           : "";
-  const bool marked =
-      sink.BeginEntityDraw(entity.KindName(), "", layerName.c_str(), 0, "", "", nullptr);
-  ApplyProperties(entity, context);
+  mark = {true, false, entity.KindName(), layerName, &entity, &context};
+  PrepareProperties(entity, context);
   entityPoints = 0;
   // World coordinates and the entity's own coordinate system, both onto the page.
   draw(context.toPage, context.toPage * OcsToWorld(entity.extrusion));
-  if (marked) sink.EndEntityDraw();
+  if (mark.marked) sink.EndEntityDraw();
+  mark = {};
+}
+
+void CRenderer::Emit() {
+  if (!mark.waiting) return;
+  mark.waiting = false;
+  mark.marked = sink.BeginEntityDraw(mark.kind, "", mark.layerName.c_str(), 0, "", "", nullptr);
+  SendProperties(*mark.entity, *mark.context);
+}
+
+double CRenderer::StrokeReach() const {
+  // Pens of a pen table are at most 10 inches wide, whatever the drawing's lineweight.
+  return sink.UsePenTable ? 720.0 : lineWidthPoints;
+}
+
+void CRenderer::CullBox(double reach, Vec2& lo, Vec2& hi) const {
+  // Round caps and joins reach half a line's width past its path; a whole width and a point
+  // more leave room for rounding.
+  const double margin = reach + 1;
+  lo = {std::max(viewLo.x - margin, -farthest), std::max(viewLo.y - margin, -farthest)};
+  hi = {std::min(viewHi.x + margin, farthest), std::min(viewHi.y + margin, farthest)};
+}
+
+bool CRenderer::RingsShow(const std::vector<std::vector<Vec2>>& rings, double reach) const {
+  Vec2 lo{1e300, 1e300}, hi{-1e300, -1e300};
+  for (const auto& ring : rings) {
+    if (ring.size() < 2) continue;
+    for (const Vec2& p : ring) {
+      lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
+      hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
+    }
+  }
+  return Shows(lo, hi, reach);
+}
+
+bool CRenderer::Shows(Vec2 lo, Vec2 hi, double reach) const {
+  Vec2 boxLo, boxHi;
+  CullBox(reach, boxLo, boxHi);
+  return lo.x <= boxHi.x && hi.x >= boxLo.x && lo.y <= boxHi.y && hi.y >= boxLo.y;
 }
 
 void CRenderer::DrawKind(const Entity& entity, const drawing::Line& line, const Context& context) {
@@ -556,7 +648,8 @@ void CRenderer::DrawKind(const Entity& entity, const drawing::Point& point,
                          const Context& context) {
   DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
     const Vec2 p = Page(world, point.position);
-    if (!OnSheet(p, farthest)) return;
+    if (!OnSheet(p, farthest) || !Shows(p, p, StrokeReach())) return;
+    Emit();
     sink.SetPixel(p.x, p.y);
     ++primitives;
   });
@@ -1024,7 +1117,27 @@ void CRenderer::DrawText(const Entity& entity, const Text& textEntity, const Con
     for (const Vec2& p : contour) ring.push_back(Page(toPage, {p.x, p.y, 0}));
     rings.push_back(std::move(ring));
   }
+  // Lines under, over and through stretches of the text, as thin bars in text units.
+  std::vector<std::vector<Vec2>> bars;
+  for (const TextLineSpan& span : textEntity.lines) {
+    const std::size_t from = std::min<std::size_t>(span.from, characters.size());
+    const std::size_t to = std::min<std::size_t>(span.to, characters.size());
+    if (from >= to) continue;
+    const std::string& font = style ? style->fontFile : "";
+    const std::string& family = style ? style->fontFamily : "";
+    const double x0 = text.MeasureWidth(characters.substr(0, from), font, family);
+    const double x1 = text.MeasureWidth(characters.substr(0, to), font, family);
+    const double y = span.kind == 'u' ? -kUnderlineDepth : span.kind == 'o' ? kOverlineHeight : 0.5;
+    const double t = kRuleThickness / 2;
+    std::vector<Vec2> bar;
+    for (const Vec2 corner : {Vec2{x0, y - t}, Vec2{x1, y - t}, Vec2{x1, y + t}, Vec2{x0, y + t}}) {
+      bar.push_back(Page(toPage, {corner.x, corner.y, 0}));
+    }
+    bars.push_back(std::move(bar));
+  }
   FilledRings(rings, false);  // glyphs are filled, never thickened by the pen
+  // Apart from the glyphs, so that a bar crossing a descender fills it rather than cutting it.
+  FilledRings(bars, false);
 }
 
 void CRenderer::DrawMText(const Entity& entity, const MText& mtext, const Context& context) {
@@ -1051,10 +1164,6 @@ void CRenderer::DrawMText(const Entity& entity, const MText& mtext, const Contex
       context.toPage * Affine3::Translate(mtext.insertion) * Affine3::FromAxes(x, y, z);
   const std::int32_t layer = EffectiveLayer(entity, context);
   for (const MTextPiece& piece : pieces) {
-    if (piece.hasColor) {
-      const ResolvedColor color = ResolveColor(piece.color, layer, context);
-      sink.SetColor(static_cast<int>(color.rgb), color.index);
-    }
     std::vector<std::vector<Vec2>> rings;
     for (const auto& contour : piece.shape.contours) {
       std::vector<Vec2> ring;
@@ -1062,8 +1171,15 @@ void CRenderer::DrawMText(const Entity& entity, const MText& mtext, const Contex
         ring.push_back(Page(toPage, {piece.offset.x + p.x, piece.offset.y + p.y, 0}));
       rings.push_back(std::move(ring));
     }
+    // A piece that cannot show changes no colour either.
+    if (!RingsShow(rings, 0)) continue;
+    if (piece.hasColor) {
+      Emit();
+      const ResolvedColor color = ResolveColor(piece.color, layer, context);
+      sink.SetColor(static_cast<int>(color.rgb), color.index);
+    }
     FilledRings(rings, false);
-    if (piece.hasColor) ApplyProperties(entity, context);
+    if (piece.hasColor) SendProperties(entity, context);
   }
 }
 
@@ -1197,6 +1313,8 @@ bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
     }
     if (period < kShortestPattern) dashes.clear();
 
+    Vec2 cutLo, cutHi;
+    CullBox(StrokeReach(), cutLo, cutHi);
     for (double k = first; k <= last; ++k) {
       if (primitives > kPrimitiveBudget || !Visit()) return true;
       const Vec2 p{origin.x + k * offset.x, origin.y + k * offset.y};
@@ -1216,7 +1334,8 @@ bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
       std::sort(crossings.begin(), crossings.end());
       const auto segment = [&](double from, double to) {
         Vec2 a{p.x + d.x * from, p.y + d.y * from}, b{p.x + d.x * to, p.y + d.y * to};
-        if (!CutToSheet(a, b, farthest)) return;
+        if (!CutToBox(a, b, cutLo, cutHi)) return;
+        Emit();
         sink.MoveTo(a.x, a.y);
         sink.LineTo(b.x, b.y);
         primitives += 2;
@@ -1286,7 +1405,9 @@ void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const
       lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
       hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
     }
-    if (white && hi.x > lo.x && hi.y > lo.y && OnSheet(lo, farthest) && OnSheet(hi, farthest)) {
+    if (white && hi.x > lo.x && hi.y > lo.y && OnSheet(lo, farthest) && OnSheet(hi, farthest) &&
+        Shows(lo, hi, 0)) {
+      Emit();
       sink.Raster(lo.x, lo.y, static_cast<int>(std::lround(hi.x - lo.x)),
                   static_cast<int>(std::lround(hi.y - lo.y)), 0, 0, 1, 1, nullptr, white.get(), 0,
                   nullptr);
@@ -1331,6 +1452,7 @@ void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const
   const double dpi = 72.0 * std::max(1, sink.WidthDivisor);
   const int wanted = std::max(1, static_cast<int>(std::ceil(width / 72.0 * dpi)));
   const int wantedRows = std::max(1, static_cast<int>(std::ceil(height / 72.0 * dpi)));
+  Emit();
   std::vector<PointStruct> clip;
   if (clipped) {
     for (const Vec2& p : ToPage(context.toPage, frame)) {

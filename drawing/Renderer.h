@@ -125,7 +125,23 @@ class CRenderer {
                                  const Context& context) const;
   std::int32_t ResolveLinetype(std::int32_t linetype, std::int32_t layer,
                                const Context& context) const;
+  // The entity's colour and width to the sink, and its dash pattern; ApplyProperties is both
+  // halves: PrepareProperties (the renderer's own state) and SendProperties (the sink's).
   void ApplyProperties(const Entity& entity, const Context& context);
+  void PrepareProperties(const Entity& entity, const Context& context);
+  void SendProperties(const Entity& entity, const Context& context);
+  // The entity being drawn is marked for the sink (its layer, colour and width) only when it
+  // first puts something on the page: an entity wholly outside what can be seen writes nothing.
+  void Emit();
+  // The part of the page where drawing can still show: the visible box of the entity being
+  // drawn, widened by reach (a line's width, or nothing for fills), within the sheet.
+  void CullBox(double reach, Vec2& lo, Vec2& hi) const;
+  // Whether the box of points can show, when its lines are reach wide.
+  bool Shows(Vec2 lo, Vec2 hi, double reach) const;
+  // Whether rings (those of two points or more) can show, when outlined reach wide.
+  bool RingsShow(const std::vector<std::vector<Vec2>>& rings, double reach) const;
+  // The stroke reach of lines drawn now: the widest pen with a pen table, else the line width.
+  double StrokeReach() const;
 
   // Output in page points.
   // A polyline of page points; what lies far outside the page is cut off.
@@ -177,6 +193,19 @@ class CRenderer {
   // rows pixels, at no more than width × height pixels: source itself when that is all of it.
   const CDib* ReducedBitmap(const CDib* source, int x, int y, int columns, int rows, int width,
                             int height);
+  // The entity whose marking for the sink waits until it draws (see Emit).
+  struct PendingMark {
+    bool waiting = false;
+    bool marked = false;  // the sink opened a marked group for it
+    const char* kind = "";
+    std::string layerName;
+    const Entity* entity = nullptr;
+    const Context* context = nullptr;
+  } mark;
+  // The visible box of the entity being drawn (page points), and its line width in points.
+  Vec2 viewLo{-1e300, -1e300};
+  Vec2 viewHi{1e300, 1e300};
+  double lineWidthPoints = 0;
   // The dash pattern of the entity being drawn, in page points; empty for continuous lines.
   std::vector<double> dashes;
   std::int64_t primitives = 0;

@@ -68,6 +68,12 @@ class CTextEngine {
   std::unique_ptr<Impl> impl;
 };
 
+// The lines under, over and through text: where they run, in text heights from the baseline
+// (under it, over it; through it at half the height), and how thick they are.
+constexpr double kUnderlineDepth = 0.2;
+constexpr double kOverlineHeight = 1.2;
+constexpr double kRuleThickness = 0.06;
+
 // MTEXT laid out: pieces positioned relative to the insertion point, in drawing units, x along
 // the text direction and y up, with the attachment point applied (so the insertion point is at
 // (0, 0)); each piece has its own height (already applied: contours are in drawing units) and

@@ -4,8 +4,13 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "pdf/PdfArray.h"
 
@@ -26,11 +31,75 @@ struct CPdfContentStream::Deflater {
 CPdfContentStream::CPdfContentStream(std::int32_t* nextObjectNumber)
     : CPdfStream(nextObjectNumber) {}
 
-CPdfContentStream::~CPdfContentStream() = default;
+CPdfContentStream::~CPdfContentStream() {
+  Wait();
+}
 
 namespace {
 
 thread_local DeflateEffort effort = DeflateEffort::Default;
+thread_local bool background = false;
+
+// A thread that deflates the streams one drawing thread hands over, one at a time and in the
+// order they came. Handing over waits while two are already waiting, so that a drawing thread
+// faster than its deflating one does not pile up pages in memory.
+class CDeflateThread {
+ public:
+  CDeflateThread() : thread([this] { Run(); }) {}
+  ~CDeflateThread() {
+    {
+      std::lock_guard lock(mutex);
+      stopping = true;
+    }
+    wake.notify_all();
+    thread.join();
+  }
+  std::future<void> Submit(std::packaged_task<void()> job) {
+    std::future<void> done = job.get_future();
+    std::unique_lock lock(mutex);
+    room.wait(lock, [this] { return jobs.size() < 2; });
+    jobs.push_back(std::move(job));
+    lock.unlock();
+    wake.notify_all();
+    return done;
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      std::unique_lock lock(mutex);
+      wake.wait(lock, [this] { return stopping || !jobs.empty(); });
+      if (jobs.empty()) return;
+      std::packaged_task<void()> job = std::move(jobs.front());
+      jobs.pop_front();
+      lock.unlock();
+      room.notify_all();
+      job();
+    }
+  }
+
+  std::mutex mutex;
+  std::condition_variable wake, room;
+  std::deque<std::packaged_task<void()>> jobs;
+  bool stopping = false;
+  std::thread thread;
+};
+
+// The deflating thread of this thread, started at its first use; null when background
+// deflating is off or no thread could be started (streams are then deflated at once).
+CDeflateThread* DeflateThread() {
+  if (!background) return nullptr;
+  thread_local std::unique_ptr<CDeflateThread> own;
+  thread_local bool failed = false;
+  if (!own && !failed) {
+    try {
+      own = std::make_unique<CDeflateThread>();
+    } catch (const std::exception&) {
+      failed = true;
+    }
+  }
+  return own.get();
+}
 
 // The levels of libdeflate and of zlib (for pages deflated in pieces) for an effort. libdeflate's
 // level 6 writes less than zlib's default, and several times faster.
@@ -78,6 +147,19 @@ DeflateEffort CurrentDeflateEffort() {
   return effort;
 }
 
+void SetBackgroundDeflate(bool on) {
+  background = on;
+}
+
+void CPdfContentStream::Wait() {
+  if (!pending.valid()) return;
+  try {
+    pending.get();
+  } catch (const std::exception&) {
+    // The deflating ran short of memory; the stream keeps what it had, as when deflating fails.
+  }
+}
+
 void CPdfContentStream::DeflateInPieces(std::int32_t piece) {
   pieceLength = piece > 0 ? piece : 0;
 }
@@ -89,14 +171,40 @@ bool CPdfContentStream::TakeData() {
     if (!made || deflateInit(&made->zs, ZlibLevel(effort)) != Z_OK) return false;
     deflater = std::move(made);
   }
+  if (CDeflateThread* thread = DeflateThread()) {
+    // The previous piece must be deflated first: one piece deflates while the next one fills.
+    Wait();
+    if (deflater->failed) return false;
+    std::int32_t length = 0;
+    std::uint8_t* piece = DetachData(length);
+    const DeflateEffort level = effort;
+    try {
+      pending = thread->Submit(std::packaged_task<void()>([this, piece, length, level] {
+        SetDeflateEffort(level);
+        DeflateBytes(piece, static_cast<std::size_t>(length), false);
+        std::free(piece);
+      }));
+    } catch (const std::exception&) {
+      std::free(piece);
+      deflater->failed = true;
+      return false;
+    }
+    return true;
+  }
   return DeflateData(false);
 }
 
 bool CPdfContentStream::DeflateData(bool finish) {
+  if (!DeflateBytes(Data(), static_cast<std::size_t>(Length()), finish)) return false;
+  ClearData();
+  return true;
+}
+
+bool CPdfContentStream::DeflateBytes(const std::uint8_t* bytes, std::size_t n, bool finish) {
   Deflater& d = *deflater;
   if (d.failed) return false;
-  d.zs.next_in = const_cast<Bytef*>(Data());
-  d.zs.avail_in = static_cast<uInt>(Length());
+  d.zs.next_in = const_cast<Bytef*>(bytes);
+  d.zs.avail_in = static_cast<uInt>(n);
   for (;;) {
     if (d.capacity - d.used < 65536) {
       // The deflated bytes grow by half again each time, at least by 1 MiB.
@@ -124,11 +232,33 @@ bool CPdfContentStream::DeflateData(bool finish) {
     d.failed = true;
     return false;
   }
-  ClearData();
   return true;
 }
 
 void CPdfContentStream::Compress() {
+  Wait();
+  CompressNow();
+}
+
+void CPdfContentStream::CompressSoon() {
+  CDeflateThread* thread = DeflateThread();
+  Wait();
+  if (!thread || compressed) {
+    CompressNow();
+    return;
+  }
+  const DeflateEffort level = effort;
+  try {
+    pending = thread->Submit(std::packaged_task<void()>([this, level] {
+      SetDeflateEffort(level);
+      CompressNow();
+    }));
+  } catch (const std::exception&) {
+    CompressNow();
+  }
+}
+
+void CPdfContentStream::CompressNow() {
   if (compressed) return;
   if (deflater) {
     // The earlier pieces are already deflated: finish with the rest. If deflating failed on
@@ -173,12 +303,14 @@ void CPdfContentStream::Compress() {
 }
 
 void CPdfContentStream::WriteData(std::FILE* file) {
+  Wait();
   if (Length() == 0) return;
   CPdfStream::WriteData(file);
   ReleaseData();
 }
 
 void CPdfContentStream::Write(std::FILE* file, CPdfXrefTable* xref) {
+  Wait();
   // Data deflated in pieces can only be written deflated.
   if (deflater) Compress();
   if (!compressed) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <future>
 #include <memory>
 
 #include "pdf/PdfStream.h"
@@ -11,6 +12,10 @@ enum class DeflateEffort { Fast, Default, Small };
 // it on each of its threads, so runs side by side may differ.
 void SetDeflateEffort(DeflateEffort effort);
 DeflateEffort CurrentDeflateEffort();
+// Whether streams this thread hands over with CompressSoon (and the pieces of pages deflated in
+// pieces) are deflated on a second thread of its own while this one goes on drawing (off until
+// set). Streams deflate in the order they were handed over, at most two waiting at a time.
+void SetBackgroundDeflate(bool on);
 
 // A stream that can be deflated: a page's content or an image's samples. It is filled by
 // appends, deflated once after the last append, and written once; writing releases its data.
@@ -23,6 +28,10 @@ class CPdfContentStream : public CPdfStream {
   // FlateDecode first in the dictionary's Filter array. On failure the data stays as it was,
   // silently.
   void Compress() override;
+  // Compress, on the thread's deflating thread when it has one (SetBackgroundDeflate). The
+  // stream must then be left alone until Compress, Write, IsCompressed or its destruction,
+  // which wait for the deflating to end.
+  void CompressSoon();
   // Writes the data and releases it.
   void WriteData(std::FILE* file) override;
   // Drops a FlateDecode left in Filter when the data was not deflated, then writes the stream.
@@ -35,7 +44,10 @@ class CPdfContentStream : public CPdfStream {
   // append; a stream that never reaches `piece` bytes is deflated by Compress as usual.
   void DeflateInPieces(std::int32_t piece = 8 * 1048576);
 
-  bool IsCompressed() const { return compressed; }
+  bool IsCompressed() {
+    Wait();
+    return compressed;
+  }
 
  protected:
   bool TakeData() override;
@@ -44,8 +56,16 @@ class CPdfContentStream : public CPdfStream {
   struct Deflater;
   // Runs the deflater over the data not yet deflated; with finish, ends the deflated data.
   bool DeflateData(bool finish);
+  // Runs the deflater over n bytes; with finish, ends the deflated data.
+  bool DeflateBytes(const std::uint8_t* bytes, std::size_t n, bool finish);
+  // Compress on this thread, without waiting.
+  void CompressNow();
+  // Waits until the deflating thread is done with this stream.
+  void Wait();
 
   bool compressed = false;
   std::int32_t pieceLength = 0;
   std::unique_ptr<Deflater> deflater;
+  // Set while the deflating thread works on this stream.
+  std::future<void> pending;
 };

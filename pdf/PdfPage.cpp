@@ -141,7 +141,7 @@ bool CPdfPage::AddImage(std::int32_t width, std::int32_t height, const CDib* bit
     }
   }
   stream->Append(">\r", 2);
-  if (stream->Length() <= kLargestCompressedImage) stream->Compress();
+  if (stream->Length() <= kLargestCompressedImage) stream->CompressSoon();
   return true;
 }
 

@@ -53,6 +53,15 @@ class CPdfStream : public CPdfObject {
   void ReleaseData();
   // Forgets the data but keeps the buffer for the next appends.
   void ClearData() { length = 0; }
+  // Hands the data (from malloc, the caller frees it) and its length over; the stream is empty
+  // afterwards and the next append starts a new buffer.
+  std::uint8_t* DetachData(std::int32_t& detachedLength) {
+    std::uint8_t* detached = data;
+    detachedLength = length;
+    data = nullptr;
+    capacity = length = 0;
+    return detached;
+  }
   // Called when an append does not fit the buffer, before it grows: a stream that passes its
   // data on as it arrives takes it here (and clears it) so that the buffer need not grow.
   // False when the data could not be taken; the append then fails.

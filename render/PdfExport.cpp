@@ -77,7 +77,7 @@ void CPdfExport::EndPage() {
     LayerOpen = false;
   }
   for (; !savedStates.empty(); savedStates.pop_back()) Writer().Append("Q ");
-  if (Content) Content->Compress();
+  if (Content) Content->CompressSoon();
 }
 
 bool CPdfExport::BeginEntityDraw(const char*, const char*, const char* layer, unsigned long,

@@ -238,10 +238,24 @@ std::string CTextDecoder::Decode(std::string_view raw, bool mtext) {
   return decoded;
 }
 
-std::string ReplacePercentCodes(std::string_view text) {
+std::string ReplacePercentCodes(std::string_view text, std::vector<TextLineSpan>* spans) {
   if (text.find("%%") == std::string_view::npos) return std::string(text);
   std::string out;
   out.reserve(text.size());
+  // Where each kind of line was turned on, or -1.
+  std::int64_t on[3] = {-1, -1, -1};
+  static constexpr char kKinds[3] = {'u', 'o', 'k'};
+  const auto toggle = [&](int k) {
+    if (on[k] < 0) {
+      on[k] = static_cast<std::int64_t>(out.size());
+      return;
+    }
+    if (spans && static_cast<std::size_t>(on[k]) < out.size()) {
+      spans->push_back(
+          {kKinds[k], static_cast<std::uint32_t>(on[k]), static_cast<std::uint32_t>(out.size())});
+    }
+    on[k] = -1;
+  };
   for (std::size_t i = 0; i < text.size();) {
     if (text[i] != '%' || i + 2 >= text.size() || text[i + 1] != '%') {
       out.push_back(text[i++]);
@@ -267,6 +281,8 @@ std::string ReplacePercentCodes(std::string_view text) {
         continue;
       case 'U':
       case 'O':
+      case 'K':
+        toggle(code == 'U' ? 0 : code == 'O' ? 1 : 2);
         i += 3;
         continue;
       default:
@@ -287,6 +303,9 @@ std::string ReplacePercentCodes(std::string_view text) {
     }
     out.append("%%");
     i += 2;
+  }
+  for (int k = 0; k < 3; ++k) {
+    if (on[k] >= 0) toggle(k);
   }
   return out;
 }

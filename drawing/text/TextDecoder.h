@@ -5,8 +5,10 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace drawing {
 
@@ -43,9 +45,20 @@ class CTextDecoder {
   std::array<bool, 6> doubleByteTried{};
 };
 
+// A stretch of a TEXT's characters with a line under ('u'), over ('o') or through ('k') it:
+// bytes [from, to) of the decoded text.
+struct TextLineSpan {
+  char kind = 'u';
+  std::uint32_t from = 0;
+  std::uint32_t to = 0;
+  bool operator==(const TextLineSpan&) const = default;
+};
+
 // TEXT and ATTRIB control codes: %%c → Ø, %%d → °, %%p → ±, %%% → %, %%nnn → character nnn;
-// the underline and overline toggles %%u and %%o are dropped. Letters in any case.
-std::string ReplacePercentCodes(std::string_view text);
+// the toggles %%u (underline), %%o (overline) and %%k (strike-through) are taken out and, when
+// spans is given, become the stretches they mark (one still on at the end runs to the end).
+// Letters in any case.
+std::string ReplacePercentCodes(std::string_view text, std::vector<TextLineSpan>* spans = nullptr);
 
 // The value of a hexadecimal digit, or -1.
 int HexDigit(char c);

@@ -202,6 +202,16 @@ TEST(ParallelRuns, DrawingsSideBySideGiveTheLogNamesAndFilesOfOneJob) {
       EXPECT_EQ(entry.path().extension(), ".pdf") << entry.path();
     }
   }
+  // One merged file: the next drawing is read while one is drawn, the file is the same.
+  settings.PdfType = OutputType::Merged;
+  settings.TargetPdf = (dir / "merged.pdf").string();
+  const RunOutcome one = RunWithJobs(settings, 1);
+  ASSERT_EQ(one.files.size(), 1u);
+  const RunOutcome two = RunWithJobs(settings, 2);
+  EXPECT_EQ(two.failed, one.failed);
+  EXPECT_EQ(two.log, one.log);
+  EXPECT_EQ(two.files, one.files) << "byte for byte";
+  EXPECT_TRUE(CheckPdfFile(settings.TargetPdf));
 }
 
 TEST(ParallelRuns, StopEndsEveryWorkerAndLeavesNoTemporaryFile) {

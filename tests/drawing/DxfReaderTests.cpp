@@ -512,9 +512,18 @@ TEST(DxfText, DecodesUnicodeAndMultibyteEscapes) {
   EXPECT_EQ(Only<Text>(drawing).text, "Ø 20 ∅ 😀 \\U+zz 中");
 }
 
+TEST(DxfText, PercentLineTogglesMarkTheirStretches) {
+  std::vector<TextLineSpan> spans;
+  EXPECT_EQ(ReplacePercentCodes("%%uab%%U %%ocd%%k%%Kef%%k", &spans), "ab cdef");
+  // An empty stretch is no line; one still on at the end runs to it.
+  EXPECT_EQ(spans, (std::vector<TextLineSpan>{{'u', 0, 2}, {'o', 3, 7}}));
+}
+
 TEST(DxfText, ReplacesPercentCodesOfTextButLeavesMTextCodes) {
   const Entity& text = NthEntity(10);
   EXPECT_EQ(std::get<Text>(text.data).text, "Ø10 ° ± 100% under");
+  // "under" is underlined: the bytes after "Ø10 ° ± 100% " (Ø and ° and ± take two each).
+  EXPECT_EQ(std::get<Text>(text.data).lines, (std::vector<TextLineSpan>{{'u', 16, 21}}));
   const MText& mtext = Nth<MText>(11);
   EXPECT_EQ(mtext.text, "first é-second \\\\U+0041-last\\Pline")
       << "chunks in order 3…3,1; an escaped backslash does not start an escape";

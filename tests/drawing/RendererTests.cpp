@@ -308,7 +308,9 @@ TEST(Renderer, ViewportsClipModelSpaceThroughTheirView) {
             "SetColor ffffff 7\n"
             "SetLineWidth 1\n"
             "MoveTo 50 50\n"
-            "LineTo 250 50\n"
+            // The line leaves the clip at x = 70: it is cut one line width (0.709) and one
+            // unit beyond it, so nothing is written where nothing can show.
+            "LineTo 71.709 50\n"
             "EndEntityDraw\n"
             "PopClipPolygon\n");
 }
@@ -337,7 +339,7 @@ TEST(Renderer, ViewportsOnALayerThatDoesNotPlotShowTheirViewWithoutAFrame) {
     s.Add(paper, view).layer = hidden;
     CRenderer renderer(s.drawing, s.text, s.trace);
     renderer.DrawLayout(1, Affine3{}, 1000, 1000);
-    EXPECT_NE(s.trace.text.find("MoveTo 50 50\nLineTo 250 50\n"), std::string::npos)
+    EXPECT_NE(s.trace.text.find("MoveTo 50 50\nLineTo 71.709 50\n"), std::string::npos)
         << s.trace.text;
     EXPECT_EQ(s.trace.text.rfind("PushClipPolygon unstroked ", 0), 0u)
         << "the frame of a viewport whose layer does not plot does not plot either:\n"
@@ -403,4 +405,77 @@ TEST(Renderer, ViewportsClipToTheOutlineOfTheirBoundaryEntity) {
   ASSERT_NE(clip, std::string::npos) << "the circle's outline, from its rightmost point\n" << trace;
   const std::string line = trace.substr(clip, trace.find('\n', clip) - clip);
   EXPECT_EQ(std::count(line.begin(), line.end(), ','), 65) << line;
+}
+
+TEST(Renderer, ViewportsWriteOnlyWhatTheirClipCanShow) {
+  Scene s;
+  Linetype dashed{"DASHED", "", 1.5, {1.0, -0.5}};
+  s.drawing.linetypes.push_back(dashed);
+  s.Add(0, Line{{-100, 0, 0}, {100, 0, 0}}).linetype = 0;
+  s.Add(0, Circle{{500, 500, 0}, 1});
+  Text far;
+  far.text = "far away";
+  far.insertion = {-400, 300, 0};
+  far.height = 5;
+  s.Add(0, far);
+  const std::int32_t paper = s.AddBlock("*Paper_Space");
+  Layout sheet;
+  sheet.name = "Layout1";
+  sheet.block = paper;
+  s.drawing.layouts.push_back(sheet);
+  Viewport view;
+  view.id = 2;
+  view.center = {50, 50, 0};
+  view.width = 40;
+  view.height = 20;
+  view.viewHeight = 10;  // 2 paper units per model unit: the clip spans x 30..70, y 40..60
+  s.Add(paper, view);
+  CRenderer renderer(s.drawing, s.text, s.trace);
+  renderer.DrawLayout(1, Affine3{}, 1000, 1000);
+  const std::string& trace = s.trace.text;
+  EXPECT_EQ(trace.find("BeginEntityDraw 1 "), std::string::npos)
+      << "the circle lies wholly outside the clip\n"
+      << trace;
+  EXPECT_EQ(trace.find("BeginEntityDraw 2 "), std::string::npos) << "so does the text\n" << trace;
+  // Dashes run from the line's start at paper x = -150 with a period of 3; the ones that
+  // cross the clip's margin (one line width and one unit) are cut, the rest keep their place.
+  EXPECT_NE(trace.find("MoveTo 28.291 50\nLineTo 29 50\nMoveTo 30 50\nLineTo 32 50\n"),
+            std::string::npos)
+      << trace;
+  EXPECT_NE(trace.find("MoveTo 69 50\nLineTo 71 50\nEndEntityDraw\n"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("-150"), std::string::npos) << trace;
+}
+
+TEST(Renderer, TextLinesAreBarsUnderTheirStretchOfText) {
+  // Keeps the points of every fill.
+  struct CFills : CTraceExport {
+    std::vector<std::vector<PointStruct>> fills;
+    void FillPolyPolygon(PointStruct* points, const int* counts, int rings) override {
+      int total = 0;
+      for (int k = 0; k < rings; ++k) total += counts[k];
+      fills.emplace_back(points, points + total);
+      CTraceExport::FillPolyPolygon(points, counts, rings);
+    }
+  };
+  Scene s;
+  Text text;
+  text.text = "ab cd";
+  text.lines = {{'u', 3, 5}};
+  text.height = 10;
+  text.style = 0;
+  s.Add(0, text);
+  CFills sink;
+  CRenderer renderer(s.drawing, s.text, sink);
+  renderer.DrawLayout(0, Affine3{}, 1000, 1000);
+  // The glyphs, then the bar on its own: from the advance of "ab " to that of "ab cd", 2 below
+  // the baseline and 0.6 thick.
+  ASSERT_EQ(sink.fills.size(), 2u) << sink.text;
+  const std::vector<PointStruct>& bar = sink.fills.back();
+  ASSERT_EQ(bar.size(), 4u);
+  const double from = s.text.MeasureWidth("ab ", "arial.ttf", "") * 10;
+  const double to = s.text.MeasureWidth("ab cd", "arial.ttf", "") * 10;
+  EXPECT_NEAR(bar[0].x, from, 1e-9);
+  EXPECT_NEAR(bar[1].x, to, 1e-9);
+  EXPECT_NEAR(bar[0].y, -2.3, 1e-9);
+  EXPECT_NEAR(bar[2].y, -1.7, 1e-9);
 }

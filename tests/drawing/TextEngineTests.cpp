@@ -436,6 +436,48 @@ TEST(MTextLayout, ColourCodesColourTheirPieces) {
   EXPECT_NEAR(pieces[3].offset.x, WidthOf(engine, "plainredplain"), 1e-9);
 }
 
+// Lines under, over and through text come as bars of their own, as long as the text they mark
+// (spaces between marked words included), in its colour; %%u-style toggles work as \L \l.
+TEST(MTextLayout, UnderOverAndStrikeThroughLinesAreBarsAlongTheirText) {
+  CTextEngine engine;
+  const auto bars = [](const std::vector<MTextPiece>& pieces) {
+    std::vector<Box> out;
+    for (const MTextPiece& piece : pieces) {
+      if (piece.shape.contours.size() != 1 || piece.shape.contours[0].size() != 4) continue;
+      // Bars of neighbouring words join into one.
+      const Box box = BoxOf(piece);
+      if (!out.empty() && std::abs(out.back().minY - box.minY) < 1e-9 &&
+          std::abs(out.back().maxX - box.minX) < 1e-9) {
+        out.back().maxX = box.maxX;
+      } else {
+        out.push_back(box);
+      }
+    }
+    return out;
+  };
+  const double h = kHeight;
+  const double plain = WidthOf(engine, "plain ");
+  const auto marked = Layout(engine, "plain \\Lone two\\l {\\C1;\\Oover}\\Kab%%kx%%uy");
+  const auto found = bars(marked);
+  ASSERT_EQ(found.size(), 4u);
+  const double baseline = Baselines(marked).front();
+  EXPECT_NEAR(found[0].minX, plain, 1e-9);
+  EXPECT_NEAR(found[0].maxX, WidthOf(engine, "plain one two"), 1e-6) << "one bar for both words";
+  EXPECT_NEAR((found[0].minY + found[0].maxY) / 2, baseline - 0.2 * h, 1e-9);
+  EXPECT_NEAR(found[0].maxY - found[0].minY, 0.06 * h, 1e-9);
+  EXPECT_NEAR((found[1].minY + found[1].maxY) / 2, baseline + 1.2 * h, 1e-9) << "over";
+  const auto over = std::find_if(marked.begin(), marked.end(), [&](const MTextPiece& piece) {
+    return BoxOf(piece).minY > baseline + h;
+  });
+  ASSERT_NE(over, marked.end());
+  EXPECT_TRUE(over->hasColor) << "the bar takes its text's colour";
+  EXPECT_NEAR((found[2].minY + found[2].maxY) / 2, baseline + 0.5 * h, 1e-9) << "through";
+  EXPECT_NEAR(found[2].maxX - found[2].minX, WidthOf(engine, "ab"), 1e-6)
+      << "%%k turned the line through off again";
+  EXPECT_NEAR(found[3].maxX - found[3].minX, WidthOf(engine, "y"), 1e-6);
+  EXPECT_TRUE(bars(Layout(engine, "no lines \\l\\o\\k")).empty());
+}
+
 TEST(MTextLayout, FractionsAreStackedSmallOverABar) {
   CTextEngine engine;
   const auto pieces = Layout(engine, "\\S1/2;");
@@ -553,19 +595,12 @@ TEST(MTextLayout, EscapesAndSpecialCharactersBecomeText) {
     const char* mtext;
     const char* plain;
   } cases[] = {
-      {"a\\{b\\}c", "a{b}c"},
-      {"back\\\\slash", "back\\slash"},
-      {"%%c25", "\u00D825"},
-      {"90%%d", "90\u00B0"},
-      {"%%p0.1", "\u00B10.1"},
-      {"100%%%", "100%"},
-      {"%%176", "\u00B0"},
-      {"\\U+00B0C", "\u00B0C"},
-      {"1^ 2", "1^2"},
-      {"\\LUnder\\l \\OOver\\o \\KStrike\\k", "Under Over Strike"},
-      {"\\pxqc;\\A1;\\T1.2;centre", "centre"},
-      {"C:\\temp", "C:\\temp"},
-      {"50 %", "50 %"},
+      {"a\\{b\\}c", "a{b}c"},   {"back\\\\slash", "back\\slash"},
+      {"%%c25", "\u00D825"},    {"90%%d", "90\u00B0"},
+      {"%%p0.1", "\u00B10.1"},  {"100%%%", "100%"},
+      {"%%176", "\u00B0"},      {"\\U+00B0C", "\u00B0C"},
+      {"1^ 2", "1^2"},          {"\\pxqc;\\A1;\\T1.2;centre", "centre"},
+      {"C:\\temp", "C:\\temp"}, {"50 %", "50 %"},
   };
   for (const Case& c : cases) {
     const auto pieces = Layout(engine, c.mtext);

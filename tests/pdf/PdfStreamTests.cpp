@@ -3,7 +3,10 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "pdf/PdfArray.h"
 #include "pdf/PdfContentStream.h"
@@ -191,4 +194,57 @@ TEST(PdfContentStream, DeflatedInPiecesButSmallerThanAPieceIsDeflatedWhole) {
   stream.Compress();
   ASSERT_TRUE(stream.IsCompressed());
   EXPECT_EQ(Inflate(stream.Data(), static_cast<std::size_t>(stream.Length())), content);
+}
+
+// Streams deflated on a second thread, whole or in pieces, come out byte for byte as those
+// deflated on the drawing thread; a stream may be dropped while its deflating runs.
+TEST(PdfContentStream, DeflatedInTheBackgroundGivesTheSameBytes) {
+  const std::string content = VariedOperators(200000);
+  const auto piecewise = [&](bool inBackground) {
+    std::string text;
+    std::thread([&] {
+      SetBackgroundDeflate(inBackground);
+      int32_t counter = 9;
+      CPdfIndirectObject holder(&counter);
+      auto* stream = new CPdfContentStream(&counter);
+      holder.SetObject(stream);
+      stream->DeflateInPieces(4096);
+      for (std::size_t at = 0; at < content.size(); at += 997) {
+        const auto n = static_cast<int32_t>(std::min<std::size_t>(997, content.size() - at));
+        if (!stream->Append(content.data() + at, n)) return;
+      }
+      stream->CompressSoon();
+      text = Written(holder);
+    }).join();
+    return text;
+  };
+  const std::string here = piecewise(false);
+  ASSERT_FALSE(here.empty());
+  EXPECT_EQ(piecewise(true), here);
+
+  std::vector<std::string> whole(2);
+  for (const bool inBackground : {false, true}) {
+    std::thread([&] {
+      SetBackgroundDeflate(inBackground);
+      int32_t counter = 1;
+      std::vector<std::unique_ptr<CPdfContentStream>> streams;
+      for (int i = 0; i < 5; ++i) {
+        streams.push_back(std::make_unique<CPdfContentStream>(&counter));
+        const std::string part = content.substr(static_cast<std::size_t>(i) * 100000, 300000);
+        streams.back()->Append(part.data(), static_cast<int32_t>(part.size()));
+        streams.back()->CompressSoon();
+      }
+      auto dropped = std::make_unique<CPdfContentStream>(&counter);
+      dropped->Append(content.data(), static_cast<int32_t>(content.size()));
+      dropped->CompressSoon();
+      dropped.reset();
+      for (auto& stream : streams) {
+        ASSERT_TRUE(stream->IsCompressed());
+        whole[inBackground] +=
+            std::string(reinterpret_cast<const char*>(stream->Data()), stream->Length());
+      }
+    }).join();
+  }
+  EXPECT_FALSE(whole[0].empty());
+  EXPECT_EQ(whole[1], whole[0]);
 }

@@ -434,7 +434,7 @@ CDwgEntityResult ReadTextLike(CDwgReaderContext& context, CDwgObjectFrame& frame
   text.style = context.TextStyleOf(ReadHandle(frame));
   if (d.Failed() || frame.Strings().Failed()) return CDwgEntityResult::Damaged;
   if (kind == Kind::Attdef) text.text = tag;
-  text.text = ReplacePercentCodes(CaretNotation(std::move(text.text), false));
+  text.text = ReplacePercentCodes(CaretNotation(std::move(text.text), false), &text.lines);
   if (kind == Kind::Attdef && inDefinition) return CDwgEntityResult::NotDrawn;
   if (kind == Kind::Attrib) {
     entity.data = Attribute{std::move(text)};

@@ -486,7 +486,7 @@ Text ParseText(CDxfReaderContext& context, std::span<const DxfGroup> groups, Kin
     text.verticalJustification = 0;
   }
   // An attribute definition outside a block shows its tag.
-  text.text = ReplacePercentCodes(context.Text(kind == Kind::Attdef ? tag : raw));
+  text.text = ReplacePercentCodes(context.Text(kind == Kind::Attdef ? tag : raw), &text.lines);
   return text;
 }
 
