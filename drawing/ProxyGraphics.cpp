@@ -956,7 +956,7 @@ void CDecoder::Text(CRecord& r, bool second, bool unicode) {
   const Vec3 normal = Normalized(r.Point());
   const Vec3 direction = r.Point();
   double height = 0, widthFactor = 1, oblique = 0;
-  bool raw = false, backwards = false, upsideDown = false;
+  bool raw = false, backwards = false, upsideDown = false, underlined = false, overlined = false;
   std::string text;
   std::string_view font;
   std::string unicodeFont;
@@ -984,8 +984,8 @@ void CDecoder::Text(CRecord& r, bool second, bool unicode) {
     backwards = r.RL() != 0;
     upsideDown = r.RL() != 0;
     r.RL();  // vertical
-    r.RL();  // underlined
-    r.RL();  // overlined
+    underlined = r.RL() != 0;
+    overlined = r.RL() != 0;
     if (unicode) {
       r.RL();             // bold
       r.RL();             // italic
@@ -1001,7 +1001,12 @@ void CDecoder::Text(CRecord& r, bool second, bool unicode) {
     }
   }
   if (r.Failed()) return;
-  if (!raw) text = ReplacePercentCodes(text);
+  std::vector<TextLineSpan> lines;
+  if (!raw) text = ReplacePercentCodes(text, &lines);
+  // Lines along the whole text, as the record's flags ask.
+  const auto length = static_cast<std::uint32_t>(text.size());
+  if (underlined && length > 0) lines.push_back(TextLineSpan{'u', 0, length});
+  if (overlined && length > 0) lines.push_back(TextLineSpan{'o', 0, length});
 
   const Vec3 mappedPosition = Map(position);
   const Vec3 mappedNormal = MapNormal(Finite(normal) ? normal : Vec3{0, 0, 1});
@@ -1020,6 +1025,7 @@ void CDecoder::Text(CRecord& r, bool second, bool unicode) {
   const Vec3 directionInOcs = ocs.fromWorld.ApplyVector(mappedDirection);
   drawing::Text entity;
   entity.text = std::move(text);
+  entity.lines = std::move(lines);
   entity.insertion = ocs.fromWorld.Apply(mappedPosition);
   entity.alignment = entity.insertion;
   entity.height = height * scale;

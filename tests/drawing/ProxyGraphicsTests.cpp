@@ -239,7 +239,7 @@ TEST(ProxyGraphics, DrawsTextInItsFontsStyleAndReplacesControlCodesUnlessRaw) {
   CGraphics graphics;
   graphics.Add(10, placing + Real(2.5) + Real(0.8) + Real(0) + std::string("45%%d\0\0\0", 8))
       .Add(38, placing + Unicode(u"\u6881 %%c") + Long(0xFFFFFFFF) + Long(1) + Real(3) + Real(1) +
-                   Real(0) + Real(1) + Long(1) + Long(0) + Long(0) + Long(0) + Long(0) + Long(0) +
+                   Real(0) + Real(1) + Long(1) + Long(0) + Long(0) + Long(1) + Long(0) + Long(0) +
                    Long(0) + Long(0) + Long(0) + Unicode(u"") + Unicode(u"ISOCP.SHX") +
                    Unicode(u""))
       .Add(38, placing + Unicode(u"%%c") + Long(0xFFFFFFFF) + Long(0) + Real(3) + Real(1) +
@@ -257,6 +257,7 @@ TEST(ProxyGraphics, DrawsTextInItsFontsStyleAndReplacesControlCodesUnlessRaw) {
 
   const auto& styled = std::get<Text>(decoded.entities[1].data);
   EXPECT_EQ(styled.text, "\u6881 \u00D8");
+  EXPECT_EQ(styled.lines, (std::vector<TextLineSpan>{{'u', 0, 6}})) << "underlined throughout";
   EXPECT_EQ(styled.style, 1) << "the style whose font the record names";
   EXPECT_EQ(styled.generationFlags, 2) << "backwards";
   const auto& raw = std::get<Text>(decoded.entities[2].data);
