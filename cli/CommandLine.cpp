@@ -1,14 +1,17 @@
 #include "cli/CommandLine.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "convert/ConvertSettings.h"
 #include "convert/OutputNames.h"
 #include "platform/Ascii.h"
+#include "platform/Utf8.h"
 
 namespace {
 
@@ -646,4 +649,24 @@ std::vector<std::string> OptionNames() {
     }
   }
   return names;
+}
+
+std::string ShortenMiddle(std::string_view text, int columns) {
+  // The byte offset where each character starts, and the end.
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < text.size();) {
+    starts.push_back(i);
+    i += std::max<std::size_t>(1, Utf8SequenceLength(text, i));
+  }
+  const int count = static_cast<int>(starts.size());
+  if (count <= columns) return std::string(text);
+  if (columns <= 0) return {};
+  if (columns == 1) return "\u2026";
+  // The file name at the end matters most: one more character after the ellipsis than before.
+  const int kept = columns - 1;
+  const int head = (kept - 1) / 2, tail = kept - head;
+  std::string out(text.substr(0, starts[static_cast<std::size_t>(head)]));
+  out += "\u2026";
+  out.append(text.substr(starts[static_cast<std::size_t>(count - tail)]));
+  return out;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CConvertSettings;
@@ -59,3 +60,8 @@ std::string ManualPage(const char* version);
 std::vector<std::string> OptionNames();
 // The completion script for a shell ("bash" or "zsh"); empty for another.
 std::string Completion(const std::string& shell);
+
+// text in at most `columns` characters (code points): as it is when it fits, else its start and
+// its end with "…" between them, so that a long path keeps its folder's start and its file name.
+// Never cuts a UTF-8 sequence; bytes that are no UTF-8 count as a character each.
+std::string ShortenMiddle(std::string_view text, int columns);

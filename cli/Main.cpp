@@ -95,11 +95,14 @@ class CTerminalListener : public CConvertListener {
     winsize size{};
     const int columns =
         ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20 ? size.ws_col : 80;
-    constexpr int kWidth = 30;
+    // The bar takes a quarter of a narrow terminal, the status the rest, shortened in the middle.
+    const int kWidth = std::clamp(columns / 4, 5, 30);
     const int filled = std::min(kWidth, done * kWidth / total);
-    std::string line = "[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] " +
-                       std::to_string(done) + "/" + std::to_string(total) + " " + status;
-    if (static_cast<int>(line.size()) > columns - 1) line.resize(columns - 1);
+    const std::string head = "[" + std::string(filled, '#') + std::string(kWidth - filled, '-') +
+                             "] " + std::to_string(done) + "/" + std::to_string(total) + " ";
+    const int room = columns - 1 - static_cast<int>(head.size());
+    const std::string line =
+        room > 0 ? head + ShortenMiddle(status, room) : head.substr(0, columns - 1);
     std::fprintf(stderr, "\r\033[K%s", line.c_str());
     std::fflush(stderr);
     shown = true;

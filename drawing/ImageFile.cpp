@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <string_view>
@@ -445,14 +446,66 @@ class CTiffFile {
   bool begun = false;
 };
 
-std::unique_ptr<CDib> LoadTiff(const std::string& path, std::int64_t maxPixels) {
+// A TIFF file held in memory, read through libtiff's client procedures.
+struct TiffMemory {
+  std::string_view bytes;
+  std::uint64_t at = 0;
+};
+
+tmsize_t TiffMemoryRead(thandle_t handle, void* buffer, tmsize_t size) {
+  auto* memory = static_cast<TiffMemory*>(handle);
+  if (size < 0 || memory->at >= memory->bytes.size()) return 0;
+  const std::uint64_t count =
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(size), memory->bytes.size() - memory->at);
+  std::memcpy(buffer, memory->bytes.data() + memory->at, count);
+  memory->at += count;
+  return static_cast<tmsize_t>(count);
+}
+
+tmsize_t TiffMemoryWrite(thandle_t, void*, tmsize_t) {
+  return 0;
+}
+
+toff_t TiffMemorySeek(thandle_t handle, toff_t offset, int whence) {
+  auto* memory = static_cast<TiffMemory*>(handle);
+  std::uint64_t base = 0;
+  if (whence == SEEK_CUR) base = memory->at;
+  if (whence == SEEK_END) base = memory->bytes.size();
+  if (offset > std::numeric_limits<std::uint64_t>::max() - base) return static_cast<toff_t>(-1);
+  memory->at = base + offset;
+  return memory->at;
+}
+
+int TiffMemoryClose(thandle_t) {
+  return 0;
+}
+
+toff_t TiffMemorySize(thandle_t handle) {
+  return static_cast<TiffMemory*>(handle)->bytes.size();
+}
+
+int TiffMemoryMap(thandle_t, void**, toff_t*) {
+  return 0;
+}
+
+void TiffMemoryUnmap(thandle_t, void*, toff_t) {}
+
+// Reads the TIFF file at path, or, when path is empty, the one in memory.
+std::unique_ptr<CDib> LoadTiff(const std::string& path, TiffMemory* memory,
+                               std::int64_t maxPixels) {
   CTiffFile file;
   file.options = TIFFOpenOptionsAlloc();
   if (!file.options) return nullptr;
   TIFFOpenOptionsSetErrorHandlerExtR(file.options, TiffQuiet, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(file.options, TiffQuiet, nullptr);
   TIFFOpenOptionsSetMaxSingleMemAlloc(file.options, static_cast<tmsize_t>(kMaxRowBytes));
-  file.tiff = TIFFOpenExt(path.c_str(), "r", file.options);
+  if (memory) {
+    file.tiff = TIFFClientOpenExt("memory", "r", memory, TiffMemoryRead, TiffMemoryWrite,
+                                  TiffMemorySeek, TiffMemoryClose, TiffMemorySize, TiffMemoryMap,
+                                  TiffMemoryUnmap, file.options);
+  } else {
+    file.tiff = TIFFOpenExt(path.c_str(), "r", file.options);
+  }
   if (!file.tiff) return nullptr;
   char message[1024] = {};
   if (!TIFFRGBAImageOK(file.tiff, message)) return nullptr;
@@ -801,10 +854,39 @@ std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPix
         return LoadJpeg(file.get(), maxPixels);
       case ImageKind::Tiff:
         file.reset();
-        return LoadTiff(path, maxPixels);
+        return LoadTiff(path, nullptr, maxPixels);
       case ImageKind::Bmp:
         return LoadBmp(file.get(), maxPixels);
       case ImageKind::Unknown:
+        break;
+    }
+  } catch (...) {
+    // Out of memory for a row buffer: the image is not drawn.
+  }
+  return nullptr;
+}
+
+std::unique_ptr<CDib> LoadImageData(std::string_view bytes, std::int64_t maxPixels) {
+  try {
+    if (bytes.empty()) return nullptr;
+    const auto* head = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const ImageKind kind = Sniff(head, bytes.size());
+    if (kind == ImageKind::Tiff) {
+      TiffMemory memory{bytes, 0};
+      return LoadTiff({}, &memory, maxPixels);
+    }
+    if (kind == ImageKind::Unknown) return nullptr;
+    // The other readers take a stream; fmemopen reads the bytes in place.
+    FilePtr file(fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb"));
+    if (!file) return nullptr;
+    switch (kind) {
+      case ImageKind::Png:
+        return LoadPng(file.get(), maxPixels);
+      case ImageKind::Jpeg:
+        return LoadJpeg(file.get(), maxPixels);
+      case ImageKind::Bmp:
+        return LoadBmp(file.get(), maxPixels);
+      default:
         break;
     }
   } catch (...) {

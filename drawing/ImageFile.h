@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Dib.h"
@@ -21,6 +22,10 @@ namespace drawing {
 // buffer. A file whose data ends early is not read at all (null), rather than half drawn.
 // Never throws; safe to call from several threads at once.
 std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPixels = 40'000'000);
+
+// Reads a picture held in memory (the same formats, rules and limits as LoadImageFile), such as
+// one a drawing carries itself; null when it cannot be read. Never throws.
+std::unique_ptr<CDib> LoadImageData(std::string_view bytes, std::int64_t maxPixels = 40'000'000);
 
 // Finds an image file a drawing names: the name as given (absolute or relative to the
 // drawing's folder), then its bare file name in the drawing's folder and in each search folder,

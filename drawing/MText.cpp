@@ -572,6 +572,17 @@ void CMTextLayout::AddText(std::vector<Fragment>& out, const Atom& atom) {
   }
 }
 
+// A filled bar from x 0 to width, thickness high, centred on y.
+Part Bar(double width, double thickness, double y, int format) {
+  Part bar;
+  bar.shape.contours.push_back({{0.0, 0.0}, {width, 0.0}, {width, thickness}, {0.0, thickness}});
+  bar.shape.width = width;
+  bar.offset = {0.0, y - thickness / 2};
+  bar.format = format;
+  bar.mergeable = false;
+  return bar;
+}
+
 void CMTextLayout::AddRules(Fragment& fragment, const Format& format) {
   const double h = format.height;
   const double t = kRuleThickness * h;
@@ -580,14 +591,7 @@ void CMTextLayout::AddRules(Fragment& fragment, const Format& format) {
   for (const auto& [on, y] :
        {std::pair{format.underline, -kUnderlineDepth * h},
         std::pair{format.overline, kOverlineHeight * h}, std::pair{format.strike, 0.5 * h}}) {
-    if (!on) continue;
-    Part rule;
-    rule.shape.contours.push_back({{0.0, 0.0}, {width, 0.0}, {width, t}, {0.0, t}});
-    rule.shape.width = width;
-    rule.offset = {0.0, y - t / 2};
-    rule.format = fragment.format;
-    rule.mergeable = false;
-    fragment.parts.push_back(std::move(rule));
+    if (on) fragment.parts.push_back(Bar(width, t, y, fragment.format));
   }
 }
 
@@ -621,16 +625,8 @@ void CMTextLayout::AddStack(std::vector<Fragment>& out, const Atom& atom) {
     fragment.width = width;
     fragment.parts.push_back(std::move(upper));
     fragment.parts.push_back(std::move(lower));
-    if (bar && width > 0.0) {
-      const double t = kStackBar * h;
-      Part rule;
-      rule.shape.contours.push_back({{0.0, 0.0}, {width, 0.0}, {width, t}, {0.0, t}});
-      rule.shape.width = width;
-      rule.offset = {0.0, middle - t / 2};
-      rule.format = atom.format;
-      rule.mergeable = false;
-      fragment.parts.push_back(std::move(rule));
-    }
+    if (bar && width > 0.0)
+      fragment.parts.push_back(Bar(width, kStackBar * h, middle, atom.format));
   }
   out.push_back(std::move(fragment));
 }

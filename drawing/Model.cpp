@@ -34,17 +34,23 @@ bool SplineIsSound(const Spline& spline) {
          (spline.weights.empty() || spline.weights.size() == spline.controlPoints.size());
 }
 
-// Calls visit on every entity of the drawing, attributes of block references included, with
-// the block that holds it.
+// Calls visit on the entity, the attributes of a block reference and the members of a clipped
+// group, with the block that holds them.
+template <class BlockT, class EntityT, class Visit>
+void VisitEntity(BlockT& block, EntityT& entity, Visit& visit) {
+  visit(block, entity);
+  if (auto* insert = std::get_if<Insert>(&entity.data)) {
+    for (auto& attribute : insert->attributes) visit(block, attribute);
+  } else if (auto* group = std::get_if<ClippedGroup>(&entity.data)) {
+    for (auto& member : group->entities) VisitEntity(block, member, visit);
+  }
+}
+
+// Calls visit on every entity of the drawing (see VisitEntity).
 template <class DrawingT, class Visit>
 void ForEachEntity(DrawingT& drawing, Visit visit) {
   for (auto& block : drawing.blocks) {
-    for (auto& entity : block.entities) {
-      visit(block, entity);
-      if (auto* insert = std::get_if<Insert>(&entity.data)) {
-        for (auto& attribute : insert->attributes) visit(block, attribute);
-      }
-    }
+    for (auto& entity : block.entities) VisitEntity(block, entity, visit);
   }
 }
 
@@ -353,6 +359,10 @@ void InspectEntity(const Drawing& d, const Block& block, EntityT& e, bool isAttr
               },
               "polyface index out of range");
           inspect.ExpectMesh(data, "polygon mesh larger than its vertices");
+        } else if constexpr (std::is_same_v<Kind, ClippedGroup>) {
+          for (auto& member : data.entities) {
+            InspectEntity(d, block, member, false, standard, inspect);
+          }
         } else if constexpr (std::is_same_v<Kind, Spline>) {
           inspect.ExpectSound(data, "spline knots or weights do not match");
         } else if constexpr (std::is_same_v<Kind, Hatch>) {

@@ -104,6 +104,10 @@ struct TextStyle {
   double widthFactor = 1.0;
   double obliqueAngle = 0.0;  // degrees
   int generationFlags = 0;    // 2 mirrored in x, 4 mirrored in y
+  // A face the drawing carries itself (DWF packages embed the fonts their text uses): the bytes
+  // of a TrueType or OpenType font, or of an Embedded OpenType file. When not empty, the text
+  // engine uses it for this style's fontFile before looking anywhere else.
+  std::string embeddedFont;
 };
 
 // The active model-space view (the "*ACTIVE" viewport), in model coordinates.
@@ -167,7 +171,9 @@ struct Polyline {
   bool is3d = false;  // vertices in world coordinates, no bulges or widths
   double constantWidth = 0.0;
   double elevation = 0.0;
-  // Polyface meshes: faces as 1-based vertex indices, negative for an invisible edge.
+  // Polyface meshes: faces as 1-based vertex indices, negative for an invisible edge. A
+  // polyface mesh draws only its faces' edges, so one without faces draws nothing.
+  bool polyface = false;
   std::vector<std::vector<int>> faces;
   // Polygon meshes: m × n vertices in rows.
   int meshM = 0, meshN = 0;
@@ -356,10 +362,20 @@ struct Viewport {
   std::int32_t clipEntityIndex = -1;       // an entity of the same block giving a clip boundary
 };
 
+// Entities drawn only inside a polygon (DWF sheets clip their graphics to the paper's printable
+// area and to viewports): what lies outside the boundary is not seen. The boundary is in the
+// coordinates of the block that holds the group, closed (the last point need not repeat the
+// first); fewer than three points clip nothing. Groups may nest: the clips then intersect.
+struct ClippedGroup {
+  static constexpr const char* kName = "CLIPPED_GROUP";
+  std::vector<Vec2> boundary;
+  std::vector<struct Entity> entities;
+};
+
 // What an entity is follows from its data alone: there is no second tag that could disagree.
 using EntityData = std::variant<Line, Point, Circle, Arc, Ellipse, Polyline, Spline, Solid, Trace,
                                 Face3d, Text, Attribute, MText, Insert, Dimension, Table, Leader,
-                                XLine, Ray, Hatch, Image, Wipeout, Viewport>;
+                                XLine, Ray, Hatch, Image, Wipeout, Viewport, ClippedGroup>;
 
 struct Entity {
   std::int32_t layer = 0;  // index into Drawing::layers
@@ -412,6 +428,12 @@ struct Layout {
 struct ImageDef {
   std::string fileName;  // as stored: absolute, relative or a bare name
   Vec2 pixelSize;
+  // Pixels the drawing carries itself (DWF), used instead of a file when either is set: an
+  // encoded picture (PNG, JPEG, TIFF or BMP, known by its bytes) ...
+  std::string embedded;
+  // ... or plain pixels: red, green, blue and alpha bytes, rows from the top, exactly
+  // pixelSize.x × pixelSize.y of them.
+  std::vector<std::uint8_t> rgba;
 };
 
 struct Drawing {
@@ -426,6 +448,9 @@ struct Drawing {
   std::int32_t activeLayout = 0;  // index into layouts
   // Entity types read but not drawn, with their counts, for the log ("skipped 12 MLEADER").
   std::vector<std::pair<std::string, int>> skippedTypes;
+  // A drawing made of sheets only (DWF): its model space is there because every drawing has one,
+  // holds nothing, and is no page of its own.
+  bool sheetsOnly = false;
 };
 
 // The block an Insert, Dimension or Table draws (an index into Drawing::blocks, or -1); null

@@ -37,6 +37,28 @@ Affine3 Fit(Vec2 lo, Vec2 hi, double width, double height, double factor) {
          Affine3::Translate({-cx, -cy, 0});
 }
 
+// A bitmap of plain pixels (red, green, blue, alpha; rows from the top), with alpha over white;
+// null when the pixels do not match the size or the size is no bitmap.
+std::unique_ptr<CDib> PlainPixels(const ImageDef& definition) {
+  const double width = definition.pixelSize.x, height = definition.pixelSize.y;
+  if (!(width >= 1 && height >= 1 && width <= 65535 && height <= 65535)) return nullptr;
+  const auto columns = static_cast<std::int32_t>(width), rows = static_cast<std::int32_t>(height);
+  if (definition.rgba.size() != static_cast<std::size_t>(columns) * rows * 4) return nullptr;
+  auto dib = CDib::Create(columns, rows, 24);
+  if (!dib) return nullptr;
+  const auto over = [](unsigned color, unsigned alpha) {
+    return static_cast<std::uint8_t>((color * alpha + 255 * (255 - alpha) + 127) / 255);
+  };
+  for (std::int32_t y = 0; y < rows; ++y) {
+    // The bitmap's first stored row is its bottom row.
+    const std::uint8_t* in = &definition.rgba[static_cast<std::size_t>(rows - 1 - y) * columns * 4];
+    for (std::int32_t x = 0; x < columns; ++x, in += 4) {
+      dib->SetPixelRgb(x, y, over(in[0], in[3]), over(in[1], in[3]), over(in[2], in[3]));
+    }
+  }
+  return dib;
+}
+
 }  // namespace
 
 void CModelDrawing::SetSearchDirectories(const char* directories) {
@@ -75,6 +97,10 @@ int CModelDrawing::OpenFile(const char* path, int) {
   }
   text.SetSearchDirectories(searchFolders);
   if (restricted) text.RestrictFilesTo(AllowedFolders());
+  text.ForgetFontData();
+  for (const TextStyle& style : model.textStyles) {
+    if (!style.embeddedFont.empty()) text.AddFontData(style.fontFile, style.embeddedFont);
+  }
   active = std::clamp(model.activeLayout, 0, static_cast<int>(model.layouts.size()) - 1);
   view = View{};
   return 0;
@@ -131,7 +157,8 @@ void CModelDrawing::SetActiveLayout(int index) {
 bool CModelDrawing::IsLayoutSkipped(int index) {
   if (!loaded || index < 0 || index >= GetLayoutCount()) return true;
   const Layout& layout = model.layouts[index];
-  if (layout.isModel) return false;
+  // A drawing of sheets has a model space only because every drawing has one.
+  if (layout.isModel) return model.sheetsOnly && model.blocks[0].entities.empty();
   if (layout.block < 0 || layout.block >= static_cast<std::int32_t>(model.blocks.size()))
     return true;
   // A sheet with nothing but viewports that show nothing (its own overall viewport, switched
@@ -220,6 +247,11 @@ bool CModelDrawing::Extents(const Affine3& plane, Vec2* lo, Vec2* hi) {
   measure.SetSkipInfinite(true);
   measure.SetTolerance(1e-3 * std::max(1.0, plane.ScaleFactor()));
   measure.DrawLayout(active, plane, 0, 0);
+  if (extents.Empty()) {
+    // Construction lines alone: the extents around their base points.
+    measure.SetSkipInfinite(true, true);
+    measure.DrawLayout(active, plane, 0, 0);
+  }
   if (extents.Empty()) return false;
   *lo = extents.min;
   *hi = extents.max;
@@ -287,8 +319,17 @@ std::string CModelDrawing::DrawingFolder() const {
 const CDib* CModelDrawing::ImagePixels(std::int32_t imageDef) {
   if (imageDef < 0 || imageDef >= static_cast<std::int32_t>(model.imageDefs.size())) return nullptr;
   auto found = images.find(imageDef);
+  const ImageDef& definition = model.imageDefs[imageDef];
+  if (found == images.end() && (!definition.embedded.empty() || !definition.rgba.empty())) {
+    // Pixels the drawing carries: nothing to look for and nothing outside its folder to read.
+    std::unique_ptr<CDib> pixels =
+        definition.rgba.empty() ? LoadImageData(definition.embedded) : PlainPixels(definition);
+    if (!pixels)
+      warnings.push_back("a picture the drawing carries cannot be read; its frame is drawn");
+    found = images.emplace(imageDef, std::move(pixels)).first;
+  }
   if (found == images.end()) {
-    const std::string& name = model.imageDefs[imageDef].fileName;
+    const std::string& name = definition.fileName;
     std::string path = FindImageFile(name, DrawingFolder(), searchFolders);
     if (path.empty()) {
       warnings.push_back("the image \"" + name + "\" is not found; its frame is drawn");

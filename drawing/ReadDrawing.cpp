@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "drawing/dwf/DwfReader.h"
 #include "drawing/dwg/DwgReader.h"
 #include "drawing/dxf/DxfReader.h"
 
@@ -93,8 +94,7 @@ bool ReadDrawing(std::string_view bytes, Drawing& drawing, std::string* error) {
       read = ReadDwg(bytes, drawing, error);
       break;
     case DrawingFormat::Dwf:
-      drawing = Drawing{};
-      if (error) *error = "DWF files are not supported yet";
+      read = ReadDwf(bytes, drawing, error);
       break;
   }
   try {

@@ -769,14 +769,12 @@ void CRenderer::DrawKind(const Entity& entity, const Leader& leader, const Conte
 }
 
 void CRenderer::DrawKind(const Entity& entity, const XLine& line, const Context& context) {
-  if (skipInfinite) return;
   DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
     DrawConstructionLine(line, false, world);
   });
 }
 
 void CRenderer::DrawKind(const Entity& entity, const Ray& ray, const Context& context) {
-  if (skipInfinite) return;
   DrawMarked(entity, context,
              [&](const Affine3& world, const Affine3&) { DrawConstructionLine(ray, true, world); });
 }
@@ -799,6 +797,45 @@ void CRenderer::DrawKind(const Entity& entity, const Wipeout& wipeout, const Con
 void CRenderer::DrawKind(const Entity& entity, const Viewport&, const Context& context) {
   // Viewports are drawn with their sheet (DrawViewports), after everything else on it.
   DrawMarked(entity, context, [](const Affine3&, const Affine3&) {});
+}
+
+void CRenderer::DrawKind(const Entity&, const ClippedGroup& group, const Context& context) {
+  // The members draw as entities of their own (each with its layer); the group only clips them,
+  // and what can be seen of them is no more than the box of the clip.
+  Context inner = context;
+  std::vector<PointStruct> clip;
+  if (group.boundary.size() >= 3) {
+    Vec2 lo{1e300, 1e300}, hi{-1e300, -1e300};
+    for (const Vec2& corner : group.boundary) {
+      const Vec2 p = Page(context.toPage, {corner.x, corner.y, 0});
+      if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;
+      PointStruct point;
+      point.x = std::clamp(p.x, -farthest, farthest);
+      point.y = std::clamp(p.y, -farthest, farthest);
+      clip.push_back(point);
+      lo = {std::min(lo.x, point.x), std::min(lo.y, point.y)};
+      hi = {std::max(hi.x, point.x), std::max(hi.y, point.y)};
+    }
+    inner.visibleLo = {std::max(context.visibleLo.x, lo.x), std::max(context.visibleLo.y, lo.y)};
+    inner.visibleHi = {std::min(context.visibleHi.x, hi.x), std::min(context.visibleHi.y, hi.y)};
+    // A group whose clip lies wholly outside what can be seen writes nothing, not even its clip.
+    if (inner.visibleLo.x > inner.visibleHi.x || inner.visibleLo.y > inner.visibleHi.y) return;
+    clip.push_back(clip.front());
+    // The boundary only clips: a sheet's printable area or a W2D viewport has no frame to plot.
+    Emit();
+    sink.StrokeClipBoundary = false;
+    sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
+    sink.StrokeClipBoundary = true;
+  }
+  for (const Entity& member : group.entities) {
+    if (primitives > kPrimitiveBudget) {
+      ++dropped;
+      break;
+    }
+    if (!Visit()) break;
+    DrawEntity(member, inner);
+  }
+  if (!clip.empty()) sink.PopClipPolygon();
 }
 
 void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Context& context) {
@@ -901,10 +938,10 @@ std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bo
 void CRenderer::DrawPolyline(const Entity& entity, const drawing::Polyline& polyline,
                              const Context& context) {
   const Affine3& world = context.toPage;
-  if (polyline.is3d || polyline.meshM > 0 || !polyline.faces.empty()) {
+  if (polyline.is3d || polyline.meshM > 0 || polyline.polyface || !polyline.faces.empty()) {
     std::vector<Vec3> points;
     for (const PolylineVertex& v : polyline.vertices) points.push_back(v.position);
-    if (!polyline.faces.empty()) {
+    if (polyline.polyface || !polyline.faces.empty()) {
       for (const auto& face : polyline.faces) {
         for (std::size_t k = 0; k < face.size(); ++k) {
           const int from = face[k], to = face[(k + 1) % face.size()];
@@ -1549,6 +1586,13 @@ void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {
 
 void CRenderer::DrawConstructionLine(const ConstructionLine& line, bool ray,
                                      const Affine3& toPage) {
+  if (skipInfinite) {
+    if (!infiniteBasePoints) return;
+    const Vec3 along = Normalized(line.direction);
+    Polyline({Page(toPage, ray ? line.base : line.base - along), Page(toPage, line.base + along)},
+             false);
+    return;
+  }
   // Clip the infinite line to the output area (with a little slack for round caps).
   const Vec2 base = Page(toPage, line.base);
   const Vec2 ahead = Page(toPage, line.base + Normalized(line.direction));

@@ -42,6 +42,13 @@ class CTextEngine {
   // fonts and the search folders stay usable). Unset: any path is opened.
   void RestrictFilesTo(const std::vector<std::string>& folders);
 
+  // A face given as bytes (a font a drawing carries), used for the font file `name` (compared
+  // without regard to case) before any file or installed face. Takes TrueType and OpenType data,
+  // and Embedded OpenType files whose font data is stored plainly or XOR-obscured; data it cannot
+  // open is ignored and the name resolves as usual. ForgetFontData drops them all.
+  void AddFontData(const std::string& name, std::string data);
+  void ForgetFontData();
+
   // Shapes one line of UTF-8 text in the face for a style's font file ("arial.ttf", "txt.shx",
   // "simplex", "romans.shx", "") and TrueType family (may be empty). Missing fonts fall back:
   // the file in the search folders; the family through fontconfig; the file's base name as

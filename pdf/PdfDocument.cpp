@@ -66,7 +66,9 @@ void CPdfDocument::RollBack(const Mark& mark) {
 }
 
 void CPdfDocument::Write(std::FILE* file, CPdfXrefTable*) {
-  pdfdetail::Put(file, header);
+  // Optional content (layers) came with PDF 1.5: a document that has layers says so, one
+  // without keeps the older header.
+  pdfdetail::Put(file, layers.Count() > 0 ? "%PDF-1.5" : header);
   pdfdetail::Put(file, "\n");
   catalog->Write(file, &xref);
   for (CPdfIndirectObject* layer : layers) layer->Write(file, &xref);

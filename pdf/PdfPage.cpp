@@ -80,7 +80,7 @@ CPdfDictEntry* CPdfPage::GetLayerResource(CPdfIndirectObject* group,
 }
 
 bool CPdfPage::AddImage(std::int32_t width, std::int32_t height, const CDib* bitmap,
-                        std::string& name, std::int32_t* nextObjectNumber) {
+                        std::string& name, std::int32_t* nextObjectNumber, ImageColors colors) {
   CDibReader reader;
   if (!reader.Open(bitmap) || width <= 0 || height <= 0) return false;
   // Six hexadecimal digits per pixel and the two closing bytes must fit in one stream.
@@ -132,6 +132,17 @@ bool CPdfPage::AddImage(std::int32_t width, std::int32_t height, const CDib* bit
         rgb[3 * i] = corner[0];
         rgb[3 * i + 1] = corner[1];
         rgb[3 * i + 2] = corner[2];
+      }
+      if (colors != ImageColors::AsTheyAre) {
+        for (std::int32_t i = 0; i < count; ++i) {
+          std::uint8_t* pixel = rgb + 3 * i;
+          // Luminance with the weights of television (as the line colours are made gray).
+          const int level = (299 * pixel[0] + 587 * pixel[1] + 114 * pixel[2] + 500) / 1000;
+          const auto gray = static_cast<std::uint8_t>(colors == ImageColors::Gray ? level
+                                                      : level < 128               ? 0
+                                                                                  : 255);
+          pixel[0] = pixel[1] = pixel[2] = gray;
+        }
       }
       for (std::int32_t i = 0; i < count * 3; ++i) {
         hex[2 * i] = kHex[rgb[i] >> 4];

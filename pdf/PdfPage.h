@@ -8,6 +8,10 @@
 #include "pdf/PdfIndirectObject.h"
 
 class CDib;
+// How an image's pixels are written: as they are, as gray levels (by luminance), or as black
+// and white (luminance below half is black).
+enum class ImageColors { AsTheyAre, Gray, BlackAndWhite };
+
 class CPdfPageTreeNode;
 
 // One page of the output file. It owns its content streams, its own objects (the XObject and
@@ -38,7 +42,7 @@ class CPdfPage : public CPdfDictObject {
   // bitmap cannot be read, the size is not positive, or the text would not fit in a stream;
   // nothing is added and no object number is used then.
   bool AddImage(std::int32_t width, std::int32_t height, const CDib* bitmap, std::string& name,
-                std::int32_t* nextObjectNumber);
+                std::int32_t* nextObjectNumber, ImageColors colors = ImageColors::AsTheyAre);
 
   CPdfDictionary* Resources() const { return resources; }
   CPdfDictionary* XObjects() const { return xobjects; }

@@ -136,7 +136,13 @@ void CPdfExport::Raster(double x, double y, int width, int height, int, int, int
   FlushPath();
   if (!RasterEnabled || !Page || !Document) return;
   std::string name;
-  if (!Page->AddImage(pixelWidth, pixelHeight, bitmap, name, &Document->nextObjectNumber)) return;
+  // The colour mode of the lines holds for pictures too.
+  const ImageColors colors = ColorType == 1   ? ImageColors::Gray
+                             : ColorType == 2 ? ImageColors::BlackAndWhite
+                                              : ImageColors::AsTheyAre;
+  if (!Page->AddImage(pixelWidth, pixelHeight, bitmap, name, &Document->nextObjectNumber, colors)) {
+    return;
+  }
   // The bitmap's first stored row is its bottom row, so the image is mirrored vertically.
   Writer().PlaceImage(x + OffsetX, y + OffsetY + height, width, -static_cast<double>(height), name);
 }

@@ -10,6 +10,7 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-liberation fonts-dejavu-core
   fonts-wqy-microhei   # a face for Chinese, Japanese and Korean text (tests shape it)
   libpng-dev libjpeg-dev libtiff-dev
+  libzip-dev libpugixml-dev   # DWF packages: the ZIP archive and its XML
   libgtest-dev libgmock-dev libbenchmark-dev
   qpdf poppler-utils python3 locales
   parallel       # the cluster recipe (scripts/cluster) is tested with GNU parallel

@@ -13,6 +13,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "ui/MessageBoxes.h"
+
 CAddFolderDlg::CAddFolderDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(tr("Select folder"));
 
@@ -35,7 +37,9 @@ CAddFolderDlg::CAddFolderDlg(QWidget* parent) : QDialog(parent) {
           [this](const QModelIndex& index) { SelectItem(index); });
 
   pathField = new QLineEdit(this);
-  pathField->setReadOnly(true);
+  // A typed path is shown in the tree when the user leaves the field or presses Enter.
+  connect(pathField, &QLineEdit::editingFinished, this,
+          [this] { SelectFolder(QDir::fromNativeSeparators(pathField->text().trimmed())); });
 
   subfolderBox = new QCheckBox(tr("Include subfolder"), this);
   auto* types = new QGroupBox(tr("Add drawing file type"), this);
@@ -67,9 +71,11 @@ CAddFolderDlg::CAddFolderDlg(QWidget* parent) : QDialog(parent) {
   layout->addWidget(buttons);
 
   tree->expand(model->index(QDir::rootPath()));
-  SelectFolder(QDir::homePath());
+  if (lastFolder.isEmpty() || !SelectFolder(lastFolder)) SelectFolder(QDir::homePath());
   tree->setFocus();
 }
+
+QString CAddFolderDlg::lastFolder;
 
 void CAddFolderDlg::SelectItem(const QModelIndex& index) {
   if (!index.isValid()) return;
@@ -92,6 +98,16 @@ bool CAddFolderDlg::SelectFolder(const QString& path) {
 }
 
 void CAddFolderDlg::accept() {
+  const QString typed = QDir::fromNativeSeparators(pathField->text().trimmed());
+  if (!typed.isEmpty() && QDir::cleanPath(typed) != folder) {
+    if (!QFileInfo(typed).isDir()) {
+      MessageBoxes().ShowMessage(this, tr("The folder \"%1\" does not exist.").arg(typed));
+      pathField->setFocus();
+      return;
+    }
+    folder = QDir::cleanPath(QFileInfo(typed).absoluteFilePath());
+  }
+  if (!folder.isEmpty()) lastFolder = folder;
   includeSubfolders = subfolderBox->isChecked();
   dwgFiles = dwgBox->isChecked();
   dxfFiles = dxfBox->isChecked();

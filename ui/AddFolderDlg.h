@@ -11,7 +11,8 @@ class QTreeView;
 
 // "Select folder": a tree of the file system's folders (children read when a folder is first
 // opened), the chosen folder's path, whether to descend into subfolders and which drawing types
-// to collect. Opens on the user's home folder.
+// to collect. The path can be typed too. Opens on the folder chosen last in this session, else on
+// the user's home folder.
 class CAddFolderDlg : public QDialog {
   Q_OBJECT
 
@@ -39,9 +40,12 @@ class CAddFolderDlg : public QDialog {
   QCheckBox* DxfBox() const { return dxfBox; }
   QCheckBox* DwfBox() const { return dwfBox; }
 
+  // Takes a typed path that is a folder (else says so and stays open).
   void accept() override;
 
  private:
+  // The folder the last "Ok" took, where the next dialog opens.
+  static QString lastFolder;
   QFileSystemModel* model = nullptr;
   QTreeView* tree = nullptr;
   QLineEdit* pathField = nullptr;

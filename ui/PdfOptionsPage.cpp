@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <climits>
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -240,7 +241,22 @@ void CPdfOptionsPage::WriteControls() {
   outputBox->setCurrentIndex(outputType);
   targetEdit->setText(target);
   layoutPaperBox->setChecked(useLayoutPaper);
+  // The list shows the paper of this size, in either unit (the first of equal ones).
+  predefinedBox->setCurrentIndex(MatchingPaper());
   writing = false;
+}
+
+int CPdfOptionsPage::MatchingPaper() const {
+  const double toMm = units == 1 ? 1.0 : 25.4;
+  for (int row = 0; kPredefinedPaperSizes[row].name; ++row) {
+    const PaperSize& size = kPredefinedPaperSizes[row];
+    const double sizeToMm = size.units == 1 ? 1.0 : 25.4;
+    if (std::fabs(size.width * sizeToMm - width * toMm) < 0.05 &&
+        std::fabs(size.height * sizeToMm - height * toMm) < 0.05) {
+      return row;
+    }
+  }
+  return -1;
 }
 
 bool CPdfOptionsPage::ReadControls(bool tell) {

@@ -48,6 +48,8 @@ class CPdfOptionsPage : public CCommonPage {
   bool ReadControls(bool tell = true);
   // Shows the page's values in the controls.
   void WriteControls();
+  // The row of the predefined paper of the size shown, or -1.
+  int MatchingPaper() const;
 
   // Picks a predefined paper size (its list row).
   void ChoosePredefined(int row);

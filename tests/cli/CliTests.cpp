@@ -320,13 +320,13 @@ TEST_F(Cli, CountsADrawingItCannotReadAsFailed) {
   for (const std::string& pdf : JsonList(run.out, "results")) EXPECT_TRUE(CheckPdfFile(pdf));
 }
 
-TEST_F(Cli, NamesTheReasonWhenAFormatCannotBeReadYet) {
-  // A drawing is known by its bytes: a DWF named .dxf is a DWF.
+TEST_F(Cli, NamesTheReasonWhenADrawingCannotBeRead) {
+  // A drawing is known by its bytes: a DWF named .dxf is a DWF, here a damaged one.
   testsupport::WriteFile(dir / "sheet.dxf", "(DWF V06.00)PK\3\4");
   const CliRun run = Convert({"-o", Out("all.pdf"), Out("sheet.dxf"), Examples()[1]});
   EXPECT_EQ(run.status, 2) << run.err;
   EXPECT_NE(run.err.find("Can not open drawing file: " + Out("sheet.dxf") +
-                         "\nReason: DWF files are not supported yet"),
+                         "\nReason: the package's archive cannot be read"),
             std::string::npos)
       << run.err;
   EXPECT_GT(PageCount(Out("all.pdf")), 0) << "the other drawing is converted";

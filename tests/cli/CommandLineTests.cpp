@@ -289,3 +289,18 @@ TEST(CommandLine, TakesAShareOfTheListAndLeavesDrawingsWithNewerPdfs) {
   EXPECT_FALSE(merged.ok) << "a merged file is made whole or not at all";
   EXPECT_EQ(merged.error.rfind("--skip-existing: ", 0), 0u) << merged.error;
 }
+
+TEST(CommandLine, ShortensStatusTextsInTheMiddleByCharacters) {
+  EXPECT_EQ(ShortenMiddle("Converting: plan.dxf", 40), "Converting: plan.dxf");
+  EXPECT_EQ(ShortenMiddle("/archive/2019/site/plan.dxf", 15), "/archi…plan.dxf");
+  // Characters, not bytes: "ä" and "ö" take two bytes and one column each, and no sequence is cut.
+  EXPECT_EQ(ShortenMiddle("/häuser/öfen/plan.dxf", 12), "/häus…an.dxf");
+  EXPECT_EQ(ShortenMiddle("/häuser/öfen/plan.dxf", 21), "/häuser/öfen/plan.dxf");
+  EXPECT_EQ(ShortenMiddle("abc", 1), "…");
+  EXPECT_EQ(ShortenMiddle("abc", 0), "");
+  // A byte that is no UTF-8 counts as one character and stays whole.
+  EXPECT_EQ(ShortenMiddle("\xE9"
+                          "bcdefg",
+                          4),
+            "\xE9…fg");
+}

@@ -8,6 +8,7 @@
 #include <tiffio.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -869,3 +870,33 @@ TEST(ImageFileCorpus, FindsAndReadsTheImagesOfRealDrawings) {
 }
 
 }  // namespace
+
+// ---- Pictures held in memory ----------------------------------------------------------------
+
+TEST(ImageData, ReadsEveryFormatFromMemoryAsFromAFile) {
+  TempDir dir;
+  WritePng(dir / "a.png", RgbPng(5, 3, Pattern));
+  WriteTiff(dir / "a.tif", RgbTiff(6, 4, Pattern));
+  for (const char* name : {"a.png", "a.tif"}) {
+    const std::string bytes = testsupport::ReadFile(dir / name);
+    auto fromFile = LoadImageFile((dir / name).string());
+    auto fromMemory = drawing::LoadImageData(bytes);
+    ASSERT_TRUE(fromFile && fromMemory) << name;
+    ASSERT_EQ(fromMemory->Width(), fromFile->Width()) << name;
+    ASSERT_EQ(fromMemory->Height(), fromFile->Height()) << name;
+    for (int y = 0; y < fromFile->Height(); ++y) {
+      EXPECT_EQ(0, std::memcmp(fromFile->Row(y), fromMemory->Row(y), fromFile->Width() * 3))
+          << name << " row " << y;
+    }
+  }
+}
+
+TEST(ImageData, RefusesBytesThatAreNoPictureOrAreCutShort) {
+  TempDir dir;
+  WritePng(dir / "a.png", RgbPng(5, 3, Pattern));
+  const std::string png = testsupport::ReadFile(dir / "a.png");
+  EXPECT_EQ(drawing::LoadImageData(""), nullptr);
+  EXPECT_EQ(drawing::LoadImageData("no picture at all"), nullptr);
+  EXPECT_EQ(drawing::LoadImageData(png.substr(0, png.size() / 2)), nullptr);
+  EXPECT_EQ(drawing::LoadImageData(std::string("II*\0\x08\0\0\0", 8)), nullptr);
+}

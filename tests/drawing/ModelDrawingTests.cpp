@@ -168,6 +168,24 @@ TEST(ModelDrawing, ZoomExtentsFitsWhatIsDrawnAndZoomWindowTheWindow) {
   EXPECT_NE(trace.find("MoveTo 0 0\nLineTo 100 50\n"), std::string::npos) << trace;
 }
 
+TEST(ModelDrawing, ConstructionLinesAloneAreFittedAroundTheirBasePoints) {
+  TempDir dir;
+  const std::string rays =
+      "0\nSECTION\n2\nENTITIES\n"
+      "0\nXLINE\n8\n0\n10\n1000.0\n20\n1000.0\n30\n0.0\n11\n1.0\n21\n0.0\n31\n0.0\n"
+      "0\nRAY\n8\n0\n10\n1010.0\n20\n1010.0\n30\n0.0\n11\n0.0\n21\n-1.0\n31\n0.0\n"
+      "0\nENDSEC\n0\nEOF\n";
+  drawing::CModelDrawing drawing;
+  ASSERT_EQ(drawing.OpenFile(Write(dir, "rays.dxf", rays).c_str(), 0), 0);
+  drawing.ZoomExtents(0, 0, 1.0);
+  // The box of x 999–1010, y 1000–1010 fills the width (240/11 points per unit) and is centred
+  // vertically: the line crosses the page at the box's foot, the ray runs down from its top at
+  // the right edge.
+  const std::string trace = Trace(drawing, 240, 240);
+  EXPECT_NE(trace.find("MoveTo -1 10.909\nLineTo 241 10.909\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("MoveTo 240 229.091\nLineTo 240 -1\n"), std::string::npos) << trace;
+}
+
 TEST(ModelDrawing, PaperLayoutShowsItsSheetAtRealSize) {
   TempDir dir;
   drawing::CModelDrawing drawing;
@@ -233,4 +251,24 @@ TEST(ModelDrawingCorpus, EveryLayoutOfEveryDrawingConverts) {
   }
   EXPECT_GE(files, 40);
   std::printf("corpus: %d drawings, %d pages\n", files, pages);
+}
+
+TEST(ModelDrawing, TheEmptyModelSpaceOfADrawingOfSheetsIsNoPage) {
+  TempDir dir;
+  drawing::CModelDrawing drawing;
+  const std::string sheet =
+      "(W2D V06.00)(PlotInfo show 0 in 11 8.5 0 0 11 8.5 ((0.001 0 0)(0 0.001 0)(0 0 1)))"
+      "L 0,0 1000,1000 (EndOfDWF)";
+  ASSERT_EQ(drawing.OpenFile(Write(dir, "sheet.w2d", sheet).c_str(), 0), 0) << drawing.LastError();
+  ASSERT_EQ(drawing.GetLayoutCount(), 2);
+  EXPECT_TRUE(drawing.IsLayoutSkipped(0)) << "model space";
+  EXPECT_FALSE(drawing.IsLayoutSkipped(1)) << "the sheet";
+  EXPECT_EQ(drawing.GetActiveLayout(), 1);
+  double width = 0, height = 0;
+  drawing.GetPaperSize(&width, &height);
+  EXPECT_DOUBLE_EQ(width, 11);
+  EXPECT_DOUBLE_EQ(height, 8.5);
+  // A DXF drawing's empty model space stays a page, as before.
+  ASSERT_EQ(drawing.OpenFile(Write(dir, "r12.dxf", kR12).c_str(), 0), 0);
+  EXPECT_FALSE(drawing.IsLayoutSkipped(0));
 }

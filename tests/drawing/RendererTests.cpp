@@ -17,6 +17,18 @@ using namespace drawing;
 namespace {
 
 // A drawing with layer 0, a model space and nothing else; entities are added by the test.
+// A viewport of 40 × 20 around (50, 50) showing model space around the origin at 2 paper units
+// per model unit: its clip spans x 30..70, y 40..60.
+Viewport SmallView() {
+  Viewport view;
+  view.id = 2;
+  view.center = {50, 50, 0};
+  view.width = 40;
+  view.height = 20;
+  view.viewHeight = 10;
+  return view;
+}
+
 struct Scene {
   Drawing drawing;
   CTextEngine text;
@@ -45,6 +57,15 @@ struct Scene {
     block.name = name;
     drawing.blocks.push_back(block);
     return static_cast<std::int32_t>(drawing.blocks.size() - 1);
+  }
+  // A paper layout "Layout1" after the model; gives its block.
+  std::int32_t AddSheet() {
+    const std::int32_t paper = AddBlock("*Paper_Space");
+    Layout sheet;
+    sheet.name = "Layout1";
+    sheet.block = paper;
+    drawing.layouts.push_back(sheet);
+    return paper;
   }
   Entity& Add(std::int32_t block, EntityData data) {
     Entity entity;
@@ -281,21 +302,11 @@ TEST(Renderer, SplinesPassThroughTheirEndsAndStayNearTheCurve) {
 TEST(Renderer, ViewportsClipModelSpaceThroughTheirView) {
   Scene s;
   s.Add(0, Line{{0, 0, 0}, {100, 0, 0}});
-  const std::int32_t paper = s.AddBlock("*Paper_Space");
-  Layout sheet;
-  sheet.name = "Layout1";
-  sheet.block = paper;
-  s.drawing.layouts.push_back(sheet);
+  const std::int32_t paper = s.AddSheet();
   Viewport overall;
   overall.id = 1;
   overall.width = overall.height = overall.viewHeight = 1000;
-  Viewport view;
-  view.id = 2;
-  view.center = {50, 50, 0};
-  view.width = 40;
-  view.height = 20;
-  view.viewCenter = {0, 0};
-  view.viewHeight = 10;  // 2 paper units per model unit
+  const Viewport view = SmallView();
   s.Add(paper, overall);
   s.Add(paper, view);
   CRenderer renderer(s.drawing, s.text, s.trace);
@@ -325,17 +336,8 @@ TEST(Renderer, ViewportsOnALayerThatDoesNotPlotShowTheirViewWithoutAFrame) {
     s.Add(0, Line{{0, 0, 0}, {100, 0, 0}});
     const std::int32_t hidden = s.AddLayer("viewports", 7);
     hide(s.drawing.layers[static_cast<std::size_t>(hidden)]);
-    const std::int32_t paper = s.AddBlock("*Paper_Space");
-    Layout sheet;
-    sheet.name = "Layout1";
-    sheet.block = paper;
-    s.drawing.layouts.push_back(sheet);
-    Viewport view;
-    view.id = 2;
-    view.center = {50, 50, 0};
-    view.width = 40;
-    view.height = 20;
-    view.viewHeight = 10;
+    const std::int32_t paper = s.AddSheet();
+    const Viewport view = SmallView();
     s.Add(paper, view).layer = hidden;
     CRenderer renderer(s.drawing, s.text, s.trace);
     renderer.DrawLayout(1, Affine3{}, 1000, 1000);
@@ -385,11 +387,7 @@ TEST(Renderer, ConstructionLinesAreClippedToTheOutput) {
 TEST(Renderer, ViewportsClipToTheOutlineOfTheirBoundaryEntity) {
   Scene s;
   s.Add(0, Line{{0, 0, 0}, {1, 0, 0}});
-  const std::int32_t paper = s.AddBlock("*Paper_Space");
-  Layout sheet;
-  sheet.name = "Layout1";
-  sheet.block = paper;
-  s.drawing.layouts.push_back(sheet);
+  const std::int32_t paper = s.AddSheet();
   s.Add(paper, Circle{{50, 50, 0}, 10});
   Viewport view;
   view.id = 2;
@@ -407,6 +405,54 @@ TEST(Renderer, ViewportsClipToTheOutlineOfTheirBoundaryEntity) {
   EXPECT_EQ(std::count(line.begin(), line.end(), ','), 65) << line;
 }
 
+TEST(Renderer, AClippedGroupClipsItsMembersAndOnlyThem) {
+  Scene scene;
+  ClippedGroup group;
+  group.boundary = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+  Entity member;
+  member.data = Line{{1, 1, 0}, {2, 2, 0}};
+  group.entities.push_back(member);
+  scene.Add(0, group);
+  scene.Add(0, Line{{5, 5, 0}, {6, 6, 0}});
+  const std::string trace = scene.Render();
+  // The boundary clips without being drawn.
+  const std::size_t push = trace.find("PushClipPolygon unstroked 0,0 20,0 20,20 0,20 0,0");
+  const std::size_t inside = trace.find("MoveTo 2 2");
+  const std::size_t pop = trace.find("PopClipPolygon");
+  const std::size_t outside = trace.find("MoveTo 10 10");
+  ASSERT_NE(push, std::string::npos) << trace;
+  EXPECT_LT(push, inside) << trace;
+  EXPECT_LT(inside, pop) << trace;
+  EXPECT_LT(pop, outside) << trace;
+}
+
+TEST(Renderer, AClippedGroupWritesOnlyWhatItsClipCanShow) {
+  Scene scene;
+  const std::int32_t far = scene.AddLayer("FAR", 1);
+  ClippedGroup group;
+  group.boundary = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+  Entity crossing;
+  crossing.data = Line{{5, 5, 0}, {100, 5, 0}};
+  group.entities.push_back(crossing);
+  Entity outside;
+  outside.data = Circle{{50, 50, 0}, 1};
+  outside.layer = far;
+  group.entities.push_back(outside);
+  scene.Add(0, group);
+  // A second group on the page, but beyond the output area of 1000 × 1000 points.
+  ClippedGroup beyond = group;
+  beyond.boundary = {{600, 0}, {610, 0}, {610, 10}, {600, 10}};
+  scene.Add(0, beyond);
+  const std::string trace = scene.Render();
+  // The line leaves the clip at page x = 20: it is cut a line width (the default 0.25 mm, 0.709
+  // points) and a point beyond it.
+  EXPECT_NE(trace.find("MoveTo 10 10\nLineTo 21.709 10\n"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("FAR"), std::string::npos) << "the circle lies outside the clip\n" << trace;
+  // The second group writes nothing, not even its clip.
+  EXPECT_EQ(trace.find("PushClipPolygon"), trace.rfind("PushClipPolygon")) << trace;
+  EXPECT_EQ(trace.find("1200,"), std::string::npos) << trace;
+}
+
 TEST(Renderer, ViewportsWriteOnlyWhatTheirClipCanShow) {
   Scene s;
   Linetype dashed{"DASHED", "", 1.5, {1.0, -0.5}};
@@ -418,25 +464,17 @@ TEST(Renderer, ViewportsWriteOnlyWhatTheirClipCanShow) {
   far.insertion = {-400, 300, 0};
   far.height = 5;
   s.Add(0, far);
-  const std::int32_t paper = s.AddBlock("*Paper_Space");
-  Layout sheet;
-  sheet.name = "Layout1";
-  sheet.block = paper;
-  s.drawing.layouts.push_back(sheet);
-  Viewport view;
-  view.id = 2;
-  view.center = {50, 50, 0};
-  view.width = 40;
-  view.height = 20;
-  view.viewHeight = 10;  // 2 paper units per model unit: the clip spans x 30..70, y 40..60
+  const std::int32_t paper = s.AddSheet();
+  const Viewport view = SmallView();
   s.Add(paper, view);
   CRenderer renderer(s.drawing, s.text, s.trace);
   renderer.DrawLayout(1, Affine3{}, 1000, 1000);
   const std::string& trace = s.trace.text;
-  EXPECT_EQ(trace.find("BeginEntityDraw 1 "), std::string::npos)
+  EXPECT_EQ(trace.find("BeginEntityDraw 0 CIRCLE"), std::string::npos)
       << "the circle lies wholly outside the clip\n"
       << trace;
-  EXPECT_EQ(trace.find("BeginEntityDraw 2 "), std::string::npos) << "so does the text\n" << trace;
+  EXPECT_EQ(trace.find("BeginEntityDraw 0 TEXT"), std::string::npos) << "so does the text\n"
+                                                                     << trace;
   // Dashes run from the line's start at paper x = -150 with a period of 3; the ones that
   // cross the clip's margin (one line width and one unit) are cut, the rest keep their place.
   EXPECT_NE(trace.find("MoveTo 28.291 50\nLineTo 29 50\nMoveTo 30 50\nLineTo 32 50\n"),
@@ -478,4 +516,25 @@ TEST(Renderer, TextLinesAreBarsUnderTheirStretchOfText) {
   EXPECT_NEAR(bar[1].x, to, 1e-9);
   EXPECT_NEAR(bar[0].y, -2.3, 1e-9);
   EXPECT_NEAR(bar[2].y, -1.7, 1e-9);
+}
+
+TEST(Renderer, PolyfaceMeshesDrawTheirVisibleFaceEdgesOnly) {
+  Scene s;
+  Polyline mesh;
+  mesh.is3d = true;
+  mesh.polyface = true;
+  mesh.vertices = {{{0, 0, 0}}, {{10, 0, 0}}, {{10, 10, 0}}, {{0, 10, 0}}};
+  mesh.faces = {{1, 2, -3}};  // the edge from 3 back to 1 is hidden
+  s.Add(0, mesh);
+  Polyline empty = mesh;
+  empty.faces.clear();  // vertices but no faces: nothing to draw, not a zigzag through them
+  s.Add(0, empty);
+  const std::string trace = s.Render(1.0);
+  EXPECT_NE(trace.find("MoveTo 0 0\nLineTo 10 0\nMoveTo 10 0\nLineTo 10 10\n"), std::string::npos)
+      << trace;
+  EXPECT_EQ(trace.find("LineTo 0 10"), std::string::npos) << trace;
+  const std::size_t first = trace.find("BeginEntityDraw ");
+  EXPECT_EQ(trace.find("BeginEntityDraw ", first + 1), std::string::npos)
+      << "the mesh without faces writes nothing\n"
+      << trace;
 }

@@ -727,3 +727,50 @@ TEST(MTextLayout, RandomCodeSoupDoesNotFail) {
 }
 
 }  // namespace
+
+// ---- Faces given as bytes ---------------------------------------------------------------------
+
+namespace {
+
+// An Embedded OpenType file around font data: the header's sizes, version, flags and magic
+// number (the rest of the header zero), the font data XOR-ed with 0x50 when asked.
+std::string Eot(std::string font, std::uint32_t flags) {
+  if (flags & 0x10000000) {
+    for (char& c : font) c = static_cast<char>(c ^ 0x50);
+  }
+  std::string header(82, '\0');
+  const auto put32 = [&header](std::size_t at, std::uint32_t v) {
+    for (int k = 0; k < 4; ++k) header[at + k] = static_cast<char>(v >> (8 * k) & 0xFF);
+  };
+  put32(0, static_cast<std::uint32_t>(header.size() + font.size()));
+  put32(4, static_cast<std::uint32_t>(font.size()));
+  put32(8, 0x00020002);
+  put32(12, flags);
+  header[34] = 0x4C;
+  header[35] = 0x50;
+  return header + font;
+}
+
+}  // namespace
+
+TEST(TextEngineFontData, AFaceGivenAsBytesServesItsNameFirst) {
+  const std::string font =
+      testsupport::ReadFile(SystemFont("liberation/LiberationSerif-Regular.ttf"));
+  if (font.empty()) GTEST_SKIP() << "no Liberation Serif";
+  CTextEngine engine;
+  const std::string before = engine.ResolvedFontFile("Drawing Face", "");
+  engine.AddFontData("Drawing Face", font);
+  EXPECT_EQ(engine.ResolvedFontFile("drawing face", ""), "(Drawing Face)");
+  EXPECT_GT(engine.MeasureWidth("Hello", "Drawing Face", ""), 0);
+  engine.AddFontData("Plain EOT", Eot(font, 0));
+  engine.AddFontData("Hidden EOT", Eot(font, 0x10000005 & ~0x4u));
+  EXPECT_EQ(engine.ResolvedFontFile("Plain EOT", ""), "(Plain EOT)");
+  EXPECT_EQ(engine.ResolvedFontFile("Hidden EOT", ""), "(Hidden EOT)");
+  // Compressed font data and bytes that are no font leave the name to the usual lookup.
+  engine.AddFontData("Packed EOT", Eot(font, 0x10000005));
+  engine.AddFontData("Garbage", "no font at all, really");
+  EXPECT_NE(engine.ResolvedFontFile("Packed EOT", ""), "(Packed EOT)");
+  EXPECT_NE(engine.ResolvedFontFile("Garbage", ""), "(Garbage)");
+  engine.ForgetFontData();
+  EXPECT_EQ(engine.ResolvedFontFile("Drawing Face", ""), before);
+}

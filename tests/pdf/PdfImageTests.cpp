@@ -53,6 +53,22 @@ struct ImagePage {
 
 }  // namespace
 
+TEST(PdfImage, GrayAndBlackAndWhiteImagesGoByLuminance) {
+  ImagePage p;
+  auto dib = CDib::Create(4, 1, 24);
+  dib->SetPixelRgb(0, 0, 255, 0, 0);      // luminance 76
+  dib->SetPixelRgb(1, 0, 0, 255, 0);      // 150
+  dib->SetPixelRgb(2, 0, 0, 0, 255);      // 29
+  dib->SetPixelRgb(3, 0, 200, 200, 200);  // 200
+  std::string name;
+  ASSERT_TRUE(
+      p.made.page->AddImage(4, 1, dib.get(), name, &p.doc.nextObjectNumber, ImageColors::Gray));
+  EXPECT_EQ(SampleText(ImageStream(p.made.page, name)), "4C4C4C9696961D1D1DC8C8C8>\r");
+  ASSERT_TRUE(p.made.page->AddImage(4, 1, dib.get(), name, &p.doc.nextObjectNumber,
+                                    ImageColors::BlackAndWhite));
+  EXPECT_EQ(SampleText(ImageStream(p.made.page, name)), "000000FFFFFF000000FFFFFF>\r");
+}
+
 TEST(PdfImage, RedAndBlueImageIsWrittenAsInTheExample) {
   TempDir dir;
   ImagePage p;

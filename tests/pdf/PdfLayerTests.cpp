@@ -32,6 +32,7 @@ TEST(PdfLayer, TwoLayersOnAPageAreWrittenAsInTheExample) {
   const std::string pdf = pdftest::SaveAndCheck(doc, dir);
   EXPECT_TRUE(
       MatchesGolden(pdftest::ObjectsText(pdf, {1, 7, 11, 12, 13}), "pdf/golden/layers.txt"));
+  EXPECT_EQ(pdf.rfind("%PDF-1.5\n", 0), 0u) << "optional content needs PDF 1.5";
   const auto offsets = XrefOffsets(pdf);
   EXPECT_LT(offsets[7], offsets[12]) << "the Properties object follows its page";
   EXPECT_LT(offsets[9], offsets[11]) << "the groups come after the pages";
@@ -59,6 +60,7 @@ TEST(PdfLayer, DocumentWithoutLayersHasEmptyGroupLists) {
   pdftest::StartDocument(doc);
   auto made = pdftest::AddDrawingPage(doc, "plan", "Model");
   const std::string pdf = pdftest::SaveAndCheck(doc, dir);
+  EXPECT_EQ(pdf.rfind("%PDF-1.2\n", 0), 0u) << "the header without layers stays as it was";
   EXPECT_NE(ObjectText(pdf, 1).find("/OCProperties <</OCGs []\n/D <</Order []>>>>"),
             std::string::npos);
   EXPECT_EQ(ObjectText(pdf, made.page->Number()).find("/Properties"), std::string::npos);

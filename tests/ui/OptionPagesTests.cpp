@@ -29,7 +29,8 @@ class OptionPagesTests : public QObject {
     settings.PdfHeight = 11;
     CPdfOptionsPage page(settings);
     QCOMPARE(page.PredefinedBox()->count(), 32);
-    QCOMPARE(page.PredefinedBox()->currentIndex(), -1);
+    // 8.5 × 11 inches is Letter, the first of the sizes that have it.
+    QCOMPARE(page.PredefinedBox()->currentIndex(), 0);
     QCOMPARE(page.PredefinedBox()->itemText(22), QString("ISO B5 (182.00 x 237.00 MM)"));
     QCOMPARE(kPredefinedPaperSizes[22].height, 237.0);
     QCOMPARE(page.PredefinedBox()->itemText(30), QString("ISO C5 (229.00 x 162.00 MM)"));
@@ -50,6 +51,24 @@ class OptionPagesTests : public QObject {
     page.SwapWidthAndHeight();
     QCOMPARE(page.Width(), 297.0);
     QCOMPARE(page.Height(), 400.0);
+    QCOMPARE(page.PredefinedBox()->currentIndex(), -1);
+  }
+
+  void ThePaperListShowsThePaperOfTheSize() {
+    CConvertSettings settings;
+    settings.Units = PaperUnit::Millimetre;
+    settings.PdfWidth = 210;
+    settings.PdfHeight = 297;
+    CPdfOptionsPage page(settings);
+    QCOMPARE(page.PredefinedBox()->currentText(), QString("ISO A4 (210.00 x 297.00 MM)"));
+    page.SwapWidthAndHeight();
+    QCOMPARE(page.PredefinedBox()->currentText(), QString("ISO A4 (297.00 x 210.00 MM)"));
+    // Shown in inches it is still A4.
+    page.UnitsBox()->setCurrentIndex(0);
+    QCOMPARE(page.PredefinedBox()->currentText(), QString("ISO A4 (297.00 x 210.00 MM)"));
+    settings.PdfWidth = 211;
+    CPdfOptionsPage other(settings);
+    QCOMPARE(other.PredefinedBox()->currentIndex(), -1);
   }
 
   void SwitchingUnitsConvertsSizeAndMarginAndBack() {

@@ -337,6 +337,20 @@ class SelectFileTests : public QObject {
     dialog.SubfolderBox()->setChecked(false);
     dialog.accept();
     QVERIFY(dialog.dwgFiles && !dialog.dxfFiles && dialog.dwfFiles && !dialog.includeSubfolders);
+
+    // The next dialog opens where this one ended; a path can be typed, a wrong one is told.
+    QVERIFY(QDir().mkpath(dir.filePath("typed")));
+    CAddFolderDlg next;
+    QCOMPARE(next.folder, dir.filePath("drawings/site"));
+    CScriptedMessageBoxes boxes;
+    next.PathField()->setText(dir.filePath("no such folder"));
+    next.accept();
+    QCOMPARE(boxes.messages.size(), 1);
+    QCOMPARE(next.result(), 0);
+    next.PathField()->setText(dir.filePath("typed") + "/");
+    next.accept();
+    QCOMPARE(next.folder, dir.filePath("typed"));
+    QCOMPARE(next.result(), static_cast<int>(QDialog::Accepted));
   }
 };
 

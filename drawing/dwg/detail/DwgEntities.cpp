@@ -1279,6 +1279,7 @@ void FinishDwgPolyline(const CDwgEntityInfo& info, std::vector<CDwgVertex>& reco
              });
     });
     polyline.vertices = std::move(positions);
+    polyline.polyface = true;
     polyline.faces = std::move(faces);
     return;
   }

@@ -1221,6 +1221,7 @@ void FinishDxfPolyline(const DxfEntityInfo& info, std::vector<DxfVertex>& record
     });
     for (PolylineVertex& position : positions) position.bulge = 0.0;
     polyline.vertices = std::move(positions);
+    polyline.polyface = true;
     polyline.faces = std::move(faces);
     return;
   }
