@@ -28,10 +28,14 @@ using namespace drawing;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   Drawing drawing;
-  drawing.layers = {Layer{"0"}, Layer{"WALL"}, Layer{"DOOR"}};
-  drawing.linetypes = {Linetype{"ByBlock"}, Linetype{"ByLayer"}, Linetype{"Continuous"},
-                       Linetype{"DASHED"}};
-  drawing.textStyles = {TextStyle{"Standard", "txt"}, TextStyle{"ISO", "isocp.shx"}};
+  for (const char* name : {"0", "WALL", "DOOR"}) drawing.layers.emplace_back().name = name;
+  for (const char* name : {"ByBlock", "ByLayer", "Continuous", "DASHED"}) {
+    drawing.linetypes.emplace_back().name = name;
+  }
+  drawing.textStyles.resize(2);
+  drawing.textStyles[0].name = "Standard";
+  drawing.textStyles[1].name = "ISO";
+  drawing.textStyles[1].fontFile = "isocp.shx";
   CProxyGraphicsTables tables;
   tables.layers = {0, 2, -1, 1};
   tables.linetypes = {2, 3, -1};

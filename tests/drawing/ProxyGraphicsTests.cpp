@@ -75,8 +75,11 @@ struct CDecoded {
 class CProxyDrawing {
  public:
   CProxyDrawing() {
-    styles.push_back(TextStyle{"Standard", "txt", "", "", 0, 1, 0, 0});
-    styles.push_back(TextStyle{"ISO", "isocp.shx", "", "", 0, 1, 0, 0});
+    styles.resize(2);
+    styles[0].name = "Standard";
+    styles[0].fontFile = "txt";
+    styles[1].name = "ISO";
+    styles[1].fontFile = "isocp.shx";
     tables.layers = {0, 2, 1};
     tables.linetypes = {-1, 3};
     tables.textStyles = &styles;
