@@ -14,7 +14,8 @@ import sys
 # Part: the folders (or single headers) whose headers it may include. A part is a top folder,
 # except where a finer one is named: the pen-set files read plot style tables through the
 # drawing library's contract, which the pens themselves do not see, and each reader of the
-# drawing library sees only the model and the text decoding.
+# drawing library sees only the model, the text decoding and (DXF and DWG, which store the
+# same proxy graphics) the decoder of proxy graphics.
 ALLOWED = {
     "platform": set(),
     "pdf": {"platform"},
@@ -23,8 +24,8 @@ ALLOWED = {
     "pensetfiles": {"pensets", "platform", "render/Drawing.h"},
     "drawing": {"drawing/text", "drawing/dxf", "drawing/dwg", "drawing/dwf", "render", "platform"},
     "drawing/text": {"platform"},
-    "drawing/dxf": {"drawing/Model.h", "drawing/text", "platform"},
-    "drawing/dwg": {"drawing/Model.h", "drawing/text", "platform"},
+    "drawing/dxf": {"drawing/Model.h", "drawing/ProxyGraphics.h", "drawing/text", "platform"},
+    "drawing/dwg": {"drawing/Model.h", "drawing/ProxyGraphics.h", "drawing/text", "platform"},
     "drawing/dwf": {"drawing/Model.h", "drawing/text", "platform"},
     "convert": {"render", "pdf", "pensets", "platform"},
     "cli": {"convert", "render", "pdf", "pensets", "pensetfiles", "platform"},

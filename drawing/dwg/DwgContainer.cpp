@@ -126,26 +126,57 @@ unsigned LoadLittleEndian16(std::string_view bytes, std::size_t at) {
 
 }  // namespace
 
-std::uint32_t PageChecksum(std::uint32_t seed, std::string_view bytes) {
-  // Like Adler-32: 0x15B0 bytes is the longest run whose sums cannot overflow 32 bits.
-  std::uint32_t sum1 = seed & 0xFFFF;
-  std::uint32_t sum2 = seed >> 16;
+namespace {
+
+// The order in which the two page checksums take the bytes: R2004 pages one after the other,
+// R2007 pages each group of eight as 6 7 4 5 2 3 0 1 (and a last, shorter group in an order of
+// its own).
+enum class SumOrder { Plain, Shuffled };
+
+// The weight each byte of a group of sixteen adds to the second sum (16 for the first byte
+// taken, 1 for the last).
+struct CGroupWeights {
+  std::uint16_t weight[16];
+};
+
+constexpr CGroupWeights kPlainWeights = {{16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1}};
+constexpr CGroupWeights kShuffledWeights = {
+    {10, 9, 12, 11, 14, 13, 16, 15, 2, 1, 4, 3, 6, 5, 8, 7}};
+
+// The order of the bytes of a last group shorter than eight, as R2007 pages take them.
+constexpr std::uint8_t kShuffledTail[8][7] = {{},
+                                              {0},
+                                              {0, 1},
+                                              {0, 1, 2},
+                                              {2, 3, 0, 1},
+                                              {2, 3, 0, 1, 4},
+                                              {2, 3, 0, 1, 4, 5},
+                                              {2, 3, 0, 1, 4, 5, 6}};
+
+// Like Adler-32: two sums modulo 0xFFF1 over the bytes, from the two halves of `start`.
+std::uint32_t Sums(std::uint32_t start, std::string_view bytes, SumOrder order) {
+  // 0x15B0 bytes is the longest run whose sums cannot overflow 32 bits.
+  std::uint32_t sum1 = start & 0xFFFF;
+  std::uint32_t sum2 = start >> 16;
+  const CGroupWeights& weights = order == SumOrder::Plain ? kPlainWeights : kShuffledWeights;
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   std::size_t left = bytes.size();
   while (left > 0) {
     const std::size_t chunk = left < 0x15B0 ? left : 0x15B0;
     // Sixteen bytes at a time: the second sum grows by sixteen times the first, by the bytes
-    // of the group weighted 16 down to 1, and the first by their sum. Summed over the groups
-    // (the first sums before each group added up in `earlier`) these give the sums of the
-    // byte-by-byte loop at the end of the groups, so nothing overflows sooner.
+    // of the group weighted by the order they are taken in, and the first by their sum.
+    // Summed over the groups (the first sums before each group added up in `earlier`) these
+    // give the sums of the byte-by-byte loop at the end of the groups, so nothing overflows
+    // sooner.
     const std::size_t groups = chunk / 16;
     std::uint64_t bytesSum = 0, earlier = 0, weighted = 0;
 #if defined(__SSE2__)
     // The same with SSE2, which every x86-64 processor has: a checksum of every page of a
     // file otherwise costs a quarter of reading an R2004 drawing.
     const __m128i zero = _mm_setzero_si128();
-    const __m128i weightsLow = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
-    const __m128i weightsHigh = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+    const __m128i weightsLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights.weight));
+    const __m128i weightsHigh =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights.weight + 8));
     __m128i total = zero, before = zero, products = zero;
     for (std::size_t g = 0; g < groups; ++g) {
       const __m128i bytes16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * g));
@@ -168,16 +199,26 @@ std::uint32_t PageChecksum(std::uint32_t seed, std::string_view bytes) {
       earlier += bytesSum;
       for (std::uint32_t k = 0; k < 16; ++k) {
         bytesSum += data[16 * g + k];
-        weighted += (16 - k) * data[16 * g + k];
+        weighted += std::uint64_t{weights.weight[k]} * data[16 * g + k];
       }
     }
 #endif
     sum2 += static_cast<std::uint32_t>(16 * groups * sum1 + 16 * earlier + weighted);
     sum1 += static_cast<std::uint32_t>(bytesSum);
-    std::size_t i = groups * 16;
-    for (; i < chunk; ++i) {
-      sum1 += data[i];
+    // The rest of the chunk, shorter than a group, one byte at a time in the order's sequence.
+    auto add = [&](unsigned char byte) {
+      sum1 += byte;
       sum2 += sum1;
+    };
+    std::size_t i = groups * 16;
+    if (order == SumOrder::Plain) {
+      for (; i < chunk; ++i) add(data[i]);
+    } else {
+      for (; chunk - i >= 8; i += 8) {
+        for (const int k : {6, 7, 4, 5, 2, 3, 0, 1}) add(data[i + k]);
+      }
+      const std::size_t rest = chunk - i;
+      for (std::size_t k = 0; k < rest; ++k) add(data[i + kShuffledTail[rest][k]]);
     }
     data += chunk;
     left -= chunk;
@@ -185,6 +226,18 @@ std::uint32_t PageChecksum(std::uint32_t seed, std::string_view bytes) {
     sum2 %= 0xFFF1;
   }
   return (sum2 << 16) | (sum1 & 0xFFFF);
+}
+
+}  // namespace
+
+std::uint32_t PageChecksum(std::uint32_t seed, std::string_view bytes) {
+  return Sums(seed, bytes, SumOrder::Plain);
+}
+
+std::uint32_t PageChecksumR2007(std::uint64_t seed, std::string_view bytes) {
+  // The seed is first stirred with the length by the step of the C library's random numbers.
+  const std::uint64_t start = (seed + bytes.size()) * 0x343FD + 0x269EC3;
+  return Sums(static_cast<std::uint32_t>(start), bytes, SumOrder::Shuffled);
 }
 
 bool CDwgContainerBuilder::Fail(std::string_view stage, std::string_view what,
@@ -442,6 +495,28 @@ bool CDwgContainerBuilder::ReadObjectMap(std::string_view bytes, std::uint64_t b
   return true;
 }
 
+bool CDwgContainerBuilder::FinishSections(std::uint64_t mapAddress) {
+  for (const char* name : {"AcDb:Header", "AcDb:Classes", "AcDb:Handles", "AcDb:AcDbObjects"}) {
+    const CDwgSection* section = out.FindSection(name);
+    if (!section || !section->available || section->bytes.empty()) {
+      return Fail("section map", std::string("section ") + name + " is missing", mapAddress);
+    }
+  }
+  const CDwgSection* headerSection = out.FindSection("AcDb:Header");
+  const CDwgSection* classes = out.FindSection("AcDb:Classes");
+  const CDwgSection* handles = out.FindSection("AcDb:Handles");
+  const CDwgSection* objects = out.FindSection("AcDb:AcDbObjects");
+
+  out.objectData = objects->bytes;
+  out.headerVariables = headerSection->bytes;
+  offsetContext = "AcDb:Header";
+  CheckHeaderBlock(headerSection->bytes, 0);
+  offsetContext = "AcDb:Classes";
+  if (!ReadClasses(classes->bytes, 0)) return false;
+  offsetContext = "AcDb:Handles";
+  return ReadObjectMap(handles->bytes, 0);
+}
+
 }  // namespace detail
 
 namespace {
@@ -453,8 +528,8 @@ struct CKnownMagic {
 
 constexpr CKnownMagic kSupported[] = {
     {"AC1012", Version::R13},   {"AC1014", Version::R14},   {"AC1015", Version::R2000},
-    {"AC1018", Version::R2004}, {"AC1024", Version::R2010}, {"AC1027", Version::R2013},
-    {"AC1032", Version::R2018},
+    {"AC1018", Version::R2004}, {"AC1021", Version::R2007}, {"AC1024", Version::R2010},
+    {"AC1027", Version::R2013}, {"AC1032", Version::R2018},
 };
 
 constexpr std::string_view kOlderMagics[] = {"AC1009", "AC1006", "AC1004", "AC1003", "AC1002",
@@ -468,10 +543,6 @@ bool ReadContainer(std::string_view file, CDwgContainer& out, std::string& messa
       message = "file header: a DWG file before R13, which has no object map (byte offset 0)";
       return false;
     }
-  }
-  if (magic == "AC1021") {
-    message = "DWG R2007 files are not supported yet";
-    return false;
   }
   bool known = false;
   for (const CKnownMagic& entry : kSupported) {
@@ -492,7 +563,9 @@ bool ReadContainer(std::string_view file, CDwgContainer& out, std::string& messa
   }
 
   detail::CDwgContainerBuilder builder(file, out);
-  const bool read = HasPagedSections(out.version) ? builder.ReadPaged() : builder.ReadPlain();
+  const bool read = out.version == Version::R2007   ? builder.ReadR2007()
+                    : HasPagedSections(out.version) ? builder.ReadPaged()
+                                                    : builder.ReadPlain();
   message = read ? builder.FirstNote() : builder.Failure();
   return read;
 }

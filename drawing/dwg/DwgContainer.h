@@ -5,8 +5,9 @@
 // (DwgHeader.h) and the objects (DwgObject.h) are read on top of it.
 //
 // R13, R14 and R2000 files are plain: the sections are slices of the file and objects sit at
-// absolute file offsets. R2004 and later (except R2007, whose container differs) keep every
-// section in compressed pages; the container decompresses them and owns the result.
+// absolute file offsets. R2004 and later keep every section in compressed pages (R2007 in
+// Reed-Solomon coded pages of its own kind); the container decompresses them and owns the
+// result.
 
 #include <cstddef>
 #include <cstdint>
@@ -53,7 +54,7 @@ struct CDwgSection {
   std::uint64_t size = 0;     // the size the file gives
   std::uint64_t address = 0;  // R13–R2000: file offset of the section; R2004+: 0
   bool available = false;     // bytes hold the section (false: encrypted or damaged)
-  // R2004 family.
+  // R2004 family and R2007 (where id is the hash code the file gives the name).
   std::uint32_t id = 0;
   std::uint32_t pageCount = 0;
   std::uint32_t maxPageSize = 0;
@@ -61,7 +62,7 @@ struct CDwgSection {
   std::uint32_t encrypted = 0;  // 0 no, 1 yes, 2 unknown (as stored)
 };
 
-// What ReadDwgContainer found. Move-only: its views point into buffers it owns (R2004 family)
+// What ReadDwgContainer found. Move-only: its views point into buffers it owns (R2004 and later)
 // or into the file bytes given to ReadDwgContainer (R13 to R2000), which must then outlive it.
 class CDwgContainer {
  public:
@@ -75,7 +76,7 @@ class CDwgContainer {
   Version version = Version::R2000;
   std::uint8_t maintenanceRelease = 0;  // byte 0x0B
   std::uint16_t codePage = 0;           // raw short at 0x13 (30 = ANSI_1252)
-  std::uint32_t securityFlags = 0;      // R2004 family: the long at 0x18
+  std::uint32_t securityFlags = 0;      // R2004 and later: the long at 0x18
 
   // The header-variables block, from its start sentinel to the end of its end sentinel
   // (R13–R2000: a slice of the file; R2004+: the whole AcDb:Header section).
@@ -86,7 +87,7 @@ class CDwgContainer {
   // share an offset (of entries that do, only the one naming the object's own handle stays).
   std::vector<CDwgObjectLocation> objectMap;
   // The bytes the object offsets count in: the whole file for R13–R2000, the decompressed
-  // AcDb:AcDbObjects section for the R2004 family.
+  // AcDb:AcDbObjects section from R2004 on.
   std::string_view objectData;
   // Every section found, in the order the file lists them.
   std::vector<CDwgSection> sections;
@@ -118,8 +119,8 @@ class CDwgContainer {
 // empty, or a one-line note on the first damage read around (a checksum mismatch, an object
 // map entry outside the data); damageCount says how much there was.
 //
-// False when the file is not a DWG file, is of a release not supported yet (pre-R13 and
-// R2007: "DWG R2007 files are not supported yet", "this DWG version is not supported yet"), is
+// False when the file is not a DWG file, is of a release not supported yet (pre-R13: "this DWG
+// version is not supported yet"), is
 // protected by a password ("the drawing is protected by a password"), or is too damaged;
 // `*error` then names the stage (file header, section map, page map, classes, object map,
 // ...) and the byte offset, and `out` holds what was read before the failure. `error` may be

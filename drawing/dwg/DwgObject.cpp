@@ -235,6 +235,7 @@ bool Frame(const CDwgContainer& container, std::uint64_t offset, CDwgObjectFrame
         why = "its graphics pass the end of the object";
         return false;
       }
+      frame.graphicsBit = reader.Position();
       reader.SkipBytes(static_cast<std::size_t>(frame.graphicsSize));
     }
   }
@@ -285,6 +286,16 @@ std::string ObjectTypeName(const CDwgContainer& container, std::uint16_t type) {
     }
   }
   return "UNKNOWN(" + std::to_string(type) + ")";
+}
+
+std::string ReadObjectGraphics(const CDwgContainer& container, const CDwgObjectFrame& frame) {
+  if (!frame.hasGraphics || frame.graphicsSize == 0) return {};
+  CBitReader reader(container.objectData, container.version,
+                    static_cast<std::size_t>(frame.graphicsBit),
+                    static_cast<std::size_t>(frame.dataOffset + frame.size) * 8);
+  std::string bytes = reader.ReadBytes(static_cast<std::size_t>(frame.graphicsSize));
+  if (reader.Failed()) return {};
+  return bytes;
 }
 
 bool ReadObjectFrame(const CDwgContainer& container, std::uint64_t offset, CDwgObjectFrame& frame,

@@ -35,7 +35,8 @@ struct CDwgObjectFrame {
   std::size_t extendedDataCount = 0;
   std::vector<CDwgExtendedData> extendedData;  // filled when asked for
   bool hasGraphics = false;
-  std::uint64_t graphicsSize = 0;  // bytes of proxy graphics, skipped
+  std::uint64_t graphicsSize = 0;  // bytes of proxy graphics (ReadObjectGraphics gives them)
+  std::uint64_t graphicsBit = 0;   // where they start, in bits of the object data
   bool crcMatches = false;
   bool hasStringStream = false;  // R2007+: the object has a string stream
 
@@ -67,6 +68,10 @@ struct CDwgObjectFrame {
 // `error` may be null. Never throws.
 bool ReadObjectFrame(const CDwgContainer& container, std::uint64_t offset, CDwgObjectFrame& frame,
                      std::string* error, bool keepExtendedData = false, bool checkCrc = true);
+
+// The proxy graphics of a framed entity (see drawing/ProxyGraphics.h), or nothing when it has
+// none.
+std::string ReadObjectGraphics(const CDwgContainer& container, const CDwgObjectFrame& frame);
 
 // The name of an object type: the fixed names (TEXT, LINE, LAYER_CONTROL, ...) below 500, the
 // DXF name of the class from 500 on, and "UNKNOWN(n)" for a type the file does not define.

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "drawing/ProxyGraphics.h"
 #include "drawing/dwg/DwgContainer.h"
 #include "drawing/dwg/DwgHeader.h"
 #include "drawing/dwg/DwgObject.h"
@@ -15,6 +16,7 @@
 #include "drawing/dwg/detail/DwgPreR13.h"
 #include "drawing/dwg/detail/DwgReaderContext.h"
 #include "drawing/dwg/detail/DwgTables.h"
+#include "drawing/text/TextDecoder.h"
 
 namespace drawing {
 
@@ -81,8 +83,15 @@ class CDwgReader {
   void ForEachChild(CDwgReaderContext& context, const CDwgEntityInfo& info,
                     bool (*owns)(std::uint16_t type), Visit visit);
   void NumberViewports(Block& block);
+  // An entity of a kind the model does not have that keeps proxy graphics: appends what they
+  // draw to block `block`; false when they draw nothing.
+  bool ReadGraphics(CDwgReaderContext& context, const CDwgObjectFrame& frame,
+                    const CDwgEntityCommon& common, const std::string& name, std::int32_t block);
 
   Drawing& drawing;
+  CProxyGraphicsTables proxyTables;
+  // The 8-bit text of proxy graphics is in the file's code page in every release.
+  CTextDecoder graphicsText;
   std::vector<ClipReference> clips;
   std::unordered_map<std::uint64_t, std::size_t> clipCandidates;
   // Every entity belongs to one block or owner: one listed again (by a damaged file) is not
@@ -120,6 +129,14 @@ bool CDwgReader::Read(const CDwgContainer& container, const CDwgHeader& header, 
 
   std::vector<CDwgBlockRecord> records;
   dwg::detail::ReadTables(context, records);
+  graphicsText.SetCodePage(codePage, false);
+  proxyTables.layers = context.layerOrder;
+  proxyTables.linetypes = context.linetypeOrder;
+  proxyTables.textStyles = &drawing.textStyles;
+  proxyTables.standardStyle = context.standardStyle;
+  proxyTables.decodeText = [this](std::string_view raw) { return graphicsText.Decode(raw); };
+  proxyTables.fullVertices = container.version <= Version::R14;
+  proxyTables.vertexIds = container.version >= Version::R2010;
   dwg::detail::ReadLayoutsAndImages(context);
   for (const CDwgBlockRecord& record : records) ReadBlock(context, record);
   drawing.skippedTypes.assign(context.skipped.begin(), context.skipped.end());
@@ -247,7 +264,7 @@ bool CDwgReader::ReadEntityAt(CDwgReaderContext& context, std::uint64_t handle, 
     case CDwgEntityResult::NotDrawn:
       return true;
     case CDwgEntityResult::Skipped:
-      ++context.skipped[name];
+      if (!ReadGraphics(context, frame, common, name, block)) ++context.skipped[name];
       return true;
     case CDwgEntityResult::Damaged:
       context.Damage(name + " " + std::to_string(handle) + " cannot be read");
@@ -291,6 +308,23 @@ bool CDwgReader::ReadEntityAt(CDwgReaderContext& context, std::uint64_t handle, 
   entities.push_back(std::move(entity));
   ++context.entityCount;
   return true;
+}
+
+bool CDwgReader::ReadGraphics(CDwgReaderContext& context, const CDwgObjectFrame& frame,
+                              const CDwgEntityCommon& common, const std::string& name,
+                              std::int32_t block) {
+  if (!frame.hasGraphics || frame.graphicsSize == 0) return false;
+  const std::string bytes = dwg::ReadObjectGraphics(context.container, frame);
+  Entity base;
+  context.ApplyCommon(common, base);
+  std::vector<Entity>& entities = drawing.blocks[static_cast<std::size_t>(block)].entities;
+  const CProxyGraphicsResult result = DecodeProxyGraphics(bytes, base, proxyTables, entities);
+  for (const auto& [kind, count] : result.skipped) context.skipped[kind] += count;
+  if (result.damaged) {
+    context.Damage(name + " " + std::to_string(frame.handle) + ": its graphics are cut short");
+  }
+  context.entityCount += result.entities;
+  return result.entities > 0;
 }
 
 }  // namespace

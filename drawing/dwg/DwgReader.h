@@ -1,6 +1,6 @@
 #pragma once
 
-// Reads DWG drawings (R1.4 to R2018, except R2007) into the drawing model.
+// Reads DWG drawings (R1.4 to R2018) into the drawing model.
 
 #include <string>
 #include <string_view>
@@ -18,8 +18,8 @@ namespace drawing {
 // is kept; `*error` then holds a one-line note on the first damage, and is empty for a sound
 // file.
 //
-// False when the bytes are not a DWG file of a release this reader knows (R1.1 to R1.3 and
-// R2007 files are refused with the reason), when the file is protected by a password,
+// False when the bytes are not a DWG file of a release this reader knows (R1.1 to R1.3 files
+// are refused with the reason), when the file is protected by a password,
 // or when damage left nothing to draw; `*error` then says why in one line. `error` may be
 // null. Never throws.
 //

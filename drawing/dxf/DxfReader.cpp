@@ -9,9 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "drawing/ProxyGraphics.h"
 #include "drawing/dxf/detail/DxfEntities.h"
 #include "drawing/dxf/detail/DxfReaderContext.h"
 #include "drawing/dxf/detail/DxfTokenizer.h"
+#include "drawing/text/TextDecoder.h"
 
 namespace drawing {
 
@@ -100,6 +102,9 @@ class CDxfReader {
   void ReadImageDef();
   void AddEntity(std::int32_t target);
   Entity& EntityAt(std::int32_t block, std::int32_t index);
+  // An entity of a kind the model does not have that keeps proxy graphics: adds what they
+  // draw; false when they draw nothing.
+  bool AddProxyGraphics(std::int32_t target);
   void CloseComplex();
 
   void Finish();
@@ -124,6 +129,10 @@ class CDxfReader {
   std::string firstDamage;
   bool sawEof = false;
   std::uint64_t entityCount = 0;
+  CProxyGraphicsTables proxyTables;
+  bool proxyTablesReady = false;
+  // The 8-bit text of proxy graphics is in the file's code page in every release.
+  CTextDecoder graphicsText;
 
   // BLOCKS section. The entities of the block being read are collected here and moved into
   // the block at its end: one vector reused for all blocks grows far less often than one per
@@ -424,8 +433,10 @@ void CDxfReader::ReadLayer() {
   for (const DxfGroup& group : record) {
     if (group.code == 2) name = context.Name(group.text);
   }
+  context.layerOrder.push_back(-1);
   if (name.empty()) return;
   const std::int32_t index = context.DefineLayer(name);
+  context.layerOrder.back() = index;
   Layer& layer = drawing.layers[static_cast<std::size_t>(index)];
   for (const DxfGroup& group : record) {
     switch (group.code) {
@@ -478,8 +489,12 @@ void CDxfReader::ReadLinetype() {
   for (const DxfGroup& group : record) {
     if (group.code == 2) name = context.Name(group.text);
   }
+  const bool special = EqualsIgnoringCase(name, "ByBlock") || EqualsIgnoringCase(name, "ByLayer");
+  if (!special) context.linetypeOrder.push_back(-1);
   if (name.empty()) return;
-  Linetype& linetype = drawing.linetypes[static_cast<std::size_t>(context.DefineLinetype(name))];
+  const std::int32_t index = context.DefineLinetype(name);
+  if (!special) context.linetypeOrder.back() = index;
+  Linetype& linetype = drawing.linetypes[static_cast<std::size_t>(index)];
   linetype.dashes.clear();
   for (const DxfGroup& group : record) {
     switch (group.code) {
@@ -699,7 +714,7 @@ void CDxfReader::AddEntity(std::int32_t target) {
   DxfEntityInfo info;
   const DxfEntityResult result = detail::ParseDxfEntity(context, recordType, record, entity, info);
   if (result == DxfEntityResult::Unknown) {
-    if (!recordType.empty()) ++skipped[Printable(recordType)];
+    if (!recordType.empty() && !AddProxyGraphics(target)) ++skipped[Printable(recordType)];
     return;
   }
   const bool polyline = recordType == "POLYLINE";
@@ -730,6 +745,40 @@ void CDxfReader::AddEntity(std::int32_t target) {
     openInfo = info;
     vertices.clear();
   }
+}
+
+bool CDxfReader::AddProxyGraphics(std::int32_t target) {
+  Entity base;
+  DxfEntityInfo info;
+  std::string graphics;
+  if (!detail::ParseDxfProxyGraphics(context, recordType, record, base, info, graphics)) {
+    return false;
+  }
+  if (!proxyTablesReady) {
+    // The tables come before the entities.
+    proxyTablesReady = true;
+    graphicsText.SetCodePage(drawing.header.codePage, false);
+    proxyTables.layers = context.layerOrder;
+    proxyTables.linetypes = context.linetypeOrder;
+    proxyTables.textStyles = &drawing.textStyles;
+    proxyTables.standardStyle = std::max(0, context.TextStyleIndex("Standard"));
+    proxyTables.decodeText = [this](std::string_view raw) { return graphicsText.Decode(raw); };
+    const std::string_view version = drawing.header.acadVersion;
+    proxyTables.fullVertices = !version.empty() && version <= "AC1014";
+    proxyTables.vertexIds = version >= "AC1024";
+  }
+  std::vector<Entity> drawn;
+  const CProxyGraphicsResult result = DecodeProxyGraphics(graphics, base, proxyTables, drawn);
+  for (const auto& [kind, count] : result.skipped) skipped[kind] += count;
+  if (result.damaged) Damage(std::string(recordType) + ": its graphics are cut short");
+  const std::int32_t block = target == kBySpaceFlag ? (info.paperSpace ? 1 : 0) : target;
+  if (drawn.empty() || block < 0) return !drawn.empty();
+  std::vector<Entity>& entities = inBlock && block == currentBlock
+                                      ? blockEntities
+                                      : drawing.blocks[static_cast<std::size_t>(block)].entities;
+  for (Entity& entity : drawn) entities.push_back(std::move(entity));
+  entityCount += drawn.size();
+  return true;
 }
 
 Entity& CDxfReader::EntityAt(std::int32_t block, std::int32_t index) {

@@ -16,12 +16,13 @@ work=${TARNVELOX_FUZZ_DIR:-$root/build/fuzz}
 shared=${TARNVELOX_SHARED_DIR:-$root/../shared}
 mkdir -p "$work/corpus" "$work/crashes"
 
-# The readers need nothing but their own sources, the model and the C++ library.
+# The readers need nothing but their own sources, the model (with the proxy graphics both
+# formats keep), the platform helpers and the C++ library.
 clang++ -std=c++20 -O1 -g -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$root" "$here/DxfFuzz.cpp" "$root/drawing/Model.cpp" \
+  -I"$root" "$here/DxfFuzz.cpp" "$root/drawing/Model.cpp" "$root/drawing/ProxyGraphics.cpp" \
   "$root"/drawing/dxf/*.cpp "$root"/drawing/dxf/detail/*.cpp "$root"/drawing/text/*.cpp \
-  "$root/platform/Utf8.cpp" \
+  "$root/platform/Utf8.cpp" "$root/platform/ColorPalette.cpp" \
   -o "$work/dxf_fuzz"
 
 if [ "$seconds" = 0 ] && [ $# -gt 0 ]; then

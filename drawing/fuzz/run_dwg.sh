@@ -3,9 +3,12 @@
 # object and the reading into the drawing model) with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer, and runs it
 # for SECONDS (default 60) with the shared DWG corpus and the regression inputs as seeds. New
 # interesting inputs collect in build/fuzz-dwg/corpus, inputs that fail in
-# build/fuzz-dwg/crashes. Extra arguments go to libFuzzer.
+# build/fuzz-dwg/crashes. TARNVELOX_FUZZ_SEEDS names the corpus folders to seed from (default:
+# every folder of the DWG corpus), to fuzz one release's container. Extra arguments go to
+# libFuzzer.
 #
 #   drawing/fuzz/run_dwg.sh 600
+#   TARNVELOX_FUZZ_SEEDS=r2007 drawing/fuzz/run_dwg.sh 1200
 #   drawing/fuzz/run_dwg.sh 0 build/fuzz-dwg/crashes/crash-1234   # replay one input
 set -eu
 
@@ -21,7 +24,8 @@ mkdir -p "$work/corpus" "$work/crashes"
 clang++ -std=c++20 -O1 -g -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$root" "$here/DwgFuzz.cpp" "$root"/drawing/dwg/*.cpp "$root"/drawing/dwg/detail/*.cpp \
-  "$root/drawing/Model.cpp" "$root/drawing/text/TextDecoder.cpp" "$root"/platform/Utf8.cpp \
+  "$root/drawing/Model.cpp" "$root/drawing/ProxyGraphics.cpp" \
+  "$root/drawing/text/TextDecoder.cpp" "$root"/platform/Utf8.cpp \
   "$root"/platform/ColorPalette.cpp -o "$work/dwg_fuzz"
 
 if [ "$seconds" = 0 ] && [ $# -gt 0 ]; then
@@ -34,6 +38,7 @@ cat > "$work/dwg.dict" <<'WORDS'
 "AC1014"
 "AC1015"
 "AC1018"
+"AC1021"
 "AC1024"
 "AC1027"
 "AC1032"
@@ -57,7 +62,9 @@ seeds="$work/seeds"
 rm -rf "$seeds"
 mkdir -p "$seeds"
 if [ -d "$shared/corpus/dwg" ]; then
-  find "$shared/corpus/dwg" -name '*.dwg' -exec cp {} "$seeds/" \;
+  for folder in ${TARNVELOX_FUZZ_SEEDS:-.}; do
+    find "$shared/corpus/dwg/$folder" -name '*.dwg' -exec cp {} "$seeds/" \;
+  done
 fi
 if [ -d "$root/tests/drawing/fuzz-regressions" ]; then
   cp "$root"/tests/drawing/fuzz-regressions/*.dwg "$seeds/" 2>/dev/null || true

@@ -1,15 +1,18 @@
 #include "DwgTestFiles.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "drawing/dwg/BitReader.h"
 #include "drawing/dwg/detail/DwgContainerBuilder.h"
+#include "drawing/dwg/detail/DwgLz77.h"
 
 namespace dwgtest {
 
 using drawing::dwg::Crc16;
 using drawing::dwg::Crc32;
 using drawing::dwg::detail::PageChecksum;
+using drawing::dwg::detail::PageChecksumR2007;
 
 std::string FromBits(std::string_view bits) {
   CBitWriter writer;
@@ -66,6 +69,11 @@ void CBitWriter::BL(std::uint32_t value) {
 void CBitWriter::TV(std::string_view text) {
   BS(static_cast<std::uint16_t>(text.size()));
   for (const char c : text) RC(static_cast<std::uint8_t>(c));
+}
+
+void CBitWriter::TU(std::u16string_view text) {
+  BS(static_cast<std::uint16_t>(text.size()));
+  for (const char16_t unit : text) RS(static_cast<std::uint16_t>(unit));
 }
 
 void CBitWriter::RD(double value) {
@@ -183,9 +191,14 @@ std::string HeaderBlock() {
   return Block(kHeaderStart, std::string(40, '\x55'), kHeaderEnd);
 }
 
-std::string ClassesBlock(bool r2004) {
+// The classes block of the release family: R2000, R2004 (counted records) or R2007 (counted
+// records whose names are in a string stream at the end of the data).
+enum class Family { R2000, R2004, R2007 };
+
+std::string ClassesBlock(Family family) {
   CBitWriter writer;
-  if (r2004) {
+  CBitWriter strings;
+  if (family != Family::R2000) {
     writer.BS(500);  // the highest class number
     writer.RC(0);
     writer.RC(0);
@@ -193,23 +206,47 @@ std::string ClassesBlock(bool r2004) {
   }
   writer.BS(500);
   writer.BS(0);
-  writer.TV("ObjectDBX Classes");
-  writer.TV("AcDbDictionaryWithDefault");
-  writer.TV("ACDBDICTIONARYWDFLT");
+  if (family == Family::R2007) {
+    strings.TU(u"ObjectDBX Classes");
+    strings.TU(u"AcDbDictionaryWithDefault");
+    strings.TU(u"ACDBDICTIONARYWDFLT");
+  } else {
+    writer.TV("ObjectDBX Classes");
+    writer.TV("AcDbDictionaryWithDefault");
+    writer.TV("ACDBDICTIONARYWDFLT");
+  }
   writer.B(false);
   writer.BS(0x1F3);
-  if (r2004) {
+  if (family != Family::R2000) {
     writer.BL(1);
     writer.BL(22);
     writer.BL(42);
     writer.BL(0);
     writer.BL(0);
   }
-  return Block(kClassesStart, writer.Bytes(), kClassesEnd);
+  if (family != Family::R2007) return Block(kClassesStart, writer.Bytes(), kClassesEnd);
+
+  // The size in bits of what follows the size field (itself included), then the records, the
+  // strings, their size in bits and the bit saying they are there.
+  CBitWriter data;
+  data.RL(0);
+  const std::string records = writer.Bytes();
+  for (std::size_t i = 0; i < writer.BitCount(); ++i) {
+    data.B((static_cast<unsigned char>(records[i / 8]) >> (7 - i % 8)) & 1);
+  }
+  const std::string text = strings.Bytes();
+  for (std::size_t i = 0; i < strings.BitCount(); ++i) {
+    data.B((static_cast<unsigned char>(text[i / 8]) >> (7 - i % 8)) & 1);
+  }
+  data.RS(static_cast<std::uint16_t>(strings.BitCount()));
+  data.B(true);
+  std::string bytes = data.Bytes();
+  Put32(bytes, 0, static_cast<std::uint32_t>(data.BitCount()));
+  return Block(kClassesStart, bytes, kClassesEnd);
 }
 
 // One object as stored: MS size, the bits, the checksum.
-std::string Object(const CSyntheticObject& object, bool r2004, std::uint16_t firstValue = 7,
+std::string Object(const CSyntheticObject& object, Family family, std::uint16_t firstValue = 7,
                    std::size_t padding = 0) {
   CBitWriter bits;
   bits.BS(object.type);
@@ -223,8 +260,9 @@ std::string Object(const CSyntheticObject& object, bool r2004, std::uint16_t fir
   for (std::size_t i = 0; i < padding; ++i) bits.RC(0);
   if (!object.entity) {
     bits.BL(0);
-    if (r2004) bits.B(true);
+    if (family != Family::R2000) bits.B(true);
   }
+  if (family == Family::R2007) bits.B(false);  // no string stream
   const std::size_t dataBits = bits.BitCount();
   bits.H(4, 0);  // owner
   std::string body = bits.Bytes();
@@ -251,20 +289,20 @@ struct CObjectData {
 };
 
 CObjectData Objects(const CSyntheticOptions& options, std::size_t base, std::string_view prefix,
-                    bool r2004) {
+                    Family family) {
   CObjectData data;
   data.bytes = prefix;
   if (options.duplicateEntry) {
     data.staleOffset = base + data.bytes.size();
-    data.bytes += Object(options.objects.front(), r2004, 8);
+    data.bytes += Object(options.objects.front(), family, 8);
   }
   for (const CSyntheticObject& object : options.objects) {
     data.offsets.push_back(base + data.bytes.size());
-    data.bytes += Object(object, r2004);
+    data.bytes += Object(object, family);
   }
   if (options.crowdedEntries > 0) {
     data.crowdedOffset = base + data.bytes.size();
-    data.bytes += Object(CSyntheticObject{0x12, 0x4F, false}, r2004, 7, 0x10000);
+    data.bytes += Object(CSyntheticObject{0x12, 0x4F, false}, family, 7, 0x10000);
   }
   return data;
 }
@@ -337,9 +375,9 @@ std::string MakeR2000File(const CSyntheticOptions& options) {
   const std::size_t headerAddress = file.size();
   file += HeaderBlock();
   const std::size_t classesAddress = file.size();
-  file += ClassesBlock(false);
+  file += ClassesBlock(Family::R2000);
   const std::size_t objectsAddress = file.size();
-  const CObjectData objects = Objects(options, objectsAddress, "", false);
+  const CObjectData objects = Objects(options, objectsAddress, "", Family::R2000);
   file += objects.bytes;
   const std::size_t mapAddress = file.size();
   file += ObjectMap(options, objects);
@@ -392,9 +430,10 @@ std::string MakeR2004File(const CSyntheticOptions& options) {
     std::uint32_t id;
     std::string bytes;
   };
-  const CObjectData objects = Objects(options, 0, std::string("\xCA\x0D\x00\x00", 4), true);
+  const CObjectData objects =
+      Objects(options, 0, std::string("\xCA\x0D\x00\x00", 4), Family::R2004);
   CSection sections[] = {{"AcDb:Header", 1, HeaderBlock()},
-                         {"AcDb:Classes", 3, ClassesBlock(true)},
+                         {"AcDb:Classes", 3, ClassesBlock(Family::R2004)},
                          {"AcDb:Handles", 4, ObjectMap(options, objects)},
                          {"AcDb:AcDbObjects", 7, objects.bytes}};
 
@@ -502,6 +541,195 @@ std::string MakeR2004File(const CSyntheticOptions& options) {
     seed = seed * 0x343FD + 0x269EC3;
     file[0x80 + i] = static_cast<char>(header[i] ^ static_cast<char>(seed >> 16));
   }
+  return file;
+}
+
+namespace {
+
+// The length of a first literal run of R2007 data: 1 to 7 in a first opcode of 0x20 (and two
+// bytes skipped), 8 to 0x16 in the opcode, longer ones as 0x0F and a byte, and from 0x116 on
+// in 16-bit words after it.
+std::string R2007RunLength(std::size_t length) {
+  std::string out;
+  if (length < 8) return std::string{'\x20', '\0', '\0', static_cast<char>(length)};
+  if (length < 0x17) return std::string(1, static_cast<char>(length - 8));
+  out += '\x0F';
+  std::size_t rest = length - 0x17;
+  if (rest < 0xFF) return out + static_cast<char>(rest);
+  out += '\xFF';
+  rest -= 0xFF;
+  for (;;) {
+    const std::size_t word = rest < 0xFFFF ? rest : 0xFFFF;
+    Append16(out, static_cast<unsigned>(word));
+    rest -= word;
+    if (word != 0xFFFF) return out;
+  }
+}
+
+}  // namespace
+
+std::string CompressR2007AsLiterals(std::string_view data) {
+  // The order in which a literal run keeps its bytes is learnt from the decompressor: a run of
+  // n distinct bytes (n < 32, and 32 for whole blocks) shows where each output byte is stored.
+  auto orderOf = [](std::size_t n) {
+    std::string run = R2007RunLength(n);
+    for (std::size_t i = 0; i < n; ++i) run += static_cast<char>(i);
+    std::string out(n, '\0');
+    drawing::dwg::detail::DecompressR2007(run, out);
+    return out;  // out[i]: where output byte i is stored
+  };
+  std::string stored(data.size(), '\0');
+  const std::string block = orderOf(32);
+  std::size_t at = 0;
+  for (; data.size() - at >= 32; at += 32) {
+    for (std::size_t i = 0; i < 32; ++i) {
+      stored[at + static_cast<unsigned char>(block[i])] = data[at + i];
+    }
+  }
+  const std::string tail = orderOf(data.size() - at);
+  for (std::size_t i = 0; i < tail.size(); ++i) {
+    stored[at + static_cast<unsigned char>(tail[i])] = data[at + i];
+  }
+  return R2007RunLength(data.size()) + stored;
+}
+
+std::string CompressR2007(std::string_view data) {
+  // 0x28 0 0 0 0: a copy of 0x100 bytes from one byte back.
+  const std::size_t zeros = data.size() - data.find_last_not_of('\0') - 1;
+  if (data.find_last_not_of('\0') == std::string_view::npos || zeros <= 0x100) {
+    return CompressR2007AsLiterals(data);
+  }
+  return CompressR2007AsLiterals(data.substr(0, data.size() - 0x100)) +
+         std::string("\x28\0\0\0\0", 5);
+}
+
+namespace {
+
+// Reed-Solomon coding as a reader sees it: the data in codewords of 255 bytes, `dataBytes` of
+// them data (and zeros for parity), interleaved byte by byte when there are several.
+std::string Interleave(std::string_view data, std::size_t dataBytes) {
+  const std::size_t blocks = std::max<std::size_t>(1, (data.size() + dataBytes - 1) / dataBytes);
+  std::string coded(blocks * 255, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    coded[(i % dataBytes) * blocks + i / dataBytes] = data[i];
+  }
+  return coded;
+}
+
+std::string AlignedTo(std::string bytes, std::size_t alignment) {
+  bytes.resize((bytes.size() + alignment - 1) / alignment * alignment, '\0');
+  return bytes;
+}
+
+}  // namespace
+
+std::string MakeR2007File(const CSyntheticOptions& options) {
+  std::string file(0x80, '\0');
+  file.replace(0, 6, "AC1021");
+  file[0x0B] = 50;
+  Put16(file, 0x13, 30);
+  Put32(file, 0x18, options.securityFlags);
+  Put32(file, 0x28, 0x80);
+  file.resize(0x480, '\0');  // the file header comes last
+
+  struct CSection {
+    std::u16string name;
+    std::string bytes;
+    bool compress;
+  };
+  const CObjectData objects =
+      Objects(options, 0, std::string("\xCA\x0D\x00\x00", 4), Family::R2007);
+  // Sections compressed end in zeros, which compress to one copy (data not made shorter is
+  // stored as it is).
+  const std::string zeros(0x101, '\0');
+  const CSection sections[] = {{u"AcDb:Header", HeaderBlock(), false},
+                               {u"AcDb:Classes", ClassesBlock(Family::R2007), false},
+                               {u"AcDb:Handles", ObjectMap(options, objects) + zeros, true},
+                               {u"AcDb:AcDbObjects", objects.bytes + zeros, true}};
+
+  // Data pages, each in its codewords of 251 data bytes, interleaved.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> pages;  // size in the file, id
+  std::string sectionMap;
+  std::uint64_t id = 1;
+  for (const CSection& section : sections) {
+    const std::string stored = section.compress ? CompressR2007(section.bytes) : section.bytes;
+    const std::string coded = AlignedTo(Interleave(AlignedTo(stored, 8), 251), 0x20);
+    file += coded;
+    pages.emplace_back(coded.size(), id);
+
+    const bool objectsSection = section.name == u"AcDb:AcDbObjects";
+    Append64(sectionMap, objectsSection && options.claimedObjectsSize != 0
+                             ? options.claimedObjectsSize
+                             : section.bytes.size());
+    Append64(sectionMap, 0xF800);
+    Append64(sectionMap, objectsSection && options.encryptObjects ? 1 : 0);
+    Append64(sectionMap, 0);                            // hash code of the name
+    Append64(sectionMap, 2 * section.name.size() + 2);  // bytes of the name and its end
+    Append64(sectionMap, 0);
+    Append64(sectionMap, 4);  // interleaved
+    Append64(sectionMap, 1);
+    for (const char16_t unit : section.name) Append16(sectionMap, unit);
+    Append16(sectionMap, 0);
+    Append64(sectionMap, 0);  // where the page goes in the section
+    Append64(sectionMap, coded.size());
+    Append64(sectionMap, id);
+    Append64(sectionMap, section.bytes.size());
+    Append64(sectionMap, section.compress ? stored.size() : section.bytes.size());
+    Append64(sectionMap, PageChecksumR2007(0, section.bytes));
+    Append64(sectionMap, 0);  // CRC, not checked
+    ++id;
+  }
+
+  // System pages: the stored data, padded to eight bytes, twice over in codewords of 239 data
+  // bytes, interleaved.
+  auto systemPage = [&file, &pages](std::string_view data, std::uint64_t pageId, bool compress) {
+    const std::string stored = compress ? CompressR2007(data) : std::string(data);
+    const std::string padded = AlignedTo(stored, 8);
+    const std::string coded = AlignedTo(Interleave(padded + padded, 239), 0x20);
+    file += coded;
+    pages.emplace_back(coded.size(), pageId);
+    return stored.size();
+  };
+  const std::uint64_t sectionMapId = id++;
+  sectionMap += zeros;  // an empty description, and zeros
+  const std::size_t sectionMapStored = systemPage(sectionMap, sectionMapId, true);
+  const std::uint64_t pageMapId = id++;
+  const std::size_t pageMapAddress = file.size();
+  // The page map lists itself: its size is known before it is written (sixteen bytes a page
+  // give one block of codewords for these few pages).
+  std::string pageMap;
+  for (const auto& [size, pageIdentity] : pages) {
+    Append64(pageMap, size);
+    Append64(pageMap, pageIdentity);
+  }
+  Append64(pageMap, AlignedTo(Interleave(AlignedTo(pageMap + std::string(16, '\0'), 8) +
+                                             AlignedTo(pageMap + std::string(16, '\0'), 8),
+                                         239),
+                              0x20)
+                        .size());
+  Append64(pageMap, pageMapId);
+  const std::size_t pageMapStored = systemPage(pageMap, pageMapId, false);
+
+  // The file header: 0x110 bytes stored as they are (a negative size) after four fields, in
+  // three interleaved codewords.
+  std::string header(0x110, '\0');
+  Put64(header, 0x00, 0x70);
+  Put64(header, 0x08, file.size());
+  Put64(header, 0x18, 2);  // the page map's data twice over
+  Put64(header, 0x38,
+        options.pageMapAddressOutside ? file.size() + 0x1000 : pageMapAddress - 0x480);
+  Put64(header, 0x40, pageMapId);
+  Put64(header, 0x50, pageMapStored);
+  Put64(header, 0x58, pageMap.size());
+  Put64(header, 0xA0, 5);
+  Put64(header, 0xB0, sectionMapStored);
+  Put64(header, 0xC0, sectionMapId);
+  Put64(header, 0xC8, sectionMap.size());
+  Put64(header, 0xD8, 2);
+  std::string block(3 * 239, '\0');
+  Put32(block, 24, static_cast<std::uint32_t>(-0x110));
+  block.replace(32, header.size(), header);
+  file.replace(0x80, 3 * 255, Interleave(block, 239));
   return file;
 }
 

@@ -25,6 +25,7 @@ class CBitWriter {
   void BS(std::uint16_t value);
   void BL(std::uint32_t value);
   void TV(std::string_view text);
+  void TU(std::u16string_view text);
   // RD raw double; BD bit double (the short forms for 0 and 1); DD a double written in full
   // unless it equals `defaultValue`.
   void RD(double value);
@@ -67,12 +68,12 @@ struct CSyntheticOptions {
   bool entryOutside = false;
   // 300 extra map entries, each 2^55 bytes after the one before (a sum past 64 bits).
   bool runawayOffsets = false;
-  // R2004 family only.
+  // The paged files (R2004 and R2007).
   std::uint32_t securityFlags = 0;
   std::uint64_t claimedObjectsSize = 0;  // 0: the true size of AcDb:AcDbObjects
   bool encryptObjects = false;
   bool pageMapAddressOutside = false;
-  // The section map counts five descriptions but holds four (and 32 bytes of padding).
+  // R2004 only: the section map counts five descriptions but holds four (and 32 bytes of padding).
   bool phantomDescription = false;
 };
 
@@ -88,5 +89,16 @@ std::string MakeR2004File(const CSyntheticOptions& options = {});
 // Compresses `data` the simplest valid way: one literal run and the end mark. Needs at least
 // four bytes.
 std::string CompressAsLiterals(std::string_view data);
+
+// A minimal R2007 file: the coded file header, one interleaved data page each for AcDb:Header,
+// AcDb:Classes (with its string stream), AcDb:Handles and AcDb:AcDbObjects (the last two
+// compressed, and ending in zeros), the section map (compressed) and the page map.
+std::string MakeR2007File(const CSyntheticOptions& options = {});
+
+// Compresses `data` (at least one byte) as one literal run of R2007 data, its bytes in the
+// order such runs keep them.
+std::string CompressR2007AsLiterals(std::string_view data);
+// The same, but more than 0x100 zeros at the end become a copy: shorter than `data`.
+std::string CompressR2007(std::string_view data);
 
 }  // namespace dwgtest

@@ -1017,6 +1017,66 @@ TEST(DxfEntities, CountsTheTypesItDoesNotDraw) {
   EXPECT_EQ(ModelSpace(AllEntities()).size(), 23u);
 }
 
+// Proxy graphics as hex in 310 groups of at most 127 bytes, after their size in `sizeCode`.
+Groups ProxyGraphicsGroups(const std::string& records, std::uint32_t count, int sizeCode) {
+  std::string bytes;
+  auto put = [&bytes](std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(value >> (8 * i));
+  };
+  put(static_cast<std::uint32_t>(records.size() + 8));
+  put(count);
+  bytes += records;
+  Groups groups{{sizeCode, std::to_string(bytes.size())}};
+  for (std::size_t at = 0; at < bytes.size(); at += 127) {
+    std::string hex;
+    for (const char c : bytes.substr(at, 127)) {
+      char digits[3];
+      std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned char>(c));
+      hex += digits;
+    }
+    groups.push_back({310, hex});
+  }
+  return groups;
+}
+
+TEST(DxfEntities, DrawsTheGraphicsOfProxyAndCustomEntities) {
+  // The second layer of the table (Walls), the second linetype after ByBlock and ByLayer
+  // (DASHED), then a line from (1, 2) to (3, 4).
+  std::string records;
+  auto put = [&records](std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) records += static_cast<char>(value >> (8 * i));
+  };
+  auto real = [&records](double value) {
+    char bytes[8];
+    std::memcpy(bytes, &value, 8);
+    records.append(bytes, 8);
+  };
+  put(12), put(16), put(1);
+  put(12), put(18), put(1);
+  put(60), put(6), put(2);
+  for (const double v : {1.0, 2.0, 0.0, 3.0, 4.0, 0.0}) real(v);
+  const Groups proxy = Groups{{0, "ACAD_PROXY_ENTITY"}, {5, "40"}, {100, "AcDbEntity"},
+                              {8, "0"}, {100, "AcDbProxyEntity"}, {90, "498"}, {91, "500"}} +
+                       ProxyGraphicsGroups(records, 3, 160) + Groups{{93, "0"}, {94, "0"}};
+  const Groups custom = Groups{{0, "TCH_WALL"}, {5, "41"}, {100, "AcDbEntity"}, {8, "Hidden"}} +
+                        ProxyGraphicsGroups(records, 3, 92) +
+                        Groups{{100, "TDbWall"}, {92, "7"}, {310, "00"}};
+  const Groups bare = {{0, "TCH_OPENING"}, {5, "42"}, {100, "AcDbEntity"}, {8, "0"}};
+  const Drawing drawing = Read(Ascii(HeaderSection("AC1015") + Tables2000() +
+                                     Section("ENTITIES", proxy + custom + bare) + Eof()));
+  ASSERT_EQ(ModelSpace(drawing).size(), 2u);
+  for (const Entity& entity : ModelSpace(drawing)) {
+    ASSERT_TRUE(entity.Is<Line>());
+    EXPECT_EQ(drawing.layers[static_cast<std::size_t>(entity.layer)].name, "Walls");
+    ASSERT_GE(entity.linetype, 0);
+    EXPECT_EQ(drawing.linetypes[static_cast<std::size_t>(entity.linetype)].name, "DASHED");
+    EXPECT_EQ(std::get<Line>(entity.data).end.y, 4.0);
+  }
+  // What keeps no graphics is counted as before.
+  EXPECT_EQ(drawing.skippedTypes,
+            (std::vector<std::pair<std::string, int>>{{"TCH_OPENING", 1}}));
+}
+
 TEST(DxfEntities, NamesSkippedTypesSoThatTheyFitOnALogLine) {
   const Drawing drawing =
       ReadR12Entities({{0, "BAD\x01TYPE"}, {8, "0"}, {0, std::string(100, 'X')}, {8, "0"}});

@@ -56,12 +56,12 @@ TEST(DrawingFormat, IsKnownByTheFirstBytes) {
 }
 
 TEST(ReadDrawing, NamesWhyADrawingCannotBeReadAndStillFinishesTheModel) {
-  for (const char* start : {"AC1021", "MC0.0", "AC1.2", "(DWF V06.00)"}) {
+  for (const char* start : {"MC0.0", "AC1.2", "(DWF V06.00)"}) {
     Drawing drawing;
     drawing.layers.emplace_back().name = "left over";
     std::string error;
     EXPECT_FALSE(ReadDrawing(std::string(start) + std::string(200, '\0'), drawing, &error));
-    // R2007 and the releases before R1.4 are refused by name; the DWF file is only damaged.
+    // The releases before R1.4 are refused by name; the DWF file is only damaged.
     if (start[0] != '(') {
       EXPECT_NE(error.find("not supported"), std::string::npos) << error;
     }

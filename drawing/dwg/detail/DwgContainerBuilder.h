@@ -2,7 +2,8 @@
 
 // Fills a CDwgContainer from the bytes of a file. Private to the DWG container reader: the
 // plain R13–R2000 layout is read in DwgContainerR13.cpp, the paged R2004 layout in
-// DwgContainerR2004.cpp, and what both share (classes, object map) in DwgContainer.cpp.
+// DwgContainerR2004.cpp, the coded R2007 layout in DwgContainerR2007.cpp, and what they share
+// (classes, object map) in DwgContainer.cpp.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +28,7 @@ class CDwgContainerBuilder {
   // Read the layout of out.version; false with failure() set when the container is unusable.
   bool ReadPlain();
   bool ReadPaged();
+  bool ReadR2007();
 
   // The one-line reason of a failure, or the note on the first damage read around.
   const std::string& Failure() const { return failure; }
@@ -47,9 +49,19 @@ class CDwgContainerBuilder {
   // Gives the container a buffer of `size` zero bytes that lives as long as it does.
   char* Allocate(std::size_t size);
 
+  // R2004 family and R2007: once out.sections holds the sections, takes the header
+  // variables, the classes, the object map and the object data from them. `mapAddress` is the
+  // section map's, for messages.
+  bool FinishSections(std::uint64_t mapAddress);
+
   // R2004 family.
   bool ReadSystemPage(std::uint64_t address, std::uint32_t type, std::string_view stage,
                       std::string_view& bytes);
+
+  // R2007: a page of the page or section map at `address`, whose `compressedSize` bytes
+  // (repeated `repeats` times in its codewords) give `size` bytes.
+  bool ReadR2007SystemPage(std::uint64_t address, std::uint64_t compressedSize, std::uint64_t size,
+                           std::uint64_t repeats, std::string_view stage, std::string_view& bytes);
 
   std::string_view file;
   CDwgContainer& out;
@@ -65,5 +77,9 @@ bool HasHighSizeWord(Version version, std::uint8_t maintenanceRelease);
 
 // The checksum of R2004 pages: two sums modulo 0xFFF1 over the bytes, continued from `seed`.
 std::uint32_t PageChecksum(std::uint32_t seed, std::string_view bytes);
+
+// The checksum of the (decompressed) data of R2007 pages: the same two sums, started from a
+// value made of the seed and the length, with the bytes taken in another order.
+std::uint32_t PageChecksumR2007(std::uint64_t seed, std::string_view bytes);
 
 }  // namespace drawing::dwg::detail

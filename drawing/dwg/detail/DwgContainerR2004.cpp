@@ -395,25 +395,7 @@ bool CDwgContainerBuilder::ReadPaged() {
     out.sections.push_back(section);
   }
 
-  for (const char* name : {"AcDb:Header", "AcDb:Classes", "AcDb:Handles", "AcDb:AcDbObjects"}) {
-    const CDwgSection* section = out.FindSection(name);
-    if (!section || !section->available || section->bytes.empty()) {
-      return Fail("section map", std::string("section ") + name + " is missing", mapAddress);
-    }
-  }
-  const CDwgSection* headerSection = out.FindSection("AcDb:Header");
-  const CDwgSection* classes = out.FindSection("AcDb:Classes");
-  const CDwgSection* handles = out.FindSection("AcDb:Handles");
-  const CDwgSection* objects = out.FindSection("AcDb:AcDbObjects");
-
-  out.objectData = objects->bytes;
-  out.headerVariables = headerSection->bytes;
-  offsetContext = "AcDb:Header";
-  CheckHeaderBlock(headerSection->bytes, 0);
-  offsetContext = "AcDb:Classes";
-  if (!ReadClasses(classes->bytes, 0)) return false;
-  offsetContext = "AcDb:Handles";
-  return ReadObjectMap(handles->bytes, 0);
+  return FinishSections(mapAddress);
 }
 
 }  // namespace drawing::dwg::detail

@@ -126,6 +126,9 @@ class CDwgReaderContext {
   CTextDecoder decoder;
 
   std::unordered_map<std::uint64_t, std::int32_t> layers, linetypes, textStyles, blocks;
+  // The model index of each entry of the layer and linetype tables in the file's order (-1 for
+  // one not read; linetypes without ByBlock and ByLayer), as proxy graphics refer to them.
+  std::vector<std::int32_t> layerOrder, linetypeOrder;
   std::unordered_map<std::uint64_t, CDwgDimStyle> dimStyles;
   std::unordered_map<std::uint64_t, std::int32_t> imageDefs;
   std::unordered_map<std::uint64_t, std::string> applications;  // APPID names

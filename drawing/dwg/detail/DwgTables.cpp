@@ -203,8 +203,14 @@ void CTableReader::ReadLinetypes() {
     }
   }
   for (const std::uint64_t handle : entries) {
+    // Proxy graphics name linetypes by their place in the table, ByBlock and ByLayer left out.
+    const bool special = handle == header.linetypeByBlock || handle == header.linetypeByLayer;
+    if (!special) context.linetypeOrder.push_back(-1);
     std::string name;
     if (!OpenRecord(context, handle, kLinetype, frame, name) || name.empty()) continue;
+    if (!special && (EqualsIgnoringCase(name, "ByBlock") || EqualsIgnoringCase(name, "ByLayer"))) {
+      context.linetypeOrder.pop_back();
+    }
     CBitReader& d = frame.data;
     const std::string description = context.Text(frame);
     const double patternLength = d.ReadBD();
@@ -230,6 +236,7 @@ void CTableReader::ReadLinetypes() {
     linetype.patternLength = patternLength;
     linetype.dashes = std::move(dashes);
     context.linetypes[handle] = index;
+    if (!special && !context.linetypeOrder.empty()) context.linetypeOrder.back() = index;
   }
 }
 
@@ -238,6 +245,7 @@ void CTableReader::ReadLayers() {
   const std::vector<std::uint64_t> entries =
       ReadControl(context, header.layerControl, kLayerControl, frame);
   for (const std::uint64_t handle : entries) {
+    context.layerOrder.push_back(-1);  // proxy graphics name layers by their place in the table
     std::string name;
     if (!OpenRecord(context, handle, kLayer, frame, name) || name.empty()) continue;
     CBitReader& d = frame.data;
@@ -283,6 +291,7 @@ void CTableReader::ReadLayers() {
     // Linetypes are read before the layers, so the layer's reference resolves now.
     layer.linetype = context.LinetypeOf(linetype);
     context.layers[handle] = index;
+    context.layerOrder.back() = index;
   }
 }
 

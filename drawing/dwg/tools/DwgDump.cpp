@@ -231,11 +231,14 @@ int Dump(const std::string& path, bool summary, const std::string& sectionName) 
     const std::string name = ObjectTypeName(container, frame.type);
     if (name.rfind("UNKNOWN", 0) == 0) ++typeless;
     if (!summary) {
-      std::printf("  %s at %llu size %u type %u %s%s%s%s\n", Hex(entry.handle).c_str(),
+      const std::string graphics =
+          frame.hasGraphics ? " graphics " + std::to_string(frame.graphicsSize) : "";
+      std::printf("  %s at %llu size %u type %u %s%s%s%s%s\n", Hex(entry.handle).c_str(),
                   static_cast<unsigned long long>(entry.offset), frame.size, unsigned{frame.type},
                   name.c_str(),
                   frame.handle != entry.handle ? (" OWN HANDLE " + Hex(frame.handle)).c_str() : "",
-                  frame.crcMatches ? "" : " CRC MISMATCH", frame.hasStringStream ? " strings" : "");
+                  frame.crcMatches ? "" : " CRC MISMATCH", frame.hasStringStream ? " strings" : "",
+                  graphics.c_str());
     }
   }
   std::printf(

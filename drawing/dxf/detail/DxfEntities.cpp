@@ -1000,6 +1000,50 @@ Vec3 DxfOcsXAxis(const Vec3& extrusion) {
   return Normalized(axis, {1, 0, 0});
 }
 
+bool ParseDxfProxyGraphics(CDxfReaderContext& context, std::string_view type,
+                           std::span<const DxfGroup> groups, Entity& base, DxfEntityInfo& info,
+                           std::string& graphics) {
+  const std::size_t start = DxfSpecificStart(groups);
+  std::span<const DxfGroup> common = start > 0 ? groups.first(start) : groups;
+  if (start > 0 &&
+      std::none_of(common.begin(), common.end(), [](const DxfGroup& g) { return g.code == 8; })) {
+    common = groups;
+  }
+  // The size, then the chunks of bytes: in the common part, or in a proxy entity's own data.
+  auto find = [](std::span<const DxfGroup> part) -> std::size_t {
+    for (std::size_t i = 0; i + 1 < part.size(); ++i) {
+      if ((part[i].code == 92 || part[i].code == 160) && part[i + 1].code == 310) return i;
+    }
+    return part.size();
+  };
+  std::span<const DxfGroup> part = common;
+  std::size_t at = find(part);
+  if (at == part.size() && type == "ACAD_PROXY_ENTITY") {
+    part = groups.subspan(start);
+    at = find(part);
+  }
+  if (at == part.size()) return false;
+  const std::int64_t size = Integer(part[at]);
+  graphics.clear();
+  for (std::size_t i = at + 1; i < part.size() && part[i].code == 310; ++i) {
+    const std::string_view chunk = part[i].text;
+    if (part[i].kind == DxfGroup::Kind::Bytes) {
+      graphics += chunk;
+      continue;
+    }
+    for (std::size_t k = 0; k + 1 < chunk.size(); k += 2) {
+      const int high = HexDigit(chunk[k]), low = HexDigit(chunk[k + 1]);
+      if (high < 0 || low < 0) break;
+      graphics += static_cast<char>(high << 4 | low);
+    }
+  }
+  if (size >= 0 && static_cast<std::uint64_t>(size) < graphics.size()) {
+    graphics.resize(static_cast<std::size_t>(size));
+  }
+  ParseCommon(context, common, base, info);
+  return !graphics.empty();
+}
+
 DxfEntityResult ParseDxfEntity(CDxfReaderContext& context, std::string_view type,
                                std::span<const DxfGroup> groups, Entity& entity,
                                DxfEntityInfo& info) {

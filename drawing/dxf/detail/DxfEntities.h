@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +37,14 @@ enum class DxfEntityResult {
 DxfEntityResult ParseDxfEntity(CDxfReaderContext& context, std::string_view type,
                                std::span<const DxfGroup> groups, Entity& entity,
                                DxfEntityInfo& info);
+
+// The proxy graphics of an entity record of a type this reader does not draw (an
+// ACAD_PROXY_ENTITY keeps them in its own data, other entities in their common part: a size in
+// group 92 or 160, then the bytes in 310 groups): its common properties into `base` and the
+// bytes into `graphics`. False when the record keeps none.
+bool ParseDxfProxyGraphics(CDxfReaderContext& context, std::string_view type,
+                           std::span<const DxfGroup> groups, Entity& base, DxfEntityInfo& info,
+                           std::string& graphics);
 
 // A VERTEX record of an old-style POLYLINE.
 struct DxfVertex {

@@ -74,6 +74,9 @@ class CDxfReaderContext {
   CTextDecoder decoder;
   NameIndex layers, linetypes, textStyles, blocks;
   std::unordered_map<std::uint64_t, std::int32_t> layerHandles;
+  // The layer and linetype of each record of their tables in file order (linetypes without
+  // ByBlock and ByLayer), as proxy graphics refer to them; -1 for a record without a name.
+  std::vector<std::int32_t> layerOrder, linetypeOrder;
   std::unordered_map<std::string, DxfDimStyle, CaseInsensitiveHash, CaseInsensitiveEqual> dimStyles;
   DxfDimStyle headerDimStyle;
   std::vector<bool> blockDefined;  // per block: a BLOCK record (or a section) defines it
