@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <new>
+#include <string>
 
 #include "pdf/PdfArray.h"
 #include "pdf/PdfXrefTable.h"
@@ -150,6 +151,103 @@ bool CPdfPage::AddImage(std::int32_t width, std::int32_t height, const CDib* bit
       }
       stream->Append(hex, count * 6);
     }
+  }
+  stream->Append(">\r", 2);
+  if (stream->Length() <= kLargestCompressedImage) stream->CompressSoon();
+  if (bitmap->HasAlpha()) AddSoftMask(dict, bitmap, width, height, nextObjectNumber);
+  return true;
+}
+
+CPdfContentStream* CPdfPage::AddImageObject(std::string* name, std::int32_t* nextObjectNumber) {
+  auto* image = new CPdfIndirectObject(nextObjectNumber);
+  auto* stream = new CPdfContentStream(nextObjectNumber);
+  image->SetObject(stream);
+  images.Add(image);
+  CPdfDictionary* dict = stream->Dictionary();
+  dict->Add("Type", "XObject");
+  dict->Add("Subtype", "Image");
+  if (name) {
+    if (!xobjects) xobjects = AddResourceDictionary("XObject", nextObjectNumber);
+    char text[24];
+    std::snprintf(text, sizeof text, "IMG%d", imageCounter++);
+    *name = text;
+    xobjects->Add(*name, new CPdfReference(image));
+    dict->Add("Name", std::string_view(*name));
+  }
+  return stream;
+}
+
+void CPdfPage::AddSoftMask(CPdfDictionary* imageDict, const CDib* bitmap, std::int32_t width,
+                           std::int32_t height, std::int32_t* nextObjectNumber) {
+  const std::int64_t pixels = static_cast<std::int64_t>(width) * height;
+  if (pixels > (CPdfStream::kMaxLength - 2) / 2) return;
+  // The mask is no resource of the page: only the image refers to it.
+  CPdfContentStream* stream = AddImageObject(nullptr, nextObjectNumber);
+  CPdfDictionary* dict = stream->Dictionary();
+  dict->Add("ColorSpace", "DeviceGray");
+  dict->Add("Width", width);
+  dict->Add("Height", height);
+  dict->Add("BitsPerComponent", 8);
+  auto* filter = new CPdfArray;
+  filter->Add("ASCIIHexDecode");
+  dict->Set("Filter", filter);
+  stream->Reserve(static_cast<std::int32_t>(pixels * 2 + 2));
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string row;
+  // Rows in the image's order (storage order); pixels beyond the bitmap are opaque.
+  for (std::int32_t y = 0; y < height; ++y) {
+    row.assign(static_cast<std::size_t>(width) * 2, 'F');
+    if (y < bitmap->Height()) {
+      const std::uint8_t* from = bitmap->Row(y);
+      for (std::int32_t x = 0; x < std::min(width, bitmap->Width()); ++x) {
+        const std::uint8_t alpha = from[4 * x + 3];
+        row[2 * x] = kHex[alpha >> 4];
+        row[2 * x + 1] = kHex[alpha & 0x0F];
+      }
+    }
+    stream->Append(row.data(), static_cast<std::int32_t>(row.size()));
+  }
+  stream->Append(">\r", 2);
+  if (stream->Length() <= kLargestCompressedImage) stream->CompressSoon();
+  imageDict->Add("SMask", new CPdfReference(images.GetAt(images.Count() - 1)));
+}
+
+bool CPdfPage::AddImageMask(std::int32_t width, std::int32_t height, const CDib* bitmap,
+                            std::string& name, std::int32_t* nextObjectNumber) {
+  if (!bitmap || bitmap->BitsPerPixel() != 1 || width <= 0 || height <= 0 ||
+      width > bitmap->Width() || height > bitmap->Height()) {
+    return false;
+  }
+  const std::int64_t rowBytes = (static_cast<std::int64_t>(width) + 7) / 8;
+  if (rowBytes * height > (CPdfStream::kMaxLength - 2) / 2) return false;
+  CPdfContentStream* stream = AddImageObject(&name, nextObjectNumber);
+  CPdfDictionary* dict = stream->Dictionary();
+  dict->Add("Width", width);
+  dict->Add("Height", height);
+  dict->Add("ImageMask", new CPdfBoolean(true));
+  dict->Add("BitsPerComponent", 1);
+  // Samples of 1 are the ones painted.
+  auto* decode = new CPdfArray;
+  decode->Add(new CPdfInteger(1));
+  decode->Add(new CPdfInteger(0));
+  dict->Set("Decode", decode);
+  auto* filter = new CPdfArray;
+  filter->Add("ASCIIHexDecode");
+  dict->Set("Filter", filter);
+  stream->Reserve(static_cast<std::int32_t>(rowBytes * height * 2 + 2));
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string row(static_cast<std::size_t>(rowBytes) * 2, '0');
+  for (std::int32_t y = 0; y < height; ++y) {
+    const std::uint8_t* from = bitmap->Row(y);
+    for (std::int64_t i = 0; i < rowBytes; ++i) {
+      std::uint8_t bits = from[i];
+      // The bits past the last pixel of a row paint nothing.
+      if (i == rowBytes - 1 && (width & 7) != 0)
+        bits &= static_cast<std::uint8_t>(0xFF00 >> (width & 7));
+      row[2 * i] = kHex[bits >> 4];
+      row[2 * i + 1] = kHex[bits & 0x0F];
+    }
+    stream->Append(row.data(), static_cast<std::int32_t>(row.size()));
   }
   stream->Append(">\r", 2);
   if (stream->Length() <= kLargestCompressedImage) stream->CompressSoon();

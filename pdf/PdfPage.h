@@ -44,6 +44,16 @@ class CPdfPage : public CPdfDictObject {
   bool AddImage(std::int32_t width, std::int32_t height, const CDib* bitmap, std::string& name,
                 std::int32_t* nextObjectNumber, ImageColors colors = ImageColors::AsTheyAre);
 
+  // With a bitmap that has alpha (CDib::HasAlpha), AddImage gives the image a soft mask of its
+  // opacity: a second image object, DeviceGray, that only the image names (/SMask).
+
+  // Turns a 1-bit bitmap into a stencil mask named like AddImage's images: its pixels of index 1
+  // are painted in the fill colour in force where it is drawn, the others leave the page as it
+  // is. The bits are written as they are stored (bottom row first). False when the bitmap is not
+  // 1-bit or smaller than width × height, or the data would not fit in a stream.
+  bool AddImageMask(std::int32_t width, std::int32_t height, const CDib* bitmap, std::string& name,
+                    std::int32_t* nextObjectNumber);
+
   CPdfDictionary* Resources() const { return resources; }
   CPdfDictionary* XObjects() const { return xobjects; }
   CPdfDictionary* Properties() const { return properties; }
@@ -56,6 +66,12 @@ class CPdfPage : public CPdfDictObject {
   // An indirect object holding a new empty dictionary, kept among the page's own objects and
   // named by the resource key.
   CPdfDictionary* AddResourceDictionary(std::string_view key, std::int32_t* nextObjectNumber);
+  // A new image XObject among the page's images, its stream's dictionary holding Type and
+  // Subtype; with name, also named "IMGn" in the page's XObject resources.
+  CPdfContentStream* AddImageObject(std::string* name, std::int32_t* nextObjectNumber);
+  // The soft mask of a bitmap with alpha, named by imageDict's SMask.
+  void AddSoftMask(CPdfDictionary* imageDict, const CDib* bitmap, std::int32_t width,
+                   std::int32_t height, std::int32_t* nextObjectNumber);
 
   std::int32_t imageCounter = 1;
   std::int32_t layerCounter = 1;

@@ -10,6 +10,10 @@ void CPdfInteger::Write(std::FILE* file, CPdfXrefTable*) {
   PutInt(file, value);
 }
 
+void CPdfBoolean::Write(std::FILE* file, CPdfXrefTable*) {
+  Put(file, value ? "true" : "false");
+}
+
 void CPdfName::Write(std::FILE* file, CPdfXrefTable*) {
   Put(file, "/");
   Put(file, text);

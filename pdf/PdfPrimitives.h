@@ -20,6 +20,17 @@ class CPdfInteger : public CPdfObject {
   std::int32_t value;
 };
 
+// true or false.
+class CPdfBoolean : public CPdfObject {
+ public:
+  explicit CPdfBoolean(bool value) : value(value) {}
+  bool Value() const { return value; }
+  void Write(std::FILE* file, CPdfXrefTable* xref) override;
+
+ private:
+  bool value;
+};
+
 // A name, written as a slash and its text unchanged. Names are made by the program itself
 // ("Type", "IMG1", "oc2"), never from user text.
 class CPdfName : public CPdfObject {

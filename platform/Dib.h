@@ -16,7 +16,8 @@ struct RgbQuad {
 // the export device. Rows are stored bottom row first, each padded to a multiple of 4 bytes.
 // 1, 4 and 8 bits per pixel index a colour table of 2, 16 and 256 entries (for 1 and 4 bits the
 // leftmost pixel is in the most significant bits of a byte); 24 bits store blue, green, red;
-// 32 bits store blue, green, red and an unused byte.
+// 32 bits store blue, green, red and an unused byte, or the pixel's opacity (0 transparent, 255
+// opaque) when the bitmap says it carries alpha.
 class CDib {
  public:
   // A bitmap of the given size with all pixels 0, or null when the size or depth is not
@@ -48,6 +49,11 @@ class CDib {
                    std::uint8_t blue);
   void SetPixelIndex(std::int32_t x, std::int32_t y, unsigned index);
 
+  // Whether the fourth byte of each pixel of a 32-bit bitmap is its opacity (straight, not
+  // premultiplied colour). Readers of the colour (CDibReader) ignore it either way.
+  bool HasAlpha() const { return hasAlpha && bitsPerPixel == 32; }
+  void SetHasAlpha(bool alpha) { hasAlpha = alpha; }
+
  private:
   CDib() = default;
 
@@ -57,6 +63,7 @@ class CDib {
   std::size_t stride = 0;
   std::uint8_t* bits = nullptr;
   int colorCount = 0;
+  bool hasAlpha = false;
   RgbQuad colors[256];
 };
 

@@ -3,6 +3,20 @@
 #include "platform/Dib.h"
 #include "render/PointStruct.h"
 
+// How RasterImage lays a bitmap onto the page.
+struct RasterPlacement {
+  // The map of the bitmap's unit square onto the page, in points: (s, t) goes to
+  // (a s + c t + e, b s + d t + f), s running along the rows from their first pixel and t up from
+  // the bottom row (storage row 0). Turned, mirrored and slanted pictures need all six.
+  double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+  // A 1-bit bitmap whose pixels of index 1 are painted in the current colour (SetColor) and
+  // whose pixels of index 0 leave what lies under them: a bitonal picture drawn transparent.
+  bool stencil = false;
+  // Whether the placement is a rectangle with its sides along the page's axes, upright and not
+  // mirrored (b and c zero, a and d positive).
+  bool Upright() const { return b == 0 && c == 0 && a > 0 && d > 0; }
+};
+
 // The sink through which the drawing library hands over a rendered layout. The library calls
 // the operations while it draws; coordinates are points from the lower-left corner of the
 // output area (y up), angles are radians, colours 32-bit values with red in the low byte.
@@ -31,6 +45,12 @@ class CDwgExport {
   // bitmap of pixelWidth × pixelHeight pixels.
   virtual void Raster(double x, double y, int width, int height, int, int, int pixelWidth,
                       int pixelHeight, void*, HBITMAP bitmap, long, void*);
+  // A raster image laid onto the page by a full placement (turned, mirrored or slanted, or
+  // drawn with transparency: a stencil, or a bitmap with alpha). The base gives Raster the
+  // page box of the placement, whole points, and draws the bitmap opaque: an upright
+  // placement lands where it should, others are drawn upright over their box.
+  virtual void RasterImage(const RasterPlacement& placement, int pixelWidth, int pixelHeight,
+                           HBITMAP bitmap);
   virtual void SetPixel(double x, double y);
   virtual void MoveTo(double x, double y) = 0;
   virtual void LineTo(double x, double y) = 0;

@@ -136,6 +136,18 @@ void CPdfContentWriter::PlaceImage(double tx, double ty, double sx, double sy,
   Append("Q ");
 }
 
+void CPdfContentWriter::PlaceImage(const double (&matrix)[6], std::string_view imageName) {
+  Append("q ");
+  char number[kNumberBufferSize];
+  for (const double value : matrix) {
+    Append(std::string_view(number, FormatNumber(value, 3, number)));
+    Append(" ");
+  }
+  Append("cm /");
+  Append(imageName);
+  Append(" Do Q ");
+}
+
 void CPdfContentWriter::Circle(double cx, double cy, double r) {
   const double k = 0.552 * r;
   MoveTo(cx + r, cy);

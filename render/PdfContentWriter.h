@@ -35,6 +35,8 @@ class CPdfContentWriter {
   void EndMarkedContent();
   // "q sx 0 0 sy tx ty cm /name Do Q ": an image XObject in the unit square mapped by the matrix.
   void PlaceImage(double tx, double ty, double sx, double sy, std::string_view imageName);
+  // "q a b c d e f cm /name Do Q ": the image drawn through a full matrix.
+  void PlaceImage(const double (&matrix)[6], std::string_view imageName);
 
   // Formats printf-style and appends the text; false, with nothing appended, when the result
   // is empty. Numbers must come in as texts made by FormatNumber, never through %f.

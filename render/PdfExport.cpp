@@ -147,6 +147,28 @@ void CPdfExport::Raster(double x, double y, int width, int height, int, int, int
   Writer().PlaceImage(x + OffsetX, y + OffsetY + height, width, -static_cast<double>(height), name);
 }
 
+void CPdfExport::RasterImage(const RasterPlacement& placement, int pixelWidth, int pixelHeight,
+                             HBITMAP bitmap) {
+  FlushPath();
+  if (!RasterEnabled || !Page || !Document) return;
+  std::string name;
+  const ImageColors colors = ColorType == 1   ? ImageColors::Gray
+                             : ColorType == 2 ? ImageColors::BlackAndWhite
+                                              : ImageColors::AsTheyAre;
+  const bool added = placement.stencil ? Page->AddImageMask(pixelWidth, pixelHeight, bitmap, name,
+                                                            &Document->nextObjectNumber)
+                                       : Page->AddImage(pixelWidth, pixelHeight, bitmap, name,
+                                                        &Document->nextObjectNumber, colors);
+  if (!added) return;
+  // The samples start with the bitmap's bottom row, which PDF puts at the top of the unit
+  // square: the placement's t axis runs the other way.
+  const RasterPlacement& m = placement;
+  // Adding 0 turns a negative zero into a plain one.
+  const double matrix[6] = {
+      m.a, m.b, -m.c + 0.0, -m.d + 0.0, m.e + m.c + OffsetX, m.f + m.d + OffsetY};
+  Writer().PlaceImage(matrix, name);
+}
+
 void CPdfExport::SetPixel(double x, double y) {
   FlushPath();
   CPdfContentWriter writer = Writer();
@@ -226,11 +248,18 @@ void CPdfExport::SetColor(int rgb, int colorIndex) {
       writer.SetFillRGB(ink.red, ink.green, ink.blue);
     }
   }
-  if (ink.hasPenWidth && ink.penWidth != CurrentPenWidth) {
+  const bool penWidth = ink.hasPenWidth && !(ObjectWidthForZeroPens && ink.penWidth == 0);
+  penWidthInForce = penWidth;
+  if (penWidth && ink.penWidth != CurrentPenWidth) {
     // The polyline drawn so far keeps the width it was drawn with.
     ContinuationFlush();
     Writer().SetLineWidth(ink.penWidth);
     CurrentPenWidth = ink.penWidth;
+    if (ObjectWidthForZeroPens) {
+      // The next lineweight is written again, whatever was written before this pen.
+      CurrentWidth = -1;
+      CurrentExactWidth = -1.0;
+    }
   }
 }
 
@@ -239,9 +268,10 @@ void CPdfExport::SetLineWidthPoints(double points) {
     CDwgExport::SetLineWidthPoints(points);
     return;
   }
-  if (UsePenTable || !(points >= 0) || points == CurrentExactWidth) return;
+  if (!ObjectWidths() || !(points >= 0) || points == CurrentExactWidth) return;
   ContinuationFlush();
   CurrentExactWidth = points;
+  if (UsePenTable) CurrentPenWidth = -1.0;
   Writer().SetLineWidth(points);
 }
 
@@ -258,8 +288,9 @@ void CPdfExport::FillPolyPolygon(PointStruct* points, const int* counts, int rin
 }
 
 void CPdfExport::SetLineWidth(int width) {
-  if (UsePenTable || width == CurrentWidth) return;
+  if (!ObjectWidths() || width == CurrentWidth) return;
   ContinuationFlush();
   CurrentWidth = width;
+  if (UsePenTable) CurrentPenWidth = -1.0;
   Writer().SetLineWidth(CColorPolicy::LineweightPoints(width, WidthDivisor));
 }

@@ -35,6 +35,10 @@ class CPdfExport : public CDwgExport {
   void PopClipPolygon() override;
   void Raster(double x, double y, int width, int height, int, int, int pixelWidth, int pixelHeight,
               void*, HBITMAP bitmap, long, void*) override;
+  // The image through its full matrix ("cm"); a stencil as an image mask in the current colour,
+  // a bitmap with alpha with its soft mask.
+  void RasterImage(const RasterPlacement& placement, int pixelWidth, int pixelHeight,
+                   HBITMAP bitmap) override;
   void SetPixel(double x, double y) override;
   void MoveTo(double x, double y) override;
   void LineTo(double x, double y) override;
@@ -70,6 +74,9 @@ class CPdfExport : public CDwgExport {
   // The pens drawn with when UsePenTable is set (none: the drawing's own colours and
   // lineweights). Not owned; the job that makes the device owns it.
   const CPenSet* PenSet = nullptr;
+  // With UsePenTable, a pen of width 0 draws with the entity's own lineweight instead of the
+  // thinnest line (a plot style table's "use object lineweight").
+  bool ObjectWidthForZeroPens = false;
 
   // The polyline not yet written, offsets added.
   const PointStruct* PendingPoints() const { return pending; }
@@ -93,6 +100,10 @@ class CPdfExport : public CDwgExport {
     double exactWidth;
   };
   std::vector<CachedState> savedStates;
+  // Whether the pen of the current colour gives the width (with UsePenTable).
+  bool penWidthInForce = true;
+  // Whether lineweights reach the page now: no pens, or a pen that leaves the width to them.
+  bool ObjectWidths() const { return !UsePenTable || (ObjectWidthForZeroPens && !penWidthInForce); }
   // How many clips were open when the layer section opened, so that EndPage closes what the
   // library left open in the order it was opened.
   std::size_t clipsAtLayerOpen = 0;

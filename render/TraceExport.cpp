@@ -47,6 +47,17 @@ void CTraceExport::Raster(double x, double y, int width, int height, int, int, i
        " " + std::to_string(pixelWidth) + "x" + std::to_string(pixelHeight));
 }
 
+void CTraceExport::RasterImage(const RasterPlacement& placement, int pixelWidth, int pixelHeight,
+                               HBITMAP bitmap) {
+  const RasterPlacement& m = placement;
+  std::string line = "RasterImage " + N(m.a) + " " + N(m.b) + " " + N(m.c) + " " + N(m.d) + " " +
+                     N(m.e) + " " + N(m.f) + " " + std::to_string(pixelWidth) + "x" +
+                     std::to_string(pixelHeight);
+  if (m.stencil) line += " stencil";
+  if (bitmap && bitmap->HasAlpha()) line += " alpha";
+  Line(line);
+}
+
 void CTraceExport::SetPixel(double x, double y) {
   Line("SetPixel " + N(x) + " " + N(y));
 }

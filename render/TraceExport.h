@@ -20,6 +20,9 @@ class CTraceExport : public CDwgExport {
   void PopClipPolygon() override;
   void Raster(double x, double y, int width, int height, int, int, int pixelWidth, int pixelHeight,
               void*, HBITMAP bitmap, long, void*) override;
+  // "RasterImage a b c d e f WxH", then "stencil" or "alpha" when the picture has either.
+  void RasterImage(const RasterPlacement& placement, int pixelWidth, int pixelHeight,
+                   HBITMAP bitmap) override;
   void SetPixel(double x, double y) override;
   void MoveTo(double x, double y) override;
   void LineTo(double x, double y) override;

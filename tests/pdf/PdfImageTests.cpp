@@ -182,3 +182,55 @@ TEST(PdfImage, TextAbove100MegabytesStaysUncompressed) {
   ASSERT_EQ(filter->Count(), 1);
   EXPECT_EQ(static_cast<CPdfName*>(filter->GetAt(0))->Text(), "ASCIIHexDecode");
 }
+
+TEST(PdfImage, StencilMasksPaintTheirSetPixelsAlone) {
+  TempDir dir;
+  ImagePage p;
+  auto mask = CDib::Create(9, 2, 1);
+  mask->SetPixelIndex(0, 0, 1);
+  mask->SetPixelIndex(8, 0, 1);
+  mask->SetPixelIndex(3, 1, 1);
+  std::string name;
+  ASSERT_TRUE(p.made.page->AddImageMask(9, 2, mask.get(), name, &p.doc.nextObjectNumber));
+  CPdfContentStream* stream = ImageStream(p.made.page, name);
+  ASSERT_NE(stream, nullptr);
+  // Bottom row first, as the colour images; the bits past the ninth pixel are not painted.
+  EXPECT_EQ(SampleText(stream), "80801000>\r");
+  const auto* imageMask = dynamic_cast<const CPdfBoolean*>(stream->Dictionary()->Find("ImageMask"));
+  ASSERT_NE(imageMask, nullptr);
+  EXPECT_TRUE(imageMask->Value());
+  EXPECT_EQ(stream->Dictionary()->Find("ColorSpace"), nullptr) << "a mask has no colours";
+  auto colour = CDib::Create(1, 1, 24);
+  EXPECT_FALSE(p.made.page->AddImageMask(1, 1, colour.get(), name, &p.doc.nextObjectNumber))
+      << "only 1-bit bitmaps are masks";
+  p.made.content->Append("0.0 0.0 1 rg q 9 0 0 -2 0.0 2 cm /IMG1 Do Q ");
+  pdftest::SaveAndCheck(p.doc, dir);
+}
+
+TEST(PdfImage, BitmapsWithAlphaCarryASoftMask) {
+  TempDir dir;
+  ImagePage p;
+  auto dib = CDib::Create(2, 1, 32);
+  dib->SetPixelRgb(0, 0, 255, 0, 0);
+  dib->SetPixelRgb(1, 0, 0, 0, 255);
+  dib->Row(0)[3] = 0x00;
+  dib->Row(0)[7] = 0x80;
+  dib->SetHasAlpha(true);
+  std::string name;
+  ASSERT_TRUE(p.made.page->AddImage(2, 1, dib.get(), name, &p.doc.nextObjectNumber));
+  CPdfContentStream* stream = ImageStream(p.made.page, name);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(SampleText(stream), "FF00000000FF>\r") << "colours as stored, not composited";
+  const auto* ref = dynamic_cast<const CPdfReference*>(stream->Dictionary()->Find("SMask"));
+  ASSERT_NE(ref, nullptr);
+  auto* mask = static_cast<CPdfContentStream*>(ref->Target()->Object());
+  EXPECT_EQ(SampleText(mask), "0080>\r");
+  EXPECT_EQ(p.made.page->XObjects()->Count(), 1) << "the soft mask is no resource of the page";
+
+  auto opaque = CDib::Create(1, 1, 32);
+  ASSERT_TRUE(p.made.page->AddImage(1, 1, opaque.get(), name, &p.doc.nextObjectNumber));
+  EXPECT_EQ(ImageStream(p.made.page, name)->Dictionary()->Find("SMask"), nullptr)
+      << "without alpha the fourth byte means nothing";
+  p.made.content->Append("q 2 0 0 -1 0.0 1 cm /IMG1 Do Q ");
+  pdftest::SaveAndCheck(p.doc, dir);
+}

@@ -261,6 +261,58 @@ TEST(PdfExport, RastersBecomeMirroredImagesWhenEnabled) {
   EXPECT_EQ(off.page->XObjects(), nullptr);
 }
 
+TEST(PdfExport, PlacesImagesByTheirFullMatrix) {
+  Device d;
+  auto dib = CDib::Create(2, 2, 24);
+  // Turned a quarter counter-clockwise: the rows run up the page, the columns to the left.
+  RasterPlacement turned;
+  turned.a = 0;
+  turned.b = 30;
+  turned.c = -40;
+  turned.d = 0;
+  turned.e = 50;
+  turned.f = 20;
+  d.device.RasterImage(turned, 2, 2, dib.get());
+  // The bitmap's bottom row comes first in the samples, at the top of PDF's unit square.
+  EXPECT_EQ(d.Written(), "q 0.0 30 40 0.0 10 20 cm /IMG1 Do Q ");
+  // Upright placements give what Raster gives.
+  RasterPlacement upright;
+  upright.a = 30;
+  upright.d = 40;
+  upright.e = 10;
+  upright.f = 20;
+  d.device.RasterImage(upright, 2, 2, dib.get());
+  EXPECT_EQ(d.Written(), "q 30 0.0 0.0 -40 10 60 cm /IMG2 Do Q ");
+
+  // A stencil paints its set pixels in the current colour.
+  auto mask = CDib::Create(2, 2, 1);
+  RasterPlacement stencil = upright;
+  stencil.stencil = true;
+  d.device.RasterImage(stencil, 2, 2, mask.get());
+  EXPECT_EQ(d.Written(), "q 30 0.0 0.0 -40 10 60 cm /IMG3 Do Q ");
+  d.device.RasterImage(stencil, 2, 2, dib.get());
+  EXPECT_EQ(d.Written(), "") << "a stencil needs a 1-bit bitmap";
+}
+
+TEST(PdfExport, LayoutPensOfWidthZeroKeepTheEntitiesLineweights) {
+  Device d;
+  d.device.UsePenTable = true;
+  d.device.ObjectWidthForZeroPens = true;
+  d.pens.entries[1] = PenEntry{0.5, 5};  // a pen with a width
+  d.pens.entries[2] = PenEntry{0.0, 2};  // "use object lineweight"
+  d.device.SetColor(0x0000FF, 1);
+  d.device.SetLineWidth(3);
+  EXPECT_EQ(d.Written(), "0.0 0.0 1 RG 0.0 0.0 1 rg 36 w ") << "the pen's width wins";
+  d.device.SetColor(0x0000FF, 2);
+  d.device.SetLineWidth(3);
+  EXPECT_EQ(d.Written(), "1 1 0.0 RG 1 1 0.0 rg 3 w ") << "the entity's width";
+  d.device.SetColor(0x0000FF, 1);
+  d.device.SetColor(0x0000FF, 2);
+  d.device.SetLineWidth(3);
+  EXPECT_EQ(d.Written(), "0.0 0.0 1 RG 0.0 0.0 1 rg 36 w 1 1 0.0 RG 1 1 0.0 rg 3 w ")
+      << "written again after the pen's width replaced it";
+}
+
 TEST(PdfExport, LinesOnlyAndDrawDisabledLeaveFillsAndPathsOut) {
   Device d;
   PointStruct ring[] = {{0, 0}, {4, 0}, {4, 4}};
