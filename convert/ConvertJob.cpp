@@ -18,6 +18,7 @@
 #include "pdf/PdfDocument.h"
 #include "pdf/PdfOutline.h"
 #include "pdf/PdfPage.h"
+#include "platform/ColorPalette.h"
 #include "platform/LocalTime.h"
 #include "platform/MessageReporter.h"
 #include "render/Drawing.h"
@@ -52,6 +53,49 @@ T* NewOrNull() {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+}
+
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// The file of a plot style table a layout names ("C:\\Plot Styles\\mono.ctb" or "mono.ctb"):
+// its bare name in the drawing's folder, then in each search folder, the name as written
+// before one that differs in case; empty when none is there.
+std::string FindPlotStyleFile(const std::string& name, const std::string& drawingPath,
+                              const std::vector<std::string>& searchFolders) {
+  namespace fs = std::filesystem;
+  const std::size_t cut = name.find_last_of("/\\");
+  const std::string bare = cut == std::string::npos ? name : name.substr(cut + 1);
+  if (bare.empty() || bare == "." || bare == "..") return {};
+  std::vector<fs::path> folders{fs::path(drawingPath).parent_path()};
+  for (const std::string& folder : searchFolders) {
+    if (!folder.empty()) folders.emplace_back(folder);
+  }
+  std::error_code error;
+  for (fs::path folder : folders) {
+    if (folder.empty()) folder = ".";
+    if (fs::is_regular_file(folder / bare, error)) return (folder / bare).string();
+    std::string best;
+    for (fs::directory_iterator entries(folder, error), end; !error && entries != end;
+         entries.increment(error)) {
+      const std::string entry = entries->path().filename().string();
+      if (EqualNoCase(entry, bare) && (best.empty() || entry < best) &&
+          fs::is_regular_file(folder / entry, error)) {
+        best = entry;
+      }
+    }
+    if (!best.empty()) return (folder / best).string();
+  }
+  return {};
 }
 
 CPdfDocument* NewDocument(std::int32_t width, std::int32_t height) {
@@ -781,6 +825,47 @@ CPdfDocument* CConvertJob::PageDocument(CPdfDocument* document, std::int32_t wid
   return own.get();
 }
 
+const CPenSet* CConvertJob::LayoutPens(CDrawing& drawing, int layoutIndex) {
+  const std::string name = drawing.GetLayoutPlotStyleTable(layoutIndex);
+  // Named plot style tables (.stb) give pens by style name, not by colour: not a pen set.
+  if (name.size() < 4 || !EqualNoCase(std::string_view(name).substr(name.size() - 4), ".ctb")) {
+    return nullptr;
+  }
+  const std::string drawingPath = drawing.GetFileName();
+  if (drawingPath != layoutPensDrawing) {
+    layoutPens.clear();
+    layoutPensDrawing = drawingPath;
+  }
+  auto found = layoutPens.find(name);
+  if (found != layoutPens.end()) return found->second.get();
+  std::unique_ptr<CPenSet>& pens = layoutPens[name];
+  const std::string path = FindPlotStyleFile(name, drawingPath, Settings.SearchPaths);
+  if (path.empty()) return nullptr;
+  if (!drawing.LoadPlotStyleTable(path.c_str())) {
+    AppendLog("Warning: the plot style table " + path +
+              " cannot be read; the drawing's colours are used");
+    return nullptr;
+  }
+  pens = std::make_unique<CPenSet>();
+  for (int i = 0; i < 256; ++i) {
+    short colorIndex = -1;
+    int rgb = 0;
+    double widthMm = 0;
+    drawing.GetPlotStyleEntry(i, &colorIndex, &rgb, &widthMm);
+    if (colorIndex < 0 || colorIndex > 255) {
+      // A colour exactly that of the index keeps the index (the palette repeats colours).
+      colorIndex = static_cast<std::uint32_t>(rgb & 0xFFFFFF) == ColorRgb(i)
+                       ? static_cast<short>(i)
+                       : static_cast<short>(
+                             NearestColorIndex(rgb & 0xFF, rgb >> 8 & 0xFF, rgb >> 16 & 0xFF));
+    }
+    pens->entries[static_cast<std::size_t>(i)].destColor = colorIndex;
+    pens->entries[static_cast<std::size_t>(i)].width = widthMm / 25.4;
+  }
+  AppendLog(Format("Plot style table of the layout: %s", path));
+  return pens.get();
+}
+
 RunResult CConvertJob::MakePage(CDrawing& drawing, const PageRequest& request) {
   CPdfDocument& document = *request.document;
   const std::int32_t width = request.width, height = request.height, margin = request.margin;
@@ -820,6 +905,15 @@ RunResult CConvertJob::MakePage(CDrawing& drawing, const PageRequest& request) {
   device->OffsetX = margin;
   device->OffsetY = margin;
   device->PenSet = &PenSet;
+  // Without pens of the user's choice, a layout plots with the table its page set-up names,
+  // as the drawing's own program plots it; its pens of width 0 keep the lineweights.
+  if (!device->UsePenTable) {
+    if (const CPenSet* pens = LayoutPens(drawing, request.layoutIndex)) {
+      device->UsePenTable = true;
+      device->PenSet = pens;
+      device->ObjectWidthForZeroPens = true;
+    }
+  }
 
   drawing.SetOutputSize(width - 2 * margin, height - 2 * margin);
   drawing.SetExport(device.get());

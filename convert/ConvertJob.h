@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <future>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -161,6 +162,12 @@ class CConvertJob {
   // The steps that make one page: page, bookmark, device, view, drawing. Done, UserBreak or
   // NoMemory.
   RunResult MakePage(CDrawing& drawing, const PageRequest& request);
+  // The pens of the plot style table a layout's page set-up names, when the table (a .ctb) is
+  // found in the drawing's folder or the search paths; null otherwise. Read once per drawing
+  // and table, and logged when first used.
+  const CPenSet* LayoutPens(CDrawing& drawing, int layoutIndex);
+  std::string layoutPensDrawing;
+  std::map<std::string, std::unique_ptr<CPenSet>> layoutPens;
   // The page size of a layout (LayoutPageSize), logged when the layout's paper gives it; a paper
   // that cannot be a PDF page is replaced by the run's page, with a warning.
   void PageSizeOf(CDrawing& drawing, int layoutIndex, bool useLayoutPageSet, const PageSetup& page,

@@ -203,6 +203,55 @@ class CPngDecoder {
   png_infop info = nullptr;
 };
 
+// Red, green, blue, alpha pixels to red, green, blue in place, their alpha as gray pixels (three
+// equal bytes) to alpha, so that a second builder shrinks the opacity as the first the colour.
+void SplitRgbaRow(std::uint8_t* row, std::uint32_t width, std::uint8_t* alpha) {
+  const std::uint8_t* in = row;
+  std::uint8_t* out = row;
+  for (std::uint32_t x = 0; x < width; ++x, in += 4, out += 3, alpha += 3) {
+    const std::uint8_t red = in[0], green = in[1], blue = in[2], opacity = in[3];
+    out[0] = red;
+    out[1] = green;
+    out[2] = blue;
+    alpha[0] = alpha[1] = alpha[2] = opacity;
+  }
+}
+
+// The colour bitmap with the opacity of the alpha bitmap (gray, the same size) in a 32-bit
+// bitmap; the colour bitmap itself when every pixel is opaque, or when memory is short (the
+// picture is then drawn opaque rather than not at all).
+std::unique_ptr<CDib> WithAlpha(std::unique_ptr<CDib> color, std::unique_ptr<CDib> alpha) {
+  if (!color || !alpha || alpha->Width() != color->Width() || alpha->Height() != color->Height()) {
+    return color;
+  }
+  bool opaque = true;
+  for (std::int32_t y = 0; y < alpha->Height() && opaque; ++y) {
+    const std::uint8_t* row = alpha->Row(y);
+    for (std::int32_t x = 0; x < alpha->Width(); ++x) {
+      if (row[3 * x] != 255) {
+        opaque = false;
+        break;
+      }
+    }
+  }
+  if (opaque) return color;
+  auto both = CDib::Create(color->Width(), color->Height(), 32);
+  if (!both) return color;
+  for (std::int32_t y = 0; y < color->Height(); ++y) {
+    const std::uint8_t* from = color->Row(y);
+    const std::uint8_t* opacity = alpha->Row(y);
+    std::uint8_t* to = both->Row(y);
+    for (std::int32_t x = 0; x < color->Width(); ++x, from += 3, opacity += 3, to += 4) {
+      to[0] = from[0];
+      to[1] = from[1];
+      to[2] = from[2];
+      to[3] = opacity[0];
+    }
+  }
+  both->SetHasAlpha(true);
+  return both;
+}
+
 [[noreturn]] void PngError(png_structp png, png_const_charp) {
   png_longjmp(png, 1);
 }
@@ -231,13 +280,25 @@ bool PngStart(png_structp png, png_infop info, std::FILE* file, std::int64_t max
   return true;
 }
 
+// Rows with alpha go to alphaBuilder as gray pixels when it is given, and are composited over
+// white otherwise; alphaRow holds a row of them.
+void PngTakeRow(const PngLayout* layout, std::uint32_t y, std::uint8_t* row,
+                CBitmapBuilder* builder, CBitmapBuilder* alphaBuilder, std::uint8_t* alphaRow) {
+  if (layout->channels == 4 && alphaBuilder) {
+    SplitRgbaRow(row, layout->width, alphaRow);
+    alphaBuilder->AddRow(y, alphaRow);
+  } else if (layout->channels == 4) {
+    CompositeRgbaRow(row, layout->width);
+  }
+  builder->AddRow(y, row);
+}
+
 bool PngReadRows(png_structp png, const PngLayout* layout, std::uint8_t* row,
-                 CBitmapBuilder* builder) {
+                 CBitmapBuilder* builder, CBitmapBuilder* alphaBuilder, std::uint8_t* alphaRow) {
   if (setjmp(png_jmpbuf(png))) return false;
   for (png_uint_32 y = 0; y < layout->height; ++y) {
     png_read_row(png, row, nullptr);
-    if (layout->channels == 4) CompositeRgbaRow(row, layout->width);
-    builder->AddRow(y, row);
+    PngTakeRow(layout, y, row, builder, alphaBuilder, alphaRow);
   }
   return true;
 }
@@ -250,7 +311,7 @@ bool PngReadImage(png_structp png, png_bytepp rows) {
 
 // The seven Adam7 passes in file order: each pass row is a sparse subset of a picture row.
 bool PngReadPasses(png_structp png, const PngLayout* layout, std::uint8_t* row,
-                   CBitmapBuilder* builder) {
+                   CBitmapBuilder* builder, CBitmapBuilder* alphaBuilder, std::uint8_t* alphaRow) {
   if (setjmp(png_jmpbuf(png))) return false;
   for (int pass = 0; pass < 7; ++pass) {
     const png_uint_32 columns = PNG_PASS_COLS(layout->width, pass);
@@ -261,16 +322,23 @@ bool PngReadPasses(png_structp png, const PngLayout* layout, std::uint8_t* row,
       png_read_row(png, row, nullptr);
       const png_uint_32 y = PNG_ROW_FROM_PASS_ROW(j, pass);
       if (y % builder->Factor() != 0) continue;
-      if (layout->channels == 4) CompositeRgbaRow(row, columns);
+      if (layout->channels == 4 && alphaBuilder) {
+        SplitRgbaRow(row, columns, alphaRow);
+      } else if (layout->channels == 4) {
+        CompositeRgbaRow(row, columns);
+      }
       for (png_uint_32 i = 0; i < columns; ++i) {
         builder->Sample(PNG_COL_FROM_PASS_COL(i, pass), y, row + std::size_t{i} * 3);
+        if (alphaBuilder) {
+          alphaBuilder->Sample(PNG_COL_FROM_PASS_COL(i, pass), y, alphaRow + std::size_t{i} * 3);
+        }
       }
     }
   }
   return true;
 }
 
-std::unique_ptr<CDib> LoadPng(std::FILE* file, std::int64_t maxPixels) {
+std::unique_ptr<CDib> LoadPng(std::FILE* file, std::int64_t maxPixels, bool keepAlpha) {
   CPngDecoder decoder;
   decoder.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
   if (!decoder.png) return nullptr;
@@ -283,9 +351,16 @@ std::unique_ptr<CDib> LoadPng(std::FILE* file, std::int64_t maxPixels) {
 
   CBitmapBuilder builder;
   if (!builder.Start(layout.width, layout.height, layout.factor)) return nullptr;
+  CBitmapBuilder alphaBuilder;
+  const bool alpha = keepAlpha && layout.channels == 4 &&
+                     alphaBuilder.Start(layout.width, layout.height, layout.factor);
+  CBitmapBuilder* opacity = alpha ? &alphaBuilder : nullptr;
+  std::vector<std::uint8_t> alphaRow(alpha ? std::size_t{layout.width} * 3 : 0);
   if (layout.readPasses) {
     std::vector<std::uint8_t> row(layout.rowBytes);
-    if (!PngReadPasses(decoder.png, &layout, row.data(), &builder)) return nullptr;
+    if (!PngReadPasses(decoder.png, &layout, row.data(), &builder, opacity, alphaRow.data())) {
+      return nullptr;
+    }
   } else if (layout.interlaced) {
     // Unscaled, so the whole picture is no larger than the bitmap made from it.
     std::vector<std::uint8_t> image(layout.rowBytes * layout.height);
@@ -293,13 +368,15 @@ std::unique_ptr<CDib> LoadPng(std::FILE* file, std::int64_t maxPixels) {
     for (png_uint_32 y = 0; y < layout.height; ++y) rows[y] = &image[layout.rowBytes * y];
     if (!PngReadImage(decoder.png, rows.data())) return nullptr;
     for (png_uint_32 y = 0; y < layout.height; ++y) {
-      if (layout.channels == 4) CompositeRgbaRow(rows[y], layout.width);
-      builder.AddRow(y, rows[y]);
+      PngTakeRow(&layout, y, rows[y], &builder, opacity, alphaRow.data());
     }
   } else {
     std::vector<std::uint8_t> row(layout.rowBytes);
-    if (!PngReadRows(decoder.png, &layout, row.data(), &builder)) return nullptr;
+    if (!PngReadRows(decoder.png, &layout, row.data(), &builder, opacity, alphaRow.data())) {
+      return nullptr;
+    }
   }
+  if (alpha) return WithAlpha(builder.Finish(), alphaBuilder.Finish());
   return builder.Finish();
 }
 
@@ -838,7 +915,8 @@ fs::path ResolveNoCase(const std::string& name, const std::string& drawingFolder
 
 }  // namespace
 
-std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPixels) {
+std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPixels,
+                                    bool keepAlpha) {
   try {
     // Only regular files: a FIFO or device would block or never end.
     if (!IsFile(path)) return nullptr;
@@ -849,7 +927,7 @@ std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPix
     if (std::fseek(file.get(), 0, SEEK_SET) != 0) return nullptr;
     switch (Sniff(head, size)) {
       case ImageKind::Png:
-        return LoadPng(file.get(), maxPixels);
+        return LoadPng(file.get(), maxPixels, keepAlpha);
       case ImageKind::Jpeg:
         return LoadJpeg(file.get(), maxPixels);
       case ImageKind::Tiff:
@@ -866,7 +944,8 @@ std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPix
   return nullptr;
 }
 
-std::unique_ptr<CDib> LoadImageData(std::string_view bytes, std::int64_t maxPixels) {
+std::unique_ptr<CDib> LoadImageData(std::string_view bytes, std::int64_t maxPixels,
+                                    bool keepAlpha) {
   try {
     if (bytes.empty()) return nullptr;
     const auto* head = reinterpret_cast<const std::uint8_t*>(bytes.data());
@@ -881,7 +960,7 @@ std::unique_ptr<CDib> LoadImageData(std::string_view bytes, std::int64_t maxPixe
     if (!file) return nullptr;
     switch (kind) {
       case ImageKind::Png:
-        return LoadPng(file.get(), maxPixels);
+        return LoadPng(file.get(), maxPixels, keepAlpha);
       case ImageKind::Jpeg:
         return LoadJpeg(file.get(), maxPixels);
       case ImageKind::Bmp:
@@ -937,7 +1016,37 @@ std::string FindImageFile(const std::string& name, const std::string& drawingFol
     for (std::size_t i = 0; found.empty() && i < searchFolders.size(); ++i) {
       if (!searchFolders[i].empty()) found = FindEntry(searchFolders[i], bare, false);
     }
-    return found.string();
+    if (!found.empty()) return found.string();
+    // Then the name's last folders with it ("scans/site/a.png", "site/a.png"), shortest first,
+    // below the drawing's folder and each search folder: a drawing that was moved with its
+    // pictures, or whose pictures were copied into a search folder with their folders.
+    std::vector<std::string> parts;
+    for (std::size_t start = 0; start <= name.size();) {
+      std::size_t end = name.find_first_of("/\\", start);
+      if (end == std::string::npos) end = name.size();
+      parts.push_back(name.substr(start, end - start));
+      start = end + 1;
+    }
+    constexpr std::size_t kMostFolders = 8;
+    std::vector<std::string> folders{drawingFolder};
+    folders.insert(folders.end(), searchFolders.begin(), searchFolders.end());
+    for (std::size_t take = 2; take <= parts.size() && take <= kMostFolders + 1; ++take) {
+      const std::size_t first = parts.size() - take;
+      const std::string& top = parts[first];
+      // A drive ("C:"), an empty part (a root or a doubled separator) or "." and ".." end the
+      // tails: what lies above them is no folder name.
+      if (top.empty() || top == "." || top == ".." || (top.size() == 2 && top[1] == ':')) break;
+      for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (i > 0 && folders[i].empty()) continue;
+        fs::path at = folders[i].empty() ? fs::path(".") : fs::path(folders[i]);
+        for (std::size_t k = first; k + 1 < parts.size() && !at.empty(); ++k) {
+          at = FindEntry(at, parts[k], true);
+        }
+        if (!at.empty()) found = FindEntry(at, bare, false);
+        if (!found.empty()) return found.string();
+      }
+    }
+    return {};
   } catch (...) {
     return {};
   }

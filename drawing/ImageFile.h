@@ -21,11 +21,21 @@ namespace drawing {
 // (nearest) rather than averaged when scaled, so that they too are read without a full-size
 // buffer. A file whose data ends early is not read at all (null), rather than half drawn.
 // Never throws; safe to call from several threads at once.
-std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPixels = 40'000'000);
+//
+// With keepAlpha, a PNG picture with transparent pixels keeps them instead: the bitmap is then
+// 32-bit with alpha (CDib::HasAlpha), its colours not composited. Other formats, and pictures
+// whose every pixel is opaque, give the 24-bit bitmap either way.
+std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPixels = 40'000'000,
+                                    bool keepAlpha = false);
 
 // Reads a picture held in memory (the same formats, rules and limits as LoadImageFile), such as
 // one a drawing carries itself; null when it cannot be read. Never throws.
-std::unique_ptr<CDib> LoadImageData(std::string_view bytes, std::int64_t maxPixels = 40'000'000);
+std::unique_ptr<CDib> LoadImageData(std::string_view bytes, std::int64_t maxPixels = 40'000'000,
+                                    bool keepAlpha = false);
+
+// Whether the file at path lies inside one of the folders (symbolic links and ".." resolved),
+// for drawings that may read only their own folder and the search folders.
+bool LiesInsideFolders(const std::string& path, const std::vector<std::string>& folders);
 
 // Finds an image file a drawing names: the name as given (absolute or relative to the
 // drawing's folder), then its bare file name in the drawing's folder and in each search folder,
@@ -33,14 +43,14 @@ std::unique_ptr<CDib> LoadImageData(std::string_view bytes, std::int64_t maxPixe
 // taken apart by their last backslash. Empty when not found.
 //
 // A relative name with backslashes (".\\images\\a.png") is tried as a path below the drawing's
-// folder; a drive or network path ("C:\\...", "\\\\server\\...") only through its bare name.
+// folder; a drive or network path ("C:\\...", "\\\\server\\...") only through its bare name
+// and its last folders.
 // Folder and file names of the name as given also match without regard to case. An exact
-// match is preferred to one that differs in case. The result is the path of an existing
-// regular file, built from the folder it was found in. Never throws.
-// Whether the file at path lies inside one of the folders (symbolic links and ".." resolved),
-// for drawings that may read only their own folder and the search folders.
-bool LiesInsideFolders(const std::string& path, const std::vector<std::string>& folders);
-
+// match is preferred to one that differs in case. When the bare name is found nowhere, the
+// name's last folders are kept with it ("site/scans/a.png" is looked for as "scans/a.png", then
+// "site/scans/a.png") below the drawing's folder and each search folder, shortest first. The
+// result is the path of an existing regular file, built from the folder it was found in. Never
+// throws.
 std::string FindImageFile(const std::string& name, const std::string& drawingFolder,
                           const std::vector<std::string>& searchFolders);
 

@@ -341,6 +341,12 @@ void InspectEntity(const Drawing& d, const Block& block, EntityT& e, bool isAttr
         } else if constexpr (std::is_base_of_v<Image, Kind>) {
           inspect.Expect(data.imageDef == -1 || InRange(data.imageDef, d.imageDefs),
                          "image definition out of range", data.imageDef, -1);
+          inspect.Expect(data.brightness >= 0 && data.brightness <= 100,
+                         "image brightness out of range", data.brightness, 50);
+          inspect.Expect(data.contrast >= 0 && data.contrast <= 100, "image contrast out of range",
+                         data.contrast, 50);
+          inspect.Expect(data.fade >= 0 && data.fade <= 100, "image fade out of range", data.fade,
+                         0);
         } else if constexpr (std::is_same_v<Kind, Viewport>) {
           inspect.Expect(
               data.clipEntityIndex == -1 || InRange(data.clipEntityIndex, block.entities),
@@ -408,6 +414,19 @@ const std::int32_t* ReferencedBlock(const Entity& entity) {
   if (const auto* dimension = std::get_if<Dimension>(&entity.data)) return &dimension->block;
   if (const auto* table = std::get_if<Table>(&entity.data)) return &table->block;
   return nullptr;
+}
+
+std::int32_t SheetViewportIndex(const Block& paper) {
+  std::int32_t first = -1;
+  for (std::size_t i = 0; i < paper.entities.size(); ++i) {
+    const auto* viewport = std::get_if<Viewport>(&paper.entities[i].data);
+    if (!viewport) continue;
+    if (viewport->id == 1) return static_cast<std::int32_t>(i);
+    if (first < 0) first = static_cast<std::int32_t>(i);
+  }
+  if (first < 0) return -1;
+  const int id = std::get<Viewport>(paper.entities[static_cast<std::size_t>(first)].data).id;
+  return id <= 0 ? first : -1;
 }
 
 std::int32_t* ReferencedBlock(Entity& entity) {

@@ -253,6 +253,10 @@ struct Insert {
   int columns = 1, rows = 1;
   double columnSpacing = 0.0, rowSpacing = 0.0;
   std::vector<struct Entity> attributes;  // entities holding an Attribute
+  // A spatial filter (XCLIP): the reference shows only what lies inside this polygon, given in
+  // the block's own coordinates (the space its entities are drawn in); two points are the
+  // corners of a rectangle; empty: not clipped.
+  std::vector<Vec2> clipBoundary;
 };
 
 // Entities drawn through an anonymous block that holds their graphics, placed unscaled.
@@ -339,7 +343,13 @@ struct Image {
   std::int32_t imageDef = -1;  // index into Drawing::imageDefs; -1: no pixels (a frame)
   bool clipping = false;
   std::vector<Vec2> clipBoundary;  // pixel coordinates; 2 points = rectangle
+  // Inverted clip: the picture shows outside the boundary instead of inside it.
+  bool clipInverted = false;
   bool show = true;
+  // Bitonal pictures draw only their set pixels; those with an alpha channel keep it.
+  bool transparent = false;
+  // Brightness, contrast and fade, 0 to 100 (50, 50 and 0 leave the pixels as they are).
+  int brightness = 50, contrast = 50, fade = 0;
 };
 
 // WIPEOUT: an area that hides what lies under it, placed like an image without pixels.
@@ -423,6 +433,7 @@ struct Layout {
   Vec2 limitsMin, limitsMax;    // groups 10/20, 11/21 of the layout part, paper space
   Vec3 extentsMin, extentsMax;  // groups 14/24/34, 15/25/35
   double scaleNumerator = 1.0, scaleDenominator = 1.0;  // groups 142, 143
+  std::string plotStyleTable;  // group 7: the page set-up's plot style table ("mono.ctb")
 };
 
 struct ImageDef {
@@ -457,6 +468,12 @@ struct Drawing {
 // for other kinds.
 const std::int32_t* ReferencedBlock(const Entity& entity);
 std::int32_t* ReferencedBlock(Entity& entity);
+
+// The index in paper.entities of the viewport that stands for the sheet itself (a layout's
+// overall viewport, which shows paper space and draws nothing of its own): the one with id 1;
+// else the first viewport when it has no id of its own (0 or -1, as DWG files and some writers
+// store it); -1 when there is none.
+std::int32_t SheetViewportIndex(const Block& paper);
 
 // The part of reading that is the same for every format, run once a reader has filled the
 // model. It gives the drawing what every drawing has (layer "0" first, the text style

@@ -163,12 +163,14 @@ bool CModelDrawing::IsLayoutSkipped(int index) {
     return true;
   // A sheet with nothing but viewports that show nothing (its own overall viewport, switched
   // off or empty ones) would be a blank page.
-  for (const Entity& entity : model.blocks[layout.block].entities) {
-    const auto* found = std::get_if<Viewport>(&entity.data);
+  const Block& paper = model.blocks[layout.block];
+  const std::int32_t sheet = SheetViewportIndex(paper);
+  for (std::size_t i = 0; i < paper.entities.size(); ++i) {
+    const auto* found = std::get_if<Viewport>(&paper.entities[i].data);
     if (!found) return false;
     const Viewport& viewport = *found;
-    if (viewport.id != 1 && viewport.on && viewport.width > 0 && viewport.height > 0 &&
-        viewport.viewHeight > 0) {
+    if (static_cast<std::int32_t>(i) != sheet && viewport.on && viewport.width > 0 &&
+        viewport.height > 0 && viewport.viewHeight > 0) {
       return false;
     }
   }
@@ -339,9 +341,16 @@ const CDib* CModelDrawing::ImagePixels(std::int32_t imageDef) {
                          "not read");
       path.clear();
     }
-    found = images.emplace(imageDef, path.empty() ? nullptr : LoadImageFile(path)).first;
+    // Pictures with transparent pixels keep them: the page shows what lies under them.
+    found = images.emplace(imageDef, path.empty() ? nullptr : LoadImageFile(path, 40'000'000, true))
+                .first;
   }
   return found->second.get();
+}
+
+std::string CModelDrawing::GetLayoutPlotStyleTable(int index) {
+  if (!loaded || index < 0 || index >= GetLayoutCount()) return {};
+  return model.layouts[index].plotStyleTable;
 }
 
 bool CModelDrawing::LoadPlotStyleTable(const char* path) {

@@ -48,6 +48,7 @@ class CModelDrawing : public CDrawing {
   void ZoomWindow(const double* p1, const double* p2, double width, double height) override;
   bool LoadPlotStyleTable(const char* path) override;
   void GetPlotStyleEntry(int index, short* colorIndex, int* rgb, double* widthMm) override;
+  std::string GetLayoutPlotStyleTable(int index) override;
 
   // Why the last LoadPlotStyleTable failed, for logs.
   const std::string& PlotStyleError() const { return plotStyleError; }

@@ -204,21 +204,23 @@ void CRenderer::DrawBlock(std::int32_t block, const Context& context) {
 }
 
 void CRenderer::DrawViewports(const Block& paper, const Context& context) {
-  for (const Entity& entity : paper.entities) {
+  // The sheet's own viewport shows the sheet itself.
+  const std::int32_t sheet = SheetViewportIndex(paper);
+  for (std::size_t i = 0; i < paper.entities.size(); ++i) {
+    const Entity& entity = paper.entities[i];
     // A viewport's layer holds only its border (which is not drawn): offices put viewports on a
     // layer that is off, frozen or not plotted exactly so that the border does not print while
     // the view inside it does.
     const auto* viewport = std::get_if<Viewport>(&entity.data);
-    if (!viewport || entity.invisible) continue;
+    if (!viewport || entity.invisible || static_cast<std::int32_t>(i) == sheet) continue;
     DrawViewport(entity, *viewport, paper, context);
   }
 }
 
 void CRenderer::DrawViewport(const Entity& entity, const Viewport& viewport, const Block& paper,
                              const Context& context) {
-  // Viewport 1 is the sheet itself; an empty or switched-off viewport shows nothing.
-  if (viewport.id == 1 || !viewport.on || viewport.width <= 0 || viewport.height <= 0 ||
-      viewport.viewHeight <= 0) {
+  // An empty or switched-off viewport shows nothing.
+  if (!viewport.on || viewport.width <= 0 || viewport.height <= 0 || viewport.viewHeight <= 0) {
     return;
   }
   const Vec3 c = viewport.center;
@@ -871,11 +873,61 @@ void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Con
       if (!Visit()) return;
       const Affine3 cell = Affine3::Translate({c * insert.columnSpacing, r * insert.rowSpacing, 0});
       inner.toPage = ocs * place * cell * shape;
-      DrawBlock(insert.block, inner);
+      if (insert.clipBoundary.size() < 2) {
+        DrawBlock(insert.block, inner);
+        continue;
+      }
+      // A clipped reference (XCLIP) shows what lies inside its boundary; attributes are part of
+      // what it shows.
+      Context clipped = inner;
+      if (PushBlockClip(insert.clipBoundary, inner.toPage, clipped)) {
+        DrawBlock(insert.block, clipped);
+        if (r == 0 && c == 0) {
+          Context attributes = context;
+          attributes.visibleLo = clipped.visibleLo;
+          attributes.visibleHi = clipped.visibleHi;
+          for (const Entity& attribute : insert.attributes) DrawEntity(attribute, attributes);
+        }
+        sink.PopClipPolygon();
+      }
     }
   }
+  if (insert.clipBoundary.size() >= 2) return;
   // Attributes stand in the space of the insert, not of the block.
   for (const Entity& attribute : insert.attributes) DrawEntity(attribute, context);
+}
+
+bool CRenderer::PushBlockClip(const std::vector<Vec2>& boundary, const Affine3& toPage,
+                              Context& context) {
+  std::vector<Vec2> corners = boundary;
+  if (corners.size() == 2) {
+    const Vec2 a = corners[0], b = corners[1];
+    corners = {a, {b.x, a.y}, b, {a.x, b.y}};
+  }
+  std::vector<PointStruct> clip;
+  Vec2 lo{1e300, 1e300}, hi{-1e300, -1e300};
+  for (const Vec2& corner : corners) {
+    const Vec2 p = Page(toPage, {corner.x, corner.y, 0});
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
+    PointStruct point;
+    point.x = std::clamp(p.x, -farthest, farthest);
+    point.y = std::clamp(p.y, -farthest, farthest);
+    clip.push_back(point);
+    lo = {std::min(lo.x, point.x), std::min(lo.y, point.y)};
+    hi = {std::max(hi.x, point.x), std::max(hi.y, point.y)};
+  }
+  context.visibleLo = {std::max(context.visibleLo.x, lo.x), std::max(context.visibleLo.y, lo.y)};
+  context.visibleHi = {std::min(context.visibleHi.x, hi.x), std::min(context.visibleHi.y, hi.y)};
+  // A clip wholly outside what can be seen shows nothing, and writes nothing.
+  if (context.visibleLo.x > context.visibleHi.x || context.visibleLo.y > context.visibleHi.y) {
+    return false;
+  }
+  clip.push_back(clip.front());
+  // The boundary only clips: its frame ($XCLIPFRAME) is not plotted by default.
+  sink.StrokeClipBoundary = false;
+  sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
+  sink.StrokeClipBoundary = true;
+  return true;
 }
 
 std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bool closed,
@@ -1414,6 +1466,7 @@ void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const
   // The picture's outline; its pixels are drawn where the image file can be read.
   const Vec3 size_u = image.u * image.pixelSize.x, size_v = image.v * image.pixelSize.y;
   const Vec3 o = image.insertion;
+  const std::vector<Vec3> whole = {o, o + size_u, o + size_u + size_v, o + size_v};
   std::vector<Vec3> frame;
   // Clip boundaries are in pixels from the top-left corner of the picture (at −0.5, −0.5); two
   // points are the corners of a rectangle.
@@ -1423,13 +1476,17 @@ void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const
     boundary = {a, {b.x, a.y}, b, {a.x, b.y}};
   }
   const bool clipped = image.clipping && boundary.size() >= 3;
+  // An inverted clip shows the picture outside the boundary: the frame is then the picture's
+  // own outline, and the boundary a hole in it.
+  const bool inverted = clipped && image.clipInverted && !wipeout;
+  std::vector<Vec3> hole;
   if (clipped) {
     for (const Vec2& p : boundary) {
-      frame.push_back(o + image.u * (p.x + 0.5) + image.v * (image.pixelSize.y - p.y - 0.5));
+      (inverted ? hole : frame)
+          .push_back(o + image.u * (p.x + 0.5) + image.v * (image.pixelSize.y - p.y - 0.5));
     }
-  } else {
-    frame = {o, o + size_u, o + size_u + size_v, o + size_v};
   }
+  if (frame.empty()) frame = whole;
   if (wipeout) {
     // A wipeout hides what lies under it: a white picture over its area.
     static const auto white = [] {
@@ -1455,57 +1512,148 @@ void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const
   const CDib* bitmap = images ? images(image.imageDef) : nullptr;
   if (!bitmap) {
     Polyline(ToPage(context.toPage, frame), true);
+    if (inverted) Polyline(ToPage(context.toPage, hole), true);
     return;
   }
-  // The sink places pictures upright in a rectangle: the page box of the image's corners.
-  Vec2 lo{1e300, 1e300}, hi{-1e300, -1e300};
-  for (const Vec2& p : ToPage(context.toPage, {o, o + size_u, o + size_u + size_v, o + size_v})) {
-    lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
-    hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
-  }
-  // Only the part inside the output area can be seen: the picture is cut to it (whole pixels)
-  // and reduced to the sink's resolution (WidthDivisor × 72 dots per inch), since more pixels
-  // than the output can show only make the file larger.
   const int sw = bitmap->Width(), sh = bitmap->Height();
-  const double pw = hi.x - lo.x, ph = hi.y - lo.y;
-  if (!(pw > 0 && ph > 0 && std::isfinite(pw) && std::isfinite(ph))) return;
-  if (!OnSheet(lo, farthest) || !OnSheet(hi, farthest)) {
-    Warn("images reaching far outside the page are left out");
+  // The picture's pixel grid on the page: pixel (x, y) of the bitmap, y = 0 its bottom row,
+  // starts at origin + x du + y dv.
+  const Vec2 origin = Page(context.toPage, o);
+  const Vec2 cornerU = Page(context.toPage, o + size_u), cornerV = Page(context.toPage, o + size_v);
+  const Vec2 du{(cornerU.x - origin.x) / sw, (cornerU.y - origin.y) / sw};
+  const Vec2 dv{(cornerV.x - origin.x) / sh, (cornerV.y - origin.y) / sh};
+  // Pictures whose rows run along the page's x axis, bottom row down, go to the sink as
+  // rectangles; turned, mirrored and slanted ones, and transparent ones, by their placement.
+  const double along = std::hypot(du.x, du.y) + std::hypot(dv.x, dv.y);
+  // A transparent bitonal picture draws its set pixels alone, in the image's colour.
+  int threshold = 0;
+  const bool stencil = image.transparent && Bitonal(bitmap, &threshold);
+  const bool upright = std::fabs(du.y) <= 1e-9 * along && std::fabs(dv.x) <= 1e-9 * along &&
+                       du.x > 0 && dv.y > 0 && !stencil && !bitmap->HasAlpha();
+  if (!stencil) bitmap = AdjustedBitmap(bitmap, image);
+  const double dpi = 72.0 * std::max(1, sink.WidthDivisor);
+  std::vector<PointStruct> clip;
+  const auto pushClip = [&] {
+    if (!clipped) return;
+    for (const Vec2& p : ToPage(context.toPage, frame)) clip.push_back({p.x, p.y, 0});
+    clip.push_back(clip.front());
+    if (inverted) {
+      // The outline and the hole as one path: round the outline, across to the hole, round the
+      // hole the other way and back. Inside the hole the two turns cancel, so the non-zero
+      // rule of the clip leaves it out; the path is only a clip, the two outlines are drawn.
+      std::vector<Vec2> inner = ToPage(context.toPage, hole);
+      const auto area = [](const auto& ring) {
+        double sum = 0;
+        for (std::size_t i = 0; i < ring.size(); ++i) {
+          const auto& a = ring[i];
+          const auto& b = ring[(i + 1) % ring.size()];
+          sum += a.x * b.y - b.x * a.y;
+        }
+        return sum;
+      };
+      if ((area(inner) > 0) == (area(clip) > 0)) std::reverse(inner.begin(), inner.end());
+      for (const Vec2& p : inner) clip.push_back({p.x, p.y, 0});
+      clip.push_back({inner.front().x, inner.front().y, 0});
+      clip.push_back(clip.front());
+      sink.StrokeClipBoundary = false;
+    }
+    sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
+    sink.StrokeClipBoundary = true;
+    if (inverted) {
+      Polyline(ToPage(context.toPage, frame), true);
+      Polyline(ToPage(context.toPage, hole), true);
+    }
+  };
+  if (upright) {
+    // The sink places pictures upright in a rectangle: the page box of the image's corners.
+    Vec2 lo{1e300, 1e300}, hi{-1e300, -1e300};
+    for (const Vec2& p : ToPage(context.toPage, whole)) {
+      lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
+      hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
+    }
+    // Only the part inside the output area can be seen: the picture is cut to it (whole pixels)
+    // and reduced to the sink's resolution (WidthDivisor × 72 dots per inch), since more pixels
+    // than the output can show only make the file larger.
+    const double pw = hi.x - lo.x, ph = hi.y - lo.y;
+    if (!(pw > 0 && ph > 0 && std::isfinite(pw) && std::isfinite(ph))) return;
+    if (!OnSheet(lo, farthest) || !OnSheet(hi, farthest)) {
+      Warn("images reaching far outside the page are left out");
+      return;
+    }
+    const double vx0 = std::max(lo.x, context.visibleLo.x - 1);
+    const double vy0 = std::max(lo.y, context.visibleLo.y - 1);
+    const double vx1 = std::min(hi.x, context.visibleHi.x + 1);
+    const double vy1 = std::min(hi.y, context.visibleHi.y + 1);
+    if (vx1 <= vx0 || vy1 <= vy0) return;
+    const int px0 = std::clamp(static_cast<int>(std::floor((vx0 - lo.x) / pw * sw)), 0, sw - 1);
+    const int px1 = std::clamp(static_cast<int>(std::ceil((vx1 - lo.x) / pw * sw)), px0 + 1, sw);
+    const int py0 = std::clamp(static_cast<int>(std::floor((vy0 - lo.y) / ph * sh)), 0, sh - 1);
+    const int py1 = std::clamp(static_cast<int>(std::ceil((vy1 - lo.y) / ph * sh)), py0 + 1, sh);
+    const double x = lo.x + pw * px0 / sw, y = lo.y + ph * py0 / sh;
+    const double width = std::round(pw * (px1 - px0) / sw),
+                 height = std::round(ph * (py1 - py0) / sh);
+    if (!(width >= 1 && height >= 1 && width < 1e6 && height < 1e6)) return;
+    const int wanted = std::max(1, static_cast<int>(std::ceil(width / 72.0 * dpi)));
+    const int wantedRows = std::max(1, static_cast<int>(std::ceil(height / 72.0 * dpi)));
+    Emit();
+    pushClip();
+    bitmap = ReducedBitmap(bitmap, px0, py0, px1 - px0, py1 - py0, wanted, wantedRows);
+    sink.Raster(x, y, static_cast<int>(width), static_cast<int>(height), 0, 0, bitmap->Width(),
+                bitmap->Height(), nullptr, bitmap, 0, nullptr);
+    ++primitives;
+    if (clipped) sink.PopClipPolygon();
     return;
   }
-  const double vx0 = std::max(lo.x, context.visibleLo.x - 1);
-  const double vy0 = std::max(lo.y, context.visibleLo.y - 1);
-  const double vx1 = std::min(hi.x, context.visibleHi.x + 1);
-  const double vy1 = std::min(hi.y, context.visibleHi.y + 1);
-  if (vx1 <= vx0 || vy1 <= vy0) return;
-  const int px0 = std::clamp(static_cast<int>(std::floor((vx0 - lo.x) / pw * sw)), 0, sw - 1);
-  const int px1 = std::clamp(static_cast<int>(std::ceil((vx1 - lo.x) / pw * sw)), px0 + 1, sw);
-  const int py0 = std::clamp(static_cast<int>(std::floor((vy0 - lo.y) / ph * sh)), 0, sh - 1);
-  const int py1 = std::clamp(static_cast<int>(std::ceil((vy1 - lo.y) / ph * sh)), py0 + 1, sh);
-  const double x = lo.x + pw * px0 / sw, y = lo.y + ph * py0 / sh;
-  const double width = std::round(pw * (px1 - px0) / sw),
-               height = std::round(ph * (py1 - py0) / sh);
-  if (!(width >= 1 && height >= 1 && width < 1e6 && height < 1e6)) return;
-  const double dpi = 72.0 * std::max(1, sink.WidthDivisor);
-  const int wanted = std::max(1, static_cast<int>(std::ceil(width / 72.0 * dpi)));
-  const int wantedRows = std::max(1, static_cast<int>(std::ceil(height / 72.0 * dpi)));
-  Emit();
-  std::vector<PointStruct> clip;
-  if (clipped) {
-    for (const Vec2& p : ToPage(context.toPage, frame)) {
-      PointStruct point;
-      point.x = p.x;
-      point.y = p.y;
-      clip.push_back(point);
+  // The picture by its placement: the pixels that can be seen are those whose grid cells meet
+  // the visible box, found by taking the box's corners back into the grid.
+  const double det = du.x * dv.y - du.y * dv.x;
+  if (!(std::fabs(det) > 1e-12 && std::isfinite(det))) return;
+  for (const Vec2& p : ToPage(context.toPage, whole)) {
+    if (!OnSheet(p, farthest)) {
+      Warn("images reaching far outside the page are left out");
+      return;
     }
-    clip.push_back(clip.front());
-    sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
   }
-  bitmap = ReducedBitmap(bitmap, px0, py0, px1 - px0, py1 - py0, wanted, wantedRows);
-  lo = {x, y};
-  sink.Raster(lo.x, lo.y, static_cast<int>(width), static_cast<int>(height), 0, 0, bitmap->Width(),
-              bitmap->Height(), nullptr, bitmap, 0, nullptr);
-  ++primitives;
+  const double bx0 = std::max(context.visibleLo.x - 1, -farthest);
+  const double by0 = std::max(context.visibleLo.y - 1, -farthest);
+  const double bx1 = std::min(context.visibleHi.x + 1, farthest);
+  const double by1 = std::min(context.visibleHi.y + 1, farthest);
+  if (bx1 <= bx0 || by1 <= by0) return;
+  double gx0 = 1e300, gy0 = 1e300, gx1 = -1e300, gy1 = -1e300;
+  for (const Vec2 corner : {Vec2{bx0, by0}, Vec2{bx1, by0}, Vec2{bx1, by1}, Vec2{bx0, by1}}) {
+    const double rx = corner.x - origin.x, ry = corner.y - origin.y;
+    const double gx = (rx * dv.y - ry * dv.x) / det, gy = (du.x * ry - du.y * rx) / det;
+    gx0 = std::min(gx0, gx);
+    gx1 = std::max(gx1, gx);
+    gy0 = std::min(gy0, gy);
+    gy1 = std::max(gy1, gy);
+  }
+  const int px0 = static_cast<int>(std::clamp(std::floor(gx0), 0.0, sw - 1.0));
+  const int px1 = static_cast<int>(std::clamp(std::ceil(gx1), px0 + 1.0, 1.0 * sw));
+  const int py0 = static_cast<int>(std::clamp(std::floor(gy0), 0.0, sh - 1.0));
+  const int py1 = static_cast<int>(std::clamp(std::ceil(gy1), py0 + 1.0, 1.0 * sh));
+  if (gx1 <= 0 || gy1 <= 0 || gx0 >= sw || gy0 >= sh) return;
+  const int columns = px1 - px0, rows = py1 - py0;
+  const double lengthU = std::hypot(du.x, du.y) * columns, lengthV = std::hypot(dv.x, dv.y) * rows;
+  if (!(lengthU < 1e7 && lengthV < 1e7)) return;
+  const int wanted = std::max(1, static_cast<int>(std::ceil(lengthU / 72.0 * dpi)));
+  const int wantedRows = std::max(1, static_cast<int>(std::ceil(lengthV / 72.0 * dpi)));
+  Emit();
+  pushClip();
+  const CDib* drawn = ReducedBitmap(bitmap, px0, py0, columns, rows, wanted, wantedRows);
+  if (stencil) drawn = StencilOf(drawn, threshold);
+  if (drawn) {
+    RasterPlacement placement;
+    placement.a = du.x * columns;
+    placement.b = du.y * columns;
+    placement.c = dv.x * rows;
+    placement.d = dv.y * rows;
+    placement.e = origin.x + du.x * px0 + dv.x * py0;
+    placement.f = origin.y + du.y * px0 + dv.y * py0;
+    placement.stencil = stencil;
+    sink.RasterImage(placement, drawn->Width(), drawn->Height(), drawn);
+    ++primitives;
+  }
   if (clipped) sink.PopClipPolygon();
 }
 
@@ -1526,12 +1674,15 @@ const CDib* CRenderer::ReducedBitmap(const CDib* source, int x0, int y0, int col
       return r.bitmap.get();
     }
   }
-  auto bitmap = CDib::Create(width, height, 24);
+  const bool alpha = source->HasAlpha();
+  auto bitmap = CDib::Create(width, height, alpha ? 32 : 24);
   CDibReader reader;
   if (!bitmap || !reader.Open(source)) return source;
-  // A box filter: each new pixel is the mean of the source pixels it covers.
+  bitmap->SetHasAlpha(alpha);
+  // A box filter: each new pixel is the mean of the source pixels it covers (and so is its
+  // opacity).
   std::vector<std::uint8_t> row(static_cast<std::size_t>(columns) * 3);
-  std::vector<std::uint64_t> sums(static_cast<std::size_t>(width) * 4);
+  std::vector<std::uint64_t> sums(static_cast<std::size_t>(width) * 5);
   int from = 0;
   for (int y = 0; y < height; ++y) {
     const int to =
@@ -1539,25 +1690,123 @@ const CDib* CRenderer::ReducedBitmap(const CDib* source, int x0, int y0, int col
     std::fill(sums.begin(), sums.end(), 0);
     for (int sy = from; sy < to && sy < rows; ++sy) {
       reader.ReadRow(y0 + sy, x0, columns, row.data());
+      const std::uint8_t* opacity = alpha ? source->Row(y0 + sy) + 4 * x0 + 3 : nullptr;
       for (int sx = 0; sx < columns; ++sx) {
         const std::size_t x =
             static_cast<std::size_t>(static_cast<std::int64_t>(sx) * width / columns);
-        sums[4 * x] += row[3 * sx];
-        sums[4 * x + 1] += row[3 * sx + 1];
-        sums[4 * x + 2] += row[3 * sx + 2];
-        sums[4 * x + 3] += 1;
+        sums[5 * x] += row[3 * sx];
+        sums[5 * x + 1] += row[3 * sx + 1];
+        sums[5 * x + 2] += row[3 * sx + 2];
+        sums[5 * x + 3] += 1;
+        if (opacity) sums[5 * x + 4] += opacity[4 * sx];
       }
     }
     for (int x = 0; x < width; ++x) {
-      const std::uint64_t n = std::max<std::uint64_t>(1, sums[4 * x + 3]);
-      bitmap->SetPixelRgb(x, y, static_cast<std::uint8_t>(sums[4 * x] / n),
-                          static_cast<std::uint8_t>(sums[4 * x + 1] / n),
-                          static_cast<std::uint8_t>(sums[4 * x + 2] / n));
+      const std::uint64_t n = std::max<std::uint64_t>(1, sums[5 * x + 3]);
+      bitmap->SetPixelRgb(x, y, static_cast<std::uint8_t>(sums[5 * x] / n),
+                          static_cast<std::uint8_t>(sums[5 * x + 1] / n),
+                          static_cast<std::uint8_t>(sums[5 * x + 2] / n));
+      if (alpha) bitmap->Row(y)[4 * x + 3] = static_cast<std::uint8_t>(sums[5 * x + 4] / n);
     }
     from = to;
   }
   reduced.push_back({source, x0, y0, columns, rows, width, height, std::move(bitmap)});
   return reduced.back().bitmap.get();
+}
+
+bool CRenderer::Bitonal(const CDib* bitmap, int* threshold) {
+  for (const auto& [source, level] : bitonal) {
+    if (source == bitmap) {
+      *threshold = level;
+      return level >= 0;
+    }
+  }
+  // Two colours at most: what a 1-bit picture loads as. A photograph shows a third colour
+  // within its first few pixels, so the look is short for everything but bitonal pictures.
+  CDibReader reader;
+  int colors = 0;
+  std::uint8_t first[3] = {}, second[3] = {};
+  if (reader.Open(bitmap)) {
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(reader.Width()) * 3);
+    for (int y = 0; y < reader.Height() && colors < 3; ++y) {
+      reader.ReadRow(y, 0, reader.Width(), row.data());
+      for (int x = 0; x < reader.Width() && colors < 3; ++x) {
+        const std::uint8_t* pixel = &row[3 * static_cast<std::size_t>(x)];
+        if (colors >= 1 && std::equal(pixel, pixel + 3, first)) continue;
+        if (colors >= 2 && std::equal(pixel, pixel + 3, second)) continue;
+        std::copy(pixel, pixel + 3, colors == 0 ? first : second);
+        ++colors;
+      }
+    }
+  }
+  const auto luminance = [](const std::uint8_t* p) {
+    return (299 * p[0] + 587 * p[1] + 114 * p[2]) / 1000;
+  };
+  int level = -1;
+  if (colors == 1) level = luminance(first) < 128 ? 256 : 0;
+  // The darker colour is the set one: ink on paper.
+  if (colors == 2) level = (luminance(first) + luminance(second) + 1) / 2;
+  bitonal.emplace_back(bitmap, level);
+  *threshold = level;
+  return level >= 0;
+}
+
+const CDib* CRenderer::StencilOf(const CDib* bitmap, int threshold) {
+  CDibReader reader;
+  auto stencil = CDib::Create(bitmap->Width(), bitmap->Height(), 1);
+  if (!stencil || !reader.Open(bitmap)) return nullptr;
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(bitmap->Width()) * 3);
+  for (int y = 0; y < bitmap->Height(); ++y) {
+    reader.ReadRow(y, 0, bitmap->Width(), row.data());
+    for (int x = 0; x < bitmap->Width(); ++x) {
+      const std::uint8_t* p = &row[3 * static_cast<std::size_t>(x)];
+      if ((299 * p[0] + 587 * p[1] + 114 * p[2]) / 1000 < threshold)
+        stencil->SetPixelIndex(x, y, 1);
+    }
+  }
+  stencils.push_back(std::move(stencil));
+  return stencils.back().get();
+}
+
+const CDib* CRenderer::AdjustedBitmap(const CDib* source, const Image& image) {
+  if (image.brightness == 50 && image.contrast == 50 && image.fade == 0) return source;
+  for (const Adjusted& a : adjusted) {
+    if (a.source == source && a.brightness == image.brightness && a.contrast == image.contrast &&
+        a.fade == image.fade) {
+      return a.bitmap.get();
+    }
+  }
+  // Contrast stretches the levels about the middle (0 makes every pixel mid gray, 100 splits
+  // them into black and white), brightness then moves them by up to the whole range (0 black,
+  // 100 white), and fade blends them towards the white of the paper.
+  const double contrast = image.contrast <= 50    ? image.contrast / 50.0
+                          : image.contrast >= 100 ? 255.0
+                                                  : 50.0 / (100 - image.contrast);
+  const double shift = (image.brightness - 50) / 50.0 * 255.0;
+  const double fade = image.fade / 100.0;
+  std::uint8_t levels[256];
+  for (int v = 0; v < 256; ++v) {
+    double level = (v - 127.5) * contrast + 127.5 + shift;
+    level = std::clamp(level, 0.0, 255.0);
+    level += (255.0 - level) * fade;
+    levels[v] = static_cast<std::uint8_t>(std::lround(std::clamp(level, 0.0, 255.0)));
+  }
+  const bool alpha = source->HasAlpha();
+  auto bitmap = CDib::Create(source->Width(), source->Height(), alpha ? 32 : 24);
+  CDibReader reader;
+  if (!bitmap || !reader.Open(source)) return source;
+  bitmap->SetHasAlpha(alpha);
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(source->Width()) * 3);
+  for (int y = 0; y < source->Height(); ++y) {
+    reader.ReadRow(y, 0, source->Width(), row.data());
+    for (int x = 0; x < source->Width(); ++x) {
+      const std::uint8_t* p = &row[3 * static_cast<std::size_t>(x)];
+      bitmap->SetPixelRgb(x, y, levels[p[0]], levels[p[1]], levels[p[2]]);
+      if (alpha) bitmap->Row(y)[4 * x + 3] = source->Row(y)[4 * x + 3];
+    }
+  }
+  adjusted.push_back({source, image.brightness, image.contrast, image.fade, std::move(bitmap)});
+  return adjusted.back().bitmap.get();
 }
 
 void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {

@@ -121,6 +121,10 @@ class CRenderer {
   void DrawViewport(const Entity& entity, const Viewport& viewport, const Block& paper,
                     const Context& context);
   void DrawInsert(const Entity& entity, const Insert& insert, const Context& context);
+  // Clips what follows to a block reference's boundary (block coordinates, two points a
+  // rectangle) and narrows context's visible box to it; false, with nothing pushed, when
+  // nothing inside it can be seen.
+  bool PushBlockClip(const std::vector<Vec2>& boundary, const Affine3& toPage, Context& context);
   void DrawBlockGraphic(const Entity& entity, const BlockGraphic& graphic, const Context& context);
 
   // Property resolution.
@@ -202,6 +206,22 @@ class CRenderer {
   // rows pixels, at no more than width × height pixels: source itself when that is all of it.
   const CDib* ReducedBitmap(const CDib* source, int x, int y, int columns, int rows, int width,
                             int height);
+  // Whether the bitmap is bitonal (two colours at most), with the luminance below which its
+  // pixels are the set ones (the darker colour); looked at once per bitmap.
+  bool Bitonal(const CDib* bitmap, int* threshold);
+  std::vector<std::pair<const CDib*, int>> bitonal;
+  // A 1-bit bitmap of the pixels darker than threshold (index 1), kept while the renderer lives.
+  const CDib* StencilOf(const CDib* bitmap, int threshold);
+  std::vector<std::unique_ptr<CDib>> stencils;
+  // The picture with the image's brightness, contrast and fade applied (source itself when they
+  // leave it as it is), made once per bitmap and setting.
+  const CDib* AdjustedBitmap(const CDib* source, const Image& image);
+  struct Adjusted {
+    const CDib* source;
+    int brightness, contrast, fade;
+    std::unique_ptr<CDib> bitmap;
+  };
+  std::vector<Adjusted> adjusted;
   // The entity whose marking for the sink waits until it draws (see Emit).
   struct PendingMark {
     bool waiting = false;

@@ -72,6 +72,12 @@ class CDrawing {
   // Entry index of the loaded table: the pen's colour index (−1 when the table gives a colour,
   // which is then in rgb) and the pen width in millimetres (0: the object's own lineweight).
   virtual void GetPlotStyleEntry(int index, short* colorIndex, int* rgb, double* widthMm) = 0;
+  // The plot style table a layout's page set-up names ("monochrome.ctb"), as stored; empty when
+  // it names none. The base names none.
+  virtual std::string GetLayoutPlotStyleTable(int index) {
+    (void)index;
+    return {};
+  }
 };
 
 // The library's global operations: InitDLL first, with DWG_SetBackgroundColor (white) right

@@ -271,6 +271,9 @@ bool CDwgReader::ReadEntityAt(CDwgReaderContext& context, std::uint64_t handle, 
       return true;
   }
 
+  if (auto* insert = std::get_if<Insert>(&entity.data); insert && common.xDictionary != 0) {
+    insert->clipBoundary = dwg::detail::ReadSpatialClip(context, common.xDictionary);
+  }
   if (auto* insert = std::get_if<Insert>(&entity.data); insert && info.hasChildren) {
     ForEachChild(context, info, OwnedByInsert,
                  [&](CDwgObjectFrame& child, const CDwgEntityCommon& common) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <new>
@@ -100,6 +101,9 @@ class CDxfReader {
   void ObjectsRecord();
   void ReadLayout();
   void ReadImageDef();
+  void ReadDictionary();
+  void ReadSpatialFilter();
+  void ResolveInsertClips();
   void AddEntity(std::int32_t target);
   Entity& EntityAt(std::int32_t block, std::int32_t index);
   // An entity of a kind the model does not have that keeps proxy graphics: adds what they
@@ -120,6 +124,7 @@ class CDxfReader {
   std::vector<DxfGroup> record;
   std::string_view recordType;
   bool recordDamaged = false;
+  std::uint64_t recordXDictionary = 0;  // the record's extension dictionary (102 group, 360)
   DxfGroup pending;
   bool hasPending = false;
 
@@ -150,6 +155,12 @@ class CDxfReader {
 
   // Handles resolved at the end.
   std::vector<EntityRef> imageRefs, clipRefs, clipCandidates;
+  // Block references with an extension dictionary, which may hold a spatial filter; the
+  // dictionaries (entries by name) and the filters' boundaries in block coordinates.
+  std::vector<EntityRef> insertDictionaries;
+  std::unordered_map<std::uint64_t, std::vector<std::pair<std::string, std::uint64_t>>>
+      dictionaries;
+  std::unordered_map<std::uint64_t, std::vector<Vec2>> spatialFilters;
   std::unordered_map<std::uint64_t, std::int32_t> imageDefs;
   std::unordered_map<std::uint64_t, std::string> blockRecordNames;
   std::unordered_map<std::uint64_t, std::int32_t> blockOfOwner;
@@ -231,7 +242,9 @@ bool CDxfReader::ReadRecord() {
   }
   recordType = GroupTrimmed(group);
   recordDamaged = false;
+  recordXDictionary = 0;
   int braces = 0;
+  bool inXDictionary = false;
   bool embedded = false;
   while (NextGroup(group)) {
     if (recordDamaged) {  // resynchronised: this group starts the next record
@@ -249,12 +262,19 @@ bool CDxfReader::ReadRecord() {
       const std::string_view text = GroupTrimmed(group);
       if (!text.empty() && text.front() == '{') {
         ++braces;
+        inXDictionary = braces == 1 && text == "{ACAD_XDICTIONARY";
       } else if (braces > 0) {
         --braces;
+        inXDictionary = false;
       }
       continue;
     }
-    if (braces > 0) continue;
+    if (braces > 0) {
+      // The extension dictionary is the one application group the reader follows (a block
+      // reference's clip).
+      if (inXDictionary && group.code == 360) recordXDictionary = GroupHandle(group);
+      continue;
+    }
     if (group.code == 101) {
       embedded = true;
       continue;
@@ -604,7 +624,9 @@ void CDxfReader::ReadBlockRecord() {
 
 void CDxfReader::ReadDimStyle() {
   std::string name;
-  detail::DxfDimStyle style = context.headerDimStyle;
+  // A group the entry leaves out has the format's default, not the header's value (the header
+  // holds the current style's values, which may be another style's).
+  detail::DxfDimStyle style;
   for (const DxfGroup& group : record) {
     if (group.code == 2) name = context.Name(group.text);
     if (group.code == 41) style.arrowSize = Real(group, style.arrowSize);
@@ -738,6 +760,9 @@ void CDxfReader::AddEntity(std::int32_t target) {
   if (info.imageDef != 0) imageRefs.push_back({block, index, info.imageDef});
   if (info.clipBoundary != 0) clipRefs.push_back({block, index, info.clipBoundary});
   if (info.clipCandidate && info.handle != 0) clipCandidates.push_back({block, index, info.handle});
+  if (insert && recordXDictionary != 0) {
+    insertDictionaries.push_back({block, index, recordXDictionary});
+  }
   if (polyline || insert) {
     open = polyline ? Complex::Polyline : Complex::Insert;
     openBlock = block;
@@ -804,6 +829,118 @@ void CDxfReader::ObjectsRecord() {
     ReadLayout();
   } else if (recordType == "IMAGEDEF") {
     ReadImageDef();
+  } else if (recordType == "DICTIONARY") {
+    ReadDictionary();
+  } else if (recordType == "SPATIAL_FILTER") {
+    ReadSpatialFilter();
+  }
+}
+
+void CDxfReader::ReadDictionary() {
+  std::uint64_t handle = 0;
+  std::vector<std::pair<std::string, std::uint64_t>> entries;
+  for (const DxfGroup& group : record) {
+    if (group.code == 5) handle = GroupHandle(group);
+    if (group.code == 3) entries.emplace_back(std::string(GroupTrimmed(group)), 0);
+    if ((group.code == 350 || group.code == 360) && !entries.empty()) {
+      entries.back().second = GroupHandle(group);
+    }
+  }
+  // Only the dictionaries on the way to a clip are kept: ACAD_FILTER and SPATIAL entries.
+  std::erase_if(entries, [](const auto& entry) {
+    return entry.second == 0 || (entry.first != "ACAD_FILTER" && entry.first != "SPATIAL");
+  });
+  if (handle != 0 && !entries.empty()) dictionaries[handle] = std::move(entries);
+}
+
+void CDxfReader::ReadSpatialFilter() {
+  std::uint64_t handle = 0;
+  std::vector<Vec2> points;
+  Vec3 normal{0, 0, 1}, origin;
+  bool enabled = true;
+  // Two matrices of 12 values follow each other in groups 40 (the inverse of the reference's
+  // transformation when it was clipped, then the clip's own); the clipping planes' distances
+  // (40 after 72 = 1, 41) come before them.
+  std::vector<double> matrices;
+  bool frontPlane = false;
+  for (const DxfGroup& group : record) {
+    switch (group.code) {
+      case 5:
+        handle = GroupHandle(group);
+        break;
+      case 10:
+        points.push_back({Real(group), 0.0});
+        break;
+      case 20:
+        if (!points.empty()) points.back().y = Real(group);
+        break;
+      case 71:
+        enabled = Int(group, 1) != 0;
+        break;
+      case 72:
+        frontPlane = Int(group) != 0;
+        break;
+      case 40:
+        // The front plane's distance is not part of the matrices.
+        if (frontPlane) {
+          frontPlane = false;
+        } else {
+          matrices.push_back(Real(group));
+        }
+        break;
+      default:
+        SetCoordinate(normal, 210, group) || SetCoordinate(origin, 11, group);
+        break;
+    }
+  }
+  (void)enabled;  // the boundary's display, not the clip itself
+  if (handle == 0 || points.size() < 2) return;
+  // The boundary is in the plane of the clip (its normal and origin), in the coordinates the
+  // reference was drawn in when it was clipped; the inverse matrix takes it into the block's
+  // own coordinates, where it stays however the reference is moved since.
+  // The plane's axes by the arbitrary axis rule of object coordinate systems.
+  const double length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
+  if (!(length > 1e-12))
+    normal = {0, 0, 1};
+  else
+    normal = {normal.x / length, normal.y / length, normal.z / length};
+  Vec3 ax = std::fabs(normal.x) < 1.0 / 64 && std::fabs(normal.y) < 1.0 / 64
+                ? Vec3{normal.z, 0, -normal.x}   // world y × normal
+                : Vec3{-normal.y, normal.x, 0};  // world z × normal
+  const double axLength = std::sqrt(ax.x * ax.x + ax.y * ax.y + ax.z * ax.z);
+  ax = {ax.x / axLength, ax.y / axLength, ax.z / axLength};
+  const Vec3 ay{normal.y * ax.z - normal.z * ax.y, normal.z * ax.x - normal.x * ax.z,
+                normal.x * ax.y - normal.y * ax.x};
+  double inverse[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+  if (matrices.size() >= 12) std::copy(matrices.begin(), matrices.begin() + 12, inverse);
+  std::vector<Vec2> boundary;
+  for (const Vec2& p : points) {
+    const double x = origin.x + p.x * ax.x + p.y * ay.x;
+    const double y = origin.y + p.x * ax.y + p.y * ay.y;
+    const double z = origin.z + p.x * ax.z + p.y * ay.z;
+    const Vec2 block{inverse[0] * x + inverse[1] * y + inverse[2] * z + inverse[3],
+                     inverse[4] * x + inverse[5] * y + inverse[6] * z + inverse[7]};
+    if (!std::isfinite(block.x) || !std::isfinite(block.y)) return;
+    boundary.push_back(block);
+  }
+  spatialFilters[handle] = std::move(boundary);
+}
+
+void CDxfReader::ResolveInsertClips() {
+  const auto entry = [this](std::uint64_t dictionary, std::string_view name) -> std::uint64_t {
+    auto found = dictionaries.find(dictionary);
+    if (found == dictionaries.end()) return 0;
+    for (const auto& [key, value] : found->second) {
+      if (key == name) return value;
+    }
+    return 0;
+  };
+  for (const EntityRef& ref : insertDictionaries) {
+    auto filter = spatialFilters.find(entry(entry(ref.handle, "ACAD_FILTER"), "SPATIAL"));
+    if (filter == spatialFilters.end()) continue;
+    Entity& entity = drawing.blocks[static_cast<std::size_t>(ref.block)]
+                         .entities[static_cast<std::size_t>(ref.index)];
+    if (auto* insert = std::get_if<Insert>(&entity.data)) insert->clipBoundary = filter->second;
   }
 }
 
@@ -861,6 +998,9 @@ void CDxfReader::ReadLayout() {
       case 74:
         if (plot) layout.plotType = Int(group, 5);
         break;
+      case 7:
+        if (plot) layout.plotStyleTable = context.Text(group.text);
+        break;
       case 142:
         if (plot) layout.scaleNumerator = Real(group, 1.0);
         break;
@@ -913,6 +1053,7 @@ void CDxfReader::Finish() {
   }
   ResolveImages();
   ResolveViewportClips();
+  ResolveInsertClips();
   // Layouts with their blocks; FinishModel orders them.
   drawing.layouts.clear();
   for (PendingLayout& pendingLayout : layouts) {

@@ -401,6 +401,78 @@ TEST_F(Cli, DrawsWithTheWidthsOfAPlotStyleTable) {
   EXPECT_FALSE(fs::exists(Out("stb.pdf")));
 }
 
+TEST_F(Cli, PlotsALayoutWithTheTableItsPageSetUpNames) {
+  const fs::path shared = testsupport::SharedDir();
+  if (shared.empty()) GTEST_SKIP() << "no shared corpus beside the checkout";
+  // Model space's page set-up names a table by a path of another machine; the table is in a
+  // search folder. Colour 1 of this table is a 0.80 mm pen: 2.268 points.
+  const std::string groups[] = {"0",   "SECTION",
+                                "2",   "HEADER",
+                                "9",   "$ACADVER",
+                                "1",   "AC1015",
+                                "0",   "ENDSEC",
+                                "0",   "SECTION",
+                                "2",   "TABLES",
+                                "0",   "TABLE",
+                                "2",   "BLOCK_RECORD",
+                                "0",   "BLOCK_RECORD",
+                                "5",   "1F",
+                                "100", "AcDbSymbolTableRecord",
+                                "100", "AcDbBlockTableRecord",
+                                "2",   "*Model_Space",
+                                "0",   "ENDTAB",
+                                "0",   "ENDSEC",
+                                "0",   "SECTION",
+                                "2",   "ENTITIES",
+                                "0",   "LINE",
+                                "8",   "0",
+                                "62",  "1",
+                                "10",  "0",
+                                "20",  "0",
+                                "11",  "100",
+                                "21",  "50",
+                                "0",   "ENDSEC",
+                                "0",   "SECTION",
+                                "2",   "OBJECTS",
+                                "0",   "LAYOUT",
+                                "5",   "52",
+                                "100", "AcDbPlotSettings",
+                                "1",   "",
+                                "7",   "C:\\Plot Styles\\EZDXF_CTBTEST.CTB",
+                                "100", "AcDbLayout",
+                                "1",   "Model",
+                                "71",  "0",
+                                "330", "1F",
+                                "0",   "ENDSEC",
+                                "0",   "EOF"};
+  std::string text;
+  for (const std::string& line : groups) text += line + "\n";
+  const fs::path drawing = dir.Path() / "styled.dxf";
+  testsupport::WriteFile(drawing, text);
+  const fs::path tables = dir.Path() / "tables";
+  fs::create_directories(tables);
+  fs::copy_file(shared / "corpus/ctb/ezdxf_ctbtest.ctb", tables / "ezdxf_ctbtest.ctb");
+
+  CliRun run = Convert({"-o", Out("plain.pdf"), drawing.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(PageOperators(Out("plain.pdf"), dir.Path()).find(" 2.268 w "), std::string::npos)
+      << "a table that is not found changes nothing";
+  run = Convert({"--search-path", tables.string(), "-o", Out("styled.pdf"), drawing.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_TRUE(CheckPdfFile(Out("styled.pdf")));
+  EXPECT_NE(PageOperators(Out("styled.pdf"), dir.Path()).find(" 2.268 w "), std::string::npos);
+  EXPECT_NE(
+      run.err.find("Plot style table of the layout: " + (tables / "ezdxf_ctbtest.ctb").string()),
+      std::string::npos)
+      << run.err;
+  // Pens the user chose win over the layout's.
+  run = Convert({"--search-path", tables.string(), "--ctb",
+                 (shared / "corpus/ctb/mod2_acad.ctb").string(), "-o", Out("chosen.pdf"),
+                 drawing.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.find("Plot style table of the layout"), std::string::npos) << run.err;
+}
+
 TEST_F(Cli, CopiesPenSetsBetweenTheStoreAndAFile) {
   {
     CRegistry store(dir / "registry.reg");

@@ -962,6 +962,94 @@ TEST(DxfEntities, ReadsImagesAndWipeouts) {
   EXPECT_EQ(wipeout.clipBoundary.size(), 2u);
 }
 
+TEST(DxfEntities, ReadsImageAdjustmentsTransparencyAndInvertedClips) {
+  const Drawing drawing = Read(Ascii(
+      HeaderSection("AC1024") +
+      Section("ENTITIES",
+              Entity2000("IMAGE", "30", "AcDbRasterImage",
+                         {{10, "0"},   {20, "0"},   {11, "1"},   {21, "0"},   {12, "0"},
+                          {22, "1"},   {13, "4"},   {23, "3"},   {70, "15"},  {280, "1"},
+                          {281, "80"}, {282, "30"}, {283, "25"}, {71, "2"},   {91, "4"},
+                          {14, "0"},   {24, "0"},   {14, "3"},   {24, "0"},   {14, "3"},
+                          {24, "2"},   {14, "0"},   {24, "0"},   {290, "1"}}) +
+              Entity2000("IMAGE", "31", "AcDbRasterImage",
+                         {{13, "1"}, {23, "1"}, {70, "1"}, {281, "250"}, {290, "0"}})) +
+      Eof()));
+  ASSERT_EQ(ModelSpace(drawing).size(), 2u);
+  const Image& image = std::get<Image>(ModelSpace(drawing)[0].data);
+  EXPECT_TRUE(image.transparent) << "display flag 8";
+  EXPECT_EQ(image.brightness, 80);
+  EXPECT_EQ(image.contrast, 30);
+  EXPECT_EQ(image.fade, 25);
+  EXPECT_TRUE(image.clipInverted) << "clip mode 1 shows the picture outside the boundary";
+  EXPECT_EQ(image.clipBoundary.size(), 4u);
+  const Image& plain = std::get<Image>(ModelSpace(drawing)[1].data);
+  EXPECT_FALSE(plain.transparent);
+  EXPECT_FALSE(plain.clipInverted);
+  EXPECT_EQ(plain.brightness, 100) << "out of range: the nearest allowed value";
+  EXPECT_EQ(plain.contrast, 50) << "left out: the default";
+  EXPECT_EQ(plain.fade, 0);
+}
+
+TEST(DxfEntities, ReadsTheSpatialFilterThatClipsABlockReference) {
+  // The reference at (10, 20), twice the size, was clipped to the world rectangle (11, 21) to
+  // (13, 23); the filter keeps the inverse of its transformation, which gives the boundary in
+  // the block's own coordinates. The front plane's distance (40 after 72 = 1) comes before the
+  // matrices.
+  Groups matrices;
+  for (const char* value : {"0.5", "0", "0", "-5", "0", "0.5", "0", "-10", "0", "0", "0.5", "0",
+                            "1", "0", "0", "0", "0", "1", "0", "0", "0", "0", "1", "0"}) {
+    matrices.push_back({40, value});
+  }
+  const Groups blocks{{0, "BLOCK"}, {8, "0"}, {2, "Sq"}, {70, "0"}, {10, "0"}, {20, "0"},
+                      {0, "LINE"}, {8, "0"}, {10, "0"}, {20, "0"}, {11, "2"}, {21, "2"},
+                      {0, "ENDBLK"}};
+  const Groups inserts{{0, "INSERT"}, {5, "40"}, {102, "{ACAD_XDICTIONARY"}, {360, "41"},
+                       {102, "}"}, {8, "0"}, {2, "Sq"}, {10, "10"}, {20, "20"}, {41, "2"},
+                       {42, "2"}, {0, "INSERT"}, {5, "44"}, {102, "{ACAD_XDICTIONARY"},
+                       {360, "45"}, {102, "}"}, {8, "0"}, {2, "Sq"}, {10, "0"}, {20, "0"}};
+  const Groups objects =
+      Groups{{0, "DICTIONARY"}, {5, "41"}, {100, "AcDbDictionary"}, {3, "ACAD_FILTER"},
+             {360, "42"}, {0, "DICTIONARY"}, {5, "42"}, {100, "AcDbDictionary"}, {3, "SPATIAL"},
+             {360, "43"}, {0, "SPATIAL_FILTER"}, {5, "43"}, {100, "AcDbFilter"},
+             {100, "AcDbSpatialFilter"}, {70, "2"}, {10, "11"}, {20, "21"}, {10, "13"},
+             {20, "23"}, {210, "0"}, {220, "0"}, {230, "1"}, {11, "0"}, {21, "0"}, {31, "0"},
+             {71, "1"}, {72, "1"}, {40, "99"}, {73, "0"}} +
+      matrices +
+      Groups{{0, "DICTIONARY"}, {5, "45"}, {100, "AcDbDictionary"}, {3, "ACAD_REACTORS"},
+             {360, "46"}};
+  const Drawing drawing = Read(Ascii(HeaderSection("AC1015") + Section("BLOCKS", blocks) +
+                                     Section("ENTITIES", inserts) + Section("OBJECTS", objects) +
+                                     Eof()));
+  ASSERT_EQ(ModelSpace(drawing).size(), 2u);
+  const Insert& clipped = std::get<Insert>(ModelSpace(drawing)[0].data);
+  ASSERT_EQ(clipped.clipBoundary.size(), 2u);
+  EXPECT_DOUBLE_EQ(clipped.clipBoundary[0].x, 0.5);
+  EXPECT_DOUBLE_EQ(clipped.clipBoundary[0].y, 0.5);
+  EXPECT_DOUBLE_EQ(clipped.clipBoundary[1].x, 1.5);
+  EXPECT_DOUBLE_EQ(clipped.clipBoundary[1].y, 1.5);
+  EXPECT_TRUE(std::get<Insert>(ModelSpace(drawing)[1].data).clipBoundary.empty())
+      << "an extension dictionary without a filter clips nothing";
+}
+
+TEST(DxfTables, DimensionStylesLeaveOutGroupsAtTheFormatsDefaults) {
+  // The header holds the current style's values; a style that leaves the arrow size out has
+  // the format's default, 0.18, not the header's 5.
+  const Groups header{{9, "$ACADVER"}, {1, "AC1015"}, {9, "$DIMASZ"}, {40, "5"}};
+  const Groups styles{{0, "TABLE"}, {2, "DIMSTYLE"}, {70, "1"}, {0, "DIMSTYLE"}, {105, "40"},
+                      {2, "Plain"}, {70, "0"}, {40, "2"}, {0, "ENDTAB"}};
+  const Groups leaders{{0, "LEADER"}, {8, "0"}, {3, "Plain"}, {10, "0"}, {20, "0"}, {10, "1"},
+                       {20, "0"}, {0, "LEADER"}, {8, "0"}, {3, "Nosuch"}, {10, "0"},
+                       {20, "0"}, {10, "1"}, {20, "0"}};
+  const Drawing drawing = Read(Ascii(Section("HEADER", header) + Section("TABLES", styles) +
+                                     Section("ENTITIES", leaders) + Eof()));
+  ASSERT_EQ(ModelSpace(drawing).size(), 2u);
+  EXPECT_DOUBLE_EQ(std::get<Leader>(ModelSpace(drawing)[0].data).arrowSize, 0.36)
+      << "0.18 × DIMSCALE 2";
+  EXPECT_DOUBLE_EQ(std::get<Leader>(ModelSpace(drawing)[1].data).arrowSize, 5)
+      << "an unknown style: the header's values";
+}
+
 TEST(DxfEntities, ReadsPaperSpaceViewports) {
   const Drawing& drawing = AllEntities();
   ASSERT_EQ(drawing.blocks[1].entities.size(), 4u) << "group 67 puts entities in paper space";
@@ -1197,6 +1285,7 @@ TEST(DxfLayouts, ReadsLayoutObjectsWithTheirPlotSettings) {
   EXPECT_DOUBLE_EQ(layout.limitsMax.x, 400);
   EXPECT_DOUBLE_EQ(layout.extentsMin.y, 20);
   EXPECT_DOUBLE_EQ(layout.extentsMax.x, 30);
+  EXPECT_EQ(layout.plotStyleTable, "mono.ctb");
 }
 
 TEST(DxfLayouts, GivesR12PaperSpaceOneLayoutFromTheHeader) {

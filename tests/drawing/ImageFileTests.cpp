@@ -387,6 +387,37 @@ TEST(ImageFilePng, CompositesAlphaOverWhite) {
                     [](int x, int) { return x == 0 ? 0u : 0xFFFFFFu; }));
 }
 
+TEST(ImageFilePng, KeepsTransparencyWhenAskedTo) {
+  TempDir dir;
+  PngPicture rgba{.width = 3, .height = 1, .colorType = PNG_COLOR_TYPE_RGB_ALPHA};
+  rgba.samples = {255, 0, 0, 255, 255, 0, 0, 0, 0, 0, 255, 128};
+  WritePng(dir / "rgba.png", rgba);
+  auto dib = LoadImageFile((dir / "rgba.png").string(), 40'000'000, true);
+  ASSERT_NE(dib, nullptr);
+  EXPECT_TRUE(dib->HasAlpha());
+  ASSERT_EQ(dib->BitsPerPixel(), 32);
+  // Blue, green, red, opacity; the colours as stored, not over white.
+  const std::uint8_t* row = dib->Row(0);
+  EXPECT_EQ((std::vector<int>{row[0], row[1], row[2], row[3]}), (std::vector<int>{0, 0, 255, 255}));
+  EXPECT_EQ((std::vector<int>{row[4], row[5], row[6], row[7]}), (std::vector<int>{0, 0, 255, 0}));
+  EXPECT_EQ((std::vector<int>{row[8], row[9], row[10], row[11]}),
+            (std::vector<int>{255, 0, 0, 128}));
+  // Scaled, the opacity is averaged as the colour is.
+  auto half = LoadImageFile((dir / "rgba.png").string(), 2, true);
+  ASSERT_NE(half, nullptr);
+  ASSERT_TRUE(half->HasAlpha());
+  EXPECT_EQ(half->Width(), 2);
+  EXPECT_EQ(half->Row(0)[3], 128) << "the mean of 255 and 0, rounded";
+
+  PngPicture opaque{.width = 1, .height = 1, .colorType = PNG_COLOR_TYPE_RGB_ALPHA};
+  opaque.samples = {1, 2, 3, 255};
+  WritePng(dir / "opaque.png", opaque);
+  auto plain = LoadImageFile((dir / "opaque.png").string(), 40'000'000, true);
+  ASSERT_NE(plain, nullptr);
+  EXPECT_FALSE(plain->HasAlpha()) << "every pixel opaque: a plain bitmap";
+  EXPECT_EQ(plain->BitsPerPixel(), 24);
+}
+
 TEST(ImageFilePng, ReadsInterlacedFilesWholeAndScaled) {
   TempDir dir;
   PngPicture picture = RgbPng(13, 11, Pattern);
@@ -809,6 +840,22 @@ TEST(FindImageFile, PrefersTheDrawingsFolderAndTheExactCase) {
   EXPECT_EQ(FindImageFile("A.PNG", none, {second.string()}), (second / "A.png").string());
 }
 
+TEST(FindImageFile, KeepsTheNamesLastFoldersBelowEachFolder) {
+  TempDir dir;
+  const fs::path drawing = dir / "drawing";
+  const fs::path library = dir / "library";
+  testsupport::WriteFile(drawing / "Scans" / "site" / "plan.png", "x");
+  testsupport::WriteFile(library / "logos" / "logo.jpg", "x");
+  fs::create_directories(drawing / "other");
+  // A drawing moved with its pictures: the folders it named keep their names below it.
+  EXPECT_EQ(FindImageFile("/Users/someone/work/scans/site/plan.png", drawing.string(), {}),
+            (drawing / "Scans" / "site" / "plan.png").string());
+  EXPECT_EQ(FindImageFile("C:\\Work\\Logos\\LOGO.JPG", drawing.string(), {library.string()}),
+            (library / "logos" / "logo.jpg").string());
+  EXPECT_EQ(FindImageFile("C:\\Work\\other\\plan.png", drawing.string(), {library.string()}), "")
+      << "the last folder must match";
+}
+
 // ---- Real drawings' images --------------------------------------------------------------------
 
 TEST(ImageFileCorpus, FindsAndReadsTheImagesOfRealDrawings) {
@@ -825,7 +872,9 @@ TEST(ImageFileCorpus, FindsAndReadsTheImagesOfRealDrawings) {
   const fs::path qcad = images / "qcad_image";
   const std::string elsewhere =
       "/Users/andrew/data/QCAD4/qcad/support/data/tests/image/subdir/image_in_subdir.png";
-  EXPECT_EQ(FindImageFile(elsewhere, qcad.string(), {}), "");
+  // The picture's folder kept its name beside the drawing.
+  EXPECT_TRUE(fs::equivalent(FindImageFile(elsewhere, qcad.string(), {}),
+                             qcad / "subdir" / "image_in_subdir.png"));
   EXPECT_TRUE(fs::equivalent(FindImageFile(elsewhere, qcad.string(), {(qcad / "subdir").string()}),
                              qcad / "subdir" / "image_in_subdir.png"));
 

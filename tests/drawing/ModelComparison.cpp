@@ -368,6 +368,7 @@ void CComparer::Layouts() {
     Same(k + "paper units", x.paperUnits, y.paperUnits);
     Same(k + "rotation", x.rotation, y.rotation);
     Same(k + "plot type", x.plotType, y.plotType);
+    Same(k + "plot style table", x.plotStyleTable, y.plotStyleTable);
     Point(k + "window min", x.windowMin, y.windowMin);
     Point(k + "window max", x.windowMax, y.windowMax);
     Point(k + "limits min", x.limitsMin, y.limitsMin);
@@ -548,6 +549,12 @@ void CComparer::Data(const std::string& k, const drawing::Entity& xe, const draw
               Entity(k.substr(0, k.size() - 2) + " ATTRIB", x.attributes[i], y.attributes[i]);
             }
           }
+          Same(k + "clip point count", x.clipBoundary.size(), y.clipBoundary.size());
+          if (x.clipBoundary.size() == y.clipBoundary.size()) {
+            for (std::size_t i = 0; i < x.clipBoundary.size(); ++i) {
+              Point(k + "clip point", x.clipBoundary[i], y.clipBoundary[i]);
+            }
+          }
         } else if constexpr (std::is_base_of_v<BlockGraphic, Kind>) {
           Same(k + "block", Matched(BlockName(e, x.block)), BlockName(a, y.block));
           Point(k + "insertion", x.insertion, y.insertion);
@@ -645,6 +652,11 @@ void CComparer::Data(const std::string& k, const drawing::Entity& xe, const draw
             }
           }
           Same(k + "show", x.show, y.show);
+          Same(k + "clip inverted", x.clipInverted, y.clipInverted);
+          Same(k + "transparent", x.transparent, y.transparent);
+          Same(k + "brightness", x.brightness, y.brightness);
+          Same(k + "contrast", x.contrast, y.contrast);
+          Same(k + "fade", x.fade, y.fade);
         } else if constexpr (std::is_same_v<Kind, Viewport>) {
           Point(k + "centre", x.center, y.center);
           Real(k + "width", x.width, y.width);

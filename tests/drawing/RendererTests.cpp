@@ -5,11 +5,14 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "drawing/Renderer.h"
 #include "drawing/TextEngine.h"
+#include "platform/Dib.h"
 #include "render/TraceExport.h"
 
 using namespace drawing;
@@ -537,4 +540,202 @@ TEST(Renderer, PolyfaceMeshesDrawTheirVisibleFaceEdgesOnly) {
   EXPECT_EQ(trace.find("BeginEntityDraw ", first + 1), std::string::npos)
       << "the mesh without faces writes nothing\n"
       << trace;
+}
+
+// ---- Raster images, block clips and sheets ------------------------------------------------
+
+namespace {
+
+// A scene with one image definition whose pixels are bitmap.
+struct ImageScene : Scene {
+  std::unique_ptr<CDib> bitmap;
+  explicit ImageScene(std::unique_ptr<CDib> pixels) : bitmap(std::move(pixels)) {
+    drawing.imageDefs.emplace_back();
+  }
+  // An image of the bitmap's size with the given pixel vectors.
+  Image& AddImage(Vec3 insertion, Vec3 u, Vec3 v) {
+    Image image;
+    image.insertion = insertion;
+    image.u = u;
+    image.v = v;
+    image.pixelSize = {static_cast<double>(bitmap->Width()), static_cast<double>(bitmap->Height())};
+    image.imageDef = 0;
+    return std::get<Image>(Add(0, image).data);
+  }
+  std::string RenderImages() {
+    CRenderer renderer(drawing, text, trace);
+    renderer.SetImageSource([this](std::int32_t) { return bitmap.get(); });
+    renderer.DrawLayout(0, Affine3::Scale(2, 2, 2), 1000, 1000);
+    return trace.text;
+  }
+};
+
+std::unique_ptr<CDib> Photo(int width, int height) {
+  auto dib = CDib::Create(width, height, 24);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      dib->SetPixelRgb(x, y, static_cast<std::uint8_t>(40 * x), static_cast<std::uint8_t>(90 * y),
+                       100);
+    }
+  }
+  return dib;
+}
+
+// The lines of the trace that start with prefix.
+std::vector<std::string> LinesStarting(const std::string& trace, const std::string& prefix) {
+  std::vector<std::string> lines;
+  std::istringstream in(trace);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace
+
+TEST(RendererImages, TurnedAndMirroredImagesAreLaidByTheirPlacement) {
+  ImageScene s(Photo(4, 2));
+  s.AddImage({10, 0, 0}, {1, 0, 0}, {0, 1, 0});   // upright
+  s.AddImage({10, 0, 0}, {0, 1, 0}, {-1, 0, 0});  // turned a quarter
+  s.AddImage({30, 0, 0}, {-1, 0, 0}, {0, 1, 0});  // mirrored
+  s.AddImage({0, 0, 0}, {1, 0.5, 0}, {0, 1, 0});  // slanted
+  const std::string trace = s.RenderImages();
+  EXPECT_EQ(LinesStarting(trace, "Raster "), std::vector<std::string>{"Raster 20 0 8 4 4x2"})
+      << "an upright picture reaches the sink as before";
+  EXPECT_EQ(
+      LinesStarting(trace, "RasterImage "),
+      (std::vector<std::string>{"RasterImage 0 8 -4 0 20 0 4x2", "RasterImage -8 0 0 4 60 0 4x2",
+                                "RasterImage 8 4 0 4 0 0 4x2"}));
+}
+
+TEST(RendererImages, TransparentBitonalImagesDrawTheirSetPixelsAlone) {
+  auto scan = CDib::Create(3, 1, 24);
+  scan->SetPixelRgb(0, 0, 255, 255, 255);
+  scan->SetPixelRgb(1, 0, 0, 0, 0);
+  scan->SetPixelRgb(2, 0, 255, 255, 255);
+  ImageScene s(std::move(scan));
+  s.AddImage({0, 0, 0}, {1, 0, 0}, {0, 1, 0}).transparent = true;
+  s.AddImage({0, 5, 0}, {1, 0, 0}, {0, 1, 0});
+  const std::string trace = s.RenderImages();
+  EXPECT_EQ(LinesStarting(trace, "RasterImage "),
+            std::vector<std::string>{"RasterImage 6 0 0 2 0 0 3x1 stencil"});
+  EXPECT_EQ(LinesStarting(trace, "Raster "), std::vector<std::string>{"Raster 0 10 6 2 3x1"})
+      << "without the transparency flag the picture is opaque";
+
+  ImageScene photo(Photo(3, 1));
+  photo.AddImage({0, 0, 0}, {1, 0, 0}, {0, 1, 0}).transparent = true;
+  EXPECT_EQ(LinesStarting(photo.RenderImages(), "RasterImage ").size(), 0u)
+      << "a picture of many colours has no set pixels to keep";
+}
+
+TEST(RendererImages, InvertedClipsShowThePictureAroundTheBoundary) {
+  ImageScene s(Photo(4, 2));
+  Image& image = s.AddImage({0, 0, 0}, {1, 0, 0}, {0, 1, 0});
+  image.clipping = true;
+  image.clipBoundary = {{0.5, 0.5}, {2.5, 1.5}};  // pixels from the top-left corner
+  Image inverted = image;
+  inverted.clipInverted = true;
+  inverted.insertion = {20, 0, 0};
+  s.Add(0, inverted);
+  const std::string trace = s.RenderImages();
+  const std::vector<std::string> clips = LinesStarting(trace, "PushClipPolygon ");
+  ASSERT_EQ(clips.size(), 2u);
+  EXPECT_EQ(clips[0], "PushClipPolygon 2,2 6,2 6,0 2,0 2,2");
+  // The picture's outline and, turning the other way, the boundary as a hole.
+  EXPECT_EQ(clips[1],
+            "PushClipPolygon unstroked 40,0 48,0 48,4 40,4 40,0 42,2 46,2 46,0 42,0 42,2 40,0");
+  EXPECT_EQ(LinesStarting(trace, "PopClipPolygon").size(), 2u);
+}
+
+TEST(RendererImages, BrightnessContrastAndFadeChangeThePixels) {
+  // A sink that notes the first pixel of every picture it gets.
+  struct PixelTrace : CTraceExport {
+    std::vector<int> levels;
+    void Raster(double, double, int, int, int, int, int, int, void*, HBITMAP bitmap, long,
+                void*) override {
+      CDibReader reader;
+      std::uint8_t rgb[3] = {};
+      if (reader.Open(bitmap)) reader.ReadRow(0, 0, 1, rgb);
+      levels.push_back(rgb[0]);
+    }
+  };
+  auto gray = CDib::Create(1, 1, 24);
+  gray->SetPixelRgb(0, 0, 100, 100, 100);
+  Scene s;
+  s.drawing.imageDefs.emplace_back();
+  const std::array<std::array<int, 3>, 5> settings{
+      {{50, 50, 0}, {50, 50, 50}, {0, 50, 0}, {100, 50, 0}, {50, 100, 0}}};
+  for (const auto& [brightness, contrast, fade] : settings) {
+    Image image;
+    image.u = {1, 0, 0};
+    image.v = {0, 1, 0};
+    image.pixelSize = {1, 1};
+    image.imageDef = 0;
+    image.brightness = brightness;
+    image.contrast = contrast;
+    image.fade = fade;
+    s.Add(0, image);
+  }
+  PixelTrace trace;
+  CRenderer renderer(s.drawing, s.text, trace);
+  renderer.SetImageSource([&gray](std::int32_t) { return gray.get(); });
+  renderer.DrawLayout(0, Affine3::Scale(2, 2, 2), 1000, 1000);
+  // As stored; half faded towards the paper; brightness 0 and 100; full contrast splits the
+  // levels at the middle.
+  EXPECT_EQ(trace.levels, (std::vector<int>{100, 178, 0, 255, 0}));
+}
+
+TEST(RendererClips, ClippedBlockReferencesShowOnlyWhatLiesInsideTheirBoundary) {
+  Scene s;
+  const std::int32_t block = s.AddBlock("DOOR");
+  s.Add(block, Line{{-5, 0.5, 0}, {5, 0.5, 0}});
+  Insert insert;
+  insert.block = block;
+  insert.insertion = {10, 10, 0};
+  insert.scale = {2, 2, 2};
+  insert.clipBoundary = {{0, 0}, {1, 1}};
+  s.Add(0, insert);
+  const std::string trace = s.Render();
+  EXPECT_EQ(LinesStarting(trace, "PushClipPolygon "),
+            std::vector<std::string>{"PushClipPolygon unstroked 20,20 24,20 24,24 20,24 20,20"});
+  EXPECT_EQ(LinesStarting(trace, "PopClipPolygon").size(), 1u);
+  // The line is written only as far as the clip can show it (and a line's width beyond).
+  for (const std::string& line : LinesStarting(trace, "LineTo ")) {
+    EXPECT_LT(std::stod(line.substr(7)), 30) << line;
+  }
+}
+
+TEST(RendererSheets, TheSheetsOwnViewportIsFoundWithoutItsNumber) {
+  // DWG files keep no viewport numbers, and some writers store 0 or -1: the first viewport of
+  // the layout is then the sheet's own, which shows nothing of model space.
+  for (const int id : {0, -1}) {
+    Scene s;
+    s.Add(0, Line{{0, 0, 0}, {1, 0, 0}});
+    const std::int32_t paper = s.AddSheet();
+    Viewport overall;
+    overall.id = id;
+    overall.center = {500, 500, 0};
+    overall.width = overall.height = overall.viewHeight = 1000;
+    Viewport view = SmallView();
+    view.id = id;
+    s.Add(paper, overall);
+    s.Add(paper, view);
+    CRenderer renderer(s.drawing, s.text, s.trace);
+    renderer.DrawLayout(1, Affine3{}, 1000, 1000);
+    EXPECT_EQ(LinesStarting(s.trace.text, "PushClipPolygon "),
+              std::vector<std::string>{"PushClipPolygon 30,40 70,40 70,60 30,60 30,40"})
+        << "id " << id;
+    EXPECT_EQ(SheetViewportIndex(s.drawing.blocks[paper]), 0);
+  }
+  Scene numbered;
+  const std::int32_t paper = numbered.AddSheet();
+  numbered.Add(paper, SmallView());
+  Viewport sheet = SmallView();
+  sheet.id = 1;
+  numbered.Add(paper, sheet);
+  EXPECT_EQ(SheetViewportIndex(numbered.drawing.blocks[paper]), 1) << "id 1 wherever it stands";
+  Scene none;
+  const std::int32_t bare = none.AddSheet();
+  none.Add(bare, SmallView());
+  EXPECT_EQ(SheetViewportIndex(none.drawing.blocks[bare]), -1) << "numbered views only";
 }

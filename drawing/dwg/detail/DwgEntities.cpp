@@ -904,12 +904,14 @@ CDwgEntityResult ReadImage(CDwgReaderContext& context, CDwgObjectFrame& frame, K
   image.v = V(d.Read3BD());
   const CPoint2 size = d.Read2RD();
   image.pixelSize = {size.x, size.y};
-  image.show = (d.ReadBS() & 1) != 0;
+  const unsigned display = d.ReadBS();
+  image.show = (display & 1) != 0;
+  image.transparent = (display & 8) != 0;
   image.clipping = d.ReadB();
-  d.ReadRC();  // brightness, contrast, fade
-  d.ReadRC();
-  d.ReadRC();
-  if (context.version >= Version::R2010) d.ReadB();  // clip inverted
+  image.brightness = std::min<int>(d.ReadRC(), 100);
+  image.contrast = std::min<int>(d.ReadRC(), 100);
+  image.fade = std::min<int>(d.ReadRC(), 100);
+  if (context.version >= Version::R2010) image.clipInverted = d.ReadB();
   const unsigned boundary = d.ReadBS();
   const std::uint32_t count = boundary == 1 ? 2 : d.ReadBL();
   if (d.Failed() || !CountFits(d, count, 128)) return CDwgEntityResult::Damaged;

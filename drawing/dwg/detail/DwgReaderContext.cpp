@@ -138,7 +138,7 @@ bool ReadEntityCommon(CDwgObjectFrame& frame, CDwgEntityCommon& out) {
   // The handles, in the order the stream keeps them.
   if (out.entMode == 0) out.owner = ReadHandle(frame);
   if (!SkipHandles(frame.handles, reactors)) return false;
-  if (!noXDictionary) ReadHandle(frame);
+  if (!noXDictionary) out.xDictionary = ReadHandle(frame);
   if (v <= Version::R14) {
     out.layer = ReadHandle(frame);
     if (out.linetypeFlags == 3) out.linetype = ReadHandle(frame);

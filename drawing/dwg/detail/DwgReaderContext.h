@@ -63,6 +63,7 @@ struct CDwgEntityCommon {
   std::uint64_t linetype = 0;
   std::uint64_t previous = 0, next = 0;  // R13–R2000 (computed when noLinks)
   std::uint64_t colorHandle = 0;         // R2004+: a DBCOLOR
+  std::uint64_t xDictionary = 0;         // the extension dictionary, 0 for none
 };
 
 // Reads the common part of an entity from the frame's data and handle streams. False when a

@@ -543,10 +543,10 @@ bool ReadLayout(CDwgReaderContext& context, std::uint64_t handle, Layout& layout
   if (v <= Version::R2000) context.Text(frame);  // plot view name
   layout.scaleNumerator = d.ReadBD();
   layout.scaleDenominator = d.ReadBD();
-  context.Text(frame);  // plot style table
-  d.ReadBS();           // standard scale type
-  d.ReadBD();           // standard scale factor
-  d.Read2BD();          // paper image origin
+  layout.plotStyleTable = context.Text(frame);
+  d.ReadBS();   // standard scale type
+  d.ReadBD();   // standard scale factor
+  d.Read2BD();  // paper image origin
   if (v >= Version::R2004) {
     d.ReadBS();  // shade plot mode, resolution level and dots per inch
     d.ReadBS();
@@ -629,6 +629,61 @@ std::vector<std::pair<std::string, std::uint64_t>> ReadDictionary(CDwgReaderCont
     items.emplace_back(std::move(names[i]), item);
   }
   return items;
+}
+
+std::vector<Vec2> ReadSpatialClip(CDwgReaderContext& context, std::uint64_t extensionDictionary) {
+  const auto entry = [&context](std::uint64_t dictionary, std::string_view name) {
+    std::uint64_t found = 0;
+    if (dictionary == 0) return found;
+    for (const auto& [key, handle] : ReadDictionary(context, dictionary)) {
+      if (key == name) found = handle;
+    }
+    return found;
+  };
+  std::vector<Vec2> boundary;
+  const std::uint64_t filter = entry(entry(extensionDictionary, "ACAD_FILTER"), "SPATIAL");
+  CDwgObjectFrame frame;
+  if (filter == 0 || !context.Open(filter, frame)) return boundary;
+  if (!IsType(context, frame, 0xFFFF, "SPATIAL_FILTER") || !ReadObjectCommon(frame)) {
+    return boundary;
+  }
+  CBitReader& d = frame.data;
+  const unsigned count = d.ReadBS();
+  if (d.Failed() || count < 2 || count > d.BitsLeft() / 128) return boundary;
+  std::vector<CPoint2> points(count);
+  for (CPoint2& point : points) point = d.Read2RD();
+  const CPoint3 normal = d.Read3BD();
+  const CPoint3 origin = d.Read3BD();
+  d.ReadBS();                  // boundary shown
+  if (d.ReadBS()) d.ReadBD();  // front clipping plane: not a clip of the plan
+  if (d.ReadBS()) d.ReadBD();  // back clipping plane
+  double inverse[12];
+  for (double& value : inverse) value = d.ReadBD();
+  if (d.Failed()) {
+    context.Damage("spatial filter " + std::to_string(filter) + " ends early");
+    return boundary;
+  }
+  // The boundary lies in the clip's plane, in the coordinates the reference was drawn in when
+  // it was clipped; the inverse of its transformation then takes it into the block's own.
+  Vec3 n{normal.x, normal.y, normal.z};
+  const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+  n = length > 1e-12 ? Vec3{n.x / length, n.y / length, n.z / length} : Vec3{0, 0, 1};
+  // The plane's axes by the arbitrary axis rule of object coordinate systems.
+  Vec3 ax = std::fabs(n.x) < 1.0 / 64 && std::fabs(n.y) < 1.0 / 64 ? Vec3{n.z, 0, -n.x}
+                                                                   : Vec3{-n.y, n.x, 0};
+  const double axLength = std::sqrt(ax.x * ax.x + ax.y * ax.y + ax.z * ax.z);
+  ax = {ax.x / axLength, ax.y / axLength, ax.z / axLength};
+  const Vec3 ay{n.y * ax.z - n.z * ax.y, n.z * ax.x - n.x * ax.z, n.x * ax.y - n.y * ax.x};
+  for (const CPoint2& p : points) {
+    const double x = origin.x + p.x * ax.x + p.y * ay.x;
+    const double y = origin.y + p.x * ax.y + p.y * ay.y;
+    const double z = origin.z + p.x * ax.z + p.y * ay.z;
+    const Vec2 block{inverse[0] * x + inverse[1] * y + inverse[2] * z + inverse[3],
+                     inverse[4] * x + inverse[5] * y + inverse[6] * z + inverse[7]};
+    if (!std::isfinite(block.x) || !std::isfinite(block.y)) return {};
+    boundary.push_back(block);
+  }
+  return boundary;
 }
 
 const std::string& ApplicationName(CDwgReaderContext& context, std::uint64_t handle) {

@@ -36,6 +36,11 @@ void ReadLayoutsAndImages(CDwgReaderContext& context);
 std::vector<std::pair<std::string, std::uint64_t>> ReadDictionary(CDwgReaderContext& context,
                                                                   std::uint64_t handle);
 
+// The boundary of a block reference's clip (XCLIP) in the block's own coordinates, from the
+// reference's extension dictionary: its ACAD_FILTER dictionary's SPATIAL entry, a
+// SPATIAL_FILTER object. Empty when the dictionary holds none (or it cannot be read).
+std::vector<Vec2> ReadSpatialClip(CDwgReaderContext& context, std::uint64_t extensionDictionary);
+
 // The name of the APPID object of a handle, cached; empty when there is none.
 const std::string& ApplicationName(CDwgReaderContext& context, std::uint64_t handle);
 

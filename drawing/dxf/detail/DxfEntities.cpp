@@ -861,9 +861,22 @@ Image ParseImage(std::span<const DxfGroup> groups, DxfEntityInfo& info) {
         break;
       case 70:
         image.show = (Int(group, 1) & 1) != 0;
+        image.transparent = (Int(group, 1) & 8) != 0;
         break;
       case 280:
         image.clipping = Int(group) != 0;
+        break;
+      case 281:
+        image.brightness = std::clamp(Int(group, 50), 0, 100);
+        break;
+      case 282:
+        image.contrast = std::clamp(Int(group, 50), 0, 100);
+        break;
+      case 283:
+        image.fade = std::clamp(Int(group, 0), 0, 100);
+        break;
+      case 290:
+        image.clipInverted = Int(group) != 0;
         break;
       case 14:
         image.clipBoundary.push_back({Real(group), 0.0});
