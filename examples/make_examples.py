@@ -257,7 +257,7 @@ class Dxf:
                          (390, "F")] for layer in self.layers])
         table("STYLE", [[(100, "AcDbSymbolTableRecord"), (100, "AcDbTextStyleTableRecord"),
                          (2, "Standard"), (70, 0), (40, 0.0), (41, 1.0), (50, 0.0), (71, 0),
-                         (42, 2.5), (3, "txt"), (4, "")]])
+                         (42, 2.5), (3, "arial.ttf"), (4, "")]])
         table("VIEW", [])
         table("UCS", [])
         table("APPID", [[(100, "AcDbSymbolTableRecord"), (100, "AcDbRegAppTableRecord"),
