@@ -701,6 +701,7 @@ def colours():
 
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    os.makedirs(folder, exist_ok=True)
     makers = (("house", lambda: house(folder)), ("floorplan", floorplan), ("bracket", bracket),
               ("colours", colours))
     for name, make in makers:
