@@ -1481,6 +1481,16 @@ void CRenderer::DrawGradient(const Entity& entity, const Hatch& hatch, const Aff
     if (ring.size() >= 3) kept.push_back(ring);
   }
   if (kept.empty()) return;
+  double totalPoints = 0;
+  for (const auto& ring : kept) totalPoints += static_cast<double>(ring.size());
+  if (totalPoints * static_cast<double>(kept.size()) > kHatchWork) {
+    // Finding which rings are holes would take too long: the area takes the middle colour.
+    Warn("gradient fills with too many boundary rings are filled with one colour");
+    Emit();
+    sink.SetColor(static_cast<int>(Blend(from, to, 0.5)), -1);
+    FilledRings(rings, false);
+    return;
+  }
   const auto inside = [](Vec2 p, const std::vector<Vec2>& ring) {
     bool in = false;
     for (std::size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {

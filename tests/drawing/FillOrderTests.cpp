@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "drawing/ModelDrawing.h"
+#include "drawing/ReadDrawing.h"
 #include "drawing/dxf/DxfReader.h"
 #include "pdf/PdfDocument.h"
 #include "pensets/PenSet.h"
@@ -360,4 +361,38 @@ TEST(DrawOrderCorpus, TheWallsOfTheWipeoutDoorLieAboveTheDoorItsTablePutsBelowTh
   EXPECT_TRUE(entities[0].Is<drawing::Insert>());
   EXPECT_TRUE(entities[1].Is<drawing::Polyline>());
   EXPECT_TRUE(entities[2].Is<drawing::Insert>());
+}
+
+TEST(DrawOrderCorpus, DwgFilesDrawInTheOrderOfTheirDxfTwins) {
+  const fs::path corpus = SharedDir() / "corpus" / "dwg";
+  if (SharedDir().empty() || !fs::is_directory(corpus)) GTEST_SKIP() << "no shared corpus";
+  int compared = 0, reordered = 0;
+  for (const char* name : {"r2004/acadsharp_sample_AC1018", "r2013/acadsharp_sample_AC1027",
+                           "r2010/libredwg_2010_gh209_1", "r2013/libredwg_2013_gh109_1"}) {
+    const fs::path dwg = corpus / (std::string(name) + ".dwg");
+    fs::path dxf = corpus / (std::string(name) + "_ascii.dxf");
+    if (!fs::exists(dxf)) dxf = corpus / (std::string(name) + ".dxf");
+    if (!fs::exists(dwg) || !fs::exists(dxf)) continue;
+    drawing::Drawing fromDwg, fromDxf;
+    ASSERT_TRUE(drawing::ReadDrawing(ReadFile(dwg), fromDwg, nullptr)) << dwg;
+    ASSERT_TRUE(drawing::ReadDrawing(ReadFile(dxf), fromDxf, nullptr)) << dxf;
+    const auto kinds = [](const drawing::Block& block) {
+      std::string text;
+      for (const auto& entity : block.entities) text += std::string(entity.KindName()) + " ";
+      return text;
+    };
+    EXPECT_EQ(kinds(fromDwg.blocks[0]), kinds(fromDxf.blocks[0])) << name;
+    ++compared;
+    // The same DXF file without its tables (renamed to a type no reader knows).
+    std::string text = ReadFile(dxf);
+    for (std::size_t at = text.find("\nSORTENTSTABLE"); at != std::string::npos;
+         at = text.find("\nSORTENTSTABLE", at + 1)) {
+      text[at + 1] = 'X';
+    }
+    drawing::Drawing unsorted;
+    ASSERT_TRUE(drawing::ReadDrawing(text, unsorted, nullptr)) << dxf;
+    if (kinds(unsorted.blocks[0]) != kinds(fromDxf.blocks[0])) ++reordered;
+  }
+  EXPECT_GT(compared, 0);
+  EXPECT_GT(reordered, 0) << "no table changed the order of model space";
 }
