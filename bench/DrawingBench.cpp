@@ -182,6 +182,32 @@ BENCHMARK_CAPTURE(ReadCorpusFile, R2004Dwg, "r2004/acadsharp_sample_AC1018.dwg")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ReadCorpusFile, R2004DxfTwin, "r2004/acadsharp_sample_AC1018_ascii.dxf")
     ->Unit(benchmark::kMillisecond);
+// The other releases, each beside its DXF twin: the older entity preamble (R13, R14), the coded
+// container (R2007), separate string streams (R2010 on).
+BENCHMARK_CAPTURE(ReadCorpusFile, R13Dwg, "r13/libredwg_example_r13.dwg")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R13DxfTwin, "r13/libredwg_example_r13.dxf")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R14Dwg, "r14/libredwg_example_r14.dwg")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R14DxfTwin, "r14/libredwg_example_r14.dxf")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R2007Dwg, "r2007/acadsharp_sample_AC1021.dwg")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R2007DxfTwin, "r2007/acadsharp_sample_AC1021_ascii.dxf")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R2010Dwg, "r2010/acadsharp_sample_AC1024.dwg")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R2010DxfTwin, "r2010/acadsharp_sample_AC1024_ascii.dxf")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R2013Dwg, "r2013/libredwg_2013_gh109_1.dwg")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R2013DxfTwin, "r2013/libredwg_2013_gh109_1.dxf")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R2018Dwg, "r2018/acadsharp_sample_AC1032.dwg")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadCorpusFile, R2018DxfTwin, "r2018/acadsharp_sample_AC1032_ascii.dxf")
+    ->Unit(benchmark::kMillisecond);
 
 // Shaping a line of text whose glyphs are already cached, as the thousands of texts of a
 // drawing mostly are.
