@@ -11,11 +11,11 @@
 
 #include "DwgTestFiles.h"
 #include "drawing/Model.h"
+#include "drawing/SplineFit.h"
 #include "drawing/dwg/DwgContainer.h"
 #include "drawing/dwg/DwgHeader.h"
 #include "drawing/dwg/detail/DwgEntities.h"
 #include "drawing/dwg/detail/DwgReaderContext.h"
-#include "drawing/dwg/detail/DwgSplineFit.h"
 
 namespace {
 
