@@ -524,7 +524,7 @@ void CMTextParser::ReadPercentCode() {
         for (int k = 0; k < 2 && pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++k) {
           cp = cp * 10 + static_cast<char32_t>(text[pos++] - '0');
         }
-        if (cp >= 0x20) AppendCodePoint(cp);
+        if (const char32_t character = PercentCodeCharacter(cp)) AppendCodePoint(character);
       }
       break;
   }

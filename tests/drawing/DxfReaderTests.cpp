@@ -521,6 +521,8 @@ TEST(DxfText, DecodesUnicodeAndMultibyteEscapes) {
 TEST(DxfText, PercentLineTogglesMarkTheirStretches) {
   std::vector<TextLineSpan> spans;
   EXPECT_EQ(ReplacePercentCodes("%%uab%%U %%ocd%%k%%Kef%%k", &spans), "ab cdef");
+  // %%nnn: the character of code page 1252, the drawing fonts' own; controls are dropped.
+  EXPECT_EQ(ReplacePercentCodes("%%128 %%150%%153 %%176%%065%%009x"), "€ –™ °Ax");
   // An empty stretch is no line; one still on at the end runs to it.
   EXPECT_EQ(spans, (std::vector<TextLineSpan>{{'u', 0, 2}, {'o', 3, 7}}));
 }

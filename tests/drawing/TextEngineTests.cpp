@@ -595,12 +595,19 @@ TEST(MTextLayout, EscapesAndSpecialCharactersBecomeText) {
     const char* mtext;
     const char* plain;
   } cases[] = {
-      {"a\\{b\\}c", "a{b}c"},   {"back\\\\slash", "back\\slash"},
-      {"%%c25", "\u00D825"},    {"90%%d", "90\u00B0"},
-      {"%%p0.1", "\u00B10.1"},  {"100%%%", "100%"},
-      {"%%176", "\u00B0"},      {"\\U+00B0C", "\u00B0C"},
-      {"1^ 2", "1^2"},          {"\\pxqc;\\A1;\\T1.2;centre", "centre"},
-      {"C:\\temp", "C:\\temp"}, {"50 %", "50 %"},
+      {"a\\{b\\}c", "a{b}c"},
+      {"back\\\\slash", "back\\slash"},
+      {"%%c25", "\u00D825"},
+      {"90%%d", "90\u00B0"},
+      {"%%p0.1", "\u00B10.1"},
+      {"100%%%", "100%"},
+      {"%%176", "\u00B0"},
+      {"\\U+00B0C", "\u00B0C"},
+      {"%%128 %%150", "\u20AC \u2013"},
+      {"1^ 2", "1^2"},
+      {"\\pxqc;\\A1;\\T1.2;centre", "centre"},
+      {"C:\\temp", "C:\\temp"},
+      {"50 %", "50 %"},
   };
   for (const Case& c : cases) {
     const auto pieces = Layout(engine, c.mtext);
