@@ -354,7 +354,7 @@ TEST(Renderer, ViewportsOnALayerThatDoesNotPlotShowTheirViewWithoutAFrame) {
 
 TEST(Renderer, DashedLinetypesSplitLinesOnThePage) {
   Scene s;
-  Linetype dashed{"DASHED", "", 1.5, {1.0, -0.5}};
+  Linetype dashed{"DASHED", "", 1.5, {1.0, -0.5}, {}};
   s.drawing.linetypes.push_back(dashed);
   Entity& line = s.Add(0, Line{{0, 0, 0}, {3, 0, 0}});
   line.linetype = 0;
@@ -487,7 +487,7 @@ TEST(Renderer, AClippedGroupWritesOnlyWhatItsClipCanShow) {
 TEST(Renderer, ViewportsWriteOnlyWhatTheirClipCanShow) {
   Scene s;
   s.drawing.header.psLtScale = 0;  // dashes grow with the view: 2 and 1 on paper
-  Linetype dashed{"DASHED", "", 1.5, {1.0, -0.5}};
+  Linetype dashed{"DASHED", "", 1.5, {1.0, -0.5}, {}};
   s.drawing.linetypes.push_back(dashed);
   s.Add(0, Line{{-100, 0, 0}, {100, 0, 0}}).linetype = 0;
   s.Add(0, Circle{{500, 500, 0}, 1});
@@ -627,7 +627,7 @@ TEST(Renderer, PaperSpaceLinetypeScalingKeepsDashLengthsOnPaperInViewports) {
   for (const int psLtScale : {1, 0}) {
     Scene s;
     s.drawing.header.psLtScale = psLtScale;
-    s.drawing.linetypes.push_back(Linetype{"DASHED", "", 1.5, {1.0, -0.5}});
+    s.drawing.linetypes.push_back(Linetype{"DASHED", "", 1.5, {1.0, -0.5}, {}});
     s.Add(0, Line{{0, 0, 0}, {8, 0, 0}}).linetype = 0;
     const std::int32_t paper = s.AddSheet();
     s.Add(paper, Line{{0, 10, 0}, {8, 10, 0}}).linetype = 0;
@@ -729,7 +729,7 @@ TEST(Renderer, ComplexLinetypesDrawTheirShapesAndTextsWhereTheirDashesEnd) {
   Scene s;
   s.text.SetSearchDirectories({folder.Path().string()});
   // A dash of 1 with a tie at its end, a gap of 1 with "A" at its end, 0.25 above the line.
-  Linetype tracks{"TRACKS", "", 2.0, {1.0, -1.0}};
+  Linetype tracks{"TRACKS", "", 2.0, {1.0, -1.0}, {}};
   LinetypeShape tie;
   tie.dash = 0;
   tie.shapeFile = "ltypeshp.shx";
@@ -786,7 +786,7 @@ TEST(Renderer, ComplexLinetypesDrawTheirShapesAndTextsWhereTheirDashesEnd) {
 
 TEST(Renderer, ComplexLinetypesWithoutTheirShapeFileDrawTheDashesAndWarn) {
   Scene s;
-  Linetype tracks{"TRACKS", "", 2.0, {1.0, -1.0}};
+  Linetype tracks{"TRACKS", "", 2.0, {1.0, -1.0}, {}};
   LinetypeShape tie;
   tie.shapeFile = "nosuch.shx";
   tie.shapeNumber = 130;
