@@ -55,9 +55,22 @@ struct Atom {
   char stackType = 0;  // '/' fraction with a bar, '^' tolerance (no bar), '#' diagonal
 };
 
+// How a paragraph is set (\p): its indents and tab stops, in multiples of the MTEXT's own text
+// height, and its alignment ('l' left, 'c' centre, 'r' right, 'j' justified, 'd' distributed;
+// 0 as the attachment point says).
+struct ParagraphSetting {
+  double indent = 0.0;  // of the first line, from the left indent
+  double left = 0.0;
+  double right = 0.0;
+  char align = 0;
+  std::vector<double> tabs;  // ascending; after the last, every kTabSpacing
+};
+
 struct Paragraph {
   std::vector<Atom> atoms;
-  int endFormat = 0;  // in effect at the paragraph's end: the height of an empty line
+  int endFormat = 0;         // in effect at the paragraph's end: the height of an empty line
+  ParagraphSetting setting;  // in effect at the paragraph's end
+  bool columnBreak = false;  // it starts a new column (\N)
 };
 
 std::string_view Trim(std::string_view text) {
@@ -88,6 +101,7 @@ class CMTextParser {
   bool ReadNumber(double& value, bool& relative);
   std::string_view ReadUpToSemicolon();
   void ReadStack();
+  void ReadParagraphSetting();
   void ApplyFont(std::string_view argument, bool familyCode);
   void ReadPercentCode();
   void ReadCaret();
@@ -96,6 +110,7 @@ class CMTextParser {
   std::size_t pos = 0;
   Format current;
   int currentIndex = -1;
+  ParagraphSetting setting;
   std::vector<std::pair<Format, int>> saved;  // the formats of the enclosing { } groups
 };
 
@@ -129,6 +144,7 @@ void CMTextParser::AppendTab() {
 
 void CMTextParser::NewParagraph() {
   paragraphs.back().endFormat = FormatIndex();
+  paragraphs.back().setting = setting;
   paragraphs.emplace_back();
 }
 
@@ -180,6 +196,7 @@ void CMTextParser::Run() {
     }
   }
   paragraphs.back().endFormat = FormatIndex();
+  paragraphs.back().setting = setting;
 }
 
 // Reads "value;" as \H, \W, \Q, \C … take it: a number, an optional "x" (relative to the
@@ -242,6 +259,75 @@ void CMTextParser::ApplyFont(std::string_view argument, bool familyCode) {
   Changed();
 }
 
+// \p and a list up to ";": "x" (no meaning here), "i", "l", "r" and a number (or "*", the
+// default), "q" and an alignment letter (or "*"), "t" and the tab stops to the end (each may
+// have a "c" or "r" before it, for stops that centre or end text on them; they are taken as
+// plain stops). Items may be separated by commas.
+void CMTextParser::ReadParagraphSetting() {
+  const std::string_view argument = ReadUpToSemicolon();
+  std::size_t at = 0;
+  // A number at `at`, or 0 for "*" or nothing; moves past it.
+  const auto number = [&]() {
+    if (at < argument.size() && argument[at] == '*') {
+      ++at;
+      return 0.0;
+    }
+    std::size_t end = at;
+    if (end < argument.size() && (argument[end] == '-' || argument[end] == '+')) ++end;
+    while (end < argument.size() &&
+           ((argument[end] >= '0' && argument[end] <= '9') || argument[end] == '.')) {
+      ++end;
+    }
+    double value = 0.0;
+    const std::size_t begin = at < end && argument[at] == '+' ? at + 1 : at;
+    const auto [ptr, error] =
+        std::from_chars(argument.data() + begin, argument.data() + end, value);
+    at = end;
+    return error == std::errc() && std::isfinite(value) ? std::clamp(value, -1e4, 1e4) : 0.0;
+  };
+  while (at < argument.size()) {
+    const char item = argument[at++];
+    switch (item) {
+      case 'i':
+        setting.indent = number();
+        break;
+      case 'l':
+        setting.left = number();
+        break;
+      case 'r':
+        setting.right = number();
+        break;
+      case 'q':
+        if (at < argument.size()) {
+          const char align = argument[at++];
+          setting.align =
+              std::string_view("lcrjd").find(align) != std::string_view::npos ? align : 0;
+        }
+        break;
+      case 't':
+        setting.tabs.clear();
+        while (at < argument.size()) {
+          if (argument[at] == ',' || argument[at] == 'c' || argument[at] == 'r') {
+            ++at;
+            continue;
+          }
+          const std::size_t before = at;
+          const double stop = number();
+          if (at == before) {
+            ++at;  // no number: the character is skipped
+            continue;
+          }
+          if (stop > 0.0 && (setting.tabs.empty() || stop > setting.tabs.back())) {
+            setting.tabs.push_back(stop);
+          }
+        }
+        break;
+      default:
+        break;  // "x", commas and what this reader does not know
+    }
+  }
+}
+
 // \Stop^bottom; with \^ \/ \# \; \\ as literal characters inside.
 void CMTextParser::ReadStack() {
   std::string upper, lower;
@@ -277,9 +363,12 @@ void CMTextParser::ReadCode() {
   bool relative = false;
   switch (code) {
     case 'P':
-    case 'N':  // column break: columns are not laid out, the text goes on below
     case 'X':  // the break between the text above and below a dimension line
       NewParagraph();
+      break;
+    case 'N':
+      NewParagraph();
+      paragraphs.back().columnBreak = true;
       break;
     case '~':
       AppendText("\xC2\xA0");  // no-break space
@@ -352,7 +441,7 @@ void CMTextParser::ReadCode() {
       }
       break;
     case 'p':
-      ReadUpToSemicolon();
+      ReadParagraphSetting();
       break;
     case 'S':
       ReadStack();
@@ -435,7 +524,7 @@ void CMTextParser::ReadPercentCode() {
         for (int k = 0; k < 2 && pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++k) {
           cp = cp * 10 + static_cast<char32_t>(text[pos++] - '0');
         }
-        if (cp >= 0x20) AppendCodePoint(cp);
+        if (const char32_t character = PercentCodeCharacter(cp)) AppendCodePoint(character);
       }
       break;
   }
@@ -496,6 +585,14 @@ struct Line {
   std::vector<Placed> items;
   double width = 0.0;
   double height = 0.0;
+  // From the paragraph: where the line starts and where it must end, from the left and the
+  // right edge of the text (drawing units); its alignment; whether it ends the paragraph.
+  double start = 0.0;
+  double right = 0.0;
+  char align = 0;
+  bool last = false;
+  bool columnBreak = false;  // the first line of a paragraph that starts a new column
+  double columnX = 0.0;      // the left edge of its column, from the first column's
 };
 
 class CMTextLayout {
@@ -654,29 +751,82 @@ std::vector<Fragment> CMTextLayout::Fragments(const Paragraph& paragraph) {
   return out;
 }
 
-double NextTabStop(double x, double height) {
+// Where a line's tab stops are: the paragraph's own (drawing units from the left edge of the
+// text), then every kTabSpacing text heights.
+struct TabStops {
+  std::vector<double> stops;
+  double lineStart = 0.0;  // where the line starts, from the left edge of the text
+};
+
+// The next tab stop after x (from the line's start), from the line's start.
+double NextTabStop(double x, double height, const TabStops& tabs) {
+  const double from = x + tabs.lineStart;
+  for (const double stop : tabs.stops) {
+    if (stop > from + 1e-9) return stop - tabs.lineStart;
+  }
   const double step = kTabSpacing * height;
   if (!(step > 0.0)) return x;
-  return (std::floor(x / step + 1e-9) + 1.0) * step;
+  return (std::floor(from / step + 1e-9) + 1.0) * step - tabs.lineStart;
 }
 
 // Places the fragments [first, last) from x on; returns the end of their content (trailing
 // spaces and a trailing tab left out) and moves x to the end of their advance.
 double PlaceWord(const std::vector<Fragment>& fragments, std::size_t first, std::size_t last,
-                 const std::vector<Format>& formats, double& x, std::vector<Placed>* placed) {
+                 const std::vector<Format>& formats, const TabStops& tabs, double& x,
+                 std::vector<Placed>* placed) {
   double contentEnd = x;
   for (std::size_t k = first; k < last; ++k) {
     const Fragment& fragment = fragments[k];
     if (placed) placed->push_back(Placed{&fragment, x});
     if (fragment.kind == AtomKind::Tab) {
       contentEnd = x;
-      x = NextTabStop(x, formats[fragment.format].height);
+      x = NextTabStop(x, formats[fragment.format].height, tabs);
     } else {
       x += fragment.width;
       contentEnd = x - fragment.trailing;
     }
   }
   return contentEnd;
+}
+
+// Moves the lines into columns of the given width, top to bottom and then column by column,
+// a column ending where the next line would reach below its height or where a paragraph
+// starts a new one (\N); each line's baseline becomes one in its column and its columnX is set.
+// Gives the number of columns used.
+int FlowIntoColumns(const MText& mtext, double width, std::vector<Line>& lines,
+                    std::vector<double>& baselines) {
+  const double gutter = std::isfinite(mtext.columnGutter) ? std::max(0.0, mtext.columnGutter) : 0.0;
+  // The height of column k; 0 or less: no bound.
+  const auto height = [&](int k) {
+    if (mtext.columnType == 2 && !mtext.columnAutoHeight && !mtext.columnHeights.empty()) {
+      return mtext.columnHeights[std::min<std::size_t>(k, mtext.columnHeights.size() - 1)];
+    }
+    return mtext.columnHeight;
+  };
+  const int most = mtext.columnType == 1 && mtext.columnCount > 0 ? mtext.columnCount : 1000;
+  int k = 0;
+  double shift = 0.0;         // added to the baselines of the lines of column k
+  std::size_t columnTop = 0;  // the first line of column k
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    double baseline = baselines[i] + shift;
+    // From the column's top to the line's lowest point (its descent, a third of its height).
+    const double depth = -baseline + lines[i].height / 3;
+    const double limit = height(k);
+    const bool full = limit > 0 && depth > limit * (1 + 1e-9);
+    if (i > columnTop && k + 1 < most && (lines[i].columnBreak || full)) {
+      ++k;
+      columnTop = i;
+      shift = -lines[i].height - baselines[i];
+      baseline = -lines[i].height;
+    }
+    baselines[i] = baseline;
+    lines[i].columnX = k * (width + gutter);
+  }
+  const int count = k + 1;
+  if (mtext.columnFlowReversed) {
+    for (Line& line : lines) line.columnX = (count - 1) * (width + gutter) - line.columnX;
+  }
+  return count;
 }
 
 std::vector<MTextPiece> LayoutPieces(const MText& mtext, const TextStyle& style,
@@ -699,16 +849,39 @@ std::vector<MTextPiece> LayoutPieces(const MText& mtext, const TextStyle& style,
   parser.Run();
   const std::vector<Format>& formats = parser.formats;
 
-  const bool wrap = std::isfinite(mtext.referenceWidth) && mtext.referenceWidth > 0.0;
-  const double limit = wrap ? mtext.referenceWidth * (1.0 + 1e-9) : 0.0;
+  // Text in columns wraps at the column's width.
+  const bool columns = mtext.columnType == 1 || mtext.columnType == 2;
+  double wrapWidth = mtext.referenceWidth;
+  if (columns && std::isfinite(mtext.columnWidth) && mtext.columnWidth > 0.0) {
+    wrapWidth = mtext.columnWidth;
+  }
+  const bool wrap = std::isfinite(wrapWidth) && wrapWidth > 0.0;
   CMTextLayout layout(engine, formats);
+  // Indents and tab stops count in the MTEXT's own text height.
+  const double unit = initial.height;
 
   std::vector<std::vector<Fragment>> fragments;  // per paragraph; lines point into them
   fragments.reserve(parser.paragraphs.size());
   std::vector<Line> lines;
   for (const Paragraph& paragraph : parser.paragraphs) {
     const std::vector<Fragment>& all = fragments.emplace_back(layout.Fragments(paragraph));
-    Line line;
+    const ParagraphSetting& setting = paragraph.setting;
+    TabStops tabs;
+    for (const double stop : setting.tabs) tabs.stops.push_back(stop * unit);
+    // A line of the paragraph, the first one or a following one.
+    const auto begin = [&](bool first) {
+      Line line;
+      line.start = std::max(0.0, (setting.left + (first ? setting.indent : 0.0)) * unit);
+      line.right = std::max(0.0, setting.right * unit);
+      line.align = setting.align;
+      return line;
+    };
+    const auto limit = [&](const Line& line) {
+      return (wrapWidth - line.start - line.right) * (1.0 + 1e-9);
+    };
+    Line line = begin(true);
+    line.columnBreak = paragraph.columnBreak;
+    tabs.lineStart = line.start;
     double x = 0.0;
     std::size_t first = 0;
     while (first < all.size()) {
@@ -716,16 +889,18 @@ std::vector<MTextPiece> LayoutPieces(const MText& mtext, const TextStyle& style,
       while (last < all.size() && !all[last++].breakAfter) {
       }
       double probe = x;
-      double end = PlaceWord(all, first, last, formats, probe, nullptr);
-      if (wrap && !line.items.empty() && end > limit) {
+      double end = PlaceWord(all, first, last, formats, tabs, probe, nullptr);
+      if (wrap && !line.items.empty() && end > limit(line)) {
         lines.push_back(std::move(line));
-        line = Line{};
+        line = begin(false);
+        tabs.lineStart = line.start;
         x = 0.0;
       }
-      end = PlaceWord(all, first, last, formats, x, &line.items);
+      end = PlaceWord(all, first, last, formats, tabs, x, &line.items);
       line.width = end;
       first = last;
     }
+    line.last = true;
     lines.push_back(std::move(line));
     // An empty line keeps the height of the format at its end.
     if (lines.back().items.empty()) lines.back().height = formats[paragraph.endFormat].height;
@@ -752,18 +927,50 @@ std::vector<MTextPiece> LayoutPieces(const MText& mtext, const TextStyle& style,
                        : baselines[i - 1] - factor * kLineSpacing *
                                                 (0.4 * lines[i - 1].height + 0.6 * lines[i].height);
   }
-  const double last = baselines.empty() ? 0.0 : baselines.back();
+  int columnCount = 1;
+  if (columns && wrap) columnCount = FlowIntoColumns(mtext, wrapWidth, lines, baselines);
+  double last = 0.0;
+  for (const double baseline : baselines) last = std::min(last, baseline);
   const double dy = row == 0 ? 0.0 : row == 1 ? -last / 2 : -last;
+
+  // The text's box: as wide as the reference width, or else as its widest line; the attachment
+  // point's column places it, and each line takes its place in it as its paragraph aligns.
+  double boxWidth = wrap ? wrapWidth : 0.0;
+  if (!wrap) {
+    for (const Line& line : lines)
+      boxWidth = std::max(boxWidth, line.start + line.width + line.right);
+  }
+  // Columns stand side by side in a box as wide as all of them.
+  const double gutter = std::isfinite(mtext.columnGutter) ? std::max(0.0, mtext.columnGutter) : 0.0;
+  const double allWidth = columnCount * boxWidth + (columnCount - 1) * gutter;
+  const double boxLeft = column == 0 ? 0.0 : column == 1 ? -allWidth / 2 : -allWidth;
 
   std::vector<MTextPiece> pieces;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const Line& line = lines[i];
-    const double x0 = column == 0 ? 0.0 : column == 1 ? -line.width / 2 : -line.width;
+    const char align = line.align != 0 ? line.align : "lcr"[column];
+    const double room = boxWidth - line.start - line.right;
+    double x0 = boxLeft + line.columnX + line.start;
+    if (align == 'c') x0 += (room - line.width) / 2;
+    if (align == 'r') x0 += room - line.width;
+    // Justified lines but a paragraph's last, and distributed ones all, widen the spaces
+    // between their words until they fill the room.
+    double stretch = 0.0;
+    if ((align == 'j' && !line.last) || align == 'd') {
+      int gaps = 0;
+      for (std::size_t k = 0; k + 1 < line.items.size(); ++k) {
+        if (line.items[k].fragment->kind == AtomKind::Text && line.items[k].fragment->breakAfter) {
+          ++gaps;
+        }
+      }
+      if (gaps > 0 && room > line.width) stretch = (room - line.width) / gaps;
+    }
     const double y = baselines[i] + dy;
     int openFormat = -1;  // the format of the last piece when plain text may join it
+    double widened = 0.0;
     for (const Placed& item : line.items) {
       for (const Part& part : item.fragment->parts) {
-        const Vec2 at{x0 + item.x + part.offset.x, y + part.offset.y};
+        const Vec2 at{x0 + widened + item.x + part.offset.x, y + part.offset.y};
         if (part.mergeable && part.format == openFormat && !pieces.empty() &&
             pieces.back().offset.y == at.y) {
           MTextPiece& piece = pieces.back();
@@ -782,6 +989,10 @@ std::vector<MTextPiece> LayoutPieces(const MText& mtext, const TextStyle& style,
         piece.hasColor = format.hasColor;
         piece.color = format.color;
         openFormat = part.mergeable ? part.format : -1;
+      }
+      if (stretch > 0.0 && item.fragment->kind == AtomKind::Text && item.fragment->breakAfter) {
+        widened += stretch;
+        openFormat = -1;  // the next word stands apart
       }
     }
   }

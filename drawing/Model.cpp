@@ -324,6 +324,8 @@ void InspectEntity(const Drawing& d, const Block& block, EntityT& e, bool isAttr
                          standard);
           inspect.Expect(data.attachment >= 1 && data.attachment <= 9,
                          "mtext attachment out of range", data.attachment, 1);
+          inspect.Expect(data.columnType >= 0 && data.columnType <= 2,
+                         "mtext column type out of range", data.columnType, 0);
         } else if constexpr (std::is_same_v<Kind, Insert>) {
           inspect.Expect(data.block == -1 || InRange(data.block, d.blocks),
                          "insert block out of range", data.block, -1);
@@ -404,6 +406,18 @@ void InspectReferences(DrawingT& d, Inspector& inspect) {
   inspect.Expect(InRange(d.activeLayout, d.layouts), "active layout out of range", d.activeLayout,
                  0);
   const std::int32_t standard = StandardStyle(d);
+  for (auto& linetype : d.linetypes) {
+    const std::size_t dashes = linetype.dashes.size();
+    inspect.ExpectNone(
+        linetype.shapes, [dashes](const LinetypeShape& shape) { return shape.dash >= dashes; },
+        "linetype shape at a dash the linetype does not have");
+    for (auto& shape : linetype.shapes) {
+      if (shape.isText) {
+        inspect.Expect(InRange(shape.style, d.textStyles), "linetype text style out of range",
+                       shape.style, standard);
+      }
+    }
+  }
   for (auto& block : d.blocks) {
     if constexpr (std::is_same_v<Inspector, CChecker>)
       inspect.where = " (block " + block.name + ")";

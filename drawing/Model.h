@@ -87,13 +87,31 @@ struct Layer {
   std::int16_t lineweight = kLineweightDefault;
 };
 
+// A text or a shape that a complex linetype draws at the end of one of its dashes, turned with
+// the line (or to a fixed angle) and moved by an offset along and across it. The dash sequence
+// alone makes the room around it: the element draws over whatever dash or gap it meets.
+struct LinetypeShape {
+  std::size_t dash = 0;     // the element of Linetype::dashes at whose end it stands
+  bool isText = false;      // a text in a text style, or else a shape of a shape file
+  std::string text;         // UTF-8, %%-codes as stored
+  std::int32_t style = -1;  // text: index into Drawing::textStyles
+  std::string shapeFile;    // shapes: the compiled shape file ("ltypeshp.shx")
+  int shapeNumber = 0;
+  double scale = 1.0;     // S=: text height (times a fixed style height), shape size
+  double rotation = 0.0;  // degrees, relative to the line's direction unless absolute
+  bool absoluteRotation = false;
+  bool upright = false;  // text turned so that it never reads upside down
+  Vec2 offset;           // X= along the line and Y= across it, drawing units
+};
+
 // A linetype's dash pattern, one element per dash: a positive length is a dash, a negative
-// one a gap, 0 a dot; drawing units. Complex elements (shapes, text) are left out.
+// one a gap, 0 a dot; drawing units. Complex linetypes add texts and shapes at dashes.
 struct Linetype {
   std::string name;
   std::string description;
   double patternLength = 0.0;
   std::vector<double> dashes;
+  std::vector<LinetypeShape> shapes;
 };
 
 struct TextStyle {
@@ -243,6 +261,19 @@ struct MText {
   int attachment = 1;           // 1 top left … 9 bottom right
   double lineSpacingFactor = 1.0;
   std::int32_t style = -1;
+  // Columns the text flows through, side by side, each columnWidth wide (0: referenceWidth)
+  // with columnGutter between them; a column breaks where it is full or at "\N". Types: 0 none,
+  // 1 static (columnCount columns of columnHeight; the last takes the rest), 2 dynamic (as many
+  // as the text needs: each columnHeight high when columnAutoHeight, else of the heights
+  // columnHeights gives, the last of them repeating).
+  int columnType = 0;
+  int columnCount = 0;
+  bool columnFlowReversed = false;  // the first column on the right
+  bool columnAutoHeight = true;
+  double columnWidth = 0.0;
+  double columnGutter = 0.0;
+  double columnHeight = 0.0;
+  std::vector<double> columnHeights;
 };
 
 struct Insert {

@@ -7,6 +7,8 @@
 #include <numbers>
 #include <string>
 
+#include "drawing/ShapeFile.h"
+#include "drawing/SplineFit.h"
 #include "drawing/TextEngine.h"
 #include "platform/Ascii.h"
 #include "platform/ColorPalette.h"
@@ -97,11 +99,13 @@ Vec2 Page(const Affine3& toPage, Vec3 p) {
 }
 
 // Splits a polyline into dashes of a pattern (page points; positive dash, negative gap, zero
-// dot) and hands each dash to draw.
+// dot) and hands each dash to draw; each element of the pattern that the path runs to the end
+// of goes to ended, with the point where it ends and the path's direction there (a unit vector).
 // False, with nothing drawn, when the path would take more than kDashesPerEntity dashes (or its
 // length is no number): a length that swamps the pattern would also make no progress.
-template <class Draw>
-bool Dash(const std::vector<Vec2>& points, const std::vector<double>& pattern, Draw draw) {
+template <class Draw, class Ended>
+bool Dash(const std::vector<Vec2>& points, const std::vector<double>& pattern, Draw draw,
+          Ended ended) {
   double total = 0;
   for (double d : pattern) total += std::fabs(d);
   if (points.size() < 2 || total <= 0) {
@@ -133,11 +137,14 @@ bool Dash(const std::vector<Vec2>& points, const std::vector<double>& pattern, D
       }
       const double t = left / length;
       const Vec2 split{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
+      const double run = std::hypot(b.x - a.x, b.y - a.y);
+      const Vec2 along{(b.x - a.x) / run, (b.y - a.y) / run};
       if (on) {
         piece.push_back(split);
         draw(piece);
         piece.clear();
       }
+      ended(element, split, along);
       length -= left;
       a = split;
       element = (element + 1) % pattern.size();
@@ -148,6 +155,7 @@ bool Dash(const std::vector<Vec2>& points, const std::vector<double>& pattern, D
         piece.push_back(a);
         draw(piece);
         piece.clear();
+        ended(element, a, along);
         element = (element + 1) % pattern.size();
         left = std::fabs(pattern[element]);
         on = pattern[element] >= 0;
@@ -304,13 +312,25 @@ void CRenderer::DrawViewport(const Entity& entity, const Viewport& viewport, con
         for (Vec3& p : points) p = ocs.Apply(p);
       }
     } else if (const auto* circle = std::get_if<drawing::Circle>(&boundary.data)) {
-      for (int i = 0; i < 64; ++i) {
-        const double a = 2 * std::numbers::pi * i / 64;
+      const int n =
+          SegmentsFor(circle->radius * context.toPage.ScaleFactor(), 2 * std::numbers::pi);
+      for (int i = 0; i < n; ++i) {
+        const double a = 2 * std::numbers::pi * i / n;
         points.push_back(ocs.Apply(
             circle->center + Vec3{circle->radius * std::cos(a), circle->radius * std::sin(a), 0}));
       }
+    } else if (const auto* ellipse = std::get_if<drawing::Ellipse>(&boundary.data)) {
+      // The whole ellipse clips, whatever part of it is drawn.
+      const Vec3 minor = Cross(Normalized(boundary.extrusion), ellipse->majorAxis) * ellipse->ratio;
+      const int n = SegmentsFor(Length(ellipse->majorAxis) * context.toPage.ScaleFactor(),
+                                2 * std::numbers::pi);
+      for (int i = 0; i < n; ++i) {
+        const double t = 2 * std::numbers::pi * i / n;
+        points.push_back(ellipse->center + ellipse->majorAxis * std::cos(t) + minor * std::sin(t));
+      }
     } else if (const auto* spline = std::get_if<Spline>(&boundary.data)) {
-      points = SplinePoints(*spline, 0.01 * std::max(hw, hh));
+      const double scale = context.toPage.ScaleFactor();
+      points = SplinePoints(*spline, scale > 0 ? tolerance / scale : 0.01 * std::max(hw, hh));
     }
     if (points.size() >= 3) outline = points;
   }
@@ -334,6 +354,7 @@ void CRenderer::DrawViewport(const Entity& entity, const Viewport& viewport, con
   Context model;
   model.toPage = context.toPage * toPaper;
   model.frozenLayers = &viewport.frozenLayers;
+  if (drawing.header.psLtScale != 0) model.linetypeViewScale = scale;
   model.visibleLo = context.visibleLo;
   model.visibleHi = context.visibleHi;
   Vec2 boxLo{1e300, 1e300}, boxHi{-1e300, -1e300};
@@ -449,17 +470,25 @@ void CRenderer::PrepareProperties(const Entity& entity, const Context& context) 
   lineWidthPoints = ResolveLineweight(entity.lineweight, layer, context) / 100.0 * 72.0 / 25.4;
 
   dashes.clear();
+  complexLinetype = nullptr;
   const std::int32_t linetype = ResolveLinetype(entity.linetype, layer, context);
   if (linetype >= 0 && linetype < static_cast<std::int32_t>(drawing.linetypes.size())) {
     const Linetype& pattern = drawing.linetypes[linetype];
-    const double scale =
-        drawing.header.ltScale * entity.linetypeScale * context.toPage.ScaleFactor();
+    const double scale = drawing.header.ltScale * entity.linetypeScale *
+                         context.toPage.ScaleFactor() / context.linetypeViewScale;
     double total = 0;
     for (double d : pattern.dashes) {
       dashes.push_back(d * scale);
       total += std::fabs(d * scale);
     }
-    if (total < kSmallestPattern || pattern.dashes.size() < 2) dashes.clear();
+    // A pattern of one element draws its shapes all the same (a line of shapes alone).
+    const bool shaped = !pattern.shapes.empty() && !pattern.dashes.empty();
+    if (total < kSmallestPattern || (pattern.dashes.size() < 2 && !shaped)) dashes.clear();
+    if (shaped && !dashes.empty()) {
+      complexLinetype = &pattern;
+      linetypeUnit = scale;
+      linetypeAngle = std::atan2(context.toPage.B(), context.toPage.A());
+    }
   }
 }
 
@@ -548,9 +577,99 @@ void CRenderer::DrawPath(const std::vector<Vec2>& path) {
   };
   if (dashes.empty()) {
     draw(path);
-  } else if (!Dash(path, dashes, draw)) {
+    return;
+  }
+  // The texts and shapes of a complex linetype, placed as the dashes pass their elements and
+  // drawn after them.
+  struct Placed {
+    const LinetypeShape* shape;
+    Vec2 at, along;
+  };
+  std::vector<Placed> placed;
+  const auto ended = [&](std::size_t element, Vec2 at, Vec2 along) {
+    if (!complexLinetype) return;
+    for (const LinetypeShape& shape : complexLinetype->shapes) {
+      if (shape.dash == element) placed.push_back({&shape, at, along});
+    }
+  };
+  if (!Dash(path, dashes, draw, ended)) {
     Warn("dashed lines too long for their dashes are drawn solid");
     draw(path);
+    return;
+  }
+  if (placed.empty()) return;
+  // Shapes are drawn with continuous lines.
+  std::vector<double> pattern;
+  pattern.swap(dashes);
+  for (const Placed& p : placed) DrawLinetypeShape(*p.shape, p.at, p.along);
+  pattern.swap(dashes);
+}
+
+void CRenderer::DrawLinetypeShape(const LinetypeShape& shape, Vec2 at, Vec2 along) {
+  // Offsets, sizes and the rotation are the linetype's, scaled like its dashes; X runs along
+  // the line and Y to its left.
+  const double unit = linetypeUnit;
+  const Vec2 across{-along.y, along.x};
+  const Vec2 origin{at.x + (along.x * shape.offset.x + across.x * shape.offset.y) * unit,
+                    at.y + (along.y * shape.offset.x + across.y * shape.offset.y) * unit};
+  double angle = shape.rotation * kDegree +
+                 (shape.absoluteRotation ? linetypeAngle : std::atan2(along.y, along.x));
+  if (shape.isText) {
+    if (shape.text.empty() || shape.style < 0 ||
+        shape.style >= static_cast<std::int32_t>(drawing.textStyles.size())) {
+      return;
+    }
+    const TextStyle& style = drawing.textStyles[shape.style];
+    const double height = shape.scale * (style.fixedHeight > 0 ? style.fixedHeight : 1.0) * unit;
+    const double widthFactor = style.widthFactor > 0 ? style.widthFactor : 1.0;
+    const std::string_view characters = CutText(shape.text, kTextBytes);
+    const TextShape glyphs = text.Shape(characters, style.fontFile, style.fontFamily);
+    const double oblique = std::tan(std::clamp(style.obliqueAngle, -85.0, 85.0) * kDegree);
+    Vec2 start = origin;
+    if (shape.upright && std::cos(angle) < -1e-9) {
+      // Turned half round about the middle of its box, so that it reads from left to right.
+      const double w = glyphs.width * height * widthFactor, h = height;
+      start = {origin.x + w * std::cos(angle) - h * std::sin(angle),
+               origin.y + w * std::sin(angle) + h * std::cos(angle)};
+      angle += std::numbers::pi;
+    }
+    const double c = std::cos(angle), s = std::sin(angle);
+    std::vector<std::vector<Vec2>> rings;
+    for (const auto& contour : glyphs.contours) {
+      std::vector<Vec2> ring;
+      for (const Vec2& p : contour) {
+        const double x = (p.x * widthFactor + p.y * oblique) * height, y = p.y * height;
+        ring.push_back({start.x + x * c - y * s, start.y + x * s + y * c});
+      }
+      rings.push_back(std::move(ring));
+    }
+    FilledRings(rings, false);
+    return;
+  }
+  const CShapeFile* file = text.ShapeFile(shape.shapeFile);
+  if (!file) {
+    Warn("shape file " +
+         (shape.shapeFile.empty() ? std::string("of a linetype") : shape.shapeFile) +
+         " not found: its linetypes are drawn without their shapes");
+    return;
+  }
+  auto [cached, inserted] = shapeStrokes.try_emplace({file, shape.shapeNumber});
+  if (inserted) cached->second = file->Strokes(shape.shapeNumber);
+  if (cached->second.empty()) {
+    Warn("shape " + std::to_string(shape.shapeNumber) + " of " + shape.shapeFile +
+         " not found: its linetypes are drawn without it");
+    return;
+  }
+  // A font's shapes are as high as its capitals; a shape file's units are the size's.
+  const double size = shape.scale * unit / (file->Above() > 0 ? file->Above() : 1);
+  const double c = std::cos(angle) * size, s = std::sin(angle) * size;
+  for (const std::vector<Vec2>& stroke : cached->second) {
+    std::vector<Vec2> points;
+    points.reserve(stroke.size());
+    for (const Vec2& p : stroke) {
+      points.push_back({origin.x + p.x * c - p.y * s, origin.y + p.x * s + p.y * c});
+    }
+    Polyline(points, false);
   }
 }
 
@@ -2126,12 +2245,16 @@ void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {
   if (leader.vertices.size() < 2) return;
   std::vector<Vec3> points = leader.vertices;
   if (leader.spline && points.size() > 2) {
+    // CAD fits the curve through the vertices, leaving the first and last vertex along the
+    // first and last segment (so the arrowhead lies along the curve).
     Spline curve;
-    curve.degree = std::min<int>(3, static_cast<int>(points.size()) - 1);
-    curve.controlPoints = points;
-    const double scale = toPage.ScaleFactor();
-    points = SplinePoints(curve, scale > 0 ? tolerance / scale : tolerance, PointsLeft());
-    TakePoints(points.size());
+    curve.fitPoints = points;
+    const std::size_t n = points.size();
+    if (InterpolateFitPoints(curve, points[1] - points[0], points[n - 1] - points[n - 2])) {
+      const double scale = toPage.ScaleFactor();
+      points = SplinePoints(curve, scale > 0 ? tolerance / scale : tolerance, PointsLeft());
+      TakePoints(points.size());
+    }
   }
   Polyline(ToPage(toPage, points), false);
   if (!leader.arrowhead) return;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ class CDwgExport;
 
 namespace drawing {
 
+class CShapeFile;
 class CTextEngine;
 
 // Draws one layout of a drawing into a sink: model space directly, a paper layout with its
@@ -77,6 +79,9 @@ class CRenderer {
     const std::vector<std::int32_t>* frozenLayers = nullptr;
     int depth = 0;
     bool inPaperSpace = false;
+    // The scale (paper units per model unit) of the viewport model space is seen through, when
+    // dashes keep the lengths they have on paper ($PSLTSCALE 1); 1 otherwise.
+    double linetypeViewScale = 1.0;
     // The part of the page that can be seen (the output area, or a viewport's box in it).
     Vec2 visibleLo{-1e300, -1e300};
     Vec2 visibleHi{1e300, 1e300};
@@ -156,8 +161,11 @@ class CRenderer {
   // Output in page points.
   // A polyline of page points; what lies far outside the page is cut off.
   void Polyline(const std::vector<Vec2>& points, bool closed);
-  // A path of page points on the sheet, dashed by the linetype.
+  // A path of page points on the sheet, dashed by the linetype, with its texts and shapes.
   void DrawPath(const std::vector<Vec2>& path);
+  // A text or shape of a complex linetype at the end of its dash: at, on the page, where the
+  // dash ends, the path running along there (a unit vector).
+  void DrawLinetypeShape(const LinetypeShape& shape, Vec2 at, Vec2 along);
   // Filled areas of page points; outlined with the current width unless they are glyphs.
   void FilledRings(std::vector<std::vector<Vec2>>& rings, bool outlined = true);
   void ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, double start, double end);
@@ -242,6 +250,14 @@ class CRenderer {
   double lineWidthPoints = 0;
   // The dash pattern of the entity being drawn, in page points; empty for continuous lines.
   std::vector<double> dashes;
+  // The complex linetype whose texts and shapes the dashes carry (null: none), page points per
+  // unit of its pattern, and the page angle of the drawing's x axis (radians) for shapes turned
+  // to an absolute angle.
+  const Linetype* complexLinetype = nullptr;
+  double linetypeUnit = 1.0;
+  double linetypeAngle = 0.0;
+  // The strokes of the shapes drawn so far, by shape file and number.
+  std::map<std::pair<const CShapeFile*, int>, std::vector<std::vector<Vec2>>> shapeStrokes;
   std::int64_t primitives = 0;
   std::int64_t dropped = 0;
 

@@ -12,11 +12,14 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <utility>
 
 #include "drawing/ImageFile.h"
+#include "drawing/ShapeFile.h"
 #include "platform/Ascii.h"
 #include "platform/Utf8.h"
 
@@ -294,6 +297,8 @@ struct CTextEngine::Impl {
   std::unordered_map<char32_t, FontFace*> covering;
   // Faces given as bytes, by lower-case font file name.
   std::unordered_map<std::string, std::unique_ptr<FontFace>> memoryFaces;
+  // Shape files by the name drawings give them (null: not found, or no shape file).
+  std::unordered_map<std::string, std::unique_ptr<CShapeFile>> shapeFiles;
 
   Impl() {
     if (FT_Init_FreeType(&library) != 0) library = nullptr;
@@ -308,6 +313,8 @@ struct CTextEngine::Impl {
   FontFace* ResolveUncached(const std::string& fontFile, const std::string& family, bool bold,
                             bool italic);
   FontFace* FromFolders(std::string_view name);
+  // The path of a file of the search folders by its lower-case name; empty when none has it.
+  std::string InFolders(const std::string& lowerName);
   FontFace* FromInstalledFile(std::string_view name);
   FontFace* FromFamily(const std::string& family, bool bold, bool italic, bool exact);
   FontFace* Open(const std::string& path, int index);
@@ -384,6 +391,15 @@ FontFace* CTextEngine::Impl::FromFolders(std::string_view name) {
   if (lower.find('.') == std::string::npos) {
     for (const char* ext : {".ttf", ".otf", ".ttc"}) candidates.push_back(lower + ext);
   }
+  for (const std::string& candidate : candidates) {
+    const std::string path = InFolders(candidate);
+    if (path.empty()) continue;
+    if (FontFace* face = Open(path, 0)) return face;
+  }
+  return nullptr;
+}
+
+std::string CTextEngine::Impl::InFolders(const std::string& lowerName) {
   for (const std::string& folder : folders) {
     auto [it, inserted] = folderListings.try_emplace(folder);
     if (inserted) {
@@ -396,13 +412,9 @@ FontFace* CTextEngine::Impl::FromFolders(std::string_view name) {
                                entry->path().string());
       }
     }
-    for (const std::string& candidate : candidates) {
-      if (auto file = it->second.find(candidate); file != it->second.end()) {
-        if (FontFace* face = Open(file->second, 0)) return face;
-      }
-    }
+    if (auto file = it->second.find(lowerName); file != it->second.end()) return file->second;
   }
-  return nullptr;
+  return {};
 }
 
 FontFace* CTextEngine::Impl::FromInstalledFile(std::string_view name) {
@@ -693,6 +705,31 @@ void CTextEngine::AddFontData(const std::string& name, std::string data) {
   }
 }
 
+const CShapeFile* CTextEngine::ShapeFile(const std::string& name) {
+  if (!impl) return nullptr;
+  const std::string_view file = Trimmed(name);
+  std::string lower = ToAsciiLower(BaseName(file));
+  if (lower.empty()) return nullptr;
+  if (lower.find('.') == std::string::npos) lower += ".shx";
+  auto [it, inserted] = impl->shapeFiles.try_emplace(ToAsciiLower(file));
+  if (!inserted) return it->second.get();
+  // The file's name in the search folders first, then the path the drawing gives.
+  std::string path = impl->InFolders(lower);
+  std::error_code error;
+  if (path.empty() && file.find_first_of("/\\") != std::string_view::npos &&
+      (!impl->restricted || LiesInsideFolders(std::string(file), impl->allowedFolders)) &&
+      std::filesystem::is_regular_file(std::string(file), error)) {
+    path = std::string(file);
+  }
+  if (path.empty()) return nullptr;
+  std::ifstream stream(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(stream)),
+                          std::istreambuf_iterator<char>());
+  auto shapes = std::make_unique<CShapeFile>();
+  if (shapes->Parse(bytes)) it->second = std::move(shapes);
+  return it->second.get();
+}
+
 void CTextEngine::ForgetFontData() {
   if (!impl) return;
   impl->resolved.clear();
@@ -720,6 +757,7 @@ void CTextEngine::SetSearchDirectories(const std::vector<std::string>& folders) 
       }
     }
     impl->folderListings.clear();
+    impl->shapeFiles.clear();
     impl->resolved.clear();
   } catch (...) {
     impl->folders.clear();

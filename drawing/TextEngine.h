@@ -19,6 +19,8 @@
 
 namespace drawing {
 
+class CShapeFile;
+
 // One piece of shaped text: closed contours (each a polygon, last point not repeating the
 // first) in text units where the text height (cap height of the face) is 1.0, the line's
 // baseline start at (0, 0), x to the right; width is the advance width of the whole piece.
@@ -73,6 +75,11 @@ class CTextEngine {
   // Advance width of text in text units without building contours (same rules as Shape).
   double MeasureWidth(std::string_view utf8, const std::string& fontFile, const std::string& family,
                       bool bold = false, bool italic = false);
+
+  // The compiled shape file a drawing names ("ltypeshp.shx", "ltypeshp", or a path): its file
+  // name in the search folders, else the path itself (within the folders files are restricted
+  // to). Read on first use and kept; null when it is not found or is no shape file.
+  const CShapeFile* ShapeFile(const std::string& name);
 
  private:
   struct Impl;

@@ -15,7 +15,8 @@ import sys
 # except where a finer one is named: the pen-set files read plot style tables through the
 # drawing library's contract, which the pens themselves do not see, and each reader of the
 # drawing library sees only the model, the text decoding and (DXF and DWG, which store the
-# same proxy graphics) the decoder of proxy graphics.
+# same proxy graphics) the decoder of proxy graphics; DWG, which stores some splines by their
+# fit points alone, also the model's spline fitting.
 ALLOWED = {
     "platform": set(),
     "pdf": {"platform"},
@@ -25,7 +26,8 @@ ALLOWED = {
     "drawing": {"drawing/text", "drawing/dxf", "drawing/dwg", "drawing/dwf", "render", "platform"},
     "drawing/text": {"platform"},
     "drawing/dxf": {"drawing/Model.h", "drawing/ProxyGraphics.h", "drawing/text", "platform"},
-    "drawing/dwg": {"drawing/Model.h", "drawing/ProxyGraphics.h", "drawing/text", "platform"},
+    "drawing/dwg": {"drawing/Model.h", "drawing/ProxyGraphics.h", "drawing/SplineFit.h",
+                    "drawing/text", "platform"},
     "drawing/dwf": {"drawing/Model.h", "drawing/text", "platform"},
     "convert": {"render", "pdf", "pensets", "platform"},
     "cli": {"convert", "render", "pdf", "pensets", "pensetfiles", "platform"},

@@ -123,6 +123,7 @@ class CDxfReader {
   void Finish();
   void ResolveImages();
   void ResolveViewportClips();
+  void ResolveLinetypeStyles();
   void ApplyDrawOrders();
   std::int32_t BlockOfRecord(std::uint64_t handle) const;
   void RemoveUndefinedBlocks();
@@ -175,6 +176,16 @@ class CDxfReader {
   std::unordered_map<std::uint64_t, std::string> blockRecordNames;
   std::unordered_map<std::uint64_t, std::int32_t> blockOfOwner;
   std::vector<std::pair<std::int32_t, std::string>> layerLinetypes;
+  // Text styles by handle, and the files of the shape styles (which are no text styles); the
+  // style handle of each text or shape of a complex linetype.
+  std::unordered_map<std::uint64_t, std::int32_t> textStyleHandles;
+  std::unordered_map<std::uint64_t, std::string> shapeFileHandles;
+  struct LinetypeStyleRef {
+    std::int32_t linetype;
+    std::size_t shape;
+    std::uint64_t handle;
+  };
+  std::vector<LinetypeStyleRef> linetypeStyleRefs;
   std::vector<PendingLayout> layouts;
   std::vector<PendingDrawOrder> drawOrders;
   // The handle of every entity of every block (by block, then entity index; 0 for none), for
@@ -240,8 +251,9 @@ bool CDxfReader::NextGroup(DxfGroup& group) {
 }
 
 // A record is a group 0 (its type) and the groups up to the next group 0. Comments, the
-// application groups in braces (102) and embedded objects (101 to the end of the record) are
-// left out: they reuse codes of the record's own data.
+// application groups in braces (102) and embedded objects (101 up to the extended data or the
+// end of the record) are left out: they reuse codes of the record's own data. MTEXT keeps its
+// embedded object, marker included, for the columns it describes.
 bool CDxfReader::ReadRecord() {
   record.clear();
   recordDamaged = false;
@@ -260,6 +272,7 @@ bool CDxfReader::ReadRecord() {
   int braces = 0;
   bool inXDictionary = false;
   bool embedded = false;
+  const bool keepEmbedded = recordType == "MTEXT";
   while (NextGroup(group)) {
     if (recordDamaged) {  // resynchronised: this group starts the next record
       pending = group;
@@ -271,7 +284,8 @@ bool CDxfReader::ReadRecord() {
       hasPending = true;
       return true;
     }
-    if (group.code == 999 || embedded) continue;
+    if (group.code == 1001) embedded = false;
+    if (group.code == 999 || (embedded && !keepEmbedded)) continue;
     if (group.code == 102) {
       const std::string_view text = GroupTrimmed(group);
       if (!text.empty() && text.front() == '{') {
@@ -291,6 +305,7 @@ bool CDxfReader::ReadRecord() {
     }
     if (group.code == 101) {
       embedded = true;
+      if (keepEmbedded) record.push_back(group);
       continue;
     }
     record.push_back(group);
@@ -530,6 +545,9 @@ void CDxfReader::ReadLinetype() {
   if (!special) context.linetypeOrder.back() = index;
   Linetype& linetype = drawing.linetypes[static_cast<std::size_t>(index)];
   linetype.dashes.clear();
+  linetype.shapes.clear();
+  // The groups of a text or shape (74 and on) follow the dash (49) it stands at.
+  LinetypeShape* shape = nullptr;
   for (const DxfGroup& group : record) {
     switch (group.code) {
       case 3:
@@ -539,13 +557,52 @@ void CDxfReader::ReadLinetype() {
         linetype.patternLength = Real(group);
         break;
       case 49:
-        // Complex elements (74 ≠ 0) still have their dash length here; the shape or text
-        // drawn on it is left out.
         linetype.dashes.push_back(Real(group));
+        shape = nullptr;
+        break;
+      case 74: {
+        const int flags = Int(group);
+        shape = nullptr;
+        if ((flags & 6) == 0 || linetype.dashes.empty()) break;
+        shape = &linetype.shapes.emplace_back();
+        shape->dash = linetype.dashes.size() - 1;
+        shape->isText = (flags & 2) != 0;
+        shape->absoluteRotation = (flags & 1) != 0;
+        shape->upright = (flags & 8) != 0;
+        break;
+      }
+      case 75:
+        if (shape) shape->shapeNumber = Int(group);
+        break;
+      case 340:
+        if (shape) {
+          linetypeStyleRefs.push_back({index,
+                                       static_cast<std::size_t>(shape - linetype.shapes.data()),
+                                       GroupHandle(group)});
+        }
+        break;
+      case 46:
+        if (shape) shape->scale = Real(group, 1.0);
+        break;
+      case 50:
+        if (shape) shape->rotation = Real(group);
+        break;
+      case 44:
+        if (shape) shape->offset.x = Real(group);
+        break;
+      case 45:
+        if (shape) shape->offset.y = Real(group);
+        break;
+      case 9:
+        if (shape) shape->text = context.Text(group.text);
         break;
       default:
         break;
     }
+  }
+  // A text without a style is drawn in "Standard"; one whose style never turns up, too.
+  for (LinetypeShape& element : linetype.shapes) {
+    if (element.isText) element.style = 0;
   }
 }
 
@@ -556,8 +613,21 @@ void CDxfReader::ReadTextStyle() {
     if (group.code == 2) name = context.Name(group.text);
     if (group.code == 70) flags = Int(group);
   }
-  if (name.empty() || (flags & 1)) return;  // shape files have no name and draw no text
-  TextStyle& style = drawing.textStyles[static_cast<std::size_t>(context.DefineTextStyle(name))];
+  std::uint64_t handle = 0;
+  for (const DxfGroup& group : record) {
+    if (group.code == 5) handle = GroupHandle(group);
+  }
+  if (flags & 1) {
+    // Shape files draw no text; complex linetypes name them for their shapes.
+    for (const DxfGroup& group : record) {
+      if (group.code == 3 && handle != 0) shapeFileHandles[handle] = context.Name(group.text);
+    }
+    return;
+  }
+  if (name.empty()) return;
+  const std::int32_t styleIndex = context.DefineTextStyle(name);
+  if (handle != 0) textStyleHandles[handle] = styleIndex;
+  TextStyle& style = drawing.textStyles[static_cast<std::size_t>(styleIndex)];
   bool inAcad = false;
   bool familyTaken = false;
   for (const DxfGroup& group : record) {
@@ -1115,6 +1185,7 @@ void CDxfReader::Finish() {
   ResolveImages();
   ResolveViewportClips();
   ResolveInsertClips();
+  ResolveLinetypeStyles();
   ApplyDrawOrders();
   // Layouts with their blocks; FinishModel orders them.
   drawing.layouts.clear();
@@ -1165,6 +1236,21 @@ void CDxfReader::ResolveViewportClips() {
                          .entities[static_cast<std::size_t>(ref.index)];
     if (auto* viewport = std::get_if<Viewport>(&entity.data)) {
       viewport->clipEntityIndex = found->index;
+    }
+  }
+}
+
+void CDxfReader::ResolveLinetypeStyles() {
+  for (const LinetypeStyleRef& ref : linetypeStyleRefs) {
+    Linetype& linetype = drawing.linetypes[static_cast<std::size_t>(ref.linetype)];
+    if (ref.shape >= linetype.shapes.size()) continue;
+    LinetypeShape& shape = linetype.shapes[ref.shape];
+    if (shape.isText) {
+      if (auto found = textStyleHandles.find(ref.handle); found != textStyleHandles.end()) {
+        shape.style = found->second;
+      }
+    } else if (auto found = shapeFileHandles.find(ref.handle); found != shapeFileHandles.end()) {
+      shape.shapeFile = found->second;
     }
   }
 }

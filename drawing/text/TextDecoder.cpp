@@ -238,6 +238,17 @@ std::string CTextDecoder::Decode(std::string_view raw, bool mtext) {
   return decoded;
 }
 
+char32_t PercentCodeCharacter(unsigned value) {
+  static constexpr char16_t kWindows1252[32] = {
+      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  if (value < 0x20 || value == 0x7F) return 0;
+  if (value >= 0x80 && value < 0xA0) return kWindows1252[value - 0x80];
+  if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  return value;
+}
+
 std::string ReplacePercentCodes(std::string_view text, std::vector<TextLineSpan>* spans) {
   if (text.find("%%") == std::string_view::npos) return std::string(text);
   std::string out;
@@ -296,7 +307,7 @@ std::string ReplacePercentCodes(std::string_view text, std::vector<TextLineSpan>
         ++end;
       }
       if (value > 0 && value < 256) {
-        AppendUtf8(value, out);
+        if (const char32_t character = PercentCodeCharacter(value)) AppendUtf8(character, out);
         i = end;
         continue;
       }

@@ -60,6 +60,12 @@ struct TextLineSpan {
 // Letters in any case.
 std::string ReplacePercentCodes(std::string_view text, std::vector<TextLineSpan>* spans = nullptr);
 
+// The character a "%%nnn" code stands for: nnn in the Windows code page 1252 of the drawing
+// fonts, which is Latin-1 but for the printable characters it puts at 128–159 (%%128 €, %%150
+// –, %%153 ™ …); code points from 256 on as they are. 0 for control characters and the holes
+// of the code page.
+char32_t PercentCodeCharacter(unsigned value);
+
 // The value of a hexadecimal digit, or -1.
 int HexDigit(char c);
 // The value of the four hexadecimal digits at text[at], or -1.

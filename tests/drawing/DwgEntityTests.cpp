@@ -11,11 +11,11 @@
 
 #include "DwgTestFiles.h"
 #include "drawing/Model.h"
+#include "drawing/SplineFit.h"
 #include "drawing/dwg/DwgContainer.h"
 #include "drawing/dwg/DwgHeader.h"
 #include "drawing/dwg/detail/DwgEntities.h"
 #include "drawing/dwg/detail/DwgReaderContext.h"
-#include "drawing/dwg/detail/DwgSplineFit.h"
 
 namespace {
 
@@ -41,10 +41,11 @@ class CEntityFile {
   CDwgEntityResult Read(std::uint16_t type, const Writer& write, bool inDefinition = false) {
     const Version v = container.version;
     CBitWriter d, h;
-    d.Bits(2, 2);                        // model space
-    d.BL(0);                             // reactors
-    if (v >= Version::R2004) d.B(true);  // no extension dictionary
-    if (v <= Version::R2000) d.B(true);  // no links
+    d.Bits(2, 2);                         // model space
+    d.BL(0);                              // reactors
+    if (v >= Version::R2004) d.B(true);   // no extension dictionary
+    if (v <= Version::R2000) d.B(true);   // no links
+    if (v >= Version::R2013) d.B(false);  // no data-store data
     if (v >= Version::R2004) {
       d.BS(color);
       if ((color & 0x8000) && !(color & 0x4000)) d.BL(rgb);
@@ -67,12 +68,14 @@ class CEntityFile {
     write(d, h);
     dataBytes = d.Bytes();
     handleBytes = h.Bytes();
+    stringBytes = strings.Bytes();
     frame = CDwgObjectFrame();
     frame.type = type;
     frame.handle = 0x100;
     frame.isEntity = true;
     frame.data = CBitReader(dataBytes, v);
     frame.handles = CBitReader(handleBytes, v);
+    frame.strings = CBitReader(stringBytes, v);
     entity = Entity();
     info = CDwgEntityInfo();
     if (!ReadEntityCommon(frame, common)) return CDwgEntityResult::Damaged;
@@ -84,6 +87,8 @@ class CEntityFile {
     return std::get<Kind>(entity.data);
   }
 
+  // R2007 and later: the texts, written by the test before Read.
+  CBitWriter strings;
   std::uint16_t color = 256;
   std::uint32_t rgb = 0;
   std::uint8_t lineweight = 29;
@@ -98,7 +103,7 @@ class CEntityFile {
   std::string name;
 
  private:
-  std::string dataBytes, handleBytes;
+  std::string dataBytes, handleBytes, stringBytes;
 };
 
 constexpr std::uint16_t kText = 0x01, kArc = 0x11, kLine = 0x13, kLeader = 0x2D, kMText = 0x2C;
@@ -201,6 +206,70 @@ TEST(DwgEntities, MTextKeepsItsCodesAndWritesControlCharactersInCaretNotation) {
   ExpectPoint(mtext.direction, 0, 1, 0);
   EXPECT_EQ(mtext.attachment, 5);
   EXPECT_DOUBLE_EQ(mtext.lineSpacingFactor, 1.5);
+}
+
+TEST(DwgEntities, MTextOfR2018ReadsItsColumnsAndKeepsItsTextWhenTheyDoNotRead) {
+  // The common MTEXT fields of R2018, then the background fill and the embedded object.
+  const auto mtext = [](CBitWriter& d, CBitWriter& h, bool complete) {
+    d.BD3(0, 0, 0);
+    d.BD3(0, 0, 1);
+    d.BD3(1, 0, 0);
+    d.BD(40);  // reference width
+    d.BD(60);  // rectangle height
+    d.BD(2.5);
+    d.BS(1);
+    d.BS(1);
+    d.BD(0);
+    d.BD(0);
+    d.BS(1);
+    d.BD(1);
+    h.H(5, 0x99);
+    d.BL(1);  // a background fill: scale, colour, transparency
+    d.BL(1);
+    d.BS(0);
+    d.BL(0xC3000001);
+    d.RC(0);
+    d.BL(0);
+    if (!complete) return;
+    d.B(true);  // not annotative: the embedded object follows
+    d.BS(4);
+    d.B(true);
+    d.BL(0);
+    d.BD3(1, 0, 0);
+    d.BD3(0, 0, 0);
+    d.BD(40);
+    d.BD(60);
+    d.BD(85);
+    d.BD(60);
+    d.BS(2);  // dynamic
+    d.BL(2);  // two heights
+    d.BD(40);
+    d.BD(5);
+    d.B(false);  // heights of their own
+    d.B(true);   // reversed
+    d.BD(30);
+    d.BD(20);
+  };
+  CEntityFile file(Version::R2018);
+  file.strings.TU(u"text");
+  ASSERT_EQ(file.Read(kMText, [&](CBitWriter& d, CBitWriter& h) { mtext(d, h, true); }),
+            CDwgEntityResult::Stored);
+  const MText& columns = file.Data<MText>();
+  EXPECT_EQ(columns.text, "text");
+  EXPECT_EQ(columns.columnType, 2);
+  EXPECT_DOUBLE_EQ(columns.columnWidth, 40);
+  EXPECT_DOUBLE_EQ(columns.columnGutter, 5);
+  EXPECT_DOUBLE_EQ(columns.columnHeight, 60);
+  EXPECT_FALSE(columns.columnAutoHeight);
+  EXPECT_TRUE(columns.columnFlowReversed);
+  EXPECT_EQ(columns.columnHeights, (std::vector<double>{30, 20}));
+  // Column data cut short: the text stays, without columns.
+  CEntityFile cut(Version::R2018);
+  cut.strings.TU(u"text");
+  ASSERT_EQ(cut.Read(kMText, [&](CBitWriter& d, CBitWriter& h) { mtext(d, h, false); }),
+            CDwgEntityResult::Stored);
+  EXPECT_EQ(cut.Data<MText>().text, "text");
+  EXPECT_EQ(cut.Data<MText>().columnType, 0);
 }
 
 TEST(DwgEntities, LightPolylinePointsFollowEachOtherByDefaultDoubles) {

@@ -154,13 +154,18 @@ Groups Tables2000() {
                            {100, "AcDbLinetypeTableRecord"}, {2, "DASHED"}, {70, "0"},
                            {3, "Dashed __ __"}, {72, "65"}, {73, "2"}, {40, "0.75"}, {49, "0.5"},
                            {74, "0"}, {49, "-0.25"}, {74, "0"}};
-  // A complex linetype: the text element's own groups (75, 340, 46, 50, 44, 45, 9) are left
-  // out, its dash stays.
+  // Complex linetypes: a text in the style of handle 11 and a shape of the shape file of
+  // handle 27F, both defined after the linetypes.
   ltypes = ltypes + Groups{{0, "LTYPE"},  {2, "GAS_LINE"}, {70, "0"},     {3, "Gas ---- GAS ----"},
                            {72, "65"},    {73, "3"},       {40, "0.95"},  {49, "0.5"},
                            {74, "0"},     {49, "-0.2"},    {74, "2"},     {75, "0"},
                            {340, "11"},   {46, "0.1"},     {50, "0.0"},   {44, "-0.1"},
-                           {45, "-0.05"}, {9, "GAS"},      {49, "-0.25"}, {74, "0"}, {0, "ENDTAB"}};
+                           {45, "-0.05"}, {9, "GAS"},      {49, "-0.25"}, {74, "0"}};
+  ltypes = ltypes + Groups{{0, "LTYPE"},  {2, "ZIGZAG"},   {70, "0"},     {3, "Zig zag /\\/\\"},
+                           {72, "65"},    {73, "2"},       {40, "0.6"},   {49, "0.0001"},
+                           {74, "0"},     {49, "-0.6"},    {74, "13"},    {75, "131"},
+                           {340, "27F"},  {46, "0.2"},     {50, "180.0"}, {44, "0.2"},
+                           {45, "0"},     {0, "ENDTAB"}};
   Groups layers{{0, "TABLE"},
                 {2, "LAYER"}, {70, "3"}, {0, "LAYER"}, {5, "10"}, {100, "AcDbSymbolTableRecord"},
                 {100, "AcDbLayerTableRecord"}, {2, "0"}, {70, "0"}, {62, "7"}, {6, "CONTINUOUS"},
@@ -170,11 +175,12 @@ Groups Tables2000() {
                 {2, "Hidden"}, {70, "0"}, {62, "5"}, {6, "NOSUCH"}, {0, "LAYER"}, {5, "13"},
                 {2, "Defpoints"}, {70, "0"}, {62, "7"}, {0, "ENDTAB"}};
   Groups styles{{0, "TABLE"},
-                {2, "STYLE"}, {70, "3"}, {0, "STYLE"}, {2, "Standard"}, {70, "0"}, {40, "0.0"},
+                {2, "STYLE"}, {70, "3"}, {0, "STYLE"}, {5, "11"}, {2, "Standard"}, {70, "0"}, {40, "0.0"},
                 {41, "1.0"}, {50, "0.0"}, {71, "0"}, {3, "txt"}, {4, ""}, {0, "STYLE"},
                 {2, "Annotative"}, {70, "0"}, {40, "2.5"}, {41, "0.8"}, {50, "15.0"}, {71, "2"},
                 {3, "arialn.ttf"}, {4, "bigfont.shx"}, {1001, "ACAD"}, {1000, "Arial Narrow"},
-                {1071, "0"}, {0, "STYLE"}, {2, ""}, {70, "1"}, {3, "ltypeshp.shx"}, {0, "ENDTAB"}};
+                {1071, "0"}, {0, "STYLE"}, {5, "27F"}, {2, ""}, {70, "1"}, {3, "ltypeshp.shx"},
+                {0, "ENDTAB"}};
   Groups vports{{0, "TABLE"}, {2, "VPORT"}, {70, "2"}, {0, "VPORT"}, {2, "*Active"}, {70, "0"},
                 {10, "0"},    {20, "0"},    {11, "1"}, {21, "1"},    {12, "100"},    {22, "50"},
                 {16, "0"},    {26, "0"},    {36, "1"}, {17, "1"},    {27, "2"},      {37, "3"},
@@ -515,6 +521,8 @@ TEST(DxfText, DecodesUnicodeAndMultibyteEscapes) {
 TEST(DxfText, PercentLineTogglesMarkTheirStretches) {
   std::vector<TextLineSpan> spans;
   EXPECT_EQ(ReplacePercentCodes("%%uab%%U %%ocd%%k%%Kef%%k", &spans), "ab cdef");
+  // %%nnn: the character of code page 1252, the drawing fonts' own; controls are dropped.
+  EXPECT_EQ(ReplacePercentCodes("%%128 %%150%%153 %%176%%065%%009x"), "€ –™ °Ax");
   // An empty stretch is no line; one still on at the end runs to it.
   EXPECT_EQ(spans, (std::vector<TextLineSpan>{{'u', 0, 2}, {'o', 3, 7}}));
 }
@@ -571,7 +579,7 @@ TEST(DxfTables, CreatesLayersThatOnlyEntitiesName) {
   EXPECT_EQ(ModelSpace(drawing)[2].layer, 0) << "no layer group: layer 0";
 }
 
-TEST(DxfTables, ReadsLinetypeDashesAndLeavesOutShapesAndText) {
+TEST(DxfTables, ReadsLinetypeDashesWithTheirTextsAndShapes) {
   const Drawing& drawing = AllEntities();
   std::map<std::string, const Linetype*> byName;
   for (const Linetype& linetype : drawing.linetypes) byName[linetype.name] = &linetype;
@@ -584,6 +592,28 @@ TEST(DxfTables, ReadsLinetypeDashesAndLeavesOutShapesAndText) {
   EXPECT_EQ(byName["DASHED"]->dashes, (std::vector<double>{0.5, -0.25}));
   ASSERT_TRUE(byName.count("GAS_LINE"));
   EXPECT_EQ(byName["GAS_LINE"]->dashes, (std::vector<double>{0.5, -0.2, -0.25}));
+  ASSERT_EQ(byName["GAS_LINE"]->shapes.size(), 1u);
+  const LinetypeShape& text = byName["GAS_LINE"]->shapes[0];
+  EXPECT_TRUE(text.isText);
+  EXPECT_EQ(text.dash, 1u) << "the text stands at the end of the gap it follows";
+  EXPECT_EQ(text.text, "GAS");
+  EXPECT_EQ(text.style, 0) << "handle 11 is the style Standard";
+  EXPECT_DOUBLE_EQ(text.scale, 0.1);
+  EXPECT_DOUBLE_EQ(text.offset.x, -0.1);
+  EXPECT_DOUBLE_EQ(text.offset.y, -0.05);
+  EXPECT_FALSE(text.absoluteRotation);
+  ASSERT_TRUE(byName.count("ZIGZAG"));
+  ASSERT_EQ(byName["ZIGZAG"]->shapes.size(), 1u);
+  const LinetypeShape& shape = byName["ZIGZAG"]->shapes[0];
+  EXPECT_FALSE(shape.isText);
+  EXPECT_EQ(shape.dash, 1u);
+  EXPECT_EQ(shape.shapeNumber, 131);
+  EXPECT_EQ(shape.shapeFile, "ltypeshp.shx") << "the file of the shape style of handle 27F";
+  EXPECT_DOUBLE_EQ(shape.rotation, 180);
+  EXPECT_TRUE(shape.absoluteRotation) << "flag 1";
+  EXPECT_TRUE(shape.upright) << "flag 8";
+  EXPECT_DOUBLE_EQ(shape.scale, 0.2);
+  EXPECT_DOUBLE_EQ(shape.offset.x, 0.2);
 }
 
 TEST(DxfTables, ReadsTextStylesWithTheirTrueTypeFamily) {
@@ -823,6 +853,43 @@ TEST(DxfEntities, ReadsMTextWithItsDirection) {
   EXPECT_NEAR(turned.direction.y, 1, 1e-12) << "rotation 90 degrees; later 50s are columns";
   EXPECT_EQ(turned.attachment, 1);
   EXPECT_EQ(turned.style, 0);
+  EXPECT_EQ(turned.columnType, 2);
+  EXPECT_EQ(turned.columnHeights, std::vector<double>{30});
+}
+
+TEST(DxfEntities, ReadsMTextColumnsFromExtendedDataAndTheEmbeddedObject) {
+  const Groups text{{10, "0"}, {20, "0"}, {30, "0"}, {40, "2.5"}, {41, "40"}, {71, "1"}, {1, "text"}};
+  // R2007 to R2013: the column settings as pairs in the extended data.
+  const Groups info{{1001, "ACAD"}, {1000, "ACAD_MTEXT_COLUMN_INFO_BEGIN"},
+                    {1070, "75"}, {1070, "2"}, {1070, "79"}, {1070, "0"}, {1070, "76"},
+                    {1070, "2"}, {1070, "78"}, {1070, "1"}, {1070, "48"}, {1040, "40"},
+                    {1070, "49"}, {1040, "5"}, {1070, "50"}, {1070, "2"}, {1040, "30"},
+                    {1040, "20"}, {1000, "ACAD_MTEXT_COLUMN_INFO_END"}};
+  // R2018: the "Embedded Object", whose 40 … 46 are not the text's height or spacing.
+  const Groups embedded{{101, "Embedded Object"}, {70, "1"}, {10, "1"}, {20, "0"}, {30, "0"},
+                        {11, "0"}, {21, "0"}, {31, "0"}, {40, "40"}, {41, "60"}, {42, "85"},
+                        {43, "60"}, {71, "1"}, {72, "2"}, {44, "40"}, {45, "5"}, {73, "0"},
+                        {74, "0"}};
+  const Drawing drawing = Read(Ascii(HeaderSection("AC1032") + Section("ENTITIES",
+      Entity2000("MTEXT", "20", "AcDbMText", text + info) +
+      Entity2000("MTEXT", "21", "AcDbMText", text + embedded)) + Eof()));
+  ASSERT_EQ(ModelSpace(drawing).size(), 2u);
+  const MText& dynamic = std::get<MText>(ModelSpace(drawing)[0].data);
+  EXPECT_EQ(dynamic.columnType, 2);
+  EXPECT_FALSE(dynamic.columnAutoHeight);
+  EXPECT_TRUE(dynamic.columnFlowReversed);
+  EXPECT_DOUBLE_EQ(dynamic.columnWidth, 40);
+  EXPECT_DOUBLE_EQ(dynamic.columnGutter, 5);
+  EXPECT_EQ(dynamic.columnHeights, (std::vector<double>{30, 20}));
+  const MText& fixed = std::get<MText>(ModelSpace(drawing)[1].data);
+  EXPECT_DOUBLE_EQ(fixed.height, 2.5) << "the embedded object's 40 is the width, again";
+  EXPECT_DOUBLE_EQ(fixed.insertion.x, 0);
+  EXPECT_EQ(fixed.columnType, 1);
+  EXPECT_EQ(fixed.columnCount, 2);
+  EXPECT_DOUBLE_EQ(fixed.columnHeight, 60);
+  EXPECT_DOUBLE_EQ(fixed.columnWidth, 40);
+  EXPECT_DOUBLE_EQ(fixed.columnGutter, 5);
+  EXPECT_FALSE(fixed.columnAutoHeight);
 }
 
 TEST(DxfEntities, ReadsInsertsWithTheirVisibleAttributes) {

@@ -292,6 +292,23 @@ void CComparer::Linetypes() {
     if (x.dashes.size() == y.dashes.size()) {
       for (std::size_t i = 0; i < x.dashes.size(); ++i) Real(k + "dash", x.dashes[i], y.dashes[i]);
     }
+    // The texts and shapes of complex linetypes, with their styles by name.
+    Same(k + "shape count", x.shapes.size(), y.shapes.size());
+    for (std::size_t i = 0; i < std::min(x.shapes.size(), y.shapes.size()); ++i) {
+      const LinetypeShape &p = x.shapes[i], &q = y.shapes[i];
+      Same(k + "shape dash", p.dash, q.dash);
+      Same(k + "shape is text", p.isText, q.isText);
+      Same(k + "shape text", p.text, q.text);
+      Same(k + "shape style", StyleName(e, p.style), StyleName(a, q.style));
+      Same(k + "shape file", ToAsciiLower(p.shapeFile), ToAsciiLower(q.shapeFile));
+      if (!p.isText) Same(k + "shape number", p.shapeNumber, q.shapeNumber);
+      // DXF files before R2013 leave the upright flag out that their DWG twins keep.
+      Same(k + "shape rotation is absolute", p.absoluteRotation, q.absoluteRotation);
+      Real(k + "shape scale", p.scale, q.scale);
+      Real(k + "shape rotation", p.rotation, q.rotation);
+      Real(k + "shape x offset", p.offset.x, q.offset.x);
+      Real(k + "shape y offset", p.offset.y, q.offset.y);
+    }
   }
   for (const auto& [name, linetype] : actual) Note("linetype " + name + ": extra", "");
 }

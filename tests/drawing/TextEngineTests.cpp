@@ -595,12 +595,19 @@ TEST(MTextLayout, EscapesAndSpecialCharactersBecomeText) {
     const char* mtext;
     const char* plain;
   } cases[] = {
-      {"a\\{b\\}c", "a{b}c"},   {"back\\\\slash", "back\\slash"},
-      {"%%c25", "\u00D825"},    {"90%%d", "90\u00B0"},
-      {"%%p0.1", "\u00B10.1"},  {"100%%%", "100%"},
-      {"%%176", "\u00B0"},      {"\\U+00B0C", "\u00B0C"},
-      {"1^ 2", "1^2"},          {"\\pxqc;\\A1;\\T1.2;centre", "centre"},
-      {"C:\\temp", "C:\\temp"}, {"50 %", "50 %"},
+      {"a\\{b\\}c", "a{b}c"},
+      {"back\\\\slash", "back\\slash"},
+      {"%%c25", "\u00D825"},
+      {"90%%d", "90\u00B0"},
+      {"%%p0.1", "\u00B10.1"},
+      {"100%%%", "100%"},
+      {"%%176", "\u00B0"},
+      {"\\U+00B0C", "\u00B0C"},
+      {"%%128 %%150", "\u20AC \u2013"},
+      {"1^ 2", "1^2"},
+      {"\\pxqc;\\A1;\\T1.2;centre", "centre"},
+      {"C:\\temp", "C:\\temp"},
+      {"50 %", "50 %"},
   };
   for (const Case& c : cases) {
     const auto pieces = Layout(engine, c.mtext);
@@ -627,6 +634,107 @@ TEST(MTextLayout, TabsPastAStopGoToTheNextOne) {
   ASSERT_EQ(pieces.size(), 2u);
   ASSERT_GT(WidthOf(engine, "WWW"), 4 * kHeight);
   EXPECT_NEAR(pieces[1].offset.x, 8 * kHeight, 1e-9);
+}
+
+TEST(MTextLayout, ParagraphsAlignInTheTextsBoxAsTheirCodeSays) {
+  CTextEngine engine;
+  const double box = 20 * kHeight;
+  const double w = WidthOf(engine, "HH");
+  struct Case {
+    const char* text;
+    int attachment;
+    double x;
+  } cases[] = {
+      {"\\pqr;HH", 1, box - w},  {"\\pxqc;HH", 1, (box - w) / 2}, {"\\pql;HH", 3, -box},
+      {"\\pql;HH", 2, -box / 2}, {"\\pqr;\\pq*;HH", 3, -w},       {"HH\\P\\pqr;HH", 1, 0.0},
+  };
+  for (const Case& c : cases) {
+    const auto pieces = Layout(engine, c.text, c.attachment, box);
+    ASSERT_FALSE(pieces.empty()) << c.text;
+    EXPECT_NEAR(pieces[0].offset.x, c.x, 1e-9) << c.text << " attachment " << c.attachment;
+  }
+  // Without a reference width the box is as wide as the widest line.
+  const auto unbound = Layout(engine, "\\pqr;HH\\PWider line");
+  ASSERT_EQ(unbound.size(), 2u);
+  EXPECT_NEAR(unbound[0].offset.x, WidthOf(engine, "Wider line") - w, 1e-9);
+  // Justified lines but the last fill the box, their words spread; distributed ones all do.
+  const double narrow = WidthOf(engine, "alpha beta") + 0.1;
+  const auto justified = Layout(engine, "\\pqj;alpha beta gamma", 1, narrow);
+  ASSERT_EQ(justified.size(), 3u);
+  EXPECT_NEAR(justified[1].offset.x, narrow - WidthOf(engine, "beta"), 1e-9)
+      << "the last word of a justified line ends at the box's right side";
+  EXPECT_NEAR(justified[2].offset.x, 0.0, 1e-9) << "the paragraph's last line is not spread";
+  const auto distributed = Layout(engine, "\\pqd;alpha beta", 1, 3 * narrow);
+  ASSERT_EQ(distributed.size(), 2u);
+  EXPECT_NEAR(distributed[1].offset.x, 3 * narrow - WidthOf(engine, "beta"), 1e-9);
+}
+
+TEST(MTextLayout, IndentsAndTabStopsCountInTextHeights) {
+  CTextEngine engine;
+  // The first line from left + indent, the others from left; the wrap width shrinks with them.
+  const double width = WidthOf(engine, "alpha") + 3 * kHeight + 0.01;
+  const auto indented = Layout(engine, "\\pi1,l2;alpha beta", 1, width);
+  ASSERT_EQ(indented.size(), 2u);
+  EXPECT_NEAR(indented[0].offset.x, 3 * kHeight, 1e-9);
+  EXPECT_NEAR(indented[1].offset.x, 2 * kHeight, 1e-9);
+  const double both = WidthOf(engine, "alpha beta") + 2 * kHeight + 0.01;
+  EXPECT_EQ(Baselines(Layout(engine, "\\pl2;alpha beta", 1, both)).size(), 1u);
+  EXPECT_EQ(Baselines(Layout(engine, "\\pl2,r1;alpha beta", 1, both)).size(), 2u)
+      << "a right indent narrows the lines as well";
+  // A bullet list: the bullet hangs out by 3, its tab stop at 4 aligns the text with the
+  // following lines. Tab stops count from the box's left side.
+  const auto bullets = Layout(engine, "\\pxi-3,l4,t4;A^I{\\C1;B}\\PC");
+  ASSERT_EQ(bullets.size(), 3u);
+  EXPECT_NEAR(bullets[0].offset.x, 1 * kHeight, 1e-9);
+  EXPECT_NEAR(bullets[1].offset.x, 4 * kHeight, 1e-9);
+  EXPECT_NEAR(bullets[2].offset.x, 1 * kHeight, 1e-9) << "the setting holds for the next paragraph";
+  // Past the paragraph's last stop, the stops of every 4 heights go on.
+  const auto stops = Layout(engine, "\\pxt1.5,3;A^I{\\C1;i}^I{\\C2;i}^I{\\C3;D}");
+  ASSERT_EQ(stops.size(), 4u);
+  EXPECT_NEAR(stops[1].offset.x, 1.5 * kHeight, 1e-9);
+  EXPECT_NEAR(stops[2].offset.x, 3 * kHeight, 1e-9);
+  EXPECT_NEAR(stops[3].offset.x, 4 * kHeight, 1e-9);
+  // "*" and a bare "t" bring the defaults back.
+  const auto reset = Layout(engine, "\\pxi2,t1;A\\P\\pi*,t;B^I{\\C1;C}");
+  ASSERT_EQ(reset.size(), 3u);
+  EXPECT_NEAR(reset[1].offset.x, 0.0, 1e-9);
+  EXPECT_NEAR(reset[2].offset.x, 4 * kHeight, 1e-9);
+}
+
+TEST(MTextLayout, ColumnsTakeTheLinesThatPassTheirHeight) {
+  CTextEngine engine;
+  MText mtext = MakeMText("a\\Pb\\Pc\\Pd\\Pe");
+  mtext.columnType = 1;
+  mtext.columnCount = 2;
+  mtext.columnWidth = 10 * kHeight;
+  mtext.columnGutter = 2 * kHeight;
+  mtext.columnHeight = 3.5 * kHeight;  // two lines (their descent included), not three
+  const auto pieces = drawing::LayoutMText(mtext, ArialStyle(), engine);
+  ASSERT_EQ(pieces.size(), 5u);
+  EXPECT_NEAR(pieces[1].offset.y, -kHeight - kSpacing, 1e-9);
+  EXPECT_NEAR(pieces[2].offset.x, 12 * kHeight, 1e-9) << "c starts the second column";
+  EXPECT_NEAR(pieces[2].offset.y, -kHeight, 1e-9) << "at the top";
+  EXPECT_NEAR(pieces[4].offset.x, 12 * kHeight, 1e-9) << "the last static column takes the rest";
+  EXPECT_NEAR(pieces[4].offset.y, -kHeight - 2 * kSpacing, 1e-9);
+  // Reversed flow puts the first column on the right; a \N breaks a column early.
+  mtext.columnFlowReversed = true;
+  mtext.text = "a\\Nb";
+  const auto reversed = drawing::LayoutMText(mtext, ArialStyle(), engine);
+  ASSERT_EQ(reversed.size(), 2u);
+  EXPECT_NEAR(reversed[0].offset.x, 12 * kHeight, 1e-9);
+  EXPECT_NEAR(reversed[1].offset.x, 0.0, 1e-9);
+  EXPECT_NEAR(reversed[1].offset.y, -kHeight, 1e-9);
+  // Dynamic columns of their own heights: as many as the text needs.
+  mtext.columnType = 2;
+  mtext.columnFlowReversed = false;
+  mtext.columnAutoHeight = false;
+  mtext.columnHeights = {1.5 * kHeight, 10 * kHeight};
+  mtext.text = "a\\Pb\\Pc";
+  const auto dynamic = drawing::LayoutMText(mtext, ArialStyle(), engine);
+  ASSERT_EQ(dynamic.size(), 3u);
+  EXPECT_NEAR(dynamic[1].offset.x, 12 * kHeight, 1e-9);
+  EXPECT_NEAR(dynamic[2].offset.x, 12 * kHeight, 1e-9);
+  EXPECT_NEAR(dynamic[2].offset.y, -kHeight - kSpacing, 1e-9);
 }
 
 TEST(MTextLayout, FontAndWidthCodesChangeTheFace) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "drawing/dwg/detail/DwgSplineFit.h"
+#include "drawing/SplineFit.h"
 #include "drawing/dwg/detail/DwgTables.h"
 
 namespace drawing::dwg::detail {
@@ -578,6 +578,54 @@ Spline ReadSplineData(CBitReader& d, bool& ok) {
   return spline;
 }
 
+// The columns of an R2018 MTEXT, after its background fill: the parts its DXF form calls the
+// "Embedded Object". Read on copies of the streams: a text whose column data does not read as
+// expected keeps its text and has no columns.
+void ReadMTextColumns(CDwgObjectFrame& frame, MText& mtext) {
+  CBitReader d = frame.data;
+  CBitReader strings = frame.Strings();
+  if (d.ReadBL() & 1) {  // a background fill: scale, colour, transparency
+    d.ReadBL();
+    d.ReadCMC(&strings);
+    d.ReadBL();
+  }
+  if (!d.ReadB()) return;                   // annotative texts keep no columns here
+  d.ReadBS();                               // version
+  d.ReadB();                                // default flag
+  d.ReadBL();                               // attachment, again
+  for (int i = 0; i < 2; ++i) d.Read3BD();  // direction and insertion point, again
+  d.ReadBD();                               // width, again
+  const double height = d.ReadBD();
+  d.ReadBD();  // extents
+  d.ReadBD();
+  const int type = d.ReadBS();
+  if (d.Failed() || type < 1 || type > 2) return;
+  const std::uint32_t count = d.ReadBL();
+  const double width = d.ReadBD();
+  const double gutter = d.ReadBD();
+  const bool autoHeight = d.ReadB();
+  const bool reversed = d.ReadB();
+  std::vector<double> heights;
+  if (type == 2 && !autoHeight) {
+    if (!CountFits(d, count, 2)) return;
+    for (std::uint32_t i = 0; i < count && !d.Failed(); ++i) heights.push_back(d.ReadBD());
+  }
+  if (d.Failed() || !std::isfinite(width) || !std::isfinite(gutter) || !std::isfinite(height)) {
+    return;
+  }
+  mtext.columnType = type;
+  mtext.columnCount = type == 1 ? static_cast<int>(std::min<std::uint32_t>(count, 1000)) : 0;
+  mtext.columnWidth = std::max(0.0, width);
+  mtext.columnGutter = std::max(0.0, gutter);
+  mtext.columnHeight = std::max(0.0, height);
+  mtext.columnAutoHeight = autoHeight;
+  mtext.columnFlowReversed = reversed;
+  for (const double h : heights) {
+    if (mtext.columnHeights.size() < 1000)
+      mtext.columnHeights.push_back(std::isfinite(h) ? std::max(0.0, h) : 0.0);
+  }
+}
+
 CDwgEntityResult ReadMText(CDwgReaderContext& context, CDwgObjectFrame& frame, Entity& entity) {
   CBitReader& d = frame.data;
   MText mtext;
@@ -600,6 +648,7 @@ CDwgEntityResult ReadMText(CDwgReaderContext& context, CDwgObjectFrame& frame, E
   }
   mtext.style = context.TextStyleOf(ReadHandle(frame));
   if (d.Failed() || frame.Strings().Failed()) return CDwgEntityResult::Damaged;
+  if (context.version >= Version::R2018) ReadMTextColumns(frame, mtext);
   mtext.direction = Normalized(direction, OcsXAxis(entity.extrusion));
   entity.data = std::move(mtext);
   return CDwgEntityResult::Stored;

@@ -130,10 +130,21 @@ class CTableReader {
   void ReadBlockRecords(std::vector<CDwgBlockRecord>& records);
   bool ReadBlockRecord(std::uint64_t handle, std::int32_t fixedBlock, CDwgBlockRecord& record);
 
+  // The text style or shape file of each text and shape of a complex linetype, resolved once
+  // the styles are read (they come after the linetypes).
+  void ResolveLinetypeStyles();
+
   CDwgReaderContext& context;
   Drawing& drawing;
   const CDwgHeader& header;
   CNameIndex layerNames, linetypeNames, styleNames, blockNames;
+  struct LinetypeStyle {
+    std::int32_t linetype;
+    std::size_t shape;
+    std::uint64_t style;
+  };
+  std::vector<LinetypeStyle> linetypeStyles;
+  std::unordered_map<std::uint64_t, std::string> shapeFiles;  // shape styles by handle
 };
 
 std::int32_t CTableReader::DefineLayer(const std::string& name) {
@@ -187,6 +198,7 @@ void CTableReader::Read(std::vector<CDwgBlockRecord>& records) {
   ReadLayers();
   ReadTextStyles();
   context.standardStyle = std::max(0, styleNames.Find("Standard"));
+  ResolveLinetypeStyles();
   ReadActiveView();
   ReadDimStyles();
   ReadBlockRecords(records);
@@ -217,24 +229,72 @@ void CTableReader::ReadLinetypes() {
     d.ReadRC();  // alignment
     const unsigned count = d.ReadRC();
     std::vector<double> dashes;
+    std::vector<LinetypeShape> shapes;
+    bool hasText = false;
     for (unsigned i = 0; i < count && !d.Failed(); ++i) {
       dashes.push_back(d.ReadBD());
-      d.ReadBS();  // complex shape code
-      d.ReadRD();  // x and y offsets
-      d.ReadRD();
-      d.ReadBD();  // scale
-      d.ReadBD();  // rotation
-      d.ReadBS();  // shape flags
+      LinetypeShape shape;
+      shape.dash = i;
+      shape.shapeNumber = d.ReadBS();
+      shape.offset.x = d.ReadRD();
+      shape.offset.y = d.ReadRD();
+      shape.scale = d.ReadBD();
+      shape.rotation = d.ReadBD() * kDegreesPerRadian;
+      const unsigned flags = d.ReadBS();
+      shape.isText = (flags & 2) != 0;
+      shape.absoluteRotation = (flags & 1) != 0;
+      shape.upright = (flags & 8) != 0;
+      hasText = hasText || shape.isText;
+      // Every dash has a style handle, null for plain dashes.
+      const std::uint64_t style = ReadHandle(frame);
+      if ((flags & 6) == 0) continue;
+      if (shape.isText) shape.style = context.standardStyle;
+      linetypeStyles.push_back({0, shapes.size(), style});
+      shapes.push_back(std::move(shape));
     }
-    if (d.Failed()) {
+    // The texts follow one another, each ending in a zero, in an area of fixed size: 256
+    // bytes of the drawing's code page until R2004, 512 bytes of UTF-16 (only when a dash has
+    // a text) after.
+    const bool wide = context.version >= Version::R2007;
+    if (!wide || hasText) {
+      std::string area;
+      for (int i = 0; i < (wide ? 512 : 256) && !d.Failed(); ++i) {
+        area.push_back(static_cast<char>(d.ReadRC()));
+      }
+      std::size_t at = 0;
+      for (LinetypeShape& shape : shapes) {
+        if (!shape.isText || at >= area.size()) continue;
+        if (wide) {
+          std::u16string text;
+          for (; at + 1 < area.size(); at += 2) {
+            const auto unit = static_cast<char16_t>(static_cast<unsigned char>(area[at]) |
+                                                    static_cast<unsigned char>(area[at + 1]) << 8);
+            if (unit == 0) break;
+            text.push_back(unit);
+          }
+          at += 2;
+          shape.text = context.decoder.Decode(Utf16ToUtf8(text));
+        } else {
+          const std::size_t end = std::min(area.find('\0', at), area.size());
+          shape.text = context.decoder.Decode(std::string_view(area).substr(at, end - at));
+          at = end + 1;
+        }
+      }
+    }
+    if (d.Failed() || frame.handles.Failed()) {
       context.Damage("linetype \"" + name + "\" ends in its dashes");
+      linetypeStyles.resize(linetypeStyles.size() - shapes.size());
       continue;
     }
     const std::int32_t index = DefineLinetype(name);
+    for (std::size_t k = linetypeStyles.size() - shapes.size(); k < linetypeStyles.size(); ++k) {
+      linetypeStyles[k].linetype = index;
+    }
     Linetype& linetype = drawing.linetypes[static_cast<std::size_t>(index)];
     linetype.description = description;
     linetype.patternLength = patternLength;
     linetype.dashes = std::move(dashes);
+    linetype.shapes = std::move(shapes);
     context.linetypes[handle] = index;
     if (!special && !context.linetypeOrder.empty()) context.linetypeOrder.back() = index;
   }
@@ -316,7 +376,12 @@ void CTableReader::ReadTextStyles() {
       context.Damage("text style \"" + name + "\" ends early");
       continue;
     }
-    if (name.empty() || shape) continue;  // shape files draw no text
+    if (shape) {
+      // Shape files draw no text; complex linetypes name them for their shapes.
+      shapeFiles[handle] = fontFile;
+      continue;
+    }
+    if (name.empty()) continue;
     const std::int32_t index = DefineTextStyle(name);
     TextStyle& style = drawing.textStyles[static_cast<std::size_t>(index)];
     style.fontFile = fontFile;
@@ -337,6 +402,18 @@ void CTableReader::ReadTextStyles() {
       break;
     }
     context.textStyles[handle] = index;
+  }
+}
+
+void CTableReader::ResolveLinetypeStyles() {
+  for (const LinetypeStyle& ref : linetypeStyles) {
+    LinetypeShape& shape =
+        drawing.linetypes[static_cast<std::size_t>(ref.linetype)].shapes[ref.shape];
+    if (shape.isText) {
+      shape.style = context.TextStyleOf(ref.style);
+    } else if (auto found = shapeFiles.find(ref.style); found != shapeFiles.end()) {
+      shape.shapeFile = found->second;
+    }
   }
 }
 

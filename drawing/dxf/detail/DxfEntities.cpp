@@ -501,7 +501,121 @@ MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
   bool inColumns = false;
   double rotation = 0.0;
   bool hasSpacing = false;
+  // Columns come three ways: groups 75 … 50 among the entity's own (as the format describes
+  // them), pairs of 1070 codes and values in the extended data "ACAD_MTEXT_COLUMN_INFO" (R2007
+  // to R2013, whose further columns are MTEXT entities of their own), or the "Embedded Object"
+  // after group 101 (R2018), whose codes repeat others of the entity with other meanings.
+  bool embedded = false;
+  bool inInfo = false;
+  int infoCode = -1;
+  int heightsLeft = 0;
+  const auto column = [&mtext](int code, double value) {
+    switch (code) {
+      case 75:
+        mtext.columnType = std::clamp(static_cast<int>(value), 0, 2);
+        break;
+      case 76:
+        mtext.columnCount = std::clamp(static_cast<int>(value), 0, 1000);
+        break;
+      case 78:
+        mtext.columnFlowReversed = value != 0;
+        break;
+      case 79:
+        mtext.columnAutoHeight = value != 0;
+        break;
+      case 48:
+        mtext.columnWidth = std::max(0.0, value);
+        break;
+      case 49:
+        mtext.columnGutter = std::max(0.0, value);
+        break;
+      case 50:
+        if (mtext.columnHeights.size() < 1000) mtext.columnHeights.push_back(std::max(0.0, value));
+        break;
+      default:
+        break;
+    }
+  };
   for (const DxfGroup& group : groups) {
+    if (group.code == 1001) {
+      embedded = false;
+      inInfo = false;
+      continue;
+    }
+    if (group.code >= 1000) {
+      if (group.code == 1000) {
+        const std::string_view marker = GroupTrimmed(group);
+        if (marker == "ACAD_MTEXT_COLUMN_INFO_BEGIN") inInfo = true;
+        if (marker == "ACAD_MTEXT_COLUMN_INFO_END") inInfo = false;
+        infoCode = -1;
+      } else if (inInfo && (group.code == 1070 || group.code == 1040)) {
+        if (heightsLeft > 0 && group.code == 1040) {
+          column(50, Real(group));
+          --heightsLeft;
+        } else if (infoCode < 0) {
+          infoCode = Int(group);
+        } else {
+          // Code 50 gives the count of the heights that follow, each a 1040.
+          if (infoCode == 50) {
+            heightsLeft = std::clamp(Int(group), 0, 1000);
+          } else {
+            column(infoCode, Real(group));
+          }
+          infoCode = -1;
+        }
+      }
+      continue;
+    }
+    if (group.code == 101) {
+      embedded = true;
+      continue;
+    }
+    if (embedded) {
+      switch (group.code) {
+        case 41:
+          mtext.columnHeight = std::max(0.0, Real(group));
+          break;
+        case 44:
+          column(48, Real(group));
+          break;
+        case 45:
+          column(49, Real(group));
+          break;
+        case 71:
+          column(75, Real(group));
+          break;
+        case 72:
+          column(76, Real(group));
+          break;
+        case 73:
+          column(79, Real(group));
+          break;
+        case 74:
+          column(78, Real(group));
+          break;
+        case 46:
+          column(50, Real(group));
+          break;
+        default:
+          break;
+      }
+      continue;
+    }
+    if (inColumns) {
+      switch (group.code) {
+        case 75:
+        case 76:
+        case 78:
+        case 79:
+        case 48:
+        case 49:
+        case 50:
+          column(group.code, Real(group));
+          continue;
+        default:
+          break;
+      }
+    }
     switch (group.code) {
       case 1:
         last = group.text;
@@ -540,6 +654,11 @@ MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
       }
       case 75:
         inColumns = true;
+        column(75, Real(group));
+        break;
+      case 46:
+        // The height of the text's box, which columns fill.
+        mtext.columnHeight = std::max(0.0, Real(group));
         break;
       case 11:
       case 21:
@@ -554,6 +673,7 @@ MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
   }
   raw.append(last);
   mtext.text = context.Text(raw, true);
+  if (mtext.columnType == 0) mtext.columnHeights.clear();
   if (!hasStyle) mtext.style = context.TextStyleIndex("Standard");
   const Vec3 xAxis = DxfOcsXAxis(extrusion);
   if (hasDirection) {

@@ -1,11 +1,11 @@
 #pragma once
 
-// The control points of a spline that a DWG file stores by its fit points only. Private to the
-// DWG reader.
+// The control points of a cubic spline through given points: splines that a DWG file stores by
+// their fit points only, and leaders drawn as splines.
 
 #include "drawing/Model.h"
 
-namespace drawing::dwg::detail {
+namespace drawing {
 
 // How the fit points are spaced in the spline's parameter: by their distances, the square roots
 // of their distances, or evenly (the knot parameter of R2013 and later files).
@@ -20,4 +20,4 @@ enum class CFitSpacing { Chord, SquareRoot, Uniform };
 bool InterpolateFitPoints(Spline& spline, const Vec3& startTangent, const Vec3& endTangent,
                           CFitSpacing spacing = CFitSpacing::Chord);
 
-}  // namespace drawing::dwg::detail
+}  // namespace drawing

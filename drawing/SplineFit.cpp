@@ -1,9 +1,9 @@
-#include "drawing/dwg/detail/DwgSplineFit.h"
+#include "drawing/SplineFit.h"
 
 #include <cmath>
 #include <vector>
 
-namespace drawing::dwg::detail {
+namespace drawing {
 
 namespace {
 
@@ -133,4 +133,4 @@ bool InterpolateFitPoints(Spline& spline, const Vec3& startTangent, const Vec3& 
   return true;
 }
 
-}  // namespace drawing::dwg::detail
+}  // namespace drawing
