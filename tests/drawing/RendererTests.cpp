@@ -788,217 +788,218 @@ TEST(RendererSheets, TheSheetsOwnViewportIsFoundWithoutItsNumber) {
   const std::int32_t bare = none.AddSheet();
   none.Add(bare, SmallView());
   EXPECT_EQ(SheetViewportIndex(none.drawing.blocks[bare]), -1) << "numbered views only";
+}
 
-  TEST(Renderer, SplineLeadersPassThroughTheirVertices) {
+TEST(Renderer, SplineLeadersPassThroughTheirVertices) {
+  Scene s;
+  Leader leader;
+  leader.vertices = {{0, 0, 0}, {10, 10, 0}, {25, 5, 0}, {30, 12, 0}};
+  leader.spline = true;
+  leader.arrowhead = false;
+  s.Add(0, leader);
+  const std::vector<Vec2> points = TracedPoints(s.Render(1.0));
+  ASSERT_GT(points.size(), 8u) << s.trace.text;
+  for (const Vec3& vertex : leader.vertices) {
+    double nearest = 1e9;
+    for (std::size_t i = 1; i < points.size(); ++i) {
+      // The distance from the vertex to the segment points[i - 1] → points[i].
+      const Vec2 a = points[i - 1], b = points[i];
+      const double dx = b.x - a.x, dy = b.y - a.y;
+      const double length2 = dx * dx + dy * dy;
+      const double t =
+          length2 > 0
+              ? std::clamp(((vertex.x - a.x) * dx + (vertex.y - a.y) * dy) / length2, 0.0, 1.0)
+              : 0.0;
+      nearest = std::min(nearest, std::hypot(a.x + dx * t - vertex.x, a.y + dy * t - vertex.y));
+    }
+    EXPECT_LT(nearest, 0.05) << "the curve misses the vertex " << vertex.x << "," << vertex.y;
+  }
+  // A curve, not the straight segments between the vertices: below the lowest vertex after it
+  // turns there.
+  double lowest = 1e9;
+  for (const Vec2& p : points) {
+    if (p.x > 10 && p.x < 30) lowest = std::min(lowest, p.y);
+  }
+  EXPECT_LT(lowest, 4.9);
+}
+
+TEST(Renderer, PaperSpaceLinetypeScalingKeepsDashLengthsOnPaperInViewports) {
+  // SmallView shows model space at 2 paper units per model unit; the page is the paper.
+  for (const int psLtScale : {1, 0}) {
     Scene s;
-    Leader leader;
-    leader.vertices = {{0, 0, 0}, {10, 10, 0}, {25, 5, 0}, {30, 12, 0}};
-    leader.spline = true;
-    leader.arrowhead = false;
-    s.Add(0, leader);
-    const std::vector<Vec2> points = TracedPoints(s.Render(1.0));
-    ASSERT_GT(points.size(), 8u) << s.trace.text;
-    for (const Vec3& vertex : leader.vertices) {
-      double nearest = 1e9;
-      for (std::size_t i = 1; i < points.size(); ++i) {
-        // The distance from the vertex to the segment points[i - 1] → points[i].
-        const Vec2 a = points[i - 1], b = points[i];
-        const double dx = b.x - a.x, dy = b.y - a.y;
-        const double length2 = dx * dx + dy * dy;
-        const double t =
-            length2 > 0
-                ? std::clamp(((vertex.x - a.x) * dx + (vertex.y - a.y) * dy) / length2, 0.0, 1.0)
-                : 0.0;
-        nearest = std::min(nearest, std::hypot(a.x + dx * t - vertex.x, a.y + dy * t - vertex.y));
-      }
-      EXPECT_LT(nearest, 0.05) << "the curve misses the vertex " << vertex.x << "," << vertex.y;
-    }
-    // A curve, not the straight segments between the vertices: below the lowest vertex after it
-    // turns there.
-    double lowest = 1e9;
-    for (const Vec2& p : points) {
-      if (p.x > 10 && p.x < 30) lowest = std::min(lowest, p.y);
-    }
-    EXPECT_LT(lowest, 4.9);
-  }
-
-  TEST(Renderer, PaperSpaceLinetypeScalingKeepsDashLengthsOnPaperInViewports) {
-    // SmallView shows model space at 2 paper units per model unit; the page is the paper.
-    for (const int psLtScale : {1, 0}) {
-      Scene s;
-      s.drawing.header.psLtScale = psLtScale;
-      s.drawing.linetypes.push_back(Linetype{"DASHED", "", 1.5, {1.0, -0.5}, {}});
-      s.Add(0, Line{{0, 0, 0}, {8, 0, 0}}).linetype = 0;
-      const std::int32_t paper = s.AddSheet();
-      s.Add(paper, Line{{0, 10, 0}, {8, 10, 0}}).linetype = 0;
-      s.Add(paper, SmallView());
-      CRenderer renderer(s.drawing, s.text, s.trace);
-      renderer.DrawLayout(1, Affine3{}, 1000, 1000);
-      const std::string& trace = s.trace.text;
-      EXPECT_NE(trace.find("MoveTo 0 10\nLineTo 1 10\nMoveTo 1.5 10\n"), std::string::npos)
-          << "paper space dashes are as long as the linetype says\n"
-          << trace;
-      if (psLtScale == 1) {
-        EXPECT_NE(trace.find("MoveTo 50 50\nLineTo 51 50\nMoveTo 51.5 50\n"), std::string::npos)
-            << "with $PSLTSCALE 1, model space dashes keep the same length on paper\n"
-            << trace;
-      } else {
-        EXPECT_NE(trace.find("MoveTo 50 50\nLineTo 52 50\nMoveTo 53 50\n"), std::string::npos)
-            << "with $PSLTSCALE 0, model space dashes grow with the viewport's scale\n"
-            << trace;
-      }
-    }
-  }
-
-  namespace {
-
-  // A compiled shape file of the given shapes (number, name, program).
-  std::string ShapeFileBytes(const std::vector<std::tuple<int, std::string, std::string>>& shapes) {
-    std::string bytes("AutoCAD-86 shapes 1.0\r\n\x1a", 24);
-    const auto word = [&bytes](int value) {
-      bytes.push_back(static_cast<char>(value & 0xFF));
-      bytes.push_back(static_cast<char>(value >> 8));
-    };
-    word(std::get<0>(shapes.front()));
-    word(std::get<0>(shapes.back()));
-    word(static_cast<int>(shapes.size()));
-    for (const auto& [number, name, program] : shapes) {
-      word(number);
-      word(static_cast<int>(name.size() + 1 + program.size()));
-    }
-    for (const auto& [number, name, program] : shapes) {
-      bytes += name;
-      bytes.push_back('\0');
-      bytes += program;
-    }
-    return bytes;
-  }
-
-  // Shape 130: a tie across the line, one unit up and down from the pen's start.
-  const std::tuple<int, std::string, std::string> kTie{130, "TIE",
-                                                       std::string("\x02\x1c\x01\x24\0", 5)};
-
-  }  // namespace
-
-  TEST(ShapeFile, RunsVectorsArcsBulgesAndSubshapes) {
-    CShapeFile file;
-    // 131: a half circle of radius 2 by octants, counter-clockwise from octant 0 (its centre
-    // 2 to the left of the pen); 132: a bulge arc to (4, 0) bowing down; 133: the tie scaled by
-    // 2 through a subshape, after a pen-up move of (3, 0).
-    ASSERT_TRUE(file.Parse(
-        ShapeFileBytes({kTie,
-                        {131, "HALF", std::string("\x0a\x02\x04\0", 4)},
-                        {132, "BOW", std::string("\x0c\x04\x00\x7f\0", 5)},
-                        {133, "TWO", std::string("\x02\x08\x03\x00\x04\x02\x07\x82\0", 9)}})));
-    const auto tie = file.Strokes(130);
-    ASSERT_EQ(tie.size(), 1u);
-    ASSERT_EQ(tie[0].size(), 2u);
-    EXPECT_NEAR(tie[0][0].y, -1, 1e-12);
-    EXPECT_NEAR(tie[0][1].y, 1, 1e-12);
-    const auto half = file.Strokes(131);
-    ASSERT_EQ(half.size(), 1u);
-    EXPECT_NEAR(half[0].back().x, -4, 1e-9) << "the far end of the half circle";
-    EXPECT_NEAR(half[0].back().y, 0, 1e-9);
-    for (const Vec2& p : half[0]) {
-      EXPECT_NEAR(std::hypot(p.x + 2, p.y), 2, 1e-9);
-      EXPECT_GE(p.y, -1e-9) << "counter-clockwise from east runs through the top";
-    }
-    const auto bow = file.Strokes(132);
-    ASSERT_EQ(bow.size(), 1u);
-    double lowest = 0;
-    for (const Vec2& p : bow[0]) lowest = std::min(lowest, p.y);
-    EXPECT_NEAR(lowest, -2, 0.05) << "a bulge of 1 is a half circle, to the right of its chord";
-    EXPECT_NEAR(bow[0].back().x, 4, 1e-12);
-    const auto two = file.Strokes(133);
-    ASSERT_EQ(two.size(), 1u);
-    ASSERT_EQ(two[0].size(), 2u);
-    EXPECT_NEAR(two[0][0].x, 3, 1e-12);
-    EXPECT_NEAR(two[0][0].y, -2, 1e-12);
-    EXPECT_NEAR(two[0][1].y, 2, 1e-12);
-    EXPECT_TRUE(file.Strokes(999).empty());
-    EXPECT_EQ(file.Above(), 0) << "a shape file, no font";
-    // Not a shape file, or cut short: refused.
-    EXPECT_FALSE(CShapeFile().Parse("AutoCAD-86 unifont 1.0\r\n\x1a"));
-    const std::string bytes = ShapeFileBytes({kTie});
-    EXPECT_FALSE(CShapeFile().Parse(bytes.substr(0, bytes.size() - 2)));
-  }
-
-  TEST(Renderer, ComplexLinetypesDrawTheirShapesAndTextsWhereTheirDashesEnd) {
-    testsupport::TempDir folder;
-    testsupport::WriteFile(folder / "LTYPESHP.SHX", ShapeFileBytes({kTie}));
-    Scene s;
-    s.text.SetSearchDirectories({folder.Path().string()});
-    // A dash of 1 with a tie at its end, a gap of 1 with "A" at its end, 0.25 above the line.
-    Linetype tracks{"TRACKS", "", 2.0, {1.0, -1.0}, {}};
-    LinetypeShape tie;
-    tie.dash = 0;
-    tie.shapeFile = "ltypeshp.shx";
-    tie.shapeNumber = 130;
-    tie.scale = 0.5;
-    LinetypeShape letter;
-    letter.dash = 1;
-    letter.isText = true;
-    letter.text = "A";
-    letter.style = 0;
-    letter.scale = 0.5;
-    letter.offset = {-0.75, 0.25};
-    tracks.shapes = {tie, letter};
-    s.drawing.linetypes.push_back(tracks);
-    s.Add(0, Line{{0, 1, 0}, {4, 1, 0}}).linetype = 0;
-    // Going up: the tie turns with the line.
-    s.Add(0, Line{{10, 0, 0}, {10, 2, 0}}).linetype = 0;
-    // Keeps the points of every fill.
-    struct CFills : CTraceExport {
-      std::vector<PointStruct> filled;
-      void FillPolyPolygon(PointStruct* points, const int* counts, int rings) override {
-        int total = 0;
-        for (int k = 0; k < rings; ++k) total += counts[k];
-        filled.insert(filled.end(), points, points + total);
-        CTraceExport::FillPolyPolygon(points, counts, rings);
-      }
-    } sink;
-    CRenderer renderer(s.drawing, s.text, sink);
-    renderer.DrawLayout(0, Affine3::Scale(10, 10, 10), 1000, 1000);
-    const std::string& trace = sink.text;
-    // The dashes along y = 10, then the ties at x = 10 and 30 (5 up and down: half a unit of 10
-    // points).
-    EXPECT_NE(trace.find("MoveTo 0 10\nLineTo 10 10\nMoveTo 20 10\nLineTo 30 10\n"),
-              std::string::npos)
-        << trace;
-    EXPECT_NE(trace.find("MoveTo 10 5\nLineTo 10 15\n"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("MoveTo 30 5\nLineTo 30 15\n"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("MoveTo 105 10\nLineTo 95 10\n"), std::string::npos)
-        << "the tie of the line going up lies across it\n"
-        << trace;
-    // The letter: filled, its baseline 2.5 above the line, from 7.5 before the gap's end at 20.
-    ASSERT_FALSE(sink.filled.empty()) << trace;
-    double left = 1e9, bottom = 1e9, top = -1e9;
-    for (const PointStruct& p : sink.filled) {
-      left = std::min(left, p.x);
-      bottom = std::min(bottom, p.y);
-      top = std::max(top, p.y);
-    }
-    EXPECT_NEAR(left, 12.5, 0.5);
-    EXPECT_NEAR(bottom, 12.5, 0.1);
-    EXPECT_NEAR(top, 17.5, 0.2) << "as high as the element's scale";
-    EXPECT_TRUE(renderer.Warnings().empty());
-  }
-
-  TEST(Renderer, ComplexLinetypesWithoutTheirShapeFileDrawTheDashesAndWarn) {
-    Scene s;
-    Linetype tracks{"TRACKS", "", 2.0, {1.0, -1.0}, {}};
-    LinetypeShape tie;
-    tie.shapeFile = "nosuch.shx";
-    tie.shapeNumber = 130;
-    tracks.shapes = {tie};
-    s.drawing.linetypes.push_back(tracks);
-    s.Add(0, Line{{0, 0, 0}, {4, 0, 0}}).linetype = 0;
+    s.drawing.header.psLtScale = psLtScale;
+    s.drawing.linetypes.push_back(Linetype{"DASHED", "", 1.5, {1.0, -0.5}, {}});
+    s.Add(0, Line{{0, 0, 0}, {8, 0, 0}}).linetype = 0;
+    const std::int32_t paper = s.AddSheet();
+    s.Add(paper, Line{{0, 10, 0}, {8, 10, 0}}).linetype = 0;
+    s.Add(paper, SmallView());
     CRenderer renderer(s.drawing, s.text, s.trace);
-    renderer.DrawLayout(0, Affine3::Scale(10, 10, 10), 1000, 1000);
-    EXPECT_NE(s.trace.text.find("MoveTo 0 0\nLineTo 10 0\nMoveTo 20 0\nLineTo 30 0\nEndEntityDraw"),
-              std::string::npos)
-        << s.trace.text;
-    ASSERT_EQ(renderer.Warnings().size(), 1u);
-    EXPECT_NE(renderer.Warnings()[0].find("nosuch.shx not found"), std::string::npos)
-        << renderer.Warnings()[0];
+    renderer.DrawLayout(1, Affine3{}, 1000, 1000);
+    const std::string& trace = s.trace.text;
+    EXPECT_NE(trace.find("MoveTo 0 10\nLineTo 1 10\nMoveTo 1.5 10\n"), std::string::npos)
+        << "paper space dashes are as long as the linetype says\n"
+        << trace;
+    if (psLtScale == 1) {
+      EXPECT_NE(trace.find("MoveTo 50 50\nLineTo 51 50\nMoveTo 51.5 50\n"), std::string::npos)
+          << "with $PSLTSCALE 1, model space dashes keep the same length on paper\n"
+          << trace;
+    } else {
+      EXPECT_NE(trace.find("MoveTo 50 50\nLineTo 52 50\nMoveTo 53 50\n"), std::string::npos)
+          << "with $PSLTSCALE 0, model space dashes grow with the viewport's scale\n"
+          << trace;
+    }
   }
+}
+
+namespace {
+
+// A compiled shape file of the given shapes (number, name, program).
+std::string ShapeFileBytes(const std::vector<std::tuple<int, std::string, std::string>>& shapes) {
+  std::string bytes("AutoCAD-86 shapes 1.0\r\n\x1a", 24);
+  const auto word = [&bytes](int value) {
+    bytes.push_back(static_cast<char>(value & 0xFF));
+    bytes.push_back(static_cast<char>(value >> 8));
+  };
+  word(std::get<0>(shapes.front()));
+  word(std::get<0>(shapes.back()));
+  word(static_cast<int>(shapes.size()));
+  for (const auto& [number, name, program] : shapes) {
+    word(number);
+    word(static_cast<int>(name.size() + 1 + program.size()));
+  }
+  for (const auto& [number, name, program] : shapes) {
+    bytes += name;
+    bytes.push_back('\0');
+    bytes += program;
+  }
+  return bytes;
+}
+
+// Shape 130: a tie across the line, one unit up and down from the pen's start.
+const std::tuple<int, std::string, std::string> kTie{130, "TIE",
+                                                     std::string("\x02\x1c\x01\x24\0", 5)};
+
+}  // namespace
+
+TEST(ShapeFile, RunsVectorsArcsBulgesAndSubshapes) {
+  CShapeFile file;
+  // 131: a half circle of radius 2 by octants, counter-clockwise from octant 0 (its centre
+  // 2 to the left of the pen); 132: a bulge arc to (4, 0) bowing down; 133: the tie scaled by
+  // 2 through a subshape, after a pen-up move of (3, 0).
+  ASSERT_TRUE(file.Parse(
+      ShapeFileBytes({kTie,
+                      {131, "HALF", std::string("\x0a\x02\x04\0", 4)},
+                      {132, "BOW", std::string("\x0c\x04\x00\x7f\0", 5)},
+                      {133, "TWO", std::string("\x02\x08\x03\x00\x04\x02\x07\x82\0", 9)}})));
+  const auto tie = file.Strokes(130);
+  ASSERT_EQ(tie.size(), 1u);
+  ASSERT_EQ(tie[0].size(), 2u);
+  EXPECT_NEAR(tie[0][0].y, -1, 1e-12);
+  EXPECT_NEAR(tie[0][1].y, 1, 1e-12);
+  const auto half = file.Strokes(131);
+  ASSERT_EQ(half.size(), 1u);
+  EXPECT_NEAR(half[0].back().x, -4, 1e-9) << "the far end of the half circle";
+  EXPECT_NEAR(half[0].back().y, 0, 1e-9);
+  for (const Vec2& p : half[0]) {
+    EXPECT_NEAR(std::hypot(p.x + 2, p.y), 2, 1e-9);
+    EXPECT_GE(p.y, -1e-9) << "counter-clockwise from east runs through the top";
+  }
+  const auto bow = file.Strokes(132);
+  ASSERT_EQ(bow.size(), 1u);
+  double lowest = 0;
+  for (const Vec2& p : bow[0]) lowest = std::min(lowest, p.y);
+  EXPECT_NEAR(lowest, -2, 0.05) << "a bulge of 1 is a half circle, to the right of its chord";
+  EXPECT_NEAR(bow[0].back().x, 4, 1e-12);
+  const auto two = file.Strokes(133);
+  ASSERT_EQ(two.size(), 1u);
+  ASSERT_EQ(two[0].size(), 2u);
+  EXPECT_NEAR(two[0][0].x, 3, 1e-12);
+  EXPECT_NEAR(two[0][0].y, -2, 1e-12);
+  EXPECT_NEAR(two[0][1].y, 2, 1e-12);
+  EXPECT_TRUE(file.Strokes(999).empty());
+  EXPECT_EQ(file.Above(), 0) << "a shape file, no font";
+  // Not a shape file, or cut short: refused.
+  EXPECT_FALSE(CShapeFile().Parse("AutoCAD-86 unifont 1.0\r\n\x1a"));
+  const std::string bytes = ShapeFileBytes({kTie});
+  EXPECT_FALSE(CShapeFile().Parse(bytes.substr(0, bytes.size() - 2)));
+}
+
+TEST(Renderer, ComplexLinetypesDrawTheirShapesAndTextsWhereTheirDashesEnd) {
+  testsupport::TempDir folder;
+  testsupport::WriteFile(folder / "LTYPESHP.SHX", ShapeFileBytes({kTie}));
+  Scene s;
+  s.text.SetSearchDirectories({folder.Path().string()});
+  // A dash of 1 with a tie at its end, a gap of 1 with "A" at its end, 0.25 above the line.
+  Linetype tracks{"TRACKS", "", 2.0, {1.0, -1.0}, {}};
+  LinetypeShape tie;
+  tie.dash = 0;
+  tie.shapeFile = "ltypeshp.shx";
+  tie.shapeNumber = 130;
+  tie.scale = 0.5;
+  LinetypeShape letter;
+  letter.dash = 1;
+  letter.isText = true;
+  letter.text = "A";
+  letter.style = 0;
+  letter.scale = 0.5;
+  letter.offset = {-0.75, 0.25};
+  tracks.shapes = {tie, letter};
+  s.drawing.linetypes.push_back(tracks);
+  s.Add(0, Line{{0, 1, 0}, {4, 1, 0}}).linetype = 0;
+  // Going up: the tie turns with the line.
+  s.Add(0, Line{{10, 0, 0}, {10, 2, 0}}).linetype = 0;
+  // Keeps the points of every fill.
+  struct CFills : CTraceExport {
+    std::vector<PointStruct> filled;
+    void FillPolyPolygon(PointStruct* points, const int* counts, int rings) override {
+      int total = 0;
+      for (int k = 0; k < rings; ++k) total += counts[k];
+      filled.insert(filled.end(), points, points + total);
+      CTraceExport::FillPolyPolygon(points, counts, rings);
+    }
+  } sink;
+  CRenderer renderer(s.drawing, s.text, sink);
+  renderer.DrawLayout(0, Affine3::Scale(10, 10, 10), 1000, 1000);
+  const std::string& trace = sink.text;
+  // The dashes along y = 10, then the ties at x = 10 and 30 (5 up and down: half a unit of 10
+  // points).
+  EXPECT_NE(trace.find("MoveTo 0 10\nLineTo 10 10\nMoveTo 20 10\nLineTo 30 10\n"),
+            std::string::npos)
+      << trace;
+  EXPECT_NE(trace.find("MoveTo 10 5\nLineTo 10 15\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("MoveTo 30 5\nLineTo 30 15\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("MoveTo 105 10\nLineTo 95 10\n"), std::string::npos)
+      << "the tie of the line going up lies across it\n"
+      << trace;
+  // The letter: filled, its baseline 2.5 above the line, from 7.5 before the gap's end at 20.
+  ASSERT_FALSE(sink.filled.empty()) << trace;
+  double left = 1e9, bottom = 1e9, top = -1e9;
+  for (const PointStruct& p : sink.filled) {
+    left = std::min(left, p.x);
+    bottom = std::min(bottom, p.y);
+    top = std::max(top, p.y);
+  }
+  EXPECT_NEAR(left, 12.5, 0.5);
+  EXPECT_NEAR(bottom, 12.5, 0.1);
+  EXPECT_NEAR(top, 17.5, 0.2) << "as high as the element's scale";
+  EXPECT_TRUE(renderer.Warnings().empty());
+}
+
+TEST(Renderer, ComplexLinetypesWithoutTheirShapeFileDrawTheDashesAndWarn) {
+  Scene s;
+  Linetype tracks{"TRACKS", "", 2.0, {1.0, -1.0}, {}};
+  LinetypeShape tie;
+  tie.shapeFile = "nosuch.shx";
+  tie.shapeNumber = 130;
+  tracks.shapes = {tie};
+  s.drawing.linetypes.push_back(tracks);
+  s.Add(0, Line{{0, 0, 0}, {4, 0, 0}}).linetype = 0;
+  CRenderer renderer(s.drawing, s.text, s.trace);
+  renderer.DrawLayout(0, Affine3::Scale(10, 10, 10), 1000, 1000);
+  EXPECT_NE(s.trace.text.find("MoveTo 0 0\nLineTo 10 0\nMoveTo 20 0\nLineTo 30 0\nEndEntityDraw"),
+            std::string::npos)
+      << s.trace.text;
+  ASSERT_EQ(renderer.Warnings().size(), 1u);
+  EXPECT_NE(renderer.Warnings()[0].find("nosuch.shx not found"), std::string::npos)
+      << renderer.Warnings()[0];
+}
