@@ -14,6 +14,7 @@
 #include "drawing/dxf/detail/DxfReaderContext.h"
 #include "drawing/dxf/detail/DxfTokenizer.h"
 #include "drawing/text/TextDecoder.h"
+#include "platform/Ascii.h"
 
 namespace drawing {
 
@@ -100,6 +101,8 @@ class CDxfReader {
   void ObjectsRecord();
   void ReadLayout();
   void ReadImageDef();
+  void ReadMLineStyle();
+  void ReadUnderlayDefinition();
   void AddEntity(std::int32_t target);
   Entity& EntityAt(std::int32_t block, std::int32_t index);
   // An entity of a kind the model does not have that keeps proxy graphics: adds what they
@@ -109,6 +112,8 @@ class CDxfReader {
 
   void Finish();
   void ResolveImages();
+  // MLINE styles and underlay files, which the objects after the entities define.
+  void ResolveStylesAndUnderlays();
   void ResolveViewportClips();
   std::int32_t BlockOfRecord(std::uint64_t handle) const;
   void RemoveUndefinedBlocks();
@@ -151,7 +156,14 @@ class CDxfReader {
   // Handles resolved at the end.
   std::vector<EntityRef> imageRefs, clipRefs, clipCandidates;
   std::unordered_map<std::uint64_t, std::int32_t> imageDefs;
-  std::unordered_map<std::uint64_t, std::string> blockRecordNames;
+  struct MLineRef {
+    EntityRef entity;
+    std::string styleName;
+  };
+  std::vector<MLineRef> mlineRefs;
+  std::vector<EntityRef> underlayRefs;
+  std::unordered_map<std::uint64_t, std::int32_t> mlineStyleHandles;
+  std::unordered_map<std::uint64_t, std::string> underlayFiles;
   std::unordered_map<std::uint64_t, std::int32_t> blockOfOwner;
   std::vector<std::pair<std::int32_t, std::string>> layerLinetypes;
   std::vector<PendingLayout> layouts;
@@ -405,6 +417,10 @@ void CDxfReader::ReadHeader() {
       context.headerDimStyle.arrowSize = Real(group, 0.18);
     } else if (is("$DIMSCALE")) {
       context.headerDimStyle.scale = Real(group, 1.0);
+    } else if (is("$DIMTXT")) {
+      context.headerDimStyle.textHeight = Real(group, 0.18);
+    } else if (is("$DIMGAP")) {
+      context.headerDimStyle.gap = Real(group, 0.09);
     }
   }
   context.decoder.SetCodePage(header.codePage, IsUtf8Version(header.acadVersion));
@@ -523,7 +539,11 @@ void CDxfReader::ReadTextStyle() {
     if (group.code == 70) flags = Int(group);
   }
   if (name.empty() || (flags & 1)) return;  // shape files have no name and draw no text
-  TextStyle& style = drawing.textStyles[static_cast<std::size_t>(context.DefineTextStyle(name))];
+  const std::int32_t index = context.DefineTextStyle(name);
+  for (const DxfGroup& group : record) {
+    if (group.code == 5) context.textStyleHandles[GroupHandle(group)] = index;
+  }
+  TextStyle& style = drawing.textStyles[static_cast<std::size_t>(index)];
   bool inAcad = false;
   bool familyTaken = false;
   for (const DxfGroup& group : record) {
@@ -599,7 +619,7 @@ void CDxfReader::ReadBlockRecord() {
     if (group.code == 5) handle = GroupHandle(group);
     if (group.code == 2) name = context.Name(group.text);
   }
-  if (handle != 0 && !name.empty()) blockRecordNames[handle] = std::move(name);
+  if (handle != 0 && !name.empty()) context.blockRecordNames[handle] = std::move(name);
 }
 
 void CDxfReader::ReadDimStyle() {
@@ -609,6 +629,8 @@ void CDxfReader::ReadDimStyle() {
     if (group.code == 2) name = context.Name(group.text);
     if (group.code == 41) style.arrowSize = Real(group, style.arrowSize);
     if (group.code == 40) style.scale = Real(group, style.scale);
+    if (group.code == 140) style.textHeight = Real(group, style.textHeight);
+    if (group.code == 147) style.gap = Real(group, style.gap);
   }
   if (!name.empty()) context.dimStyles[name] = style;
 }
@@ -736,6 +758,10 @@ void CDxfReader::AddEntity(std::int32_t target) {
   }
   ++entityCount;
   if (info.imageDef != 0) imageRefs.push_back({block, index, info.imageDef});
+  if (info.mlineStyle != 0 || !info.mlineStyleName.empty()) {
+    mlineRefs.push_back({{block, index, info.mlineStyle}, std::move(info.mlineStyleName)});
+  }
+  if (info.underlayDefinition != 0) underlayRefs.push_back({block, index, info.underlayDefinition});
   if (info.clipBoundary != 0) clipRefs.push_back({block, index, info.clipBoundary});
   if (info.clipCandidate && info.handle != 0) clipCandidates.push_back({block, index, info.handle});
   if (polyline || insert) {
@@ -804,7 +830,64 @@ void CDxfReader::ObjectsRecord() {
     ReadLayout();
   } else if (recordType == "IMAGEDEF") {
     ReadImageDef();
+  } else if (recordType == "MLINESTYLE") {
+    ReadMLineStyle();
+  } else if (recordType == "PDFDEFINITION" || recordType == "DWFDEFINITION" ||
+             recordType == "DGNDEFINITION") {
+    ReadUnderlayDefinition();
   }
+}
+
+void CDxfReader::ReadMLineStyle() {
+  std::uint64_t handle = 0;
+  MLineStyle style;
+  bool inElements = false;
+  for (const DxfGroup& group : record) {
+    switch (group.code) {
+      case 5:
+        handle = GroupHandle(group);
+        break;
+      case 2:
+        style.name = context.Name(group.text);
+        break;
+      case 70:
+        style.flags = Int(group);
+        break;
+      case 71:
+        inElements = true;
+        break;
+      case 49:
+        style.elements.emplace_back().offset = Real(group);
+        break;
+      case 62: {
+        const int index = std::abs(Int(group, Color::kByLayer));
+        Color& color =
+            inElements && !style.elements.empty() ? style.elements.back().color : style.fillColor;
+        if (index <= 256) color.index = static_cast<std::int16_t>(index);
+        break;
+      }
+      case 6:
+        if (!style.elements.empty()) {
+          style.elements.back().linetype = context.LinetypeReference(group.text);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (handle != 0)
+    mlineStyleHandles[handle] = static_cast<std::int32_t>(drawing.mlineStyles.size());
+  drawing.mlineStyles.push_back(std::move(style));
+}
+
+void CDxfReader::ReadUnderlayDefinition() {
+  std::uint64_t handle = 0;
+  std::string file;
+  for (const DxfGroup& group : record) {
+    if (group.code == 5) handle = GroupHandle(group);
+    if (group.code == 1) file = context.Text(group.text);
+  }
+  if (handle != 0) underlayFiles[handle] = std::move(file);
 }
 
 void CDxfReader::ReadLayout() {
@@ -912,6 +995,7 @@ void CDxfReader::Finish() {
     drawing.layers[static_cast<std::size_t>(layer)].linetype = context.LinetypeReference(name);
   }
   ResolveImages();
+  ResolveStylesAndUnderlays();
   ResolveViewportClips();
   // Layouts with their blocks; FinishModel orders them.
   drawing.layouts.clear();
@@ -947,6 +1031,32 @@ void CDxfReader::ResolveImages() {
   }
 }
 
+void CDxfReader::ResolveStylesAndUnderlays() {
+  const auto at = [this](const EntityRef& ref) -> Entity& {
+    return drawing.blocks[static_cast<std::size_t>(ref.block)]
+        .entities[static_cast<std::size_t>(ref.index)];
+  };
+  for (const MLineRef& ref : mlineRefs) {
+    auto* mline = std::get_if<MLine>(&at(ref.entity).data);
+    if (!mline) continue;
+    if (auto found = mlineStyleHandles.find(ref.entity.handle); found != mlineStyleHandles.end()) {
+      mline->style = found->second;
+      continue;
+    }
+    for (std::size_t i = 0; i < drawing.mlineStyles.size(); ++i) {
+      if (EqualsIgnoringCase(drawing.mlineStyles[i].name, ref.styleName)) {
+        mline->style = static_cast<std::int32_t>(i);
+        break;
+      }
+    }
+  }
+  for (const EntityRef& ref : underlayRefs) {
+    auto* underlay = std::get_if<Underlay>(&at(ref).data);
+    auto found = underlayFiles.find(ref.handle);
+    if (underlay && found != underlayFiles.end()) underlay->fileName = found->second;
+  }
+}
+
 void CDxfReader::ResolveViewportClips() {
   if (clipRefs.empty()) return;
   std::sort(clipCandidates.begin(), clipCandidates.end(),
@@ -969,8 +1079,8 @@ void CDxfReader::ResolveViewportClips() {
 std::int32_t CDxfReader::BlockOfRecord(std::uint64_t handle) const {
   if (handle == 0) return -1;
   if (auto owner = blockOfOwner.find(handle); owner != blockOfOwner.end()) return owner->second;
-  auto named = blockRecordNames.find(handle);
-  if (named == blockRecordNames.end()) return -1;
+  auto named = context.blockRecordNames.find(handle);
+  if (named == context.blockRecordNames.end()) return -1;
   auto block = context.blocks.find(std::string_view(named->second));
   if (block == context.blocks.end()) return -1;
   const std::int32_t index = block->second;
@@ -1002,6 +1112,10 @@ void CDxfReader::RemoveUndefinedBlocks() {
   for (Block& block : drawing.blocks) {
     for (Entity& entity : block.entities) {
       if (std::int32_t* referenced = ReferencedBlock(entity)) map(*referenced);
+      if (auto* leader = std::get_if<MLeader>(&entity.data)) {
+        map(leader->arrowBlock);
+        map(leader->block.block);
+      }
     }
   }
   for (Layout& layout : drawing.layouts) map(layout.block);
