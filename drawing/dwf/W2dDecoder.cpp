@@ -967,7 +967,11 @@ bool CW2dDecoder::SingleByte(std::uint8_t opcode, Cursor& in) {
         list = points(in.Count(), opcode == 'm');
       }
       for (const Point& p : list) Note(p);
-      if (in.ok && !measureOnly) Skip("MACRO_DRAW");
+      // Publishers write point entities as markers of a macro nobody defined: each point is
+      // drawn as a dot, as the drawing's points are.
+      if (in.ok && !measureOnly && visible) {
+        for (const Point& p : list) Add(drawing::Point{Paper(p)});
+      }
       return true;
     }
 

@@ -4,7 +4,9 @@
 # "w2d" (default) seeds it with the shared corpus's W2D streams (those inside the packages
 # too) without their header, so that it works on the graphics decoder; "package" seeds it with
 # the whole DWF files. New interesting inputs collect in build/fuzz-dwf-MODE/corpus, failing
-# inputs in build/fuzz-dwf-MODE/crashes. Extra arguments go to libFuzzer.
+# inputs in build/fuzz-dwf-MODE/crashes. Extra arguments go to libFuzzer. TIMEOUT sets the
+# seconds one input may take (default 10; raise it on a machine busy with other work, where
+# wall time is not the input's own).
 #
 #   drawing/fuzz/run_dwf.sh 1800 w2d
 #   drawing/fuzz/run_dwf.sh 1800 package
@@ -74,7 +76,34 @@ rm -rf "$seeds"
 mkdir -p "$seeds"
 if [ -d "$shared/corpus/dwf" ]; then
   if [ "$mode" = package ]; then
-    cp "$shared"/corpus/dwf/*.dwf "$seeds/"
+    # The corpus's packages are up to megabytes of pictures and fonts, which makes each run
+    # slow (a few runs a second): small copies of them (members other than the XML and the
+    # graphics left out, the graphics cut to 16 KB, stored uncompressed) let the fuzzer try
+    # far more structures. The whole packages were fuzzed before; FULL=1 seeds with them.
+    [ "${FULL:-0}" = 1 ] && cp "$shared"/corpus/dwf/*.dwf "$seeds/"
+    python3 - "$shared/corpus/dwf" "$seeds" <<'PY'
+import glob, io, os, sys, zipfile
+source, seeds = sys.argv[1], sys.argv[2]
+for path in sorted(glob.glob(os.path.join(source, '*.dwf'))):
+    data = open(path, 'rb').read()
+    start = data.find(b'PK\x03\x04')
+    if start < 0:
+        continue
+    try:
+        archive = zipfile.ZipFile(io.BytesIO(data[start:]))
+    except zipfile.BadZipFile:
+        continue
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, 'w', zipfile.ZIP_STORED) as small:
+        for member in archive.namelist():
+            lower = member.lower()
+            if lower.endswith('.xml'):
+                small.writestr(member, archive.read(member))
+            elif lower.endswith('.w2d'):
+                small.writestr(member, archive.read(member)[:16384])
+    name = 'small-' + os.path.basename(path)
+    open(os.path.join(seeds, name), 'wb').write(data[:start] + out.getvalue())
+PY
   else
     # Each W2D stream of the corpus, without its 12-byte header (the target adds one).
     python3 - "$shared/corpus/dwf" "$seeds" <<'PY'
@@ -104,5 +133,5 @@ if [ -d "$root/tests/drawing/fuzz-regressions" ]; then
 fi
 
 exec "$work/dwf_fuzz" "$work/corpus" "$seeds" \
-  -max_total_time="$seconds" -max_len=2000000 -rss_limit_mb=2048 -timeout=10 \
+  -max_total_time="$seconds" -max_len=2000000 -rss_limit_mb=2048 -timeout="${TIMEOUT:-10}" \
   -dict="$work/dwf.dict" -artifact_prefix="$work/crashes/" -print_final_stats=1 "$@"

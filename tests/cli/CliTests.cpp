@@ -30,11 +30,12 @@ using Lines = std::vector<std::string>;
 namespace {
 
 const fs::path kExamples = fs::path(TARNVELOX_SOURCE_DIR) / "examples";
-const Lines kExampleNames = {"bracket", "colours", "floorplan"};
+const Lines kExampleNames = {"bracket", "colours", "floorplan", "house"};
 // The layouts of each example, in order.
 const Lines kBracketLayouts = {"Model", "Sheet", "Enlarged"};
 const Lines kColoursLayouts = {"Model", "Overview", "Wheel"};
 const Lines kFloorplanLayouts = {"Model", "Plan A3", "Details A4"};
+const Lines kHouseLayouts = {"Model", "A-101 Plan", "A-501 Bathroom"};
 
 struct CliRun {
   int status = -1;
@@ -171,11 +172,11 @@ TEST_F(Cli, MergesTheExamplesWithABookmarkPerDrawingAndLayout) {
   ASSERT_EQ(run.status, 0) << run.err;
   ASSERT_TRUE(CheckPdfFile(Out("all.pdf")));
   const std::string summary = Summary(Out("all.pdf"));
-  EXPECT_EQ(SummaryLines(summary, "pages "), Lines{"9"});
+  EXPECT_EQ(SummaryLines(summary, "pages "), Lines{"12"});
   Lines outline;
   int page = 0;
-  const Lines* layouts[] = {&kBracketLayouts, &kColoursLayouts, &kFloorplanLayouts};
-  for (std::size_t i = 0; i < 3; ++i) {
+  const Lines* layouts[] = {&kBracketLayouts, &kColoursLayouts, &kFloorplanLayouts, &kHouseLayouts};
+  for (std::size_t i = 0; i < kExampleNames.size(); ++i) {
     outline.push_back("outline " + kExampleNames[i] + " @-");
     for (const std::string& layout : *layouts[i]) {
       outline.push_back("  outline " + layout + " @" + std::to_string(++page));
@@ -200,8 +201,8 @@ TEST_F(Cli, MergesTheExamplesWithABookmarkPerDrawingAndLayout) {
   EXPECT_EQ(SummaryLines(summary, "info Title "), Lines{"Examples"});
   // The log of the run.
   EXPECT_EQ(run.err.rfind("Starting converting...\nBegin convert: ", 0), 0u) << run.err;
-  EXPECT_EQ(Count(run.err, "Converting layout: "), 9);
-  EXPECT_EQ(Count(run.err, " successfully!\n"), 3);
+  EXPECT_EQ(Count(run.err, "Converting layout: "), 12);
+  EXPECT_EQ(Count(run.err, " successfully!\n"), 4);
   EXPECT_NE(
       run.err.find("End convert.\nThe belows are all the result PDF files:\n" + Out("all.pdf")),
       std::string::npos);
@@ -212,7 +213,7 @@ TEST_F(Cli, WritesOneFilePerDrawingIntoAFolderItMakes) {
       Convert(With({"-t", "per-drawing", "-o", Out("pdf/out"), "--json"}, Examples()));
   ASSERT_EQ(run.status, 0) << run.err;
   const Lines results = JsonList(run.out, "results");
-  ASSERT_EQ(results.size(), 3u) << run.out;
+  ASSERT_EQ(results.size(), kExampleNames.size()) << run.out;
   for (const std::string& name : kExampleNames) {
     const std::string pdf = Out("pdf/out/" + name + ".pdf");
     EXPECT_NE(std::find(results.begin(), results.end(), pdf), results.end()) << pdf;
@@ -227,8 +228,8 @@ TEST_F(Cli, NamesTheFilesOfAPerLayoutRunByTheLayouts) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "") << "-q keeps the log off";
   Lines expected;
-  const Lines* layouts[] = {&kBracketLayouts, &kColoursLayouts, &kFloorplanLayouts};
-  for (std::size_t i = 0; i < 3; ++i) {
+  const Lines* layouts[] = {&kBracketLayouts, &kColoursLayouts, &kFloorplanLayouts, &kHouseLayouts};
+  for (std::size_t i = 0; i < kExampleNames.size(); ++i) {
     for (const std::string& layout : *layouts[i]) {
       expected.push_back(kExampleNames[i] + "-" + layout + ".pdf");
     }
@@ -261,6 +262,40 @@ TEST_F(Cli, ConvertsTheActiveLayoutOnItsPaper) {
   EXPECT_NE(run.err.find("The page size been adjusted by layout !"), std::string::npos);
 }
 
+TEST_F(Cli, ExamplesAreWhatTheirScriptWrites) {
+  std::string output;
+  ASSERT_EQ(testsupport::RunCommand(testsupport::Python() + " " +
+                                        (kExamples / "make_examples.py").string() + " " +
+                                        dir.Path().string(),
+                                    output),
+            0)
+      << output;
+  for (const std::string& name : With(kExampleNames, {"logo"})) {
+    const std::string file = name + (name == "logo" ? ".png" : ".dxf");
+    EXPECT_EQ(ReadFile(dir / file), ReadFile(kExamples / file))
+        << file << " differs from what examples/make_examples.py writes";
+  }
+}
+
+TEST_F(Cli, DrawsTheHouseSheetsAtTheirScalesWithTheLogoAndWithoutViewportFrames) {
+  const CliRun run = Convert(
+      {"--layout", "paper", "-o", Out("house.pdf"), (kExamples / "house.dxf").string(), "--json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_TRUE(CheckPdfFile(Out("house.pdf")));
+  EXPECT_EQ(JsonList(run.out, "warnings"), Lines{}) << "the logo is found beside the drawing";
+  const std::string summary = Summary(Out("house.pdf"));
+  EXPECT_EQ(SummaryLines(summary, "page 1 "), Lines{"1190x841"});
+  EXPECT_EQ(SummaryLines(summary, "page 2 "), Lines{"1190x841"});
+  EXPECT_GE(Count(ReadFile(Out("house.pdf")), "/Subtype /Image"), 1) << "the logo";
+  const Lines layers = SummaryLines(summary, "ocg ");
+  for (const char* layer : {"A-WALL", "A-WALL-PATT", "A-DOOR", "A-GLAZ", "A-FURN", "A-FLOR-PATT",
+                            "A-ANNO-DIMS", "A-ANNO-DIMS-20", "TITLE"}) {
+    EXPECT_NE(std::find(layers.begin(), layers.end(), layer), layers.end()) << layer;
+  }
+  EXPECT_EQ(std::find(layers.begin(), layers.end(), "VIEWPORTS"), layers.end())
+      << "the viewports lie on a layer that is not plotted";
+}
+
 TEST_F(Cli, LeavesLayersOutWhenAsked) {
   const CliRun run = Convert(With({"--no-layers", "-o", Out("plain.pdf")}, Examples()));
   ASSERT_EQ(run.status, 0) << run.err;
@@ -283,7 +318,8 @@ TEST_F(Cli, StartsFromTheSavedOptionsWithSaved) {
   ASSERT_EQ(run.status, 0) << run.err;
   ASSERT_TRUE(CheckPdfFile(Out("saved.pdf")));
   const std::string summary = Summary(Out("saved.pdf"));
-  EXPECT_EQ(SummaryLines(summary, "pages "), Lines{"3"}) << "model space only";
+  EXPECT_EQ(SummaryLines(summary, "pages "), Lines{std::to_string(kExampleNames.size())})
+      << "model space only";
   EXPECT_EQ(SummaryLines(summary, "page 1 "), Lines{"612x792"});
 
   // Without --saved the built-in defaults hold.

@@ -351,6 +351,23 @@ TEST(W2dStream, LayersAreTheDrawingsLayersAndInvisibleGraphicsAreLeftOut) {
   EXPECT_EQ(name(entities[2]), "WALLS");
 }
 
+TEST(W2dStream, MarkersOfAnUndefinedMacroAreDrawnAsPoints) {
+  Bytes b;
+  b.U8(0x8D).U8(1).P16(4000, 4000);  // 16-bit, relative to the start, 0,0
+  b.Raw("G 3 S 50 M 2 1000,2000 3000,4000 ");
+  b.Raw("v M 1 5000,5000 V");  // invisible: nothing
+  Read read(PlottedStream(b.data));
+  ASSERT_TRUE(read.ok) << read.error;
+  const auto points = read.All<drawing::Point>();
+  ASSERT_EQ(points.size(), 3u);
+  EXPECT_NEAR(points[0]->position.x, 4.0, 1e-9);
+  EXPECT_NEAR(points[0]->position.y, 4.0, 1e-9);
+  EXPECT_NEAR(points[1]->position.x, 1.0, 1e-9);
+  EXPECT_NEAR(points[1]->position.y, 2.0, 1e-9);
+  EXPECT_NEAR(points[2]->position.x, 3.0, 1e-9);
+  EXPECT_TRUE(CheckModel(read.drawing).empty());
+}
+
 TEST(W2dStream, AViewportClipsTheGraphicsAfterIt) {
   Read read(
       PlottedStream("L 0,0 1,1 (Viewport 'v' (Contour 1 4 0,0 2000,0 2000,2000 0,2000)) "
