@@ -183,8 +183,9 @@ Vec3 WorldToOcs(Vec3 p, Vec3 extrusion) {
           axes.m[0][2] * p.x + axes.m[1][2] * p.y + axes.m[2][2] * p.z};
 }
 
-// The characters of the symbols of the GDT font that feature control frames use ("{\Fgdt;j}"
-// is the position symbol), as the nearest Unicode characters.
+// The symbols of the GDT font that feature control frames use ("{\\Fgdt;j}" is the position
+// symbol) as characters that common fonts have: the nearest Unicode symbol where the usual
+// fallback faces carry it, else a stand-in ("(M)" for the circled M of maximum material).
 const char* GdtSymbol(char code) {
   switch (code) {
     case 'a':
@@ -192,7 +193,7 @@ const char* GdtSymbol(char code) {
     case 'b':
       return "\u22A5";  // perpendicularity
     case 'c':
-      return "\u23E5";  // flatness
+      return "\u25B1";  // flatness
     case 'd':
       return "\u2313";  // profile of a surface
     case 'e':
@@ -200,31 +201,31 @@ const char* GdtSymbol(char code) {
     case 'f':
       return "\u2225";  // parallelism
     case 'g':
-      return "\u232D";  // cylindricity
+      return "/\u25CB/";  // cylindricity
     case 'h':
       return "\u2197";  // circular runout
     case 'i':
-      return "\u232F";  // symmetry
+      return "\u2261";  // symmetry
     case 'j':
-      return "\u2316";  // position
+      return "\u2295";  // position
     case 'k':
       return "\u2312";  // profile of a line
     case 'l':
-      return "\u24C1";  // least material condition
+      return "(L)";  // least material condition
     case 'm':
-      return "\u24C2";  // maximum material condition
+      return "(M)";  // maximum material condition
     case 'n':
       return "\u2300";  // diameter
     case 'p':
-      return "\u24C5";  // projected tolerance zone
+      return "(P)";  // projected tolerance zone
     case 'r':
       return "\u25CE";  // concentricity
     case 's':
-      return "\u24C8";  // regardless of feature size
+      return "(S)";  // regardless of feature size
     case 't':
-      return "\u2330";  // total runout
+      return "\u2197\u2197";  // total runout
     case 'u':
-      return "\u23E4";  // straightness
+      return "\u2014";  // straightness
     default:
       return "";
   }
