@@ -399,6 +399,10 @@ void InspectEntity(const Drawing& d, const Block& block, EntityT& e, bool isAttr
         } else if constexpr (std::is_same_v<Kind, Spline>) {
           inspect.ExpectSound(data, "spline knots or weights do not match");
         } else if constexpr (std::is_same_v<Kind, Hatch>) {
+          for (auto& color : data.gradientFill.colors) {
+            inspect.Expect(color.index >= 0 && color.index <= 257,
+                           "gradient colour index out of range", color.index, 7);
+          }
           for (auto& path : data.paths) {
             for (auto& edge : path.edges) {
               if (edge.kind == HatchEdge::SplineEdge) {
@@ -453,6 +457,70 @@ const std::int32_t* ReferencedBlock(const Entity& entity) {
 
 std::int32_t* ReferencedBlock(Entity& entity) {
   return const_cast<std::int32_t*>(ReferencedBlock(static_cast<const Entity&>(entity)));
+}
+
+HatchGradient::Kind GradientKindByName(std::string_view name) {
+  static constexpr std::pair<std::string_view, HatchGradient::Kind> kKinds[] = {
+      {"LINEAR", HatchGradient::Linear},
+      {"CYLINDER", HatchGradient::Cylinder},
+      {"INVCYLINDER", HatchGradient::InvCylinder},
+      {"SPHERICAL", HatchGradient::Spherical},
+      {"INVSPHERICAL", HatchGradient::InvSpherical},
+      {"HEMISPHERICAL", HatchGradient::Hemispherical},
+      {"INVHEMISPHERICAL", HatchGradient::InvHemispherical},
+      {"CURVED", HatchGradient::Curved},
+      {"INVCURVED", HatchGradient::InvCurved},
+  };
+  while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
+  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+  // Gradients are also named with the prefix of their system variable ("GR_LINEAR").
+  if (name.size() > 3 && EqualsIgnoringCase(name.substr(0, 3), "GR_")) name.remove_prefix(3);
+  for (const auto& [known, kind] : kKinds) {
+    if (EqualsIgnoringCase(name, known)) return kind;
+  }
+  return HatchGradient::Linear;
+}
+
+void ApplyDrawOrder(Block& block, const std::vector<std::uint64_t>& handles,
+                    const std::vector<DrawOrderEntry>& table) {
+  const std::size_t count = block.entities.size();
+  if (table.empty() || handles.size() != count || count < 2) return;
+  std::vector<DrawOrderEntry> sorted = table;
+  std::sort(sorted.begin(), sorted.end(),
+            [](const DrawOrderEntry& a, const DrawOrderEntry& b) { return a.entity < b.entity; });
+  std::vector<std::uint64_t> keys(count);
+  bool changes = false;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint64_t handle = handles[k];
+    if (handle == 0) {
+      keys[k] = k > 0 ? keys[k - 1] : 0;
+    } else {
+      const auto found = std::lower_bound(
+          sorted.begin(), sorted.end(), handle,
+          [](const DrawOrderEntry& entry, std::uint64_t value) { return entry.entity < value; });
+      keys[k] = found != sorted.end() && found->entity == handle ? found->sortKey : handle;
+    }
+    changes = changes || (k > 0 && keys[k] < keys[k - 1]);
+  }
+  if (!changes) return;
+  std::vector<std::size_t> order(count);
+  for (std::size_t k = 0; k < count; ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+  std::vector<std::int32_t> newIndex(count);
+  for (std::size_t k = 0; k < count; ++k) newIndex[order[k]] = static_cast<std::int32_t>(k);
+  std::vector<Entity> entities;
+  entities.reserve(count);
+  for (const std::size_t k : order) entities.push_back(std::move(block.entities[k]));
+  for (Entity& entity : entities) {
+    if (auto* viewport = std::get_if<Viewport>(&entity.data)) {
+      const std::int32_t clip = viewport->clipEntityIndex;
+      if (clip >= 0 && static_cast<std::size_t>(clip) < count) {
+        viewport->clipEntityIndex = newIndex[static_cast<std::size_t>(clip)];
+      }
+    }
+  }
+  block.entities = std::move(entities);
 }
 
 int FinishModel(Drawing& drawing) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <numbers>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -321,13 +322,40 @@ struct HatchPatternLine {
   std::vector<double> dashes;
 };
 
+// How a gradient hatch blends its two colours over its area. The frame of the gradient is the
+// hatch's OCS turned by angle; "along" is its x axis, "across" its y axis, and the blend spans
+// the box of the boundary in that frame.
+struct HatchGradient {
+  enum Kind {
+    Linear,            // colour 1 at the start of "along", colour 2 at its end
+    Cylinder,          // colour 2 down the middle of "along", colour 1 at both sides
+    InvCylinder,       // the reverse
+    Spherical,         // colour 2 at the centre, colour 1 towards the corners
+    InvSpherical,      // the reverse
+    Hemispherical,     // colour 2 at the middle of the lower side "across", rising to colour 1
+    InvHemispherical,  // the reverse
+    Curved,            // colour 2 along the lower side "across", bending to colour 1
+    InvCurved,         // the reverse
+  };
+  Kind kind = Linear;
+  double angle = 0.0;  // radians (group 460)
+  // 0 centred; 1 shifted up and to the left in the gradient's frame (group 461).
+  double shift = 0.0;
+  // One colour: colour 2 is colour 1 at the lightness of tint (0 black … 1 white, group 462),
+  // whatever the file stores as colour 2.
+  bool oneColor = false;
+  double tint = 1.0;
+  Color colors[2] = {Color{5, false, 0}, Color{2, false, 0}};
+};
+
 struct Hatch {
   static constexpr const char* kName = "HATCH";
   bool solid = false;
   std::string pattern;
   double elevation = 0.0;
   std::vector<HatchPath> paths;  // OCS
-  bool gradient = false;
+  bool gradient = false;         // filled by gradientFill rather than solid or by its pattern
+  HatchGradient gradientFill;
   std::vector<HatchPatternLine> patternLines;
 };
 
@@ -555,6 +583,25 @@ struct Drawing {
 // for other kinds.
 const std::int32_t* ReferencedBlock(const Entity& entity);
 std::int32_t* ReferencedBlock(Entity& entity);
+
+// The kind of a gradient by its name in the drawing ("LINEAR", "CYLINDER", "INVSPHERICAL" …,
+// without regard to case); Linear for a name it does not know.
+HatchGradient::Kind GradientKindByName(std::string_view name);
+
+// One entry of a block's draw order table (SORTENTSTABLE): the entity of handle `entity` is drawn
+// where an entity of handle `sortKey` would be.
+struct DrawOrderEntry {
+  std::uint64_t entity = 0;
+  std::uint64_t sortKey = 0;
+};
+
+// Puts a block's entities into the order its draw order table gives: by sort key ascending,
+// where an entity's sort key is its table entry's or, without one, its own handle. handles[k] is
+// the handle of block.entities[k]; an entity without a handle (0) stays right after the one
+// before it, and entities of equal keys keep their order. Viewports' clip entity indices follow
+// their entities. Nothing changes when handles does not match the entities or table is empty.
+void ApplyDrawOrder(Block& block, const std::vector<std::uint64_t>& handles,
+                    const std::vector<DrawOrderEntry>& table);
 
 // The part of reading that is the same for every format, run once a reader has filled the
 // model. It gives the drawing what every drawing has (layer "0" first, the text style

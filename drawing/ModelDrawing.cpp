@@ -95,6 +95,12 @@ int CModelDrawing::OpenFile(const char* path, int) {
     }
     warnings.push_back("entities of kinds not drawn: " + kinds);
   }
+  // External references are drawings of their own, which this one does not read in.
+  for (const Block& block : model.blocks) {
+    if (block.isXref && block.entities.empty()) {
+      warnings.push_back("the external reference \"" + block.name + "\" is not drawn");
+    }
+  }
   text.SetSearchDirectories(searchFolders);
   if (restricted) text.RestrictFilesTo(AllowedFolders());
   text.ForgetFontData();
@@ -171,6 +177,11 @@ bool CModelDrawing::IsLayoutSkipped(int index) {
         viewport.viewHeight > 0) {
       return false;
     }
+  }
+  // The user asked for this layout: say why it gives no page.
+  const std::string warning = "the layout \"" + layout.name + "\" is empty and gives no page";
+  if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
+    warnings.push_back(warning);
   }
   return true;
 }
@@ -298,7 +309,9 @@ void CModelDrawing::Draw(int, int, int) {
   renderer.SetStopFlag(stop);
   renderer.SetImageSource([this](std::int32_t imageDef) { return ImagePixels(imageDef); });
   renderer.DrawLayout(active, PageMap(), outputWidth, outputHeight);
-  for (std::string& warning : renderer.Warnings()) {
+  std::vector<std::string> found = renderer.Warnings();
+  for (std::string& standIn : text.StandIns()) found.push_back(std::move(standIn));
+  for (std::string& warning : found) {
     if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
       warnings.push_back(std::move(warning));
     }

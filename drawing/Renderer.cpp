@@ -285,6 +285,66 @@ std::vector<std::string_view> SplitAt(std::string_view text, std::string_view se
   }
 }
 
+// A colour (red in the low byte) with its HSL lightness set to lightness (0 black … 1 white),
+// hue and saturation kept: the second colour of a one-colour gradient.
+std::uint32_t WithLightness(std::uint32_t rgb, double lightness) {
+  const double r = (rgb & 0xFF) / 255.0, g = ((rgb >> 8) & 0xFF) / 255.0,
+               b = ((rgb >> 16) & 0xFF) / 255.0;
+  const double high = std::max({r, g, b}), low = std::min({r, g, b});
+  const double l = (high + low) / 2;
+  double hue = 0, saturation = 0;
+  if (high > low) {
+    const double range = high - low;
+    saturation = l > 0.5 ? range / (2 - high - low) : range / (high + low);
+    if (high == r) {
+      hue = (g - b) / range + (g < b ? 6 : 0);
+    } else if (high == g) {
+      hue = (b - r) / range + 2;
+    } else {
+      hue = (r - g) / range + 4;
+    }
+    hue /= 6;
+  }
+  const double target = std::clamp(std::isfinite(lightness) ? lightness : 1.0, 0.0, 1.0);
+  const double q =
+      target < 0.5 ? target * (1 + saturation) : target + saturation - target * saturation;
+  const double p = 2 * target - q;
+  const auto channel = [&](double t) {
+    t -= std::floor(t);
+    const double v = t < 1.0 / 6   ? p + (q - p) * 6 * t
+                     : t < 0.5     ? q
+                     : t < 2.0 / 3 ? p + (q - p) * (2.0 / 3 - t) * 6
+                                   : p;
+    return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+  };
+  return channel(hue + 1.0 / 3) | (channel(hue) << 8) | (channel(hue - 1.0 / 3) << 16);
+}
+
+// The colour a part of the way from one colour to another (t 0 … 1).
+std::uint32_t Blend(std::uint32_t from, std::uint32_t to, double t) {
+  std::uint32_t result = 0;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const double a = (from >> shift) & 0xFF, b = (to >> shift) & 0xFF;
+    result |= static_cast<std::uint32_t>(std::lround(a + (b - a) * t)) << shift;
+  }
+  return result;
+}
+
+// How a gradient's bands nest: each band is the part of the gradient's box within a distance of
+// its measure (below), and the bands are painted from the widest to the narrowest.
+enum class GradientShape {
+  Along,   // distance along the gradient from the start of the box
+  Middle,  // distance along from a line across the box
+  Across,  // distance across from the lower side of the box
+  Centre,  // distance from a point
+};
+
+// Where a shifted gradient's middle lies, as a part of the box: the middle at m, the ends at 0
+// and 1, each side stretched to its half.
+double Remap(double x, double m) {
+  return x <= m ? 0.5 * x / m : 0.5 + 0.5 * (x - m) / (1 - m);
+}
+
 }  // namespace
 
 CRenderer::CRenderer(const Drawing& drawing, CTextEngine& text, CDwgExport& sink)
@@ -1555,6 +1615,7 @@ void CRenderer::DrawHatch(const Entity& entity, const Hatch& hatch, const Contex
   const double scale = ocs.ScaleFactor();
   const double unitTolerance = scale > 0 ? tolerance / scale : tolerance;
   std::vector<std::vector<Vec2>> rings;
+  std::vector<std::vector<Vec3>> shapes;  // the rings in OCS, for a gradient's frame
   for (const HatchPath& path : hatch.paths) {
     std::vector<Vec3> points;
     if (path.isPolyline) {
@@ -1610,17 +1671,269 @@ void CRenderer::DrawHatch(const Entity& entity, const Hatch& hatch, const Contex
       }
     }
     for (Vec3& p : points) p.z = hatch.elevation;
-    if (points.size() >= 2) rings.push_back(ToPage(ocs, points));
+    if (points.size() >= 2) {
+      rings.push_back(ToPage(ocs, points));
+      if (hatch.gradient) shapes.push_back(std::move(points));
+    }
   }
-  // Gradients are filled with the hatch's own colour; pattern hatches draw their pattern lines,
-  // and one without them (a damaged file) shows its boundary.
-  if (hatch.solid || hatch.gradient) {
+  // Pattern hatches draw their pattern lines, and one without them (a damaged file) shows its
+  // boundary.
+  if (hatch.gradient) {
+    DrawGradient(entity, hatch, ocs, shapes, rings, context);
+  } else if (hatch.solid) {
     FilledRings(rings);
   } else if (!hatch.patternLines.empty()) {
     if (!DrawHatchPattern(hatch, ocs, rings)) FilledRings(rings);
   } else {
     for (const auto& ring : rings) Polyline(ring, true);
   }
+}
+
+void CRenderer::DrawGradient(const Entity& entity, const Hatch& hatch, const Affine3& ocs,
+                             const std::vector<std::vector<Vec3>>& shapes,
+                             std::vector<std::vector<Vec2>>& rings, const Context& context) {
+  // Bands wider than this on the page, or colour steps larger than one level of 255, could be
+  // seen; more bands than this would only slow the page down.
+  constexpr double kWidestBand = 0.5;
+  constexpr int kMostBands = 1024;
+  // Circles of the round kinds are drawn this close to the true circle (points): a band's edge
+  // needs no more than a fraction of its width.
+  constexpr double kCircleTolerance = 0.1;
+  for (const auto& ring : rings) {
+    if (!std::all_of(ring.begin(), ring.end(), [this](Vec2 p) { return OnSheet(p, farthest); })) {
+      Warn("filled areas reaching far outside the page are left out");
+      return;
+    }
+  }
+  if (!RingsShow(rings, 0)) return;
+  const HatchGradient& gradient = hatch.gradientFill;
+  const std::int32_t layer = EffectiveLayer(entity, context);
+  const std::uint32_t from = ResolveColor(gradient.colors[0], layer, context).rgb & 0xFFFFFF;
+  const std::uint32_t to = gradient.oneColor
+                               ? WithLightness(from, gradient.tint)
+                               : ResolveColor(gradient.colors[1], layer, context).rgb & 0xFFFFFF;
+
+  // The box of the boundary in the gradient's frame: u along the gradient's angle, v across.
+  const double angle = std::isfinite(gradient.angle) ? gradient.angle : 0.0;
+  const double c = std::cos(angle), s = std::sin(angle);
+  double u0 = 1e300, u1 = -1e300, v0 = 1e300, v1 = -1e300;
+  for (const auto& shape : shapes) {
+    for (const Vec3& p : shape) {
+      const double u = p.x * c + p.y * s, v = -p.x * s + p.y * c;
+      u0 = std::min(u0, u);
+      u1 = std::max(u1, u);
+      v0 = std::min(v0, v);
+      v1 = std::max(v1, v);
+    }
+  }
+  if (!(u1 >= u0 && v1 >= v0)) return;
+  const double width = u1 - u0, height = v1 - v0;
+  // Shifted gradients move their middle up and to the left, a quarter of the box at most.
+  const double shift = std::clamp(std::isfinite(gradient.shift) ? gradient.shift : 0.0, 0.0, 1.0);
+  const double middleU = 0.5 - 0.25 * shift, middleV = 0.5 + 0.25 * shift;
+
+  using Kind = HatchGradient::Kind;
+  const Kind kind = gradient.kind;
+  const bool inverse = kind == Kind::InvCylinder || kind == Kind::InvSpherical ||
+                       kind == Kind::InvHemispherical || kind == Kind::InvCurved;
+  GradientShape shape = GradientShape::Along;
+  Vec2 centre{u0 + middleU * width, v0 + middleV * height};
+  double reach = width;  // the largest distance of the measure within the box
+  switch (kind) {
+    case Kind::Linear:
+      break;
+    case Kind::Cylinder:
+    case Kind::InvCylinder:
+      shape = GradientShape::Middle;
+      reach = std::max(centre.x - u0, u1 - centre.x);
+      break;
+    case Kind::Curved:
+    case Kind::InvCurved:
+      shape = GradientShape::Across;
+      reach = height;
+      break;
+    case Kind::Hemispherical:
+    case Kind::InvHemispherical:
+      centre.y = v0;
+      [[fallthrough]];
+    case Kind::Spherical:
+    case Kind::InvSpherical:
+      shape = GradientShape::Centre;
+      reach = 0;
+      for (const Vec2 corner : {Vec2{u0, v0}, Vec2{u1, v0}, Vec2{u0, v1}, Vec2{u1, v1}}) {
+        reach = std::max(reach, std::hypot(corner.x - centre.x, corner.y - centre.y));
+      }
+      break;
+  }
+  // The share of colour 2 at a part x (0 … 1) of the reach.
+  const auto share = [&](double x) {
+    double f = 0;
+    switch (shape) {
+      case GradientShape::Along:
+        f = Remap(x, middleU);
+        break;
+      case GradientShape::Middle:
+        f = 1 - x * x;  // a lit cylinder: brightest down its middle
+        break;
+      case GradientShape::Across: {
+        const double y = Remap(x, middleV);
+        f = 1 - y * y;
+        break;
+      }
+      case GradientShape::Centre:
+        f = 1 - x;
+        break;
+    }
+    return inverse ? 1 - f : f;
+  };
+
+  // As many bands as the colour needs steps, or as the reach needs half points, the fewer.
+  const double scale = ocs.ScaleFactor();
+  int channelRange = 0;
+  for (int bits = 0; bits <= 16; bits += 8) {
+    channelRange = std::max(channelRange, std::abs(static_cast<int>((from >> bits) & 0xFF) -
+                                                   static_cast<int>((to >> bits) & 0xFF)));
+  }
+  double steepest = 0;  // the largest change of share over a 256th of the reach, × 256
+  for (int i = 0; i < 256; ++i) {
+    steepest = std::max(steepest, std::fabs(share((i + 1) / 256.0) - share(i / 256.0)) * 256);
+  }
+  const double byColor = std::ceil(channelRange * steepest);
+  const double byWidth = std::ceil(reach * scale / kWidestBand);
+  const int bands = static_cast<int>(
+      std::clamp(std::min(byColor, byWidth), 1.0, static_cast<double>(kMostBands)));
+
+  // The clip: the rings as one polygon, outer rings counter-clockwise and the holes in them
+  // clockwise, each reached from the first ring's start and left the same way, so that the
+  // non-zero rule the clip takes gives the even-odd area of the hatch.
+  std::vector<std::vector<Vec2>> kept;
+  for (const auto& ring : rings) {
+    if (ring.size() >= 3) kept.push_back(ring);
+  }
+  if (kept.empty()) return;
+  double totalPoints = 0;
+  for (const auto& ring : kept) totalPoints += static_cast<double>(ring.size());
+  if (totalPoints * static_cast<double>(kept.size()) > kHatchWork) {
+    // Finding which rings are holes would take too long: the area takes the middle colour.
+    Warn("gradient fills with too many boundary rings are filled with one colour");
+    Emit();
+    sink.SetColor(static_cast<int>(Blend(from, to, 0.5)), -1);
+    FilledRings(rings, false);
+    return;
+  }
+  const auto inside = [](Vec2 p, const std::vector<Vec2>& ring) {
+    bool in = false;
+    for (std::size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
+      if ((ring[i].y > p.y) != (ring[j].y > p.y) &&
+          p.x < ring[j].x + (ring[i].x - ring[j].x) * (p.y - ring[j].y) / (ring[i].y - ring[j].y)) {
+        in = !in;
+      }
+    }
+    return in;
+  };
+  std::vector<PointStruct> clip;
+  const auto add = [&clip](Vec2 p) {
+    PointStruct point;
+    point.x = p.x;
+    point.y = p.y;
+    clip.push_back(point);
+  };
+  for (std::size_t r = 0; r < kept.size(); ++r) {
+    std::vector<Vec2>& ring = kept[r];
+    int depth = 0;
+    for (std::size_t other = 0; other < kept.size(); ++other) {
+      if (other != r && inside(ring.front(), kept[other])) ++depth;
+    }
+    double area = 0;
+    for (std::size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
+      area += (ring[j].x - ring[i].x) * (ring[j].y + ring[i].y);
+    }
+    if ((area < 0) != (depth % 2 == 1)) std::reverse(ring.begin(), ring.end());
+    for (const Vec2& p : ring) add(p);
+    add(ring.front());
+    if (r > 0) add(kept[0].front());
+  }
+
+  Emit();
+  sink.StrokeClipBoundary = false;
+  sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
+  sink.StrokeClipBoundary = true;
+  primitives += static_cast<std::int64_t>(clip.size());
+
+  // Each band is the part within its distance, painted over the wider ones before it; the
+  // widest reaches past the box so that nothing of the boundary is left unpainted.
+  const double margin = 0.01 * (width + height) + 1.0 / std::max(scale, 1e-12);
+  const Affine3 frame = ocs * Affine3::Translate({0, 0, hatch.elevation}) * Affine3::RotateZ(angle);
+  std::vector<PointStruct> band;
+  const auto corner = [&](double u, double v) {
+    const Vec2 p = Page(frame, {u, v, 0});
+    PointStruct point;
+    point.x = p.x;
+    point.y = p.y;
+    band.push_back(point);
+  };
+  for (int k = bands - 1; k >= 0; --k) {
+    if (primitives > kPrimitiveBudget || !Visit()) break;
+    const double t = reach * (k + 1) / bands + (k == bands - 1 ? margin : 0);
+    std::uint32_t rgb = Blend(from, to, share((k + 0.5) / bands));
+    int index = -1;
+    if (sink.UsePenTable) {
+      // Each band is drawn with the pen of the palette colour nearest it, as a true colour is.
+      index = NearestColorIndex(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
+      if ((ColorRgb(index) & 0xFFFFFF) == 0xFFFFFF) index = -1;
+    }
+    // The sink draws white as black, for lines on white paper; a gradient's white is the paper.
+    if (rgb == 0xFFFFFF && index < 0) rgb = 0xFEFEFE;
+    band.clear();
+    switch (shape) {
+      case GradientShape::Along:
+        corner(u0 - margin, v0 - margin);
+        corner(u0 + t, v0 - margin);
+        corner(u0 + t, v1 + margin);
+        corner(u0 - margin, v1 + margin);
+        break;
+      case GradientShape::Middle:
+        corner(centre.x - t, v0 - margin);
+        corner(centre.x + t, v0 - margin);
+        corner(centre.x + t, v1 + margin);
+        corner(centre.x - t, v1 + margin);
+        break;
+      case GradientShape::Across:
+        corner(u0 - margin, v0 - margin);
+        corner(u1 + margin, v0 - margin);
+        corner(u1 + margin, v0 + t);
+        corner(u0 - margin, v0 + t);
+        break;
+      case GradientShape::Centre: {
+        const double pageRadius = t * scale;
+        const double step =
+            2 * std::acos(std::max(-1.0, 1 - kCircleTolerance / std::max(pageRadius, 1e-9)));
+        const int n = static_cast<int>(
+            std::clamp(std::ceil(2 * std::numbers::pi / std::max(step, 1e-3)), 8.0, 720.0));
+        for (int i = 0; i < n; ++i) {
+          const double a = 2 * std::numbers::pi * i / n;
+          corner(centre.x + t * std::cos(a), centre.y + t * std::sin(a));
+        }
+        break;
+      }
+    }
+    // The rings lie on the sheet, but the round bands of a long narrow one may reach past it:
+    // what lies beyond is clipped away anyway.
+    if (!std::all_of(band.begin(), band.end(), [](const PointStruct& p) {
+          return std::isfinite(p.x) && std::isfinite(p.y);
+        })) {
+      continue;
+    }
+    for (PointStruct& p : band) {
+      p.x = std::clamp(p.x, -farthest, farthest);
+      p.y = std::clamp(p.y, -farthest, farthest);
+    }
+    sink.SetColor(static_cast<int>(rgb), index);
+    const int count = static_cast<int>(band.size());
+    sink.FillPolyPolygon(band.data(), &count, 1);
+    primitives += count;
+  }
+  sink.PopClipPolygon();
 }
 
 bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,

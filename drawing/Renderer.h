@@ -172,6 +172,11 @@ class CRenderer {
   void DrawText(const Entity& entity, const Text& text, const Context& context);
   void DrawMText(const Entity& entity, const MText& mtext, const Context& context);
   void DrawHatch(const Entity& entity, const Hatch& hatch, const Context& context);
+  // Fills a gradient hatch's rings (page points; shapes: the same rings in OCS) with bands of
+  // its blend, clipped to the rings.
+  void DrawGradient(const Entity& entity, const Hatch& hatch, const Affine3& ocs,
+                    const std::vector<std::vector<Vec3>>& shapes,
+                    std::vector<std::vector<Vec2>>& rings, const Context& context);
   // Draws a pattern hatch's lines inside its rings (page points, even-odd). False when the
   // lines would lie so close together on the page that the area is drawn filled instead.
   bool DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,

@@ -286,6 +286,8 @@ struct CTextEngine::Impl {
   std::unordered_map<std::string, std::unique_ptr<FontFace>> faces;  // by path and face index
   std::unordered_map<std::string, FontFace*> resolved;  // by font file, family and style
   FontFace* fallbackFace = nullptr;
+  // One line for each font that was not found and the face that stood in for it.
+  std::vector<std::string> standIns;
   bool fallbackResolved = false;
   // Code point → an installed face that has it (null: none), for characters neither the
   // drawing's face nor the last-resort face covers (Chinese, Japanese, Korean, Thai …).
@@ -531,15 +533,30 @@ FontFace* CTextEngine::Impl::ResolveUncached(const std::string& fontFile, const 
       }
     }
   }
+  // Nothing of that name or metrics: another face stands in, and the drawing is told.
+  FontFace* standIn = nullptr;
   if (shx) {
     for (const char* sans : kSansFamilies) {
-      if (FontFace* face = FromFamily(sans, bold, italic, true)) return face;
+      if ((standIn = FromFamily(sans, bold, italic, true))) break;
     }
   }
   for (const char* lastResort : kLastResortFamilies) {
-    if (FontFace* face = FromFamily(lastResort, bold, italic, true)) return face;
+    if (standIn) break;
+    standIn = FromFamily(lastResort, bold, italic, true);
   }
-  return FromFamily("sans-serif", bold, italic, false);
+  if (!standIn) standIn = FromFamily("sans-serif", bold, italic, false);
+  const std::string wanted(name.empty() ? trimmedFamily : std::string(name));
+  if (!wanted.empty()) {
+    const std::string used =
+        standIn && standIn->ft && standIn->ft->family_name ? standIn->ft->family_name : "no font";
+    const std::string note =
+        "the font \"" + wanted + "\" is not found; " +
+        (standIn ? "\"" + used + "\" stands in for it" : "its text is left out");
+    if (std::find(standIns.begin(), standIns.end(), note) == standIns.end()) {
+      standIns.push_back(note);
+    }
+  }
+  return standIn;
 }
 
 FontFace* CTextEngine::Impl::Fallback() {
@@ -680,6 +697,11 @@ void CTextEngine::ForgetFontData() {
   if (!impl) return;
   impl->resolved.clear();
   impl->memoryFaces.clear();
+  impl->standIns.clear();
+}
+
+std::vector<std::string> CTextEngine::StandIns() const {
+  return impl ? impl->standIns : std::vector<std::string>{};
 }
 
 void CTextEngine::SetSearchDirectories(const std::vector<std::string>& folders) {

@@ -48,6 +48,10 @@ class CTextEngine {
   // open is ignored and the name resolves as usual. ForgetFontData drops them all.
   void AddFontData(const std::string& name, std::string data);
   void ForgetFontData();
+  // One line for each font of the texts shaped since ForgetFontData that was not found, naming
+  // the face that stood in for it ("the font \"romans.shx\" is not found; \"DejaVu Sans\"
+  // stands in for it"). Faces of the same metrics under another name are no stand-ins.
+  std::vector<std::string> StandIns() const;
 
   // Shapes one line of UTF-8 text in the face for a style's font file ("arial.ttf", "txt.shx",
   // "simplex", "romans.shx", "") and TrueType family (may be empty). Missing fonts fall back:

@@ -257,7 +257,7 @@ class Dxf:
                          (390, "F")] for layer in self.layers])
         table("STYLE", [[(100, "AcDbSymbolTableRecord"), (100, "AcDbTextStyleTableRecord"),
                          (2, "Standard"), (70, 0), (40, 0.0), (41, 1.0), (50, 0.0), (71, 0),
-                         (42, 2.5), (3, "txt"), (4, "")]])
+                         (42, 2.5), (3, "arial.ttf"), (4, "")]])
         table("VIEW", [])
         table("UCS", [])
         table("APPID", [[(100, "AcDbSymbolTableRecord"), (100, "AcDbRegAppTableRecord"),
@@ -701,6 +701,7 @@ def colours():
 
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    os.makedirs(folder, exist_ok=True)
     makers = (("house", lambda: house(folder)), ("floorplan", floorplan), ("bracket", bracket),
               ("colours", colours))
     for name, make in makers:

@@ -103,6 +103,20 @@ const std::string_view kClassesEndSentinel(
     "\x72\x5E\x3B\x47\x3B\x56\x07\x3A\x3F\x23\x0B\xA0\x18\x30\x49\x75", 16);
 const std::string_view kFileHeaderEndSentinel(
     "\x95\xA0\x4E\x28\x99\x82\x1A\xE5\x5E\x41\xE0\x5F\x9D\x3A\x4D\x00", 16);
+const std::string_view kPasswordMessage = "the drawing is protected by a password";
+
+std::string Printable(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (c < 0x20 || c > 0x7E) c = '?';
+  }
+  return out;
+}
+
+bool IsNeededSection(std::string_view name) {
+  return name == "AcDb:Header" || name == "AcDb:Classes" || name == "AcDb:Handles" ||
+         name == "AcDb:AcDbObjects";
+}
 
 namespace {
 
@@ -281,6 +295,24 @@ bool HasHighSizeWord(Version version, std::uint8_t maintenanceRelease) {
 
 bool CDwgContainerBuilder::HasHighSizeWord() const {
   return detail::HasHighSizeWord(out.version, out.maintenanceRelease);
+}
+
+CDwgContainerBuilder::SectionStart CDwgContainerBuilder::StartSection(CDwgSection& section,
+                                                                      bool hasPages) {
+  if (section.encrypted == 1) {
+    if (IsNeededSection(section.name)) {
+      failure.assign(kPasswordMessage);
+      return SectionStart::Failed;
+    }
+    out.sections.push_back(section);
+    return SectionStart::Kept;
+  }
+  if (!hasPages || section.size == 0) {
+    section.available = section.size == 0;
+    out.sections.push_back(section);
+    return SectionStart::Kept;
+  }
+  return SectionStart::ReadPages;
 }
 
 void CDwgContainerBuilder::CheckHeaderBlock(std::string_view bytes, std::uint64_t base) {

@@ -94,6 +94,8 @@ class CDwgReader {
   CTextDecoder graphicsText;
   std::vector<ClipReference> clips;
   std::unordered_map<std::uint64_t, std::size_t> clipCandidates;
+  // The handle of each entity of the block being read, for its draw order.
+  std::vector<std::uint64_t> handles;
   // Every entity belongs to one block or owner: one listed again (by a damaged file) is not
   // read again, which bounds the work to the size of the file.
   std::unordered_set<std::uint64_t> entitiesRead;
@@ -153,6 +155,7 @@ void CDwgReader::ReadBlock(CDwgReaderContext& context, const CDwgBlockRecord& re
   if (record.block < 0 || record.handle == 0) return;
   clips.clear();
   clipCandidates.clear();
+  handles.clear();
   if (context.version >= Version::R2004) {
     for (const std::uint64_t handle : record.entities) {
       ReadEntityAt(context, handle, record.block, nullptr);
@@ -182,7 +185,13 @@ void CDwgReader::ReadBlock(CDwgReaderContext& context, const CDwgBlockRecord& re
     std::get<Viewport>(block.entities[clip.index].data).clipEntityIndex =
         static_cast<std::int32_t>(found->second);
   }
+  // Viewports are numbered in the order they are stored, before the draw order moves them.
   NumberViewports(block);
+  const std::vector<DrawOrderEntry> order = dwg::detail::ReadDrawOrder(context, record);
+  if (!order.empty()) {
+    handles.resize(block.entities.size(), 0);
+    ApplyDrawOrder(block, handles, order);
+  }
 }
 
 // The first viewport of a paper layout is the sheet itself.
@@ -308,6 +317,8 @@ bool CDwgReader::ReadEntityAt(CDwgReaderContext& context, std::uint64_t handle, 
   if (info.clipBoundary != 0) clips.push_back({index, info.clipBoundary});
   if (info.clipCandidate) clipCandidates.emplace(handle, index);
   entities.push_back(std::move(entity));
+  handles.resize(index, 0);
+  handles.push_back(handle);
   ++context.entityCount;
   return true;
 }
@@ -320,7 +331,10 @@ bool CDwgReader::ReadGraphics(CDwgReaderContext& context, const CDwgObjectFrame&
   Entity base;
   context.ApplyCommon(common, base);
   std::vector<Entity>& entities = drawing.blocks[static_cast<std::size_t>(block)].entities;
+  const std::size_t first = entities.size();
   const CProxyGraphicsResult result = DecodeProxyGraphics(bytes, base, proxyTables, entities);
+  handles.resize(first, 0);
+  handles.resize(entities.size(), frame.handle);
   for (const auto& [kind, count] : result.skipped) context.skipped[kind] += count;
   if (result.damaged) {
     context.Damage(name + " " + std::to_string(frame.handle) + ": its graphics are cut short");

@@ -71,6 +71,12 @@ struct PendingLayout {
   std::uint64_t blockRecord = 0;
 };
 
+// A draw order table (SORTENTSTABLE) and the block record whose entities it orders.
+struct PendingDrawOrder {
+  std::uint64_t blockRecord = 0;
+  std::vector<DrawOrderEntry> entries;
+};
+
 class CDxfReader {
  public:
   CDxfReader(std::string_view bytes, Drawing& drawing)
@@ -103,7 +109,10 @@ class CDxfReader {
   void ReadImageDef();
   void ReadMLineStyle();
   void ReadUnderlayDefinition();
+  void ReadDrawOrder();
   void AddEntity(std::int32_t target);
+  // Notes the handle of the entity at `index` of `block`, for the block's draw order.
+  void NoteHandle(std::int32_t block, std::size_t index, std::uint64_t handle);
   Entity& EntityAt(std::int32_t block, std::int32_t index);
   // An entity of a kind the model does not have that keeps proxy graphics: adds what they
   // draw; false when they draw nothing.
@@ -115,6 +124,7 @@ class CDxfReader {
   // MLINE styles and underlay files, which the objects after the entities define.
   void ResolveStylesAndUnderlays();
   void ResolveViewportClips();
+  void ApplyDrawOrders();
   std::int32_t BlockOfRecord(std::uint64_t handle) const;
   void RemoveUndefinedBlocks();
 
@@ -167,6 +177,10 @@ class CDxfReader {
   std::unordered_map<std::uint64_t, std::int32_t> blockOfOwner;
   std::vector<std::pair<std::int32_t, std::string>> layerLinetypes;
   std::vector<PendingLayout> layouts;
+  std::vector<PendingDrawOrder> drawOrders;
+  // The handle of every entity of every block (by block, then entity index; 0 for none), for
+  // the draw order tables that come last in the file.
+  std::vector<std::vector<std::uint64_t>> entityHandles;
   std::map<std::string, int> skipped;
 };
 
@@ -757,6 +771,7 @@ void CDxfReader::AddEntity(std::int32_t target) {
     entities.push_back(std::move(entity));
   }
   ++entityCount;
+  NoteHandle(block, static_cast<std::size_t>(index), info.handle);
   if (info.imageDef != 0) imageRefs.push_back({block, index, info.imageDef});
   if (info.mlineStyle != 0 || !info.mlineStyleName.empty()) {
     mlineRefs.push_back({{block, index, info.mlineStyle}, std::move(info.mlineStyleName)});
@@ -799,12 +814,25 @@ bool CDxfReader::AddProxyGraphics(std::int32_t target) {
   if (result.damaged) Damage(std::string(recordType) + ": its graphics are cut short");
   const std::int32_t block = target == kBySpaceFlag ? (info.paperSpace ? 1 : 0) : target;
   if (drawn.empty() || block < 0) return !drawn.empty();
+  std::size_t index = drawing.blocks[static_cast<std::size_t>(block)].entities.size();
   std::vector<Entity>& entities = inBlock && block == currentBlock
                                       ? blockEntities
                                       : drawing.blocks[static_cast<std::size_t>(block)].entities;
-  for (Entity& entity : drawn) entities.push_back(std::move(entity));
+  if (&entities == &blockEntities) index += blockEntities.size();
+  for (Entity& entity : drawn) {
+    entities.push_back(std::move(entity));
+    NoteHandle(block, index++, info.handle);
+  }
   entityCount += drawn.size();
   return true;
+}
+
+void CDxfReader::NoteHandle(std::int32_t block, std::size_t index, std::uint64_t handle) {
+  const auto b = static_cast<std::size_t>(block);
+  if (entityHandles.size() <= b) entityHandles.resize(b + 1);
+  std::vector<std::uint64_t>& handles = entityHandles[b];
+  if (handles.size() <= index) handles.resize(index + 1, 0);
+  handles[index] = handle;
 }
 
 Entity& CDxfReader::EntityAt(std::int32_t block, std::int32_t index) {
@@ -835,6 +863,8 @@ void CDxfReader::ObjectsRecord() {
   } else if (recordType == "PDFDEFINITION" || recordType == "DWFDEFINITION" ||
              recordType == "DGNDEFINITION") {
     ReadUnderlayDefinition();
+  } else if (recordType == "SORTENTSTABLE") {
+    ReadDrawOrder();
   }
 }
 
@@ -888,6 +918,37 @@ void CDxfReader::ReadUnderlayDefinition() {
     if (group.code == 1) file = context.Text(group.text);
   }
   if (handle != 0) underlayFiles[handle] = std::move(file);
+}
+
+void CDxfReader::ReadDrawOrder() {
+  // The block record is the last 330 before the pairs (the first ones, inside 102 braces and
+  // before the subclass marker, name the owning dictionary); each pair is an entity (331) and
+  // its sort handle (5).
+  PendingDrawOrder order;
+  bool inBraces = false;
+  std::uint64_t entity = 0;
+  for (const DxfGroup& group : record) {
+    switch (group.code) {
+      case 102:
+        inBraces = GroupTrimmed(group).starts_with("{");
+        break;
+      case 330:
+        if (!inBraces && order.entries.empty() && entity == 0) {
+          order.blockRecord = GroupHandle(group);
+        }
+        break;
+      case 331:
+        entity = GroupHandle(group);
+        break;
+      case 5:
+        if (entity != 0) order.entries.push_back({entity, GroupHandle(group)});
+        entity = 0;
+        break;
+      default:
+        break;
+    }
+  }
+  if (order.blockRecord != 0 && !order.entries.empty()) drawOrders.push_back(std::move(order));
 }
 
 void CDxfReader::ReadLayout() {
@@ -997,6 +1058,7 @@ void CDxfReader::Finish() {
   ResolveImages();
   ResolveStylesAndUnderlays();
   ResolveViewportClips();
+  ApplyDrawOrders();
   // Layouts with their blocks; FinishModel orders them.
   drawing.layouts.clear();
   for (PendingLayout& pendingLayout : layouts) {
@@ -1073,6 +1135,18 @@ void CDxfReader::ResolveViewportClips() {
     if (auto* viewport = std::get_if<Viewport>(&entity.data)) {
       viewport->clipEntityIndex = found->index;
     }
+  }
+}
+
+void CDxfReader::ApplyDrawOrders() {
+  for (const PendingDrawOrder& order : drawOrders) {
+    const std::int32_t block = BlockOfRecord(order.blockRecord);
+    if (block < 0 || static_cast<std::size_t>(block) >= entityHandles.size()) continue;
+    std::vector<std::uint64_t>& handles = entityHandles[static_cast<std::size_t>(block)];
+    Block& target = drawing.blocks[static_cast<std::size_t>(block)];
+    handles.resize(target.entities.size(), 0);
+    ApplyDrawOrder(target, handles, order.entries);
+    handles.clear();  // a second table for the same block finds nothing to order
   }
 }
 

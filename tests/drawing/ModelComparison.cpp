@@ -569,6 +569,17 @@ void CComparer::Data(const std::string& k, const drawing::Entity& xe, const draw
           Same(k + "pattern", x.pattern, y.pattern);
           Real(k + "elevation", x.elevation, y.elevation);
           Same(k + "gradient", x.gradient, y.gradient);
+          if (x.gradient && y.gradient) {
+            const HatchGradient &u = x.gradientFill, &w = y.gradientFill;
+            Same(k + "gradient kind", static_cast<int>(u.kind), static_cast<int>(w.kind));
+            Real(k + "gradient angle", u.angle, w.angle);
+            Real(k + "gradient shift", u.shift, w.shift);
+            Same(k + "one-colour gradient", u.oneColor, w.oneColor);
+            for (int i = 0; i < 2; ++i) {
+              Same(k + "gradient colour index", u.colors[i].index, w.colors[i].index);
+              Same(k + "gradient true colour", u.colors[i].rgb, w.colors[i].rgb);
+            }
+          }
           Same(k + "path count", x.paths.size(), y.paths.size());
           if (x.paths.size() == y.paths.size()) {
             for (std::size_t p = 0; p < x.paths.size(); ++p) {

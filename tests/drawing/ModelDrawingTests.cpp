@@ -145,9 +145,39 @@ TEST(ModelDrawing, SkipsASheetWhoseViewportsShowNothing) {
   ASSERT_GE(off, 0);
   EXPECT_FALSE(drawing.IsLayoutSkipped(on));
   EXPECT_TRUE(drawing.IsLayoutSkipped(off));
+  EXPECT_EQ(drawing.TakeWarnings(),
+            std::vector<std::string>{"the layout \"Off\" is empty and gives no page"});
   drawing.SetActiveLayout(on);
   EXPECT_NE(Trace(drawing, 792, 612).find("LINE"), std::string::npos)
       << "the viewport shows model space although its layer does not plot";
+}
+
+TEST(ModelDrawing, FontsThatAreNotFoundAndExternalReferencesAreWarnings) {
+  // A text in a style whose font no computer has, one in a style of a font that is found by
+  // its metrics (no warning), and a reference to another drawing, which is not read in.
+  const std::string dxf =
+      "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1009\n0\nENDSEC\n"
+      "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nSTYLE\n70\n2\n"
+      "0\nSTYLE\n2\nODD\n70\n0\n40\n0.0\n41\n1.0\n3\nno-such-font.shx\n"
+      "0\nSTYLE\n2\nPLAIN\n70\n0\n40\n0.0\n41\n1.0\n3\narial.ttf\n0\nENDTAB\n0\nENDSEC\n"
+      "0\nSECTION\n2\nBLOCKS\n"
+      "0\nBLOCK\n8\n0\n2\nSITE\n70\n4\n10\n0.0\n20\n0.0\n30\n0.0\n1\nsite.dwg\n"
+      "0\nENDBLK\n8\n0\n0\nENDSEC\n"
+      "0\nSECTION\n2\nENTITIES\n"
+      "0\nTEXT\n8\n0\n10\n0.0\n20\n0.0\n30\n0.0\n40\n2.5\n1\nNorth\n7\nODD\n"
+      "0\nTEXT\n8\n0\n10\n0.0\n20\n5.0\n30\n0.0\n40\n2.5\n1\nSouth\n7\nPLAIN\n"
+      "0\nINSERT\n8\n0\n2\nSITE\n10\n0.0\n20\n0.0\n30\n0.0\n"
+      "0\nENDSEC\n0\nEOF\n";
+  TempDir dir;
+  drawing::CModelDrawing drawing;
+  ASSERT_EQ(drawing.OpenFile(Write(dir, "fonts.dxf", dxf).c_str(), 0), 0) << drawing.LastError();
+  Trace(drawing, 792, 612);
+  const std::vector<std::string> warnings = drawing.TakeWarnings();
+  ASSERT_EQ(warnings.size(), 2u) << ::testing::PrintToString(warnings);
+  EXPECT_EQ(warnings[0], "the external reference \"SITE\" is not drawn");
+  EXPECT_EQ(warnings[1].rfind("the font \"no-such-font.shx\" is not found; \"", 0), 0u)
+      << warnings[1];
+  EXPECT_TRUE(warnings[1].ends_with("\" stands in for it")) << warnings[1];
 }
 
 TEST(ModelDrawing, ZoomExtentsFitsWhatIsDrawnAndZoomWindowTheWindow) {

@@ -162,7 +162,7 @@ class ConvertPageTests : public QObject {
       s.TargetPdf = (pdfType == 1 ? dir / "all.pdf" : dir.Path()).string();
     });
     const QStringList drawings = ExampleDrawings();
-    QCOMPARE(drawings.size(), 3);
+    QCOMPARE(drawings.size(), 4);
     f.AddDrawings(drawings);
     QStringList expected;
     if (pdfType == 1) {
@@ -199,7 +199,7 @@ class ConvertPageTests : public QObject {
     QCOMPARE(f.Page().ConvertButton()->text(), QString("&Convert Now!"));
     QVERIFY(!f.wizard->IsBusy());
     QVERIFY(f.Page().ProgressBar()->isHidden());
-    QCOMPARE(f.Page().ProgressBar()->value(), 3);
+    QCOMPARE(f.Page().ProgressBar()->value(), 4);
     QVERIFY(f.Page().StatusLine()->text().isEmpty());
     QVERIFY(!f.Page().Animation()->IsRunning());
     QVERIFY(f.Page().Animation()->isHidden());
@@ -406,7 +406,7 @@ class ConvertPageTests : public QObject {
     QVERIFY(reportHadFocus);
     QVERIFY(stillOpenAfterEnter);
     QCOMPARE(opener.opened, QStringList{f.Page().ResultFiles().value(1)});
-    QCOMPARE(f.Page().ResultFiles().size(), 3);
+    QCOMPARE(f.Page().ResultFiles().size(), 4);
     QVERIFY(boxes.messages.isEmpty());
   }
 

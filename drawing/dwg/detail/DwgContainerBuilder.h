@@ -20,6 +20,26 @@ extern const std::string_view kHeaderEndSentinel;
 extern const std::string_view kClassesStartSentinel;
 extern const std::string_view kClassesEndSentinel;
 extern const std::string_view kFileHeaderEndSentinel;
+// The failure of a drawing whose data is encrypted.
+extern const std::string_view kPasswordMessage;
+
+// Whether a section of the paged layouts is one no drawing can be read without: the header
+// variables, the classes, the object map and the objects.
+bool IsNeededSection(std::string_view name);
+
+// A section name for a message: anything but printable ASCII as '?'.
+std::string Printable(std::string_view name);
+
+// Little-endian integers at p, which the caller has checked to hold them.
+inline std::uint32_t Load32(const char* p) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < 4; ++i)
+    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  return value;
+}
+inline std::uint64_t Load64(const char* p) {
+  return static_cast<std::uint64_t>(Load32(p)) | static_cast<std::uint64_t>(Load32(p + 4)) << 32;
+}
 
 class CDwgContainerBuilder {
  public:
@@ -53,6 +73,12 @@ class CDwgContainerBuilder {
   // variables, the classes, the object map and the object data from them. `mapAddress` is the
   // section map's, for messages.
   bool FinishSections(std::uint64_t mapAddress);
+
+  // R2004 family and R2007, before a section's pages are read: an encrypted section, or one
+  // without pages or bytes, goes to out.sections as it stands (Kept), unless the drawing
+  // cannot do without the encrypted one (Failed, with the password failure).
+  enum class SectionStart { ReadPages, Kept, Failed };
+  SectionStart StartSection(CDwgSection& section, bool hasPages);
 
   // R2004 family.
   bool ReadSystemPage(std::uint64_t address, std::uint32_t type, std::string_view stage,

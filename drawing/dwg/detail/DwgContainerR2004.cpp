@@ -28,18 +28,6 @@ constexpr std::size_t kSectionDescription = 0x60;
 constexpr std::size_t kSectionPageEntry = 0x10;
 // Pages are normally 0x7400 bytes; previews of R2004 go up to about 1.3 MiB.
 constexpr std::uint32_t kMaxPageSize = 0x400000;
-constexpr std::string_view kPasswordMessage = "the drawing is protected by a password";
-
-std::uint32_t Load32(const char* p) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < 4; ++i)
-    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
-  return value;
-}
-
-std::uint64_t Load64(const char* p) {
-  return static_cast<std::uint64_t>(Load32(p)) | static_cast<std::uint64_t>(Load32(p + 4)) << 32;
-}
 
 void Store32(char* p, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(value >> (8 * i));
@@ -51,25 +39,11 @@ std::uint64_t MaxDecompressed(std::uint64_t compressed) {
   return compressed * 256 + 1024;
 }
 
-bool IsNeeded(std::string_view name) {
-  return name == "AcDb:Header" || name == "AcDb:Classes" || name == "AcDb:Handles" ||
-         name == "AcDb:AcDbObjects";
-}
-
 std::string Hex(std::uint32_t value) {
   static const char digits[] = "0123456789ABCDEF";
   std::string text = "0x";
   for (int shift = 28; shift >= 0; shift -= 4) text += digits[(value >> shift) & 0xF];
   return text;
-}
-
-// A section name for a message: the file's bytes, with anything but printable ASCII as '?'.
-std::string Printable(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    if (c < 0x20 || c > 0x7E) c = '?';
-  }
-  return out;
 }
 
 struct CPage {
@@ -272,22 +246,12 @@ bool CDwgContainerBuilder::ReadPaged() {
   std::uint64_t claimed = 0;
   for (CDescription& description : descriptions) {
     CDwgSection& section = description.section;
-    const bool needed = IsNeeded(section.name);
+    const bool needed = IsNeededSection(section.name);
     const std::string stage = "section " + Printable(section.name);
     if (section.name.empty() && description.pages.empty()) continue;
-    if (section.encrypted == 1) {
-      if (needed) {
-        failure.assign(kPasswordMessage);
-        return false;
-      }
-      out.sections.push_back(section);
-      continue;
-    }
-    if (description.pages.empty() || section.size == 0) {
-      section.available = section.size == 0;
-      out.sections.push_back(section);
-      continue;
-    }
+    const SectionStart start = StartSection(section, !description.pages.empty());
+    if (start == SectionStart::Failed) return false;
+    if (start == SectionStart::Kept) continue;
     if (section.maxPageSize == 0 || section.maxPageSize > kMaxPageSize) {
       if (needed) {
         return Fail(stage, "page size " + std::to_string(section.maxPageSize) + " is impossible",

@@ -41,21 +41,6 @@ constexpr std::uint64_t kMaxNameBytes = 256;
 constexpr std::uint64_t kMaxPageSize = 0x400000;
 // A system page repeats its data to fill its codewords; more repeats than this are damage.
 constexpr std::uint64_t kMaxRepeats = 0x10000;
-constexpr std::string_view kPasswordMessage = "the drawing is protected by a password";
-
-std::uint64_t Load64(const char* p) {
-  std::uint64_t value = 0;
-  for (int i = 0; i < 8; ++i)
-    value |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
-  return value;
-}
-
-std::uint32_t Load32(const char* p) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < 4; ++i)
-    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
-  return value;
-}
 
 std::uint64_t AlignTo8(std::uint64_t size) {
   return (size + 7) & ~std::uint64_t{7};
@@ -93,20 +78,6 @@ struct CDescription {
   std::uint64_t encoding = 0;  // 4: the pages' codewords are interleaved
   std::vector<CPageRef> pages;
 };
-
-bool IsNeeded(std::string_view name) {
-  return name == "AcDb:Header" || name == "AcDb:Classes" || name == "AcDb:Handles" ||
-         name == "AcDb:AcDbObjects";
-}
-
-// A section name for a message: anything but printable ASCII as '?'.
-std::string Printable(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    if (c < 0x20 || c > 0x7E) c = '?';
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -303,22 +274,12 @@ bool CDwgContainerBuilder::ReadR2007() {
   std::vector<char> stored;
   for (CDescription& description : descriptions) {
     CDwgSection& section = description.section;
-    const bool needed = IsNeeded(section.name);
+    const bool needed = IsNeededSection(section.name);
     const std::string stage = "section " + Printable(section.name);
     if (section.name.empty() && description.pages.empty()) continue;
-    if (section.encrypted == 1) {
-      if (needed) {
-        failure.assign(kPasswordMessage);
-        return false;
-      }
-      out.sections.push_back(section);
-      continue;
-    }
-    if (description.pages.empty() || section.size == 0) {
-      section.available = section.size == 0;
-      out.sections.push_back(section);
-      continue;
-    }
+    const SectionStart start = StartSection(section, !description.pages.empty());
+    if (start == SectionStart::Failed) return false;
+    if (start == SectionStart::Kept) continue;
     std::string claim;
     if (section.size > budget) {
       claim = "the section claims " + std::to_string(section.size) +

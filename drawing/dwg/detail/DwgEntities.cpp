@@ -825,19 +825,25 @@ CDwgEntityResult ReadHatch(CDwgReaderContext& context, CDwgObjectFrame& frame, E
   CBitReader& d = frame.data;
   Hatch hatch;
   if (context.version >= Version::R2004) {
+    HatchGradient& gradient = hatch.gradientFill;
     hatch.gradient = d.ReadBL() != 0;
     d.ReadBL();  // reserved
-    d.ReadBD();  // angle, shift
-    d.ReadBD();
-    d.ReadBL();  // single colour
-    d.ReadBD();  // tint
+    gradient.angle = d.ReadBD();
+    gradient.shift = d.ReadBD();
+    gradient.oneColor = d.ReadBL() != 0;
+    gradient.tint = d.ReadBD();
     const std::uint32_t colors = d.ReadBL();
     if (d.Failed() || !CountFits(d, colors, 8)) return CDwgEntityResult::Damaged;
     for (std::uint32_t i = 0; i < colors && !d.Failed(); ++i) {
-      d.ReadBD();
-      d.ReadCMC(&frame.Strings());
+      d.ReadBD();  // the colour's place in the blend: 0 and 1 for the two colours
+      const Color color = ColorOfCmc(d.ReadCMC(&frame.Strings()), context.version);
+      // A gradient colour is an index or a true colour (with its nearest index), never ByLayer
+      // or ByBlock.
+      if (i < 2 && color.index >= 1 && color.index <= 255) {
+        gradient.colors[i] = color;
+      }
     }
-    context.Text(frame);  // gradient name
+    gradient.kind = GradientKindByName(context.Text(frame));
   }
   hatch.elevation = d.ReadBD();
   SetExtrusion(entity, d.Read3BD());

@@ -168,7 +168,7 @@ bool ReadEntityCommon(CDwgObjectFrame& frame, CDwgEntityCommon& out) {
   return !frame.handles.Failed();
 }
 
-bool ReadObjectCommon(CDwgObjectFrame& frame, std::uint64_t* owner) {
+bool ReadObjectCommon(CDwgObjectFrame& frame, std::uint64_t* owner, std::uint64_t* xdictionary) {
   CBitReader& d = frame.data;
   const Version v = d.GetVersion();
   const std::uint32_t reactors = d.ReadBL();
@@ -179,7 +179,8 @@ bool ReadObjectCommon(CDwgObjectFrame& frame, std::uint64_t* owner) {
   const std::uint64_t ownerHandle = ReadHandle(frame);
   if (owner) *owner = ownerHandle;
   if (!SkipHandles(frame.handles, reactors)) return false;
-  if (!noXDictionary) ReadHandle(frame);
+  const std::uint64_t dictionary = noXDictionary ? 0 : ReadHandle(frame);
+  if (xdictionary) *xdictionary = dictionary;
   return !frame.handles.Failed();
 }
 

@@ -72,8 +72,10 @@ struct CDwgEntityCommon {
 bool ReadEntityCommon(CDwgObjectFrame& frame, CDwgEntityCommon& out);
 
 // Reads the common part of a non-entity object (reactor count and flags in the data, owner,
-// reactors and extension dictionary in the handles). False when a stream runs out.
-bool ReadObjectCommon(CDwgObjectFrame& frame, std::uint64_t* owner = nullptr);
+// reactors and extension dictionary in the handles). False when a stream runs out. The owner
+// and the extension dictionary (0 when there is none) go where the pointers say, unless null.
+bool ReadObjectCommon(CDwgObjectFrame& frame, std::uint64_t* owner = nullptr,
+                      std::uint64_t* xdictionary = nullptr);
 
 // The absolute handle a reference in `frame`'s handle stream names.
 std::uint64_t ReadHandle(CDwgObjectFrame& frame);

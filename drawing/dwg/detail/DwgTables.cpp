@@ -59,14 +59,14 @@ bool IsType(const CDwgReaderContext& context, const CDwgObjectFrame& frame, std:
 // Reads the common part of a table record and its name; false when the object is no such
 // record or its streams run out.
 bool OpenRecord(CDwgReaderContext& context, std::uint64_t handle, std::uint16_t type,
-                CDwgObjectFrame& frame, std::string& name) {
+                CDwgObjectFrame& frame, std::string& name, std::uint64_t* xdictionary = nullptr) {
   if (!context.Open(handle, frame)) return false;
   if (frame.type != type) {
     context.Damage("table entry " + std::to_string(handle) + " is a " +
                    context.TypeName(frame.type));
     return false;
   }
-  if (!ReadObjectCommon(frame)) {
+  if (!ReadObjectCommon(frame, nullptr, xdictionary)) {
     context.Damage("table entry " + std::to_string(handle) + " ends in its common part");
     return false;
   }
@@ -445,7 +445,8 @@ bool CTableReader::ReadBlockRecord(std::uint64_t handle, std::int32_t fixedBlock
                                    CDwgBlockRecord& record) {
   CDwgObjectFrame frame;
   std::string name;
-  if (!OpenRecord(context, handle, kBlockHeader, frame, name)) return false;
+  std::uint64_t xdictionary = 0;
+  if (!OpenRecord(context, handle, kBlockHeader, frame, name, &xdictionary)) return false;
   CBitReader& d = frame.data;
   const Version v = context.version;
   const bool anonymous = d.ReadB();
@@ -502,6 +503,7 @@ bool CTableReader::ReadBlockRecord(std::uint64_t handle, std::int32_t fixedBlock
     }
   }
   record.handle = handle;
+  record.xdictionary = xdictionary;
   std::int32_t index = fixedBlock;
   if (index < 0) {
     if (blockNames.Find(name) >= 0 && anonymous && name.size() > 1 && name[0] == '*') {
@@ -723,6 +725,43 @@ std::vector<std::pair<std::string, std::uint64_t>> ReadDictionary(CDwgReaderCont
     items.emplace_back(std::move(names[i]), item);
   }
   return items;
+}
+
+std::vector<DrawOrderEntry> ReadDrawOrder(CDwgReaderContext& context,
+                                          const CDwgBlockRecord& record) {
+  std::vector<DrawOrderEntry> entries;
+  if (record.xdictionary == 0 || context.version < Version::R13) return entries;
+  std::uint64_t table = 0;
+  for (const auto& [name, item] : ReadDictionary(context, record.xdictionary)) {
+    if (EqualsIgnoringCase(name, "ACAD_SORTENTS")) table = item;
+  }
+  CDwgObjectFrame frame;
+  if (table == 0 || !context.Open(table, frame)) return entries;
+  if (!IsType(context, frame, 0xFFFF, "SORTENTSTABLE") || !ReadObjectCommon(frame)) {
+    context.Damage("draw order table " + std::to_string(table) + " cannot be read");
+    return entries;
+  }
+  // The sort handles stand in the data stream, the block and the entities in the handles.
+  CBitReader& d = frame.data;
+  const std::uint32_t count = d.ReadBL();
+  if (d.Failed() || count > d.BitsLeft() / 8 || count > frame.handles.BitsLeft() / 8) {
+    context.Damage("draw order table " + std::to_string(table) + " is damaged");
+    return entries;
+  }
+  std::vector<std::uint64_t> keys(count);
+  for (std::uint64_t& key : keys) key = d.ReadH().value;
+  const std::uint64_t block = ReadHandle(frame);
+  if (d.Failed() || frame.handles.Failed() || block != record.handle) {
+    context.Damage("draw order table " + std::to_string(table) + " is damaged");
+    return entries;
+  }
+  entries.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint64_t entity = ReadHandle(frame);
+    if (frame.handles.Failed()) break;
+    if (entity != 0) entries.push_back({entity, keys[i]});
+  }
+  return entries;
 }
 
 const std::string& ApplicationName(CDwgReaderContext& context, std::uint64_t handle) {

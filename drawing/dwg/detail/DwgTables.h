@@ -19,6 +19,7 @@ struct CDwgBlockRecord {
   std::uint64_t firstEntity = 0, lastEntity = 0;
   // R2004+: the entities in order.
   std::vector<std::uint64_t> entities;
+  std::uint64_t xdictionary = 0;  // its extension dictionary: where a draw order table is kept
 };
 
 // Gives the drawing what every drawing has (layer "0", the linetypes ByBlock, ByLayer and
@@ -30,6 +31,11 @@ void ReadTables(CDwgReaderContext& context, std::vector<CDwgBlockRecord>& record
 // Reads the LAYOUT objects of the layout dictionary into drawing.layouts, in dictionary order,
 // and the image definitions of the image dictionary into drawing.imageDefs.
 void ReadLayoutsAndImages(CDwgReaderContext& context);
+
+// The draw order table (SORTENTSTABLE, under ACAD_SORTENTS in the extension dictionary) of a
+// block record; empty when it has none or the table belongs to another block.
+std::vector<DrawOrderEntry> ReadDrawOrder(CDwgReaderContext& context,
+                                          const CDwgBlockRecord& record);
 
 // The names and handles of a DICTIONARY (or DICTIONARYWDFLT) object; empty when the handle
 // names none.

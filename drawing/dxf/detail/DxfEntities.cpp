@@ -1122,10 +1122,61 @@ Hatch ParseHatch(CDxfReaderContext& context, std::span<const DxfGroup> groups) {
     hatch.paths.push_back(std::move(path));
   }
   // The pattern lines (group 78 and one 53/43/44/45/46/79/49… run each), seed points and
-  // the gradient follow.
+  // the gradient follow. Each gradient colour starts with a 463 and gives its index (63), its
+  // true colour (421) or both.
+  HatchGradient& gradient = hatch.gradientFill;
+  int colorSlot = -1;
+  bool slotHasIndex = false, slotHasRgb = false;
+  const auto colorField = [&](bool rgb) -> Color* {
+    if (colorSlot < 0 || (rgb ? slotHasRgb : slotHasIndex)) {
+      ++colorSlot;
+      slotHasIndex = slotHasRgb = false;
+    }
+    (rgb ? slotHasRgb : slotHasIndex) = true;
+    return colorSlot < 2 ? &gradient.colors[colorSlot] : nullptr;
+  };
   while (!cursor.AtEnd()) {
     const DxfGroup& group = cursor.Current();
-    if (group.code == 450) hatch.gradient = Int(group) != 0;
+    switch (group.code) {
+      case 450:
+        hatch.gradient = Int(group) != 0;
+        break;
+      case 452:
+        gradient.oneColor = Int(group) != 0;
+        break;
+      case 460:
+        gradient.angle = Real(group);
+        break;
+      case 461:
+        gradient.shift = Real(group);
+        break;
+      case 462:
+        gradient.tint = Real(group, 1.0);
+        break;
+      case 463:
+        ++colorSlot;
+        slotHasIndex = slotHasRgb = false;
+        break;
+      case 63:
+        if (Color* color = colorField(false)) {
+          const int index = std::abs(Int(group, 7));
+          color->index = static_cast<std::int16_t>(index >= 1 && index <= 255 ? index : 7);
+        }
+        break;
+      case 421:
+        if (Color* color = colorField(true)) {
+          const auto value = static_cast<std::uint32_t>(Integer(group));
+          color->hasTrueColor = true;
+          color->rgb = ((value >> 16) & 0xFF) | (value & 0xFF00) | ((value & 0xFF) << 16);
+          if (!slotHasIndex) color->index = 257;  // a true colour alone, unless a 63 follows
+        }
+        break;
+      case 470:
+        gradient.kind = GradientKindByName(GroupTrimmed(group));
+        break;
+      default:
+        break;
+    }
     if (group.code == 78 && hatch.patternLines.empty()) {
       const int lines = Int(group);
       cursor.Skip();
