@@ -371,6 +371,39 @@ void InspectEntity(const Drawing& d, const Block& block, EntityT& e, bool isAttr
           for (auto& member : data.entities) {
             InspectEntity(d, block, member, false, standard, inspect);
           }
+        } else if constexpr (std::is_same_v<Kind, MLeader>) {
+          inspect.Expect(data.arrowBlock == -1 || InRange(data.arrowBlock, d.blocks),
+                         "multileader arrowhead block out of range", data.arrowBlock, -1);
+          inspect.Expect(data.block.block == -1 || InRange(data.block.block, d.blocks),
+                         "multileader block out of range", data.block.block, -1);
+          inspect.Expect(InRange(data.text.style, d.textStyles),
+                         "multileader text style out of range", data.text.style, standard);
+          inspect.Expect(data.text.attachment >= 1 && data.text.attachment <= 9,
+                         "multileader text attachment out of range", data.text.attachment, 1);
+          inspect.Expect(data.leaderType >= 0 && data.leaderType <= 2,
+                         "multileader leader type out of range", data.leaderType, 1);
+        } else if constexpr (std::is_same_v<Kind, MLine>) {
+          inspect.Expect(data.style == -1 || InRange(data.style, d.mlineStyles),
+                         "mline style out of range", data.style, -1);
+        } else if constexpr (std::is_same_v<Kind, Mesh>) {
+          const auto count = static_cast<int>(data.vertices.size());
+          inspect.ExpectNone(
+              data.faces,
+              [count](const std::vector<int>& face) {
+                return std::any_of(face.begin(), face.end(),
+                                   [count](int index) { return index < 0 || index >= count; });
+              },
+              "mesh face index out of range");
+          inspect.ExpectNone(
+              data.edges,
+              [count](const std::pair<int, int>& edge) {
+                return edge.first < 0 || edge.first >= count || edge.second < 0 ||
+                       edge.second >= count;
+              },
+              "mesh edge index out of range");
+        } else if constexpr (std::is_same_v<Kind, Tolerance>) {
+          inspect.Expect(InRange(data.style, d.textStyles), "tolerance text style out of range",
+                         data.style, standard);
         } else if constexpr (std::is_same_v<Kind, Spline>) {
           inspect.ExpectSound(data, "spline knots or weights do not match");
         } else if constexpr (std::is_same_v<Kind, Hatch>) {
@@ -398,6 +431,14 @@ void InspectReferences(DrawingT& d, Inspector& inspect) {
                    layer.linetype, kLinetypeContinuous);
     inspect.Expect(layer.color.index >= 1 && layer.color.index <= 255,
                    "layer colour index out of range", layer.color.index, 7);
+  }
+  for (auto& style : d.mlineStyles) {
+    for (auto& element : style.elements) {
+      inspect.Expect(IsLinetypeReference(element.linetype, d), "mline style linetype out of range",
+                     element.linetype, kLinetypeByLayer);
+      inspect.Expect(element.color.index >= 0 && element.color.index <= 257,
+                     "mline style colour index out of range", element.color.index, Color::kByLayer);
+    }
   }
   for (auto& layout : d.layouts) {
     inspect.Expect(layout.block == -1 || InRange(layout.block, d.blocks),

@@ -13,6 +13,7 @@
 #include <numbers>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -431,6 +432,101 @@ struct Viewport {
   std::int32_t clipEntityIndex = -1;       // an entity of the same block giving a clip boundary
 };
 
+// MULTILEADER: leader lines gathered in branches, each ending at a landing point from which an
+// optional dogleg runs towards the content, which is an MTEXT or a block reference.
+struct MLeaderLine {
+  // World coordinates from the arrowhead's tip to the landing point of the branch.
+  std::vector<Vec3> vertices;
+};
+
+struct MLeaderBranch {
+  std::vector<MLeaderLine> lines;
+  Vec3 landing;                   // world coordinates
+  Vec3 doglegDirection{1, 0, 0};  // from the landing point towards the content
+  double doglegLength = 0.0;      // 0: no dogleg
+};
+
+struct MLeader {
+  static constexpr const char* kName = "MULTILEADER";
+  std::vector<MLeaderBranch> branches;
+  int leaderType = 1;  // 0 no leader lines, 1 straight, 2 spline
+  Color lineColor{Color::kByBlock, false, 0};
+  double arrowSize = 0.18;       // drawing units, scale applied
+  std::int32_t arrowBlock = -1;  // index into Drawing::blocks; -1 the closed filled arrowhead
+  // The content: text, a block, or neither.
+  bool hasText = false;
+  MText text;  // world coordinates
+  Color textColor{Color::kByBlock, false, 0};
+  bool hasBlock = false;
+  Insert block;  // world coordinates, in the plane of blockNormal
+  Vec3 blockNormal{0, 0, 1};
+  Color blockColor{Color::kByBlock, false, 0};
+};
+
+// MLINE: parallel lines along the vertices, one per element of its style. Each vertex gives,
+// per element, the distance along its miter from the vertex to that element's line (scale and
+// justification applied already).
+struct MLineVertex {
+  Vec3 position;                // world coordinates
+  Vec3 miter;                   // unit vector
+  std::vector<double> offsets;  // one per element
+};
+
+struct MLine {
+  static constexpr const char* kName = "MLINE";
+  std::vector<MLineVertex> vertices;
+  bool closed = false;
+  bool suppressStartCaps = false, suppressEndCaps = false;
+  std::int32_t style = -1;  // index into Drawing::mlineStyles; -1 unknown (elements draw plainly)
+};
+
+struct MLineStyleElement {
+  double offset = 0.0;
+  Color color;
+  std::int32_t linetype = kLinetypeByLayer;
+};
+
+struct MLineStyle {
+  std::string name;
+  // 1 filled, 16 start square cap, 256 end square cap (the arcs of other caps are not drawn).
+  int flags = 0;
+  Color fillColor;
+  std::vector<MLineStyleElement> elements;
+};
+
+// MESH: a subdivision mesh drawn by its control mesh (level 0).
+struct Mesh {
+  static constexpr const char* kName = "MESH";
+  std::vector<Vec3> vertices;              // world coordinates
+  std::vector<std::vector<int>> faces;     // 0-based vertex indices
+  std::vector<std::pair<int, int>> edges;  // 0-based; drawn when there are no faces
+};
+
+// TOLERANCE: a feature control frame. The text as stored: rows split by "^J", cells by "%%v",
+// symbols in "{\Fgdt;x}" groups.
+struct Tolerance {
+  static constexpr const char* kName = "TOLERANCE";
+  std::string text;
+  Vec3 insertion;           // world coordinates, the middle of the first row's left edge
+  Vec3 direction{1, 0, 0};  // world x-axis direction of the frame
+  double height = 0.18;     // text height (dimension style, scale applied)
+  double gap = 0.09;        // space between the text and the frame
+  std::int32_t style = -1;  // index into Drawing::textStyles
+};
+
+// PDFUNDERLAY, DWFUNDERLAY and DGNUNDERLAY: a reference to a page of another file. Its content
+// is not drawn; its frame is: the clip boundary, or the unit square, in the underlay's
+// coordinates.
+struct Underlay {
+  static constexpr const char* kName = "UNDERLAY";
+  std::string format;    // "PDF", "DWF" or "DGN"
+  std::string fileName;  // of its definition; empty when unknown
+  Vec3 insertion;        // world coordinates
+  Vec3 scale{1, 1, 1};
+  double rotation = 0.0;           // degrees, about the extrusion
+  std::vector<Vec2> clipBoundary;  // 2 points: a rectangle; more: a polygon
+};
+
 // Entities drawn only inside a polygon (DWF sheets clip their graphics to the paper's printable
 // area and to viewports): what lies outside the boundary is not seen. The boundary is in the
 // coordinates of the block that holds the group, closed (the last point need not repeat the
@@ -442,9 +538,10 @@ struct ClippedGroup {
 };
 
 // What an entity is follows from its data alone: there is no second tag that could disagree.
-using EntityData = std::variant<Line, Point, Circle, Arc, Ellipse, Polyline, Spline, Solid, Trace,
-                                Face3d, Text, Attribute, MText, Insert, Dimension, Table, Leader,
-                                XLine, Ray, Hatch, Image, Wipeout, Viewport, ClippedGroup>;
+using EntityData =
+    std::variant<Line, Point, Circle, Arc, Ellipse, Polyline, Spline, Solid, Trace, Face3d, Text,
+                 Attribute, MText, Insert, Dimension, Table, Leader, XLine, Ray, Hatch, Image,
+                 Wipeout, Viewport, ClippedGroup, MLeader, MLine, Mesh, Tolerance, Underlay>;
 
 struct Entity {
   std::int32_t layer = 0;  // index into Drawing::layers
@@ -514,6 +611,7 @@ struct Drawing {
   std::vector<Block> blocks;          // *Model_Space and *Paper_Space always present
   std::vector<Layout> layouts;        // model first, then paper layouts in tab order
   std::vector<ImageDef> imageDefs;
+  std::vector<MLineStyle> mlineStyles;
   ModelView activeView;
   std::int32_t activeLayout = 0;  // index into layouts
   // Entity types read but not drawn, with their counts, for the log ("skipped 12 MLEADER").

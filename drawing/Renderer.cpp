@@ -1,11 +1,13 @@
 #include "drawing/Renderer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <numbers>
 #include <string>
+#include <string_view>
 
 #include "drawing/ShapeFile.h"
 #include "drawing/SplineFit.h"
@@ -165,6 +167,130 @@ bool Dash(const std::vector<Vec2>& points, const std::vector<double>& pattern, D
   }
   if (on && piece.size() >= 2) draw(piece);
   return true;
+}
+
+// A part of a composite entity (a multileader's lines, text or block, an mline's elements),
+// drawn as an entity of its own with the whole's layer and properties and its own colour; a
+// part coloured ByBlock takes the whole's colour.
+Entity PartOf(const Entity& whole, const Color& color) {
+  Entity part;
+  part.layer = whole.layer;
+  part.linetype = whole.linetype;
+  part.color = color.index == Color::kByBlock && !color.hasTrueColor ? whole.color : color;
+  part.lineweight = whole.lineweight;
+  part.linetypeScale = whole.linetypeScale;
+  part.invisible = whole.invisible;
+  return part;
+}
+
+// World coordinates in the object coordinate system of an extrusion direction.
+Vec3 WorldToOcs(Vec3 p, Vec3 extrusion) {
+  const Affine3 axes = OcsToWorld(extrusion);
+  return {axes.m[0][0] * p.x + axes.m[1][0] * p.y + axes.m[2][0] * p.z,
+          axes.m[0][1] * p.x + axes.m[1][1] * p.y + axes.m[2][1] * p.z,
+          axes.m[0][2] * p.x + axes.m[1][2] * p.y + axes.m[2][2] * p.z};
+}
+
+// The symbols of the GDT font that feature control frames use ("{\\Fgdt;j}" is the position
+// symbol) as characters that common fonts have: the nearest Unicode symbol where the usual
+// fallback faces carry it, else a stand-in ("(M)" for the circled M of maximum material).
+const char* GdtSymbol(char code) {
+  switch (code) {
+    case 'a':
+      return "\u2220";  // angularity
+    case 'b':
+      return "\u22A5";  // perpendicularity
+    case 'c':
+      return "\u25B1";  // flatness
+    case 'd':
+      return "\u2313";  // profile of a surface
+    case 'e':
+      return "\u25CB";  // circularity
+    case 'f':
+      return "\u2225";  // parallelism
+    case 'g':
+      return "/\u25CB/";  // cylindricity
+    case 'h':
+      return "\u2197";  // circular runout
+    case 'i':
+      return "\u2261";  // symmetry
+    case 'j':
+      return "\u2295";  // position
+    case 'k':
+      return "\u2312";  // profile of a line
+    case 'l':
+      return "(L)";  // least material condition
+    case 'm':
+      return "(M)";  // maximum material condition
+    case 'n':
+      return "\u2300";  // diameter
+    case 'p':
+      return "(P)";  // projected tolerance zone
+    case 'r':
+      return "\u25CE";  // concentricity
+    case 's':
+      return "(S)";  // regardless of feature size
+    case 't':
+      return "\u2197\u2197";  // total runout
+    case 'u':
+      return "\u2014";  // straightness
+    default:
+      return "";
+  }
+}
+
+// The text of one cell of a feature control frame: GDT symbols as characters, %%-codes
+// replaced, other formatting codes and braces left out.
+std::string ToleranceCellText(std::string_view raw) {
+  std::string out;
+  for (std::size_t i = 0; i < raw.size();) {
+    if (raw.compare(i, 6, "\\Fgdt;") == 0 || raw.compare(i, 6, "\\FGDT;") == 0) {
+      i += 6;
+      while (i < raw.size() && raw[i] != '}') {
+        const char code = static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i])));
+        const char* symbol = GdtSymbol(code);
+        out += *symbol ? symbol : std::string(1, raw[i]);
+        ++i;
+      }
+      continue;
+    }
+    if (raw[i] == '\\' && i + 1 < raw.size() &&
+        std::isalpha(static_cast<unsigned char>(raw[i + 1]))) {
+      const std::size_t end = raw.find(';', i);
+      i = end == std::string_view::npos ? raw.size() : end + 1;
+      continue;
+    }
+    if (raw.compare(i, 2, "%%") == 0 && i + 2 < raw.size()) {
+      const char code = static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 2])));
+      const char* replaced = code == 'c'   ? "\u2300"
+                             : code == 'd' ? "\u00B0"
+                             : code == 'p' ? "\u00B1"
+                                           : nullptr;
+      if (replaced) {
+        out += replaced;
+        i += 3;
+        continue;
+      }
+    }
+    if (raw[i] != '{' && raw[i] != '}') out += raw[i];
+    ++i;
+  }
+  return out;
+}
+
+// Splits text at every separator.
+std::vector<std::string_view> SplitAt(std::string_view text, std::string_view separator) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t found = text.find(separator, start);
+    if (found == std::string_view::npos) {
+      parts.push_back(text.substr(start));
+      return parts;
+    }
+    parts.push_back(text.substr(start, found - start));
+    start = found + separator.size();
+  }
 }
 
 // A colour (red in the low byte) with its HSL lightness set to lightness (0 black … 1 white),
@@ -1017,6 +1143,210 @@ void CRenderer::DrawKind(const Entity&, const ClippedGroup& group, const Context
     DrawEntity(member, inner);
   }
   if (!clip.empty()) sink.PopClipPolygon();
+}
+
+void CRenderer::DrawKind(const Entity& entity, const MLeader& leader, const Context& context) {
+  Entity part = PartOf(entity, leader.lineColor);
+  if (leader.leaderType != 0) {
+    for (const MLeaderBranch& branch : leader.branches) {
+      for (const MLeaderLine& line : branch.lines) {
+        if (line.vertices.size() < 2) continue;
+        drawing::Leader drawn;
+        drawn.vertices = line.vertices;
+        drawn.spline = leader.leaderType == 2;
+        drawn.arrowSize = leader.arrowSize;
+        drawn.arrowhead = leader.arrowBlock < 0 && leader.arrowSize > 0;
+        part.data = std::move(drawn);
+        DrawKind(part, std::get<drawing::Leader>(part.data), context);
+        // An arrowhead block points along its negative x axis, its tip at its origin.
+        const Vec3 back = line.vertices[0] - line.vertices[1];
+        if (leader.arrowBlock >= 0 && leader.arrowSize > 0 && Length(back) > 0) {
+          Insert arrow;
+          arrow.block = leader.arrowBlock;
+          arrow.insertion = line.vertices[0];
+          arrow.scale = {leader.arrowSize, leader.arrowSize, leader.arrowSize};
+          arrow.rotation = std::atan2(back.y, back.x) / kDegree;
+          part.data = std::move(arrow);
+          DrawInsert(part, std::get<Insert>(part.data), context);
+        }
+      }
+      if (branch.doglegLength > 0 && !branch.lines.empty()) {
+        const Vec3 end = branch.landing + Normalized(branch.doglegDirection) * branch.doglegLength;
+        part.data = drawing::Line{branch.landing, end};
+        DrawKind(part, std::get<drawing::Line>(part.data), context);
+      }
+    }
+  }
+  if (leader.hasText) {
+    Entity content = PartOf(entity, leader.textColor);
+    content.data = leader.text;
+    DrawKind(content, std::get<MText>(content.data), context);
+  }
+  if (leader.hasBlock && leader.block.block >= 0) {
+    Entity content = PartOf(entity, leader.blockColor);
+    content.extrusion = leader.blockNormal;
+    Insert block = leader.block;
+    block.insertion = WorldToOcs(block.insertion, leader.blockNormal);
+    content.data = std::move(block);
+    DrawInsert(content, std::get<Insert>(content.data), context);
+  }
+}
+
+void CRenderer::DrawKind(const Entity& entity, const MLine& mline, const Context& context) {
+  const MLineStyle* style =
+      mline.style >= 0 && mline.style < static_cast<std::int32_t>(drawing.mlineStyles.size())
+          ? &drawing.mlineStyles[mline.style]
+          : nullptr;
+  if (mline.vertices.size() < 2) return;
+  std::size_t elements = mline.vertices.front().offsets.size();
+  for (const MLineVertex& vertex : mline.vertices) {
+    elements = std::min(elements, vertex.offsets.size());
+  }
+  if (elements == 0) return;
+  const auto at = [&](std::size_t vertex, std::size_t element) {
+    const MLineVertex& v = mline.vertices[vertex];
+    return v.position + v.miter * v.offsets[element];
+  };
+  // The outermost elements, which the caps and the fill join.
+  std::size_t lowest = 0, highest = 0;
+  for (std::size_t e = 1; e < elements; ++e) {
+    if (mline.vertices[0].offsets[e] < mline.vertices[0].offsets[lowest]) lowest = e;
+    if (mline.vertices[0].offsets[e] > mline.vertices[0].offsets[highest]) highest = e;
+  }
+  const std::size_t last = mline.vertices.size() - 1;
+  if (style && (style->flags & 1) && lowest != highest) {
+    Entity fill = PartOf(entity, style->fillColor);
+    DrawMarked(fill, context, [&](const Affine3& world, const Affine3&) {
+      std::vector<Vec3> ring;
+      for (std::size_t v = 0; v <= last; ++v) ring.push_back(at(v, highest));
+      for (std::size_t v = last + 1; v-- > 0;) ring.push_back(at(v, lowest));
+      std::vector<std::vector<Vec2>> rings{ToPage(world, ring)};
+      FilledRings(rings, false);
+    });
+  }
+  for (std::size_t e = 0; e < elements; ++e) {
+    const MLineStyleElement* element =
+        style && e < style->elements.size() ? &style->elements[e] : nullptr;
+    Entity part = PartOf(entity, element ? element->color : Color{Color::kByBlock, false, 0});
+    if (element && element->linetype != kLinetypeByBlock) part.linetype = element->linetype;
+    DrawMarked(part, context, [&](const Affine3& world, const Affine3&) {
+      std::vector<Vec3> points;
+      for (std::size_t v = 0; v <= last; ++v) points.push_back(at(v, e));
+      Polyline(ToPage(world, points), mline.closed);
+    });
+  }
+  if (!style || mline.closed || lowest == highest) return;
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
+    if ((style->flags & 16) && !mline.suppressStartCaps) {
+      Polyline({Page(world, at(0, lowest)), Page(world, at(0, highest))}, false);
+    }
+    if ((style->flags & 256) && !mline.suppressEndCaps) {
+      Polyline({Page(world, at(last, lowest)), Page(world, at(last, highest))}, false);
+    }
+  });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Mesh& mesh, const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
+    const auto count = static_cast<int>(mesh.vertices.size());
+    const auto valid = [count](int index) { return index >= 0 && index < count; };
+    for (const std::vector<int>& face : mesh.faces) {
+      std::vector<Vec3> ring;
+      for (int index : face) {
+        if (valid(index)) ring.push_back(mesh.vertices[static_cast<std::size_t>(index)]);
+      }
+      if (ring.size() >= 2) Polyline(ToPage(world, ring), ring.size() > 2);
+    }
+    if (!mesh.faces.empty()) return;
+    for (const auto& [from, to] : mesh.edges) {
+      if (!valid(from) || !valid(to)) continue;
+      Polyline({Page(world, mesh.vertices[static_cast<std::size_t>(from)]),
+                Page(world, mesh.vertices[static_cast<std::size_t>(to)])},
+               false);
+    }
+  });
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Tolerance& tolerance, const Context& context) {
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
+    const Vec3 z = Normalized(entity.extrusion);
+    Vec3 x = tolerance.direction - z * Dot(tolerance.direction, z);
+    x = Length(x) > 0 ? Normalized(x) : Vec3{1, 0, 0};
+    const Affine3 frame =
+        world * Affine3::Translate(tolerance.insertion) * Affine3::FromAxes(x, Cross(z, x), z);
+    DrawTolerance(tolerance, frame);
+  });
+}
+
+void CRenderer::DrawTolerance(const Tolerance& tolerance, const Affine3& toPage) {
+  const double height = tolerance.height;
+  if (!(height > 0) || tolerance.text.empty()) return;
+  const double gap = tolerance.gap > 0 ? tolerance.gap : height / 2;
+  const TextStyle fallback;
+  const TextStyle& style =
+      tolerance.style >= 0 && tolerance.style < static_cast<std::int32_t>(drawing.textStyles.size())
+          ? drawing.textStyles[tolerance.style]
+          : fallback;
+  const std::string_view characters = CutText(tolerance.text, kTextBytes);
+  // Rows are a text height and a gap above and below it high; the insertion point is the
+  // middle of the first row's left edge. Each cell holds its text with a gap either side;
+  // empty cells take no room.
+  const double rowHeight = height + 2 * gap;
+  std::vector<std::string_view> rows = SplitAt(characters, "^J");
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const double top = rowHeight * (0.5 - static_cast<double>(r));
+    const double bottom = top - rowHeight;
+    double left = 0;
+    for (std::string_view raw : SplitAt(rows[r], "%%v")) {
+      const std::string cell = ToleranceCellText(raw);
+      if (cell.find_first_not_of(' ') == std::string::npos) continue;
+      const TextShape shape = text.Shape(cell, style.fontFile, style.fontFamily);
+      const double width = shape.width * height + 2 * gap;
+      std::vector<std::vector<Vec2>> rings;
+      const Affine3 glyphs = toPage * Affine3::Translate({left + gap, bottom + gap, 0}) *
+                             Affine3::Scale(height, height, 1);
+      for (const auto& contour : shape.contours) {
+        std::vector<Vec2> ring;
+        for (const Vec2& p : contour) ring.push_back(Page(glyphs, {p.x, p.y, 0}));
+        rings.push_back(std::move(ring));
+      }
+      FilledRings(rings, false);
+      const double right = left + width;
+      Polyline({Page(toPage, {left, bottom, 0}), Page(toPage, {right, bottom, 0}),
+                Page(toPage, {right, top, 0}), Page(toPage, {left, top, 0})},
+               true);
+      left = right;
+    }
+  }
+}
+
+void CRenderer::DrawKind(const Entity& entity, const Underlay& underlay, const Context& context) {
+  const std::string warning = underlay.fileName.empty()
+                                  ? "a " + underlay.format +
+                                        " underlay whose file is not known is not drawn; its frame "
+                                        "is drawn"
+                                  : "the " + underlay.format + " underlay \"" + underlay.fileName +
+                                        "\" is not drawn; its frame is drawn";
+  if (std::find(underlaysWarned.begin(), underlaysWarned.end(), warning) == underlaysWarned.end()) {
+    underlaysWarned.push_back(warning);
+    Warn(warning);
+  }
+  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
+    const Affine3 place = world * Affine3::Translate(underlay.insertion) *
+                          OcsToWorld(entity.extrusion) *
+                          Affine3::RotateZ(underlay.rotation * kDegree) *
+                          Affine3::Scale(underlay.scale.x, underlay.scale.y, underlay.scale.z);
+    std::vector<Vec2> corners = underlay.clipBoundary;
+    if (corners.size() == 2) {
+      const Vec2 a = corners[0], b = corners[1];
+      corners = {a, {b.x, a.y}, b, {a.x, b.y}};
+    } else if (corners.size() < 2) {
+      corners = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    }
+    std::vector<Vec2> page;
+    for (const Vec2& corner : corners) page.push_back(Page(place, {corner.x, corner.y, 0}));
+    Polyline(page, true);
+  });
 }
 
 void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Context& context) {

@@ -118,6 +118,11 @@ class CRenderer {
   void DrawKind(const Entity& entity, const Wipeout& wipeout, const Context& context);
   void DrawKind(const Entity& entity, const Viewport& viewport, const Context& context);
   void DrawKind(const Entity& entity, const ClippedGroup& group, const Context& context);
+  void DrawKind(const Entity& entity, const MLeader& leader, const Context& context);
+  void DrawKind(const Entity& entity, const MLine& mline, const Context& context);
+  void DrawKind(const Entity& entity, const Mesh& mesh, const Context& context);
+  void DrawKind(const Entity& entity, const Tolerance& tolerance, const Context& context);
+  void DrawKind(const Entity& entity, const Underlay& underlay, const Context& context);
   // Brackets the drawing of an entity for the sink (its kind and layer) and applies its
   // colour, width and linetype; draw gets the maps of world and entity coordinates to the page.
   template <class Draw>
@@ -192,6 +197,8 @@ class CRenderer {
   void DrawImage(const Entity& entity, const Image& image, bool wipeout, const Context& context);
   void DrawLeader(const Leader& leader, const Affine3& toPage);
   void DrawFilledFace(const Face& face, const Affine3& ocs);
+  // The frame of a feature control frame and its text, in the frame's own coordinates.
+  void DrawTolerance(const Tolerance& tolerance, const Affine3& toPage);
   // An XLINE, or a RAY when ray is set, cut to the output area.
   void DrawConstructionLine(const ConstructionLine& line, bool ray, const Affine3& toPage);
 
@@ -277,6 +284,7 @@ class CRenderer {
   std::int64_t visitLimit = 30'000'000;
   std::int64_t entityPoints = 0;  // points the entity being drawn took for its curves
   std::vector<std::pair<std::string, int>> warnings;
+  std::vector<std::string> underlaysWarned;  // the files of underlays warned about
 };
 
 inline constexpr std::size_t kNoPointLimit = static_cast<std::size_t>(-1) / 2;

@@ -177,8 +177,10 @@ void CHeaderList::Read(CDwgHeader& out) {
     Shorts(3);  // DIMTAD, DIMZIN, DIMAZIN
   }
   if (Since(R2007)) Shorts(1);  // DIMARCSYM
-  Doubles(8);                   // DIMTXT, DIMCEN, DIMTSZ, DIMALTF, DIMLFAC, DIMTVP, DIMTFAC, DIMGAP
-  if (Until(R14)) Texts(5);     // DIMPOST, DIMAPOST, DIMBLK, DIMBLK1, DIMBLK2
+  out.dimTxt = d.ReadBD();
+  Doubles(6);  // DIMCEN, DIMTSZ, DIMALTF, DIMLFAC, DIMTVP, DIMTFAC
+  out.dimGap = d.ReadBD();
+  if (Until(R14)) Texts(5);  // DIMPOST, DIMAPOST, DIMBLK, DIMBLK1, DIMBLK2
   if (Since(R2000)) {
     Doubles(1);  // DIMALTRND
     Bits(1);     // DIMALT

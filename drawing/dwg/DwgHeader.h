@@ -42,6 +42,8 @@ struct CDwgHeader {
   int lUPrec = 4;
   double dimScale = 1.0;
   double dimAsz = 0.18;  // arrowhead size
+  double dimTxt = 0.18;  // text height
+  double dimGap = 0.09;  // gap around dimension text
   CCmColor ceColor;
   // R2000+: the FLAGS long; LWDISPLAY is its 0x200 bit cleared, CELWEIGHT its low five bits.
   std::uint32_t flags = 0;

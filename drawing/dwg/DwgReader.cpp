@@ -276,6 +276,8 @@ bool CDwgReader::ReadEntityAt(CDwgReaderContext& context, std::uint64_t handle, 
       if (!ReadGraphics(context, frame, common, name, block)) ++context.skipped[name];
       return true;
     case CDwgEntityResult::Damaged:
+      // A multileader of a layout the decoder does not know is drawn from its graphics.
+      if (name == "MULTILEADER" && ReadGraphics(context, frame, common, name, block)) return true;
       context.Damage(name + " " + std::to_string(handle) + " cannot be read");
       return true;
   }

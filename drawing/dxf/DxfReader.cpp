@@ -15,6 +15,7 @@
 #include "drawing/dxf/detail/DxfReaderContext.h"
 #include "drawing/dxf/detail/DxfTokenizer.h"
 #include "drawing/text/TextDecoder.h"
+#include "platform/Ascii.h"
 
 namespace drawing {
 
@@ -107,6 +108,8 @@ class CDxfReader {
   void ObjectsRecord();
   void ReadLayout();
   void ReadImageDef();
+  void ReadMLineStyle();
+  void ReadUnderlayDefinition();
   void ReadDictionary();
   void ReadSpatialFilter();
   void ResolveInsertClips();
@@ -122,6 +125,8 @@ class CDxfReader {
 
   void Finish();
   void ResolveImages();
+  // MLINE styles and underlay files, which the objects after the entities define.
+  void ResolveStylesAndUnderlays();
   void ResolveViewportClips();
   void ResolveLinetypeStyles();
   void ApplyDrawOrders();
@@ -173,7 +178,14 @@ class CDxfReader {
       dictionaries;
   std::unordered_map<std::uint64_t, std::vector<Vec2>> spatialFilters;
   std::unordered_map<std::uint64_t, std::int32_t> imageDefs;
-  std::unordered_map<std::uint64_t, std::string> blockRecordNames;
+  struct MLineRef {
+    EntityRef entity;
+    std::string styleName;
+  };
+  std::vector<MLineRef> mlineRefs;
+  std::vector<EntityRef> underlayRefs;
+  std::unordered_map<std::uint64_t, std::int32_t> mlineStyleHandles;
+  std::unordered_map<std::uint64_t, std::string> underlayFiles;
   std::unordered_map<std::uint64_t, std::int32_t> blockOfOwner;
   std::vector<std::pair<std::int32_t, std::string>> layerLinetypes;
   // Text styles by handle, and the files of the shape styles (which are no text styles); the
@@ -454,6 +466,10 @@ void CDxfReader::ReadHeader() {
       context.headerDimStyle.arrowSize = Real(group, 0.18);
     } else if (is("$DIMSCALE")) {
       context.headerDimStyle.scale = Real(group, 1.0);
+    } else if (is("$DIMTXT")) {
+      context.headerDimStyle.textHeight = Real(group, 0.18);
+    } else if (is("$DIMGAP")) {
+      context.headerDimStyle.gap = Real(group, 0.09);
     }
   }
   context.decoder.SetCodePage(header.codePage, IsUtf8Version(header.acadVersion));
@@ -626,7 +642,10 @@ void CDxfReader::ReadTextStyle() {
   }
   if (name.empty()) return;
   const std::int32_t styleIndex = context.DefineTextStyle(name);
-  if (handle != 0) textStyleHandles[handle] = styleIndex;
+  if (handle != 0) {
+    textStyleHandles[handle] = styleIndex;
+    context.textStyleHandles[handle] = styleIndex;
+  }
   TextStyle& style = drawing.textStyles[static_cast<std::size_t>(styleIndex)];
   bool inAcad = false;
   bool familyTaken = false;
@@ -703,7 +722,7 @@ void CDxfReader::ReadBlockRecord() {
     if (group.code == 5) handle = GroupHandle(group);
     if (group.code == 2) name = context.Name(group.text);
   }
-  if (handle != 0 && !name.empty()) blockRecordNames[handle] = std::move(name);
+  if (handle != 0 && !name.empty()) context.blockRecordNames[handle] = std::move(name);
 }
 
 void CDxfReader::ReadDimStyle() {
@@ -715,6 +734,8 @@ void CDxfReader::ReadDimStyle() {
     if (group.code == 2) name = context.Name(group.text);
     if (group.code == 41) style.arrowSize = Real(group, style.arrowSize);
     if (group.code == 40) style.scale = Real(group, style.scale);
+    if (group.code == 140) style.textHeight = Real(group, style.textHeight);
+    if (group.code == 147) style.gap = Real(group, style.gap);
   }
   if (!name.empty()) context.dimStyles[name] = style;
 }
@@ -843,6 +864,10 @@ void CDxfReader::AddEntity(std::int32_t target) {
   ++entityCount;
   NoteHandle(block, static_cast<std::size_t>(index), info.handle);
   if (info.imageDef != 0) imageRefs.push_back({block, index, info.imageDef});
+  if (info.mlineStyle != 0 || !info.mlineStyleName.empty()) {
+    mlineRefs.push_back({{block, index, info.mlineStyle}, std::move(info.mlineStyleName)});
+  }
+  if (info.underlayDefinition != 0) underlayRefs.push_back({block, index, info.underlayDefinition});
   if (info.clipBoundary != 0) clipRefs.push_back({block, index, info.clipBoundary});
   if (info.clipCandidate && info.handle != 0) clipCandidates.push_back({block, index, info.handle});
   if (insert && recordXDictionary != 0) {
@@ -931,6 +956,11 @@ void CDxfReader::ObjectsRecord() {
     ReadDictionary();
   } else if (recordType == "SPATIAL_FILTER") {
     ReadSpatialFilter();
+  } else if (recordType == "MLINESTYLE") {
+    ReadMLineStyle();
+  } else if (recordType == "PDFDEFINITION" || recordType == "DWFDEFINITION" ||
+             recordType == "DGNDEFINITION") {
+    ReadUnderlayDefinition();
   } else if (recordType == "SORTENTSTABLE") {
     ReadDrawOrder();
   }
@@ -1042,6 +1072,58 @@ void CDxfReader::ResolveInsertClips() {
                          .entities[static_cast<std::size_t>(ref.index)];
     if (auto* insert = std::get_if<Insert>(&entity.data)) insert->clipBoundary = filter->second;
   }
+}
+
+void CDxfReader::ReadMLineStyle() {
+  std::uint64_t handle = 0;
+  MLineStyle style;
+  bool inElements = false;
+  for (const DxfGroup& group : record) {
+    switch (group.code) {
+      case 5:
+        handle = GroupHandle(group);
+        break;
+      case 2:
+        style.name = context.Name(group.text);
+        break;
+      case 70:
+        style.flags = Int(group);
+        break;
+      case 71:
+        inElements = true;
+        break;
+      case 49:
+        style.elements.emplace_back().offset = Real(group);
+        break;
+      case 62: {
+        const int index = std::abs(Int(group, Color::kByLayer));
+        Color& color =
+            inElements && !style.elements.empty() ? style.elements.back().color : style.fillColor;
+        if (index <= 256) color.index = static_cast<std::int16_t>(index);
+        break;
+      }
+      case 6:
+        if (!style.elements.empty()) {
+          style.elements.back().linetype = context.LinetypeReference(group.text);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (handle != 0)
+    mlineStyleHandles[handle] = static_cast<std::int32_t>(drawing.mlineStyles.size());
+  drawing.mlineStyles.push_back(std::move(style));
+}
+
+void CDxfReader::ReadUnderlayDefinition() {
+  std::uint64_t handle = 0;
+  std::string file;
+  for (const DxfGroup& group : record) {
+    if (group.code == 5) handle = GroupHandle(group);
+    if (group.code == 1) file = context.Text(group.text);
+  }
+  if (handle != 0) underlayFiles[handle] = std::move(file);
 }
 
 void CDxfReader::ReadDrawOrder() {
@@ -1183,6 +1265,7 @@ void CDxfReader::Finish() {
     drawing.layers[static_cast<std::size_t>(layer)].linetype = context.LinetypeReference(name);
   }
   ResolveImages();
+  ResolveStylesAndUnderlays();
   ResolveViewportClips();
   ResolveInsertClips();
   ResolveLinetypeStyles();
@@ -1218,6 +1301,32 @@ void CDxfReader::ResolveImages() {
     if (auto* image = std::get_if<Image>(&entity.data)) {
       image->imageDef = found->second;
     }
+  }
+}
+
+void CDxfReader::ResolveStylesAndUnderlays() {
+  const auto at = [this](const EntityRef& ref) -> Entity& {
+    return drawing.blocks[static_cast<std::size_t>(ref.block)]
+        .entities[static_cast<std::size_t>(ref.index)];
+  };
+  for (const MLineRef& ref : mlineRefs) {
+    auto* mline = std::get_if<MLine>(&at(ref.entity).data);
+    if (!mline) continue;
+    if (auto found = mlineStyleHandles.find(ref.entity.handle); found != mlineStyleHandles.end()) {
+      mline->style = found->second;
+      continue;
+    }
+    for (std::size_t i = 0; i < drawing.mlineStyles.size(); ++i) {
+      if (EqualsIgnoringCase(drawing.mlineStyles[i].name, ref.styleName)) {
+        mline->style = static_cast<std::int32_t>(i);
+        break;
+      }
+    }
+  }
+  for (const EntityRef& ref : underlayRefs) {
+    auto* underlay = std::get_if<Underlay>(&at(ref).data);
+    auto found = underlayFiles.find(ref.handle);
+    if (underlay && found != underlayFiles.end()) underlay->fileName = found->second;
   }
 }
 
@@ -1270,8 +1379,8 @@ void CDxfReader::ApplyDrawOrders() {
 std::int32_t CDxfReader::BlockOfRecord(std::uint64_t handle) const {
   if (handle == 0) return -1;
   if (auto owner = blockOfOwner.find(handle); owner != blockOfOwner.end()) return owner->second;
-  auto named = blockRecordNames.find(handle);
-  if (named == blockRecordNames.end()) return -1;
+  auto named = context.blockRecordNames.find(handle);
+  if (named == context.blockRecordNames.end()) return -1;
   auto block = context.blocks.find(std::string_view(named->second));
   if (block == context.blocks.end()) return -1;
   const std::int32_t index = block->second;
@@ -1303,6 +1412,10 @@ void CDxfReader::RemoveUndefinedBlocks() {
   for (Block& block : drawing.blocks) {
     for (Entity& entity : block.entities) {
       if (std::int32_t* referenced = ReferencedBlock(entity)) map(*referenced);
+      if (auto* leader = std::get_if<MLeader>(&entity.data)) {
+        map(leader->arrowBlock);
+        map(leader->block.block);
+      }
     }
   }
   for (Layout& layout : drawing.layouts) map(layout.block);

@@ -352,10 +352,32 @@ TEST(DwgEntities, ALeaderToATextEndsInAHookWhoseStartDxfFilesListAsAVertex) {
   EXPECT_TRUE(leader.arrowhead);
 }
 
+TEST(DwgEntities, AFeatureControlFrameTakesItsTextHeightAndGapFromItsDimensionStyle) {
+  CEntityFile file(Version::R2000);
+  file.context.headerDimStyle.textHeight = 0.35;
+  file.context.headerDimStyle.gap = 0.1;
+  file.context.headerDimStyle.scale = 2;
+  EXPECT_EQ(file.Read(kTolerance,
+                      [](CBitWriter& d, CBitWriter& h) {
+                        d.BD3(1, 2, 0);
+                        d.BD3(0, 1, 0);  // turned by 90°
+                        d.BD3(0, 0, 1);
+                        d.TV("{\\Fgdt;j}%%v0.1\nA");
+                        h.H(5, 0);  // dimension style: the header's
+                      }),
+            CDwgEntityResult::Stored);
+  const Tolerance& tolerance = file.Data<Tolerance>();
+  EXPECT_EQ(tolerance.text, "{\\Fgdt;j}%%v0.1^JA") << "a line feed as DXF files write it";
+  ExpectPoint(tolerance.insertion, 1, 2, 0);
+  ExpectPoint(tolerance.direction, 0, 1, 0);
+  EXPECT_DOUBLE_EQ(tolerance.height, 0.7);
+  EXPECT_DOUBLE_EQ(tolerance.gap, 0.2);
+}
+
 TEST(DwgEntities, KindsTheModelDoesNotDrawAreSkippedUnderTheirDxfName) {
   CEntityFile file(Version::R2000);
-  EXPECT_EQ(file.Read(kTolerance, [](CBitWriter&, CBitWriter&) {}), CDwgEntityResult::Skipped);
-  EXPECT_EQ(file.name, "TOLERANCE");
+  EXPECT_EQ(file.Read(0x25, [](CBitWriter&, CBitWriter&) {}), CDwgEntityResult::Skipped);
+  EXPECT_EQ(file.name, "REGION");
   EXPECT_EQ(file.Read(0x26, [](CBitWriter&, CBitWriter&) {}), CDwgEntityResult::Skipped);
   EXPECT_EQ(file.name, "3DSOLID");
   EXPECT_EQ(file.Read(0x06, [](CBitWriter&, CBitWriter&) {}), CDwgEntityResult::NotDrawn)

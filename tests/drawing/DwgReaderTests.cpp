@@ -95,6 +95,11 @@ const std::vector<CKnownDifference>& KnownDifferences() {
       {"libredwg_2018_Leader",
        {"layer 0 @ 1", "*model_space LEADER: layer"},
        "the twin has a layer \"0 @ 1\" that the DWG file does not have"},
+      {"_r14",
+       {"*model_space MULTILEADER: count", "*model_space HATCH: count", "*model_space LINE: count",
+        "*model_space TEXT: count"},
+       "the DXF twin keeps its multileader as a proxy entity, drawn from its graphics (lines, a "
+       "hatch for the arrowhead, text); the DWG file's multileader is read as one"},
       {"_r13", kBeforeLayouts, kBeforeLayoutsReason},
       {"_r14", kBeforeLayouts, kBeforeLayoutsReason},
       {"libredwg_r11_entities",

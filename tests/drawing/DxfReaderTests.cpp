@@ -341,9 +341,9 @@ Groups Entities2000() {
                {31, "0"},    {12, "0"},   {22, "2"},   {32, "0"},           {13, "1"}, {23, "1"},
                {340, "0"},   {70, "7"},   {280, "1"},  {71, "1"},           {91, "2"}, {14, "-0.5"},
                {24, "-0.5"}, {14, "0.5"}, {24, "0.5"}, {100, "AcDbWipeout"}});
-  e = e + Entity2000("MLINE", "11A", "AcDbMline", {{10, "0"}, {20, "0"}});
-  e = e + Entity2000("MLINE", "11B", "AcDbMline", {{10, "0"}, {20, "0"}});
-  e = e + Entity2000("MULTILEADER", "11C", "AcDbMLeader", {{10, "0"}, {20, "0"}});
+  e = e + Entity2000("3DSOLID", "11A", "AcDbModelerGeometry", {{70, "1"}});
+  e = e + Entity2000("3DSOLID", "11B", "AcDbModelerGeometry", {{70, "1"}});
+  e = e + Entity2000("REGION", "11C", "AcDbModelerGeometry", {{70, "1"}});
   // Paper space: a clip boundary, clipped, switched-off and inactive viewports.
   const Groups paper{{67, "1"}, {8, "0"}};
   e = e +
@@ -1167,8 +1167,8 @@ TEST(DxfEntities, ReadsViewportsOfR12FromExtendedData) {
 TEST(DxfEntities, CountsTheTypesItDoesNotDraw) {
   const auto& skipped = AllEntities().skippedTypes;
   ASSERT_EQ(skipped.size(), 2u);
-  EXPECT_EQ(skipped[0], (std::pair<std::string, int>{"MLINE", 2}));
-  EXPECT_EQ(skipped[1], (std::pair<std::string, int>{"MULTILEADER", 1}));
+  EXPECT_EQ(skipped[0], (std::pair<std::string, int>{"3DSOLID", 2}));
+  EXPECT_EQ(skipped[1], (std::pair<std::string, int>{"REGION", 1}));
   EXPECT_EQ(ModelSpace(AllEntities()).size(), 23u);
 }
 

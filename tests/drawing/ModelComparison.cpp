@@ -685,6 +685,106 @@ void CComparer::Data(const std::string& k, const drawing::Entity& xe, const draw
           Same(k + "brightness", x.brightness, y.brightness);
           Same(k + "contrast", x.contrast, y.contrast);
           Same(k + "fade", x.fade, y.fade);
+        } else if constexpr (std::is_same_v<Kind, MLeader>) {
+          Same(k + "branch count", x.branches.size(), y.branches.size());
+          for (std::size_t b = 0; b < std::min(x.branches.size(), y.branches.size()); ++b) {
+            const MLeaderBranch& u = x.branches[b];
+            const MLeaderBranch& w = y.branches[b];
+            Point(k + "landing", u.landing, w.landing);
+            Real(k + "dogleg length", u.doglegLength, w.doglegLength);
+            Same(k + "line count", u.lines.size(), w.lines.size());
+            for (std::size_t l = 0; l < std::min(u.lines.size(), w.lines.size()); ++l) {
+              Same(k + "line vertex count", u.lines[l].vertices.size(), w.lines[l].vertices.size());
+              if (u.lines[l].vertices.size() != w.lines[l].vertices.size()) continue;
+              for (std::size_t i = 0; i < u.lines[l].vertices.size(); ++i) {
+                Point(k + "line vertex", u.lines[l].vertices[i], w.lines[l].vertices[i]);
+              }
+            }
+          }
+          Same(k + "leader type", x.leaderType, y.leaderType);
+          Real(k + "arrow size", x.arrowSize, y.arrowSize);
+          Same(k + "arrow block", Matched(BlockName(e, x.arrowBlock)), BlockName(a, y.arrowBlock));
+          Same(k + "has text", x.hasText, y.hasText);
+          Same(k + "text", x.text.text, y.text.text);
+          Point(k + "text insertion", x.text.insertion, y.text.insertion);
+          Real(k + "text height", x.text.height, y.text.height);
+          Same(k + "text attachment", x.text.attachment, y.text.attachment);
+          Same(k + "text style", StyleName(e, x.text.style), StyleName(a, y.text.style));
+          Same(k + "has block", x.hasBlock, y.hasBlock);
+          Same(k + "block", Matched(BlockName(e, x.block.block)), BlockName(a, y.block.block));
+          Point(k + "block insertion", x.block.insertion, y.block.insertion);
+        } else if constexpr (std::is_same_v<Kind, MLine>) {
+          Same(k + "vertex count", x.vertices.size(), y.vertices.size());
+          if (x.vertices.size() == y.vertices.size()) {
+            for (std::size_t i = 0; i < x.vertices.size(); ++i) {
+              Point(k + "vertex", x.vertices[i].position, y.vertices[i].position);
+              Point(k + "miter", x.vertices[i].miter, y.vertices[i].miter);
+              Same(k + "offset count", x.vertices[i].offsets.size(), y.vertices[i].offsets.size());
+              if (x.vertices[i].offsets.size() != y.vertices[i].offsets.size()) continue;
+              for (std::size_t j = 0; j < x.vertices[i].offsets.size(); ++j) {
+                Real(k + "offset", x.vertices[i].offsets[j], y.vertices[i].offsets[j]);
+              }
+            }
+          }
+          Same(k + "closed", x.closed, y.closed);
+          const auto styleOf = [](const Drawing& d, std::int32_t index) {
+            return index >= 0 && static_cast<std::size_t>(index) < d.mlineStyles.size()
+                       ? &d.mlineStyles[static_cast<std::size_t>(index)]
+                       : nullptr;
+          };
+          const MLineStyle* u = styleOf(e, x.style);
+          const MLineStyle* w = styleOf(a, y.style);
+          Same(k + "style", u ? u->name : "(none)", w ? w->name : "(none)");
+          if (u && w) {
+            Same(k + "style flags", u->flags, w->flags);
+            Same(k + "style fill colour", u->fillColor.index, w->fillColor.index);
+            Same(k + "style element count", u->elements.size(), w->elements.size());
+            for (std::size_t i = 0; i < std::min(u->elements.size(), w->elements.size()); ++i) {
+              Real(k + "style element offset", u->elements[i].offset, w->elements[i].offset);
+              Same(k + "style element colour", u->elements[i].color.index,
+                   w->elements[i].color.index);
+              const auto linetypeName = [](const Drawing& d, std::int32_t index) {
+                return index >= 0 && static_cast<std::size_t>(index) < d.linetypes.size()
+                           ? ToAsciiLower(d.linetypes[static_cast<std::size_t>(index)].name)
+                           : std::to_string(index);
+              };
+              Same(k + "style element linetype", linetypeName(e, u->elements[i].linetype),
+                   linetypeName(a, w->elements[i].linetype));
+            }
+          }
+        } else if constexpr (std::is_same_v<Kind, Mesh>) {
+          Same(k + "vertex count", x.vertices.size(), y.vertices.size());
+          if (x.vertices.size() == y.vertices.size()) {
+            for (std::size_t i = 0; i < x.vertices.size(); ++i) {
+              Point(k + "vertex", x.vertices[i], y.vertices[i]);
+            }
+          }
+          if (x.faces != y.faces) {
+            Note(k + "faces",
+                 std::to_string(x.faces.size()) + " vs " + std::to_string(y.faces.size()));
+          }
+          if (x.edges != y.edges) {
+            Note(k + "edges",
+                 std::to_string(x.edges.size()) + " vs " + std::to_string(y.edges.size()));
+          }
+        } else if constexpr (std::is_same_v<Kind, Tolerance>) {
+          Same(k + "text", x.text, y.text);
+          Point(k + "insertion", x.insertion, y.insertion);
+          Point(k + "direction", x.direction, y.direction);
+          Real(k + "height", x.height, y.height);
+          Real(k + "gap", x.gap, y.gap);
+        } else if constexpr (std::is_same_v<Kind, Underlay>) {
+          Same(k + "format", x.format, y.format);
+          Same(k + "file", x.fileName, y.fileName);
+          Point(k + "insertion", x.insertion, y.insertion);
+          Point(k + "scale", x.scale, y.scale);
+          Angle(k + "rotation", x.rotation, y.rotation);
+          Same(k + "clip point count", x.clipBoundary.size(), y.clipBoundary.size());
+          if (x.clipBoundary.size() == y.clipBoundary.size()) {
+            for (std::size_t i = 0; i < x.clipBoundary.size(); ++i) {
+              Point(k + "clip point", x.clipBoundary[i], y.clipBoundary[i]);
+            }
+          }
         } else if constexpr (std::is_same_v<Kind, Viewport>) {
           Point(k + "centre", x.center, y.center);
           Real(k + "width", x.width, y.width);

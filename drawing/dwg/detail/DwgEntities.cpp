@@ -52,6 +52,11 @@ enum class Kind {
   Image,
   Wipeout,
   Table,
+  MLeader,
+  MLine,
+  Mesh,
+  Tolerance,
+  Underlay,
   NotDrawn,
   Skipped,
 };
@@ -163,10 +168,10 @@ Kind FixedKind(std::uint16_t type, std::string& name) {
       return Kind::Leader;
     case 0x2E:
       name = "TOLERANCE";
-      return Kind::Skipped;
+      return Kind::Tolerance;
     case 0x2F:
       name = "MLINE";
-      return Kind::Skipped;
+      return Kind::MLine;
     case 0x4A:
       name = "OLE2FRAME";
       return Kind::Skipped;
@@ -196,6 +201,11 @@ Kind ClassKind(const std::string& dxfName) {
       {"ARC_DIMENSION", Kind::Dimension},
       {"LARGE_RADIAL_DIMENSION", Kind::Dimension},
       {"HELIX", Kind::Spline},
+      {"MULTILEADER", Kind::MLeader},
+      {"MESH", Kind::Mesh},
+      {"PDFUNDERLAY", Kind::Underlay},
+      {"DWFUNDERLAY", Kind::Underlay},
+      {"DGNUNDERLAY", Kind::Underlay},
   };
   const auto found = kinds.find(dxfName);
   return found != kinds.end() ? found->second : Kind::Skipped;
@@ -992,6 +1002,332 @@ CDwgEntityResult ReadImage(CDwgReaderContext& context, CDwgObjectFrame& frame, K
   return CDwgEntityResult::Stored;
 }
 
+// A colour of a multileader's parts: CMC, with the method byte from R2004 on.
+Color PartColor(CDwgReaderContext& context, CDwgObjectFrame& frame) {
+  const Color color = ColorOfCmc(frame.data.ReadCMC(&frame.Strings()), context.version);
+  return color.index <= 257 ? color : Color{Color::kByBlock, false, 0};
+}
+
+bool Finite(const Vec3& p) {
+  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+// MULTILEADER: the leader roots with their lines, then the annotation context (scale, content,
+// text or block), then the entity's own properties. Fields of the lines and the entity differ
+// by release. Damaged when a stream runs out or a value makes no sense: the caller then falls
+// back to the entity's graphics.
+CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame, Entity& entity) {
+  CBitReader& d = frame.data;
+  const bool r2010 = context.version >= Version::R2010;
+  MLeader leader;
+  if (r2010 && d.ReadBS() > 10) return CDwgEntityResult::Damaged;  // class version
+  const std::uint32_t roots = d.ReadBL();
+  if (d.Failed() || !CountFits(d, roots, 8) || roots > 5000) return CDwgEntityResult::Damaged;
+  struct Root {
+    MLeaderBranch branch;
+    bool hasLanding = false, hasDogleg = false;
+  };
+  std::vector<Root> read(roots);
+  for (Root& root : read) {
+    root.hasLanding = d.ReadB();
+    root.hasDogleg = d.ReadB();
+    if (root.hasLanding) root.branch.landing = V(d.Read3BD());
+    if (root.hasDogleg) root.branch.doglegDirection = V(d.Read3BD());
+    const std::uint32_t breaks = d.ReadBL();
+    if (d.Failed() || !CountFits(d, breaks, 12)) return CDwgEntityResult::Damaged;
+    for (std::uint32_t i = 0; i < breaks; ++i) {
+      d.Read3BD();
+      d.Read3BD();
+    }
+    d.ReadBL();  // branch index
+    root.branch.doglegLength = d.ReadBD();
+    const std::uint32_t lines = d.ReadBL();
+    if (d.Failed() || !CountFits(d, lines, 8)) return CDwgEntityResult::Damaged;
+    for (std::uint32_t l = 0; l < lines; ++l) {
+      MLeaderLine& line = root.branch.lines.emplace_back();
+      const std::uint32_t points = d.ReadBL();
+      if (d.Failed() || !CountFits(d, points, 6)) return CDwgEntityResult::Damaged;
+      for (std::uint32_t i = 0; i < points; ++i) line.vertices.push_back(V(d.Read3BD()));
+      const std::uint32_t lineBreaks = d.ReadBL();
+      if (d.Failed() || !CountFits(d, lineBreaks, 12)) return CDwgEntityResult::Damaged;
+      for (std::uint32_t i = 0; i < lineBreaks; ++i) {
+        d.Read3BD();
+        d.Read3BD();
+      }
+      d.ReadBL();  // line index
+      if (r2010) {
+        d.ReadBS();                 // leader type
+        PartColor(context, frame);  // colour
+        ReadHandle(frame);          // linetype
+        d.ReadBL();                 // lineweight
+        d.ReadBD();                 // arrowhead size
+        ReadHandle(frame);          // arrowhead
+        d.ReadBL();                 // override flags
+      }
+    }
+    if (r2010) d.ReadBS();  // attachment direction
+  }
+  // The annotation context.
+  d.ReadBD();   // overall scale
+  d.Read3BD();  // content base point
+  leader.text.height = d.ReadBD();
+  const double contextArrowSize = d.ReadBD();
+  d.ReadBD();                              // landing gap
+  for (int i = 0; i < 4; ++i) d.ReadBS();  // text attachments left and right, angle, alignment
+  leader.hasText = d.ReadB();
+  if (leader.hasText) {
+    leader.text.text = CaretNotation(context.Text(frame, true), true);
+    d.Read3BD();  // normal
+    leader.text.style = context.TextStyleOf(ReadHandle(frame));
+    leader.text.insertion = V(d.Read3BD());
+    leader.text.direction = Normalized(V(d.Read3BD()), {1, 0, 0});
+    d.ReadBD();  // rotation
+    leader.text.referenceWidth = std::max(0.0, d.ReadBD());
+    d.ReadBD();  // defined height
+    const double spacing = d.ReadBD();
+    if (spacing > 0) leader.text.lineSpacingFactor = spacing;
+    d.ReadBS();  // line spacing style
+    leader.textColor = PartColor(context, frame);
+    const unsigned attachment = d.ReadBS();
+    leader.text.attachment = attachment >= 1 && attachment <= 9 ? static_cast<int>(attachment) : 1;
+    d.ReadBS();                 // flow direction
+    PartColor(context, frame);  // background colour
+    d.ReadBD();                 // background scale
+    d.ReadBL();                 // background transparency
+    d.ReadB();                  // background fill
+    d.ReadB();                  // background mask
+    d.ReadBS();                 // column type
+    d.ReadB();                  // automatic height
+    d.ReadBD();                 // column width
+    d.ReadBD();                 // column gutter
+    d.ReadB();                  // columns reversed
+    const std::uint32_t columns = d.ReadBL();
+    if (d.Failed() || !CountFits(d, columns, 2)) return CDwgEntityResult::Damaged;
+    for (std::uint32_t i = 0; i < columns; ++i) d.ReadBD();
+    d.ReadB();  // word break
+    d.ReadB();
+  } else if (d.ReadB()) {
+    leader.hasBlock = true;
+    leader.block.block = context.BlockOf(ReadHandle(frame));
+    leader.blockNormal = Normalized(V(d.Read3BD()), {0, 0, 1});
+    leader.block.insertion = V(d.Read3BD());
+    leader.block.scale = V(d.Read3BD());
+    leader.block.rotation = d.ReadBD() * kDegrees;
+    leader.blockColor = PartColor(context, frame);
+    for (int i = 0; i < 16; ++i) d.ReadBD();  // transform
+  }
+  d.Read3BD();  // base point, direction and vertical direction of the content
+  d.Read3BD();
+  d.Read3BD();
+  d.ReadB();  // normal reversed
+  if (r2010) {
+    d.ReadBS();  // text attachments top and bottom
+    d.ReadBS();
+  }
+  // The entity.
+  ReadHandle(frame);  // MLEADERSTYLE
+  d.ReadBL();         // override flags
+  const unsigned type = d.ReadBS();
+  leader.leaderType = type <= 2 ? static_cast<int>(type) : 1;
+  leader.lineColor = PartColor(context, frame);
+  ReadHandle(frame);  // linetype
+  d.ReadBL();         // lineweight
+  d.ReadB();          // landing
+  const bool dogleg = d.ReadB();
+  d.ReadBD();  // landing distance
+  const std::uint64_t arrow = ReadHandle(frame);
+  const double arrowSize = d.ReadBD();
+  if (d.Failed() || frame.handles.Failed() || frame.Strings().Failed()) {
+    return CDwgEntityResult::Damaged;
+  }
+  leader.arrowBlock = arrow != 0 ? context.BlockOf(arrow) : -1;
+  leader.arrowSize =
+      std::isfinite(contextArrowSize) && contextArrowSize >= 0 ? contextArrowSize : arrowSize;
+  if (leader.hasText && leader.text.style < 0) leader.text.style = context.standardStyle;
+  if (leader.text.style < 0) leader.text.style = context.standardStyle;
+  leader.hasBlock = leader.hasBlock && leader.block.block >= 0;
+  for (Root& root : read) {
+    for (MLeaderLine& line : root.branch.lines) {
+      if (root.hasLanding) line.vertices.push_back(root.branch.landing);
+      if (!std::all_of(line.vertices.begin(), line.vertices.end(), Finite)) {
+        return CDwgEntityResult::Damaged;
+      }
+    }
+    if (!(dogleg && root.hasDogleg && root.hasLanding)) root.branch.doglegLength = 0;
+    if (!std::isfinite(root.branch.doglegLength)) return CDwgEntityResult::Damaged;
+    leader.branches.push_back(std::move(root.branch));
+  }
+  if (!Finite(leader.text.insertion) || !Finite(leader.block.insertion) ||
+      !std::isfinite(leader.text.height) || !std::isfinite(leader.arrowSize)) {
+    return CDwgEntityResult::Damaged;
+  }
+  entity.data = std::move(leader);
+  return CDwgEntityResult::Stored;
+}
+
+// MLINE: scale, justification, base point, extrusion, flags, the element count, then per
+// vertex its position, direction, miter and per element its parameters and fill parameters.
+CDwgEntityResult ReadMLine(CDwgReaderContext& context, CDwgObjectFrame& frame, Entity& entity) {
+  CBitReader& d = frame.data;
+  MLine mline;
+  d.ReadBD();   // scale
+  d.ReadRC();   // justification
+  d.Read3BD();  // base point
+  SetExtrusion(entity, d.Read3BD());
+  const unsigned flags = d.ReadBS();
+  mline.closed = (flags & 2) != 0;
+  mline.suppressStartCaps = (flags & 4) != 0;
+  mline.suppressEndCaps = (flags & 8) != 0;
+  const unsigned elements = d.ReadRC();
+  const unsigned vertices = d.ReadBS();
+  if (d.Failed() || !CountFits(d, vertices, 18)) return CDwgEntityResult::Damaged;
+  for (unsigned v = 0; v < vertices; ++v) {
+    MLineVertex& vertex = mline.vertices.emplace_back();
+    vertex.position = V(d.Read3BD());
+    d.Read3BD();  // direction
+    vertex.miter = Normalized(V(d.Read3BD()), {0, 1, 0});
+    for (unsigned e = 0; e < elements && !d.Failed(); ++e) {
+      const unsigned parameters = d.ReadBS();
+      if (d.Failed() || !CountFits(d, parameters, 2)) return CDwgEntityResult::Damaged;
+      for (unsigned i = 0; i < parameters; ++i) {
+        const double value = d.ReadBD();
+        if (i == 0) vertex.offsets.push_back(value);
+      }
+      if (parameters == 0) vertex.offsets.push_back(0.0);
+      const unsigned fills = d.ReadBS();
+      if (d.Failed() || !CountFits(d, fills, 2)) return CDwgEntityResult::Damaged;
+      for (unsigned i = 0; i < fills; ++i) d.ReadBD();
+    }
+  }
+  const std::uint64_t style = ReadHandle(frame);
+  if (d.Failed() || frame.handles.Failed()) return CDwgEntityResult::Damaged;
+  mline.style = context.MLineStyleOf(style);
+  entity.data = std::move(mline);
+  return CDwgEntityResult::Stored;
+}
+
+// MESH: version, blend crease, subdivision level and its vertices, the vertices, the face list
+// (each face its vertex count, then its indices), the edges, the creases.
+CDwgEntityResult ReadMesh(CDwgObjectFrame& frame, Entity& entity) {
+  CBitReader& d = frame.data;
+  Mesh mesh;
+  d.ReadBS();  // version
+  d.ReadB();   // blend crease
+  const std::uint32_t subdivided = d.ReadBL();
+  if (d.Failed() || !CountFits(d, subdivided, 6)) return CDwgEntityResult::Damaged;
+  for (std::uint32_t i = 0; i < subdivided; ++i) d.Read3BD();
+  const std::uint32_t vertices = d.ReadBL();
+  if (d.Failed() || !CountFits(d, vertices, 6)) return CDwgEntityResult::Damaged;
+  for (std::uint32_t i = 0; i < vertices; ++i) mesh.vertices.push_back(V(d.Read3BD()));
+  std::uint32_t list = d.ReadBL();
+  if (d.Failed() || !CountFits(d, list, 2)) return CDwgEntityResult::Damaged;
+  while (list > 0 && !d.Failed()) {
+    const std::uint32_t size = std::min<std::uint32_t>(d.ReadBL(), list - 1);
+    --list;
+    std::vector<int>& face = mesh.faces.emplace_back();
+    for (std::uint32_t i = 0; i < size; ++i, --list) face.push_back(static_cast<int>(d.ReadBL()));
+  }
+  const std::uint32_t edges = d.ReadBL();
+  if (d.Failed() || !CountFits(d, edges, 4)) return CDwgEntityResult::Damaged;
+  for (std::uint32_t i = 0; i < edges; ++i) {
+    const auto from = static_cast<int>(d.ReadBL());
+    const auto to = static_cast<int>(d.ReadBL());
+    mesh.edges.emplace_back(from, to);
+  }
+  if (d.Failed()) return CDwgEntityResult::Damaged;
+  // The creases and two flags that follow are not needed.
+  const auto count = static_cast<int>(mesh.vertices.size());
+  std::erase_if(mesh.faces, [count](const std::vector<int>& face) {
+    return std::any_of(face.begin(), face.end(), [count](int i) { return i < 0 || i >= count; });
+  });
+  std::erase_if(mesh.edges, [count](const std::pair<int, int>& edge) {
+    return edge.first < 0 || edge.first >= count || edge.second < 0 || edge.second >= count;
+  });
+  entity.data = std::move(mesh);
+  return CDwgEntityResult::Stored;
+}
+
+// TOLERANCE: R13 and R14 store the text height and gap; later releases take them from the
+// dimension style.
+CDwgEntityResult ReadTolerance(CDwgReaderContext& context, CDwgObjectFrame& frame, Entity& entity) {
+  CBitReader& d = frame.data;
+  Tolerance tolerance;
+  double height = -1, gap = -1;
+  if (context.version <= Version::R14) {
+    d.ReadBS();
+    height = d.ReadBD();
+    gap = d.ReadBD();
+  }
+  tolerance.insertion = V(d.Read3BD());
+  const Vec3 direction = V(d.Read3BD());
+  SetExtrusion(entity, d.Read3BD());
+  tolerance.text = CaretNotation(context.Text(frame), false);
+  const std::uint64_t dimStyle = ReadHandle(frame);
+  if (d.Failed() || frame.handles.Failed() || frame.Strings().Failed()) {
+    return CDwgEntityResult::Damaged;
+  }
+  CDwgDimStyle style = context.DimStyleOf(dimStyle);
+  for (const CDwgExtendedData& data : frame.extendedData) {
+    if (ApplicationName(context, data.application) != "ACAD") continue;
+    bool inStyle = false;
+    int variable = -1;
+    for (const CDwgExtendedItem& item : ReadExtendedItems(data.bytes, context.version)) {
+      if (item.code == 1000) {
+        inStyle = item.text == "DSTYLE";
+      } else if (inStyle && item.code == 1070 && variable < 0) {
+        variable = static_cast<int>(item.integer);
+      } else if (inStyle && variable >= 0 && (item.code == 1040 || item.code == 1070)) {
+        const double value = item.code == 1040 ? item.reals[0] : static_cast<double>(item.integer);
+        if (variable == 140) style.textHeight = value;
+        if (variable == 147) style.gap = value;
+        if (variable == 40) style.scale = value;
+        variable = -1;
+      } else if (inStyle && item.code != 1002) {
+        variable = -1;
+      }
+    }
+  }
+  const double scale = style.scale > 0 ? style.scale : 1.0;
+  tolerance.height = height > 0 ? height : style.textHeight * scale;
+  tolerance.gap = gap > 0 ? gap : style.gap * scale;
+  tolerance.direction = Normalized(direction, {1, 0, 0});
+  tolerance.style = context.standardStyle;
+  entity.data = std::move(tolerance);
+  return CDwgEntityResult::Stored;
+}
+
+// PDFUNDERLAY, DWFUNDERLAY and DGNUNDERLAY.
+CDwgEntityResult ReadUnderlay(CDwgReaderContext& context, CDwgObjectFrame& frame,
+                              const std::string& name, Entity& entity) {
+  CBitReader& d = frame.data;
+  Underlay underlay;
+  underlay.format = name.substr(0, 3);
+  SetExtrusion(entity, d.Read3BD());
+  underlay.insertion = V(d.Read3BD());
+  underlay.rotation = d.ReadBD() * kDegrees;
+  underlay.scale = V(d.Read3BD());
+  const unsigned flags = d.ReadRC();
+  d.ReadRC();  // contrast
+  d.ReadRC();  // fade
+  const std::uint32_t count = d.ReadBL();
+  if (d.Failed() || !CountFits(d, count, 128)) return CDwgEntityResult::Damaged;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const CPoint2 point = d.Read2RD();
+    underlay.clipBoundary.push_back({point.x, point.y});
+  }
+  // An inverted clip's second boundary; R2004 files leave it out even with the flag set.
+  if ((flags & 16) && context.version >= Version::R2010 && d.BitsLeft() >= 2) {
+    const unsigned inverted = d.ReadBS();
+    if (d.Failed() || !CountFits(d, inverted, 128)) return CDwgEntityResult::Damaged;
+    for (unsigned i = 0; i < inverted; ++i) d.Read2RD();
+  }
+  const std::uint64_t definition = ReadHandle(frame);
+  if (d.Failed() || frame.handles.Failed()) return CDwgEntityResult::Damaged;
+  underlay.fileName = context.UnderlayFileOf(definition);
+  entity.data = std::move(underlay);
+  return CDwgEntityResult::Stored;
+}
+
 // R13 and R14 keep a viewport's view in the extended data of the application ACAD: "MVIEW",
 // then in order the version (1070), view target and direction (1010), twist, view height, view
 // centre x and y (1040) …, and the frozen layers (1003).
@@ -1264,6 +1600,16 @@ CDwgEntityResult ReadDwgEntity(CDwgReaderContext& context, CDwgObjectFrame& fram
       return ReadImage(context, frame, kind, entity);
     case Kind::Table:
       return ReadTable(context, frame, entity);
+    case Kind::MLeader:
+      return ReadMLeader(context, frame, entity);
+    case Kind::MLine:
+      return ReadMLine(context, frame, entity);
+    case Kind::Mesh:
+      return ReadMesh(frame, entity);
+    case Kind::Tolerance:
+      return ReadTolerance(context, frame, entity);
+    case Kind::Underlay:
+      return ReadUnderlay(context, frame, name, entity);
     case Kind::NotDrawn:
       return CDwgEntityResult::NotDrawn;
     case Kind::Skipped:

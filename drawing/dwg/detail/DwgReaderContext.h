@@ -46,6 +46,8 @@ Color ColorOfCmc(const CCmColor& color, Version version);
 struct CDwgDimStyle {
   double arrowSize = 0.18;
   double scale = 1.0;
+  double textHeight = 0.18;  // DIMTXT
+  double gap = 0.09;         // DIMGAP
 };
 
 // The part every entity starts with: the data after the frame and the handles at the start of
@@ -116,6 +118,8 @@ class CDwgReaderContext {
   std::int32_t BlockOf(std::uint64_t handle) const;      // -1 when unknown
   CDwgDimStyle DimStyleOf(std::uint64_t handle) const;   // the header's when unknown
   std::int32_t ImageDefOf(std::uint64_t handle);         // read on first use; -1 unknown
+  std::int32_t MLineStyleOf(std::uint64_t handle);       // read on first use; -1 unknown
+  std::string UnderlayFileOf(std::uint64_t handle);      // read on first use; empty unknown
 
   // The entity properties the common part gives, as the model holds them. A colour book colour
   // needs its DBCOLOR object read first (ReadBookColor).
@@ -134,6 +138,8 @@ class CDwgReaderContext {
   std::vector<std::int32_t> layerOrder, linetypeOrder;
   std::unordered_map<std::uint64_t, CDwgDimStyle> dimStyles;
   std::unordered_map<std::uint64_t, std::int32_t> imageDefs;
+  std::unordered_map<std::uint64_t, std::int32_t> mlineStyles;
+  std::unordered_map<std::uint64_t, std::string> underlayFiles;
   std::unordered_map<std::uint64_t, std::string> applications;  // APPID names
   std::unordered_map<std::uint64_t, std::uint32_t> bookColors;  // DBCOLOR RGB values
   std::unordered_set<std::uint64_t> bookColorsTried;

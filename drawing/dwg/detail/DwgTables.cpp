@@ -193,6 +193,8 @@ void CTableReader::Read(std::vector<CDwgBlockRecord>& records) {
   context.linetypeContinuous = header.linetypeContinuous;
   context.headerDimStyle.scale = header.dimScale;
   context.headerDimStyle.arrowSize = header.dimAsz;
+  context.headerDimStyle.textHeight = header.dimTxt;
+  context.headerDimStyle.gap = header.dimGap;
 
   ReadLinetypes();
   ReadLayers();
@@ -473,6 +475,21 @@ void CTableReader::ReadDimStyles() {
     }
     style.scale = d.ReadBD();
     style.arrowSize = d.ReadBD();
+    for (int i = 0; i < 7; ++i) d.ReadBD();  // DIMEXO, DIMDLI, DIMEXE, DIMRND, DIMDLE, DIMTP, DIMTM
+    if (context.version >= Version::R2007) {
+      d.ReadBD();                   // DIMFXL
+      d.ReadBD();                   // DIMJOGANG
+      d.ReadBS();                   // DIMTFILL
+      d.ReadCMC(&frame.Strings());  // DIMTFILLCLR
+    }
+    if (context.version >= Version::R2000) {
+      for (int i = 0; i < 6; ++i) d.ReadB();   // DIMTOL, DIMLIM, DIMTIH, DIMTOH, DIMSE1, DIMSE2
+      for (int i = 0; i < 3; ++i) d.ReadBS();  // DIMTAD, DIMZIN, DIMAZIN
+    }
+    if (context.version >= Version::R2007) d.ReadBS();  // DIMARCSYM
+    style.textHeight = d.ReadBD();
+    for (int i = 0; i < 6; ++i) d.ReadBD();  // DIMCEN, DIMTSZ, DIMALTF, DIMLFAC, DIMTVP, DIMTFAC
+    style.gap = d.ReadBD();
     if (d.Failed() || frame.Strings().Failed()) {
       context.Damage("dimension style \"" + name + "\" ends early");
       continue;
@@ -675,7 +692,84 @@ bool ReadImageDef(CDwgReaderContext& context, std::uint64_t handle, ImageDef& de
   return true;
 }
 
+// MLINESTYLE: name, description, flags, fill colour, start and end angles, then per element
+// its offset, colour and linetype (an index before R2018: 32767 ByLayer, 32766 ByBlock, else
+// the linetype table's entry; a handle from R2018 on).
+bool ReadMLineStyle(CDwgReaderContext& context, std::uint64_t handle, MLineStyle& style) {
+  CDwgObjectFrame frame;
+  if (!context.Open(handle, frame)) return false;
+  if (!IsType(context, frame, 0x49, "MLINESTYLE") || !ReadObjectCommon(frame)) return false;
+  CBitReader& d = frame.data;
+  style.name = context.Name(frame);
+  context.Text(frame);  // description
+  style.flags = d.ReadBS();
+  style.fillColor = ColorOfCmc(d.ReadCMC(&frame.Strings()), context.version);
+  d.ReadBD();  // start angle
+  d.ReadBD();  // end angle
+  const unsigned count = d.ReadRC();
+  for (unsigned i = 0; i < count && !d.Failed(); ++i) {
+    MLineStyleElement& element = style.elements.emplace_back();
+    element.offset = d.ReadBD();
+    element.color = ColorOfCmc(d.ReadCMC(&frame.Strings()), context.version);
+    if (context.version < Version::R2018) {
+      const unsigned index = d.ReadBS();
+      if (index == 32767) {
+        element.linetype = kLinetypeByLayer;
+      } else if (index == 32766) {
+        element.linetype = kLinetypeByBlock;
+      } else if (index < context.linetypeOrder.size() && context.linetypeOrder[index] >= 0) {
+        element.linetype = context.linetypeOrder[index];
+      } else {
+        element.linetype = kLinetypeContinuous;
+      }
+    }
+  }
+  if (context.version >= Version::R2018) {
+    for (MLineStyleElement& element : style.elements) {
+      element.linetype = context.LinetypeOf(ReadHandle(frame));
+    }
+  }
+  if (d.Failed() || frame.Strings().Failed() || frame.handles.Failed()) {
+    context.Damage("mline style " + std::to_string(handle) + " ends early");
+    return false;
+  }
+  for (MLineStyleElement& element : style.elements) {
+    if (element.color.index > 257) element.color.index = Color::kByLayer;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::int32_t CDwgReaderContext::MLineStyleOf(std::uint64_t handle) {
+  const auto found = mlineStyles.find(handle);
+  if (found != mlineStyles.end()) return found->second;
+  MLineStyle style;
+  std::int32_t index = -1;
+  if (handle != 0 && ReadMLineStyle(*this, handle, style)) {
+    index = static_cast<std::int32_t>(drawing.mlineStyles.size());
+    drawing.mlineStyles.push_back(std::move(style));
+  }
+  mlineStyles.emplace(handle, index);
+  return index;
+}
+
+std::string CDwgReaderContext::UnderlayFileOf(std::uint64_t handle) {
+  const auto found = underlayFiles.find(handle);
+  if (found != underlayFiles.end()) return found->second;
+  std::string file;
+  CDwgObjectFrame frame;
+  if (handle != 0 && Open(handle, frame) &&
+      (IsType(*this, frame, 0xFFFF, "PDFDEFINITION") ||
+       IsType(*this, frame, 0xFFFF, "DWFDEFINITION") ||
+       IsType(*this, frame, 0xFFFF, "DGNDEFINITION")) &&
+      ReadObjectCommon(frame)) {
+    file = Text(frame);
+    if (frame.Strings().Failed()) file.clear();
+  }
+  underlayFiles.emplace(handle, file);
+  return file;
+}
 
 std::vector<std::pair<std::string, std::uint64_t>> ReadDictionary(CDwgReaderContext& context,
                                                                   std::uint64_t handle) {

@@ -36,6 +36,11 @@ enum class Kind {
   Image,
   Wipeout,
   Viewport,
+  MLeader,
+  MLine,
+  Mesh,
+  Tolerance,
+  Underlay,
   NotDrawn,
 };
 
@@ -70,6 +75,14 @@ const std::unordered_map<std::string_view, Kind>& Kinds() {
       {"IMAGE", Kind::Image},
       {"WIPEOUT", Kind::Wipeout},
       {"VIEWPORT", Kind::Viewport},
+      {"MULTILEADER", Kind::MLeader},
+      {"MLEADER", Kind::MLeader},
+      {"MLINE", Kind::MLine},
+      {"MESH", Kind::Mesh},
+      {"TOLERANCE", Kind::Tolerance},
+      {"PDFUNDERLAY", Kind::Underlay},
+      {"DWFUNDERLAY", Kind::Underlay},
+      {"DGNUNDERLAY", Kind::Underlay},
       // Records that belong to other entities or carry nothing to draw.
       {"SEQEND", Kind::NotDrawn},
       {"VERTEX", Kind::NotDrawn},
@@ -816,6 +829,290 @@ Leader ParseLeader(CDxfReaderContext& context, std::span<const DxfGroup> groups)
   return leader;
 }
 
+// A colour as multileaders store it: the top byte says how (0xC0 ByLayer, 0xC1 ByBlock, 0xC2
+// a true colour in the low 24 bits, 0xC3 an index in the low byte).
+Color RawColor(const DxfGroup& group) {
+  const auto value = static_cast<std::uint32_t>(Integer(group));
+  switch (value >> 24) {
+    case 0xC0:
+      return {Color::kByLayer, false, 0};
+    case 0xC2:
+      return {257, true, ((value >> 16) & 0xFF) | (value & 0xFF00) | ((value & 0xFF) << 16)};
+    case 0xC3:
+      return {static_cast<std::int16_t>(std::clamp<int>(value & 0xFF, 1, 255)), false, 0};
+    default:
+      return {Color::kByBlock, false, 0};
+  }
+}
+
+// MULTILEADER: the entity's own groups, then the context data in braces ("CONTEXT_DATA{" …
+// "}") that hold the content and the leaders ("LEADER{" … "}"), each with its lines
+// ("LEADER_LINE{" … "}"), then more of the entity's groups. The codes mean different things in
+// each part.
+MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> groups) {
+  MLeader leader;
+  enum class Part { Entity, Context, Branch, Line };
+  Part part = Part::Entity;
+  struct Root {
+    MLeaderBranch branch;
+    bool hasLanding = false, hasDogleg = false;
+  };
+  std::vector<Root> roots;
+  double contextArrowSize = -1, entityArrowSize = -1, scale = 1.0;
+  bool entityDogleg = true, hasBlockContent = false, hasTextContent = false;
+  std::string text;
+  for (const DxfGroup& group : groups) {
+    const int code = group.code;
+    if (code == 300 && GroupTrimmed(group) == "CONTEXT_DATA{") {
+      part = Part::Context;
+      continue;
+    }
+    if (part == Part::Context && code == 302 && GroupTrimmed(group) == "LEADER{") {
+      roots.emplace_back();
+      part = Part::Branch;
+      continue;
+    }
+    if (part == Part::Branch && code == 304 && GroupTrimmed(group) == "LEADER_LINE{") {
+      roots.back().branch.lines.emplace_back();
+      part = Part::Line;
+      continue;
+    }
+    if (part == Part::Line && code == 305) {
+      part = Part::Branch;
+      continue;
+    }
+    if (part == Part::Branch && code == 303) {
+      part = Part::Context;
+      continue;
+    }
+    if (code == 301) {
+      part = Part::Entity;
+      continue;
+    }
+    switch (part) {
+      case Part::Entity:
+        if (code == 170) leader.leaderType = std::clamp(Int(group, 1), 0, 2);
+        if (code == 91) leader.lineColor = RawColor(group);
+        if (code == 291) entityDogleg = Int(group, 1) != 0;
+        if (code == 342) leader.arrowBlock = context.BlockByRecord(GroupHandle(group));
+        if (code == 42) entityArrowSize = Real(group, -1);
+        if (code == 45) scale = Real(group, 1.0);
+        break;
+      case Part::Context:
+        if (code == 41) leader.text.height = Real(group);
+        if (code == 140) contextArrowSize = Real(group, -1);
+        if (code == 290) hasTextContent = Int(group) != 0;
+        if (code == 304) text += group.text;
+        if (code == 340) leader.text.style = context.TextStyleByHandle(GroupHandle(group));
+        SetCoordinate(leader.text.insertion, 12, group);
+        SetCoordinate(leader.text.direction, 13, group);
+        if (code == 43) leader.text.referenceWidth = std::max(0.0, Real(group));
+        if (code == 45 && Real(group) > 0) leader.text.lineSpacingFactor = Real(group);
+        if (code == 171) leader.text.attachment = std::clamp(Int(group, 1), 1, 9);
+        if (code == 90) leader.textColor = RawColor(group);
+        if (code == 296) hasBlockContent = Int(group) != 0;
+        if (code == 341) leader.block.block = context.BlockByRecord(GroupHandle(group));
+        SetCoordinate(leader.blockNormal, 14, group);
+        SetCoordinate(leader.block.insertion, 15, group);
+        SetCoordinate(leader.block.scale, 16, group);
+        if (code == 46) leader.block.rotation = Real(group) * 180.0 / std::numbers::pi;
+        if (code == 93) leader.blockColor = RawColor(group);
+        break;
+      case Part::Branch: {
+        Root& root = roots.back();
+        if (code == 290) root.hasLanding = Int(group) != 0;
+        if (code == 291) root.hasDogleg = Int(group) != 0;
+        SetCoordinate(root.branch.landing, 10, group);
+        SetCoordinate(root.branch.doglegDirection, 11, group);
+        if (code == 40) root.branch.doglegLength = Real(group);
+        break;
+      }
+      case Part::Line: {
+        std::vector<Vec3>& vertices = roots.back().branch.lines.back().vertices;
+        if (code == 10) vertices.push_back({Real(group), 0, 0});
+        if (code == 20 && !vertices.empty()) vertices.back().y = Real(group);
+        if (code == 30 && !vertices.empty()) vertices.back().z = Real(group);
+        break;
+      }
+    }
+  }
+  if (leader.text.style < 0) leader.text.style = context.TextStyleIndex("Standard");
+  leader.hasText = hasTextContent;
+  leader.hasBlock = !hasTextContent && hasBlockContent && leader.block.block >= 0;
+  if (leader.hasText) leader.text.text = context.Text(text, true);
+  leader.blockNormal = Normalized(leader.blockNormal, {0, 0, 1});
+  leader.text.direction = Normalized(leader.text.direction, {1, 0, 0});
+  leader.arrowSize = contextArrowSize >= 0  ? contextArrowSize
+                     : entityArrowSize >= 0 ? entityArrowSize * scale
+                                            : leader.arrowSize;
+  for (Root& root : roots) {
+    for (MLeaderLine& line : root.branch.lines) {
+      if (root.hasLanding) line.vertices.push_back(root.branch.landing);
+    }
+    if (!(entityDogleg && root.hasDogleg && root.hasLanding)) root.branch.doglegLength = 0;
+    leader.branches.push_back(std::move(root.branch));
+  }
+  return leader;
+}
+
+// MLINE: per vertex its position, direction and miter (11, 12, 13), then per element the
+// count of its parameters (74) and the parameters (41), the first of which is the element's
+// distance from the vertex along the miter, then its fill parameters (75, 42).
+MLine ParseMLine(std::span<const DxfGroup> groups, DxfEntityInfo& info,
+                 CDxfReaderContext& context) {
+  MLine mline;
+  CGroupCursor cursor(groups);
+  while (!cursor.AtEnd()) {
+    const DxfGroup& group = cursor.Current();
+    if (group.code == 2) info.mlineStyleName = context.Name(group.text);
+    if (group.code == 340) info.mlineStyle = GroupHandle(group);
+    if (group.code == 71) {
+      const int flags = Int(group);
+      mline.closed = (flags & 2) != 0;
+      mline.suppressStartCaps = (flags & 4) != 0;
+      mline.suppressEndCaps = (flags & 8) != 0;
+    }
+    if (group.code == 11) {
+      MLineVertex& vertex = mline.vertices.emplace_back();
+      vertex.position.x = Real(group);
+      cursor.Skip();
+      vertex.position.y = cursor.TakeReal(21, 0.0);
+      vertex.position.z = cursor.TakeReal(31, 0.0);
+      continue;
+    }
+    if (!mline.vertices.empty()) {
+      MLineVertex& vertex = mline.vertices.back();
+      SetCoordinate(vertex.miter, 13, group);
+      if (group.code == 74) {
+        const std::size_t count = Capped(Int(group), cursor.Left());
+        cursor.Skip();
+        vertex.offsets.push_back(count > 0 && cursor.Is(41) ? cursor.TakeReal(41, 0.0) : 0.0);
+        for (std::size_t i = 1; i < count && cursor.Is(41); ++i) cursor.Skip();
+        continue;
+      }
+    }
+    cursor.Skip();
+  }
+  for (MLineVertex& vertex : mline.vertices) vertex.miter = Normalized(vertex.miter, {0, 1, 0});
+  return mline;
+}
+
+// MESH: the vertices (92 their count, then 10s), the face list (93 its length, then 90s: each
+// face its vertex count and its indices) and the edges (94 their count, then pairs of 90s).
+Mesh ParseMesh(std::span<const DxfGroup> groups) {
+  Mesh mesh;
+  CGroupCursor cursor(groups);
+  while (!cursor.AtEnd()) {
+    const DxfGroup& group = cursor.Current();
+    cursor.Skip();
+    if (group.code == 92) {
+      const std::size_t count = Capped(Int(group), cursor.Left());
+      for (std::size_t i = 0; i < count && cursor.Is(10); ++i) {
+        Vec3 vertex;
+        vertex.x = cursor.TakeReal(10, 0.0);
+        vertex.y = cursor.TakeReal(20, 0.0);
+        vertex.z = cursor.TakeReal(30, 0.0);
+        mesh.vertices.push_back(vertex);
+      }
+    } else if (group.code == 93) {
+      std::size_t left = Capped(Int(group), cursor.Left());
+      while (left > 0 && cursor.Is(90)) {
+        const std::size_t size = Capped(cursor.TakeInt(90, 0), left - 1);
+        --left;
+        std::vector<int>& face = mesh.faces.emplace_back();
+        for (std::size_t i = 0; i < size && cursor.Is(90); ++i, --left) {
+          face.push_back(cursor.TakeInt(90, 0));
+        }
+      }
+    } else if (group.code == 94) {
+      const std::size_t count = Capped(Int(group), cursor.Left());
+      for (std::size_t i = 0; i < count && cursor.Is(90); ++i) {
+        const int from = cursor.TakeInt(90, 0);
+        const int to = cursor.TakeInt(90, 0);
+        mesh.edges.emplace_back(from, to);
+      }
+    }
+  }
+  return mesh;
+}
+
+// Dimension variables of a feature control frame overridden in its extended data.
+void ApplyToleranceOverrides(std::span<const DxfGroup> groups, DxfDimStyle& style) {
+  bool inAcad = false, inStyle = false;
+  int variable = -1;
+  for (const DxfGroup& group : groups) {
+    if (group.code == 1001) {
+      inAcad = GroupTrimmed(group) == "ACAD";
+      inStyle = false;
+    } else if (inAcad && group.code == 1000) {
+      inStyle = GroupTrimmed(group) == "DSTYLE";
+    } else if (inStyle && group.code == 1070 && variable < 0) {
+      variable = Int(group, -1);
+    } else if (inStyle && variable >= 0 && (group.code == 1040 || group.code == 1070)) {
+      if (variable == 140) style.textHeight = Real(group, style.textHeight);
+      if (variable == 147) style.gap = Real(group, style.gap);
+      if (variable == 40) style.scale = Real(group, style.scale);
+      variable = -1;
+    } else if (inStyle && group.code != 1002) {
+      variable = -1;
+    }
+  }
+}
+
+Tolerance ParseTolerance(CDxfReaderContext& context, std::span<const DxfGroup> groups) {
+  Tolerance tolerance;
+  std::string_view styleName = "Standard";
+  for (const DxfGroup& group : groups) {
+    if (group.code == 3) styleName = group.text;
+    if (group.code == 1) tolerance.text = context.Text(group.text);
+    SetCoordinate(tolerance.insertion, 10, group);
+    SetCoordinate(tolerance.direction, 11, group);
+  }
+  DxfDimStyle style = context.DimStyle(styleName);
+  ApplyToleranceOverrides(groups, style);
+  const double scale = style.scale > 0 ? style.scale : 1.0;
+  tolerance.height = style.textHeight * scale;
+  tolerance.gap = style.gap * scale;
+  tolerance.direction = Normalized(tolerance.direction, {1, 0, 0});
+  tolerance.style = context.TextStyleIndex("Standard");
+  return tolerance;
+}
+
+Underlay ParseUnderlay(std::string_view type, std::span<const DxfGroup> groups,
+                       DxfEntityInfo& info) {
+  Underlay underlay;
+  underlay.format = std::string(type.substr(0, 3));
+  for (const DxfGroup& group : groups) {
+    switch (group.code) {
+      case 340:
+        info.underlayDefinition = GroupHandle(group);
+        break;
+      case 41:
+        underlay.scale.x = Real(group, 1.0);
+        break;
+      case 42:
+        underlay.scale.y = Real(group, 1.0);
+        break;
+      case 43:
+        underlay.scale.z = Real(group, 1.0);
+        break;
+      case 50:
+        underlay.rotation = Real(group);
+        break;
+      case 11:
+        underlay.clipBoundary.push_back({Real(group), 0});
+        break;
+      case 21:
+        if (!underlay.clipBoundary.empty()) underlay.clipBoundary.back().y = Real(group);
+        break;
+      default:
+        SetCoordinate(underlay.insertion, 10, group);
+        break;
+    }
+  }
+  return underlay;
+}
+
 ConstructionLine ParseConstructionLine(std::span<const DxfGroup> groups) {
   ConstructionLine line;
   line.direction = {1, 0, 0};
@@ -1339,6 +1636,21 @@ DxfEntityResult ParseDxfEntity(CDxfReaderContext& context, std::string_view type
       break;
     case Kind::Viewport:
       entity.data = ParseViewport(context, own, info);
+      break;
+    case Kind::MLeader:
+      entity.data = ParseMLeader(context, own);
+      break;
+    case Kind::MLine:
+      entity.data = ParseMLine(own, info, context);
+      break;
+    case Kind::Mesh:
+      entity.data = ParseMesh(own);
+      break;
+    case Kind::Tolerance:
+      entity.data = ParseTolerance(context, groups);
+      break;
+    case Kind::Underlay:
+      entity.data = ParseUnderlay(type, own, info);
       break;
     case Kind::NotDrawn:
       return DxfEntityResult::NotDrawn;

@@ -25,6 +25,11 @@ struct DxfEntityInfo {
   int polylineFlags = 0;
   double defaultStartWidth = 0.0, defaultEndWidth = 0.0;
   int meshM = 0, meshN = 0, smoothM = 0, smoothN = 0, smoothType = 0;
+  // MLINE: its MLINESTYLE object (340) and the style's name (2).
+  std::uint64_t mlineStyle = 0;
+  std::string mlineStyleName;
+  // PDFUNDERLAY and the like: the definition object (340).
+  std::uint64_t underlayDefinition = 0;
 };
 
 enum class DxfEntityResult {

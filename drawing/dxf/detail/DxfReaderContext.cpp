@@ -117,6 +117,22 @@ double CDxfReaderContext::ArrowSize(std::string_view raw) const {
   return style.arrowSize * (style.scale > 0.0 ? style.scale : 1.0);
 }
 
+DxfDimStyle CDxfReaderContext::DimStyle(std::string_view raw) const {
+  auto found = dimStyles.find(TrimBlanks(raw));
+  return found != dimStyles.end() ? found->second : headerDimStyle;
+}
+
+std::int32_t CDxfReaderContext::BlockByRecord(std::uint64_t handle) {
+  auto found = blockRecordNames.find(handle);
+  if (handle == 0 || found == blockRecordNames.end()) return -1;
+  return BlockReference(found->second);
+}
+
+std::int32_t CDxfReaderContext::TextStyleByHandle(std::uint64_t handle) {
+  auto found = textStyleHandles.find(handle);
+  return found != textStyleHandles.end() ? found->second : TextStyleIndex("Standard");
+}
+
 std::int32_t CDxfReaderContext::DefineLayer(std::string name) {
   auto found = layers.find(std::string_view(name));
   if (found != layers.end()) return found->second;

@@ -32,6 +32,8 @@ using NameIndex =
 struct DxfDimStyle {
   double arrowSize = 0.18;
   double scale = 1.0;
+  double textHeight = 0.18;  // DIMTXT
+  double gap = 0.09;         // DIMGAP
 };
 
 class CDxfReaderContext {
@@ -61,6 +63,12 @@ class CDxfReaderContext {
   std::int32_t BlockReference(std::string_view raw);
   // Arrowhead size of the named dimension style (the header's values when unknown).
   double ArrowSize(std::string_view raw) const;
+  // The named dimension style; the header's values when unknown.
+  DxfDimStyle DimStyle(std::string_view raw) const;
+  // The block of a BLOCK_RECORD handle; -1 when the tables name no such record.
+  std::int32_t BlockByRecord(std::uint64_t handle);
+  // The text style of a STYLE handle; "Standard" when unknown.
+  std::int32_t TextStyleByHandle(std::uint64_t handle);
 
   // Adds or finds table entries; the index of the entry for that name.
   std::int32_t DefineLayer(std::string name);
@@ -74,6 +82,8 @@ class CDxfReaderContext {
   CTextDecoder decoder;
   NameIndex layers, linetypes, textStyles, blocks;
   std::unordered_map<std::uint64_t, std::int32_t> layerHandles;
+  std::unordered_map<std::uint64_t, std::int32_t> textStyleHandles;
+  std::unordered_map<std::uint64_t, std::string> blockRecordNames;  // BLOCK_RECORD handles
   // The layer and linetype of each record of their tables in file order (linetypes without
   // ByBlock and ByLayer), as proxy graphics refer to them; -1 for a record without a name.
   std::vector<std::int32_t> layerOrder, linetypeOrder;
