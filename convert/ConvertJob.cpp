@@ -18,6 +18,7 @@
 #include "pdf/PdfDocument.h"
 #include "pdf/PdfOutline.h"
 #include "pdf/PdfPage.h"
+#include "platform/Ascii.h"
 #include "platform/ColorPalette.h"
 #include "platform/LocalTime.h"
 #include "platform/MessageReporter.h"
@@ -55,18 +56,6 @@ T* NewOrNull() {
   }
 }
 
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
 // The file of a plot style table a layout names ("C:\\Plot Styles\\mono.ctb" or "mono.ctb"):
 // its bare name in the drawing's folder, then in each search folder, the name as written
 // before one that differs in case; empty when none is there.
@@ -88,7 +77,7 @@ std::string FindPlotStyleFile(const std::string& name, const std::string& drawin
     for (fs::directory_iterator entries(folder, error), end; !error && entries != end;
          entries.increment(error)) {
       const std::string entry = entries->path().filename().string();
-      if (EqualNoCase(entry, bare) && (best.empty() || entry < best) &&
+      if (EqualsIgnoringCase(entry, bare) && (best.empty() || entry < best) &&
           fs::is_regular_file(folder / entry, error)) {
         best = entry;
       }
@@ -828,7 +817,8 @@ CPdfDocument* CConvertJob::PageDocument(CPdfDocument* document, std::int32_t wid
 const CPenSet* CConvertJob::LayoutPens(CDrawing& drawing, int layoutIndex) {
   const std::string name = drawing.GetLayoutPlotStyleTable(layoutIndex);
   // Named plot style tables (.stb) give pens by style name, not by colour: not a pen set.
-  if (name.size() < 4 || !EqualNoCase(std::string_view(name).substr(name.size() - 4), ".ctb")) {
+  if (name.size() < 4 ||
+      !EqualsIgnoringCase(std::string_view(name).substr(name.size() - 4), ".ctb")) {
     return nullptr;
   }
   const std::string drawingPath = drawing.GetFileName();

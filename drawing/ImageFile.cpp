@@ -17,6 +17,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/Ascii.h"
+
 // The decoders below report errors by longjmp (libpng, libjpeg). A longjmp must not cross a
 // C++ frame with objects to destroy, so every function that calls setjmp holds only plain
 // locals: whatever needs freeing is owned one frame up and handed down by pointer, and the
@@ -832,18 +834,6 @@ ImageKind Sniff(const std::uint8_t* bytes, std::size_t size) {
 
 // ---- Finding files --------------------------------------------------------------------------
 
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
 bool IsFile(const fs::path& path) {
   std::error_code error;
   return fs::is_regular_file(path, error);
@@ -868,7 +858,7 @@ fs::path FindEntry(const fs::path& folder, const std::string& name, bool wantFol
   for (const fs::directory_iterator end; entries != end; entries.increment(error)) {
     if (error) break;
     const std::string entryName = entries->path().filename().string();
-    if (!EqualNoCase(entryName, name) || (!best.empty() && entryName >= best)) continue;
+    if (!EqualsIgnoringCase(entryName, name) || (!best.empty() && entryName >= best)) continue;
     if (fits(folder / entryName)) best = entryName;
   }
   return best.empty() ? fs::path() : folder / best;
