@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -546,7 +547,23 @@ RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs
 }
 
 void CConvertJob::CollectWarnings(CDrawing& drawing) {
+  // Each page of a drawing may say again what an earlier page said (the same missing font,
+  // the same underlay, a count of its own): the drawing's log and list keep the first.
+  const auto subject = [](std::string_view warning) {
+    const std::size_t open = warning.rfind(" (");
+    if (open != std::string_view::npos && warning.ends_with(" times)")) {
+      warning = warning.substr(0, open);
+    }
+    return warning;
+  };
   for (std::string& warning : drawing.TakeWarnings()) {
+    if (!Reports.empty()) {
+      std::vector<std::string>& said = Reports.back().warnings;
+      const bool repeated = std::any_of(said.begin(), said.end(), [&](const std::string& earlier) {
+        return subject(earlier) == subject(warning);
+      });
+      if (repeated) continue;
+    }
     AppendLog("Warning: " + warning);
     if (!Reports.empty()) Reports.back().warnings.push_back(std::move(warning));
   }
