@@ -1112,22 +1112,8 @@ void CRenderer::DrawKind(const Entity&, const ClippedGroup& group, const Context
   Context inner = context;
   std::vector<PointStruct> clip;
   if (group.boundary.size() >= 3) {
-    Vec2 lo{1e300, 1e300}, hi{-1e300, -1e300};
-    for (const Vec2& corner : group.boundary) {
-      const Vec2 p = Page(context.toPage, {corner.x, corner.y, 0});
-      if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;
-      PointStruct point;
-      point.x = std::clamp(p.x, -farthest, farthest);
-      point.y = std::clamp(p.y, -farthest, farthest);
-      clip.push_back(point);
-      lo = {std::min(lo.x, point.x), std::min(lo.y, point.y)};
-      hi = {std::max(hi.x, point.x), std::max(hi.y, point.y)};
-    }
-    inner.visibleLo = {std::max(context.visibleLo.x, lo.x), std::max(context.visibleLo.y, lo.y)};
-    inner.visibleHi = {std::min(context.visibleHi.x, hi.x), std::min(context.visibleHi.y, hi.y)};
     // A group whose clip lies wholly outside what can be seen writes nothing, not even its clip.
-    if (inner.visibleLo.x > inner.visibleHi.x || inner.visibleLo.y > inner.visibleHi.y) return;
-    clip.push_back(clip.front());
+    if (!ClipOnPage(group.boundary, context.toPage, inner, clip)) return;
     // The boundary only clips: a sheet's printable area or a W2D viewport has no frame to plot.
     Emit();
     sink.StrokeClipBoundary = false;
@@ -1406,14 +1392,8 @@ void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Con
   for (const Entity& attribute : insert.attributes) DrawEntity(attribute, context);
 }
 
-bool CRenderer::PushBlockClip(const std::vector<Vec2>& boundary, const Affine3& toPage,
-                              Context& context) {
-  std::vector<Vec2> corners = boundary;
-  if (corners.size() == 2) {
-    const Vec2 a = corners[0], b = corners[1];
-    corners = {a, {b.x, a.y}, b, {a.x, b.y}};
-  }
-  std::vector<PointStruct> clip;
+bool CRenderer::ClipOnPage(const std::vector<Vec2>& corners, const Affine3& toPage,
+                           Context& context, std::vector<PointStruct>& clip) const {
   Vec2 lo{1e300, 1e300}, hi{-1e300, -1e300};
   for (const Vec2& corner : corners) {
     const Vec2 p = Page(toPage, {corner.x, corner.y, 0});
@@ -1427,11 +1407,23 @@ bool CRenderer::PushBlockClip(const std::vector<Vec2>& boundary, const Affine3& 
   }
   context.visibleLo = {std::max(context.visibleLo.x, lo.x), std::max(context.visibleLo.y, lo.y)};
   context.visibleHi = {std::min(context.visibleHi.x, hi.x), std::min(context.visibleHi.y, hi.y)};
-  // A clip wholly outside what can be seen shows nothing, and writes nothing.
   if (context.visibleLo.x > context.visibleHi.x || context.visibleLo.y > context.visibleHi.y) {
     return false;
   }
   clip.push_back(clip.front());
+  return true;
+}
+
+bool CRenderer::PushBlockClip(const std::vector<Vec2>& boundary, const Affine3& toPage,
+                              Context& context) {
+  std::vector<Vec2> corners = boundary;
+  if (corners.size() == 2) {
+    const Vec2 a = corners[0], b = corners[1];
+    corners = {a, {b.x, a.y}, b, {a.x, b.y}};
+  }
+  std::vector<PointStruct> clip;
+  // A clip wholly outside what can be seen shows nothing, and writes nothing.
+  if (!ClipOnPage(corners, toPage, context, clip)) return false;
   // The boundary only clips: its frame ($XCLIPFRAME) is not plotted by default.
   sink.StrokeClipBoundary = false;
   sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());

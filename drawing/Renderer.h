@@ -11,6 +11,7 @@
 #include "drawing/Geometry.h"
 #include "drawing/Model.h"
 #include "platform/Dib.h"
+#include "render/PointStruct.h"
 
 class CDwgExport;
 
@@ -135,6 +136,11 @@ class CRenderer {
   // rectangle) and narrows context's visible box to it; false, with nothing pushed, when
   // nothing inside it can be seen.
   bool PushBlockClip(const std::vector<Vec2>& boundary, const Affine3& toPage, Context& context);
+  // The corners on the page (clamped to what the sink takes) as a closed clip, with the visible
+  // box of context narrowed to them; false when a corner is not finite or nothing of the clip
+  // can be seen.
+  bool ClipOnPage(const std::vector<Vec2>& corners, const Affine3& toPage, Context& context,
+                  std::vector<PointStruct>& clip) const;
   void DrawBlockGraphic(const Entity& entity, const BlockGraphic& graphic, const Context& context);
 
   // Property resolution.
