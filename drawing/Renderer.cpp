@@ -613,7 +613,9 @@ void CRenderer::PrepareProperties(const Entity& entity, const Context& context) 
     if (shaped && !dashes.empty()) {
       complexLinetype = &pattern;
       linetypeUnit = scale;
-      linetypeAngle = std::atan2(context.toPage.B(), context.toPage.A());
+      const Affine3 own = context.toPage * OcsToWorld(entity.extrusion);
+      linetypeAngle = std::atan2(own.B(), own.A());
+      linetypeMirrored = own.Determinant2d() < 0;
     }
   }
 }
@@ -733,12 +735,14 @@ void CRenderer::DrawPath(const std::vector<Vec2>& path) {
 
 void CRenderer::DrawLinetypeShape(const LinetypeShape& shape, Vec2 at, Vec2 along) {
   // Offsets, sizes and the rotation are the linetype's, scaled like its dashes; X runs along
-  // the line and Y to its left.
+  // the line and Y to its left in the entity's own coordinates. Mirrored onto the page, that
+  // left is the page's right and rotations turn the other way.
   const double unit = linetypeUnit;
-  const Vec2 across{-along.y, along.x};
+  const double side = linetypeMirrored ? -1.0 : 1.0;
+  const Vec2 across{-along.y * side, along.x * side};
   const Vec2 origin{at.x + (along.x * shape.offset.x + across.x * shape.offset.y) * unit,
                     at.y + (along.y * shape.offset.x + across.y * shape.offset.y) * unit};
-  double angle = shape.rotation * kDegree +
+  double angle = side * shape.rotation * kDegree +
                  (shape.absoluteRotation ? linetypeAngle : std::atan2(along.y, along.x));
   if (shape.isText) {
     if (shape.text.empty() || shape.style < 0 ||
@@ -752,11 +756,18 @@ void CRenderer::DrawLinetypeShape(const LinetypeShape& shape, Vec2 at, Vec2 alon
     const TextShape glyphs = text.Shape(characters, style.fontFile, style.fontFamily);
     const double oblique = std::tan(std::clamp(style.obliqueAngle, -85.0, 85.0) * kDegree);
     Vec2 start = origin;
-    if (shape.upright && std::cos(angle) < -1e-9) {
+    if (linetypeMirrored) {
+      // A text is never drawn mirror-written: it takes the box the mirrored text would cover,
+      // read the right way round along the line (its baseline where the mirrored text has its
+      // top). An absolute angle keeps the text the right way up as well.
+      start = {origin.x + height * std::sin(angle), origin.y - height * std::cos(angle)};
+    }
+    if ((shape.upright || (linetypeMirrored && shape.absoluteRotation)) &&
+        std::cos(angle) < -1e-9) {
       // Turned half round about the middle of its box, so that it reads from left to right.
       const double w = glyphs.width * height * widthFactor, h = height;
-      start = {origin.x + w * std::cos(angle) - h * std::sin(angle),
-               origin.y + w * std::sin(angle) + h * std::cos(angle)};
+      start = {start.x + w * std::cos(angle) - h * std::sin(angle),
+               start.y + w * std::sin(angle) + h * std::cos(angle)};
       angle += std::numbers::pi;
     }
     const double c = std::cos(angle), s = std::sin(angle);
@@ -788,12 +799,14 @@ void CRenderer::DrawLinetypeShape(const LinetypeShape& shape, Vec2 at, Vec2 alon
   }
   // A font's shapes are as high as its capitals; a shape file's units are the size's.
   const double size = shape.scale * unit / (file->Above() > 0 ? file->Above() : 1);
+  // Shapes mirror with the geometry they sit on.
   const double c = std::cos(angle) * size, s = std::sin(angle) * size;
   for (const std::vector<Vec2>& stroke : cached->second) {
     std::vector<Vec2> points;
     points.reserve(stroke.size());
     for (const Vec2& p : stroke) {
-      points.push_back({origin.x + p.x * c - p.y * s, origin.y + p.x * s + p.y * c});
+      const double y = p.y * side;
+      points.push_back({origin.x + p.x * c - y * s, origin.y + p.x * s + y * c});
     }
     Polyline(points, false);
   }

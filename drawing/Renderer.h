@@ -269,6 +269,9 @@ class CRenderer {
   const Linetype* complexLinetype = nullptr;
   double linetypeUnit = 1.0;
   double linetypeAngle = 0.0;
+  // Whether the entity's own coordinates reach the page mirrored (a block inserted with a
+  // negative scale, an extrusion pointing down): its left side is then the page's right.
+  bool linetypeMirrored = false;
   // The strokes of the shapes drawn so far, by shape file and number.
   std::map<std::pair<const CShapeFile*, int>, std::vector<std::vector<Vec2>>> shapeStrokes;
   std::int64_t primitives = 0;

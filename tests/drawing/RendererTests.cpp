@@ -1003,3 +1003,86 @@ TEST(Renderer, ComplexLinetypesWithoutTheirShapeFileDrawTheDashesAndWarn) {
   EXPECT_NE(renderer.Warnings()[0].find("nosuch.shx not found"), std::string::npos)
       << renderer.Warnings()[0];
 }
+
+TEST(Renderer, MirroredComplexLinetypesMirrorTheirShapesButKeepTheirTextsReadable) {
+  testsupport::TempDir folder;
+  // 131: a half circle over the pen's path, all of it on the left of the line.
+  testsupport::WriteFile(folder / "LTYPESHP.SHX",
+                         ShapeFileBytes({{131, "HALF", std::string("\x0a\x02\x04\0", 4)}}));
+  // The same line along y = 1 drawn plainly, with its extrusion pointing down, and through a
+  // block inserted upside down (y scale -1) at y = 2; each gives the tops and bottoms of its
+  // shape and letter.
+  struct Drawn {
+    double shapeLow = 1e9, shapeHigh = -1e9;
+    std::vector<PointStruct> letter;
+  };
+  const auto draw = [&](int how) {
+    Scene s;
+    s.text.SetSearchDirectories({folder.Path().string()});
+    Linetype tracks{"TRACKS", "", 2.0, {1.0, -1.0}, {}};
+    LinetypeShape half;
+    half.dash = 0;
+    half.shapeFile = "ltypeshp.shx";
+    half.shapeNumber = 131;
+    half.scale = 0.25;
+    LinetypeShape letter;
+    letter.dash = 1;
+    letter.isText = true;
+    letter.text = "F";
+    letter.style = 0;
+    letter.scale = 0.5;
+    letter.offset = {-0.75, 0.25};
+    tracks.shapes = {half, letter};
+    s.drawing.linetypes.push_back(tracks);
+    if (how == 2) {
+      const std::int32_t block = s.AddBlock("TRACK");
+      s.Add(block, Line{{0, -1, 0}, {3, -1, 0}}).linetype = 0;
+      Insert insert;
+      insert.block = block;
+      insert.insertion = {0, 0, 0};
+      insert.scale = {1, -1, 1};
+      s.Add(0, insert);
+    } else {
+      Entity& line = s.Add(0, Line{{0, 1, 0}, {3, 1, 0}});
+      line.linetype = 0;
+      if (how == 1) line.extrusion = {0, 0, -1};
+    }
+    struct CSplit : CTraceExport {
+      Drawn* out;
+      void LineTo(double x, double y) override {
+        out->shapeLow = std::min(out->shapeLow, y);
+        out->shapeHigh = std::max(out->shapeHigh, y);
+        CTraceExport::LineTo(x, y);
+      }
+      void FillPolyPolygon(PointStruct* points, const int* counts, int rings) override {
+        int total = 0;
+        for (int k = 0; k < rings; ++k) total += counts[k];
+        out->letter.insert(out->letter.end(), points, points + total);
+        CTraceExport::FillPolyPolygon(points, counts, rings);
+      }
+    } sink;
+    Drawn drawn;
+    sink.out = &drawn;
+    CRenderer renderer(s.drawing, s.text, sink);
+    renderer.DrawLayout(0, Affine3::Scale(10, 10, 10), 1000, 1000);
+    EXPECT_TRUE(renderer.Warnings().empty());
+    return drawn;
+  };
+  const Drawn plain = draw(0);
+  ASSERT_FALSE(plain.letter.empty());
+  EXPECT_NEAR(plain.shapeHigh, 15, 0.01) << "the half circle stands over the line";
+  EXPECT_NEAR(plain.shapeLow, 10, 0.01);
+  for (int how : {1, 2}) {
+    SCOPED_TRACE(how == 1 ? "extrusion pointing down" : "block inserted upside down");
+    const Drawn mirrored = draw(how);
+    EXPECT_NEAR(mirrored.shapeLow, 5, 0.01) << "the half circle hangs under the line";
+    EXPECT_NEAR(mirrored.shapeHigh, 10, 0.01);
+    // The letter covers the box mirrored under the line (2.5 to 7.5 instead of 12.5 to 17.5)
+    // and is the same letter, not mirror-written: the plain one moved down by 10.
+    ASSERT_EQ(mirrored.letter.size(), plain.letter.size());
+    for (std::size_t i = 0; i < plain.letter.size(); ++i) {
+      EXPECT_NEAR(mirrored.letter[i].x, plain.letter[i].x, 1e-6) << i;
+      EXPECT_NEAR(mirrored.letter[i].y, plain.letter[i].y - 10, 1e-6) << i;
+    }
+  }
+}
