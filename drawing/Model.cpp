@@ -475,6 +475,15 @@ const std::int32_t* ReferencedBlock(const Entity& entity) {
   return nullptr;
 }
 
+void StoreMLineBreaks(MLineVertex& vertex, std::vector<double> parameters) {
+  if (vertex.offsets.empty()) return;
+  const bool whole = parameters.empty() || (parameters.size() == 1 && parameters[0] == 0);
+  if (whole && vertex.breaks.empty()) return;
+  vertex.breaks.resize(vertex.offsets.size() - 1);
+  if (whole) parameters.clear();
+  vertex.breaks.push_back(std::move(parameters));
+}
+
 std::int32_t SheetViewportIndex(const Block& paper) {
   std::int32_t first = -1;
   for (std::size_t i = 0; i < paper.entities.size(); ++i) {

@@ -470,6 +470,11 @@ struct MLineVertex {
   Vec3 position;                // world coordinates
   Vec3 miter;                   // unit vector
   std::vector<double> offsets;  // one per element
+  // Per element (as many as offsets, or none when no element is cut), where it is drawn on
+  // the segment from this vertex: distances along the segment from the element's point on the
+  // miter, a start and a stop in turn (breaks lie between a stop and the next start); a last
+  // start without a stop runs to the segment's end. Empty: the whole segment.
+  std::vector<std::vector<double>> breaks;
 };
 
 struct MLine {
@@ -488,7 +493,8 @@ struct MLineStyleElement {
 
 struct MLineStyle {
   std::string name;
-  // 1 filled, 16 start square cap, 256 end square cap (the arcs of other caps are not drawn).
+  // 1 filled; caps at the start: 16 a line, 32 arcs joining inner elements in pairs, 64 an
+  // arc joining the outermost elements; at the end the same times 16 (256, 512, 1024).
   int flags = 0;
   Color fillColor;
   std::vector<MLineStyleElement> elements;
@@ -631,6 +637,11 @@ std::int32_t* ReferencedBlock(Entity& entity);
 // else the first viewport when it has no id of its own (0 or -1, as DWG files and some writers
 // store it); -1 when there is none.
 std::int32_t SheetViewportIndex(const Block& paper);
+
+// Keeps where the element just given an offset (the last of vertex.offsets) is drawn on its
+// segment: the parameters after its offset, as the file lists them. An element drawn whole
+// (no parameters, or one of 0) leaves vertex.breaks empty until an element of the vertex is cut.
+void StoreMLineBreaks(MLineVertex& vertex, std::vector<double> parameters);
 
 // The kind of a gradient by its name in the drawing ("LINEAR", "CYLINDER", "INVSPHERICAL" …,
 // without regard to case); Linear for a name it does not know.

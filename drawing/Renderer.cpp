@@ -1223,26 +1223,99 @@ void CRenderer::DrawKind(const Entity& entity, const MLine& mline, const Context
       FilledRings(rings, false);
     });
   }
+  const std::size_t segments = mline.closed ? last + 1 : last;
   for (std::size_t e = 0; e < elements; ++e) {
     const MLineStyleElement* element =
         style && e < style->elements.size() ? &style->elements[e] : nullptr;
     Entity part = PartOf(entity, element ? element->color : Color{Color::kByBlock, false, 0});
     if (element && element->linetype != kLinetypeByBlock) part.linetype = element->linetype;
+    const bool cut = std::any_of(
+        mline.vertices.begin(), mline.vertices.end(),
+        [e](const MLineVertex& v) { return e < v.breaks.size() && !v.breaks[e].empty(); });
     DrawMarked(part, context, [&](const Affine3& world, const Affine3&) {
-      std::vector<Vec3> points;
-      for (std::size_t v = 0; v <= last; ++v) points.push_back(at(v, e));
-      Polyline(ToPage(world, points), mline.closed);
+      if (!cut) {
+        std::vector<Vec3> points;
+        for (std::size_t v = 0; v <= last; ++v) points.push_back(at(v, e));
+        Polyline(ToPage(world, points), mline.closed);
+        return;
+      }
+      // The stretches each segment's parameters keep of the element, joined where one runs on
+      // through a vertex into the next, so that dashes keep their pattern across it.
+      std::vector<Vec3> piece;
+      const auto flush = [&] {
+        if (piece.size() >= 2) Polyline(ToPage(world, piece), false);
+        piece.clear();
+      };
+      for (std::size_t v = 0; v < segments; ++v) {
+        const Vec3 from = at(v, e), to = at((v + 1) % (last + 1), e);
+        const double length = Length(to - from);
+        const Vec3 along = length > 0 ? (to - from) * (1.0 / length) : Vec3{};
+        const std::vector<double> whole{0.0};
+        const std::vector<double>& stops =
+            e < mline.vertices[v].breaks.size() && !mline.vertices[v].breaks[e].empty()
+                ? mline.vertices[v].breaks[e]
+                : whole;
+        const double near = 1e-9 * std::max(1.0, length);
+        bool reachedEnd = false;
+        for (std::size_t k = 0; k < stops.size(); k += 2) {
+          const double a = std::clamp(stops[k], 0.0, length);
+          const double b = k + 1 < stops.size() ? std::clamp(stops[k + 1], 0.0, length) : length;
+          if (b <= a) continue;
+          if (a > near || piece.empty()) {
+            flush();
+            piece.push_back(from + along * a);
+          }
+          piece.push_back(from + along * b);
+          reachedEnd = b >= length - near;
+          if (!reachedEnd) flush();
+        }
+        if (!reachedEnd) flush();
+      }
+      flush();
     });
   }
   if (!style || mline.closed || lowest == highest) return;
-  DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
-    if ((style->flags & 16) && !mline.suppressStartCaps) {
-      Polyline({Page(world, at(0, lowest)), Page(world, at(0, highest))}, false);
-    }
-    if ((style->flags & 256) && !mline.suppressEndCaps) {
-      Polyline({Page(world, at(last, lowest)), Page(world, at(last, highest))}, false);
-    }
-  });
+  // The elements from the outermost in, paired from both sides for the inner arcs.
+  std::vector<std::size_t> order(elements);
+  for (std::size_t e = 0; e < elements; ++e) order[e] = e;
+  const auto caps = [&](std::size_t vertex, int flags, bool suppressed) {
+    if (suppressed) return;
+    DrawMarked(entity, context, [&](const Affine3& world, const Affine3&) {
+      const auto byOffset = [&](std::size_t a, std::size_t b) {
+        return mline.vertices[vertex].offsets[a] < mline.vertices[vertex].offsets[b];
+      };
+      std::stable_sort(order.begin(), order.end(), byOffset);
+      if (flags & 1) {
+        Polyline({Page(world, at(vertex, order.front())), Page(world, at(vertex, order.back()))},
+                 false);
+      }
+      // A half circle over the two elements' ends, bulging away from the mline.
+      const Vec3 next =
+          vertex == 0 ? mline.vertices[1].position : mline.vertices[vertex - 1].position;
+      const Vec3 back = Normalized(mline.vertices[vertex].position - next);
+      const auto arc = [&](std::size_t a, std::size_t b) {
+        const Vec3 p = at(vertex, a), q = at(vertex, b);
+        const Vec3 center = (p + q) * 0.5;
+        const double radius = Length(q - p) / 2;
+        if (!(radius > 0)) return;
+        Vec3 u = Normalized(p - center);
+        Vec3 w = back - u * Dot(back, u);
+        if (Length(w) < 1e-12) return;
+        w = Normalized(w);
+        // Counter-clockwise about the mline's own normal, from one end through the bulge.
+        if (Dot(Cross(u, w), Normalized(entity.extrusion)) < 0) u = u * -1.0;
+        const Affine3 frame =
+            world * Affine3::Translate(center) * Affine3::FromAxes(u, w, Cross(u, w));
+        ArcOrCurve(frame, {0, 0, 0}, radius, 0, std::numbers::pi);
+      };
+      if (flags & 4) arc(order.front(), order.back());
+      if (flags & 2) {
+        for (std::size_t i = 1; i + 1 < elements - i; ++i) arc(order[i], order[elements - 1 - i]);
+      }
+    });
+  };
+  if (style->flags & (16 | 32 | 64)) caps(0, style->flags >> 4, mline.suppressStartCaps);
+  if (style->flags & (256 | 512 | 1024)) caps(last, style->flags >> 8, mline.suppressEndCaps);
 }
 
 void CRenderer::DrawKind(const Entity& entity, const Mesh& mesh, const Context& context) {

@@ -292,6 +292,74 @@ TEST(DrawingKinds, MlinesDrawTheirElementsCapsAndFill) {
   EXPECT_NE(closed.find("LineTo 20 0.5\nLineTo 0 0.5\n"), std::string::npos) << closed;
 }
 
+// Four elements 1.5 and 0.5 to each side, along x from 0 through 10 to 20; the outermost
+// element above is cut from 3 to 6 on the first segment and from 2 to 4 on the second, whose
+// last stretch runs to its end. Caps: arcs joining the outer and the inner elements at the start,
+// the outer ones alone at the end.
+Groups CutMlineGroups() {
+  Groups groups = {{0, "MLINE"}, {5, "51"},   {100, "AcDbEntity"}, {8, "0"},  {100, "AcDbMline"},
+                   {2, "ROUND"}, {340, "61"}, {40, "1"},           {70, "1"}, {71, "1"},
+                   {72, "3"},    {73, "4"},   {10, "0"},           {20, "0"}, {30, "0"}};
+  const std::vector<std::vector<std::string>> cuts = {{"0", "3", "6"}, {"0", "2", "4"}, {"0"}};
+  for (int v = 0; v < 3; ++v) {
+    groups.insert(groups.end(), {{11, std::to_string(10 * v)},
+                                 {21, "0"},
+                                 {31, "0"},
+                                 {12, "1"},
+                                 {22, "0"},
+                                 {32, "0"},
+                                 {13, "0"},
+                                 {23, "1"},
+                                 {33, "0"}});
+    for (const char* offset : {"1.5", "0.5", "-0.5", "-1.5"}) {
+      const bool cut = std::string(offset) == "1.5";
+      const std::vector<std::string> parameters = cut ? cuts[v] : std::vector<std::string>{"0"};
+      groups.push_back({74, std::to_string(parameters.size() + 1)});
+      groups.push_back({41, offset});
+      for (const std::string& parameter : parameters) groups.push_back({41, parameter});
+      groups.push_back({75, "0"});
+    }
+  }
+  return groups;
+}
+
+Groups RoundMlineStyleGroups() {
+  return {{0, "MLINESTYLE"}, {5, "61"},    {100, "AcDbMlineStyle"},
+          {2, "ROUND"},      {70, "1120"}, {3, ""},
+          {62, "256"},       {51, "90"},   {52, "90"},
+          {71, "4"},         {49, "1.5"},  {62, "256"},
+          {6, "BYLAYER"},    {49, "0.5"},  {62, "256"},
+          {6, "BYLAYER"},    {49, "-0.5"}, {62, "256"},
+          {6, "BYLAYER"},    {49, "-1.5"}, {62, "256"},
+          {6, "BYLAYER"}};
+}
+
+TEST(DrawingKinds, MlinesDrawTheirBreaksAndArcCaps) {
+  const Drawing drawing = ReadEntities(CutMlineGroups(), RoundMlineStyleGroups());
+  const MLine& mline = Only<MLine>(drawing);
+  ASSERT_EQ(mline.vertices[0].breaks.size(), 4u);
+  EXPECT_EQ(mline.vertices[0].breaks[0], (std::vector<double>{0, 3, 6}));
+  EXPECT_TRUE(mline.vertices[0].breaks[1].empty()) << "an element drawn whole";
+  EXPECT_TRUE(mline.vertices[2].breaks.empty()) << "no element of the last vertex is cut";
+
+  const std::string trace = Render(drawing).trace;
+  // The cut element: 0 to 3, then from 6 on through the vertex at 10 to 12 (the second segment's
+  // first stretch), then from 14 to the end.
+  EXPECT_NE(trace.find("MoveTo 0 1.5\nLineTo 3 1.5\nMoveTo 6 1.5\nLineTo 10 1.5\nLineTo 12 1.5\n"
+                       "MoveTo 14 1.5\nLineTo 20 1.5\n"),
+            std::string::npos)
+      << trace;
+  EXPECT_NE(trace.find("MoveTo 0 0.5\nLineTo 10 0.5\nLineTo 20 0.5\n"), std::string::npos)
+      << "the elements not cut run whole";
+  // Half circles bulging away from the mline: at the start round the outer and the inner pair
+  // (from the top, counter-clockwise through the left), at the end round the outer pair only.
+  EXPECT_NE(trace.find("Arc 0 0 1.5 1.571 4.712\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("Arc 0 0 0.5 1.571 4.712\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("Arc 20 0 1.5 -1.571 1.571\n"), std::string::npos) << trace;
+  EXPECT_EQ(Count(trace, "Arc "), 3u) << trace;
+  EXPECT_EQ(trace.find("MoveTo 0 -1.5\nLineTo 0 1.5\n"), std::string::npos) << "no line caps";
+}
+
 TEST(DrawingKinds, MeshesTolerancesAndUnderlaysDraw) {
   const std::string mesh = Render(ReadEntities(MeshGroups())).trace;
   EXPECT_EQ(Count(mesh, "MoveTo"), 2u) << "one ring per face, the edges not again: " << mesh;

@@ -1189,11 +1189,17 @@ CDwgEntityResult ReadMLine(CDwgReaderContext& context, CDwgObjectFrame& frame, E
     for (unsigned e = 0; e < elements && !d.Failed(); ++e) {
       const unsigned parameters = d.ReadBS();
       if (d.Failed() || !CountFits(d, parameters, 2)) return CDwgEntityResult::Damaged;
+      std::vector<double> breaks;
       for (unsigned i = 0; i < parameters; ++i) {
         const double value = d.ReadBD();
-        if (i == 0) vertex.offsets.push_back(value);
+        if (i == 0) {
+          vertex.offsets.push_back(value);
+        } else {
+          breaks.push_back(value);
+        }
       }
       if (parameters == 0) vertex.offsets.push_back(0.0);
+      StoreMLineBreaks(vertex, std::move(breaks));
       const unsigned fills = d.ReadBS();
       if (d.Failed() || !CountFits(d, fills, 2)) return CDwgEntityResult::Damaged;
       for (unsigned i = 0; i < fills; ++i) d.ReadBD();

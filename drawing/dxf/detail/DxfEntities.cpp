@@ -987,7 +987,11 @@ MLine ParseMLine(std::span<const DxfGroup> groups, DxfEntityInfo& info,
         const std::size_t count = Capped(Int(group), cursor.Left());
         cursor.Skip();
         vertex.offsets.push_back(count > 0 && cursor.Is(41) ? cursor.TakeReal(41, 0.0) : 0.0);
-        for (std::size_t i = 1; i < count && cursor.Is(41); ++i) cursor.Skip();
+        std::vector<double> breaks;
+        for (std::size_t i = 1; i < count && cursor.Is(41); ++i) {
+          breaks.push_back(cursor.TakeReal(41, 0.0));
+        }
+        StoreMLineBreaks(vertex, std::move(breaks));
         continue;
       }
     }
