@@ -75,6 +75,9 @@ struct Header {
   Vec3 pExtMax{-1e20, -1e20, -1e20};
   Vec2 pLimMin;
   Vec2 pLimMax{12.0, 9.0};
+  // $XCLIPFRAME: whether the boundaries of clipped block references show (1 shown and plotted,
+  // 2 shown but not plotted, 0 neither).
+  int xclipFrame = 2;
 };
 
 struct Layer {
@@ -290,6 +293,8 @@ struct Insert {
   // the block's own coordinates (the space its entities are drawn in); two points are the
   // corners of a rectangle; empty: not clipped.
   std::vector<Vec2> clipBoundary;
+  // An inverted clip: the reference shows what lies outside the boundary instead.
+  bool clipInverted = false;
 };
 
 // Entities drawn through an anonymous block that holds their graphics, placed unscaled.

@@ -1444,6 +1444,10 @@ void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Con
          " cells are drawn as their first cell");
     columns = rows = 1;
   }
+  // An inverted clip hides a part of what lies around it; measuring extents (no page to bound
+  // what can be seen) takes all of the reference instead.
+  const bool clips = insert.clipBoundary.size() >= 2 &&
+                     (!insert.clipInverted || context.visibleHi.x - context.visibleLo.x < 1e299);
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < columns; ++c) {
       if (primitives > kPrimitiveBudget) {
@@ -1454,14 +1458,14 @@ void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Con
       if (!Visit()) return;
       const Affine3 cell = Affine3::Translate({c * insert.columnSpacing, r * insert.rowSpacing, 0});
       inner.toPage = ocs * place * cell * shape;
-      if (insert.clipBoundary.size() < 2) {
+      if (!clips) {
         DrawBlock(insert.block, inner);
         continue;
       }
       // A clipped reference (XCLIP) shows what lies inside its boundary; attributes are part of
       // what it shows.
       Context clipped = inner;
-      if (PushBlockClip(insert.clipBoundary, inner.toPage, clipped)) {
+      if (PushBlockClip(insert.clipBoundary, insert.clipInverted, inner.toPage, clipped)) {
         DrawBlock(insert.block, clipped);
         if (r == 0 && c == 0) {
           Context attributes = context;
@@ -1471,9 +1475,23 @@ void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Con
         }
         sink.PopClipPolygon();
       }
+      // The boundary itself is plotted only when the drawing says so ($XCLIPFRAME 1; 2 shows
+      // it on screen alone), in the reference's own colour and width.
+      if (drawing.header.xclipFrame == 1) {
+        std::vector<Vec2> frame = insert.clipBoundary;
+        if (frame.size() == 2) {
+          const Vec2 a = frame[0], b = frame[1];
+          frame = {a, {b.x, a.y}, b, {a.x, b.y}};
+        }
+        DrawMarked(entity, context, [&](const Affine3&, const Affine3&) {
+          std::vector<Vec2> page;
+          for (const Vec2& p : frame) page.push_back(Page(inner.toPage, {p.x, p.y, 0}));
+          Polyline(page, true);
+        });
+      }
     }
   }
-  if (insert.clipBoundary.size() >= 2) return;
+  if (clips) return;
   // Attributes stand in the space of the insert, not of the block.
   for (const Entity& attribute : insert.attributes) DrawEntity(attribute, context);
 }
@@ -1500,14 +1518,42 @@ bool CRenderer::ClipOnPage(const std::vector<Vec2>& corners, const Affine3& toPa
   return true;
 }
 
-bool CRenderer::PushBlockClip(const std::vector<Vec2>& boundary, const Affine3& toPage,
-                              Context& context) {
+bool CRenderer::PushBlockClip(const std::vector<Vec2>& boundary, bool inverted,
+                              const Affine3& toPage, Context& context) {
   std::vector<Vec2> corners = boundary;
   if (corners.size() == 2) {
     const Vec2 a = corners[0], b = corners[1];
     corners = {a, {b.x, a.y}, b, {a.x, b.y}};
   }
   std::vector<PointStruct> clip;
+  if (inverted) {
+    // The box of what can be seen, counter-clockwise, and the boundary inside it clockwise, as
+    // one path: inside the boundary the two turns cancel, and the clip's non-zero rule leaves it
+    // out as the even-odd rule would.
+    const double margin = 2;
+    const Vec2 lo{std::max(context.visibleLo.x, -farthest) - margin,
+                  std::max(context.visibleLo.y, -farthest) - margin};
+    const Vec2 hi{std::min(context.visibleHi.x, farthest) + margin,
+                  std::min(context.visibleHi.y, farthest) + margin};
+    if (lo.x > hi.x || lo.y > hi.y) return false;
+    clip = {{lo.x, lo.y, 0}, {hi.x, lo.y, 0}, {hi.x, hi.y, 0}, {lo.x, hi.y, 0}, {lo.x, lo.y, 0}};
+    Context inside = context;
+    std::vector<PointStruct> hole;
+    // A boundary that cannot be seen hides nothing that can.
+    if (ClipOnPage(corners, toPage, inside, hole)) {
+      double area = 0;
+      for (std::size_t i = 0; i + 1 < hole.size(); ++i) {
+        area += hole[i].x * hole[i + 1].y - hole[i + 1].x * hole[i].y;
+      }
+      if (area > 0) std::reverse(hole.begin(), hole.end());
+      clip.insert(clip.end(), hole.begin(), hole.end());
+      clip.push_back(clip.front());
+    }
+    sink.StrokeClipBoundary = false;
+    sink.PushClipPolygon(static_cast<int>(clip.size()), clip.data());
+    sink.StrokeClipBoundary = true;
+    return true;
+  }
   // A clip wholly outside what can be seen shows nothing, and writes nothing.
   if (!ClipOnPage(corners, toPage, context, clip)) return false;
   // The boundary only clips: its frame ($XCLIPFRAME) is not plotted by default.

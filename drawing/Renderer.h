@@ -134,8 +134,10 @@ class CRenderer {
   void DrawInsert(const Entity& entity, const Insert& insert, const Context& context);
   // Clips what follows to a block reference's boundary (block coordinates, two points a
   // rectangle) and narrows context's visible box to it; false, with nothing pushed, when
-  // nothing inside it can be seen.
-  bool PushBlockClip(const std::vector<Vec2>& boundary, const Affine3& toPage, Context& context);
+  // nothing inside it can be seen. An inverted clip hides the inside instead: what can be seen
+  // of the page around the boundary stays, and context is left as it is.
+  bool PushBlockClip(const std::vector<Vec2>& boundary, bool inverted, const Affine3& toPage,
+                     Context& context);
   // The corners on the page (clamped to what the sink takes) as a closed clip, with the visible
   // box of context narrowed to them; false when a corner is not finite or nothing of the clip
   // can be seen.

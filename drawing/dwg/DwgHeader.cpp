@@ -245,7 +245,9 @@ void CHeaderList::Read(CDwgHeader& out) {
     Texts(2);                            // FINGERPRINTGUID, VERSIONGUID
   }
   if (Since(R2004)) {
-    Chars(6);   // SORTENTS, INDEXCTL, HIDETEXT, XCLIPFRAME, DIMASSOC, HALOGAP
+    Chars(3);  // SORTENTS, INDEXCTL, HIDETEXT
+    out.xclipFrame = d.ReadRC();
+    Chars(2);   // DIMASSOC, HALOGAP
     Shorts(2);  // OBSCOLOR, INTERSECTIONCOLOR
     Chars(2);   // OBSLTYPE, INTERSECTIONDISPLAY
     out.projectName = s.ReadText();

@@ -31,6 +31,7 @@ struct CDwgHeader {
 
   bool tileMode = true;
   bool psLtScale = true;
+  int xclipFrame = 2;  // R2004+
   double ltScale = 1.0;
   double celtScale = 1.0;
   int pdMode = 0;

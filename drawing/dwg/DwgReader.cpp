@@ -113,6 +113,7 @@ void CDwgReader::FillHeader(const CDwgContainer& container, const CDwgHeader& he
   out.ltScale = header.ltScale;
   out.celtScale = header.celtScale;
   out.psLtScale = header.psLtScale ? 1 : 0;
+  out.xclipFrame = header.xclipFrame;
   out.pdMode = header.pdMode;
   out.pdSize = header.pdSize;
   out.tileMode = header.tileMode ? 1 : 0;

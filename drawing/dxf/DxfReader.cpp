@@ -112,6 +112,7 @@ class CDxfReader {
   void ReadUnderlayDefinition();
   void ReadDictionary();
   void ReadSpatialFilter();
+  void ReadInvertedClip();
   void ResolveInsertClips();
   void ReadDrawOrder();
   void AddEntity(std::int32_t target);
@@ -176,7 +177,17 @@ class CDxfReader {
   std::vector<EntityRef> insertDictionaries;
   std::unordered_map<std::uint64_t, std::vector<std::pair<std::string, std::uint64_t>>>
       dictionaries;
-  std::unordered_map<std::uint64_t, std::vector<Vec2>> spatialFilters;
+  // A filter's boundary in block coordinates, with what an inverted clip needs: the inverse
+  // matrix that took it there and the filter's extension dictionary.
+  struct SpatialFilter {
+    std::vector<Vec2> boundary;
+    double inverse[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+    std::uint64_t extensionDictionary = 0;
+  };
+  std::unordered_map<std::uint64_t, SpatialFilter> spatialFilters;
+  // The boundaries of inverted clips (their ACAD_INVERTEDCLIP_ROUNDTRIP points), by the handle
+  // of the record that holds them.
+  std::unordered_map<std::uint64_t, std::vector<Vec3>> invertedClips;
   std::unordered_map<std::uint64_t, std::int32_t> imageDefs;
   struct MLineRef {
     EntityRef entity;
@@ -263,7 +274,8 @@ bool CDxfReader::NextGroup(DxfGroup& group) {
 }
 
 // A record is a group 0 (its type) and the groups up to the next group 0. Comments, the
-// application groups in braces (102) and embedded objects (101 up to the extended data or the
+// application groups in braces (102; an XRECORD keeps the 102 groups of its data) and embedded
+// objects (101 up to the extended data or the
 // end of the record) are left out: they reuse codes of the record's own data. MTEXT keeps its
 // embedded object, marker included, for the columns it describes.
 bool CDxfReader::ReadRecord() {
@@ -306,6 +318,9 @@ bool CDxfReader::ReadRecord() {
       } else if (braces > 0) {
         --braces;
         inXDictionary = false;
+      } else if (recordType == "XRECORD") {
+        // An extension record's data: its 102 groups name its sections.
+        record.push_back(group);
       }
       continue;
     }
@@ -454,6 +469,8 @@ void CDxfReader::ReadHeader() {
       header.pdSize = Real(group);
     } else if (is("$TILEMODE")) {
       header.tileMode = Int(group, 1);
+    } else if (is("$XCLIPFRAME")) {
+      header.xclipFrame = Int(group, 2);
     } else if (is("$PEXTMIN")) {
       SetCoordinate(header.pExtMin, 10, group);
     } else if (is("$PEXTMAX")) {
@@ -956,6 +973,8 @@ void CDxfReader::ObjectsRecord() {
     ReadDictionary();
   } else if (recordType == "SPATIAL_FILTER") {
     ReadSpatialFilter();
+  } else if (recordType == "XRECORD") {
+    ReadInvertedClip();
   } else if (recordType == "MLINESTYLE") {
     ReadMLineStyle();
   } else if (recordType == "PDFDEFINITION" || recordType == "DWFDEFINITION" ||
@@ -976,9 +995,11 @@ void CDxfReader::ReadDictionary() {
       entries.back().second = GroupHandle(group);
     }
   }
-  // Only the dictionaries on the way to a clip are kept: ACAD_FILTER and SPATIAL entries.
+  // Only the dictionaries on the way to a clip are kept: ACAD_FILTER and SPATIAL entries, and
+  // the record that makes a clip inverted.
   std::erase_if(entries, [](const auto& entry) {
-    return entry.second == 0 || (entry.first != "ACAD_FILTER" && entry.first != "SPATIAL");
+    return entry.second == 0 || (entry.first != "ACAD_FILTER" && entry.first != "SPATIAL" &&
+                                 entry.first != "ACAD_XREC_ROUNDTRIP");
   });
   if (handle != 0 && !entries.empty()) dictionaries[handle] = std::move(entries);
 }
@@ -993,6 +1014,7 @@ void CDxfReader::ReadSpatialFilter() {
   // (40 after 72 = 1, 41) come before them.
   std::vector<double> matrices;
   bool frontPlane = false;
+  const std::uint64_t extensionDictionary = recordXDictionary;
   for (const DxfGroup& group : record) {
     switch (group.code) {
       case 5:
@@ -1041,9 +1063,11 @@ void CDxfReader::ReadSpatialFilter() {
   ax = {ax.x / axLength, ax.y / axLength, ax.z / axLength};
   const Vec3 ay{normal.y * ax.z - normal.z * ax.y, normal.z * ax.x - normal.x * ax.z,
                 normal.x * ax.y - normal.y * ax.x};
-  double inverse[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+  SpatialFilter filter;
+  filter.extensionDictionary = extensionDictionary;
+  double* inverse = filter.inverse;
   if (matrices.size() >= 12) std::copy(matrices.begin(), matrices.begin() + 12, inverse);
-  std::vector<Vec2> boundary;
+  std::vector<Vec2>& boundary = filter.boundary;
   for (const Vec2& p : points) {
     const double x = origin.x + p.x * ax.x + p.y * ay.x;
     const double y = origin.y + p.x * ax.y + p.y * ay.y;
@@ -1053,7 +1077,23 @@ void CDxfReader::ReadSpatialFilter() {
     if (!std::isfinite(block.x) || !std::isfinite(block.y)) return;
     boundary.push_back(block);
   }
-  spatialFilters[handle] = std::move(boundary);
+  spatialFilters[handle] = std::move(filter);
+}
+
+void CDxfReader::ReadInvertedClip() {
+  // A record of sections, each opened by a 102 group with its name: the points of
+  // ACAD_INVERTEDCLIP_ROUNDTRIP are the boundary whose outside an inverted clip shows.
+  std::uint64_t handle = 0;
+  std::vector<Vec3> points;
+  bool inside = false;
+  for (const DxfGroup& group : record) {
+    if (group.code == 5) handle = GroupHandle(group);
+    if (group.code == 102) inside = GroupTrimmed(group) == "ACAD_INVERTEDCLIP_ROUNDTRIP";
+    if (!inside) continue;
+    if (group.code == 10) points.push_back({Real(group), 0.0, 0.0});
+    if (!points.empty()) SetCoordinate(points.back(), 10, group);
+  }
+  if (handle != 0 && points.size() >= 2) invertedClips[handle] = std::move(points);
 }
 
 void CDxfReader::ResolveInsertClips() {
@@ -1070,7 +1110,25 @@ void CDxfReader::ResolveInsertClips() {
     if (filter == spatialFilters.end()) continue;
     Entity& entity = drawing.blocks[static_cast<std::size_t>(ref.block)]
                          .entities[static_cast<std::size_t>(ref.index)];
-    if (auto* insert = std::get_if<Insert>(&entity.data)) insert->clipBoundary = filter->second;
+    auto* insert = std::get_if<Insert>(&entity.data);
+    if (!insert) continue;
+    insert->clipBoundary = filter->second.boundary;
+    // An inverted clip keeps its own boundary beside the filter's (which then runs round the
+    // outside as well); it lies where the filter's points lay, and goes to the block the same way.
+    auto inverted =
+        invertedClips.find(entry(filter->second.extensionDictionary, "ACAD_XREC_ROUNDTRIP"));
+    if (inverted == invertedClips.end()) continue;
+    const double* m = filter->second.inverse;
+    std::vector<Vec2> hole;
+    for (const Vec3& p : inverted->second) {
+      const Vec2 block{m[0] * p.x + m[1] * p.y + m[2] * p.z + m[3],
+                       m[4] * p.x + m[5] * p.y + m[6] * p.z + m[7]};
+      if (!std::isfinite(block.x) || !std::isfinite(block.y)) break;
+      hole.push_back(block);
+    }
+    if (hole.size() < inverted->second.size()) continue;
+    insert->clipBoundary = std::move(hole);
+    insert->clipInverted = true;
   }
 }
 

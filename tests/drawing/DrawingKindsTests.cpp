@@ -451,4 +451,42 @@ TEST(DrawingKinds, CorpusDrawingsReadEveryKindNatively) {
   }
 }
 
+TEST(DrawingKinds, CorpusClippedReferencesKeepTheirClipAndFrameSettingInDwgAndDxf) {
+  const std::filesystem::path shared = testsupport::SharedDir();
+  if (shared.empty() || !std::filesystem::is_directory(shared / "corpus/dwg")) {
+    GTEST_SKIP() << "the shared corpus is not here";
+  }
+  // The same drawing saved by several versions, with a clipped block reference: the DWG files
+  // keep $XCLIPFRAME at its default, 2; two of the DXF files were saved with 0.
+  struct Case {
+    const char* name;
+    int dwgFrame, dxfFrame;
+  };
+  for (const Case& c :
+       {Case{"r2004/acadsharp_sample_AC1018", 2, 0}, Case{"r2007/acadsharp_sample_AC1021", 2, 0},
+        Case{"r2018/acadsharp_sample_AC1032", 2, 2}}) {
+    const char* version = c.name;
+    SCOPED_TRACE(version);
+    int frames[2] = {-1, -1};
+    for (int k = 0; k < 2; ++k) {
+      const std::string file = std::string(version) + (k == 0 ? ".dwg" : "_ascii.dxf");
+      Drawing drawing;
+      std::string error;
+      ASSERT_TRUE(ReadDrawingFile((shared / "corpus/dwg" / file).string(), drawing, &error))
+          << error;
+      frames[k] = drawing.header.xclipFrame;
+      int clipped = 0;
+      for (const Block& block : drawing.blocks) {
+        for (const Entity& entity : block.entities) {
+          const auto* insert = std::get_if<Insert>(&entity.data);
+          if (insert && insert->clipBoundary.size() >= 2 && !insert->clipInverted) ++clipped;
+        }
+      }
+      EXPECT_EQ(clipped, 1) << file;
+    }
+    EXPECT_EQ(frames[0], c.dwgFrame);
+    EXPECT_EQ(frames[1], c.dxfFrame);
+  }
+}
+
 }  // namespace

@@ -1099,6 +1099,54 @@ TEST(DxfEntities, ReadsTheSpatialFilterThatClipsABlockReference) {
       << "an extension dictionary without a filter clips nothing";
 }
 
+TEST(DxfEntities, ReadsAnInvertedClipWithTheBoundaryWhoseInsideItHides) {
+  // As above, the reference at (10, 20) twice the size; the filter's own boundary runs round an
+  // outer box as well, and the record in its extension dictionary keeps the boundary the clip
+  // was drawn with, the world square (11, 21) to (13, 23).
+  Groups matrices;
+  for (const char* value : {"0.5", "0", "0", "-5", "0", "0.5", "0", "-10", "0", "0", "0.5", "0",
+                            "1", "0", "0", "0", "0", "1", "0", "0", "0", "0", "1", "0"}) {
+    matrices.push_back({40, value});
+  }
+  const Groups header{{9, "$ACADVER"}, {1, "AC1032"}, {9, "$XCLIPFRAME"}, {280, "1"}};
+  const Groups blocks{{0, "BLOCK"}, {8, "0"}, {2, "Sq"}, {70, "0"}, {10, "0"}, {20, "0"},
+                      {0, "LINE"}, {8, "0"}, {10, "0"}, {20, "0"}, {11, "2"}, {21, "2"},
+                      {0, "ENDBLK"}};
+  const Groups inserts{{0, "INSERT"}, {5, "40"}, {102, "{ACAD_XDICTIONARY"}, {360, "41"},
+                       {102, "}"}, {8, "0"}, {2, "Sq"}, {10, "10"}, {20, "20"}, {41, "2"},
+                       {42, "2"}};
+  Groups outline;
+  for (const auto& [x, y] : std::vector<std::pair<const char*, const char*>>{
+           {"11", "21"}, {"13", "21"}, {"13", "23"}, {"11", "23"}}) {
+    outline.insert(outline.end(), {{10, x}, {20, y}, {30, "0"}});
+  }
+  const Groups objects =
+      Groups{{0, "DICTIONARY"}, {5, "41"}, {100, "AcDbDictionary"}, {3, "ACAD_FILTER"},
+             {360, "42"}, {0, "DICTIONARY"}, {5, "42"}, {100, "AcDbDictionary"}, {3, "SPATIAL"},
+             {360, "43"}, {0, "SPATIAL_FILTER"}, {5, "43"}, {102, "{ACAD_XDICTIONARY"},
+             {360, "47"}, {102, "}"}, {100, "AcDbFilter"}, {100, "AcDbSpatialFilter"}, {70, "5"},
+             {10, "11"}, {20, "21"}, {10, "0"}, {20, "21"}, {10, "0"}, {20, "40"}, {10, "30"},
+             {20, "40"}, {10, "30"}, {20, "21"}, {210, "0"}, {220, "0"}, {230, "1"}, {11, "0"},
+             {21, "0"}, {31, "0"}, {71, "1"}, {72, "0"}, {73, "0"}} +
+      matrices +
+      Groups{{0, "DICTIONARY"}, {5, "47"}, {100, "AcDbDictionary"}, {3, "ACAD_XREC_ROUNDTRIP"},
+             {350, "48"}, {0, "XRECORD"}, {5, "48"}, {100, "AcDbXrecord"}, {280, "1"},
+             {102, "ACAD_INVERTEDCLIP_ROUNDTRIP"}} +
+      outline + Groups{{102, "ACAD_INVERTEDCLIP_ROUNDTRIP_COMPARE"}, {10, "0"}, {20, "0"}};
+  const Drawing drawing = Read(Ascii(Section("HEADER", header) + Section("BLOCKS", blocks) +
+                                     Section("ENTITIES", inserts) + Section("OBJECTS", objects) +
+                                     Eof()));
+  EXPECT_EQ(drawing.header.xclipFrame, 1);
+  ASSERT_EQ(ModelSpace(drawing).size(), 1u);
+  const Insert& clipped = std::get<Insert>(ModelSpace(drawing)[0].data);
+  EXPECT_TRUE(clipped.clipInverted);
+  ASSERT_EQ(clipped.clipBoundary.size(), 4u) << "the boundary of the hole, not the outer path";
+  EXPECT_DOUBLE_EQ(clipped.clipBoundary[0].x, 0.5);
+  EXPECT_DOUBLE_EQ(clipped.clipBoundary[0].y, 0.5);
+  EXPECT_DOUBLE_EQ(clipped.clipBoundary[2].x, 1.5);
+  EXPECT_DOUBLE_EQ(clipped.clipBoundary[2].y, 1.5);
+}
+
 TEST(DxfTables, DimensionStylesLeaveOutGroupsAtTheFormatsDefaults) {
   // The header holds the current style's values; a style that leaves the arrow size out has
   // the format's default, 0.18, not the header's 5.

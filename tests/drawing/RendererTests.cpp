@@ -755,6 +755,50 @@ TEST(RendererClips, ClippedBlockReferencesShowOnlyWhatLiesInsideTheirBoundary) {
   }
 }
 
+TEST(RendererClips, InvertedClipsHideTheInsideAndFramesPlotOnlyWhenTheDrawingSaysSo) {
+  for (const int frame : {0, 1, 2}) {
+    for (const bool inverted : {false, true}) {
+      SCOPED_TRACE("$XCLIPFRAME " + std::to_string(frame) + (inverted ? ", inverted" : ""));
+      Scene s;
+      s.drawing.header.xclipFrame = frame;
+      const std::int32_t block = s.AddBlock("DOOR");
+      s.Add(block, Line{{-5, 0.5, 0}, {5, 0.5, 0}});
+      Insert insert;
+      insert.block = block;
+      insert.insertion = {10, 10, 0};
+      insert.scale = {2, 2, 2};
+      insert.clipBoundary = {{0, 0}, {1, 1}};
+      insert.clipInverted = inverted;
+      s.Add(0, insert).color.index = 3;
+      const std::string trace = s.Render();
+      const auto clips = LinesStarting(trace, "PushClipPolygon ");
+      ASSERT_EQ(clips.size(), 1u) << trace;
+      if (inverted) {
+        // The page (1000 points square and a point round it, 2 more each way) counter-clockwise,
+        // then the boundary clockwise: the line shows on both sides of the hole and not inside it.
+        EXPECT_EQ(clips[0],
+                  "PushClipPolygon unstroked -3,-3 1003,-3 1003,1003 -3,1003 -3,-3 20,20 20,24 "
+                  "24,24 24,20 20,20 -3,-3");
+        EXPECT_NE(trace.find("MoveTo 0 22\nLineTo 40 22\n"), std::string::npos) << trace;
+      } else {
+        EXPECT_EQ(clips[0], "PushClipPolygon unstroked 20,20 24,20 24,24 20,24 20,20");
+      }
+      // Only 1 plots the boundary, after the clip ends and in the reference's colour.
+      const std::string drawn =
+          "MoveTo 20 20\nLineTo 24 20\nLineTo 24 24\nLineTo 20 24\n"
+          "LineTo 20 20\n";
+      const std::size_t at = trace.find(drawn);
+      if (frame == 1) {
+        ASSERT_NE(at, std::string::npos) << trace;
+        EXPECT_GT(at, trace.find("PopClipPolygon"));
+        EXPECT_NE(trace.rfind("SetColor 00ff00 3", at), std::string::npos) << trace;
+      } else {
+        EXPECT_EQ(at, std::string::npos) << trace;
+      }
+    }
+  }
+}
+
 TEST(RendererSheets, TheSheetsOwnViewportIsFoundWithoutItsNumber) {
   // DWG files keep no viewport numbers, and some writers store 0 or -1: the first viewport of
   // the layout is then the sheet's own, which shows nothing of model space.
