@@ -570,8 +570,8 @@ int TiffMemoryMap(thandle_t, void**, toff_t*) {
 void TiffMemoryUnmap(thandle_t, void*, toff_t) {}
 
 // Reads the TIFF file at path, or, when path is empty, the one in memory.
-std::unique_ptr<CDib> LoadTiff(const std::string& path, TiffMemory* memory,
-                               std::int64_t maxPixels) {
+std::unique_ptr<CDib> LoadTiff(const std::string& path, TiffMemory* memory, std::int64_t maxPixels,
+                               bool keepAlpha) {
   CTiffFile file;
   file.options = TIFFOpenOptionsAlloc();
   if (!file.options) return nullptr;
@@ -615,9 +615,14 @@ std::unique_ptr<CDib> LoadTiff(const std::string& path, TiffMemory* memory,
       std::clamp<std::uint64_t>(band, 1, std::min<std::uint64_t>(bandLimit, height)));
 
   CBitmapBuilder builder;
-  if (!builder.Start(width, height, ScaleFactor(width, height, maxPixels))) return nullptr;
+  const std::uint32_t factor = ScaleFactor(width, height, maxPixels);
+  if (!builder.Start(width, height, factor)) return nullptr;
+  // A picture with an alpha channel keeps it, when asked to, as gray rows of a second builder.
+  CBitmapBuilder alphaBuilder;
+  const bool alpha = keepAlpha && image.alpha != 0 && alphaBuilder.Start(width, height, factor);
   std::vector<std::uint32_t> raster(std::size_t{width} * band);
   std::vector<std::uint8_t> rgb(std::size_t{width} * 3);
+  std::vector<std::uint8_t> opacity(alpha ? std::size_t{width} * 3 : 0);
   for (std::uint32_t first = 0; first < height; first += band) {
     const std::uint32_t rows = std::min(band, height - first);
     image.row_offset = static_cast<int>(first);
@@ -627,16 +632,27 @@ std::unique_ptr<CDib> LoadTiff(const std::string& path, TiffMemory* memory,
       const std::uint32_t* in = &raster[std::size_t{k} * width];
       std::uint8_t* out = rgb.data();
       for (std::uint32_t x = 0; x < width; ++x, out += 3) {
-        // libtiff hands out premultiplied colour: over white adds the uncovered part.
-        const unsigned uncovered = 255 - TIFFGetA(in[x]);
-        out[0] = static_cast<std::uint8_t>(std::min(255u, TIFFGetR(in[x]) + uncovered));
-        out[1] = static_cast<std::uint8_t>(std::min(255u, TIFFGetG(in[x]) + uncovered));
-        out[2] = static_cast<std::uint8_t>(std::min(255u, TIFFGetB(in[x]) + uncovered));
+        // libtiff hands out premultiplied colour: over white adds the uncovered part; kept
+        // apart, the colour is divided by its coverage again.
+        const unsigned covered = TIFFGetA(in[x]);
+        const unsigned channels[3] = {TIFFGetR(in[x]), TIFFGetG(in[x]), TIFFGetB(in[x])};
+        for (int c = 0; c < 3; ++c) {
+          const unsigned value = !alpha         ? channels[c] + 255 - covered
+                                 : covered == 0 ? 255
+                                                : (channels[c] * 255 + covered / 2) / covered;
+          out[c] = static_cast<std::uint8_t>(std::min(255u, value));
+        }
+        if (alpha)
+          opacity[3 * x] = opacity[3 * x + 1] = opacity[3 * x + 2] =
+              static_cast<std::uint8_t>(covered);
       }
       const std::uint32_t fileRow = first + k;
-      builder.AddRow(bottomUp ? height - 1 - fileRow : fileRow, rgb.data());
+      const std::uint32_t at = bottomUp ? height - 1 - fileRow : fileRow;
+      builder.AddRow(at, rgb.data());
+      if (alpha) alphaBuilder.AddRow(at, opacity.data());
     }
   }
+  if (alpha) return WithAlpha(builder.Finish(), alphaBuilder.Finish());
   return builder.Finish();
 }
 
@@ -672,7 +688,7 @@ bool ReadExactly(std::FILE* file, void* buffer, std::size_t size) {
   return std::fread(buffer, 1, size, file) == size;
 }
 
-std::unique_ptr<CDib> LoadBmp(std::FILE* file, std::int64_t maxPixels) {
+std::unique_ptr<CDib> LoadBmp(std::FILE* file, std::int64_t maxPixels, bool keepAlpha) {
   enum : std::uint32_t { kRgb = 0, kBitfields = 3 };
   std::uint8_t fileHeader[14];
   std::uint8_t header[124] = {};
@@ -739,7 +755,7 @@ std::unique_ptr<CDib> LoadBmp(std::FILE* file, std::int64_t maxPixels) {
   const MaskChannel red(masks[0]);
   const MaskChannel green(masks[1]);
   const MaskChannel blue(masks[2]);
-  const MaskChannel alpha(masks[3]);
+  const MaskChannel alphaChannel(masks[3]);
 
   const std::uint32_t offset = Le32(fileHeader + 10);
   RgbQuad palette[256] = {};
@@ -769,9 +785,19 @@ std::unique_ptr<CDib> LoadBmp(std::FILE* file, std::int64_t maxPixels) {
   const auto w = static_cast<std::uint32_t>(width);
   const auto h = static_cast<std::uint32_t>(height);
   CBitmapBuilder builder;
-  if (!builder.Start(w, h, ScaleFactor(w, h, maxPixels))) return nullptr;
+  const std::uint32_t factor = ScaleFactor(w, h, maxPixels);
+  if (!builder.Start(w, h, factor)) return nullptr;
+  // Pixels with an alpha mask keep their opacity, when asked to, as gray rows of a second
+  // builder, their colour unmixed in a third. Writers that give the mask and leave every alpha
+  // 0 mean an opaque picture: the unmixed colour is then the picture.
+  CBitmapBuilder alphaBuilder, straightBuilder;
+  const bool alpha = keepAlpha && masks[3] != 0 && alphaBuilder.Start(w, h, factor) &&
+                     straightBuilder.Start(w, h, factor);
+  bool anyCovered = false;
   std::vector<std::uint8_t> row(static_cast<std::size_t>(stride));
   std::vector<std::uint8_t> rgb(std::size_t{w} * 3);
+  std::vector<std::uint8_t> opacity(alpha ? std::size_t{w} * 3 : 0);
+  std::vector<std::uint8_t> straight(alpha ? std::size_t{w} * 3 : 0);
   for (std::uint32_t storedRow = 0; storedRow < h; ++storedRow) {
     if (!ReadExactly(file, row.data(), row.size())) return nullptr;
     std::uint8_t* out = rgb.data();
@@ -799,16 +825,29 @@ std::unique_ptr<CDib> LoadBmp(std::FILE* file, std::int64_t maxPixels) {
         out[1] = green.Get(pixel);
         out[2] = blue.Get(pixel);
         if (masks[3] != 0) {
-          const unsigned a = alpha.Get(pixel);
+          const unsigned a = alphaChannel.Get(pixel);
+          if (alpha) {
+            anyCovered = anyCovered || a != 0;
+            std::copy(out, out + 3, &straight[3 * std::size_t{x}]);
+            opacity[3 * x] = opacity[3 * x + 1] = opacity[3 * x + 2] = static_cast<std::uint8_t>(a);
+          }
           out[0] = OverWhite(out[0], a);
           out[1] = OverWhite(out[1], a);
           out[2] = OverWhite(out[2], a);
         }
       }
     }
-    builder.AddRow(topDown ? storedRow : h - 1 - storedRow, rgb.data());
+    const std::uint32_t at = topDown ? storedRow : h - 1 - storedRow;
+    if (alpha) {
+      alphaBuilder.AddRow(at, opacity.data());
+      straightBuilder.AddRow(at, straight.data());
+    } else {
+      builder.AddRow(at, rgb.data());
+    }
   }
-  return builder.Finish();
+  if (!alpha) return builder.Finish();
+  if (!anyCovered) return straightBuilder.Finish();
+  return WithAlpha(straightBuilder.Finish(), alphaBuilder.Finish());
 }
 
 // ---- Choosing the reader --------------------------------------------------------------------
@@ -922,9 +961,9 @@ std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPix
         return LoadJpeg(file.get(), maxPixels);
       case ImageKind::Tiff:
         file.reset();
-        return LoadTiff(path, nullptr, maxPixels);
+        return LoadTiff(path, nullptr, maxPixels, keepAlpha);
       case ImageKind::Bmp:
-        return LoadBmp(file.get(), maxPixels);
+        return LoadBmp(file.get(), maxPixels, keepAlpha);
       case ImageKind::Unknown:
         break;
     }
@@ -942,7 +981,7 @@ std::unique_ptr<CDib> LoadImageData(std::string_view bytes, std::int64_t maxPixe
     const ImageKind kind = Sniff(head, bytes.size());
     if (kind == ImageKind::Tiff) {
       TiffMemory memory{bytes, 0};
-      return LoadTiff({}, &memory, maxPixels);
+      return LoadTiff({}, &memory, maxPixels, keepAlpha);
     }
     if (kind == ImageKind::Unknown) return nullptr;
     // The other readers take a stream; fmemopen reads the bytes in place.
@@ -954,7 +993,7 @@ std::unique_ptr<CDib> LoadImageData(std::string_view bytes, std::int64_t maxPixe
       case ImageKind::Jpeg:
         return LoadJpeg(file.get(), maxPixels);
       case ImageKind::Bmp:
-        return LoadBmp(file.get(), maxPixels);
+        return LoadBmp(file.get(), maxPixels, keepAlpha);
       default:
         break;
     }

@@ -22,9 +22,10 @@ namespace drawing {
 // buffer. A file whose data ends early is not read at all (null), rather than half drawn.
 // Never throws; safe to call from several threads at once.
 //
-// With keepAlpha, a PNG picture with transparent pixels keeps them instead: the bitmap is then
-// 32-bit with alpha (CDib::HasAlpha), its colours not composited. Other formats, and pictures
-// whose every pixel is opaque, give the 24-bit bitmap either way.
+// With keepAlpha, a PNG, TIFF or BMP picture with transparent pixels keeps them instead: the
+// bitmap is then 32-bit with alpha (CDib::HasAlpha), its colours not composited (a BMP whose
+// alpha is 0 everywhere is taken as opaque, as its writers mean it). JPEG pictures, and
+// pictures whose every pixel is opaque, give the 24-bit bitmap either way.
 std::unique_ptr<CDib> LoadImageFile(const std::string& path, std::int64_t maxPixels = 40'000'000,
                                     bool keepAlpha = false);
 

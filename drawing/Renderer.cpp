@@ -2411,9 +2411,12 @@ void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const
   // Pictures whose rows run along the page's x axis, bottom row down, go to the sink as
   // rectangles; turned, mirrored and slanted ones, and transparent ones, by their placement.
   const double along = std::hypot(du.x, du.y) + std::hypot(dv.x, dv.y);
-  // A transparent bitonal picture draws its set pixels alone, in the image's colour.
+  // A bitonal picture draws its set pixels (the darker colour) in the image's colour; a
+  // transparent one draws them alone, an opaque one of two colours over its other pixels in
+  // their own colour (a picture of one colour keeps it).
   int threshold = 0;
-  const bool stencil = image.transparent && Bitonal(bitmap, &threshold);
+  const bool stencil = !bitmap->HasAlpha() && Bitonal(bitmap, &threshold) &&
+                       (image.transparent || (threshold > 0 && threshold < 256));
   const bool upright = std::fabs(du.y) <= 1e-9 * along && std::fabs(dv.x) <= 1e-9 * along &&
                        du.x > 0 && dv.y > 0 && !stencil && !bitmap->HasAlpha();
   if (!stencil) bitmap = AdjustedBitmap(bitmap, image);
@@ -2527,16 +2530,24 @@ void CRenderer::DrawImage(const Entity&, const Image& image, bool wipeout, const
   Emit();
   pushClip();
   const CDib* drawn = ReducedBitmap(bitmap, px0, py0, columns, rows, wanted, wantedRows);
-  if (stencil) drawn = StencilOf(drawn, threshold);
+  RasterPlacement placement;
+  placement.a = du.x * columns;
+  placement.b = du.y * columns;
+  placement.c = dv.x * rows;
+  placement.d = dv.y * rows;
+  placement.e = origin.x + du.x * px0 + dv.x * py0;
+  placement.f = origin.y + du.y * px0 + dv.y * py0;
+  placement.stencil = stencil;
+  if (stencil && !image.transparent && drawn) {
+    // An opaque bitonal picture as it is first, its paper in its own colour; its ink then
+    // covered in the image's colour.
+    placement.stencil = false;
+    sink.RasterImage(placement, drawn->Width(), drawn->Height(), drawn);
+    ++primitives;
+    placement.stencil = true;
+  }
+  if (stencil && drawn) drawn = threshold > 0 ? StencilOf(drawn, threshold) : nullptr;
   if (drawn) {
-    RasterPlacement placement;
-    placement.a = du.x * columns;
-    placement.b = du.y * columns;
-    placement.c = dv.x * rows;
-    placement.d = dv.y * rows;
-    placement.e = origin.x + du.x * px0 + dv.x * py0;
-    placement.f = origin.y + du.y * px0 + dv.y * py0;
-    placement.stencil = stencil;
     sink.RasterImage(placement, drawn->Width(), drawn->Height(), drawn);
     ++primitives;
   }
@@ -2646,8 +2657,9 @@ const CDib* CRenderer::StencilOf(const CDib* bitmap, int threshold) {
     reader.ReadRow(y, 0, bitmap->Width(), row.data());
     for (int x = 0; x < bitmap->Width(); ++x) {
       const std::uint8_t* p = &row[3 * static_cast<std::size_t>(x)];
-      if ((299 * p[0] + 587 * p[1] + 114 * p[2]) / 1000 < threshold)
+      if ((299 * p[0] + 587 * p[1] + 114 * p[2]) / 1000 < threshold) {
         stencil->SetPixelIndex(x, y, 1);
+      }
     }
   }
   stencils.push_back(std::move(stencil));

@@ -682,6 +682,56 @@ TEST(ImageFileBmp, CompositesAMaskedAlphaChannelOverWhite) {
                     [](int x, int) { return x == 0 ? 0xFFFFFFu : 0x7F7FFFu; }));
 }
 
+TEST(ImageFileAlpha, TiffAndBmpKeepTransparencyWhenAskedTo) {
+  TempDir dir;
+  // Opaque red, transparent green, half-covered blue: blue, green, red, opacity per pixel, the
+  // colours as stored (libtiff's premultiplied colour divided again), not over white.
+  const auto pixels = [](const CDib* dib) {
+    std::vector<std::vector<int>> out;
+    const std::uint8_t* row = dib->Row(0);
+    for (int x = 0; x < dib->Width(); ++x) {
+      out.push_back({row[4 * x], row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]});
+    }
+    return out;
+  };
+  TiffPicture rgba{.width = 3, .height = 1, .samplesPerPixel = 4};
+  rgba.extraSample = EXTRASAMPLE_UNASSALPHA;
+  rgba.samples = {255, 0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 128};
+  WriteTiff(dir / "rgba.tif", rgba);
+  const auto tiff = LoadImageFile((dir / "rgba.tif").string(), 40'000'000, true);
+  ASSERT_NE(tiff, nullptr);
+  ASSERT_TRUE(tiff->HasAlpha());
+  const auto tiffPixels = pixels(tiff.get());
+  EXPECT_EQ(tiffPixels[0], (std::vector<int>{0, 0, 255, 255}));
+  EXPECT_EQ(tiffPixels[1][3], 0) << "its colour does not matter";
+  EXPECT_EQ(tiffPixels[2], (std::vector<int>{255, 0, 0, 128}));
+
+  // A V5 header with masks for red, green, blue and alpha.
+  BmpPicture picture{3,
+                     1,
+                     32,
+                     3,
+                     124,
+                     {},
+                     {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000},
+                     {std::string("\0\0\xFF\xFF\0\xFF\0\0\xFF\0\0\x80", 12)}};
+  testsupport::WriteFile(dir / "alpha.bmp", MakeBmp(picture));
+  const auto bmp = LoadImageFile((dir / "alpha.bmp").string(), 40'000'000, true);
+  ASSERT_NE(bmp, nullptr);
+  ASSERT_TRUE(bmp->HasAlpha());
+  EXPECT_EQ(pixels(bmp.get()),
+            (std::vector<std::vector<int>>{{0, 0, 255, 255}, {0, 255, 0, 0}, {255, 0, 0, 128}}));
+  // Writers that set the mask and leave every alpha 0 mean an opaque picture.
+  picture.rows = {std::string("\0\0\xFF\0\0\xFF\0\0\xFF\0\0\0", 12)};
+  testsupport::WriteFile(dir / "unset.bmp", MakeBmp(picture));
+  const auto unset = LoadImageFile((dir / "unset.bmp").string(), 40'000'000, true);
+  ASSERT_NE(unset, nullptr);
+  EXPECT_FALSE(unset->HasAlpha());
+  EXPECT_TRUE(Shows(unset.get(), 3, 1, [](int x, int) {
+    return std::vector<std::uint32_t>{0xFF0000, 0x00FF00, 0x0000FF}[x];
+  }));
+}
+
 // ---- Damaged and unknown files --------------------------------------------------------------
 
 TEST(ImageFileDamage, RefusesTruncatedFilesOfEveryKind) {

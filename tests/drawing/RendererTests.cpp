@@ -658,7 +658,7 @@ TEST(RendererImages, TurnedAndMirroredImagesAreLaidByTheirPlacement) {
                                 "RasterImage 8 4 0 4 0 0 4x2"}));
 }
 
-TEST(RendererImages, TransparentBitonalImagesDrawTheirSetPixelsAlone) {
+TEST(RendererImages, BitonalImagesDrawTheirSetPixelsInTheImagesColour) {
   auto scan = CDib::Create(3, 1, 24);
   scan->SetPixelRgb(0, 0, 255, 255, 255);
   scan->SetPixelRgb(1, 0, 0, 0, 0);
@@ -666,11 +666,21 @@ TEST(RendererImages, TransparentBitonalImagesDrawTheirSetPixelsAlone) {
   ImageScene s(std::move(scan));
   s.AddImage({0, 0, 0}, {1, 0, 0}, {0, 1, 0}).transparent = true;
   s.AddImage({0, 5, 0}, {1, 0, 0}, {0, 1, 0});
+  s.AddImage({0, 10, 0}, {1, 0, 0}, {0, 1, 0});
+  s.drawing.blocks[0].entities.back().color.index = 1;
   const std::string trace = s.RenderImages();
+  // Without the transparency flag the picture is opaque: drawn as it is, then its ink again in
+  // the image's colour (white by default, red for the third).
   EXPECT_EQ(LinesStarting(trace, "RasterImage "),
-            std::vector<std::string>{"RasterImage 6 0 0 2 0 0 3x1 stencil"});
-  EXPECT_EQ(LinesStarting(trace, "Raster "), std::vector<std::string>{"Raster 0 10 6 2 3x1"})
-      << "without the transparency flag the picture is opaque";
+            (std::vector<std::string>{
+                "RasterImage 6 0 0 2 0 0 3x1 stencil", "RasterImage 6 0 0 2 0 10 3x1",
+                "RasterImage 6 0 0 2 0 10 3x1 stencil", "RasterImage 6 0 0 2 0 20 3x1",
+                "RasterImage 6 0 0 2 0 20 3x1 stencil"}));
+  EXPECT_TRUE(LinesStarting(trace, "Raster ").empty());
+  EXPECT_NE(trace.find("SetColor ff0000 1\nSetLineWidth 1\nRasterImage 6 0 0 2 0 20 3x1\n"
+                       "RasterImage 6 0 0 2 0 20 3x1 stencil\n"),
+            std::string::npos)
+      << trace;
 
   ImageScene photo(Photo(3, 1));
   photo.AddImage({0, 0, 0}, {1, 0, 0}, {0, 1, 0}).transparent = true;
