@@ -128,14 +128,12 @@ void SetColor(const Block& style, PlotStylePen* pen) {
   pen->rgb = red | green << 8 | blue << 16;
 }
 
-}  // namespace
-
-bool ParsePlotStyleTable(const std::string& bytes, PlotStyleTable* table, std::string* why) {
-  if (bytes.size() >= kStbHeader.size() && bytes.compare(0, kStbHeader.size(), kStbHeader) == 0) {
-    return Fail(why, "a named plot style table (.stb), not a colour-dependent one");
-  }
-  if (bytes.size() < kHeaderSize || bytes.compare(0, kCtbHeader.size(), kCtbHeader) != 0) {
-    return Fail(why, "not a colour-dependent plot style table");
+// The text of a table whose header starts with header: every length and the checksum checked
+// before the inflated text is trusted.
+bool InflateTable(const std::string& bytes, std::string_view header, std::string* text,
+                  std::string* why) {
+  if (bytes.size() < kHeaderSize || bytes.compare(0, header.size(), header) != 0) {
+    return Fail(why, "not a plot style table");
   }
   const std::uint32_t checksum = Little32(bytes, 48);
   const std::uint32_t textLength = Little32(bytes, 52);
@@ -146,40 +144,37 @@ bool ParsePlotStyleTable(const std::string& bytes, PlotStyleTable* table, std::s
     return Fail(why, "checksum mismatch");
   }
   if (textLength == 0 || textLength > kMaxPlotStyleText) return Fail(why, "wrong text length");
-  std::string text(textLength, '\0');
+  text->assign(textLength, '\0');
   uLongf inflated = textLength;
-  if (uncompress(reinterpret_cast<Bytef*>(text.data()), &inflated, compressed, compressedLength) !=
+  if (uncompress(reinterpret_cast<Bytef*>(text->data()), &inflated, compressed, compressedLength) !=
           Z_OK ||
       inflated != textLength) {
     return Fail(why, "damaged compressed data");
   }
   // Some tables end their text with a NUL.
-  while (!text.empty() && text.back() == '\0') text.pop_back();
-  if (text.find('\0') != std::string::npos) return Fail(why, "damaged text");
-
-  ParsedText parsed;
-  if (!ParseText(text, &parsed, why)) return false;
-  if (!parsed.aciTable || parsed.styles.empty()) {
-    return Fail(why, "not a colour-dependent plot style table");
-  }
-  PlotStyleTable result;
-  for (const auto& [index, style] : parsed.styles) {
-    PlotStylePen& pen = result.pens[index + 1];  // style N is colour index N + 1
-    SetColor(style, &pen);
-    long long weight = 0;
-    if (auto w = style.find("lineweight");
-        w != style.end() && ToInt(w->second, &weight) && weight > 0) {
-      if (auto mm = parsed.lineweights.find(static_cast<int>(std::min<long long>(weight, 1 << 20)));
-          mm != parsed.lineweights.end() && mm->second > 0 && mm->second < 1000) {
-        pen.widthMm = mm->second;
-      }
-    }
-  }
-  *table = result;
+  while (!text->empty() && text->back() == '\0') text->pop_back();
+  if (text->find('\0') != std::string::npos) return Fail(why, "damaged text");
   return true;
 }
 
-bool ReadPlotStyleTable(const std::string& path, PlotStyleTable* table, std::string* why) {
+// A style's pen: its colour and its width from the table's lineweights.
+PlotStylePen PenOf(const Block& style, const ParsedText& parsed) {
+  PlotStylePen pen;
+  SetColor(style, &pen);
+  long long weight = 0;
+  if (auto w = style.find("lineweight");
+      w != style.end() && ToInt(w->second, &weight) && weight > 0) {
+    if (auto mm = parsed.lineweights.find(static_cast<int>(std::min<long long>(weight, 1 << 20)));
+        mm != parsed.lineweights.end() && mm->second > 0 && mm->second < 1000) {
+      pen.widthMm = mm->second;
+    }
+  }
+  return pen;
+}
+
+// The bytes of a table file, refused when it is no regular file or larger than a table can be.
+bool ReadTableBytes(const std::string& path, std::string* bytes, const char* tooLarge,
+                    std::string* why) {
   // A FIFO or a device named as a table is refused, not waited on or read for ever.
   int fd = -1;
   std::string reason;
@@ -194,11 +189,11 @@ bool ReadPlotStyleTable(const std::string& path, PlotStyleTable* table, std::str
       return Fail(why, "cannot open the file");
   }
   // One byte more than a table may have tells a larger file, even one that grows meanwhile.
-  std::string bytes(kMaxFileSize + 1, '\0');
+  bytes->assign(kMaxFileSize + 1, '\0');
   std::size_t size = 0;
   bool readable = true;
-  while (size < bytes.size()) {
-    const ssize_t got = ::read(fd, bytes.data() + size, bytes.size() - size);
+  while (size < bytes->size()) {
+    const ssize_t got = ::read(fd, bytes->data() + size, bytes->size() - size);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) readable = false;
     if (got <= 0) break;
@@ -206,9 +201,86 @@ bool ReadPlotStyleTable(const std::string& path, PlotStyleTable* table, std::str
   }
   ::close(fd);
   if (!readable) return Fail(why, "cannot read the file");
-  if (size > kMaxFileSize) return Fail(why, "not a colour-dependent plot style table");
-  bytes.resize(size);
-  return ParsePlotStyleTable(bytes, table, why);
+  if (size > kMaxFileSize) return Fail(why, tooLarge);
+  bytes->resize(size);
+  return true;
+}
+
+}  // namespace
+
+bool ParsePlotStyleTable(const std::string& bytes, PlotStyleTable* table, std::string* why) {
+  if (bytes.size() >= kStbHeader.size() && bytes.compare(0, kStbHeader.size(), kStbHeader) == 0) {
+    return Fail(why, "a named plot style table (.stb), not a colour-dependent one");
+  }
+  if (bytes.size() < kHeaderSize || bytes.compare(0, kCtbHeader.size(), kCtbHeader) != 0) {
+    return Fail(why, "not a colour-dependent plot style table");
+  }
+  std::string text;
+  if (!InflateTable(bytes, kCtbHeader, &text, why)) return false;
+
+  ParsedText parsed;
+  if (!ParseText(text, &parsed, why)) return false;
+  if (!parsed.aciTable || parsed.styles.empty()) {
+    return Fail(why, "not a colour-dependent plot style table");
+  }
+  PlotStyleTable result;
+  // Style N is colour index N + 1.
+  for (const auto& [index, style] : parsed.styles) result.pens[index + 1] = PenOf(style, parsed);
+  *table = result;
+  return true;
+}
+
+bool ReadPlotStyleTable(const std::string& path, PlotStyleTable* table, std::string* why) {
+  std::string bytes;
+  return ReadTableBytes(path, &bytes, "not a colour-dependent plot style table", why) &&
+         ParsePlotStyleTable(bytes, table, why);
+}
+
+const NamedPlotStyle* NamedPlotStyleTable::Find(std::string_view name) const {
+  const auto same = [name](const std::string& other) {
+    return other.size() == name.size() &&
+           std::equal(other.begin(), other.end(), name.begin(), [](char a, char b) {
+             const auto lower = [](char c) {
+               return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+             };
+             return lower(a) == lower(b);
+           });
+  };
+  for (const NamedPlotStyle& style : styles) {
+    if (same(style.name)) return &style;
+  }
+  return nullptr;
+}
+
+bool ParseNamedPlotStyleTable(const std::string& bytes, NamedPlotStyleTable* table,
+                              std::string* why) {
+  if (bytes.size() >= kCtbHeader.size() && bytes.compare(0, kCtbHeader.size(), kCtbHeader) == 0) {
+    return Fail(why, "a colour-dependent plot style table (.ctb), not a named one");
+  }
+  if (bytes.size() < kHeaderSize || bytes.compare(0, kStbHeader.size(), kStbHeader) != 0) {
+    return Fail(why, "not a named plot style table");
+  }
+  std::string text;
+  if (!InflateTable(bytes, kStbHeader, &text, why)) return false;
+  ParsedText parsed;
+  if (!ParseText(text, &parsed, why)) return false;
+  if (parsed.aciTable || parsed.styles.empty()) return Fail(why, "not a named plot style table");
+  NamedPlotStyleTable result;
+  for (const auto& [index, style] : parsed.styles) {
+    auto name = style.find("name");
+    if (name == style.end() || name->second.empty()) continue;
+    result.styles.push_back({name->second, PenOf(style, parsed)});
+  }
+  if (result.styles.empty()) return Fail(why, "not a named plot style table");
+  *table = std::move(result);
+  return true;
+}
+
+bool ReadNamedPlotStyleTable(const std::string& path, NamedPlotStyleTable* table,
+                             std::string* why) {
+  std::string bytes;
+  return ReadTableBytes(path, &bytes, "not a named plot style table", why) &&
+         ParseNamedPlotStyleTable(bytes, table, why);
 }
 
 }  // namespace drawing

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace drawing {
 
@@ -22,6 +24,18 @@ struct PlotStyleTable {
   std::array<PlotStylePen, 256> pens;
 };
 
+// A named plot style table (.stb): styles that entities and layers name, in the table's order
+// ("Normal", the style of everything that names none, is usually first).
+struct NamedPlotStyle {
+  std::string name;
+  PlotStylePen pen;
+};
+struct NamedPlotStyleTable {
+  std::vector<NamedPlotStyle> styles;
+  // The style of that name, compared without regard to case; null when the table has none.
+  const NamedPlotStyle* Find(std::string_view name) const;
+};
+
 // The largest text a table may inflate to; stock tables hold about 85 KB.
 inline constexpr std::uint32_t kMaxPlotStyleText = 8u << 20;
 
@@ -34,5 +48,12 @@ inline constexpr std::uint32_t kMaxPlotStyleText = 8u << 20;
 bool ReadPlotStyleTable(const std::string& path, PlotStyleTable* table, std::string* why);
 // The same for the bytes of a file.
 bool ParsePlotStyleTable(const std::string& bytes, PlotStyleTable* table, std::string* why);
+
+// Reads a named plot style table (.stb): the same wrapper with "STBVER1" in its header text,
+// its styles by name. The same checks; false with a short reason for anything else, a
+// colour-dependent table (.ctb) included.
+bool ReadNamedPlotStyleTable(const std::string& path, NamedPlotStyleTable* table, std::string* why);
+bool ParseNamedPlotStyleTable(const std::string& bytes, NamedPlotStyleTable* table,
+                              std::string* why);
 
 }  // namespace drawing

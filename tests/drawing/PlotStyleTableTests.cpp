@@ -12,8 +12,11 @@
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
+using drawing::NamedPlotStyle;
+using drawing::NamedPlotStyleTable;
 using drawing::ParsePlotStyleTable;
 using drawing::PlotStyleTable;
+using drawing::ReadNamedPlotStyleTable;
 using drawing::ReadPlotStyleTable;
 using testsupport::ReadFile;
 
@@ -199,4 +202,30 @@ TEST(PlotStyleTable, DrawingGivesPenIndexOrColourAndWidthPerIndex) {
   EXPECT_EQ(index, -1);
   EXPECT_EQ(static_cast<std::uint32_t>(rgb), ColorRgb(1));
   EXPECT_EQ(width, 0.0);
+}
+
+TEST(PlotStyleTable, ReadsTheNamedStylesOfANamedTable) {
+  if (CorpusTable("x").empty()) GTEST_SKIP() << "no shared corpus beside the checkout";
+  NamedPlotStyleTable table;
+  std::string why;
+  ASSERT_TRUE(ReadNamedPlotStyleTable(CorpusTable("ezdxf_stbtest.stb"), &table, &why)) << why;
+  ASSERT_EQ(table.styles.size(), 3u);
+  EXPECT_EQ(table.styles[0].name, "Normal");
+  EXPECT_TRUE(table.styles[0].pen.objectColor);
+  EXPECT_EQ(table.styles[0].pen.widthMm, 0.0);
+  // (235, 135, 20) under a grayscale policy, the object's width; magenta at 0.13 mm (index 4).
+  const NamedPlotStyle* first = table.Find("style_1");
+  ASSERT_NE(first, nullptr) << "names are found without regard to case";
+  EXPECT_FALSE(first->pen.objectColor);
+  EXPECT_EQ(first->pen.rgb, 0x989898u);
+  EXPECT_EQ(first->pen.widthMm, 0.0);
+  const NamedPlotStyle* mozman = table.Find("MOZMAN");
+  ASSERT_NE(mozman, nullptr);
+  EXPECT_EQ(mozman->pen.rgb, 0xFF00FFu) << "magenta";
+  EXPECT_DOUBLE_EQ(mozman->pen.widthMm, 0.13);
+  EXPECT_EQ(table.Find("Style_2"), nullptr);
+
+  // A colour-dependent table is no named one.
+  EXPECT_FALSE(ReadNamedPlotStyleTable(CorpusTable("ezdxf_ctbtest.ctb"), &table, &why));
+  EXPECT_NE(why.find("colour-dependent"), std::string::npos) << why;
 }
