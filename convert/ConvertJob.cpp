@@ -873,6 +873,34 @@ const CPenSet* CConvertJob::LayoutPens(CDrawing& drawing, int layoutIndex) {
   return pens.get();
 }
 
+void CConvertJob::LayoutNamedStyles(CDrawing& drawing, int layoutIndex, bool userPens) {
+  const std::string drawingPath = drawing.GetFileName();
+  if (drawingPath != layoutPensDrawing) {
+    layoutPens.clear();
+    layoutPensDrawing = drawingPath;
+    namedStylesLoaded.clear();
+  }
+  std::string name = userPens ? std::string() : drawing.GetLayoutPlotStyleTable(layoutIndex);
+  if (name.size() < 4 ||
+      !EqualsIgnoringCase(std::string_view(name).substr(name.size() - 4), ".stb")) {
+    name.clear();
+  }
+  if (name == namedStylesLoaded) return;
+  namedStylesLoaded = name;
+  const std::string path =
+      name.empty() ? std::string() : FindPlotStyleFile(name, drawingPath, Settings.SearchPaths);
+  if (path.empty()) {
+    drawing.LoadNamedPlotStyleTable(nullptr);
+    return;
+  }
+  if (!drawing.LoadNamedPlotStyleTable(path.c_str())) {
+    AppendLog("Warning: the plot style table " + path +
+              " cannot be read; the drawing's colours are used");
+    return;
+  }
+  AppendLog(Format("Plot style table of the layout: %s", path));
+}
+
 RunResult CConvertJob::MakePage(CDrawing& drawing, const PageRequest& request) {
   CPdfDocument& document = *request.document;
   const std::int32_t width = request.width, height = request.height, margin = request.margin;
@@ -914,6 +942,7 @@ RunResult CConvertJob::MakePage(CDrawing& drawing, const PageRequest& request) {
   device->PenSet = &PenSet;
   // Without pens of the user's choice, a layout plots with the table its page set-up names,
   // as the drawing's own program plots it; its pens of width 0 keep the lineweights.
+  LayoutNamedStyles(drawing, request.layoutIndex, device->UsePenTable);
   if (!device->UsePenTable) {
     if (const CPenSet* pens = LayoutPens(drawing, request.layoutIndex)) {
       device->UsePenTable = true;

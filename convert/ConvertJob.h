@@ -167,6 +167,12 @@ class CConvertJob {
   // and table, and logged when first used.
   const CPenSet* LayoutPens(CDrawing& drawing, int layoutIndex);
   std::string layoutPensDrawing;
+  // The named plot style table (.stb) the drawing of layoutPensDrawing was given last; empty
+  // for none.
+  std::string namedStylesLoaded;
+  // Gives the drawing the named plot style table its layout names, found on the search paths,
+  // or takes it away when the layout names none (or pens of the user's choice are used).
+  void LayoutNamedStyles(CDrawing& drawing, int layoutIndex, bool userPens);
   std::map<std::string, std::unique_ptr<CPenSet>> layoutPens;
   // The page size of a layout (LayoutPageSize), logged when the layout's paper gives it; a paper
   // that cannot be a PDF page is replaced by the run's page, with a warning.

@@ -312,6 +312,8 @@ void InspectEntity(const Drawing& d, const Block& block, EntityT& e, bool isAttr
                  e.color.index, Color::kByLayer);
   inspect.Expect(e.lineweight >= kLineweightDefault && e.lineweight <= 211,
                  "entity lineweight out of range", e.lineweight, kLineweightByLayer);
+  inspect.Expect(e.plotStyle == kPlotStyleByLayer || InRange(e.plotStyle, d.plotStyleNames),
+                 "entity plot style out of range", e.plotStyle, kPlotStyleByLayer);
   if (!isAttribute) inspect.ExpectNoAttribute(e, "attribute outside a block reference");
   std::visit(
       [&](auto& data) {
@@ -431,6 +433,8 @@ void InspectReferences(DrawingT& d, Inspector& inspect) {
                    layer.linetype, kLinetypeContinuous);
     inspect.Expect(layer.color.index >= 1 && layer.color.index <= 255,
                    "layer colour index out of range", layer.color.index, 7);
+    inspect.Expect(layer.plotStyle == -1 || InRange(layer.plotStyle, d.plotStyleNames),
+                   "layer plot style out of range", layer.plotStyle, -1);
   }
   for (auto& style : d.mlineStyles) {
     for (auto& element : style.elements) {

@@ -75,6 +75,9 @@ struct Header {
   Vec3 pExtMax{-1e20, -1e20, -1e20};
   Vec2 pLimMin;
   Vec2 pLimMax{12.0, 9.0};
+  // $PSTYLEMODE: 1 colour-dependent plot styles, 0 named plot styles (layers and entities
+  // name theirs, see Drawing::plotStyleNames).
+  int pstyleMode = 1;
   // $XCLIPFRAME: whether the boundaries of clipped block references show (1 shown and plotted,
   // 2 shown but not plotted, 0 neither).
   int xclipFrame = 2;
@@ -89,6 +92,7 @@ struct Layer {
   bool plottable = true;                        // group 290
   std::int32_t linetype = kLinetypeContinuous;  // index into Drawing::linetypes
   std::int16_t lineweight = kLineweightDefault;
+  std::int32_t plotStyle = -1;  // index into Drawing::plotStyleNames; -1 none ("Normal")
 };
 
 // A text or a shape that a complex linetype draws at the end of one of its dashes, turned with
@@ -554,6 +558,8 @@ using EntityData =
                  Attribute, MText, Insert, Dimension, Table, Leader, XLine, Ray, Hatch, Image,
                  Wipeout, Viewport, ClippedGroup, MLeader, MLine, Mesh, Tolerance, Underlay>;
 
+inline constexpr std::int32_t kPlotStyleByLayer = -1;
+
 struct Entity {
   std::int32_t layer = 0;  // index into Drawing::layers
   std::int32_t linetype = kLinetypeByLayer;
@@ -563,6 +569,8 @@ struct Entity {
   Vec3 extrusion{0, 0, 1};
   double thickness = 0.0;
   bool invisible = false;
+  // The named plot style: an index into Drawing::plotStyleNames, or kPlotStyleByLayer.
+  std::int32_t plotStyle = kPlotStyleByLayer;
   EntityData data;
 
   template <class Kind>
@@ -622,6 +630,8 @@ struct Drawing {
   std::vector<Block> blocks;          // *Model_Space and *Paper_Space always present
   std::vector<Layout> layouts;        // model first, then paper layouts in tab order
   std::vector<ImageDef> imageDefs;
+  // The names of the plot styles layers and entities name (drawings in named plot style mode).
+  std::vector<std::string> plotStyleNames;
   std::vector<MLineStyle> mlineStyles;
   ModelView activeView;
   std::int32_t activeLayout = 0;  // index into layouts

@@ -310,6 +310,7 @@ void CModelDrawing::Draw(int, int, int) {
   CRenderer renderer(model, text, *sink);
   renderer.SetStopFlag(stop);
   renderer.SetImageSource([this](std::int32_t imageDef) { return ImagePixels(imageDef); });
+  renderer.SetNamedPlotStyles(namedStyles.get());
   renderer.DrawLayout(active, PageMap(), outputWidth, outputHeight);
   std::vector<std::string> found = renderer.Warnings();
   for (std::string& standIn : text.StandIns()) found.push_back(std::move(standIn));
@@ -376,6 +377,19 @@ bool CModelDrawing::LoadPlotStyleTable(const char* path) {
     return false;
   }
   plotStyles = std::move(table);
+  return true;
+}
+
+bool CModelDrawing::LoadNamedPlotStyleTable(const char* path) {
+  namedStyles.reset();
+  plotStyleError.clear();
+  lastError.clear();
+  auto table = std::make_unique<NamedPlotStyleTable>();
+  if (!path || !ReadNamedPlotStyleTable(path, table.get(), &plotStyleError)) {
+    lastError = plotStyleError;
+    return false;
+  }
+  namedStyles = std::move(table);
   return true;
 }
 

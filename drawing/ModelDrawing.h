@@ -47,6 +47,7 @@ class CModelDrawing : public CDrawing {
   void GetLayoutArea(double* x1, double* x2, double* y1, double* y2) override;
   void ZoomWindow(const double* p1, const double* p2, double width, double height) override;
   bool LoadPlotStyleTable(const char* path) override;
+  bool LoadNamedPlotStyleTable(const char* path) override;
   void GetPlotStyleEntry(int index, short* colorIndex, int* rgb, double* widthMm) override;
   std::string GetLayoutPlotStyleTable(int index) override;
 
@@ -88,6 +89,7 @@ class CModelDrawing : public CDrawing {
   std::vector<std::string> warnings;
   std::string lastError;
   std::unique_ptr<PlotStyleTable> plotStyles;
+  std::unique_ptr<NamedPlotStyleTable> namedStyles;
   std::string plotStyleError;
   Drawing model;
   bool loaded = false;

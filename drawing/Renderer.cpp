@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "drawing/PlotStyleTable.h"
 #include "drawing/ShapeFile.h"
 #include "drawing/SplineFit.h"
 #include "drawing/TextEngine.h"
@@ -586,14 +587,37 @@ void CRenderer::ApplyProperties(const Entity& entity, const Context& context) {
 void CRenderer::SendProperties(const Entity& entity, const Context& context) {
   const std::int32_t layer = EffectiveLayer(entity, context);
   const ResolvedColor color = ResolveColor(entity.color, layer, context);
-  sink.SetColor(static_cast<int>(color.rgb), color.index);
+  // A named style's colour is the pen's own: no colour index for a pen table to map again.
+  if (const PlotStylePen* pen = NamedPen(entity, layer); pen && !pen->objectColor) {
+    sink.SetColor(static_cast<int>(pen->rgb), -1);
+  } else {
+    sink.SetColor(static_cast<int>(color.rgb), color.index);
+  }
   sink.SetLineWidthPoints(lineWidthPoints);
+}
+
+const PlotStylePen* CRenderer::NamedPen(const Entity& entity, std::int32_t layer) const {
+  if (!namedStyles || drawing.header.pstyleMode != 0) return nullptr;
+  std::int32_t style = entity.plotStyle;
+  if (style == kPlotStyleByLayer && layer >= 0 &&
+      layer < static_cast<std::int32_t>(drawing.layers.size())) {
+    style = drawing.layers[static_cast<std::size_t>(layer)].plotStyle;
+  }
+  const std::string_view name =
+      style >= 0 && style < static_cast<std::int32_t>(drawing.plotStyleNames.size())
+          ? std::string_view(drawing.plotStyleNames[static_cast<std::size_t>(style)])
+          : std::string_view("Normal");
+  const NamedPlotStyle* found = namedStyles->Find(name);
+  return found ? &found->pen : nullptr;
 }
 
 void CRenderer::PrepareProperties(const Entity& entity, const Context& context) {
   const std::int32_t layer = EffectiveLayer(entity, context);
   // Hundredths of a millimetre to points.
   lineWidthPoints = ResolveLineweight(entity.lineweight, layer, context) / 100.0 * 72.0 / 25.4;
+  if (const PlotStylePen* pen = NamedPen(entity, layer); pen && pen->widthMm > 0) {
+    lineWidthPoints = pen->widthMm * 72.0 / 25.4;
+  }
 
   dashes.clear();
   complexLinetype = nullptr;

@@ -19,6 +19,8 @@ namespace drawing {
 
 class CShapeFile;
 class CTextEngine;
+struct NamedPlotStyleTable;
+struct PlotStylePen;
 
 // Draws one layout of a drawing into a sink: model space directly, a paper layout with its
 // sheet entities and, through each viewport, model space clipped to the viewport. Properties
@@ -44,6 +46,10 @@ class CRenderer {
   // image without pixels is drawn as its frame.
   using ImageSource = std::function<const CDib*(std::int32_t imageDef)>;
   void SetImageSource(ImageSource source) { images = std::move(source); }
+  // The named plot style table a drawing in named plot style mode ($PSTYLEMODE 0) is drawn
+  // with: an entity's style (or its layer's; "Normal" when neither names one) gives its pen's
+  // colour and width. Not owned; null for none.
+  void SetNamedPlotStyles(const NamedPlotStyleTable* table) { namedStyles = table; }
   // How far a curve drawn as segments may stray from the true curve, in page points.
   void SetTolerance(double points) { tolerance = points > 1e-4 ? points : 1e-4; }
 
@@ -290,6 +296,9 @@ class CRenderer {
   int TakeSegments(int wanted);
 
   const std::atomic<bool>* stop = nullptr;
+  const NamedPlotStyleTable* namedStyles = nullptr;
+  // The pen of the entity's named plot style, when one applies.
+  const PlotStylePen* NamedPen(const Entity& entity, std::int32_t layer) const;
   bool aborted = false;
   std::int64_t visits = 0;
   std::int64_t visitLimit = 30'000'000;

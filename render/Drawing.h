@@ -72,6 +72,13 @@ class CDrawing {
   // Entry index of the loaded table: the pen's colour index (−1 when the table gives a colour,
   // which is then in rgb) and the pen width in millimetres (0: the object's own lineweight).
   virtual void GetPlotStyleEntry(int index, short* colorIndex, int* rgb, double* widthMm) = 0;
+  // Reads a named plot style table (.stb) that the drawing then applies itself while it draws,
+  // to the styles its layers and entities name (in named plot style mode); false when it
+  // cannot be read. The base reads none.
+  virtual bool LoadNamedPlotStyleTable(const char* path) {
+    (void)path;
+    return false;
+  }
   // The plot style table a layout's page set-up names ("monochrome.ctb"), as stored; empty when
   // it names none. The base names none.
   virtual std::string GetLayoutPlotStyleTable(int index) {

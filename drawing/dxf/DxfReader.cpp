@@ -114,6 +114,7 @@ class CDxfReader {
   void ReadSpatialFilter();
   void ReadInvertedClip();
   void ResolveInsertClips();
+  void ResolvePlotStyles();
   void ReadDrawOrder();
   void AddEntity(std::int32_t target);
   // Notes the handle of the entity at `index` of `block`, for the block's draw order.
@@ -171,7 +172,11 @@ class CDxfReader {
   std::vector<DxfVertex> vertices;
 
   // Handles resolved at the end.
-  std::vector<EntityRef> imageRefs, clipRefs, clipCandidates;
+  std::vector<EntityRef> imageRefs, clipRefs, clipCandidates, plotStyleRefs;
+  // Layers that name a plot style (390), and the names of dictionary entries by the handle they
+  // lead to (the plot style names among them).
+  std::vector<std::pair<std::int32_t, std::uint64_t>> layerPlotStyles;
+  std::unordered_map<std::uint64_t, std::string> entryNames;
   // Block references with an extension dictionary, which may hold a spatial filter; the
   // dictionaries (entries by name) and the filters' boundaries in block coordinates.
   std::vector<EntityRef> insertDictionaries;
@@ -469,6 +474,8 @@ void CDxfReader::ReadHeader() {
       header.pdSize = Real(group);
     } else if (is("$TILEMODE")) {
       header.tileMode = Int(group, 1);
+    } else if (is("$PSTYLEMODE")) {
+      header.pstyleMode = Int(group, 1);
     } else if (is("$XCLIPFRAME")) {
       header.xclipFrame = Int(group, 2);
     } else if (is("$PEXTMIN")) {
@@ -550,6 +557,9 @@ void CDxfReader::ReadLayer() {
       }
       case 290:
         layer.plottable = Int(group, 1) != 0 && !EqualsIgnoringCase(layer.name, "DEFPOINTS");
+        break;
+      case 390:
+        layerPlotStyles.emplace_back(index, GroupHandle(group));
         break;
       case 6:
         layerLinetypes.emplace_back(index, std::string(group.text));
@@ -886,6 +896,7 @@ void CDxfReader::AddEntity(std::int32_t target) {
   }
   if (info.underlayDefinition != 0) underlayRefs.push_back({block, index, info.underlayDefinition});
   if (info.clipBoundary != 0) clipRefs.push_back({block, index, info.clipBoundary});
+  if (info.plotStyle != 0) plotStyleRefs.push_back({block, index, info.plotStyle});
   if (info.clipCandidate && info.handle != 0) clipCandidates.push_back({block, index, info.handle});
   if (insert && recordXDictionary != 0) {
     insertDictionaries.push_back({block, index, recordXDictionary});
@@ -969,7 +980,7 @@ void CDxfReader::ObjectsRecord() {
     ReadLayout();
   } else if (recordType == "IMAGEDEF") {
     ReadImageDef();
-  } else if (recordType == "DICTIONARY") {
+  } else if (recordType == "DICTIONARY" || recordType == "ACDBDICTIONARYWDFLT") {
     ReadDictionary();
   } else if (recordType == "SPATIAL_FILTER") {
     ReadSpatialFilter();
@@ -994,6 +1005,9 @@ void CDxfReader::ReadDictionary() {
     if ((group.code == 350 || group.code == 360) && !entries.empty()) {
       entries.back().second = GroupHandle(group);
     }
+  }
+  for (const auto& [name, target] : entries) {
+    if (target != 0) entryNames.emplace(target, name);
   }
   // Only the dictionaries on the way to a clip are kept: ACAD_FILTER and SPATIAL entries, and
   // the record that makes a clip inverted.
@@ -1318,6 +1332,40 @@ void CDxfReader::ReadImageDef() {
 
 // ---- Finishing --------------------------------------------------------------------------
 
+void CDxfReader::ResolvePlotStyles() {
+  // A named plot style is a placeholder object; the dictionary entry that leads to it gives
+  // the style's name. Styles are kept once, by name.
+  std::unordered_map<std::uint64_t, std::int32_t> byHandle;
+  const auto style = [&](std::uint64_t handle) -> std::int32_t {
+    if (auto known = byHandle.find(handle); known != byHandle.end()) return known->second;
+    std::int32_t index = -1;
+    if (auto name = entryNames.find(handle); name != entryNames.end() && !name->second.empty()) {
+      for (std::size_t i = 0; i < drawing.plotStyleNames.size() && index < 0; ++i) {
+        if (EqualsIgnoringCase(drawing.plotStyleNames[i], name->second)) {
+          index = static_cast<std::int32_t>(i);
+        }
+      }
+      if (index < 0) {
+        index = static_cast<std::int32_t>(drawing.plotStyleNames.size());
+        drawing.plotStyleNames.push_back(name->second);
+      }
+    }
+    byHandle.emplace(handle, index);
+    return index;
+  };
+  for (const auto& [layer, handle] : layerPlotStyles) {
+    drawing.layers[static_cast<std::size_t>(layer)].plotStyle = style(handle);
+  }
+  for (const EntityRef& ref : plotStyleRefs) {
+    const std::int32_t index = style(ref.handle);
+    if (index < 0) continue;
+    auto& entities = drawing.blocks[static_cast<std::size_t>(ref.block)].entities;
+    if (ref.index >= 0 && static_cast<std::size_t>(ref.index) < entities.size()) {
+      entities[static_cast<std::size_t>(ref.index)].plotStyle = index;
+    }
+  }
+}
+
 void CDxfReader::Finish() {
   for (auto& [layer, name] : layerLinetypes) {
     drawing.layers[static_cast<std::size_t>(layer)].linetype = context.LinetypeReference(name);
@@ -1326,6 +1374,7 @@ void CDxfReader::Finish() {
   ResolveStylesAndUnderlays();
   ResolveViewportClips();
   ResolveInsertClips();
+  ResolvePlotStyles();
   ResolveLinetypeStyles();
   ApplyDrawOrders();
   // Layouts with their blocks; FinishModel orders them.

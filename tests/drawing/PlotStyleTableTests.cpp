@@ -9,6 +9,7 @@
 #include "drawing/ModelDrawing.h"
 #include "drawing/PlotStyleTable.h"
 #include "platform/ColorPalette.h"
+#include "render/TraceExport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -228,4 +229,60 @@ TEST(PlotStyleTable, ReadsTheNamedStylesOfANamedTable) {
   // A colour-dependent table is no named one.
   EXPECT_FALSE(ReadNamedPlotStyleTable(CorpusTable("ezdxf_ctbtest.ctb"), &table, &why));
   EXPECT_NE(why.find("colour-dependent"), std::string::npos) << why;
+}
+
+TEST(PlotStyleTable, ADrawingInNamedStyleModeDrawsWithTheStylesItsLayersAndEntitiesName) {
+  if (CorpusTable("x").empty()) GTEST_SKIP() << "no shared corpus beside the checkout";
+  const fs::path corpus = testsupport::SharedDir() / "corpus";
+  // A corpus drawing in named plot style mode whose layer 0 names "Normal", changed so that the
+  // layer names Style_1; three lines on it: one taking the layer's style, one naming mozman,
+  // one naming Normal.
+  std::string dxf = ReadFile(corpus / "dxf/entities/ezdxf_3dface_R2018.dxf");
+  const auto insertAfter = [&dxf](const std::string& anchor, const std::string& text) {
+    const std::size_t at = dxf.find(anchor);
+    ASSERT_NE(at, std::string::npos) << anchor;
+    dxf.insert(at + anchor.size(), text);
+  };
+  insertAfter("AcDbDictionary\n281\n     1\n  3\nNormal\n350\nF\n",
+              "  3\nStyle_1\n350\nFFF10\n  3\nmozman\n350\nFFF11\n");
+  const std::string layer =
+      "AcDbLayerTableRecord\n  2\n0\n 70\n     0\n 62\n     7\n  6\n"
+      "Continuous\n370\n    -3\n390\nF\n";
+  const std::size_t at = dxf.find(layer);
+  ASSERT_NE(at, std::string::npos);
+  dxf.replace(at + layer.size() - 2, 1, "FFF10");
+  const auto line = [](int y, const char* style) {
+    std::string text = "  0\nLINE\n  8\n0\n 62\n     3\n";
+    if (style) text += std::string("390\n") + style + "\n";
+    return text + " 10\n0\n 20\n" + std::to_string(y) + "\n 11\n10\n 21\n" + std::to_string(y) +
+           "\n";
+  };
+  insertAfter("ENTITIES\n", line(100, nullptr) + line(101, "FFF11") + line(102, "F"));
+  testsupport::TempDir dir;
+  testsupport::WriteFile(dir / "named.dxf", dxf);
+
+  drawing::CModelDrawing model;
+  ASSERT_EQ(model.OpenFile((dir / "named.dxf").c_str(), 0), 0) << model.LastError();
+  ASSERT_EQ(model.Model().header.pstyleMode, 0);
+  const auto trace = [&model] {
+    CTraceExport sink;
+    model.SetOutputSize(500, 500);
+    model.SetExport(&sink);
+    model.Draw(0, 0, 0);
+    model.SetExport(nullptr);
+    return sink.text;
+  };
+  // Without a table every line keeps its own colour, green.
+  EXPECT_EQ(trace().find("SetColor 989898"), std::string::npos);
+  ASSERT_TRUE(model.LoadNamedPlotStyleTable(CorpusTable("ezdxf_stbtest.stb").c_str()))
+      << model.PlotStyleError();
+  const std::string styled = trace();
+  // Style_1's gray for the layer's lines (the faces too), mozman's magenta for one line; Normal
+  // keeps the line's green.
+  EXPECT_NE(styled.find("BeginEntityDraw 0 LINE\nSetColor 989898 -1\n"), std::string::npos)
+      << styled;
+  EXPECT_NE(styled.find("BeginEntityDraw 0 LINE\nSetColor ff00ff -1\n"), std::string::npos)
+      << styled;
+  EXPECT_NE(styled.find("BeginEntityDraw 0 LINE\nSetColor 00ff00 3\n"), std::string::npos)
+      << styled;
 }

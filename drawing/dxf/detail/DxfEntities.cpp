@@ -179,6 +179,9 @@ void ParseCommon(CDxfReaderContext& context, std::span<const DxfGroup> groups, E
       case 67:
         info.paperSpace = Int(group) == 1;
         break;
+      case 390:
+        info.plotStyle = GroupHandle(group);
+        break;
       default:
         break;
     }

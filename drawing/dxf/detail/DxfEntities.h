@@ -30,6 +30,8 @@ struct DxfEntityInfo {
   std::string mlineStyleName;
   // PDFUNDERLAY and the like: the definition object (340).
   std::uint64_t underlayDefinition = 0;
+  // Its named plot style: the placeholder object the style's name leads to (390).
+  std::uint64_t plotStyle = 0;
 };
 
 enum class DxfEntityResult {
