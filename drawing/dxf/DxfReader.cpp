@@ -470,6 +470,8 @@ void CDxfReader::ReadHeader() {
       context.headerDimStyle.textHeight = Real(group, 0.18);
     } else if (is("$DIMGAP")) {
       context.headerDimStyle.gap = Real(group, 0.09);
+    } else if (is("$DIMTXSTY")) {
+      context.headerDimStyle.textStyleName = std::string(GroupTrimmed(group));
     }
   }
   context.decoder.SetCodePage(header.codePage, IsUtf8Version(header.acadVersion));
@@ -736,6 +738,7 @@ void CDxfReader::ReadDimStyle() {
     if (group.code == 40) style.scale = Real(group, style.scale);
     if (group.code == 140) style.textHeight = Real(group, style.textHeight);
     if (group.code == 147) style.gap = Real(group, style.gap);
+    if (group.code == 340) style.textStyleHandle = GroupHandle(group);
   }
   if (!name.empty()) context.dimStyles[name] = style;
 }

@@ -26,22 +26,26 @@ std::string Ascii(const Groups& groups) {
   return out;
 }
 
-// An R2018 drawing: a text style (handle 11), a block "ARROW" (record 20) holding a line, the
-// entities in model space, then the objects.
-Drawing ReadEntities(const Groups& entities, const Groups& objects = {}) {
-  Groups groups = {{0, "SECTION"}, {2, "HEADER"},    {9, "$ACADVER"},     {1, "AC1032"},
-                   {9, "$DIMTXT"}, {40, "0.25"},     {9, "$DIMGAP"},      {40, "0.05"},
-                   {0, "ENDSEC"},  {0, "SECTION"},   {2, "TABLES"},       {0, "TABLE"},
-                   {2, "STYLE"},   {0, "STYLE"},     {5, "11"},           {2, "Notes"},
-                   {70, "0"},      {3, "arial.ttf"}, {0, "ENDTAB"},       {0, "TABLE"},
-                   {2, "LTYPE"},   {0, "LTYPE"},     {2, "DASHED"},       {70, "0"},
-                   {0, "ENDTAB"},  {0, "TABLE"},     {2, "BLOCK_RECORD"}, {0, "BLOCK_RECORD"},
-                   {5, "20"},      {2, "ARROW"},     {0, "ENDTAB"},       {0, "ENDSEC"},
-                   {0, "SECTION"}, {2, "BLOCKS"},    {0, "BLOCK"},        {8, "0"},
-                   {2, "ARROW"},   {70, "0"},        {10, "0"},           {20, "0"},
-                   {0, "LINE"},    {8, "0"},         {10, "0"},           {20, "0"},
-                   {11, "-1"},     {21, "0"},        {0, "ENDBLK"},       {0, "ENDSEC"},
-                   {0, "SECTION"}, {2, "ENTITIES"}};
+// clang-format off
+// An R2018 drawing: a text style (handle 11), a block "ARROW" (record 20) holding a line, more
+// header variables and tables when given, the entities in model space, then the objects.
+Drawing ReadEntities(const Groups& entities, const Groups& objects = {}, const Groups& header = {},
+                     const Groups& tables = {}) {
+  Groups groups = {{0, "SECTION"}, {2, "HEADER"}, {9, "$ACADVER"}, {1, "AC1032"},
+                   {9, "$DIMTXT"}, {40, "0.25"},  {9, "$DIMGAP"},  {40, "0.05"}};
+  groups.insert(groups.end(), header.begin(), header.end());
+  groups.insert(groups.end(), {
+      {0, "ENDSEC"}, {0, "SECTION"}, {2, "TABLES"}, {0, "TABLE"}, {2, "STYLE"}, {0, "STYLE"},
+      {5, "11"}, {2, "Notes"}, {70, "0"}, {3, "arial.ttf"}, {0, "ENDTAB"}, {0, "TABLE"},
+      {2, "LTYPE"}, {0, "LTYPE"}, {5, "12"}, {2, "DASHED"}, {70, "0"}, {0, "ENDTAB"},
+      {0, "TABLE"}, {2, "BLOCK_RECORD"}, {0, "BLOCK_RECORD"}, {5, "20"}, {2, "ARROW"},
+      {0, "ENDTAB"}});
+  groups.insert(groups.end(), tables.begin(), tables.end());
+  groups.insert(groups.end(), {
+      {0, "ENDSEC"}, {0, "SECTION"}, {2, "BLOCKS"}, {0, "BLOCK"}, {8, "0"}, {2, "ARROW"},
+      {70, "0"}, {10, "0"}, {20, "0"}, {0, "LINE"}, {8, "0"}, {10, "0"}, {20, "0"}, {11, "-1"},
+      {21, "0"}, {0, "ENDBLK"}, {0, "ENDSEC"}, {0, "SECTION"}, {2, "ENTITIES"}});
+  // clang-format on
   groups.insert(groups.end(), entities.begin(), entities.end());
   groups.insert(groups.end(), {{0, "ENDSEC"}, {0, "SECTION"}, {2, "OBJECTS"}});
   groups.insert(groups.end(), objects.begin(), objects.end());
@@ -131,10 +135,16 @@ Groups MeshGroups() {
           {95, "0"}};
 }
 
-Groups ToleranceGroups(const std::string& text) {
+Groups ToleranceGroups(const std::string& text, const std::string& dimStyle = "Standard") {
   return {{0, "TOLERANCE"}, {5, "80"}, {100, "AcDbEntity"}, {8, "0"}, {100, "AcDbFcf"},
-          {3, "Standard"}, {10, "2"}, {20, "3"}, {30, "0"}, {1, text}, {11, "1"}, {21, "0"},
+          {3, dimStyle}, {10, "2"}, {20, "3"}, {30, "0"}, {1, text}, {11, "1"}, {21, "0"},
           {31, "0"}};
+}
+
+// The dimension style FRAMES, whose text is in the style Notes (handle 11).
+Groups FramesDimStyleGroups() {
+  return {{0, "TABLE"}, {2, "DIMSTYLE"}, {0, "DIMSTYLE"}, {105, "30"}, {2, "FRAMES"},
+          {70, "0"}, {140, "0.5"}, {340, "11"}, {0, "ENDTAB"}};
 }
 
 Groups UnderlayGroups(bool clipped) {
@@ -223,6 +233,7 @@ TEST(DrawingKinds, ReadsMeshesTolerancesAndUnderlays) {
   EXPECT_DOUBLE_EQ(tolerance.insertion.y, 3);
   EXPECT_DOUBLE_EQ(tolerance.height, 0.25) << "the header's DIMTXT";
   EXPECT_DOUBLE_EQ(tolerance.gap, 0.05);
+  EXPECT_EQ(tolerances.textStyles[static_cast<std::size_t>(tolerance.style)].name, "Standard");
 
   const Drawing underlays = ReadEntities(UnderlayGroups(true), UnderlayDefinitionGroups());
   const drawing::Underlay& underlay = Only<drawing::Underlay>(underlays);
@@ -233,6 +244,31 @@ TEST(DrawingKinds, ReadsMeshesTolerancesAndUnderlays) {
   EXPECT_DOUBLE_EQ(underlay.rotation, 90);
   ASSERT_EQ(underlay.clipBoundary.size(), 2u);
   EXPECT_DOUBLE_EQ(underlay.clipBoundary[1].y, 4);
+}
+
+TEST(DrawingKinds, FeatureControlFramesUseTheTextStyleOfTheirDimensionStyle) {
+  const auto styleOf = [](const Drawing& drawing) {
+    const drawing::Tolerance& tolerance = Only<drawing::Tolerance>(drawing);
+    EXPECT_DOUBLE_EQ(tolerance.height, 0.5) << "the style's DIMTXT";
+    return drawing.textStyles[static_cast<std::size_t>(tolerance.style)].name;
+  };
+  // The style the frame names; the header's when the file has no such style; an override in
+  // the frame's own extended data.
+  EXPECT_EQ(styleOf(ReadEntities(ToleranceGroups("0.1", "FRAMES"), {}, {}, FramesDimStyleGroups())),
+            "Notes");
+  EXPECT_EQ(styleOf(ReadEntities(ToleranceGroups("0.1", "MISSING"), {},
+                                 {{9, "$DIMTXT"}, {40, "0.5"}, {9, "$DIMTXSTY"}, {7, "Notes"}})),
+            "Notes");
+  Groups overridden = ToleranceGroups("0.1");
+  overridden.insert(overridden.end(), {{1001, "ACAD"},
+                                       {1000, "DSTYLE"},
+                                       {1002, "{"},
+                                       {1070, "140"},
+                                       {1040, "0.5"},
+                                       {1070, "340"},
+                                       {1005, "11"},
+                                       {1002, "}"}});
+  EXPECT_EQ(styleOf(ReadEntities(overridden)), "Notes");
 }
 
 // ---- Drawing ---------------------------------------------------------------------------------

@@ -773,6 +773,7 @@ void CComparer::Data(const std::string& k, const drawing::Entity& xe, const draw
           Point(k + "direction", x.direction, y.direction);
           Real(k + "height", x.height, y.height);
           Real(k + "gap", x.gap, y.gap);
+          Same(k + "style", StyleName(e, x.style), StyleName(a, y.style));
         } else if constexpr (std::is_same_v<Kind, Underlay>) {
           Same(k + "format", x.format, y.format);
           Same(k + "file", x.fileName, y.fileName);

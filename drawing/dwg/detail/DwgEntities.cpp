@@ -1282,6 +1282,9 @@ CDwgEntityResult ReadTolerance(CDwgReaderContext& context, CDwgObjectFrame& fram
         if (variable == 147) style.gap = value;
         if (variable == 40) style.scale = value;
         variable = -1;
+      } else if (inStyle && variable == 340 && item.code == 1005) {
+        style.textStyle = static_cast<std::uint64_t>(item.integer);
+        variable = -1;
       } else if (inStyle && item.code != 1002) {
         variable = -1;
       }
@@ -1291,7 +1294,9 @@ CDwgEntityResult ReadTolerance(CDwgReaderContext& context, CDwgObjectFrame& fram
   tolerance.height = height > 0 ? height : style.textHeight * scale;
   tolerance.gap = gap > 0 ? gap : style.gap * scale;
   tolerance.direction = Normalized(direction, {1, 0, 0});
-  tolerance.style = context.standardStyle;
+  // The frame's text is in the dimension style's text style.
+  tolerance.style =
+      style.textStyle != 0 ? context.TextStyleOf(style.textStyle) : context.standardStyle;
   entity.data = std::move(tolerance);
   return CDwgEntityResult::Stored;
 }

@@ -1053,6 +1053,10 @@ void ApplyToleranceOverrides(std::span<const DxfGroup> groups, DxfDimStyle& styl
       if (variable == 147) style.gap = Real(group, style.gap);
       if (variable == 40) style.scale = Real(group, style.scale);
       variable = -1;
+    } else if (inStyle && variable == 340 && group.code == 1005) {
+      style.textStyleHandle = GroupHandle(group);
+      style.textStyleName.clear();
+      variable = -1;
     } else if (inStyle && group.code != 1002) {
       variable = -1;
     }
@@ -1074,7 +1078,9 @@ Tolerance ParseTolerance(CDxfReaderContext& context, std::span<const DxfGroup> g
   tolerance.height = style.textHeight * scale;
   tolerance.gap = style.gap * scale;
   tolerance.direction = Normalized(tolerance.direction, {1, 0, 0});
-  tolerance.style = context.TextStyleIndex("Standard");
+  // The frame's text is in the dimension style's text style.
+  tolerance.style = style.textStyleHandle != 0 ? context.TextStyleByHandle(style.textStyleHandle)
+                                               : context.TextStyleIndex(style.textStyleName);
   return tolerance;
 }
 

@@ -28,12 +28,16 @@ struct CaseInsensitiveEqual {
 using NameIndex =
     std::unordered_map<std::string, std::int32_t, CaseInsensitiveHash, CaseInsensitiveEqual>;
 
-// Arrowhead size and overall scale of a dimension style.
+// What entities take from a dimension style.
 struct DxfDimStyle {
   double arrowSize = 0.18;
   double scale = 1.0;
   double textHeight = 0.18;  // DIMTXT
   double gap = 0.09;         // DIMGAP
+  // DIMTXSTY: the STYLE handle the table stores (group 340), or the name the header stores
+  // ($DIMTXSTY); neither: "Standard".
+  std::uint64_t textStyleHandle = 0;
+  std::string textStyleName;
 };
 
 class CDxfReaderContext {
