@@ -437,6 +437,14 @@ struct Viewport {
 struct MLeaderLine {
   // World coordinates from the arrowhead's tip to the landing point of the branch.
   std::vector<Vec3> vertices;
+  // What the line sets apart from the multileader's other leader lines, each when its own flag
+  // is on (ByBlock values take the multileader's own).
+  bool ownColor = false;
+  Color color{Color::kByBlock, false, 0};
+  bool ownLinetype = false;
+  std::int32_t linetype = kLinetypeByBlock;
+  bool ownLineweight = false;
+  std::int16_t lineweight = kLineweightByBlock;
 };
 
 struct MLeaderBranch {
@@ -449,14 +457,25 @@ struct MLeaderBranch {
 struct MLeader {
   static constexpr const char* kName = "MULTILEADER";
   std::vector<MLeaderBranch> branches;
-  int leaderType = 1;  // 0 no leader lines, 1 straight, 2 spline
+  // 0 no leader lines; 1 straight; 2 splines, each through its line's vertices and on to where
+  // the dogleg would end (splines have no dogleg of their own).
+  int leaderType = 1;
   Color lineColor{Color::kByBlock, false, 0};
+  std::int32_t lineLinetype = kLinetypeByBlock;  // of the leader lines; ByBlock: the entity's
+  std::int16_t lineLineweight = kLineweightByBlock;
   double arrowSize = 0.18;       // drawing units, scale applied
   std::int32_t arrowBlock = -1;  // index into Drawing::blocks; -1 the closed filled arrowhead
   // The content: text, a block, or neither.
   bool hasText = false;
   MText text;  // world coordinates
   Color textColor{Color::kByBlock, false, 0};
+  bool textFrame = false;   // a rectangle around the text, landingGap away from it
+  double landingGap = 0.0;  // between the text and the end of a branch (dogleg or landing)
+  // How the text sits at the end of a branch on its left and on its right: 5, 6 and 8 draw a
+  // line under the text from the branch's end (as far as the text and the gap reach); other
+  // values draw none. Texts attached at their top or bottom side (verticalAttachment) have none.
+  int textLeftAttachment = 1, textRightAttachment = 1;
+  bool verticalAttachment = false;
   bool hasBlock = false;
   Insert block;  // world coordinates, in the plane of blockNormal
   Vec3 blockNormal{0, 0, 1};

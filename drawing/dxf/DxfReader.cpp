@@ -561,6 +561,10 @@ void CDxfReader::ReadLinetype() {
   if (name.empty()) return;
   const std::int32_t index = context.DefineLinetype(name);
   if (!special) context.linetypeOrder.back() = index;
+  for (const DxfGroup& group : record) {
+    if (group.code == 5)
+      context.linetypeHandles[GroupHandle(group)] = context.LinetypeReference(name);
+  }
   Linetype& linetype = drawing.linetypes[static_cast<std::size_t>(index)];
   linetype.dashes.clear();
   linetype.shapes.clear();

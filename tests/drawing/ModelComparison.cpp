@@ -699,9 +699,18 @@ void CComparer::Data(const std::string& k, const drawing::Entity& xe, const draw
               for (std::size_t i = 0; i < u.lines[l].vertices.size(); ++i) {
                 Point(k + "line vertex", u.lines[l].vertices[i], w.lines[l].vertices[i]);
               }
+              Same(k + "line own colour", u.lines[l].ownColor, w.lines[l].ownColor);
+              Same(k + "line own linetype", u.lines[l].ownLinetype, w.lines[l].ownLinetype);
+              Same(k + "line own weight", u.lines[l].ownLineweight, w.lines[l].ownLineweight);
             }
           }
           Same(k + "leader type", x.leaderType, y.leaderType);
+          Same(k + "leader lineweight", x.lineLineweight, y.lineLineweight);
+          Same(k + "text frame", x.textFrame, y.textFrame);
+          Real(k + "landing gap", x.landingGap, y.landingGap);
+          Same(k + "text left attachment", x.textLeftAttachment, y.textLeftAttachment);
+          Same(k + "text right attachment", x.textRightAttachment, y.textRightAttachment);
+          Same(k + "vertical attachment", x.verticalAttachment, y.verticalAttachment);
           Real(k + "arrow size", x.arrowSize, y.arrowSize);
           Same(k + "arrow block", Matched(BlockName(e, x.arrowBlock)), BlockName(a, y.arrowBlock));
           Same(k + "has text", x.hasText, y.hasText);

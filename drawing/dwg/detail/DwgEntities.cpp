@@ -1012,6 +1012,18 @@ bool Finite(const Vec3& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
+// A multileader's lineweight (BL, signed): hundredths of a millimetre or ByLayer, ByBlock,
+// Default; ByBlock when it is none of these.
+std::int16_t PartLineweight(CBitReader& d) {
+  const auto weight = static_cast<std::int32_t>(d.ReadBL());
+  return static_cast<std::int16_t>(weight >= -3 && weight <= 211 ? weight : kLineweightByBlock);
+}
+
+// A multileader's linetype handle as a linetype reference; 0 leaves it ByBlock.
+std::int32_t PartLinetype(CDwgReaderContext& context, std::uint64_t handle) {
+  return handle != 0 ? context.LinetypeOf(handle) : kLinetypeByBlock;
+}
+
 // MULTILEADER: the leader roots with their lines, then the annotation context (scale, content,
 // text or block), then the entity's own properties. Fields of the lines and the entity differ
 // by release. Damaged when a stream runs out or a value makes no sense: the caller then falls
@@ -1056,24 +1068,31 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
       }
       d.ReadBL();  // line index
       if (r2010) {
-        d.ReadBS();                 // leader type
-        PartColor(context, frame);  // colour
-        ReadHandle(frame);          // linetype
-        d.ReadBL();                 // lineweight
-        d.ReadBD();                 // arrowhead size
-        ReadHandle(frame);          // arrowhead
-        d.ReadBL();                 // override flags
+        d.ReadBS();  // leader type
+        line.color = PartColor(context, frame);
+        line.linetype = PartLinetype(context, ReadHandle(frame));
+        line.lineweight = PartLineweight(d);
+        d.ReadBD();         // arrowhead size
+        ReadHandle(frame);  // arrowhead
+        // What the line sets apart: 2 its colour, 4 its linetype, 8 its weight.
+        const std::uint32_t flags = d.ReadBL();
+        line.ownColor = (flags & 2) != 0;
+        line.ownLinetype = (flags & 4) != 0;
+        line.ownLineweight = (flags & 8) != 0;
       }
     }
-    if (r2010) d.ReadBS();  // attachment direction
+    if (r2010 && d.ReadBS() == 1) leader.verticalAttachment = true;
   }
   // The annotation context.
   d.ReadBD();   // overall scale
   d.Read3BD();  // content base point
   leader.text.height = d.ReadBD();
   const double contextArrowSize = d.ReadBD();
-  d.ReadBD();                              // landing gap
-  for (int i = 0; i < 4; ++i) d.ReadBS();  // text attachments left and right, angle, alignment
+  leader.landingGap = std::max(0.0, d.ReadBD());
+  leader.textLeftAttachment = d.ReadBS();
+  leader.textRightAttachment = d.ReadBS();
+  d.ReadBS();  // text angle
+  d.ReadBS();  // text alignment
   leader.hasText = d.ReadB();
   if (leader.hasText) {
     leader.text.text = CaretNotation(context.Text(frame, true), true);
@@ -1130,9 +1149,9 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
   const unsigned type = d.ReadBS();
   leader.leaderType = type <= 2 ? static_cast<int>(type) : 1;
   leader.lineColor = PartColor(context, frame);
-  ReadHandle(frame);  // linetype
-  d.ReadBL();         // lineweight
-  d.ReadB();          // landing
+  leader.lineLinetype = PartLinetype(context, ReadHandle(frame));
+  leader.lineLineweight = PartLineweight(d);
+  d.ReadB();  // landing
   const bool dogleg = d.ReadB();
   d.ReadBD();  // landing distance
   const std::uint64_t arrow = ReadHandle(frame);
@@ -1140,6 +1159,13 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
   if (d.Failed() || frame.handles.Failed() || frame.Strings().Failed()) {
     return CDwgEntityResult::Damaged;
   }
+  // The content's settings follow; the frame around the text is the last needed.
+  d.ReadBS();                              // content type
+  ReadHandle(frame);                       // text style
+  for (int i = 0; i < 4; ++i) d.ReadBS();  // text attachments left and right, angle, alignment
+  PartColor(context, frame);               // text colour
+  const bool textFrame = d.ReadB();
+  leader.textFrame = !d.Failed() && textFrame;
   leader.arrowBlock = arrow != 0 ? context.BlockOf(arrow) : -1;
   leader.arrowSize =
       std::isfinite(contextArrowSize) && contextArrowSize >= 0 ? contextArrowSize : arrowSize;

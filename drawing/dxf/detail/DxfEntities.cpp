@@ -829,8 +829,16 @@ Leader ParseLeader(CDxfReaderContext& context, std::span<const DxfGroup> groups)
   return leader;
 }
 
+// A lineweight in hundredths of a millimetre or ByLayer, ByBlock, Default; ByBlock when the
+// value is none of these.
+std::int16_t Lineweight(const DxfGroup& group) {
+  const int weight = Int(group, kLineweightByBlock);
+  return static_cast<std::int16_t>(weight >= -3 && weight <= 211 ? weight : kLineweightByBlock);
+}
+
 // A colour as multileaders store it: the top byte says how (0xC0 ByLayer, 0xC1 ByBlock, 0xC2
 // a true colour in the low 24 bits, 0xC3 an index in the low byte).
+
 Color RawColor(const DxfGroup& group) {
   const auto value = static_cast<std::uint32_t>(Integer(group));
   switch (value >> 24) {
@@ -858,6 +866,8 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
     bool hasLanding = false, hasDogleg = false;
   };
   std::vector<Root> roots;
+  // The override flags of each leader line (93): 2 its colour, 4 its linetype, 8 its weight.
+  std::vector<std::vector<int>> lineFlags;
   double contextArrowSize = -1, entityArrowSize = -1, scale = 1.0;
   bool entityDogleg = true, hasBlockContent = false, hasTextContent = false;
   std::string text;
@@ -869,11 +879,13 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
     }
     if (part == Part::Context && code == 302 && GroupTrimmed(group) == "LEADER{") {
       roots.emplace_back();
+      lineFlags.emplace_back();
       part = Part::Branch;
       continue;
     }
     if (part == Part::Branch && code == 304 && GroupTrimmed(group) == "LEADER_LINE{") {
       roots.back().branch.lines.emplace_back();
+      lineFlags.back().push_back(0);
       part = Part::Line;
       continue;
     }
@@ -893,6 +905,10 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
       case Part::Entity:
         if (code == 170) leader.leaderType = std::clamp(Int(group, 1), 0, 2);
         if (code == 91) leader.lineColor = RawColor(group);
+        if (code == 341) leader.lineLinetype = context.LinetypeByHandle(GroupHandle(group));
+        if (code == 171) leader.lineLineweight = Lineweight(group);
+        if (code == 292) leader.textFrame = Int(group) != 0;
+        if (code == 271) leader.verticalAttachment = Int(group) == 1;
         if (code == 291) entityDogleg = Int(group, 1) != 0;
         if (code == 342) leader.arrowBlock = context.BlockByRecord(GroupHandle(group));
         if (code == 42) entityArrowSize = Real(group, -1);
@@ -901,6 +917,9 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
       case Part::Context:
         if (code == 41) leader.text.height = Real(group);
         if (code == 140) contextArrowSize = Real(group, -1);
+        if (code == 145) leader.landingGap = std::max(0.0, Real(group));
+        if (code == 174) leader.textLeftAttachment = Int(group, 1);
+        if (code == 175) leader.textRightAttachment = Int(group, 1);
         if (code == 290) hasTextContent = Int(group) != 0;
         if (code == 304) text += group.text;
         if (code == 340) leader.text.style = context.TextStyleByHandle(GroupHandle(group));
@@ -928,10 +947,15 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
         break;
       }
       case Part::Line: {
-        std::vector<Vec3>& vertices = roots.back().branch.lines.back().vertices;
+        MLeaderLine& line = roots.back().branch.lines.back();
+        std::vector<Vec3>& vertices = line.vertices;
         if (code == 10) vertices.push_back({Real(group), 0, 0});
         if (code == 20 && !vertices.empty()) vertices.back().y = Real(group);
         if (code == 30 && !vertices.empty()) vertices.back().z = Real(group);
+        if (code == 92) line.color = RawColor(group);
+        if (code == 340) line.linetype = context.LinetypeByHandle(GroupHandle(group));
+        if (code == 171) line.lineweight = Lineweight(group);
+        if (code == 93) lineFlags.back().back() = Int(group);
         break;
       }
     }
@@ -945,9 +969,15 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
   leader.arrowSize = contextArrowSize >= 0  ? contextArrowSize
                      : entityArrowSize >= 0 ? entityArrowSize * scale
                                             : leader.arrowSize;
-  for (Root& root : roots) {
-    for (MLeaderLine& line : root.branch.lines) {
+  for (std::size_t r = 0; r < roots.size(); ++r) {
+    Root& root = roots[r];
+    for (std::size_t l = 0; l < root.branch.lines.size(); ++l) {
+      MLeaderLine& line = root.branch.lines[l];
       if (root.hasLanding) line.vertices.push_back(root.branch.landing);
+      const int flags = lineFlags[r][l];
+      line.ownColor = (flags & 2) != 0;
+      line.ownLinetype = (flags & 4) != 0;
+      line.ownLineweight = (flags & 8) != 0;
     }
     if (!(entityDogleg && root.hasDogleg && root.hasLanding)) root.branch.doglegLength = 0;
     leader.branches.push_back(std::move(root.branch));
