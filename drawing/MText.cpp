@@ -852,7 +852,7 @@ double PlaceWord(const std::vector<Fragment>& fragments, std::size_t first, std:
 }
 
 // Moves the lines into columns of the given width, top to bottom and then column by column,
-// a column ending where the next line would reach below its height or where a paragraph
+// a column ending where the next line's baseline would lie below its height or where a paragraph
 // starts a new one (\N); each line's baseline becomes one in its column and its columnX is set.
 // Gives the number of columns used.
 int FlowIntoColumns(const MText& mtext, double width, std::vector<Line>& lines,
@@ -871,8 +871,9 @@ int FlowIntoColumns(const MText& mtext, double width, std::vector<Line>& lines,
   std::size_t columnTop = 0;  // the first line of column k
   for (std::size_t i = 0; i < lines.size(); ++i) {
     double baseline = baselines[i] + shift;
-    // From the column's top to the line's lowest point (its descent, a third of its height).
-    const double depth = -baseline + lines[i].height / 3;
+    // From the column's top to the line's baseline: a line fits when its baseline does, its
+    // descent may reach below (as CAD fills columns of a given height).
+    const double depth = -baseline;
     const double limit = height(k);
     const bool full = limit > 0 && depth > limit * (1 + 1e-9);
     if (i > columnTop && k + 1 < most && (lines[i].columnBreak || full)) {

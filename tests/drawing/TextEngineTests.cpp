@@ -773,7 +773,7 @@ TEST(MTextLayout, ColumnsTakeTheLinesThatPassTheirHeight) {
   mtext.columnCount = 2;
   mtext.columnWidth = 10 * kHeight;
   mtext.columnGutter = 2 * kHeight;
-  mtext.columnHeight = 3.5 * kHeight;  // two lines (their descent included), not three
+  mtext.columnHeight = 3.5 * kHeight;  // two baselines, not three
   const auto pieces = drawing::LayoutMText(mtext, ArialStyle(), engine);
   ASSERT_EQ(pieces.size(), 5u);
   EXPECT_NEAR(pieces[1].offset.y, -kHeight - kSpacing, 1e-9);
@@ -781,6 +781,15 @@ TEST(MTextLayout, ColumnsTakeTheLinesThatPassTheirHeight) {
   EXPECT_NEAR(pieces[2].offset.y, -kHeight, 1e-9) << "at the top";
   EXPECT_NEAR(pieces[4].offset.x, 12 * kHeight, 1e-9) << "the last static column takes the rest";
   EXPECT_NEAR(pieces[4].offset.y, -kHeight - 2 * kSpacing, 1e-9);
+  // A line fits when its baseline does: CAD fills a column 7.09 high with two lines of 2.5,
+  // whose second line's descent reaches below it.
+  mtext.columnHeight = 7.0885;
+  ASSERT_GT(kHeight + kSpacing + kHeight / 3, mtext.columnHeight);
+  const auto fitted = drawing::LayoutMText(mtext, ArialStyle(), engine);
+  ASSERT_EQ(fitted.size(), 5u);
+  EXPECT_NEAR(fitted[1].offset.x, 0.0, 1e-9) << "b stays in the first column";
+  EXPECT_NEAR(fitted[2].offset.x, 12 * kHeight, 1e-9);
+  mtext.columnHeight = 3.5 * kHeight;
   // Reversed flow puts the first column on the right; a \N breaks a column early.
   mtext.columnFlowReversed = true;
   mtext.text = "a\\Nb";

@@ -504,7 +504,7 @@ Text ParseText(CDxfReaderContext& context, std::span<const DxfGroup> groups, Kin
 }
 
 MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
-                 const Vec3& extrusion) {
+                 const Vec3& extrusion, DxfEntityInfo& info) {
   MText mtext;
   std::string raw;
   std::string_view last;
@@ -520,6 +520,7 @@ MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
   // after group 101 (R2018), whose codes repeat others of the entity with other meanings.
   bool embedded = false;
   bool inInfo = false;
+  bool inLinked = false;
   int infoCode = -1;
   int heightsLeft = 0;
   const auto column = [&mtext](int code, double value) {
@@ -553,6 +554,7 @@ MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
     if (group.code == 1001) {
       embedded = false;
       inInfo = false;
+      inLinked = false;
       continue;
     }
     if (group.code >= 1000) {
@@ -560,7 +562,11 @@ MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
         const std::string_view marker = GroupTrimmed(group);
         if (marker == "ACAD_MTEXT_COLUMN_INFO_BEGIN") inInfo = true;
         if (marker == "ACAD_MTEXT_COLUMN_INFO_END") inInfo = false;
+        if (marker == "ACAD_MTEXT_COLUMNS_BEGIN") inLinked = true;
+        if (marker == "ACAD_MTEXT_COLUMNS_END") inLinked = false;
         infoCode = -1;
+      } else if (inLinked && group.code == 1005) {
+        if (info.linkedColumns.size() < 1000) info.linkedColumns.push_back(GroupHandle(group));
       } else if (inInfo && (group.code == 1070 || group.code == 1040)) {
         if (heightsLeft > 0 && group.code == 1040) {
           column(50, Real(group));
@@ -1637,7 +1643,7 @@ DxfEntityResult ParseDxfEntity(CDxfReaderContext& context, std::string_view type
       break;
     }
     case Kind::MText:
-      entity.data = ParseMText(context, own, entity.extrusion);
+      entity.data = ParseMText(context, own, entity.extrusion, info);
       break;
     case Kind::Insert:
       entity.data = ParseInsert(context, own);

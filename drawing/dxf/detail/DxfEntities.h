@@ -30,6 +30,9 @@ struct DxfEntityInfo {
   std::string mlineStyleName;
   // PDFUNDERLAY and the like: the definition object (340).
   std::uint64_t underlayDefinition = 0;
+  // MTEXT in columns of files before R2018: the MTEXT entities that hold its further columns
+  // (extended data "ACAD_MTEXT_COLUMNS"), each with its column's share of the text.
+  std::vector<std::uint64_t> linkedColumns;
 };
 
 enum class DxfEntityResult {
