@@ -551,6 +551,9 @@ void CComparer::Data(const std::string& k, const drawing::Entity& xe, const draw
           Same(k + "attachment", x.attachment, y.attachment);
           Real(k + "line spacing", x.lineSpacingFactor, y.lineSpacingFactor);
           Same(k + "style", StyleName(e, x.style), StyleName(a, y.style));
+          Same(k + "column type", x.columnType, y.columnType);
+          Real(k + "column width", x.columnWidth, y.columnWidth);
+          Same(k + "column heights", x.columnHeights.size(), y.columnHeights.size());
         } else if constexpr (std::is_same_v<Kind, Insert>) {
           Same(k + "block", Matched(BlockName(e, x.block)), BlockName(a, y.block));
           Point(k + "insertion", x.insertion, y.insertion);

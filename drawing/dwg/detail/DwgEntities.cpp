@@ -636,7 +636,76 @@ void ReadMTextColumns(CDwgObjectFrame& frame, MText& mtext) {
   }
 }
 
-CDwgEntityResult ReadMText(CDwgReaderContext& context, CDwgObjectFrame& frame, Entity& entity) {
+// The columns of an MTEXT before R2018, in the extended data of the application ACAD: the
+// settings as pairs of a 1070 code (75 type, 76 count, 78 flow reversed, 79 automatic height,
+// 48 width, 49 gutter, 50 the number of heights that follow as 1040s) and its value between
+// "ACAD_MTEXT_COLUMN_INFO_BEGIN" and "…_END", and the MTEXT entities of the further columns as
+// 1005 handles between "ACAD_MTEXT_COLUMNS_BEGIN" and "…_END".
+void ReadMTextColumnData(CDwgReaderContext& context, const CDwgObjectFrame& frame, MText& mtext,
+                         CDwgEntityInfo& info) {
+  for (const CDwgExtendedData& data : frame.extendedData) {
+    if (ApplicationName(context, data.application) != "ACAD") continue;
+    bool inInfo = false, inLinked = false;
+    int code = -1, heightsLeft = 0;
+    for (const CDwgExtendedItem& item : ReadExtendedItems(data.bytes, context.version)) {
+      if (item.code == 1000) {
+        inInfo = item.text == "ACAD_MTEXT_COLUMN_INFO_BEGIN" ||
+                 (inInfo && item.text != "ACAD_MTEXT_COLUMN_INFO_END");
+        inLinked = item.text == "ACAD_MTEXT_COLUMNS_BEGIN" ||
+                   (inLinked && item.text != "ACAD_MTEXT_COLUMNS_END");
+        code = -1;
+        continue;
+      }
+      if (inLinked && item.code == 1005 && info.linkedColumns.size() < 1000) {
+        info.linkedColumns.push_back(static_cast<std::uint64_t>(item.integer));
+        continue;
+      }
+      if (!inInfo || (item.code != 1070 && item.code != 1040)) continue;
+      const double value = item.code == 1040 ? item.reals[0] : static_cast<double>(item.integer);
+      if (!std::isfinite(value)) continue;
+      if (heightsLeft > 0 && item.code == 1040) {
+        if (mtext.columnHeights.size() < 1000) mtext.columnHeights.push_back(std::max(0.0, value));
+        --heightsLeft;
+        continue;
+      }
+      if (code < 0) {
+        code = static_cast<int>(value);
+        continue;
+      }
+      switch (code) {
+        case 75:
+          mtext.columnType = std::clamp(static_cast<int>(value), 0, 2);
+          break;
+        case 76:
+          mtext.columnCount = std::clamp(static_cast<int>(value), 0, 1000);
+          break;
+        case 78:
+          mtext.columnFlowReversed = value != 0;
+          break;
+        case 79:
+          mtext.columnAutoHeight = value != 0;
+          break;
+        case 48:
+          mtext.columnWidth = std::max(0.0, value);
+          break;
+        case 49:
+          mtext.columnGutter = std::max(0.0, value);
+          break;
+        case 50:
+          heightsLeft = std::clamp(static_cast<int>(value), 0, 1000);
+          break;
+        default:
+          break;
+      }
+      code = -1;
+    }
+  }
+  if (mtext.columnType == 0) mtext.columnHeights.clear();
+  info.columnWidth = mtext.columnWidth > 0 ? mtext.columnWidth : mtext.referenceWidth;
+}
+
+CDwgEntityResult ReadMText(CDwgReaderContext& context, CDwgObjectFrame& frame, Entity& entity,
+                           CDwgEntityInfo& info) {
   CBitReader& d = frame.data;
   MText mtext;
   mtext.insertion = V(d.Read3BD());
@@ -658,7 +727,10 @@ CDwgEntityResult ReadMText(CDwgReaderContext& context, CDwgObjectFrame& frame, E
   }
   mtext.style = context.TextStyleOf(ReadHandle(frame));
   if (d.Failed() || frame.Strings().Failed()) return CDwgEntityResult::Damaged;
+  // R2018 keeps the columns with the text; earlier releases (and R2018 texts that keep none
+  // there) in the extended data.
   if (context.version >= Version::R2018) ReadMTextColumns(frame, mtext);
+  if (mtext.columnType == 0) ReadMTextColumnData(context, frame, mtext, info);
   mtext.direction = Normalized(direction, OcsXAxis(entity.extrusion));
   entity.data = std::move(mtext);
   return CDwgEntityResult::Stored;
@@ -1616,7 +1688,7 @@ CDwgEntityResult ReadDwgEntity(CDwgReaderContext& context, CDwgObjectFrame& fram
       break;
     }
     case Kind::MText:
-      return ReadMText(context, frame, entity);
+      return ReadMText(context, frame, entity, info);
     case Kind::Leader:
       return ReadLeader(context, frame, entity);
     case Kind::LwPolyline: {
