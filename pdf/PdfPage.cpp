@@ -80,6 +80,26 @@ CPdfDictEntry* CPdfPage::GetLayerResource(CPdfIndirectObject* group,
   return properties->FindEntry(name);
 }
 
+void CPdfPage::RenumberAll(const PdfRenumbering& renumber) {
+  Renumber(renumber(Number()));
+  for (const CPdfList<CPdfIndirectObject>* list : {&contentStreams, &ownObjects, &images}) {
+    for (CPdfIndirectObject* object : *list) object->RenumberWithLength(renumber);
+  }
+}
+
+void CPdfPage::SetParent(CPdfPageTreeNode* node) {
+  parent->Retarget(node);
+}
+
+void CPdfPage::ReplaceLayer(CPdfIndirectObject* from, CPdfIndirectObject* to) {
+  if (!properties) return;
+  for (std::int32_t i = 0; i < properties->Count(); ++i) {
+    CPdfDictEntry* entry = properties->GetAt(i);
+    auto* ref = entry ? dynamic_cast<CPdfReference*>(entry->Value()) : nullptr;
+    if (ref && ref->Target() == from) ref->Retarget(to);
+  }
+}
+
 bool CPdfPage::AddImage(std::int32_t width, std::int32_t height, const CDib* bitmap,
                         std::string& name, std::int32_t* nextObjectNumber, ImageColors colors) {
   CDibReader reader;
@@ -281,6 +301,13 @@ CPdfPage* CPdfPageTreeNode::AddPage(std::int32_t* nextObjectNumber) {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+}
+
+bool CPdfPageTreeNode::TakePages(CPdfPageTreeNode& other) {
+  const std::int32_t first = pages.Count();
+  if (!pages.TakeAll(other.pages)) return false;
+  for (std::int32_t i = first; i < pages.Count(); ++i) pages.GetAt(i)->SetParent(this);
+  return true;
 }
 
 void CPdfPageTreeNode::SetMediaBox(std::int32_t width, std::int32_t height) {

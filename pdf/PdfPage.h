@@ -62,6 +62,12 @@ class CPdfPage : public CPdfDictObject {
   // Writes the page, then its own objects, its images and its content streams.
   void Write(std::FILE* file, CPdfXrefTable* xref) override;
 
+  // For a page that moves into another document: renumbers the page and every object it owns,
+  // points Parent at node, and makes the layer resources that name `from` name `to`.
+  void RenumberAll(const PdfRenumbering& renumber);
+  void SetParent(CPdfPageTreeNode* node);
+  void ReplaceLayer(CPdfIndirectObject* from, CPdfIndirectObject* to);
+
  private:
   // An indirect object holding a new empty dictionary, kept among the page's own objects and
   // named by the resource key.
@@ -97,6 +103,9 @@ class CPdfPageTreeNode : public CPdfDictObject {
   std::int32_t PageCount() const { return pages.Count(); }
   // Destroys the pages from index keep on.
   void RemovePagesFrom(std::int32_t keep) { pages.Truncate(keep); }
+  // Appends every page of other, in order, each now naming this node its parent; other is left
+  // without pages. False when memory is short; nothing moves then.
+  bool TakePages(CPdfPageTreeNode& other);
   CPdfPage* GetPage(std::int32_t index) const { return pages.GetAt(index); }
 
   // Writes Kids and Count, the node, then every page.
