@@ -779,6 +779,8 @@ RunResult CConvertJob::ConvertLayoutRange(CDrawing& drawing, const std::string& 
     }
     if (StopRequested()) return UserBreak();
   }
+  // Layouts skipped after the last page said why too.
+  CollectWarnings(drawing);
   return RunResult::Done;
 }
 
