@@ -17,7 +17,8 @@
 #   PEERS_CORPUS        folder of the DXF corpus (default: ../shared/corpus/dxf beside the checkout)
 #   PEERS_SIZES_MB      sizes of the generated drawings in MB (default "27 270")
 #   PEERS_SMALL_RUNS    how often the small drawing is converted, for a steadier mean (default 10)
-#   PEERS_TIMEOUT       seconds one peer conversion may take (default 1800)
+#   PEERS_TIMEOUT       seconds a peer may take for one drawing at most (default 600; LibreCAD
+#                       gets 20 s and 10 s per MB below that, as it can hang on a drawing)
 #   PEERS_INSTALL=0     do not install missing peers from Debian's packages
 #   PEERS_KEEP=1        keep the temporary folder (its path is printed)
 set -uo pipefail
@@ -29,7 +30,7 @@ cli="$build_dir/cli/tarnvelox-cli"
 corpus=${PEERS_CORPUS:-$source_dir/../shared/corpus/dxf}
 sizes=${PEERS_SIZES_MB:-27 270}
 small_runs=${PEERS_SMALL_RUNS:-10}
-timeout_s=${PEERS_TIMEOUT:-1800}
+timeout_s=${PEERS_TIMEOUT:-600}
 cores=$(nproc)
 
 if [ ! -x "$cli" ]; then
@@ -115,9 +116,18 @@ run_tool() {  # tool, case index, result file, output folder
       python3 -c "$measure_py" "$result" "$runs" "$cli" -q -j "${tool#ours-}" -t per-drawing \
         -o "$out" --from-list "$list" ;;
     librecad)
-      # dxf2pdf takes the drawings one after the other in one process; -a fits each to its page.
-      QT_QPA_PLATFORM=offscreen python3 -c "$measure_py" "$result" "$runs" \
-        timeout "$timeout_s" librecad dxf2pdf -a -t "$out" "${files[@]}" ;;
+      # One process per drawing, each with a time limit of its own: given the whole corpus in
+      # one command, dxf2pdf 2.2 stops for good at the drawing it cannot read. -a fits each
+      # drawing to its page.
+      QT_QPA_PLATFORM=offscreen python3 -c "$measure_py" "$result" "$runs" bash -c '
+        out=$1 limit=$2; shift 2; failed=0
+        for f in "$@"; do
+          # 20 s and 10 s per MB: a drawing it hangs on (waiting for a dialog) ends soon.
+          mb=$(( $(stat -c %s "$f") / 1048576 ))
+          seconds=$(( 20 + 10 * mb < limit ? 20 + 10 * mb : limit ))
+          timeout "$seconds" librecad dxf2pdf -a -t "$out" "$f" || failed=1
+        done
+        exit $failed' peer "$out" "$timeout_s" "${files[@]}" ;;
     libreoffice)
       python3 -c "$measure_py" "$result" "$runs" timeout "$timeout_s" \
         soffice -env:UserInstallation="$lo_profile" --headless --convert-to pdf \
