@@ -1208,14 +1208,14 @@ void CRenderer::DrawKind(const Entity& entity, const MLeader& leader, const Cont
   }
   if (leader.hasText) {
     Entity content = PartOf(entity, leader.textColor);
-    content.data = leader.text;
+    content.data = *leader.text;
     DrawKind(content, std::get<MText>(content.data), context);
     DrawMLeaderTextLines(entity, leader, lines, context);
   }
-  if (leader.hasBlock && leader.block.block >= 0) {
+  if (leader.hasBlock && leader.block->block >= 0) {
     Entity content = PartOf(entity, leader.blockColor);
     content.extrusion = leader.blockNormal;
-    Insert block = leader.block;
+    Insert block = *leader.block;
     block.insertion = WorldToOcs(block.insertion, leader.blockNormal);
     content.data = std::move(block);
     DrawInsert(content, std::get<Insert>(content.data), context);
@@ -1232,8 +1232,8 @@ void CRenderer::DrawMLeaderTextLines(const Entity& entity, const MLeader& leader
       !leader.verticalAttachment && leader.leaderType != 0 &&
       (underlined(leader.textLeftAttachment) || underlined(leader.textRightAttachment));
   Vec2 low, high;
-  if (!(leader.textFrame || underlines) || !MTextBox(leader.text, low, high)) return;
-  const MText& mtext = leader.text;
+  if (!(leader.textFrame || underlines) || !MTextBox(*leader.text, low, high)) return;
+  const MText& mtext = *leader.text;
   const Vec3 z = Normalized(entity.extrusion);
   Vec3 x = mtext.direction - z * Dot(mtext.direction, z);
   x = Length(x) > 0 ? Normalized(x) : Vec3{1, 0, 0};

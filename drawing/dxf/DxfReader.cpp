@@ -1472,7 +1472,7 @@ void CDxfReader::RemoveUndefinedBlocks() {
       if (std::int32_t* referenced = ReferencedBlock(entity)) map(*referenced);
       if (auto* leader = std::get_if<MLeader>(&entity.data)) {
         map(leader->arrowBlock);
-        map(leader->block.block);
+        map(leader->block->block);
       }
     }
   }

@@ -188,20 +188,20 @@ TEST(DrawingKinds, ReadsMultileadersWithTheirLeadersDoglegAndContent) {
   EXPECT_EQ(leader.lineColor.index, Color::kByBlock);
   ASSERT_TRUE(leader.hasText);
   EXPECT_FALSE(leader.hasBlock);
-  EXPECT_EQ(leader.text.text, "NOTE\\PLINE 2");
-  EXPECT_DOUBLE_EQ(leader.text.insertion.x, 12.1);
-  EXPECT_DOUBLE_EQ(leader.text.height, 0.5);
-  EXPECT_EQ(text.textStyles[static_cast<std::size_t>(leader.text.style)].name, "Notes");
+  EXPECT_EQ(leader.text->text, "NOTE\\PLINE 2");
+  EXPECT_DOUBLE_EQ(leader.text->insertion.x, 12.1);
+  EXPECT_DOUBLE_EQ(leader.text->height, 0.5);
+  EXPECT_EQ(text.textStyles[static_cast<std::size_t>(leader.text->style)].name, "Notes");
   EXPECT_EQ(leader.textColor.index, 1) << "0xC3000001 is the palette's red";
 
   const Drawing block = ReadEntities(MultileaderGroups(true));
   const MLeader& withBlock = Only<MLeader>(block);
   EXPECT_FALSE(withBlock.hasText);
   ASSERT_TRUE(withBlock.hasBlock);
-  ASSERT_GE(withBlock.block.block, 0);
-  EXPECT_EQ(block.blocks[static_cast<std::size_t>(withBlock.block.block)].name, "ARROW");
-  EXPECT_DOUBLE_EQ(withBlock.block.scale.x, 2);
-  EXPECT_EQ(withBlock.arrowBlock, withBlock.block.block);
+  ASSERT_GE(withBlock.block->block, 0);
+  EXPECT_EQ(block.blocks[static_cast<std::size_t>(withBlock.block->block)].name, "ARROW");
+  EXPECT_DOUBLE_EQ(withBlock.block->scale.x, 2);
+  EXPECT_EQ(withBlock.arrowBlock, withBlock.block->block);
 }
 
 TEST(DrawingKinds, ReadsMlinesWithTheirStyle) {

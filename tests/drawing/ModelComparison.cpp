@@ -717,14 +717,14 @@ void CComparer::Data(const std::string& k, const drawing::Entity& xe, const draw
           Real(k + "arrow size", x.arrowSize, y.arrowSize);
           Same(k + "arrow block", Matched(BlockName(e, x.arrowBlock)), BlockName(a, y.arrowBlock));
           Same(k + "has text", x.hasText, y.hasText);
-          Same(k + "text", x.text.text, y.text.text);
-          Point(k + "text insertion", x.text.insertion, y.text.insertion);
-          Real(k + "text height", x.text.height, y.text.height);
-          Same(k + "text attachment", x.text.attachment, y.text.attachment);
-          Same(k + "text style", StyleName(e, x.text.style), StyleName(a, y.text.style));
+          Same(k + "text", x.text->text, y.text->text);
+          Point(k + "text insertion", x.text->insertion, y.text->insertion);
+          Real(k + "text height", x.text->height, y.text->height);
+          Same(k + "text attachment", x.text->attachment, y.text->attachment);
+          Same(k + "text style", StyleName(e, x.text->style), StyleName(a, y.text->style));
           Same(k + "has block", x.hasBlock, y.hasBlock);
-          Same(k + "block", Matched(BlockName(e, x.block.block)), BlockName(a, y.block.block));
-          Point(k + "block insertion", x.block.insertion, y.block.insertion);
+          Same(k + "block", Matched(BlockName(e, x.block->block)), BlockName(a, y.block->block));
+          Point(k + "block insertion", x.block->insertion, y.block->insertion);
         } else if constexpr (std::is_same_v<Kind, MLine>) {
           Same(k + "vertex count", x.vertices.size(), y.vertices.size());
           if (x.vertices.size() == y.vertices.size()) {

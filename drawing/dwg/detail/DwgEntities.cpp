@@ -1158,7 +1158,7 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
   // The annotation context.
   d.ReadBD();   // overall scale
   d.Read3BD();  // content base point
-  leader.text.height = d.ReadBD();
+  leader.text->height = d.ReadBD();
   const double contextArrowSize = d.ReadBD();
   leader.landingGap = std::max(0.0, d.ReadBD());
   leader.textLeftAttachment = d.ReadBS();
@@ -1167,20 +1167,20 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
   d.ReadBS();  // text alignment
   leader.hasText = d.ReadB();
   if (leader.hasText) {
-    leader.text.text = CaretNotation(context.Text(frame, true), true);
+    leader.text->text = CaretNotation(context.Text(frame, true), true);
     d.Read3BD();  // normal
-    leader.text.style = context.TextStyleOf(ReadHandle(frame));
-    leader.text.insertion = V(d.Read3BD());
-    leader.text.direction = Normalized(V(d.Read3BD()), {1, 0, 0});
+    leader.text->style = context.TextStyleOf(ReadHandle(frame));
+    leader.text->insertion = V(d.Read3BD());
+    leader.text->direction = Normalized(V(d.Read3BD()), {1, 0, 0});
     d.ReadBD();  // rotation
-    leader.text.referenceWidth = std::max(0.0, d.ReadBD());
+    leader.text->referenceWidth = std::max(0.0, d.ReadBD());
     d.ReadBD();  // defined height
     const double spacing = d.ReadBD();
-    if (spacing > 0) leader.text.lineSpacingFactor = spacing;
+    if (spacing > 0) leader.text->lineSpacingFactor = spacing;
     d.ReadBS();  // line spacing style
     leader.textColor = PartColor(context, frame);
     const unsigned attachment = d.ReadBS();
-    leader.text.attachment = attachment >= 1 && attachment <= 9 ? static_cast<int>(attachment) : 1;
+    leader.text->attachment = attachment >= 1 && attachment <= 9 ? static_cast<int>(attachment) : 1;
     d.ReadBS();                 // flow direction
     PartColor(context, frame);  // background colour
     d.ReadBD();                 // background scale
@@ -1199,11 +1199,11 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
     d.ReadB();
   } else if (d.ReadB()) {
     leader.hasBlock = true;
-    leader.block.block = context.BlockOf(ReadHandle(frame));
+    leader.block->block = context.BlockOf(ReadHandle(frame));
     leader.blockNormal = Normalized(V(d.Read3BD()), {0, 0, 1});
-    leader.block.insertion = V(d.Read3BD());
-    leader.block.scale = V(d.Read3BD());
-    leader.block.rotation = d.ReadBD() * kDegrees;
+    leader.block->insertion = V(d.Read3BD());
+    leader.block->scale = V(d.Read3BD());
+    leader.block->rotation = d.ReadBD() * kDegrees;
     leader.blockColor = PartColor(context, frame);
     for (int i = 0; i < 16; ++i) d.ReadBD();  // transform
   }
@@ -1241,9 +1241,9 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
   leader.arrowBlock = arrow != 0 ? context.BlockOf(arrow) : -1;
   leader.arrowSize =
       std::isfinite(contextArrowSize) && contextArrowSize >= 0 ? contextArrowSize : arrowSize;
-  if (leader.hasText && leader.text.style < 0) leader.text.style = context.standardStyle;
-  if (leader.text.style < 0) leader.text.style = context.standardStyle;
-  leader.hasBlock = leader.hasBlock && leader.block.block >= 0;
+  if (leader.hasText && leader.text->style < 0) leader.text->style = context.standardStyle;
+  if (leader.text->style < 0) leader.text->style = context.standardStyle;
+  leader.hasBlock = leader.hasBlock && leader.block->block >= 0;
   for (Root& root : read) {
     for (MLeaderLine& line : root.branch.lines) {
       if (root.hasLanding) line.vertices.push_back(root.branch.landing);
@@ -1255,8 +1255,8 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
     if (!std::isfinite(root.branch.doglegLength)) return CDwgEntityResult::Damaged;
     leader.branches.push_back(std::move(root.branch));
   }
-  if (!Finite(leader.text.insertion) || !Finite(leader.block.insertion) ||
-      !std::isfinite(leader.text.height) || !std::isfinite(leader.arrowSize)) {
+  if (!Finite(leader.text->insertion) || !Finite(leader.block->insertion) ||
+      !std::isfinite(leader.text->height) || !std::isfinite(leader.arrowSize)) {
     return CDwgEntityResult::Damaged;
   }
   entity.data = std::move(leader);

@@ -921,26 +921,26 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
         if (code == 45) scale = Real(group, 1.0);
         break;
       case Part::Context:
-        if (code == 41) leader.text.height = Real(group);
+        if (code == 41) leader.text->height = Real(group);
         if (code == 140) contextArrowSize = Real(group, -1);
         if (code == 145) leader.landingGap = std::max(0.0, Real(group));
         if (code == 174) leader.textLeftAttachment = Int(group, 1);
         if (code == 175) leader.textRightAttachment = Int(group, 1);
         if (code == 290) hasTextContent = Int(group) != 0;
         if (code == 304) text += group.text;
-        if (code == 340) leader.text.style = context.TextStyleByHandle(GroupHandle(group));
-        SetCoordinate(leader.text.insertion, 12, group);
-        SetCoordinate(leader.text.direction, 13, group);
-        if (code == 43) leader.text.referenceWidth = std::max(0.0, Real(group));
-        if (code == 45 && Real(group) > 0) leader.text.lineSpacingFactor = Real(group);
-        if (code == 171) leader.text.attachment = std::clamp(Int(group, 1), 1, 9);
+        if (code == 340) leader.text->style = context.TextStyleByHandle(GroupHandle(group));
+        SetCoordinate(leader.text->insertion, 12, group);
+        SetCoordinate(leader.text->direction, 13, group);
+        if (code == 43) leader.text->referenceWidth = std::max(0.0, Real(group));
+        if (code == 45 && Real(group) > 0) leader.text->lineSpacingFactor = Real(group);
+        if (code == 171) leader.text->attachment = std::clamp(Int(group, 1), 1, 9);
         if (code == 90) leader.textColor = RawColor(group);
         if (code == 296) hasBlockContent = Int(group) != 0;
-        if (code == 341) leader.block.block = context.BlockByRecord(GroupHandle(group));
+        if (code == 341) leader.block->block = context.BlockByRecord(GroupHandle(group));
         SetCoordinate(leader.blockNormal, 14, group);
-        SetCoordinate(leader.block.insertion, 15, group);
-        SetCoordinate(leader.block.scale, 16, group);
-        if (code == 46) leader.block.rotation = Real(group) * 180.0 / std::numbers::pi;
+        SetCoordinate(leader.block->insertion, 15, group);
+        SetCoordinate(leader.block->scale, 16, group);
+        if (code == 46) leader.block->rotation = Real(group) * 180.0 / std::numbers::pi;
         if (code == 93) leader.blockColor = RawColor(group);
         break;
       case Part::Branch: {
@@ -966,12 +966,12 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
       }
     }
   }
-  if (leader.text.style < 0) leader.text.style = context.TextStyleIndex("Standard");
+  if (leader.text->style < 0) leader.text->style = context.TextStyleIndex("Standard");
   leader.hasText = hasTextContent;
-  leader.hasBlock = !hasTextContent && hasBlockContent && leader.block.block >= 0;
-  if (leader.hasText) leader.text.text = context.Text(text, true);
+  leader.hasBlock = !hasTextContent && hasBlockContent && leader.block->block >= 0;
+  if (leader.hasText) leader.text->text = context.Text(text, true);
   leader.blockNormal = Normalized(leader.blockNormal, {0, 0, 1});
-  leader.text.direction = Normalized(leader.text.direction, {1, 0, 0});
+  leader.text->direction = Normalized(leader.text->direction, {1, 0, 0});
   leader.arrowSize = contextArrowSize >= 0  ? contextArrowSize
                      : entityArrowSize >= 0 ? entityArrowSize * scale
                                             : leader.arrowSize;
