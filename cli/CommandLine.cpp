@@ -455,8 +455,8 @@ constexpr OptionDoc kOptions[] = {
      "print the results on standard output: {\"results\": [...], \"drawings\": [{\"path\", "
      "\"status\", \"pages\", \"outputs\", \"warnings\"}, ...], \"failed\": [...], \"status\": N}"},
     {"Run", "-j, --jobs", "N",
-     "drawings converted side by side, one PDF per drawing or per layout (default: one per "
-     "core); a merged file reads the next drawing while one is drawn"},
+     "drawings converted side by side (default: one per core); a merged file takes their "
+     "pages in list order"},
     {"Run", "--shard", "K/N",
      "convert only share K (0 to N-1) of N equal runs of the list, in its order, so that N "
      "machines or array jobs split an archive without a coordinator"},

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -255,30 +254,12 @@ RunResult CConvertJob::ConvertAll() {
   // Drawings whose pages are in the merged file: failed after all when it cannot be written.
   std::vector<std::string> mergedDrawings;
   const std::size_t jobs = JobCount();
-  if (!merged && jobs > 1) {
-    const RunResult result = ConvertSideBySide(page, jobs);
+  if (jobs > 1) {
+    const RunResult result = ConvertSideBySide(page, jobs, runDocument.get(), mergedDrawings);
     if (result != RunResult::Done) return result;
   } else {
-    // A merged run with more than one job reads the next drawing while this one is drawn; the
-    // pages still go into the file one drawing after the other, as one job writes them.
-    const bool readAhead = merged && jobs > 1;
-    const std::int64_t budget = readAhead ? MemoryBudget() : 0;
-    std::future<OpenedDrawing> next;
     for (std::size_t i = 0; i < settings.SourceFiles.size(); ++i) {
-      std::future<OpenedDrawing> current = std::move(next);
-      const std::size_t k = i + 1;
-      if (readAhead && k < settings.SourceFiles.size() && IsFile(settings.SourceFiles[k]) &&
-          MemoryCost(settings.SourceFiles[i]) + MemoryCost(settings.SourceFiles[k]) <= budget) {
-        try {
-          next = std::async(std::launch::async,
-                            [this, path = settings.SourceFiles[k]] { return OpenDrawing(path); });
-        } catch (const std::system_error&) {
-          // No thread to spare: the drawing is read at its turn.
-        }
-      }
-      const RunResult result = ConvertListed(i, page, runDocument.get(), mergedDrawings,
-                                             current.valid() ? &current : nullptr);
-      // A drawing read ahead for a run that ends now stops at the run's stop flag.
+      const RunResult result = ConvertListed(i, page, runDocument.get(), mergedDrawings);
       if (result != RunResult::Done) return result;
     }
   }
@@ -306,8 +287,7 @@ RunResult CConvertJob::ConvertAll() {
 
 RunResult CConvertJob::ConvertListed(std::size_t i, const PageSetup& page,
                                      CPdfDocument* runDocument,
-                                     std::vector<std::string>& mergedDrawings,
-                                     std::future<OpenedDrawing>* ahead) {
+                                     std::vector<std::string>& mergedDrawings) {
   const CConvertSettings& settings = Settings;
   const bool merged = runDocument != nullptr;
   const bool perDrawing = !merged && settings.PdfType != OutputType::PerLayout;
@@ -334,7 +314,7 @@ RunResult CConvertJob::ConvertListed(std::size_t i, const PageSetup& page,
     const CPdfDocument::Mark before = merged ? runDocument->MarkState() : CPdfDocument::Mark{};
     RunResult result;
     try {
-      result = ConvertDrawing(path, bookmark, document, page, ahead);
+      result = ConvertDrawing(path, bookmark, document, page);
     } catch (const std::bad_alloc&) {
       // Memory ran out inside the drawing: it fails, the run goes on with the next one.
       AppendLog(kNoMemory);
@@ -405,8 +385,11 @@ std::size_t CConvertJob::JobCount() const {
   return std::min(jobs, Settings.SourceFiles.size());
 }
 
-RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs) {
+RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs,
+                                         CPdfDocument* runDocument,
+                                         std::vector<std::string>& mergedDrawings) {
   const std::size_t count = Settings.SourceFiles.size();
+  const bool merged = runDocument != nullptr;
   struct Slot {
     bool started = false;
     bool done = false;
@@ -414,6 +397,10 @@ RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs
     std::vector<CWorkerEntry> entries;
     std::vector<CDrawingReport> reports;
     std::vector<std::string> failed;
+    // For a merged file: the drawing's own document, and whether its pages go in.
+    std::unique_ptr<CPdfDocument> part;
+    bool appended = false;
+    std::int64_t cost = 0;
   };
   std::vector<Slot> slots(count);
   std::mutex mutex;
@@ -453,10 +440,15 @@ RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs
         inFlight += cost;
         ++running;
       }
-      std::vector<std::string> unused;
+      std::vector<std::string> appended;
+      std::unique_ptr<CPdfDocument> part;
       RunResult result;
       try {
-        result = job.ConvertListed(i, page, nullptr, unused);
+        if (merged) {
+          part.reset(NewDocument(page.width, page.height));
+          if (!part) throw std::bad_alloc();
+        }
+        result = job.ConvertListed(i, page, part.get(), appended);
       } catch (const std::bad_alloc&) {
         result = RunResult::NoMemory;
       }
@@ -467,8 +459,16 @@ RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs
         slot.entries = std::move(log.entries);
         slot.reports = std::move(job.Reports);
         slot.failed = std::move(job.FailedFiles);
+        slot.part = std::move(part);
+        slot.appended = !appended.empty();
         slot.done = true;
-        inFlight -= cost;
+        // A drawing's own document holds its pages until its turn: its memory is counted
+        // until then.
+        if (merged) {
+          slot.cost = cost;
+        } else {
+          inFlight -= cost;
+        }
         --running;
       }
       log.entries.clear();
@@ -505,7 +505,18 @@ RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs
     std::vector<CWorkerEntry> entries = std::move(slot.entries);
     std::vector<CDrawingReport> reports = std::move(slot.reports);
     std::vector<std::string> failed = std::move(slot.failed);
+    std::unique_ptr<CPdfDocument> part = std::move(slot.part);
+    const bool appended = slot.appended;
     lock.unlock();
+    // Taking the pages over fails only when memory is short: the drawing then fails as one
+    // that ran out of memory while drawn, and the run goes on.
+    const bool lost = appended && !runDocument->Append(*part);
+    part.reset();
+    {
+      std::lock_guard<std::mutex> relock(mutex);
+      inFlight -= slot.cost;
+    }
+    changed.notify_all();
     for (CDrawingReport& report : reports) Reports.push_back(std::move(report));
     for (const CWorkerEntry& entry : entries) {
       if (!entry.file) {
@@ -524,6 +535,14 @@ RunResult CConvertJob::ConvertSideBySide(const PageSetup& page, std::size_t jobs
       if (!Reports.empty()) Reports.back().outputs.push_back(path);
       AppendLog("Save result to the below PDF file:");
       AppendLog(path);
+    }
+    if (lost) {
+      AppendLog(kNoMemory);
+      failed.push_back(Settings.SourceFiles[handed]);
+      Reports.back().result = RunResult::NoMemory;
+      Reports.back().reason = "not enough memory";
+    } else if (appended) {
+      mergedDrawings.push_back(Settings.SourceFiles[handed]);
     }
     FailedFiles.insert(FailedFiles.end(), failed.begin(), failed.end());
     listener.StepProgress();
@@ -665,10 +684,9 @@ CConvertJob::OpenedDrawing CConvertJob::OpenDrawing(const std::string& path) con
 }
 
 RunResult CConvertJob::ConvertDrawing(const std::string& path, const std::string& bookmark,
-                                      CPdfDocument* document, const PageSetup& page,
-                                      std::future<OpenedDrawing>* ahead) {
+                                      CPdfDocument* document, const PageSetup& page) {
   AppendLog(Format("Begin convert: %s", path));
-  OpenedDrawing opened = ahead && ahead->valid() ? ahead->get() : OpenDrawing(path);
+  OpenedDrawing opened = OpenDrawing(path);
   std::unique_ptr<CDrawing, DrawingDeleter>& drawing = opened.drawing;
   if (opened.memoryShort) {
     AppendLog(kNoMemory);
@@ -761,6 +779,8 @@ RunResult CConvertJob::ConvertLayoutRange(CDrawing& drawing, const std::string& 
     }
     if (StopRequested()) return UserBreak();
   }
+  // Layouts skipped after the last page said why too.
+  CollectWarnings(drawing);
   return RunResult::Done;
 }
 

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -98,10 +97,8 @@ class CConvertJob {
   // layouts are still converted), UserBreak or NoMemory.
   // A drawing read and prepared, or why it could not be.
   struct OpenedDrawing;
-  // ahead, when valid, is the drawing being read on another thread; it is waited for and taken.
   RunResult ConvertDrawing(const std::string& path, const std::string& bookmark,
-                           CPdfDocument* document, const PageSetup& page,
-                           std::future<OpenedDrawing>* ahead = nullptr);
+                           CPdfDocument* document, const PageSetup& page);
   // Reads and prepares the drawing at path, logging nothing: its turn logs the outcome.
   OpenedDrawing OpenDrawing(const std::string& path) const;
   // The layouts from index first on (0 all layouts, 1 the paper layouts), a page each.
@@ -187,11 +184,13 @@ class CConvertJob {
   // The drawing of index i of the list: its pages into runDocument (merged) or its own files.
   // Done also when the drawing failed; UserBreak or NoMemory when the run ends.
   RunResult ConvertListed(std::size_t i, const PageSetup& page, CPdfDocument* runDocument,
-                          std::vector<std::string>& mergedDrawings,
-                          std::future<OpenedDrawing>* ahead = nullptr);
+                          std::vector<std::string>& mergedDrawings);
   // The drawings converted by `jobs` workers at once; their logs, results and files' names are
-  // handed on in list order.
-  RunResult ConvertSideBySide(const PageSetup& page, std::size_t jobs);
+  // handed on in list order. With runDocument (one merged file), each drawing is drawn into a
+  // document of its own and appended to runDocument at its turn, so the file is the one a
+  // single job writes; mergedDrawings lists the drawings appended.
+  RunResult ConvertSideBySide(const PageSetup& page, std::size_t jobs, CPdfDocument* runDocument,
+                              std::vector<std::string>& mergedDrawings);
   std::size_t JobCount() const;
   // Logs the drawing's new warnings ("Warning: …") and keeps them in its report.
   void CollectWarnings(CDrawing& drawing);

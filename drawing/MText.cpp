@@ -55,6 +55,13 @@ struct Atom {
   char stackType = 0;  // '/' fraction with a bar, '^' tolerance (no bar), '#' diagonal
 };
 
+// A tab stop and how the text after it stands to it: 'l' starts at it, 'c' centres on it, 'r'
+// ends at it, 'd' has its decimal point on it (or, without one, ends at it).
+struct TabStop {
+  double position = 0.0;
+  char kind = 'l';
+};
+
 // How a paragraph is set (\p): its indents and tab stops, in multiples of the MTEXT's own text
 // height, and its alignment ('l' left, 'c' centre, 'r' right, 'j' justified, 'd' distributed;
 // 0 as the attachment point says).
@@ -63,7 +70,7 @@ struct ParagraphSetting {
   double left = 0.0;
   double right = 0.0;
   char align = 0;
-  std::vector<double> tabs;  // ascending; after the last, every kTabSpacing
+  std::vector<TabStop> tabs;  // ascending; after the last, a left stop every kTabSpacing
 };
 
 struct Paragraph {
@@ -261,8 +268,8 @@ void CMTextParser::ApplyFont(std::string_view argument, bool familyCode) {
 
 // \p and a list up to ";": "x" (no meaning here), "i", "l", "r" and a number (or "*", the
 // default), "q" and an alignment letter (or "*"), "t" and the tab stops to the end (each may
-// have a "c" or "r" before it, for stops that centre or end text on them; they are taken as
-// plain stops). Items may be separated by commas.
+// have a "c", "r" or "d" before it, for stops that centre text on them, end it at them or put
+// its decimal point on them). Items may be separated by commas.
 void CMTextParser::ReadParagraphSetting() {
   const std::string_view argument = ReadUpToSemicolon();
   std::size_t at = 0;
@@ -306,19 +313,29 @@ void CMTextParser::ReadParagraphSetting() {
         break;
       case 't':
         setting.tabs.clear();
-        while (at < argument.size()) {
-          if (argument[at] == ',' || argument[at] == 'c' || argument[at] == 'r') {
-            ++at;
-            continue;
-          }
-          const std::size_t before = at;
-          const double stop = number();
-          if (at == before) {
-            ++at;  // no number: the character is skipped
-            continue;
-          }
-          if (stop > 0.0 && (setting.tabs.empty() || stop > setting.tabs.back())) {
-            setting.tabs.push_back(stop);
+        {
+          char kind = 'l';
+          while (at < argument.size()) {
+            const char c = argument[at];
+            if (c == ',') {
+              ++at;
+              continue;
+            }
+            if (c == 'c' || c == 'r' || c == 'd') {
+              kind = c;
+              ++at;
+              continue;
+            }
+            const std::size_t before = at;
+            const double stop = number();
+            if (at == before) {
+              ++at;  // no number: the character is skipped
+              continue;
+            }
+            if (stop > 0.0 && (setting.tabs.empty() || stop > setting.tabs.back().position)) {
+              setting.tabs.push_back(TabStop{stop, kind});
+            }
+            kind = 'l';
           }
         }
         break;
@@ -563,6 +580,8 @@ struct Part {
   Vec2 offset;
   int format = 0;
   bool mergeable = true;  // plain text, which joins neighbours of its format into one piece
+  // One character of a distributed paragraph, which moves apart from its neighbours.
+  bool character = false;
 };
 
 // The unit of wrapping: a run of text up to and including the spaces after a word, a tab or a
@@ -574,6 +593,7 @@ struct Fragment {
   double width = 0.0;
   double trailing = 0.0;  // width of the spaces at its end, left out of a line's width
   bool breakAfter = false;
+  double decimalAt = -1.0;  // from its start to its first decimal point; -1: it has none
 };
 
 struct Placed {
@@ -603,6 +623,8 @@ class CMTextLayout {
   std::vector<Fragment> Fragments(const Paragraph& paragraph);
 
  private:
+  // Text fragments of distributed paragraphs are shaped character by character.
+  bool distributed = false;
   // Text shaped in a format at scale × the format's height, in drawing units.
   TextShape ShapeText(std::string_view text, const Format& format, double scale);
   double Measure(std::string_view text, const Format& format, double scale);
@@ -656,11 +678,31 @@ void CMTextLayout::AddText(std::vector<Fragment>& out, const Atom& atom) {
     Fragment fragment;
     fragment.kind = AtomKind::Text;
     fragment.format = atom.format;
-    Part part;
-    part.shape = ShapeText(piece, format, 1.0);
-    part.format = atom.format;
-    fragment.width = part.shape.width;
-    fragment.parts.push_back(std::move(part));
+    if (distributed) {
+      for (std::size_t at = 0; at < piece.size();) {
+        std::size_t next = at + 1;
+        while (next < piece.size() && (static_cast<unsigned char>(piece[next]) & 0xC0) == 0x80) {
+          ++next;
+        }
+        Part part;
+        part.shape = ShapeText(piece.substr(at, next - at), format, 1.0);
+        part.format = atom.format;
+        part.offset.x = fragment.width;
+        part.character = true;
+        fragment.width += part.shape.width;
+        fragment.parts.push_back(std::move(part));
+        at = next;
+      }
+    } else {
+      Part part;
+      part.shape = ShapeText(piece, format, 1.0);
+      part.format = atom.format;
+      fragment.width = part.shape.width;
+      fragment.parts.push_back(std::move(part));
+    }
+    if (const std::size_t dot = piece.find('.'); dot != std::string_view::npos) {
+      fragment.decimalAt = Measure(piece.substr(0, dot), format, 1.0);
+    }
     fragment.breakAfter = wordEnd < end;
     if (fragment.breakAfter) fragment.trailing = Measure(piece.substr(wordEnd), format, 1.0);
     AddRules(fragment, format);
@@ -729,6 +771,7 @@ void CMTextLayout::AddStack(std::vector<Fragment>& out, const Atom& atom) {
 }
 
 std::vector<Fragment> CMTextLayout::Fragments(const Paragraph& paragraph) {
+  distributed = paragraph.setting.align == 'd';
   std::vector<Fragment> out;
   for (const Atom& atom : paragraph.atoms) {
     switch (atom.kind) {
@@ -752,21 +795,40 @@ std::vector<Fragment> CMTextLayout::Fragments(const Paragraph& paragraph) {
 }
 
 // Where a line's tab stops are: the paragraph's own (drawing units from the left edge of the
-// text), then every kTabSpacing text heights.
+// text), then a left stop every kTabSpacing text heights.
 struct TabStops {
-  std::vector<double> stops;
+  std::vector<TabStop> stops;
   double lineStart = 0.0;  // where the line starts, from the left edge of the text
 };
 
-// The next tab stop after x (from the line's start), from the line's start.
-double NextTabStop(double x, double height, const TabStops& tabs) {
+// The next tab stop after x (from the line's start), its position from the line's start.
+TabStop NextTabStop(double x, double height, const TabStops& tabs) {
   const double from = x + tabs.lineStart;
-  for (const double stop : tabs.stops) {
-    if (stop > from + 1e-9) return stop - tabs.lineStart;
+  for (const TabStop& stop : tabs.stops) {
+    if (stop.position > from + 1e-9) return TabStop{stop.position - tabs.lineStart, stop.kind};
   }
   const double step = kTabSpacing * height;
-  if (!(step > 0.0)) return x;
-  return (std::floor(from / step + 1e-9) + 1.0) * step - tabs.lineStart;
+  if (!(step > 0.0)) return TabStop{x, 'l'};
+  return TabStop{(std::floor(from / step + 1e-9) + 1.0) * step - tabs.lineStart, 'l'};
+}
+
+// Where the text after the tab at fragments[tab] starts when its stop is at `stop`: the text
+// runs to the next tab or the paragraph's end, and a centre, right or decimal stop sets it back
+// by half its width, its width, or its width up to its decimal point. Never before x.
+double TabbedStart(const std::vector<Fragment>& fragments, std::size_t tab, const TabStop& stop,
+                   double x) {
+  if (stop.kind == 'l') return stop.position;
+  double width = 0.0, trailing = 0.0, decimal = -1.0;
+  for (std::size_t k = tab + 1; k < fragments.size() && fragments[k].kind != AtomKind::Tab; ++k) {
+    if (decimal < 0.0 && fragments[k].decimalAt >= 0.0) decimal = width + fragments[k].decimalAt;
+    width += fragments[k].width;
+    trailing = fragments[k].trailing;
+  }
+  width -= trailing;
+  const double back = stop.kind == 'c'                     ? width / 2
+                      : stop.kind == 'd' && decimal >= 0.0 ? decimal
+                                                           : width;
+  return std::max(x, stop.position - back);
 }
 
 // Places the fragments [first, last) from x on; returns the end of their content (trailing
@@ -780,7 +842,7 @@ double PlaceWord(const std::vector<Fragment>& fragments, std::size_t first, std:
     if (placed) placed->push_back(Placed{&fragment, x});
     if (fragment.kind == AtomKind::Tab) {
       contentEnd = x;
-      x = NextTabStop(x, formats[fragment.format].height, tabs);
+      x = TabbedStart(fragments, k, NextTabStop(x, formats[fragment.format].height, tabs), x);
     } else {
       x += fragment.width;
       contentEnd = x - fragment.trailing;
@@ -790,7 +852,7 @@ double PlaceWord(const std::vector<Fragment>& fragments, std::size_t first, std:
 }
 
 // Moves the lines into columns of the given width, top to bottom and then column by column,
-// a column ending where the next line would reach below its height or where a paragraph
+// a column ending where the next line's baseline would lie below its height or where a paragraph
 // starts a new one (\N); each line's baseline becomes one in its column and its columnX is set.
 // Gives the number of columns used.
 int FlowIntoColumns(const MText& mtext, double width, std::vector<Line>& lines,
@@ -809,8 +871,9 @@ int FlowIntoColumns(const MText& mtext, double width, std::vector<Line>& lines,
   std::size_t columnTop = 0;  // the first line of column k
   for (std::size_t i = 0; i < lines.size(); ++i) {
     double baseline = baselines[i] + shift;
-    // From the column's top to the line's lowest point (its descent, a third of its height).
-    const double depth = -baseline + lines[i].height / 3;
+    // From the column's top to the line's baseline: a line fits when its baseline does, its
+    // descent may reach below (as CAD fills columns of a given height).
+    const double depth = -baseline;
     const double limit = height(k);
     const bool full = limit > 0 && depth > limit * (1 + 1e-9);
     if (i > columnTop && k + 1 < most && (lines[i].columnBreak || full)) {
@@ -867,7 +930,9 @@ std::vector<MTextPiece> LayoutPieces(const MText& mtext, const TextStyle& style,
     const std::vector<Fragment>& all = fragments.emplace_back(layout.Fragments(paragraph));
     const ParagraphSetting& setting = paragraph.setting;
     TabStops tabs;
-    for (const double stop : setting.tabs) tabs.stops.push_back(stop * unit);
+    for (const TabStop& stop : setting.tabs) {
+      tabs.stops.push_back(TabStop{stop.position * unit, stop.kind});
+    }
     // A line of the paragraph, the first one or a following one.
     const auto begin = [&](bool first) {
       Line line;
@@ -953,10 +1018,10 @@ std::vector<MTextPiece> LayoutPieces(const MText& mtext, const TextStyle& style,
     double x0 = boxLeft + line.columnX + line.start;
     if (align == 'c') x0 += (room - line.width) / 2;
     if (align == 'r') x0 += room - line.width;
-    // Justified lines but a paragraph's last, and distributed ones all, widen the spaces
-    // between their words until they fill the room.
+    // Justified lines but a paragraph's last widen the spaces between their words until they
+    // fill the room.
     double stretch = 0.0;
-    if ((align == 'j' && !line.last) || align == 'd') {
+    if (align == 'j' && !line.last) {
       int gaps = 0;
       for (std::size_t k = 0; k + 1 < line.items.size(); ++k) {
         if (line.items[k].fragment->kind == AtomKind::Text && line.items[k].fragment->breakAfter) {
@@ -965,25 +1030,64 @@ std::vector<MTextPiece> LayoutPieces(const MText& mtext, const TextStyle& style,
       }
       if (gaps > 0 && room > line.width) stretch = (room - line.width) / gaps;
     }
+    // Distributed lines, the last one too, space out their characters (and stacks) evenly until
+    // the first starts at the left side and the last ends at the right; the spaces at the
+    // line's end stay out of it.
+    double spread = 0.0;
+    std::size_t units = 0;
+    if (align == 'd') {
+      for (const Placed& item : line.items) {
+        if (item.fragment->kind == AtomKind::Stack && item.x < line.width) ++units;
+        for (const Part& part : item.fragment->parts) {
+          if (part.character && item.x + part.offset.x < line.width - 1e-9) ++units;
+        }
+      }
+      if (units > 1 && room > line.width) spread = (room - line.width) / (units - 1);
+    }
     const double y = baselines[i] + dy;
     int openFormat = -1;  // the format of the last piece when plain text may join it
     double widened = 0.0;
+    std::size_t unit = 0;  // the characters and stacks of the line placed so far
     for (const Placed& item : line.items) {
+      const std::size_t firstUnit = unit;
+      if (spread > 0.0 && item.fragment->kind == AtomKind::Stack) {
+        widened = static_cast<double>(unit++) * spread;
+      }
       for (const Part& part : item.fragment->parts) {
-        const Vec2 at{x0 + widened + item.x + part.offset.x, y + part.offset.y};
+        if (spread > 0.0 && part.character) widened = static_cast<double>(unit++) * spread;
+        Vec2 at{x0 + widened + item.x + part.offset.x, y + part.offset.y};
+        TextShape spreadRule;
+        const TextShape* shape = &part.shape;
+        if (spread > 0.0 && !part.mergeable && item.fragment->kind == AtomKind::Text) {
+          // A line under, over or through spread characters runs from the first of them on
+          // to where the next begins (to the last one's end at the end of the line).
+          const std::size_t end = std::min(unit, units - 1);
+          const std::size_t gaps = end > firstUnit ? end - firstUnit : 0;
+          at.x = x0 + static_cast<double>(firstUnit) * spread + item.x + part.offset.x;
+          const double width = part.shape.width;
+          if (width > 0.0) {
+            const double scale = (width + static_cast<double>(gaps) * spread) / width;
+            spreadRule = part.shape;
+            for (auto& contour : spreadRule.contours) {
+              for (Vec2& p : contour) p.x *= scale;
+            }
+            spreadRule.width *= scale;
+            shape = &spreadRule;
+          }
+        }
         if (part.mergeable && part.format == openFormat && !pieces.empty() &&
             pieces.back().offset.y == at.y) {
           MTextPiece& piece = pieces.back();
           const double dx = at.x - piece.offset.x;
-          for (const auto& contour : part.shape.contours) {
+          for (const auto& contour : shape->contours) {
             std::vector<Vec2>& out = piece.shape.contours.emplace_back(contour);
             for (Vec2& p : out) p.x += dx;
           }
-          piece.shape.width = dx + part.shape.width;
+          piece.shape.width = dx + shape->width;
           continue;
         }
         MTextPiece& piece = pieces.emplace_back();
-        piece.shape = part.shape;
+        piece.shape = *shape;
         piece.offset = at;
         const Format& format = formats[part.format];
         piece.hasColor = format.hasColor;

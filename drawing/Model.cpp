@@ -376,14 +376,23 @@ void InspectEntity(const Drawing& d, const Block& block, EntityT& e, bool isAttr
         } else if constexpr (std::is_same_v<Kind, MLeader>) {
           inspect.Expect(data.arrowBlock == -1 || InRange(data.arrowBlock, d.blocks),
                          "multileader arrowhead block out of range", data.arrowBlock, -1);
-          inspect.Expect(data.block.block == -1 || InRange(data.block.block, d.blocks),
-                         "multileader block out of range", data.block.block, -1);
-          inspect.Expect(InRange(data.text.style, d.textStyles),
-                         "multileader text style out of range", data.text.style, standard);
-          inspect.Expect(data.text.attachment >= 1 && data.text.attachment <= 9,
-                         "multileader text attachment out of range", data.text.attachment, 1);
+          inspect.Expect(data.block->block == -1 || InRange(data.block->block, d.blocks),
+                         "multileader block out of range", data.block->block, -1);
+          inspect.Expect(InRange(data.text->style, d.textStyles),
+                         "multileader text style out of range", data.text->style, standard);
+          inspect.Expect(data.text->attachment >= 1 && data.text->attachment <= 9,
+                         "multileader text attachment out of range", data.text->attachment, 1);
           inspect.Expect(data.leaderType >= 0 && data.leaderType <= 2,
                          "multileader leader type out of range", data.leaderType, 1);
+          inspect.Expect(IsLinetypeReference(data.lineLinetype, d),
+                         "multileader linetype out of range", data.lineLinetype, kLinetypeByBlock);
+          for (auto& branch : data.branches) {
+            for (auto& line : branch.lines) {
+              inspect.Expect(IsLinetypeReference(line.linetype, d),
+                             "multileader line linetype out of range", line.linetype,
+                             kLinetypeByBlock);
+            }
+          }
         } else if constexpr (std::is_same_v<Kind, MLine>) {
           inspect.Expect(data.style == -1 || InRange(data.style, d.mlineStyles),
                          "mline style out of range", data.style, -1);

@@ -10,6 +10,7 @@
 // coordinates otherwise, as each field says.
 
 #include <cstdint>
+#include <memory>
 #include <numbers>
 #include <string>
 #include <string_view>
@@ -443,9 +444,40 @@ struct Viewport {
 
 // MULTILEADER: leader lines gathered in branches, each ending at a landing point from which an
 // optional dogleg runs towards the content, which is an MTEXT or a block reference.
+// A part kept on the heap with the value semantics of the part itself: copying copies it. A
+// rare kind keeps its bulk in boxes so that every entity of a drawing stays small (an entity is
+// as large as its largest kind). A box that was moved from holds nothing until assigned.
+template <class T>
+class Boxed {
+ public:
+  Boxed() : part(std::make_unique<T>()) {}
+  Boxed(const Boxed& other) : part(other.part ? std::make_unique<T>(*other.part) : nullptr) {}
+  Boxed(Boxed&&) noexcept = default;
+  Boxed& operator=(const Boxed& other) {
+    if (this != &other) part = other.part ? std::make_unique<T>(*other.part) : nullptr;
+    return *this;
+  }
+  Boxed& operator=(Boxed&&) noexcept = default;
+  T& operator*() { return *part; }
+  const T& operator*() const { return *part; }
+  T* operator->() { return part.get(); }
+  const T* operator->() const { return part.get(); }
+
+ private:
+  std::unique_ptr<T> part;
+};
+
 struct MLeaderLine {
   // World coordinates from the arrowhead's tip to the landing point of the branch.
   std::vector<Vec3> vertices;
+  // What the line sets apart from the multileader's other leader lines, each when its own flag
+  // is on (ByBlock values take the multileader's own).
+  bool ownColor = false;
+  Color color{Color::kByBlock, false, 0};
+  bool ownLinetype = false;
+  std::int32_t linetype = kLinetypeByBlock;
+  bool ownLineweight = false;
+  std::int16_t lineweight = kLineweightByBlock;
 };
 
 struct MLeaderBranch {
@@ -458,16 +490,27 @@ struct MLeaderBranch {
 struct MLeader {
   static constexpr const char* kName = "MULTILEADER";
   std::vector<MLeaderBranch> branches;
-  int leaderType = 1;  // 0 no leader lines, 1 straight, 2 spline
+  // 0 no leader lines; 1 straight; 2 splines, each through its line's vertices and on to where
+  // the dogleg would end (splines have no dogleg of their own).
+  int leaderType = 1;
   Color lineColor{Color::kByBlock, false, 0};
+  std::int32_t lineLinetype = kLinetypeByBlock;  // of the leader lines; ByBlock: the entity's
+  std::int16_t lineLineweight = kLineweightByBlock;
   double arrowSize = 0.18;       // drawing units, scale applied
   std::int32_t arrowBlock = -1;  // index into Drawing::blocks; -1 the closed filled arrowhead
   // The content: text, a block, or neither.
   bool hasText = false;
-  MText text;  // world coordinates
+  Boxed<MText> text;  // world coordinates
   Color textColor{Color::kByBlock, false, 0};
+  bool textFrame = false;   // a rectangle around the text, landingGap away from it
+  double landingGap = 0.0;  // between the text and the end of a branch (dogleg or landing)
+  // How the text sits at the end of a branch on its left and on its right: 5, 6 and 8 draw a
+  // line under the text from the branch's end (as far as the text and the gap reach); other
+  // values draw none. Texts attached at their top or bottom side (verticalAttachment) have none.
+  int textLeftAttachment = 1, textRightAttachment = 1;
+  bool verticalAttachment = false;
   bool hasBlock = false;
-  Insert block;  // world coordinates, in the plane of blockNormal
+  Boxed<Insert> block;  // world coordinates, in the plane of blockNormal
   Vec3 blockNormal{0, 0, 1};
   Color blockColor{Color::kByBlock, false, 0};
 };

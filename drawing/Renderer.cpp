@@ -1168,19 +1168,62 @@ void CRenderer::DrawKind(const Entity&, const ClippedGroup& group, const Context
   if (!clip.empty()) sink.PopClipPolygon();
 }
 
+bool CRenderer::MTextBox(const MText& mtext, Vec2& low, Vec2& high) {
+  const TextStyle fallback;
+  const TextStyle& style =
+      mtext.style >= 0 && mtext.style < static_cast<std::int32_t>(drawing.textStyles.size())
+          ? drawing.textStyles[mtext.style]
+          : fallback;
+  MText cut = mtext;
+  cut.text = std::string(CutText(mtext.text, kMTextBytes));
+  low = {1e300, 1e300};
+  high = {-1e300, -1e300};
+  for (const MTextPiece& piece : LayoutMText(cut, style, text)) {
+    for (const auto& contour : piece.shape.contours) {
+      for (const Vec2& p : contour) {
+        low = {std::min(low.x, piece.offset.x + p.x), std::min(low.y, piece.offset.y + p.y)};
+        high = {std::max(high.x, piece.offset.x + p.x), std::max(high.y, piece.offset.y + p.y)};
+      }
+    }
+  }
+  return low.x <= high.x && low.y <= high.y;
+}
+
 void CRenderer::DrawKind(const Entity& entity, const MLeader& leader, const Context& context) {
-  Entity part = PartOf(entity, leader.lineColor);
+  Entity lines = PartOf(entity, leader.lineColor);
+  // ByBlock linetypes and weights of the parts are the multileader's own.
+  const auto linetype = [&](std::int32_t own, std::int32_t fallback) {
+    return own == kLinetypeByBlock ? fallback : own;
+  };
+  const auto lineweight = [&](std::int16_t own, std::int16_t fallback) {
+    return own == kLineweightByBlock ? fallback : own;
+  };
+  lines.linetype = linetype(leader.lineLinetype, entity.linetype);
+  lines.lineweight = lineweight(leader.lineLineweight, entity.lineweight);
+  const bool splines = leader.leaderType == 2;
   if (leader.leaderType != 0) {
     for (const MLeaderBranch& branch : leader.branches) {
+      const Vec3 dogleg = Normalized(branch.doglegDirection) * branch.doglegLength;
       for (const MLeaderLine& line : branch.lines) {
         if (line.vertices.size() < 2) continue;
+        Entity part = line.ownColor ? PartOf(entity, line.color) : lines;
+        part.linetype = line.ownLinetype ? linetype(line.linetype, lines.linetype) : lines.linetype;
+        part.lineweight =
+            line.ownLineweight ? lineweight(line.lineweight, lines.lineweight) : lines.lineweight;
         drawing::Leader drawn;
         drawn.vertices = line.vertices;
-        drawn.spline = leader.leaderType == 2;
+        drawn.spline = splines;
         drawn.arrowSize = leader.arrowSize;
         drawn.arrowhead = leader.arrowBlock < 0 && leader.arrowSize > 0;
+        // A spline has no dogleg: it runs on to where the dogleg would end, and ends in the
+        // dogleg's direction.
+        const bool bent = splines && branch.doglegLength > 0 && Length(dogleg) > 0;
+        if (bent) drawn.vertices.back() = drawn.vertices.back() + dogleg;
         part.data = std::move(drawn);
-        DrawKind(part, std::get<drawing::Leader>(part.data), context);
+        const auto& leaderData = std::get<drawing::Leader>(part.data);
+        DrawMarked(part, context, [&](const Affine3& world, const Affine3&) {
+          DrawLeader(leaderData, world, bent ? &dogleg : nullptr);
+        });
         // An arrowhead block points along its negative x axis, its tip at its origin.
         const Vec3 back = line.vertices[0] - line.vertices[1];
         if (leader.arrowBlock >= 0 && leader.arrowSize > 0 && Length(back) > 0) {
@@ -1193,25 +1236,72 @@ void CRenderer::DrawKind(const Entity& entity, const MLeader& leader, const Cont
           DrawInsert(part, std::get<Insert>(part.data), context);
         }
       }
-      if (branch.doglegLength > 0 && !branch.lines.empty()) {
-        const Vec3 end = branch.landing + Normalized(branch.doglegDirection) * branch.doglegLength;
-        part.data = drawing::Line{branch.landing, end};
+      if (!splines && branch.doglegLength > 0 && !branch.lines.empty()) {
+        Entity part = lines;
+        part.data = drawing::Line{branch.landing, branch.landing + dogleg};
         DrawKind(part, std::get<drawing::Line>(part.data), context);
       }
     }
   }
   if (leader.hasText) {
     Entity content = PartOf(entity, leader.textColor);
-    content.data = leader.text;
+    content.data = *leader.text;
     DrawKind(content, std::get<MText>(content.data), context);
+    DrawMLeaderTextLines(entity, leader, lines, context);
   }
-  if (leader.hasBlock && leader.block.block >= 0) {
+  if (leader.hasBlock && leader.block->block >= 0) {
     Entity content = PartOf(entity, leader.blockColor);
     content.extrusion = leader.blockNormal;
-    Insert block = leader.block;
+    Insert block = *leader.block;
     block.insertion = WorldToOcs(block.insertion, leader.blockNormal);
     content.data = std::move(block);
     DrawInsert(content, std::get<Insert>(content.data), context);
+  }
+}
+
+void CRenderer::DrawMLeaderTextLines(const Entity& entity, const MLeader& leader,
+                                     const Entity& lines, const Context& context) {
+  // Attachments 5, 6 and 8 underline the bottom or the top line of the text.
+  const auto underlined = [](int attachment) {
+    return attachment == 5 || attachment == 6 || attachment == 8;
+  };
+  const bool underlines =
+      !leader.verticalAttachment && leader.leaderType != 0 &&
+      (underlined(leader.textLeftAttachment) || underlined(leader.textRightAttachment));
+  Vec2 low, high;
+  if (!(leader.textFrame || underlines) || !MTextBox(*leader.text, low, high)) return;
+  const MText& mtext = *leader.text;
+  const Vec3 z = Normalized(entity.extrusion);
+  Vec3 x = mtext.direction - z * Dot(mtext.direction, z);
+  x = Length(x) > 0 ? Normalized(x) : Vec3{1, 0, 0};
+  const Vec3 y = Cross(z, x);
+  const double gap = std::isfinite(leader.landingGap) ? std::max(0.0, leader.landingGap) : 0.0;
+  if (leader.textFrame) {
+    Entity frame = PartOf(entity, leader.textColor);
+    drawing::Polyline ring;
+    ring.is3d = true;
+    ring.closed = true;
+    for (const auto& [u, v] : {std::pair{low.x - gap, low.y - gap},
+                               {high.x + gap, low.y - gap},
+                               {high.x + gap, high.y + gap},
+                               {low.x - gap, high.y + gap}}) {
+      ring.vertices.push_back(PolylineVertex{mtext.insertion + x * u + y * v});
+    }
+    frame.data = std::move(ring);
+    DrawKind(frame, std::get<drawing::Polyline>(frame.data), context);
+  }
+  if (!underlines) return;
+  // From the end of each branch under the text, as far as the text and the gap before it reach.
+  // The branch's end on the left of the text's insertion point takes the left attachment.
+  const double length = high.x - low.x + gap;
+  for (const MLeaderBranch& branch : leader.branches) {
+    if (branch.lines.empty()) continue;
+    const Vec3 end = branch.landing + Normalized(branch.doglegDirection) * branch.doglegLength;
+    const bool left = Dot(end - mtext.insertion, x) < 0;
+    if (!underlined(left ? leader.textLeftAttachment : leader.textRightAttachment)) continue;
+    Entity part = lines;
+    part.data = drawing::Line{end, end + x * (left ? length : -length)};
+    DrawKind(part, std::get<drawing::Line>(part.data), context);
   }
 }
 
@@ -2731,16 +2821,18 @@ const CDib* CRenderer::AdjustedBitmap(const CDib* source, const Image& image) {
   return adjusted.back().bitmap.get();
 }
 
-void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage) {
+void CRenderer::DrawLeader(const Leader& leader, const Affine3& toPage, const Vec3* endTangent) {
   if (leader.vertices.size() < 2) return;
   std::vector<Vec3> points = leader.vertices;
-  if (leader.spline && points.size() > 2) {
+  const std::size_t n = points.size();
+  if (leader.spline && (n > 2 || endTangent)) {
     // CAD fits the curve through the vertices, leaving the first and last vertex along the
-    // first and last segment (so the arrowhead lies along the curve).
+    // first and last segment (so the arrowhead lies along the curve), or else in the direction
+    // it is given to end in.
     Spline curve;
     curve.fitPoints = points;
-    const std::size_t n = points.size();
-    if (InterpolateFitPoints(curve, points[1] - points[0], points[n - 1] - points[n - 2])) {
+    const Vec3 end = endTangent ? *endTangent : points[n - 1] - points[n - 2];
+    if (InterpolateFitPoints(curve, points[1] - points[0], end)) {
       const double scale = toPage.ScaleFactor();
       points = SplinePoints(curve, scale > 0 ? tolerance / scale : tolerance, PointsLeft());
       TakePoints(points.size());

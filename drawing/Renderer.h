@@ -126,6 +126,10 @@ class CRenderer {
   void DrawKind(const Entity& entity, const Viewport& viewport, const Context& context);
   void DrawKind(const Entity& entity, const ClippedGroup& group, const Context& context);
   void DrawKind(const Entity& entity, const MLeader& leader, const Context& context);
+  // The frame around a multileader's text and the lines under it that its attachment asks for,
+  // the lines with the properties of its leader lines (`lines`).
+  void DrawMLeaderTextLines(const Entity& entity, const MLeader& leader, const Entity& lines,
+                            const Context& context);
   void DrawKind(const Entity& entity, const MLine& mline, const Context& context);
   void DrawKind(const Entity& entity, const Mesh& mesh, const Context& context);
   void DrawKind(const Entity& entity, const Tolerance& tolerance, const Context& context);
@@ -209,7 +213,11 @@ class CRenderer {
                         const std::vector<std::vector<Vec2>>& rings);
   // A wipeout draws as an image of white pixels.
   void DrawImage(const Entity& entity, const Image& image, bool wipeout, const Context& context);
-  void DrawLeader(const Leader& leader, const Affine3& toPage);
+  // endTangent: the direction a spline leader ends in; null: along its last segment.
+  void DrawLeader(const Leader& leader, const Affine3& toPage, const Vec3* endTangent = nullptr);
+  // The box of a multileader's text in its own x (direction) and y axes from its insertion
+  // point; false when it draws nothing.
+  bool MTextBox(const MText& mtext, Vec2& low, Vec2& high);
   void DrawFilledFace(const Face& face, const Affine3& ocs);
   // The frame of a feature control frame and its text, in the frame's own coordinates.
   void DrawTolerance(const Tolerance& tolerance, const Affine3& toPage);

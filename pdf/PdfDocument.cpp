@@ -5,9 +5,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "pdf/PdfArray.h"
 #include "pdf/detail/PdfOutput.h"
@@ -20,6 +23,7 @@ CPdfDocument::CPdfDocument() {
   auto* infoDict = new CPdfDictionary;
   info = std::make_unique<CPdfIndirectObject>(&nextObjectNumber, infoDict);
   infoDict->Set("Producer", "Zemb Strandmerlyx");
+  firstFreeNumber = nextObjectNumber;
 }
 
 CPdfDocument::~CPdfDocument() = default;
@@ -35,12 +39,26 @@ void CPdfDocument::ShareResources(CPdfPage* page) {
   }
 }
 
-CPdfIndirectObject* CPdfDocument::GetLayer(std::string_view layerName) {
+namespace {
+
+std::string_view LayerName(const CPdfIndirectObject* group) {
+  const auto* dict = static_cast<const CPdfDictionary*>(group->Object());
+  const auto* name = dynamic_cast<const CPdfString*>(dict->Find("Name"));
+  return name ? std::string_view(name->Text()) : std::string_view();
+}
+
+CPdfIndirectObject* FindLayer(const CPdfList<CPdfIndirectObject>& layers,
+                              std::string_view layerName) {
   for (CPdfIndirectObject* group : layers) {
-    const auto* dict = static_cast<const CPdfDictionary*>(group->Object());
-    const auto* name = dynamic_cast<const CPdfString*>(dict->Find("Name"));
-    if (name && name->Text() == layerName) return group;
+    if (LayerName(group) == layerName) return group;
   }
+  return nullptr;
+}
+
+}  // namespace
+
+CPdfIndirectObject* CPdfDocument::GetLayer(std::string_view layerName) {
+  if (CPdfIndirectObject* group = FindLayer(layers, layerName)) return group;
   auto* dict = new CPdfDictionary;
   auto* group = new CPdfIndirectObject(&nextObjectNumber, dict);
   dict->Add("Type", "OCG");
@@ -50,6 +68,61 @@ CPdfIndirectObject* CPdfDocument::GetLayer(std::string_view layerName) {
   catalog->LayerGroups()->Add(new CPdfReference(group));
   catalog->LayerOrder()->Add(new CPdfReference(group));
   return group;
+}
+
+bool CPdfDocument::Append(CPdfDocument& part) {
+  // part's layers that this document has already: their numbers are not used here, and every
+  // later object of part moves down by one for each of them.
+  std::vector<std::int32_t> known;
+  std::vector<std::pair<CPdfIndirectObject*, CPdfIndirectObject*>> same;
+  std::int32_t added = 0;
+  for (CPdfIndirectObject* group : part.layers) {
+    if (CPdfIndirectObject* mine = FindLayer(layers, LayerName(group))) {
+      same.emplace_back(group, mine);
+      known.push_back(group->Number());
+    } else {
+      ++added;
+    }
+  }
+  std::sort(known.begin(), known.end());
+  const std::int32_t firstPage = PageTreeRoot()->PageCount();
+  if (!layers.Reserve(added) || !PageTreeRoot()->TakePages(*part.PageTreeRoot())) return false;
+
+  // From here on nothing fails: the pages have moved, the layer list has room.
+  const std::int32_t base = nextObjectNumber;
+  const std::int32_t first = part.firstFreeNumber;
+  const PdfRenumbering renumber = [&](std::int32_t number) {
+    const auto below = std::lower_bound(known.begin(), known.end(), number) - known.begin();
+    return base + (number - first) - static_cast<std::int32_t>(below);
+  };
+  for (std::int32_t i = firstPage; i < PageTreeRoot()->PageCount(); ++i) {
+    CPdfPage* page = PageTreeRoot()->GetPage(i);
+    page->RenumberAll(renumber);
+    ShareResources(page);
+    for (const auto& [theirs, mine] : same) page->ReplaceLayer(theirs, mine);
+  }
+  for (CPdfOutline* item = part.OutlineRoot()->First(); item; item = item->Next()) {
+    item->RenumberAll(renumber);
+  }
+  OutlineRoot()->TakeChildren(*part.OutlineRoot());
+  // part's own layers, in the order it made them, after this document's.
+  std::vector<CPdfIndirectObject*> moving;
+  for (std::int32_t i = part.layers.Count() - 1; i >= 0; --i) {
+    CPdfIndirectObject* group = part.layers.GetAt(i);
+    if (std::none_of(same.begin(), same.end(),
+                     [group](const auto& pair) { return pair.first == group; })) {
+      moving.push_back(part.layers.Release(i));
+    }
+  }
+  for (auto it = moving.rbegin(); it != moving.rend(); ++it) {
+    CPdfIndirectObject* group = *it;
+    group->Renumber(renumber(group->Number()));
+    layers.Add(group);
+    catalog->LayerGroups()->Add(new CPdfReference(group));
+    catalog->LayerOrder()->Add(new CPdfReference(group));
+  }
+  nextObjectNumber = renumber(part.nextObjectNumber);
+  return true;
 }
 
 CPdfDocument::Mark CPdfDocument::MarkState() const {

@@ -57,6 +57,16 @@ class CPdfDocument : public CPdfObject {
   // must all belong to those (pages own their contents, images and resources).
   void RollBack(const Mark& mark);
 
+  // Moves every page, top-level bookmark and layer of part (a document made for one drawing,
+  // with the same page tree settings) to the end of this document, numbered as they would have
+  // been had they been made here: in the same order, and with this document's layer of the same
+  // name used instead of part's. So drawings made in documents of their own, side by side, and
+  // appended in list order give the file that making them one after the other here gives.
+  // part keeps only its fixed objects. Only numbers and references change, never stream data,
+  // so part's streams may still be deflating elsewhere. False when memory is short; this
+  // document is unchanged then.
+  bool Append(CPdfDocument& part);
+
   // Writes the file. It is written into a temporary file beside path, and every write, the
   // flush and the close are checked before it is renamed over path: on any failure false is
   // returned, the temporary file is removed and a file already at path is left as it was. A
@@ -80,6 +90,8 @@ class CPdfDocument : public CPdfObject {
   CPdfDictionary sharedResources;
   CPdfList<CPdfIndirectObject> layers;
   std::string header = "%PDF-1.2";
+  // The first number after the fixed objects a new document holds.
+  std::int32_t firstFreeNumber = 0;
 };
 
 // The information entries a run gives a document: Title, Author, Subject and Keywords, each

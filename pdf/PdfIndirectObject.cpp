@@ -17,6 +17,14 @@ void CPdfIndirectObject::SetObject(CPdfObject* newObject) {
   object = newObject;
 }
 
+void CPdfIndirectObject::RenumberWithLength(const PdfRenumbering& renumber) {
+  number = renumber(number);
+  if (object && object->IsStream()) {
+    CPdfIndirectObject* length = static_cast<CPdfStream*>(object)->LengthObject();
+    length->Renumber(renumber(length->Number()));
+  }
+}
+
 void CPdfIndirectObject::Write(std::FILE* file, CPdfXrefTable* xref) {
   if (xref) xref->AddEntry(number, std::ftell(file), generation, true);
   pdfdetail::PutInt(file, number);

@@ -67,11 +67,34 @@ class CPdfList {
   }
 
   // Destroys the element at index and closes the gap; an index outside the list is ignored.
-  void RemoveAt(std::int32_t index) {
-    if (index < 0 || index >= count) return;
-    delete items[index];
+  void RemoveAt(std::int32_t index) { delete Release(index); }
+
+  // Takes the element at index out of the list without destroying it and closes the gap; null
+  // for an index outside the list. The caller owns the element afterwards.
+  T* Release(std::int32_t index) {
+    if (index < 0 || index >= count) return nullptr;
+    T* released = items[index];
     for (std::int32_t i = index + 1; i < count; ++i) items[i - 1] = items[i];
     --count;
+    return released;
+  }
+
+  // Grows the list now so that `more` elements can be added without growing; false when memory
+  // is short (the list is unchanged then).
+  bool Reserve(std::int32_t more) {
+    while (capacity - count < more) {
+      if (!Grow()) return false;
+    }
+    return true;
+  }
+
+  // Appends every element of other, in order, and leaves other empty. False when memory is
+  // short; nothing moves then.
+  bool TakeAll(CPdfList& other) {
+    if (!Reserve(other.count)) return false;
+    for (std::int32_t i = 0; i < other.count; ++i) items[count++] = other.items[i];
+    other.count = 0;
+    return true;
   }
 
  private:

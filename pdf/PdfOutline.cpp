@@ -53,6 +53,29 @@ void CPdfOutline::RemoveChildrenAfter(CPdfOutline* keep) {
   last = keep;
 }
 
+void CPdfOutline::TakeChildren(CPdfOutline& other) {
+  if (!other.first) return;
+  for (CPdfOutline* child = other.first; child; child = child->next) {
+    child->parent = this;
+    if (auto* ref = dynamic_cast<CPdfReference*>(child->Dictionary()->Find("Parent"))) {
+      ref->Retarget(this);
+    }
+  }
+  other.first->prev = last;
+  if (last) {
+    last->next = other.first;
+  } else {
+    first = other.first;
+  }
+  last = other.last;
+  other.first = other.last = nullptr;
+}
+
+void CPdfOutline::RenumberAll(const PdfRenumbering& renumber) {
+  Renumber(renumber(Number()));
+  for (CPdfOutline* child = first; child; child = child->next) child->RenumberAll(renumber);
+}
+
 void CPdfOutline::SetTitle(std::string_view text) {
   if (parent) title = text;
 }

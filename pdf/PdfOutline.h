@@ -19,6 +19,11 @@ class CPdfOutline : public CPdfDictObject {
   CPdfOutline* AddChild(std::int32_t* nextObjectNumber);
   // Destroys the children that follow keep (all of them when keep is null), with theirs.
   void RemoveChildrenAfter(CPdfOutline* keep);
+  // Appends the children of other (with theirs) after this item's last child; other is left
+  // without children.
+  void TakeChildren(CPdfOutline& other);
+  // Renumbers this item and all its descendants.
+  void RenumberAll(const PdfRenumbering& renumber);
   // Ignored on the root.
   void SetTitle(std::string_view text);
   // Sets the destination [page /view numbers]; ignored on the root. "XYZ" takes left and top

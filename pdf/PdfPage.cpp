@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -22,6 +23,41 @@ CPdfArray* MediaBox(std::int32_t width, std::int32_t height) {
 }
 
 }  // namespace
+
+CPdfPage::SampleFingerprint CPdfPage::Fingerprint(const CDibReader& reader, std::int32_t width,
+                                                  std::int32_t height, ImageColors colors) {
+  // Two independent 64-bit hashes of the size, the colour mode and every sample as AddImage
+  // reads it: two different pictures that agree in all 128 bits are not to be met.
+  std::uint64_t first = 14695981039346656037ull;
+  std::uint64_t second = 0x9E3779B97F4A7C15ull;
+  const auto mix = [&](std::uint64_t word) {
+    first = (first ^ word) * 1099511628211ull;
+    second = (second ^ (word + (second << 6) + (second >> 2))) * 0xFF51AFD7ED558CCDull;
+  };
+  mix(static_cast<std::uint64_t>(width) << 32 | static_cast<std::uint32_t>(height));
+  mix(static_cast<std::uint64_t>(colors));
+  constexpr std::int32_t kPiece = 4096;
+  std::uint8_t rgb[kPiece * 3];
+  const std::int32_t rows = std::min(height, reader.Height());
+  const std::int32_t columns = std::min(width, reader.Width());
+  std::uint8_t corner[3];
+  reader.ReadRow(0, 0, 1, corner);
+  mix(corner[0] | corner[1] << 8 | corner[2] << 16);
+  for (std::int32_t y = 0; y < rows; ++y) {
+    for (std::int32_t x = 0; x < columns; x += kPiece) {
+      const std::int32_t count = std::min(kPiece, columns - x);
+      reader.ReadRow(y, x, count, rgb);
+      std::int32_t i = 0;
+      for (; i + 8 <= count * 3; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, rgb + i, 8);
+        mix(word);
+      }
+      for (; i < count * 3; ++i) mix(rgb[i]);
+    }
+  }
+  return {first, second};
+}
 
 CPdfPage::CPdfPage(std::int32_t* nextObjectNumber, CPdfPageTreeNode* parentNode)
     : CPdfDictObject(nextObjectNumber),
@@ -80,6 +116,26 @@ CPdfDictEntry* CPdfPage::GetLayerResource(CPdfIndirectObject* group,
   return properties->FindEntry(name);
 }
 
+void CPdfPage::RenumberAll(const PdfRenumbering& renumber) {
+  Renumber(renumber(Number()));
+  for (const CPdfList<CPdfIndirectObject>* list : {&contentStreams, &ownObjects, &images}) {
+    for (CPdfIndirectObject* object : *list) object->RenumberWithLength(renumber);
+  }
+}
+
+void CPdfPage::SetParent(CPdfPageTreeNode* node) {
+  parent->Retarget(node);
+}
+
+void CPdfPage::ReplaceLayer(CPdfIndirectObject* from, CPdfIndirectObject* to) {
+  if (!properties) return;
+  for (std::int32_t i = 0; i < properties->Count(); ++i) {
+    CPdfDictEntry* entry = properties->GetAt(i);
+    auto* ref = entry ? dynamic_cast<CPdfReference*>(entry->Value()) : nullptr;
+    if (ref && ref->Target() == from) ref->Retarget(to);
+  }
+}
+
 bool CPdfPage::AddImage(std::int32_t width, std::int32_t height, const CDib* bitmap,
                         std::string& name, std::int32_t* nextObjectNumber, ImageColors colors) {
   CDibReader reader;
@@ -88,6 +144,19 @@ bool CPdfPage::AddImage(std::int32_t width, std::int32_t height, const CDib* bit
   const std::int64_t pixels = static_cast<std::int64_t>(width) * height;
   if (pixels > (CPdfStream::kMaxLength - 2) / 6) return false;
   const std::int64_t textLength = pixels * 6 + 2;
+
+  // A picture placed again on this page (the same image seen through several viewports) is
+  // written once: its samples are fingerprinted first, and a match gives the earlier name.
+  SampleFingerprint fingerprint{};
+  if (!bitmap->HasAlpha()) {
+    fingerprint = Fingerprint(reader, width, height, colors);
+    for (const DrawnImage& drawn : drawnImages) {
+      if (drawn.fingerprint == fingerprint) {
+        name = drawn.name;
+        return true;
+      }
+    }
+  }
 
   if (!xobjects) xobjects = AddResourceDictionary("XObject", nextObjectNumber);
   auto* image = new CPdfIndirectObject(nextObjectNumber);
@@ -154,7 +223,11 @@ bool CPdfPage::AddImage(std::int32_t width, std::int32_t height, const CDib* bit
   }
   stream->Append(">\r", 2);
   if (stream->Length() <= kLargestCompressedImage) stream->CompressSoon();
-  if (bitmap->HasAlpha()) AddSoftMask(dict, bitmap, width, height, nextObjectNumber);
+  if (bitmap->HasAlpha()) {
+    AddSoftMask(dict, bitmap, width, height, nextObjectNumber);
+  } else {
+    drawnImages.push_back({fingerprint, name});
+  }
   return true;
 }
 
@@ -281,6 +354,13 @@ CPdfPage* CPdfPageTreeNode::AddPage(std::int32_t* nextObjectNumber) {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+}
+
+bool CPdfPageTreeNode::TakePages(CPdfPageTreeNode& other) {
+  const std::int32_t first = pages.Count();
+  if (!pages.TakeAll(other.pages)) return false;
+  for (std::int32_t i = first; i < pages.Count(); ++i) pages.GetAt(i)->SetParent(this);
+  return true;
 }
 
 void CPdfPageTreeNode::SetMediaBox(std::int32_t width, std::int32_t height) {

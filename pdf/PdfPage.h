@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pdf/PdfContentStream.h"
 #include "pdf/PdfIndirectObject.h"
 
 class CDib;
+class CDibReader;
 // How an image's pixels are written: as they are, as gray levels (by luminance), or as black
 // and white (luminance below half is black).
 enum class ImageColors { AsTheyAre, Gray, BlackAndWhite };
@@ -40,7 +42,9 @@ class CPdfPage : public CPdfDictObject {
   // page's resources, and gives its name. The samples are 8-bit RGB written as hexadecimal text,
   // bottom row first, and deflated when the text is at most 104,857,600 bytes. False when the
   // bitmap cannot be read, the size is not positive, or the text would not fit in a stream;
-  // nothing is added and no object number is used then.
+  // nothing is added and no object number is used then. A picture without alpha that this page
+  // holds already (the same size, colour mode and samples) is not added again: its name is
+  // given.
   bool AddImage(std::int32_t width, std::int32_t height, const CDib* bitmap, std::string& name,
                 std::int32_t* nextObjectNumber, ImageColors colors = ImageColors::AsTheyAre);
 
@@ -62,6 +66,12 @@ class CPdfPage : public CPdfDictObject {
   // Writes the page, then its own objects, its images and its content streams.
   void Write(std::FILE* file, CPdfXrefTable* xref) override;
 
+  // For a page that moves into another document: renumbers the page and every object it owns,
+  // points Parent at node, and makes the layer resources that name `from` name `to`.
+  void RenumberAll(const PdfRenumbering& renumber);
+  void SetParent(CPdfPageTreeNode* node);
+  void ReplaceLayer(CPdfIndirectObject* from, CPdfIndirectObject* to);
+
  private:
   // An indirect object holding a new empty dictionary, kept among the page's own objects and
   // named by the resource key.
@@ -73,6 +83,19 @@ class CPdfPage : public CPdfDictObject {
   void AddSoftMask(CPdfDictionary* imageDict, const CDib* bitmap, std::int32_t width,
                    std::int32_t height, std::int32_t* nextObjectNumber);
 
+  // What tells two pictures apart: 128 bits of hash over their size, colour mode and samples.
+  struct SampleFingerprint {
+    std::uint64_t first = 0, second = 0;
+    bool operator==(const SampleFingerprint&) const = default;
+  };
+  struct DrawnImage {
+    SampleFingerprint fingerprint;
+    std::string name;
+  };
+  static SampleFingerprint Fingerprint(const CDibReader& reader, std::int32_t width,
+                                       std::int32_t height, ImageColors colors);
+
+  std::vector<DrawnImage> drawnImages;
   std::int32_t imageCounter = 1;
   std::int32_t layerCounter = 1;
   CPdfList<CPdfIndirectObject> contentStreams;
@@ -97,6 +120,9 @@ class CPdfPageTreeNode : public CPdfDictObject {
   std::int32_t PageCount() const { return pages.Count(); }
   // Destroys the pages from index keep on.
   void RemovePagesFrom(std::int32_t keep) { pages.Truncate(keep); }
+  // Appends every page of other, in order, each now naming this node its parent; other is left
+  // without pages. False when memory is short; nothing moves then.
+  bool TakePages(CPdfPageTreeNode& other);
   CPdfPage* GetPage(std::int32_t index) const { return pages.GetAt(index); }
 
   // Writes Kids and Count, the node, then every page.

@@ -63,6 +63,8 @@ class CPdfReference : public CPdfObject {
  public:
   explicit CPdfReference(CPdfIndirectObject* target) : target(target) {}
   CPdfIndirectObject* Target() const { return target; }
+  // Points the reference at another object, as when what it names moves to another document.
+  void Retarget(CPdfIndirectObject* newTarget) { target = newTarget; }
   void Write(std::FILE* file, CPdfXrefTable* xref) override;
 
  private:

@@ -154,15 +154,15 @@ void CHeaderList::Read(CDwgHeader& out) {
     Texts(2);  // DIMPOST, DIMAPOST
   }
   if (Until(R14)) {
-    Bits(11);    // DIMTOL, DIMLIM, DIMTIH, DIMTOH, DIMSE1, DIMSE2, DIMALT, DIMTOFL, DIMSAH, DIMTIX,
-                 // DIMSOXD
-    Chars(2);    // DIMALTD, DIMZIN
-    Bits(2);     // DIMSD1, DIMSD2
-    Chars(3);    // DIMTOLJ, DIMJUST, DIMFIT
-    Bits(1);     // DIMUPT
-    Chars(4);    // DIMTZIN, DIMALTZ, DIMALTTZ, DIMTAD
-    Shorts(6);   // DIMUNIT, DIMAUNIT, DIMDEC, DIMTDEC, DIMALTU, DIMALTTD
-    Handles(1);  // DIMTXSTY
+    Bits(11);   // DIMTOL, DIMLIM, DIMTIH, DIMTOH, DIMSE1, DIMSE2, DIMALT, DIMTOFL, DIMSAH, DIMTIX,
+                // DIMSOXD
+    Chars(2);   // DIMALTD, DIMZIN
+    Bits(2);    // DIMSD1, DIMSD2
+    Chars(3);   // DIMTOLJ, DIMJUST, DIMFIT
+    Bits(1);    // DIMUPT
+    Chars(4);   // DIMTZIN, DIMALTZ, DIMALTTZ, DIMTAD
+    Shorts(6);  // DIMUNIT, DIMAUNIT, DIMDEC, DIMTDEC, DIMALTU, DIMALTTD
+    out.dimTextStyle = Handle();
   }
   out.dimScale = d.ReadBD();
   out.dimAsz = d.ReadBD();
@@ -204,7 +204,10 @@ void CHeaderList::Read(CDwgHeader& out) {
     Doubles(1);  // DIMMZF
     Texts(1);    // DIMMZS
   }
-  if (Since(R2000)) Handles(5);  // DIMTXSTY, DIMLDRBLK, DIMBLK, DIMBLK1, DIMBLK2
+  if (Since(R2000)) {
+    out.dimTextStyle = Handle();
+    Handles(4);  // DIMLDRBLK, DIMBLK, DIMBLK1, DIMBLK2
+  }
   if (Since(R2007)) Handles(3);  // DIMLTYPE, DIMLTEX1, DIMLTEX2
   if (Since(R2000)) Shorts(2);   // DIMLWD, DIMLWE
 

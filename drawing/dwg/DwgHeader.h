@@ -67,6 +67,7 @@ struct CDwgHeader {
   std::uint64_t celType = 0;
   std::uint64_t cMaterial = 0;  // R2007+
   std::uint64_t dimStyle = 0;
+  std::uint64_t dimTextStyle = 0;  // DIMTXSTY
   std::uint64_t cmlStyle = 0;
   std::uint64_t blockControl = 0;
   std::uint64_t layerControl = 0;

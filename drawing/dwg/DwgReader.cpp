@@ -65,6 +65,13 @@ struct ClipReference {
   std::uint64_t boundary = 0;
 };
 
+// An MTEXT of a block whose further columns are MTEXT entities of their own (before R2018).
+struct ColumnSet {
+  std::size_t index = 0;
+  double width = 0.0;
+  std::vector<std::uint64_t> linked;
+};
+
 class CDwgReader {
  public:
   explicit CDwgReader(Drawing& drawing) : drawing(drawing) {}
@@ -83,6 +90,7 @@ class CDwgReader {
   void ForEachChild(CDwgReaderContext& context, const CDwgEntityInfo& info,
                     bool (*owns)(std::uint16_t type), Visit visit);
   void NumberViewports(Block& block);
+  void ResolveColumnSets(Block& block);
   // An entity of a kind the model does not have that keeps proxy graphics: appends what they
   // draw to block `block`; false when they draw nothing.
   bool ReadGraphics(CDwgReaderContext& context, const CDwgObjectFrame& frame,
@@ -94,6 +102,7 @@ class CDwgReader {
   CTextDecoder graphicsText;
   std::vector<ClipReference> clips;
   std::unordered_map<std::uint64_t, std::size_t> clipCandidates;
+  std::vector<ColumnSet> columnSets;
   // The handle of each entity of the block being read, for its draw order.
   std::vector<std::uint64_t> handles;
   // Every entity belongs to one block or owner: one listed again (by a damaged file) is not
@@ -156,6 +165,7 @@ void CDwgReader::ReadBlock(CDwgReaderContext& context, const CDwgBlockRecord& re
   if (record.block < 0 || record.handle == 0) return;
   clips.clear();
   clipCandidates.clear();
+  columnSets.clear();
   handles.clear();
   if (context.version >= Version::R2004) {
     for (const std::uint64_t handle : record.entities) {
@@ -186,12 +196,43 @@ void CDwgReader::ReadBlock(CDwgReaderContext& context, const CDwgBlockRecord& re
     std::get<Viewport>(block.entities[clip.index].data).clipEntityIndex =
         static_cast<std::int32_t>(found->second);
   }
+  ResolveColumnSets(block);
   // Viewports are numbered in the order they are stored, before the draw order moves them.
   NumberViewports(block);
   const std::vector<DrawOrderEntry> order = dwg::detail::ReadDrawOrder(context, record);
   if (!order.empty()) {
     handles.resize(block.entities.size(), 0);
     ApplyDrawOrder(block, handles, order);
+  }
+}
+
+// The text of such a column set is spread over its columns already, each column an MTEXT at its
+// own place: the first holds the first column's share, the linked ones the others. Laying the
+// first out in columns again would move its share into the other columns, over the text they
+// hold; so each entity is one column, wrapped at the column width (the linked ones store the
+// width of the whole set).
+void CDwgReader::ResolveColumnSets(Block& block) {
+  if (columnSets.empty()) return;
+  std::unordered_map<std::uint64_t, std::size_t> where;
+  for (std::size_t k = 0; k < handles.size() && k < block.entities.size(); ++k) {
+    if (handles[k] != 0) where.emplace(handles[k], k);
+  }
+  for (const ColumnSet& set : columnSets) {
+    const auto single = [&set](MText& column) {
+      column.columnType = 0;
+      column.columnCount = 0;
+      column.columnHeights.clear();
+      column.referenceWidth = set.width;
+    };
+    if (set.index >= block.entities.size()) continue;
+    auto* main = std::get_if<MText>(&block.entities[set.index].data);
+    if (!main || main->columnType == 0) continue;
+    single(*main);
+    for (const std::uint64_t handle : set.linked) {
+      const auto found = where.find(handle);
+      if (found == where.end()) continue;
+      if (auto* column = std::get_if<MText>(&block.entities[found->second].data)) single(*column);
+    }
   }
 }
 
@@ -320,6 +361,9 @@ bool CDwgReader::ReadEntityAt(CDwgReaderContext& context, std::uint64_t handle, 
   const std::size_t index = entities.size();
   if (info.clipBoundary != 0) clips.push_back({index, info.clipBoundary});
   if (info.clipCandidate) clipCandidates.emplace(handle, index);
+  if (!info.linkedColumns.empty()) {
+    columnSets.push_back({index, info.columnWidth, std::move(info.linkedColumns)});
+  }
   entities.push_back(std::move(entity));
   handles.resize(index, 0);
   handles.push_back(handle);

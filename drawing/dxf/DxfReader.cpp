@@ -131,6 +131,7 @@ class CDxfReader {
   void ResolveStylesAndUnderlays();
   void ResolveViewportClips();
   void ResolveLinetypeStyles();
+  void ResolveMTextColumns();
   void ApplyDrawOrders();
   std::int32_t BlockOfRecord(std::uint64_t handle) const;
   void RemoveUndefinedBlocks();
@@ -200,6 +201,14 @@ class CDxfReader {
   };
   std::vector<MLineRef> mlineRefs;
   std::vector<EntityRef> underlayRefs;
+  // MTEXT in columns whose further columns are MTEXT entities of their own (files before
+  // R2018), with the handles of those.
+  struct ColumnSet {
+    std::int32_t block;
+    std::int32_t index;
+    std::vector<std::uint64_t> linked;
+  };
+  std::vector<ColumnSet> columnSets;
   std::unordered_map<std::uint64_t, std::int32_t> mlineStyleHandles;
   std::unordered_map<std::uint64_t, std::string> underlayFiles;
   std::unordered_map<std::uint64_t, std::int32_t> blockOfOwner;
@@ -494,6 +503,8 @@ void CDxfReader::ReadHeader() {
       context.headerDimStyle.textHeight = Real(group, 0.18);
     } else if (is("$DIMGAP")) {
       context.headerDimStyle.gap = Real(group, 0.09);
+    } else if (is("$DIMTXSTY")) {
+      context.headerDimStyle.textStyleName = std::string(GroupTrimmed(group));
     }
   }
   context.decoder.SetCodePage(header.codePage, IsUtf8Version(header.acadVersion));
@@ -586,6 +597,10 @@ void CDxfReader::ReadLinetype() {
   if (name.empty()) return;
   const std::int32_t index = context.DefineLinetype(name);
   if (!special) context.linetypeOrder.back() = index;
+  for (const DxfGroup& group : record) {
+    if (group.code == 5)
+      context.linetypeHandles[GroupHandle(group)] = context.LinetypeReference(name);
+  }
   Linetype& linetype = drawing.linetypes[static_cast<std::size_t>(index)];
   linetype.dashes.clear();
   linetype.shapes.clear();
@@ -763,6 +778,7 @@ void CDxfReader::ReadDimStyle() {
     if (group.code == 40) style.scale = Real(group, style.scale);
     if (group.code == 140) style.textHeight = Real(group, style.textHeight);
     if (group.code == 147) style.gap = Real(group, style.gap);
+    if (group.code == 340) style.textStyleHandle = GroupHandle(group);
   }
   if (!name.empty()) context.dimStyles[name] = style;
 }
@@ -895,6 +911,9 @@ void CDxfReader::AddEntity(std::int32_t target) {
     mlineRefs.push_back({{block, index, info.mlineStyle}, std::move(info.mlineStyleName)});
   }
   if (info.underlayDefinition != 0) underlayRefs.push_back({block, index, info.underlayDefinition});
+  if (!info.linkedColumns.empty()) {
+    columnSets.push_back({block, index, std::move(info.linkedColumns)});
+  }
   if (info.clipBoundary != 0) clipRefs.push_back({block, index, info.clipBoundary});
   if (info.plotStyle != 0) plotStyleRefs.push_back({block, index, info.plotStyle});
   if (info.clipCandidate && info.handle != 0) clipCandidates.push_back({block, index, info.handle});
@@ -1376,6 +1395,7 @@ void CDxfReader::Finish() {
   ResolveInsertClips();
   ResolvePlotStyles();
   ResolveLinetypeStyles();
+  ResolveMTextColumns();  // before the draw order moves entities away from their handles
   ApplyDrawOrders();
   // Layouts with their blocks; FinishModel orders them.
   drawing.layouts.clear();
@@ -1471,6 +1491,44 @@ void CDxfReader::ResolveLinetypeStyles() {
   }
 }
 
+// The text of such a column set is spread over its columns already, each column an MTEXT at its
+// own place: the first holds the first column's share, the linked ones the others. Laying the
+// first out in columns again would move its share into the other columns, over the text they
+// hold; so each entity is one column, wrapped at the column width (the linked ones store the
+// width of the whole set).
+void CDxfReader::ResolveMTextColumns() {
+  // Where each handle of a block is, made for the blocks that hold column sets.
+  std::unordered_map<std::int32_t, std::unordered_map<std::uint64_t, std::size_t>> where;
+  for (const ColumnSet& set : columnSets) {
+    const auto b = static_cast<std::size_t>(set.block);
+    std::vector<Entity>& entities = drawing.blocks[b].entities;
+    if (set.index < 0 || static_cast<std::size_t>(set.index) >= entities.size()) continue;
+    auto* main = std::get_if<MText>(&entities[static_cast<std::size_t>(set.index)].data);
+    if (!main || main->columnType == 0) continue;
+    const double width = main->columnWidth > 0 ? main->columnWidth : main->referenceWidth;
+    const auto single = [width](MText& column) {
+      column.columnType = 0;
+      column.columnCount = 0;
+      column.columnHeights.clear();
+      column.referenceWidth = width;
+    };
+    single(*main);
+    if (b >= entityHandles.size()) continue;
+    auto [index, made] = where.try_emplace(set.block);
+    if (made) {
+      const std::vector<std::uint64_t>& handles = entityHandles[b];
+      for (std::size_t k = 0; k < handles.size(); ++k) {
+        if (handles[k] != 0) index->second.emplace(handles[k], k);
+      }
+    }
+    for (const std::uint64_t handle : set.linked) {
+      const auto found = index->second.find(handle);
+      if (found == index->second.end() || found->second >= entities.size()) continue;
+      if (auto* column = std::get_if<MText>(&entities[found->second].data)) single(*column);
+    }
+  }
+}
+
 void CDxfReader::ApplyDrawOrders() {
   for (const PendingDrawOrder& order : drawOrders) {
     const std::int32_t block = BlockOfRecord(order.blockRecord);
@@ -1521,7 +1579,7 @@ void CDxfReader::RemoveUndefinedBlocks() {
       if (std::int32_t* referenced = ReferencedBlock(entity)) map(*referenced);
       if (auto* leader = std::get_if<MLeader>(&entity.data)) {
         map(leader->arrowBlock);
-        map(leader->block.block);
+        map(leader->block->block);
       }
     }
   }

@@ -437,6 +437,23 @@ TEST_F(Cli, DrawsWithTheWidthsOfAPlotStyleTable) {
   EXPECT_FALSE(fs::exists(Out("stb.pdf")));
 }
 
+TEST_F(Cli, SaysWhyLayoutsAfterTheLastPageGiveNone) {
+  const fs::path shared = testsupport::SharedDir();
+  if (shared.empty()) GTEST_SKIP() << "no shared corpus beside the checkout";
+  // Seven sheets whose viewports show an empty model space, all after the model page.
+  const std::string drawing =
+      (shared / "corpus/dxf/layouts/libredwg_PolyLine2D_7layouts_A0-A4_R2000.dxf").string();
+  const CliRun run = Convert({"--json", "-o", Out("sheets.pdf"), drawing});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Lines warnings = JsonList(run.out, "warnings");
+  for (const char* layout : {"A0", "A4", "Layout1", "Layout2"}) {
+    const std::string said =
+        std::string("the layout \\\"") + layout + "\\\" is empty and gives no page";
+    EXPECT_NE(std::find(warnings.begin(), warnings.end(), said), warnings.end()) << run.out;
+  }
+  EXPECT_TRUE(CheckPdfFile(Out("sheets.pdf")));
+}
+
 TEST_F(Cli, PlotsALayoutWithTheTableItsPageSetUpNames) {
   const fs::path shared = testsupport::SharedDir();
   if (shared.empty()) GTEST_SKIP() << "no shared corpus beside the checkout";

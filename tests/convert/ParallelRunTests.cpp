@@ -202,16 +202,22 @@ TEST(ParallelRuns, DrawingsSideBySideGiveTheLogNamesAndFilesOfOneJob) {
       EXPECT_EQ(entry.path().extension(), ".pdf") << entry.path();
     }
   }
-  // One merged file: the next drawing is read while one is drawn, the file is the same.
+  // One merged file: drawings are drawn side by side, each into a document of its own, and
+  // appended in list order; the file is the one a single job writes.
   settings.PdfType = OutputType::Merged;
   settings.TargetPdf = (dir / "merged.pdf").string();
   const RunOutcome one = RunWithJobs(settings, 1);
   ASSERT_EQ(one.files.size(), 1u);
-  const RunOutcome two = RunWithJobs(settings, 2);
-  EXPECT_EQ(two.failed, one.failed);
-  EXPECT_EQ(two.log, one.log);
-  EXPECT_EQ(two.files, one.files) << "byte for byte";
-  EXPECT_TRUE(CheckPdfFile(settings.TargetPdf));
+  for (int jobs : {2, 3}) {
+    int steps = 0;
+    const RunOutcome many = RunWithJobs(settings, jobs, &steps);
+    EXPECT_EQ(many.results, one.results);
+    EXPECT_EQ(many.failed, one.failed);
+    EXPECT_EQ(many.log, one.log);
+    EXPECT_EQ(many.files, one.files) << jobs << " jobs, byte for byte";
+    EXPECT_EQ(steps, static_cast<int>(settings.SourceFiles.size()));
+    EXPECT_TRUE(CheckPdfFile(settings.TargetPdf));
+  }
 }
 
 TEST(ParallelRuns, StopEndsEveryWorkerAndLeavesNoTemporaryFile) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -26,22 +28,26 @@ std::string Ascii(const Groups& groups) {
   return out;
 }
 
-// An R2018 drawing: a text style (handle 11), a block "ARROW" (record 20) holding a line, the
-// entities in model space, then the objects.
-Drawing ReadEntities(const Groups& entities, const Groups& objects = {}) {
-  Groups groups = {{0, "SECTION"}, {2, "HEADER"},    {9, "$ACADVER"},     {1, "AC1032"},
-                   {9, "$DIMTXT"}, {40, "0.25"},     {9, "$DIMGAP"},      {40, "0.05"},
-                   {0, "ENDSEC"},  {0, "SECTION"},   {2, "TABLES"},       {0, "TABLE"},
-                   {2, "STYLE"},   {0, "STYLE"},     {5, "11"},           {2, "Notes"},
-                   {70, "0"},      {3, "arial.ttf"}, {0, "ENDTAB"},       {0, "TABLE"},
-                   {2, "LTYPE"},   {0, "LTYPE"},     {2, "DASHED"},       {70, "0"},
-                   {0, "ENDTAB"},  {0, "TABLE"},     {2, "BLOCK_RECORD"}, {0, "BLOCK_RECORD"},
-                   {5, "20"},      {2, "ARROW"},     {0, "ENDTAB"},       {0, "ENDSEC"},
-                   {0, "SECTION"}, {2, "BLOCKS"},    {0, "BLOCK"},        {8, "0"},
-                   {2, "ARROW"},   {70, "0"},        {10, "0"},           {20, "0"},
-                   {0, "LINE"},    {8, "0"},         {10, "0"},           {20, "0"},
-                   {11, "-1"},     {21, "0"},        {0, "ENDBLK"},       {0, "ENDSEC"},
-                   {0, "SECTION"}, {2, "ENTITIES"}};
+// clang-format off
+// An R2018 drawing: a text style (handle 11), a block "ARROW" (record 20) holding a line, more
+// header variables and tables when given, the entities in model space, then the objects.
+Drawing ReadEntities(const Groups& entities, const Groups& objects = {}, const Groups& header = {},
+                     const Groups& tables = {}) {
+  Groups groups = {{0, "SECTION"}, {2, "HEADER"}, {9, "$ACADVER"}, {1, "AC1032"},
+                   {9, "$DIMTXT"}, {40, "0.25"},  {9, "$DIMGAP"},  {40, "0.05"}};
+  groups.insert(groups.end(), header.begin(), header.end());
+  groups.insert(groups.end(), {
+      {0, "ENDSEC"}, {0, "SECTION"}, {2, "TABLES"}, {0, "TABLE"}, {2, "STYLE"}, {0, "STYLE"},
+      {5, "11"}, {2, "Notes"}, {70, "0"}, {3, "arial.ttf"}, {0, "ENDTAB"}, {0, "TABLE"},
+      {2, "LTYPE"}, {0, "LTYPE"}, {5, "12"}, {2, "DASHED"}, {70, "0"}, {0, "ENDTAB"},
+      {0, "TABLE"}, {2, "BLOCK_RECORD"}, {0, "BLOCK_RECORD"}, {5, "20"}, {2, "ARROW"},
+      {0, "ENDTAB"}});
+  groups.insert(groups.end(), tables.begin(), tables.end());
+  groups.insert(groups.end(), {
+      {0, "ENDSEC"}, {0, "SECTION"}, {2, "BLOCKS"}, {0, "BLOCK"}, {8, "0"}, {2, "ARROW"},
+      {70, "0"}, {10, "0"}, {20, "0"}, {0, "LINE"}, {8, "0"}, {10, "0"}, {20, "0"}, {11, "-1"},
+      {21, "0"}, {0, "ENDBLK"}, {0, "ENDSEC"}, {0, "SECTION"}, {2, "ENTITIES"}});
+  // clang-format on
   groups.insert(groups.end(), entities.begin(), entities.end());
   groups.insert(groups.end(), {{0, "ENDSEC"}, {0, "SECTION"}, {2, "OBJECTS"}});
   groups.insert(groups.end(), objects.begin(), objects.end());
@@ -69,14 +75,17 @@ const T& Only(const Drawing& drawing) {
 // clang-format off
 
 // A multileader with one leader of two lines, a dogleg and text, as CAD writes it; with
-// `block`, block content and the arrowhead block ARROW instead.
-Groups MultileaderGroups(bool block) {
+// `block`, block content and the arrowhead block ARROW instead. The other groups, when given,
+// go into the context (after the landing gap), the first leader line and the entity's own.
+Groups MultileaderGroups(bool block, const Groups& context = {}, const Groups& firstLine = {},
+                         const Groups& own = {}) {
   Groups groups = {{0, "MULTILEADER"}, {5, "40"}, {100, "AcDbEntity"}, {8, "0"},
                    {100, "AcDbMLeader"}, {270, "2"}, {300, "CONTEXT_DATA{"}, {40, "1"},
                    {10, "0"}, {20, "0"}, {30, "0"}, {41, "0.5"}, {140, "0.25"}, {145, "0.1"}};
+  groups.insert(groups.end(), context.begin(), context.end());
   if (!block) {
     groups.insert(groups.end(), {{290, "1"}, {304, "NOTE\\PLINE 2"}, {11, "0"}, {21, "0"},
-                                 {31, "1"}, {340, "11"}, {12, "12"}, {22, "5"}, {32, "0"},
+                                 {31, "1"}, {340, "11"}, {12, "12.1"}, {22, "5"}, {32, "0"},
                                  {13, "1"}, {23, "0"}, {33, "0"}, {42, "0"}, {43, "0"},
                                  {44, "0"}, {45, "1"}, {170, "1"}, {90, "-1023410175"},
                                  {171, "1"}, {172, "5"}, {91, "-1073741824"}});
@@ -89,13 +98,16 @@ Groups MultileaderGroups(bool block) {
                                {290, "1"}, {291, "1"}, {10, "10"}, {20, "5"}, {30, "0"},
                                {11, "1"}, {21, "0"}, {31, "0"}, {90, "0"}, {40, "2"},
                                {304, "LEADER_LINE{"}, {10, "0"}, {20, "0"}, {30, "0"},
-                               {10, "5"}, {20, "5"}, {30, "0"}, {91, "0"}, {305, "}"},
+                               {10, "5"}, {20, "5"}, {30, "0"}, {91, "0"}});
+  groups.insert(groups.end(), firstLine.begin(), firstLine.end());
+  groups.insert(groups.end(), {{305, "}"},
                                {304, "LEADER_LINE{"}, {10, "0"}, {20, "10"}, {30, "0"},
                                {91, "1"}, {305, "}"}, {271, "0"}, {303, "}"}, {301, "}"},
                                {340, "0"}, {90, "0"}, {170, "1"}, {91, "-1056964608"},
                                {171, "-2"}, {290, "1"}, {291, "1"}, {41, "2"}, {42, "0.25"}});
   if (block) groups.insert(groups.end(), {{342, "20"}});
   groups.insert(groups.end(), {{172, block ? "1" : "2"}, {343, "11"}});
+  groups.insert(groups.end(), own.begin(), own.end());
   return groups;
 }
 
@@ -131,10 +143,16 @@ Groups MeshGroups() {
           {95, "0"}};
 }
 
-Groups ToleranceGroups(const std::string& text) {
+Groups ToleranceGroups(const std::string& text, const std::string& dimStyle = "Standard") {
   return {{0, "TOLERANCE"}, {5, "80"}, {100, "AcDbEntity"}, {8, "0"}, {100, "AcDbFcf"},
-          {3, "Standard"}, {10, "2"}, {20, "3"}, {30, "0"}, {1, text}, {11, "1"}, {21, "0"},
+          {3, dimStyle}, {10, "2"}, {20, "3"}, {30, "0"}, {1, text}, {11, "1"}, {21, "0"},
           {31, "0"}};
+}
+
+// The dimension style FRAMES, whose text is in the style Notes (handle 11).
+Groups FramesDimStyleGroups() {
+  return {{0, "TABLE"}, {2, "DIMSTYLE"}, {0, "DIMSTYLE"}, {105, "30"}, {2, "FRAMES"},
+          {70, "0"}, {140, "0.5"}, {340, "11"}, {0, "ENDTAB"}};
 }
 
 Groups UnderlayGroups(bool clipped) {
@@ -170,20 +188,20 @@ TEST(DrawingKinds, ReadsMultileadersWithTheirLeadersDoglegAndContent) {
   EXPECT_EQ(leader.lineColor.index, Color::kByBlock);
   ASSERT_TRUE(leader.hasText);
   EXPECT_FALSE(leader.hasBlock);
-  EXPECT_EQ(leader.text.text, "NOTE\\PLINE 2");
-  EXPECT_DOUBLE_EQ(leader.text.insertion.x, 12);
-  EXPECT_DOUBLE_EQ(leader.text.height, 0.5);
-  EXPECT_EQ(text.textStyles[static_cast<std::size_t>(leader.text.style)].name, "Notes");
+  EXPECT_EQ(leader.text->text, "NOTE\\PLINE 2");
+  EXPECT_DOUBLE_EQ(leader.text->insertion.x, 12.1);
+  EXPECT_DOUBLE_EQ(leader.text->height, 0.5);
+  EXPECT_EQ(text.textStyles[static_cast<std::size_t>(leader.text->style)].name, "Notes");
   EXPECT_EQ(leader.textColor.index, 1) << "0xC3000001 is the palette's red";
 
   const Drawing block = ReadEntities(MultileaderGroups(true));
   const MLeader& withBlock = Only<MLeader>(block);
   EXPECT_FALSE(withBlock.hasText);
   ASSERT_TRUE(withBlock.hasBlock);
-  ASSERT_GE(withBlock.block.block, 0);
-  EXPECT_EQ(block.blocks[static_cast<std::size_t>(withBlock.block.block)].name, "ARROW");
-  EXPECT_DOUBLE_EQ(withBlock.block.scale.x, 2);
-  EXPECT_EQ(withBlock.arrowBlock, withBlock.block.block);
+  ASSERT_GE(withBlock.block->block, 0);
+  EXPECT_EQ(block.blocks[static_cast<std::size_t>(withBlock.block->block)].name, "ARROW");
+  EXPECT_DOUBLE_EQ(withBlock.block->scale.x, 2);
+  EXPECT_EQ(withBlock.arrowBlock, withBlock.block->block);
 }
 
 TEST(DrawingKinds, ReadsMlinesWithTheirStyle) {
@@ -223,6 +241,7 @@ TEST(DrawingKinds, ReadsMeshesTolerancesAndUnderlays) {
   EXPECT_DOUBLE_EQ(tolerance.insertion.y, 3);
   EXPECT_DOUBLE_EQ(tolerance.height, 0.25) << "the header's DIMTXT";
   EXPECT_DOUBLE_EQ(tolerance.gap, 0.05);
+  EXPECT_EQ(tolerances.textStyles[static_cast<std::size_t>(tolerance.style)].name, "Standard");
 
   const Drawing underlays = ReadEntities(UnderlayGroups(true), UnderlayDefinitionGroups());
   const drawing::Underlay& underlay = Only<drawing::Underlay>(underlays);
@@ -233,6 +252,31 @@ TEST(DrawingKinds, ReadsMeshesTolerancesAndUnderlays) {
   EXPECT_DOUBLE_EQ(underlay.rotation, 90);
   ASSERT_EQ(underlay.clipBoundary.size(), 2u);
   EXPECT_DOUBLE_EQ(underlay.clipBoundary[1].y, 4);
+}
+
+TEST(DrawingKinds, FeatureControlFramesUseTheTextStyleOfTheirDimensionStyle) {
+  const auto styleOf = [](const Drawing& drawing) {
+    const drawing::Tolerance& tolerance = Only<drawing::Tolerance>(drawing);
+    EXPECT_DOUBLE_EQ(tolerance.height, 0.5) << "the style's DIMTXT";
+    return drawing.textStyles[static_cast<std::size_t>(tolerance.style)].name;
+  };
+  // The style the frame names; the header's when the file has no such style; an override in
+  // the frame's own extended data.
+  EXPECT_EQ(styleOf(ReadEntities(ToleranceGroups("0.1", "FRAMES"), {}, {}, FramesDimStyleGroups())),
+            "Notes");
+  EXPECT_EQ(styleOf(ReadEntities(ToleranceGroups("0.1", "MISSING"), {},
+                                 {{9, "$DIMTXT"}, {40, "0.5"}, {9, "$DIMTXSTY"}, {7, "Notes"}})),
+            "Notes");
+  Groups overridden = ToleranceGroups("0.1");
+  overridden.insert(overridden.end(), {{1001, "ACAD"},
+                                       {1000, "DSTYLE"},
+                                       {1002, "{"},
+                                       {1070, "140"},
+                                       {1040, "0.5"},
+                                       {1070, "340"},
+                                       {1005, "11"},
+                                       {1002, "}"}});
+  EXPECT_EQ(styleOf(ReadEntities(overridden)), "Notes");
 }
 
 // ---- Drawing ---------------------------------------------------------------------------------
@@ -275,6 +319,136 @@ TEST(DrawingKinds, MultileadersDrawLinesArrowheadsDoglegAndContent) {
   EXPECT_EQ(Count(block, "\nPolygon "), 0u);
   EXPECT_NE(block.find("MoveTo 12 5\nLineTo 10 5"), std::string::npos)
       << "the block at (12, 5), scaled by two";
+}
+
+// The parts of a trace from each "BeginEntityDraw 0 KIND" to its "EndEntityDraw".
+std::vector<std::string> EntityDraws(const std::string& trace, const std::string& kind) {
+  std::vector<std::string> draws;
+  const std::string begin = "BeginEntityDraw 0 " + kind + "\n";
+  for (std::size_t at = trace.find(begin); at != std::string::npos;
+       at = trace.find(begin, at + 1)) {
+    const std::size_t end = trace.find("EndEntityDraw", at);
+    draws.push_back(trace.substr(at, end == std::string::npos ? std::string::npos : end - at));
+  }
+  return draws;
+}
+
+// The points of the MoveTo and LineTo lines of a trace.
+std::vector<Vec2> PathPoints(const std::string& trace) {
+  std::vector<Vec2> points;
+  std::size_t at = 0;
+  while (at < trace.size()) {
+    std::size_t end = trace.find('\n', at);
+    if (end == std::string::npos) end = trace.size();
+    const std::string line = trace.substr(at, end - at);
+    double x = 0, y = 0;
+    if (std::sscanf(line.c_str(), "MoveTo %lf %lf", &x, &y) == 2 ||
+        std::sscanf(line.c_str(), "LineTo %lf %lf", &x, &y) == 2) {
+      points.push_back({x, y});
+    }
+    at = end + 1;
+  }
+  return points;
+}
+
+TEST(DrawingKinds, MultileaderLinesTakeTheirOwnPropertiesWhereTheirFlagsSaySo) {
+  // The first line red, dashed and 2.11 mm wide, and saying so; the second says the same values
+  // without the flags, so it keeps the multileader's.
+  const Groups overrides = {{92, "-1023410175"}, {340, "12"}, {171, "211"}, {93, "14"}};
+  Groups groups = MultileaderGroups(false, {}, overrides);
+  const auto second = std::find(groups.begin(), groups.end(), std::pair<int, std::string>{91, "1"});
+  ASSERT_NE(second, groups.end());
+  groups.insert(second + 1, {{92, "-1023410175"}, {340, "12"}, {171, "211"}, {93, "0"}});
+  const Drawing drawing = ReadEntities(groups);
+  const MLeader& leader = Only<MLeader>(drawing);
+  ASSERT_EQ(leader.branches.size(), 1u);
+  ASSERT_EQ(leader.branches[0].lines.size(), 2u);
+  const MLeaderLine& own = leader.branches[0].lines[0];
+  EXPECT_TRUE(own.ownColor && own.ownLinetype && own.ownLineweight);
+  EXPECT_EQ(own.color.index, 1);
+  ASSERT_GE(own.linetype, 0);
+  EXPECT_EQ(drawing.linetypes[static_cast<std::size_t>(own.linetype)].name, "DASHED");
+  EXPECT_EQ(own.lineweight, 211);
+  const MLeaderLine& plain = leader.branches[0].lines[1];
+  EXPECT_FALSE(plain.ownColor || plain.ownLinetype || plain.ownLineweight);
+
+  const std::vector<std::string> lines = EntityDraws(Render(drawing).trace, "LEADER");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("SetColor ff0000 1"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1].find("SetColor ff0000 1"), std::string::npos)
+      << "a line without its flags keeps the multileader's colour: " << lines[1];
+  const auto width = [](const std::string& draw) {
+    const std::size_t at = draw.find("SetLineWidth ");
+    return at == std::string::npos ? std::string() : draw.substr(at, draw.find('\n', at) - at);
+  };
+  EXPECT_NE(width(lines[0]), width(lines[1])) << "the first line is drawn wider";
+}
+
+TEST(DrawingKinds, SplineMultileadersPassThroughTheirVerticesToTheDoglegsEnd) {
+  const Drawing drawing = ReadEntities(MultileaderGroups(false, {}, {}, {{170, "2"}}));
+  EXPECT_EQ(Only<MLeader>(drawing).leaderType, 2);
+  const std::string trace = Render(drawing).trace;
+  const std::vector<std::string> lines = EntityDraws(trace, "LEADER");
+  ASSERT_EQ(lines.size(), 2u);
+  const std::vector<Vec2> curve = PathPoints(lines[0]);
+  ASSERT_GT(curve.size(), 4u) << "a curve, not the straight segments: " << lines[0];
+  // Through the tip and the bend at (5, 5) on to where the dogleg ends, (12, 5), instead of to
+  // the landing point: the vertices are points on the curve, not its control points.
+  const auto nearest = [&curve](Vec2 p) {
+    double best = 1e300;
+    for (std::size_t k = 0; k + 1 < curve.size(); ++k) {
+      const Vec2 a = curve[k], b = curve[k + 1];
+      const double dx = b.x - a.x, dy = b.y - a.y;
+      const double length2 = dx * dx + dy * dy;
+      const double t =
+          length2 > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / length2, 0.0, 1.0) : 0;
+      best = std::min(best, std::hypot(a.x + t * dx - p.x, a.y + t * dy - p.y));
+    }
+    return best;
+  };
+  EXPECT_LT(nearest({0, 0}), 1e-6);
+  EXPECT_LT(nearest({5, 5}), 0.02) << lines[0];
+  EXPECT_NEAR(curve.back().x, 12, 1e-6);
+  EXPECT_NEAR(curve.back().y, 5, 1e-6);
+  EXPECT_EQ(Count(trace, "BeginEntityDraw 0 LINE"), 0u) << "splines have no dogleg: " << trace;
+}
+
+TEST(DrawingKinds, MultileaderTextsHaveTheFrameAndUnderlineTheirSettingsAskFor) {
+  // Neither: the leader lines, the dogleg and the text only.
+  const std::string plain = Render(ReadEntities(MultileaderGroups(false))).trace;
+  EXPECT_EQ(Count(plain, "BeginEntityDraw 0 POLYLINE"), 0u);
+  EXPECT_EQ(Count(plain, "BeginEntityDraw 0 LINE"), 1u);
+
+  // A frame: a rectangle a landing gap (0.1) around the text, which starts at (12.1, 5).
+  const Drawing framed = ReadEntities(MultileaderGroups(false, {}, {}, {{292, "1"}}));
+  EXPECT_TRUE(Only<MLeader>(framed).textFrame);
+  const std::vector<std::string> frames = EntityDraws(Render(framed).trace, "POLYLINE");
+  ASSERT_EQ(frames.size(), 1u);
+  const std::vector<Vec2> corners = PathPoints(frames[0]);
+  ASSERT_GE(corners.size(), 4u) << frames[0];
+  const double left = std::min({corners[0].x, corners[1].x, corners[2].x, corners[3].x});
+  const double top = std::max({corners[0].y, corners[1].y, corners[2].y, corners[3].y});
+  const double bottom = std::min({corners[0].y, corners[1].y, corners[2].y, corners[3].y});
+  EXPECT_NEAR(left, 12.05, 0.05) << "the gap left of the text's first letter";
+  EXPECT_NEAR(top, 5.1, 0.02) << "the gap over the text's cap line";
+  EXPECT_LT(bottom, 5 - 2 * 0.5) << "the frame holds both lines";
+
+  // The text stands right of the branch's end (12, 5), so the left attachment counts: 5
+  // underlines the text from there, as far as the text and the gap reach; 6 on the other side
+  // draws nothing here.
+  const Drawing underlined = ReadEntities(MultileaderGroups(false, {{174, "5"}, {175, "1"}}));
+  EXPECT_EQ(Only<MLeader>(underlined).textLeftAttachment, 5);
+  const std::vector<std::string> under = EntityDraws(Render(underlined).trace, "LINE");
+  ASSERT_EQ(under.size(), 2u) << "the dogleg and the underline";
+  const std::vector<Vec2> line = PathPoints(under[1]);
+  ASSERT_EQ(line.size(), 2u) << under[1];
+  EXPECT_NEAR(line[0].x, 12, 1e-9);
+  EXPECT_NEAR(line[0].y, 5, 1e-9);
+  EXPECT_GT(line[1].x, 13) << "as long as the text is wide";
+  EXPECT_NEAR(line[1].y, 5, 1e-9);
+  const std::string otherSide =
+      Render(ReadEntities(MultileaderGroups(false, {{174, "1"}, {175, "6"}}))).trace;
+  EXPECT_EQ(Count(otherSide, "BeginEntityDraw 0 LINE"), 1u) << otherSide;
 }
 
 TEST(DrawingKinds, MlinesDrawTheirElementsCapsAndFill) {

@@ -76,6 +76,7 @@ class CEntityFile {
     frame.data = CBitReader(dataBytes, v);
     frame.handles = CBitReader(handleBytes, v);
     frame.strings = CBitReader(stringBytes, v);
+    frame.extendedData = extendedData;
     entity = Entity();
     info = CDwgEntityInfo();
     if (!ReadEntityCommon(frame, common)) return CDwgEntityResult::Damaged;
@@ -89,6 +90,7 @@ class CEntityFile {
 
   // R2007 and later: the texts, written by the test before Read.
   CBitWriter strings;
+  std::vector<CDwgExtendedData> extendedData;
   std::uint16_t color = 256;
   std::uint32_t rgb = 0;
   std::uint8_t lineweight = 29;
@@ -270,6 +272,75 @@ TEST(DwgEntities, MTextOfR2018ReadsItsColumnsAndKeepsItsTextWhenTheyDoNotRead) {
             CDwgEntityResult::Stored);
   EXPECT_EQ(cut.Data<MText>().text, "text");
   EXPECT_EQ(cut.Data<MText>().columnType, 0);
+}
+
+TEST(DwgEntities, MTextBeforeR2018ReadsItsColumnsFromItsExtendedData) {
+  // Items in their R2000 form: a code byte (the group less 1000), then the value.
+  std::string items;
+  const auto text = [&items](const std::string& value) {
+    items += '\x00';
+    items += static_cast<char>(value.size());
+    items += std::string("\x1E\x00", 2) + value;
+  };
+  const auto pair = [&items](int code, int value) {
+    for (const int v : {code, value}) {
+      items += '\x46';
+      items += static_cast<char>(v & 0xFF);
+      items += static_cast<char>((v >> 8) & 0xFF);
+    }
+  };
+  const auto real = [&items](double value) {
+    items += '\x28';
+    items.append(reinterpret_cast<const char*>(&value), sizeof value);
+  };
+  const auto handle = [&items](std::uint64_t value) {
+    items += '\x05';
+    for (int shift = 56; shift >= 0; shift -= 8) items += static_cast<char>(value >> shift);
+  };
+  text("ACAD_MTEXT_COLUMN_INFO_BEGIN");
+  pair(75, 2);
+  pair(79, 0);
+  pair(76, 2);
+  pair(78, 0);
+  items += std::string("\x46\x30\x00", 3);  // 48, the width
+  real(20);
+  pair(50, 2);
+  real(30);
+  real(0);
+  text("ACAD_MTEXT_COLUMN_INFO_END");
+  text("ACAD_MTEXT_COLUMNS_BEGIN");
+  pair(47, 2);
+  handle(0x2E1);
+  text("ACAD_MTEXT_COLUMNS_END");
+  CEntityFile file(Version::R2004);
+  file.context.applications[0x12] = "ACAD";
+  file.extendedData.push_back({0x12, items});
+  ASSERT_EQ(file.Read(kMText,
+                      [](CBitWriter& d, CBitWriter& h) {
+                        d.BD3(0, 0, 0);
+                        d.BD3(0, 0, 1);
+                        d.BD3(1, 0, 0);
+                        d.BD(62);  // the width of the whole set
+                        d.BD(2.5);
+                        d.BS(1);
+                        d.BS(1);
+                        d.BD(0);
+                        d.BD(0);
+                        d.TV("Line 1\\PLine 2");
+                        d.BS(1);
+                        d.BD(1);
+                        h.H(5, 0x99);
+                      }),
+            CDwgEntityResult::Stored);
+  const MText& mtext = file.Data<MText>();
+  EXPECT_EQ(mtext.columnType, 2);
+  EXPECT_EQ(mtext.columnCount, 2);
+  EXPECT_FALSE(mtext.columnAutoHeight);
+  EXPECT_DOUBLE_EQ(mtext.columnWidth, 20);
+  EXPECT_EQ(mtext.columnHeights, (std::vector<double>{30, 0}));
+  EXPECT_EQ(file.info.linkedColumns, std::vector<std::uint64_t>{0x2E1})
+      << "the MTEXT that holds the second column";
+  EXPECT_DOUBLE_EQ(file.info.columnWidth, 20);
 }
 
 TEST(DwgEntities, LightPolylinePointsFollowEachOtherByDefaultDoubles) {

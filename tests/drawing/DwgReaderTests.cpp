@@ -146,6 +146,10 @@ const std::vector<CKnownDifference>& KnownDifferences() {
         "*model_space INSERT ATTRIB ATTRIB: text"},
        "the DXF reader leaves out the embedded MTEXT of a multi-line attribute and takes its "
        "group 71 for the generation flags"},
+      {"acadsharp_sample_AC1032",
+       {"*model_space MTEXT: column"},
+       "the twin's writer kept the column settings of the texts in their extended data, as "
+       "files before R2018 keep them; the DWG file has none there nor with the text"},
   };
   return known;
 }

@@ -892,6 +892,39 @@ TEST(DxfEntities, ReadsMTextColumnsFromExtendedDataAndTheEmbeddedObject) {
   EXPECT_FALSE(fixed.columnAutoHeight);
 }
 
+TEST(DxfEntities, MTextColumnsStoredAsLinkedEntitiesAreEachOneColumn) {
+  // Before R2018 the text of a column set is spread over MTEXT entities already: the first holds
+  // the first column's share and names the others, which hold theirs at their own places and
+  // store the width of the whole set. None flows into columns again, all wrap at the column
+  // width; an MTEXT with column settings and no linked ones still flows itself.
+  const Groups info{{1001, "ACAD"}, {1000, "ACAD_MTEXT_COLUMN_INFO_BEGIN"},
+                    {1070, "75"}, {1070, "1"}, {1070, "79"}, {1070, "0"}, {1070, "76"},
+                    {1070, "3"}, {1070, "78"}, {1070, "0"}, {1070, "48"}, {1040, "20"},
+                    {1070, "49"}, {1040, "1"}, {1000, "ACAD_MTEXT_COLUMN_INFO_END"}};
+  Groups linked = info;
+  linked.insert(linked.end(), {{1000, "ACAD_MTEXT_COLUMNS_BEGIN"}, {1070, "47"}, {1070, "3"},
+                               {1005, "31"}, {1005, "32"}, {1000, "ACAD_MTEXT_COLUMNS_END"}});
+  const auto text = [](const char* x, const char* content) {
+    return Groups{{10, x}, {20, "0"}, {30, "0"}, {40, "2.5"}, {41, "62"}, {46, "7"}, {71, "1"},
+                  {1, content}};
+  };
+  const Drawing drawing = Read(Ascii(HeaderSection("AC1021") + Section("ENTITIES",
+      Entity2000("MTEXT", "30", "AcDbMText", text("0", "Line 1\\PLine 2\\P") + linked) +
+      Entity2000("MTEXT", "31", "AcDbMText", text("21", "Line 3\\PLine 4\\P")) +
+      Entity2000("MTEXT", "32", "AcDbMText", text("42", "Line 5")) +
+      Entity2000("MTEXT", "33", "AcDbMText", text("0", "alone") + info)) + Eof()));
+  ASSERT_EQ(ModelSpace(drawing).size(), 4u);
+  for (std::size_t k = 0; k < 3; ++k) {
+    const MText& column = std::get<MText>(ModelSpace(drawing)[k].data);
+    EXPECT_EQ(column.columnType, 0) << "entity " << k;
+    EXPECT_DOUBLE_EQ(column.referenceWidth, 20) << "entity " << k;
+  }
+  EXPECT_DOUBLE_EQ(std::get<MText>(ModelSpace(drawing)[2].data).insertion.x, 42);
+  const MText& alone = std::get<MText>(ModelSpace(drawing)[3].data);
+  EXPECT_EQ(alone.columnType, 1);
+  EXPECT_EQ(alone.columnCount, 3);
+}
+
 TEST(DxfEntities, ReadsInsertsWithTheirVisibleAttributes) {
   const Drawing& drawing = AllEntities();
   const Insert& insert = Nth<Insert>(13);

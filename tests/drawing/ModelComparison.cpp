@@ -551,6 +551,9 @@ void CComparer::Data(const std::string& k, const drawing::Entity& xe, const draw
           Same(k + "attachment", x.attachment, y.attachment);
           Real(k + "line spacing", x.lineSpacingFactor, y.lineSpacingFactor);
           Same(k + "style", StyleName(e, x.style), StyleName(a, y.style));
+          Same(k + "column type", x.columnType, y.columnType);
+          Real(k + "column width", x.columnWidth, y.columnWidth);
+          Same(k + "column heights", x.columnHeights.size(), y.columnHeights.size());
         } else if constexpr (std::is_same_v<Kind, Insert>) {
           Same(k + "block", Matched(BlockName(e, x.block)), BlockName(a, y.block));
           Point(k + "insertion", x.insertion, y.insertion);
@@ -699,20 +702,29 @@ void CComparer::Data(const std::string& k, const drawing::Entity& xe, const draw
               for (std::size_t i = 0; i < u.lines[l].vertices.size(); ++i) {
                 Point(k + "line vertex", u.lines[l].vertices[i], w.lines[l].vertices[i]);
               }
+              Same(k + "line own colour", u.lines[l].ownColor, w.lines[l].ownColor);
+              Same(k + "line own linetype", u.lines[l].ownLinetype, w.lines[l].ownLinetype);
+              Same(k + "line own weight", u.lines[l].ownLineweight, w.lines[l].ownLineweight);
             }
           }
           Same(k + "leader type", x.leaderType, y.leaderType);
+          Same(k + "leader lineweight", x.lineLineweight, y.lineLineweight);
+          Same(k + "text frame", x.textFrame, y.textFrame);
+          Real(k + "landing gap", x.landingGap, y.landingGap);
+          Same(k + "text left attachment", x.textLeftAttachment, y.textLeftAttachment);
+          Same(k + "text right attachment", x.textRightAttachment, y.textRightAttachment);
+          Same(k + "vertical attachment", x.verticalAttachment, y.verticalAttachment);
           Real(k + "arrow size", x.arrowSize, y.arrowSize);
           Same(k + "arrow block", Matched(BlockName(e, x.arrowBlock)), BlockName(a, y.arrowBlock));
           Same(k + "has text", x.hasText, y.hasText);
-          Same(k + "text", x.text.text, y.text.text);
-          Point(k + "text insertion", x.text.insertion, y.text.insertion);
-          Real(k + "text height", x.text.height, y.text.height);
-          Same(k + "text attachment", x.text.attachment, y.text.attachment);
-          Same(k + "text style", StyleName(e, x.text.style), StyleName(a, y.text.style));
+          Same(k + "text", x.text->text, y.text->text);
+          Point(k + "text insertion", x.text->insertion, y.text->insertion);
+          Real(k + "text height", x.text->height, y.text->height);
+          Same(k + "text attachment", x.text->attachment, y.text->attachment);
+          Same(k + "text style", StyleName(e, x.text->style), StyleName(a, y.text->style));
           Same(k + "has block", x.hasBlock, y.hasBlock);
-          Same(k + "block", Matched(BlockName(e, x.block.block)), BlockName(a, y.block.block));
-          Point(k + "block insertion", x.block.insertion, y.block.insertion);
+          Same(k + "block", Matched(BlockName(e, x.block->block)), BlockName(a, y.block->block));
+          Point(k + "block insertion", x.block->insertion, y.block->insertion);
         } else if constexpr (std::is_same_v<Kind, MLine>) {
           Same(k + "vertex count", x.vertices.size(), y.vertices.size());
           if (x.vertices.size() == y.vertices.size()) {
@@ -773,6 +785,7 @@ void CComparer::Data(const std::string& k, const drawing::Entity& xe, const draw
           Point(k + "direction", x.direction, y.direction);
           Real(k + "height", x.height, y.height);
           Real(k + "gap", x.gap, y.gap);
+          Same(k + "style", StyleName(e, x.style), StyleName(a, y.style));
         } else if constexpr (std::is_same_v<Kind, Underlay>) {
           Same(k + "format", x.format, y.format);
           Same(k + "file", x.fileName, y.fileName);

@@ -240,3 +240,20 @@ TEST(ClippedGroup, ItsMembersKeepThePromisesOfEveryEntity) {
   EXPECT_EQ(drawing.blocks[0].entities[0].layer, 0);
   EXPECT_TRUE(CheckModel(drawing).empty());
 }
+
+TEST(Model, EntitiesStaySmallAndBoxedPartsCopyWhole) {
+  // A large drawing holds millions of entities, and each is as large as the largest kind: a
+  // rare kind keeps its bulk in Boxed parts so that the model stays within its memory share.
+  EXPECT_LE(sizeof(Entity), 256u);
+  MLeader leader;
+  leader.text->text = "NOTE";
+  leader.block->block = 3;
+  MLeader copy = leader;
+  copy.text->text = "CHANGED";
+  EXPECT_EQ(leader.text->text, "NOTE") << "a copy owns its own parts";
+  EXPECT_EQ(copy.block->block, 3);
+  Entity entity;
+  entity.data = copy;
+  const Entity again = entity;
+  EXPECT_EQ(std::get<MLeader>(again.data).text->text, "CHANGED");
+}

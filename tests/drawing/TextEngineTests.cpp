@@ -664,9 +664,74 @@ TEST(MTextLayout, ParagraphsAlignInTheTextsBoxAsTheirCodeSays) {
   EXPECT_NEAR(justified[1].offset.x, narrow - WidthOf(engine, "beta"), 1e-9)
       << "the last word of a justified line ends at the box's right side";
   EXPECT_NEAR(justified[2].offset.x, 0.0, 1e-9) << "the paragraph's last line is not spread";
-  const auto distributed = Layout(engine, "\\pqd;alpha beta", 1, 3 * narrow);
-  ASSERT_EQ(distributed.size(), 2u);
-  EXPECT_NEAR(distributed[1].offset.x, 3 * narrow - WidthOf(engine, "beta"), 1e-9);
+}
+
+TEST(MTextLayout, DistributedLinesSpaceOutTheirCharactersAcrossTheBox) {
+  CTextEngine engine;
+  // Every line, the paragraph's last too, runs from the box's left side to its right side, the
+  // room shared evenly between all characters (spaces included), not only between words.
+  const double box = 3 * WidthOf(engine, "alpha beta");
+  const auto one = Layout(engine, "\\pqd;alpha beta", 1, box);
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_NEAR(one[0].offset.x, 0.0, 1e-9);
+  EXPECT_NEAR(one[0].shape.width, box, 1e-9) << "the last character ends at the right side";
+  const double spread = (box - WidthOf(engine, "alpha beta")) / 9;
+  const double firstL = BoxOf(engine.Shape("a", "arial.ttf", "")).maxX * kHeight;
+  // The "l" of "alpha" starts one character width and one share of the room after the "a".
+  Box second;
+  for (const auto& contour : one[0].shape.contours) {
+    const Box box1 = BoxOf(TextShape{{contour}, 0.0});
+    if (box1.minX > firstL && (second.minX > box1.minX)) second = box1;
+  }
+  EXPECT_NEAR(
+      second.minX,
+      WidthOf(engine, "a") + spread + BoxOf(engine.Shape("l", "arial.ttf", "")).minX * kHeight,
+      1e-9);
+  // Wrapped lines each fill the box; the spaces where a line breaks take no share.
+  const double narrow = WidthOf(engine, "alpha beta") * 0.8;
+  const auto wrapped = Layout(engine, "\\pqd;alpha beta", 1, narrow);
+  ASSERT_EQ(Baselines(wrapped).size(), 2u);
+  // Both lines end in an "a", whose outline stops short of its advance by its right bearing.
+  const double bearing =
+      WidthOf(engine, "a") - BoxOf(engine.Shape("a", "arial.ttf", "")).maxX * kHeight;
+  for (const MTextPiece& piece : wrapped) {
+    EXPECT_NEAR(piece.offset.x, 0.0, 1e-9);
+    EXPECT_NEAR(BoxOf(piece).maxX, narrow - bearing, 1e-9);
+  }
+  // An underline follows the characters to the last one's end.
+  const auto underlined = Layout(engine, "\\pqd;\\LHH", 1, box);
+  ASSERT_FALSE(underlined.empty());
+  double underEnd = 0.0;
+  for (const MTextPiece& piece : underlined) underEnd = std::max(underEnd, BoxOf(piece).maxX);
+  EXPECT_NEAR(underEnd, box, 1e-9);
+}
+
+TEST(MTextLayout, CentreRightAndDecimalTabStopsSetTheirTextOnTheStop) {
+  CTextEngine engine;
+  struct Case {
+    const char* text;
+    double x;  // where the coloured text after the tab starts
+  } cases[] = {
+      {"\\pxt8;A^I{\\C1;HH}", 8 * kHeight},
+      {"\\pxtc8;A^I{\\C1;HH}", 8 * kHeight - WidthOf(engine, "HH") / 2},
+      {"\\pxtr8;A^I{\\C1;HH}", 8 * kHeight - WidthOf(engine, "HH")},
+      {"\\pxtd8;A^I{\\C1;12.5}", 8 * kHeight - WidthOf(engine, "12")},
+      {"\\pxtd8;A^I{\\C1;125}", 8 * kHeight - WidthOf(engine, "125")},
+      // The text runs to the next tab, over spaces and format changes.
+      {"\\pxtc10;A^I{\\C1;HH }{\\C2;HH} ^IB", 10 * kHeight - WidthOf(engine, "HH HH") / 2},
+      {"\\pxtr3,c8,r12;A^I{\\C1;H}^IB", 3 * kHeight - WidthOf(engine, "H")},
+      // A stop of each kind in one paragraph: the second tab goes to the centre stop.
+      {"\\pxtr3,c8;A^IB^I{\\C1;HH}", 8 * kHeight - WidthOf(engine, "HH") / 2},
+      // Text that cannot be set back far enough starts where the text before it ends.
+      {"\\pxtr4;A^I{\\C1;HHHHHH}", WidthOf(engine, "A")},
+  };
+  for (const Case& c : cases) {
+    const auto pieces = Layout(engine, c.text);
+    const auto coloured =
+        std::find_if(pieces.begin(), pieces.end(), [](const MTextPiece& p) { return p.hasColor; });
+    ASSERT_NE(coloured, pieces.end()) << c.text;
+    EXPECT_NEAR(coloured->offset.x, c.x, 1e-9) << c.text;
+  }
 }
 
 TEST(MTextLayout, IndentsAndTabStopsCountInTextHeights) {
@@ -708,7 +773,7 @@ TEST(MTextLayout, ColumnsTakeTheLinesThatPassTheirHeight) {
   mtext.columnCount = 2;
   mtext.columnWidth = 10 * kHeight;
   mtext.columnGutter = 2 * kHeight;
-  mtext.columnHeight = 3.5 * kHeight;  // two lines (their descent included), not three
+  mtext.columnHeight = 3.5 * kHeight;  // two baselines, not three
   const auto pieces = drawing::LayoutMText(mtext, ArialStyle(), engine);
   ASSERT_EQ(pieces.size(), 5u);
   EXPECT_NEAR(pieces[1].offset.y, -kHeight - kSpacing, 1e-9);
@@ -716,6 +781,15 @@ TEST(MTextLayout, ColumnsTakeTheLinesThatPassTheirHeight) {
   EXPECT_NEAR(pieces[2].offset.y, -kHeight, 1e-9) << "at the top";
   EXPECT_NEAR(pieces[4].offset.x, 12 * kHeight, 1e-9) << "the last static column takes the rest";
   EXPECT_NEAR(pieces[4].offset.y, -kHeight - 2 * kSpacing, 1e-9);
+  // A line fits when its baseline does: CAD fills a column 7.09 high with two lines of 2.5,
+  // whose second line's descent reaches below it.
+  mtext.columnHeight = 7.0885;
+  ASSERT_GT(kHeight + kSpacing + kHeight / 3, mtext.columnHeight);
+  const auto fitted = drawing::LayoutMText(mtext, ArialStyle(), engine);
+  ASSERT_EQ(fitted.size(), 5u);
+  EXPECT_NEAR(fitted[1].offset.x, 0.0, 1e-9) << "b stays in the first column";
+  EXPECT_NEAR(fitted[2].offset.x, 12 * kHeight, 1e-9);
+  mtext.columnHeight = 3.5 * kHeight;
   // Reversed flow puts the first column on the right; a \N breaks a column early.
   mtext.columnFlowReversed = true;
   mtext.text = "a\\Nb";

@@ -140,6 +140,50 @@ TEST(PdfDocument, RollingBackAFailedDrawingLeavesTheFileItWasBefore) {
             pdftest::SaveAndCheck(expectedAfter, dir, "expected-after.pdf"));
 }
 
+TEST(PdfDocument, DrawingsMadeApartAndAppendedGiveTheFileMadeInOne) {
+  TempDir dir;
+  // Three drawings: layers shared with earlier drawings, new ones, a picture with a soft mask,
+  // two pages under one bookmark, and one drawing without pages.
+  const auto drawing = [](CPdfDocument& doc, int which) {
+    if (which == 0) {
+      const pdftest::DrawingPage page = pdftest::AddDrawingPage(doc, "plan", "Model");
+      page.page->GetLayerResource(doc.GetLayer("WALLS"), &doc.nextObjectNumber);
+      page.page->GetLayerResource(doc.GetLayer("DOORS"), &doc.nextObjectNumber);
+    } else if (which == 1) {
+      const pdftest::DrawingPage first = pdftest::AddDrawingPage(doc, "site", "Model");
+      first.page->GetLayerResource(doc.GetLayer("TREES"), &doc.nextObjectNumber);
+      first.page->GetLayerResource(doc.GetLayer("WALLS"), &doc.nextObjectNumber);
+      std::unique_ptr<CDib> picture = CDib::Create(2, 2, 32);
+      std::string name;
+      EXPECT_TRUE(first.page->AddImage(2, 2, picture.get(), name, &doc.nextObjectNumber));
+      const pdftest::DrawingPage second =
+          pdftest::AddDrawingPage(doc, "site", "Layout1", first.drawingMark);
+      second.page->GetLayerResource(doc.GetLayer("DOORS"), &doc.nextObjectNumber);
+      second.page->GetLayerResource(doc.GetLayer("ROADS"), &doc.nextObjectNumber);
+    } else {
+      doc.OutlineRoot()->AddChild(&doc.nextObjectNumber)->SetTitle("empty");
+    }
+  };
+  CPdfDocument together;
+  pdftest::StartDocument(together);
+  for (int which : {0, 1, 2, 1}) drawing(together, which);
+
+  CPdfDocument appended;
+  pdftest::StartDocument(appended);
+  for (int which : {0, 1, 2, 1}) {
+    CPdfDocument part;
+    pdftest::StartDocument(part);
+    drawing(part, which);
+    ASSERT_TRUE(appended.Append(part));
+    EXPECT_EQ(part.PageTreeRoot()->PageCount(), 0);
+    EXPECT_EQ(part.OutlineRoot()->First(), nullptr);
+  }
+  EXPECT_EQ(appended.LayerCount(), 4);
+  EXPECT_EQ(pdftest::SaveAndCheck(appended, dir, "appended.pdf"),
+            pdftest::SaveAndCheck(together, dir, "together.pdf"))
+      << "byte for byte: numbers, layers, bookmarks and pages";
+}
+
 TEST(PdfDocument, SavingThroughALinkReplacesTheFileItPointsAt) {
   TempDir dir;
   std::filesystem::create_directory(dir / "real");

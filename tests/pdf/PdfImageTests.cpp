@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <set>
+
 #include "pdf/PdfArray.h"
 #include "pdf/PdfDocument.h"
 #include "platform/Dib.h"
@@ -95,13 +97,41 @@ TEST(PdfImage, NamesCountPerPage) {
   TempDir dir;
   ImagePage p;
   auto dib = CDib::Create(1, 1, 24);
+  auto other = CDib::Create(1, 1, 24);
+  other->SetPixelRgb(0, 0, 9, 9, 9);
   std::string name;
   ASSERT_TRUE(p.made.page->AddImage(1, 1, dib.get(), name, &p.doc.nextObjectNumber));
-  ASSERT_TRUE(p.made.page->AddImage(1, 1, dib.get(), name, &p.doc.nextObjectNumber));
+  ASSERT_TRUE(p.made.page->AddImage(1, 1, other.get(), name, &p.doc.nextObjectNumber));
   EXPECT_EQ(name, "IMG2");
   auto next = pdftest::AddDrawingPage(p.doc, "plan", "Layout1", p.made.drawingMark);
   ASSERT_TRUE(next.page->AddImage(1, 1, dib.get(), name, &p.doc.nextObjectNumber));
   EXPECT_EQ(name, "IMG1");
+  pdftest::SaveAndCheck(p.doc, dir);
+}
+
+TEST(PdfImage, APicturePlacedAgainOnAPageIsWrittenOnce) {
+  TempDir dir;
+  ImagePage p;
+  auto dib = CDib::Create(3, 2, 24);
+  dib->SetPixelRgb(1, 1, 200, 10, 10);
+  auto copy = CDib::Create(3, 2, 24);  // the same picture, made again (as each viewport does)
+  copy->SetPixelRgb(1, 1, 200, 10, 10);
+  auto changed = CDib::Create(3, 2, 24);
+  changed->SetPixelRgb(1, 1, 200, 10, 11);
+  std::string first, again, otherPixel, otherMode, otherSize;
+  const std::int32_t before = p.doc.nextObjectNumber;
+  ASSERT_TRUE(p.made.page->AddImage(3, 2, dib.get(), first, &p.doc.nextObjectNumber));
+  const std::int32_t afterFirst = p.doc.nextObjectNumber;
+  ASSERT_TRUE(p.made.page->AddImage(3, 2, copy.get(), again, &p.doc.nextObjectNumber));
+  EXPECT_EQ(again, first);
+  EXPECT_EQ(p.doc.nextObjectNumber, afterFirst) << "no object for the second placement";
+  EXPECT_GT(afterFirst, before);
+  // One sample, the colour mode or the size differ: a picture of its own.
+  ASSERT_TRUE(p.made.page->AddImage(3, 2, changed.get(), otherPixel, &p.doc.nextObjectNumber));
+  ASSERT_TRUE(p.made.page->AddImage(3, 2, dib.get(), otherMode, &p.doc.nextObjectNumber,
+                                    ImageColors::Gray));
+  ASSERT_TRUE(p.made.page->AddImage(4, 2, dib.get(), otherSize, &p.doc.nextObjectNumber));
+  EXPECT_EQ(std::set<std::string>({first, otherPixel, otherMode, otherSize}).size(), 4u);
   pdftest::SaveAndCheck(p.doc, dir);
 }
 

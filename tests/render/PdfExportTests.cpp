@@ -275,21 +275,21 @@ TEST(PdfExport, PlacesImagesByTheirFullMatrix) {
   d.device.RasterImage(turned, 2, 2, dib.get());
   // The bitmap's bottom row comes first in the samples, at the top of PDF's unit square.
   EXPECT_EQ(d.Written(), "q 0.0 30 40 0.0 10 20 cm /IMG1 Do Q ");
-  // Upright placements give what Raster gives.
+  // Upright placements give what Raster gives; the same picture placed again keeps its name.
   RasterPlacement upright;
   upright.a = 30;
   upright.d = 40;
   upright.e = 10;
   upright.f = 20;
   d.device.RasterImage(upright, 2, 2, dib.get());
-  EXPECT_EQ(d.Written(), "q 30 0.0 0.0 -40 10 60 cm /IMG2 Do Q ");
+  EXPECT_EQ(d.Written(), "q 30 0.0 0.0 -40 10 60 cm /IMG1 Do Q ");
 
   // A stencil paints its set pixels in the current colour.
   auto mask = CDib::Create(2, 2, 1);
   RasterPlacement stencil = upright;
   stencil.stencil = true;
   d.device.RasterImage(stencil, 2, 2, mask.get());
-  EXPECT_EQ(d.Written(), "q 30 0.0 0.0 -40 10 60 cm /IMG3 Do Q ");
+  EXPECT_EQ(d.Written(), "q 30 0.0 0.0 -40 10 60 cm /IMG2 Do Q ");
   d.device.RasterImage(stencil, 2, 2, dib.get());
   EXPECT_EQ(d.Written(), "") << "a stencil needs a 1-bit bitmap";
 }

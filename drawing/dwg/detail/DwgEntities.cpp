@@ -636,7 +636,76 @@ void ReadMTextColumns(CDwgObjectFrame& frame, MText& mtext) {
   }
 }
 
-CDwgEntityResult ReadMText(CDwgReaderContext& context, CDwgObjectFrame& frame, Entity& entity) {
+// The columns of an MTEXT before R2018, in the extended data of the application ACAD: the
+// settings as pairs of a 1070 code (75 type, 76 count, 78 flow reversed, 79 automatic height,
+// 48 width, 49 gutter, 50 the number of heights that follow as 1040s) and its value between
+// "ACAD_MTEXT_COLUMN_INFO_BEGIN" and "…_END", and the MTEXT entities of the further columns as
+// 1005 handles between "ACAD_MTEXT_COLUMNS_BEGIN" and "…_END".
+void ReadMTextColumnData(CDwgReaderContext& context, const CDwgObjectFrame& frame, MText& mtext,
+                         CDwgEntityInfo& info) {
+  for (const CDwgExtendedData& data : frame.extendedData) {
+    if (ApplicationName(context, data.application) != "ACAD") continue;
+    bool inInfo = false, inLinked = false;
+    int code = -1, heightsLeft = 0;
+    for (const CDwgExtendedItem& item : ReadExtendedItems(data.bytes, context.version)) {
+      if (item.code == 1000) {
+        inInfo = item.text == "ACAD_MTEXT_COLUMN_INFO_BEGIN" ||
+                 (inInfo && item.text != "ACAD_MTEXT_COLUMN_INFO_END");
+        inLinked = item.text == "ACAD_MTEXT_COLUMNS_BEGIN" ||
+                   (inLinked && item.text != "ACAD_MTEXT_COLUMNS_END");
+        code = -1;
+        continue;
+      }
+      if (inLinked && item.code == 1005 && info.linkedColumns.size() < 1000) {
+        info.linkedColumns.push_back(static_cast<std::uint64_t>(item.integer));
+        continue;
+      }
+      if (!inInfo || (item.code != 1070 && item.code != 1040)) continue;
+      const double value = item.code == 1040 ? item.reals[0] : static_cast<double>(item.integer);
+      if (!std::isfinite(value)) continue;
+      if (heightsLeft > 0 && item.code == 1040) {
+        if (mtext.columnHeights.size() < 1000) mtext.columnHeights.push_back(std::max(0.0, value));
+        --heightsLeft;
+        continue;
+      }
+      if (code < 0) {
+        code = static_cast<int>(value);
+        continue;
+      }
+      switch (code) {
+        case 75:
+          mtext.columnType = std::clamp(static_cast<int>(value), 0, 2);
+          break;
+        case 76:
+          mtext.columnCount = std::clamp(static_cast<int>(value), 0, 1000);
+          break;
+        case 78:
+          mtext.columnFlowReversed = value != 0;
+          break;
+        case 79:
+          mtext.columnAutoHeight = value != 0;
+          break;
+        case 48:
+          mtext.columnWidth = std::max(0.0, value);
+          break;
+        case 49:
+          mtext.columnGutter = std::max(0.0, value);
+          break;
+        case 50:
+          heightsLeft = std::clamp(static_cast<int>(value), 0, 1000);
+          break;
+        default:
+          break;
+      }
+      code = -1;
+    }
+  }
+  if (mtext.columnType == 0) mtext.columnHeights.clear();
+  info.columnWidth = mtext.columnWidth > 0 ? mtext.columnWidth : mtext.referenceWidth;
+}
+
+CDwgEntityResult ReadMText(CDwgReaderContext& context, CDwgObjectFrame& frame, Entity& entity,
+                           CDwgEntityInfo& info) {
   CBitReader& d = frame.data;
   MText mtext;
   mtext.insertion = V(d.Read3BD());
@@ -658,7 +727,10 @@ CDwgEntityResult ReadMText(CDwgReaderContext& context, CDwgObjectFrame& frame, E
   }
   mtext.style = context.TextStyleOf(ReadHandle(frame));
   if (d.Failed() || frame.Strings().Failed()) return CDwgEntityResult::Damaged;
+  // R2018 keeps the columns with the text; earlier releases (and R2018 texts that keep none
+  // there) in the extended data.
   if (context.version >= Version::R2018) ReadMTextColumns(frame, mtext);
+  if (mtext.columnType == 0) ReadMTextColumnData(context, frame, mtext, info);
   mtext.direction = Normalized(direction, OcsXAxis(entity.extrusion));
   entity.data = std::move(mtext);
   return CDwgEntityResult::Stored;
@@ -1012,6 +1084,18 @@ bool Finite(const Vec3& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
+// A multileader's lineweight (BL, signed): hundredths of a millimetre or ByLayer, ByBlock,
+// Default; ByBlock when it is none of these.
+std::int16_t PartLineweight(CBitReader& d) {
+  const auto weight = static_cast<std::int32_t>(d.ReadBL());
+  return static_cast<std::int16_t>(weight >= -3 && weight <= 211 ? weight : kLineweightByBlock);
+}
+
+// A multileader's linetype handle as a linetype reference; 0 leaves it ByBlock.
+std::int32_t PartLinetype(CDwgReaderContext& context, std::uint64_t handle) {
+  return handle != 0 ? context.LinetypeOf(handle) : kLinetypeByBlock;
+}
+
 // MULTILEADER: the leader roots with their lines, then the annotation context (scale, content,
 // text or block), then the entity's own properties. Fields of the lines and the entity differ
 // by release. Damaged when a stream runs out or a value makes no sense: the caller then falls
@@ -1056,40 +1140,47 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
       }
       d.ReadBL();  // line index
       if (r2010) {
-        d.ReadBS();                 // leader type
-        PartColor(context, frame);  // colour
-        ReadHandle(frame);          // linetype
-        d.ReadBL();                 // lineweight
-        d.ReadBD();                 // arrowhead size
-        ReadHandle(frame);          // arrowhead
-        d.ReadBL();                 // override flags
+        d.ReadBS();  // leader type
+        line.color = PartColor(context, frame);
+        line.linetype = PartLinetype(context, ReadHandle(frame));
+        line.lineweight = PartLineweight(d);
+        d.ReadBD();         // arrowhead size
+        ReadHandle(frame);  // arrowhead
+        // What the line sets apart: 2 its colour, 4 its linetype, 8 its weight.
+        const std::uint32_t flags = d.ReadBL();
+        line.ownColor = (flags & 2) != 0;
+        line.ownLinetype = (flags & 4) != 0;
+        line.ownLineweight = (flags & 8) != 0;
       }
     }
-    if (r2010) d.ReadBS();  // attachment direction
+    if (r2010 && d.ReadBS() == 1) leader.verticalAttachment = true;
   }
   // The annotation context.
   d.ReadBD();   // overall scale
   d.Read3BD();  // content base point
-  leader.text.height = d.ReadBD();
+  leader.text->height = d.ReadBD();
   const double contextArrowSize = d.ReadBD();
-  d.ReadBD();                              // landing gap
-  for (int i = 0; i < 4; ++i) d.ReadBS();  // text attachments left and right, angle, alignment
+  leader.landingGap = std::max(0.0, d.ReadBD());
+  leader.textLeftAttachment = d.ReadBS();
+  leader.textRightAttachment = d.ReadBS();
+  d.ReadBS();  // text angle
+  d.ReadBS();  // text alignment
   leader.hasText = d.ReadB();
   if (leader.hasText) {
-    leader.text.text = CaretNotation(context.Text(frame, true), true);
+    leader.text->text = CaretNotation(context.Text(frame, true), true);
     d.Read3BD();  // normal
-    leader.text.style = context.TextStyleOf(ReadHandle(frame));
-    leader.text.insertion = V(d.Read3BD());
-    leader.text.direction = Normalized(V(d.Read3BD()), {1, 0, 0});
+    leader.text->style = context.TextStyleOf(ReadHandle(frame));
+    leader.text->insertion = V(d.Read3BD());
+    leader.text->direction = Normalized(V(d.Read3BD()), {1, 0, 0});
     d.ReadBD();  // rotation
-    leader.text.referenceWidth = std::max(0.0, d.ReadBD());
+    leader.text->referenceWidth = std::max(0.0, d.ReadBD());
     d.ReadBD();  // defined height
     const double spacing = d.ReadBD();
-    if (spacing > 0) leader.text.lineSpacingFactor = spacing;
+    if (spacing > 0) leader.text->lineSpacingFactor = spacing;
     d.ReadBS();  // line spacing style
     leader.textColor = PartColor(context, frame);
     const unsigned attachment = d.ReadBS();
-    leader.text.attachment = attachment >= 1 && attachment <= 9 ? static_cast<int>(attachment) : 1;
+    leader.text->attachment = attachment >= 1 && attachment <= 9 ? static_cast<int>(attachment) : 1;
     d.ReadBS();                 // flow direction
     PartColor(context, frame);  // background colour
     d.ReadBD();                 // background scale
@@ -1108,11 +1199,11 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
     d.ReadB();
   } else if (d.ReadB()) {
     leader.hasBlock = true;
-    leader.block.block = context.BlockOf(ReadHandle(frame));
+    leader.block->block = context.BlockOf(ReadHandle(frame));
     leader.blockNormal = Normalized(V(d.Read3BD()), {0, 0, 1});
-    leader.block.insertion = V(d.Read3BD());
-    leader.block.scale = V(d.Read3BD());
-    leader.block.rotation = d.ReadBD() * kDegrees;
+    leader.block->insertion = V(d.Read3BD());
+    leader.block->scale = V(d.Read3BD());
+    leader.block->rotation = d.ReadBD() * kDegrees;
     leader.blockColor = PartColor(context, frame);
     for (int i = 0; i < 16; ++i) d.ReadBD();  // transform
   }
@@ -1130,9 +1221,9 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
   const unsigned type = d.ReadBS();
   leader.leaderType = type <= 2 ? static_cast<int>(type) : 1;
   leader.lineColor = PartColor(context, frame);
-  ReadHandle(frame);  // linetype
-  d.ReadBL();         // lineweight
-  d.ReadB();          // landing
+  leader.lineLinetype = PartLinetype(context, ReadHandle(frame));
+  leader.lineLineweight = PartLineweight(d);
+  d.ReadB();  // landing
   const bool dogleg = d.ReadB();
   d.ReadBD();  // landing distance
   const std::uint64_t arrow = ReadHandle(frame);
@@ -1140,12 +1231,19 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
   if (d.Failed() || frame.handles.Failed() || frame.Strings().Failed()) {
     return CDwgEntityResult::Damaged;
   }
+  // The content's settings follow; the frame around the text is the last needed.
+  d.ReadBS();                              // content type
+  ReadHandle(frame);                       // text style
+  for (int i = 0; i < 4; ++i) d.ReadBS();  // text attachments left and right, angle, alignment
+  PartColor(context, frame);               // text colour
+  const bool textFrame = d.ReadB();
+  leader.textFrame = !d.Failed() && textFrame;
   leader.arrowBlock = arrow != 0 ? context.BlockOf(arrow) : -1;
   leader.arrowSize =
       std::isfinite(contextArrowSize) && contextArrowSize >= 0 ? contextArrowSize : arrowSize;
-  if (leader.hasText && leader.text.style < 0) leader.text.style = context.standardStyle;
-  if (leader.text.style < 0) leader.text.style = context.standardStyle;
-  leader.hasBlock = leader.hasBlock && leader.block.block >= 0;
+  if (leader.hasText && leader.text->style < 0) leader.text->style = context.standardStyle;
+  if (leader.text->style < 0) leader.text->style = context.standardStyle;
+  leader.hasBlock = leader.hasBlock && leader.block->block >= 0;
   for (Root& root : read) {
     for (MLeaderLine& line : root.branch.lines) {
       if (root.hasLanding) line.vertices.push_back(root.branch.landing);
@@ -1157,8 +1255,8 @@ CDwgEntityResult ReadMLeader(CDwgReaderContext& context, CDwgObjectFrame& frame,
     if (!std::isfinite(root.branch.doglegLength)) return CDwgEntityResult::Damaged;
     leader.branches.push_back(std::move(root.branch));
   }
-  if (!Finite(leader.text.insertion) || !Finite(leader.block.insertion) ||
-      !std::isfinite(leader.text.height) || !std::isfinite(leader.arrowSize)) {
+  if (!Finite(leader.text->insertion) || !Finite(leader.block->insertion) ||
+      !std::isfinite(leader.text->height) || !std::isfinite(leader.arrowSize)) {
     return CDwgEntityResult::Damaged;
   }
   entity.data = std::move(leader);
@@ -1288,6 +1386,9 @@ CDwgEntityResult ReadTolerance(CDwgReaderContext& context, CDwgObjectFrame& fram
         if (variable == 147) style.gap = value;
         if (variable == 40) style.scale = value;
         variable = -1;
+      } else if (inStyle && variable == 340 && item.code == 1005) {
+        style.textStyle = static_cast<std::uint64_t>(item.integer);
+        variable = -1;
       } else if (inStyle && item.code != 1002) {
         variable = -1;
       }
@@ -1297,7 +1398,9 @@ CDwgEntityResult ReadTolerance(CDwgReaderContext& context, CDwgObjectFrame& fram
   tolerance.height = height > 0 ? height : style.textHeight * scale;
   tolerance.gap = gap > 0 ? gap : style.gap * scale;
   tolerance.direction = Normalized(direction, {1, 0, 0});
-  tolerance.style = context.standardStyle;
+  // The frame's text is in the dimension style's text style.
+  tolerance.style =
+      style.textStyle != 0 ? context.TextStyleOf(style.textStyle) : context.standardStyle;
   entity.data = std::move(tolerance);
   return CDwgEntityResult::Stored;
 }
@@ -1591,7 +1694,7 @@ CDwgEntityResult ReadDwgEntity(CDwgReaderContext& context, CDwgObjectFrame& fram
       break;
     }
     case Kind::MText:
-      return ReadMText(context, frame, entity);
+      return ReadMText(context, frame, entity, info);
     case Kind::Leader:
       return ReadLeader(context, frame, entity);
     case Kind::LwPolyline: {

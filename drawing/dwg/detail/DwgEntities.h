@@ -22,6 +22,10 @@ struct CDwgEntityInfo {
   // POLYLINE: the flags in DXF form (8 3D, 16 mesh, 64 polyface) and the mesh sizes.
   int polylineFlags = 0;
   int meshM = 0, meshN = 0, smoothM = 0, smoothN = 0, smoothType = 0;
+  // MTEXT in columns before R2018: the MTEXT entities that hold its further columns, each with
+  // its column's share of the text, and the width of a column.
+  std::vector<std::uint64_t> linkedColumns;
+  double columnWidth = 0.0;
 };
 
 enum class CDwgEntityResult {

@@ -258,11 +258,12 @@ bool CDwgReaderContext::Open(std::uint64_t handle, CDwgObjectFrame& frame, bool 
     if (required) Damage(why);
     return false;
   }
-  // Text styles (the TrueType family), leaders (dimension style overrides) and R13/R14
-  // viewports (their view) keep what the model needs in their extended data; other objects'
-  // is not copied.
-  const bool usesExtendedData =
-      frame.type == 0x35 || frame.type == 0x2D || (frame.type == 0x22 && version <= Version::R14);
+  // Text styles (the TrueType family), leaders and feature control frames (dimension style
+  // overrides), MTEXT (columns before R2018) and R13/R14 viewports (their view) keep what the
+  // model needs in their extended data; other objects' is not copied.
+  const bool usesExtendedData = frame.type == 0x35 || frame.type == 0x2D || frame.type == 0x2E ||
+                                frame.type == 0x2C ||
+                                (frame.type == 0x22 && version <= Version::R14);
   if (usesExtendedData && frame.extendedDataCount > 0) {
     return ReadObjectFrame(container, offset, frame, &why, true, false);
   }

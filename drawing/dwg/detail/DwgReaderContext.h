@@ -46,8 +46,9 @@ Color ColorOfCmc(const CCmColor& color, Version version);
 struct CDwgDimStyle {
   double arrowSize = 0.18;
   double scale = 1.0;
-  double textHeight = 0.18;  // DIMTXT
-  double gap = 0.09;         // DIMGAP
+  double textHeight = 0.18;     // DIMTXT
+  double gap = 0.09;            // DIMGAP
+  std::uint64_t textStyle = 0;  // DIMTXSTY, a STYLE handle; 0: "Standard"
 };
 
 // The part every entity starts with: the data after the frame and the handles at the start of

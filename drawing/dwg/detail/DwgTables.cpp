@@ -195,6 +195,7 @@ void CTableReader::Read(std::vector<CDwgBlockRecord>& records) {
   context.headerDimStyle.arrowSize = header.dimAsz;
   context.headerDimStyle.textHeight = header.dimTxt;
   context.headerDimStyle.gap = header.dimGap;
+  context.headerDimStyle.textStyle = header.dimTextStyle;
 
   ReadLinetypes();
   ReadLayers();
@@ -459,6 +460,9 @@ void CTableReader::ReadDimStyles() {
     if (!OpenRecord(context, handle, kDimStyle, frame, name)) continue;
     CBitReader& d = frame.data;
     CDwgDimStyle style;
+    // The first handle after the record's own is the text style.
+    style.textStyle = ReadHandle(frame);
+    if (frame.handles.Failed()) style.textStyle = 0;
     if (context.version >= Version::R2000) {
       context.Text(frame);  // DIMPOST
       context.Text(frame);  // DIMAPOST

@@ -507,7 +507,7 @@ Text ParseText(CDxfReaderContext& context, std::span<const DxfGroup> groups, Kin
 }
 
 MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
-                 const Vec3& extrusion) {
+                 const Vec3& extrusion, DxfEntityInfo& info) {
   MText mtext;
   std::string raw;
   std::string_view last;
@@ -523,6 +523,7 @@ MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
   // after group 101 (R2018), whose codes repeat others of the entity with other meanings.
   bool embedded = false;
   bool inInfo = false;
+  bool inLinked = false;
   int infoCode = -1;
   int heightsLeft = 0;
   const auto column = [&mtext](int code, double value) {
@@ -556,6 +557,7 @@ MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
     if (group.code == 1001) {
       embedded = false;
       inInfo = false;
+      inLinked = false;
       continue;
     }
     if (group.code >= 1000) {
@@ -563,7 +565,11 @@ MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
         const std::string_view marker = GroupTrimmed(group);
         if (marker == "ACAD_MTEXT_COLUMN_INFO_BEGIN") inInfo = true;
         if (marker == "ACAD_MTEXT_COLUMN_INFO_END") inInfo = false;
+        if (marker == "ACAD_MTEXT_COLUMNS_BEGIN") inLinked = true;
+        if (marker == "ACAD_MTEXT_COLUMNS_END") inLinked = false;
         infoCode = -1;
+      } else if (inLinked && group.code == 1005) {
+        if (info.linkedColumns.size() < 1000) info.linkedColumns.push_back(GroupHandle(group));
       } else if (inInfo && (group.code == 1070 || group.code == 1040)) {
         if (heightsLeft > 0 && group.code == 1040) {
           column(50, Real(group));
@@ -832,8 +838,16 @@ Leader ParseLeader(CDxfReaderContext& context, std::span<const DxfGroup> groups)
   return leader;
 }
 
+// A lineweight in hundredths of a millimetre or ByLayer, ByBlock, Default; ByBlock when the
+// value is none of these.
+std::int16_t Lineweight(const DxfGroup& group) {
+  const int weight = Int(group, kLineweightByBlock);
+  return static_cast<std::int16_t>(weight >= -3 && weight <= 211 ? weight : kLineweightByBlock);
+}
+
 // A colour as multileaders store it: the top byte says how (0xC0 ByLayer, 0xC1 ByBlock, 0xC2
 // a true colour in the low 24 bits, 0xC3 an index in the low byte).
+
 Color RawColor(const DxfGroup& group) {
   const auto value = static_cast<std::uint32_t>(Integer(group));
   switch (value >> 24) {
@@ -861,6 +875,8 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
     bool hasLanding = false, hasDogleg = false;
   };
   std::vector<Root> roots;
+  // The override flags of each leader line (93): 2 its colour, 4 its linetype, 8 its weight.
+  std::vector<std::vector<int>> lineFlags;
   double contextArrowSize = -1, entityArrowSize = -1, scale = 1.0;
   bool entityDogleg = true, hasBlockContent = false, hasTextContent = false;
   std::string text;
@@ -872,11 +888,13 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
     }
     if (part == Part::Context && code == 302 && GroupTrimmed(group) == "LEADER{") {
       roots.emplace_back();
+      lineFlags.emplace_back();
       part = Part::Branch;
       continue;
     }
     if (part == Part::Branch && code == 304 && GroupTrimmed(group) == "LEADER_LINE{") {
       roots.back().branch.lines.emplace_back();
+      lineFlags.back().push_back(0);
       part = Part::Line;
       continue;
     }
@@ -896,29 +914,36 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
       case Part::Entity:
         if (code == 170) leader.leaderType = std::clamp(Int(group, 1), 0, 2);
         if (code == 91) leader.lineColor = RawColor(group);
+        if (code == 341) leader.lineLinetype = context.LinetypeByHandle(GroupHandle(group));
+        if (code == 171) leader.lineLineweight = Lineweight(group);
+        if (code == 292) leader.textFrame = Int(group) != 0;
+        if (code == 271) leader.verticalAttachment = Int(group) == 1;
         if (code == 291) entityDogleg = Int(group, 1) != 0;
         if (code == 342) leader.arrowBlock = context.BlockByRecord(GroupHandle(group));
         if (code == 42) entityArrowSize = Real(group, -1);
         if (code == 45) scale = Real(group, 1.0);
         break;
       case Part::Context:
-        if (code == 41) leader.text.height = Real(group);
+        if (code == 41) leader.text->height = Real(group);
         if (code == 140) contextArrowSize = Real(group, -1);
+        if (code == 145) leader.landingGap = std::max(0.0, Real(group));
+        if (code == 174) leader.textLeftAttachment = Int(group, 1);
+        if (code == 175) leader.textRightAttachment = Int(group, 1);
         if (code == 290) hasTextContent = Int(group) != 0;
         if (code == 304) text += group.text;
-        if (code == 340) leader.text.style = context.TextStyleByHandle(GroupHandle(group));
-        SetCoordinate(leader.text.insertion, 12, group);
-        SetCoordinate(leader.text.direction, 13, group);
-        if (code == 43) leader.text.referenceWidth = std::max(0.0, Real(group));
-        if (code == 45 && Real(group) > 0) leader.text.lineSpacingFactor = Real(group);
-        if (code == 171) leader.text.attachment = std::clamp(Int(group, 1), 1, 9);
+        if (code == 340) leader.text->style = context.TextStyleByHandle(GroupHandle(group));
+        SetCoordinate(leader.text->insertion, 12, group);
+        SetCoordinate(leader.text->direction, 13, group);
+        if (code == 43) leader.text->referenceWidth = std::max(0.0, Real(group));
+        if (code == 45 && Real(group) > 0) leader.text->lineSpacingFactor = Real(group);
+        if (code == 171) leader.text->attachment = std::clamp(Int(group, 1), 1, 9);
         if (code == 90) leader.textColor = RawColor(group);
         if (code == 296) hasBlockContent = Int(group) != 0;
-        if (code == 341) leader.block.block = context.BlockByRecord(GroupHandle(group));
+        if (code == 341) leader.block->block = context.BlockByRecord(GroupHandle(group));
         SetCoordinate(leader.blockNormal, 14, group);
-        SetCoordinate(leader.block.insertion, 15, group);
-        SetCoordinate(leader.block.scale, 16, group);
-        if (code == 46) leader.block.rotation = Real(group) * 180.0 / std::numbers::pi;
+        SetCoordinate(leader.block->insertion, 15, group);
+        SetCoordinate(leader.block->scale, 16, group);
+        if (code == 46) leader.block->rotation = Real(group) * 180.0 / std::numbers::pi;
         if (code == 93) leader.blockColor = RawColor(group);
         break;
       case Part::Branch: {
@@ -931,26 +956,37 @@ MLeader ParseMLeader(CDxfReaderContext& context, std::span<const DxfGroup> group
         break;
       }
       case Part::Line: {
-        std::vector<Vec3>& vertices = roots.back().branch.lines.back().vertices;
+        MLeaderLine& line = roots.back().branch.lines.back();
+        std::vector<Vec3>& vertices = line.vertices;
         if (code == 10) vertices.push_back({Real(group), 0, 0});
         if (code == 20 && !vertices.empty()) vertices.back().y = Real(group);
         if (code == 30 && !vertices.empty()) vertices.back().z = Real(group);
+        if (code == 92) line.color = RawColor(group);
+        if (code == 340) line.linetype = context.LinetypeByHandle(GroupHandle(group));
+        if (code == 171) line.lineweight = Lineweight(group);
+        if (code == 93) lineFlags.back().back() = Int(group);
         break;
       }
     }
   }
-  if (leader.text.style < 0) leader.text.style = context.TextStyleIndex("Standard");
+  if (leader.text->style < 0) leader.text->style = context.TextStyleIndex("Standard");
   leader.hasText = hasTextContent;
-  leader.hasBlock = !hasTextContent && hasBlockContent && leader.block.block >= 0;
-  if (leader.hasText) leader.text.text = context.Text(text, true);
+  leader.hasBlock = !hasTextContent && hasBlockContent && leader.block->block >= 0;
+  if (leader.hasText) leader.text->text = context.Text(text, true);
   leader.blockNormal = Normalized(leader.blockNormal, {0, 0, 1});
-  leader.text.direction = Normalized(leader.text.direction, {1, 0, 0});
+  leader.text->direction = Normalized(leader.text->direction, {1, 0, 0});
   leader.arrowSize = contextArrowSize >= 0  ? contextArrowSize
                      : entityArrowSize >= 0 ? entityArrowSize * scale
                                             : leader.arrowSize;
-  for (Root& root : roots) {
-    for (MLeaderLine& line : root.branch.lines) {
+  for (std::size_t r = 0; r < roots.size(); ++r) {
+    Root& root = roots[r];
+    for (std::size_t l = 0; l < root.branch.lines.size(); ++l) {
+      MLeaderLine& line = root.branch.lines[l];
       if (root.hasLanding) line.vertices.push_back(root.branch.landing);
+      const int flags = lineFlags[r][l];
+      line.ownColor = (flags & 2) != 0;
+      line.ownLinetype = (flags & 4) != 0;
+      line.ownLineweight = (flags & 8) != 0;
     }
     if (!(entityDogleg && root.hasDogleg && root.hasLanding)) root.branch.doglegLength = 0;
     leader.branches.push_back(std::move(root.branch));
@@ -1060,6 +1096,10 @@ void ApplyToleranceOverrides(std::span<const DxfGroup> groups, DxfDimStyle& styl
       if (variable == 147) style.gap = Real(group, style.gap);
       if (variable == 40) style.scale = Real(group, style.scale);
       variable = -1;
+    } else if (inStyle && variable == 340 && group.code == 1005) {
+      style.textStyleHandle = GroupHandle(group);
+      style.textStyleName.clear();
+      variable = -1;
     } else if (inStyle && group.code != 1002) {
       variable = -1;
     }
@@ -1081,7 +1121,9 @@ Tolerance ParseTolerance(CDxfReaderContext& context, std::span<const DxfGroup> g
   tolerance.height = style.textHeight * scale;
   tolerance.gap = style.gap * scale;
   tolerance.direction = Normalized(tolerance.direction, {1, 0, 0});
-  tolerance.style = context.TextStyleIndex("Standard");
+  // The frame's text is in the dimension style's text style.
+  tolerance.style = style.textStyleHandle != 0 ? context.TextStyleByHandle(style.textStyleHandle)
+                                               : context.TextStyleIndex(style.textStyleName);
   return tolerance;
 }
 
@@ -1608,7 +1650,7 @@ DxfEntityResult ParseDxfEntity(CDxfReaderContext& context, std::string_view type
       break;
     }
     case Kind::MText:
-      entity.data = ParseMText(context, own, entity.extrusion);
+      entity.data = ParseMText(context, own, entity.extrusion, info);
       break;
     case Kind::Insert:
       entity.data = ParseInsert(context, own);

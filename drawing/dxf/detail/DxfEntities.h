@@ -32,6 +32,9 @@ struct DxfEntityInfo {
   std::uint64_t underlayDefinition = 0;
   // Its named plot style: the placeholder object the style's name leads to (390).
   std::uint64_t plotStyle = 0;
+  // MTEXT in columns of files before R2018: the MTEXT entities that hold its further columns
+  // (extended data "ACAD_MTEXT_COLUMNS"), each with its column's share of the text.
+  std::vector<std::uint64_t> linkedColumns;
 };
 
 enum class DxfEntityResult {

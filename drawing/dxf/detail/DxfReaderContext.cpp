@@ -128,6 +128,11 @@ std::int32_t CDxfReaderContext::BlockByRecord(std::uint64_t handle) {
   return BlockReference(found->second);
 }
 
+std::int32_t CDxfReaderContext::LinetypeByHandle(std::uint64_t handle) const {
+  auto found = linetypeHandles.find(handle);
+  return found != linetypeHandles.end() ? found->second : kLinetypeContinuous;
+}
+
 std::int32_t CDxfReaderContext::TextStyleByHandle(std::uint64_t handle) {
   auto found = textStyleHandles.find(handle);
   return found != textStyleHandles.end() ? found->second : TextStyleIndex("Standard");

@@ -28,12 +28,16 @@ struct CaseInsensitiveEqual {
 using NameIndex =
     std::unordered_map<std::string, std::int32_t, CaseInsensitiveHash, CaseInsensitiveEqual>;
 
-// Arrowhead size and overall scale of a dimension style.
+// What entities take from a dimension style.
 struct DxfDimStyle {
   double arrowSize = 0.18;
   double scale = 1.0;
   double textHeight = 0.18;  // DIMTXT
   double gap = 0.09;         // DIMGAP
+  // DIMTXSTY: the STYLE handle the table stores (group 340), or the name the header stores
+  // ($DIMTXSTY); neither: "Standard".
+  std::uint64_t textStyleHandle = 0;
+  std::string textStyleName;
 };
 
 class CDxfReaderContext {
@@ -69,6 +73,9 @@ class CDxfReaderContext {
   std::int32_t BlockByRecord(std::uint64_t handle);
   // The text style of a STYLE handle; "Standard" when unknown.
   std::int32_t TextStyleByHandle(std::uint64_t handle);
+  // The linetype reference of an LTYPE handle (ByBlock and ByLayer included); Continuous when
+  // unknown.
+  std::int32_t LinetypeByHandle(std::uint64_t handle) const;
 
   // Adds or finds table entries; the index of the entry for that name.
   std::int32_t DefineLayer(std::string name);
@@ -83,6 +90,7 @@ class CDxfReaderContext {
   NameIndex layers, linetypes, textStyles, blocks;
   std::unordered_map<std::uint64_t, std::int32_t> layerHandles;
   std::unordered_map<std::uint64_t, std::int32_t> textStyleHandles;
+  std::unordered_map<std::uint64_t, std::int32_t> linetypeHandles;  // as LinetypeReference
   std::unordered_map<std::uint64_t, std::string> blockRecordNames;  // BLOCK_RECORD handles
   // The layer and linetype of each record of their tables in file order (linetypes without
   // ByBlock and ByLayer), as proxy graphics refer to them; -1 for a record without a name.
