@@ -526,6 +526,97 @@ TEST_F(Cli, PlotsALayoutWithTheTableItsPageSetUpNames) {
   EXPECT_EQ(run.err.find("Plot style table of the layout"), std::string::npos) << run.err;
 }
 
+TEST_F(Cli, PlotsANamedStyleDrawingWithTheNamedTableItsPageSetUpNames) {
+  const fs::path shared = testsupport::SharedDir();
+  if (shared.empty()) GTEST_SKIP() << "no shared corpus beside the checkout";
+  // A drawing in named plot style mode: layer PIPES names the style "mozman" (magenta, 0.13 mm:
+  // 0.369 points) of the table model space's page set-up names; the table is in a search folder.
+  std::string text;
+  for (const char* line : {"0",   "SECTION",
+                           "2",   "HEADER",
+                           "9",   "$ACADVER",
+                           "1",   "AC1015",
+                           "9",   "$PSTYLEMODE",
+                           "290", "0",
+                           "0",   "ENDSEC",
+                           "0",   "SECTION",
+                           "2",   "TABLES",
+                           "0",   "TABLE",
+                           "2",   "LAYER",
+                           "0",   "LAYER",
+                           "5",   "30",
+                           "2",   "PIPES",
+                           "70",  "0",
+                           "62",  "3",
+                           "390", "A1",
+                           "0",   "ENDTAB",
+                           "0",   "TABLE",
+                           "2",   "BLOCK_RECORD",
+                           "0",   "BLOCK_RECORD",
+                           "5",   "1F",
+                           "100", "AcDbSymbolTableRecord",
+                           "100", "AcDbBlockTableRecord",
+                           "2",   "*Model_Space",
+                           "0",   "ENDTAB",
+                           "0",   "ENDSEC",
+                           "0",   "SECTION",
+                           "2",   "ENTITIES",
+                           "0",   "LINE",
+                           "8",   "PIPES",
+                           "10",  "0",
+                           "20",  "0",
+                           "11",  "100",
+                           "21",  "50",
+                           "0",   "ENDSEC",
+                           "0",   "SECTION",
+                           "2",   "OBJECTS",
+                           "0",   "ACDBDICTIONARYWDFLT",
+                           "5",   "E",
+                           "100", "AcDbDictionary",
+                           "3",   "Normal",
+                           "350", "A0",
+                           "3",   "mozman",
+                           "350", "A1",
+                           "0",   "ACDBPLACEHOLDER",
+                           "5",   "A0",
+                           "0",   "ACDBPLACEHOLDER",
+                           "5",   "A1",
+                           "0",   "LAYOUT",
+                           "5",   "52",
+                           "100", "AcDbPlotSettings",
+                           "1",   "",
+                           "7",   "C:\\Plot Styles\\EZDXF_STBTEST.STB",
+                           "100", "AcDbLayout",
+                           "1",   "Model",
+                           "71",  "0",
+                           "330", "1F",
+                           "0",   "ENDSEC",
+                           "0",   "EOF"}) {
+    text += std::string(line) + "\n";
+  }
+  testsupport::TempDir dir;
+  const fs::path drawing = dir.Path() / "named.dxf";
+  testsupport::WriteFile(drawing, text);
+  const fs::path tables = dir.Path() / "tables";
+  fs::create_directories(tables);
+  fs::copy_file(shared / "corpus/ctb/ezdxf_stbtest.stb", tables / "ezdxf_stbtest.stb");
+
+  CliRun run = Convert({"-o", Out("plain.pdf"), drawing.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string plain = PageOperators(Out("plain.pdf"), dir.Path());
+  EXPECT_EQ(plain.find("1 0.0 1 RG"), std::string::npos) << "a table that is not found: " << plain;
+  run = Convert({"--search-path", tables.string(), "-o", Out("styled.pdf"), drawing.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_TRUE(CheckPdfFile(Out("styled.pdf")));
+  const std::string styled = PageOperators(Out("styled.pdf"), dir.Path());
+  EXPECT_NE(styled.find("1 0.0 1 RG"), std::string::npos) << styled;
+  EXPECT_NE(styled.find(" 0.369 w "), std::string::npos) << styled;
+  EXPECT_NE(
+      run.err.find("Plot style table of the layout: " + (tables / "ezdxf_stbtest.stb").string()),
+      std::string::npos)
+      << run.err;
+}
+
 TEST_F(Cli, CopiesPenSetsBetweenTheStoreAndAFile) {
   {
     CRegistry store(dir / "registry.reg");
