@@ -123,6 +123,8 @@ void CDwgReader::FillHeader(const CDwgContainer& container, const CDwgHeader& he
   out.celtScale = header.celtScale;
   out.psLtScale = header.psLtScale ? 1 : 0;
   out.xclipFrame = header.xclipFrame;
+  // R2000 and later keep $PSTYLEMODE in the header's flags: set for colour-dependent styles.
+  if (container.version >= dwg::Version::R2000) out.pstyleMode = (header.flags & 0x2000) ? 1 : 0;
   out.pdMode = header.pdMode;
   out.pdSize = header.pdSize;
   out.tileMode = header.tileMode ? 1 : 0;

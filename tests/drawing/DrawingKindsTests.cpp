@@ -625,7 +625,7 @@ TEST(DrawingKinds, CorpusDrawingsReadEveryKindNatively) {
   }
 }
 
-TEST(DrawingKinds, CorpusClippedReferencesKeepTheirClipAndFrameSettingInDwgAndDxf) {
+TEST(DrawingKinds, CorpusDwgAndDxfFilesKeepTheirClipFrameAndPlotStyleSettings) {
   const std::filesystem::path shared = testsupport::SharedDir();
   if (shared.empty() || !std::filesystem::is_directory(shared / "corpus/dwg")) {
     GTEST_SKIP() << "the shared corpus is not here";
@@ -660,6 +660,19 @@ TEST(DrawingKinds, CorpusClippedReferencesKeepTheirClipAndFrameSettingInDwgAndDx
     }
     EXPECT_EQ(frames[0], c.dwgFrame);
     EXPECT_EQ(frames[1], c.dxfFrame);
+  }
+  // The plot style mode, in the DWG header's flags, is the DXF twin's: colour-dependent.
+  for (const char* version : {"r2000/acadsharp_sample_AC1015", "r2010/acadsharp_sample_AC1024",
+                              "r2018/acadsharp_sample_AC1032"}) {
+    for (const char* ending : {".dwg", "_ascii.dxf"}) {
+      const std::string file = std::string(version) + ending;
+      Drawing drawing;
+      std::string error;
+      ASSERT_TRUE(ReadDrawingFile((shared / "corpus/dwg" / file).string(), drawing, &error))
+          << error;
+      EXPECT_EQ(drawing.header.pstyleMode, 1) << file;
+      EXPECT_EQ(CheckModel(drawing), std::vector<std::string>{}) << file;
+    }
   }
 }
 

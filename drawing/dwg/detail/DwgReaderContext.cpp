@@ -161,7 +161,7 @@ bool ReadEntityCommon(CDwgObjectFrame& frame, CDwgEntityCommon& out) {
   }
   if (v >= Version::R2007 && materialFlags == 3) ReadHandle(frame);
   if (v >= Version::R2007 && shadowFlags == 3) ReadHandle(frame);
-  if (v >= Version::R2000 && plotStyleFlags == 3) ReadHandle(frame);
+  if (v >= Version::R2000 && plotStyleFlags == 3) out.plotStyle = ReadHandle(frame);
   if (fullStyle) ReadHandle(frame);
   if (faceStyle) ReadHandle(frame);
   if (edgeStyle) ReadHandle(frame);
@@ -369,6 +369,11 @@ void CDwgReaderContext::ApplyCommon(const CDwgEntityCommon& common, Entity& enti
     entity.linetypeScale = common.linetypeScale;
   }
   entity.invisible = (common.invisible & 1) != 0;
+  if (common.plotStyle != 0) {
+    if (const std::int32_t style = PlotStyleOf(common.plotStyle); style >= 0) {
+      entity.plotStyle = style;
+    }
+  }
 }
 
 }  // namespace drawing::dwg::detail

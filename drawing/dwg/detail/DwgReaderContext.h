@@ -67,6 +67,7 @@ struct CDwgEntityCommon {
   std::uint64_t previous = 0, next = 0;  // R13–R2000 (computed when noLinks)
   std::uint64_t colorHandle = 0;         // R2004+: a DBCOLOR
   std::uint64_t xDictionary = 0;         // the extension dictionary, 0 for none
+  std::uint64_t plotStyle = 0;           // R2000+: a named plot style's placeholder, 0 ByLayer
 };
 
 // Reads the common part of an entity from the frame's data and handle streams. False when a
@@ -120,7 +121,12 @@ class CDwgReaderContext {
   CDwgDimStyle DimStyleOf(std::uint64_t handle) const;   // the header's when unknown
   std::int32_t ImageDefOf(std::uint64_t handle);         // read on first use; -1 unknown
   std::int32_t MLineStyleOf(std::uint64_t handle);       // read on first use; -1 unknown
-  std::string UnderlayFileOf(std::uint64_t handle);      // read on first use; empty unknown
+  // Reads the names of the plot styles (ACAD_PLOTSTYLENAME); before the layers.
+  void ReadPlotStyleNames();
+  // The named plot style whose placeholder the handle is (an index into the drawing's
+  // plotStyleNames, added on first use); -1 for none or unknown.
+  std::int32_t PlotStyleOf(std::uint64_t handle) const;
+  std::string UnderlayFileOf(std::uint64_t handle);  // read on first use; empty unknown
 
   // The entity properties the common part gives, as the model holds them. A colour book colour
   // needs its DBCOLOR object read first (ReadBookColor).
@@ -140,6 +146,8 @@ class CDwgReaderContext {
   std::unordered_map<std::uint64_t, CDwgDimStyle> dimStyles;
   std::unordered_map<std::uint64_t, std::int32_t> imageDefs;
   std::unordered_map<std::uint64_t, std::int32_t> mlineStyles;
+  // The plot style names by placeholder (ACAD_PLOTSTYLENAME, read on first use).
+  std::unordered_map<std::uint64_t, std::string> plotStyleEntries;
   std::unordered_map<std::uint64_t, std::string> underlayFiles;
   std::unordered_map<std::uint64_t, std::string> applications;  // APPID names
   std::unordered_map<std::uint64_t, std::uint32_t> bookColors;  // DBCOLOR RGB values

@@ -304,6 +304,7 @@ void CTableReader::ReadLinetypes() {
 }
 
 void CTableReader::ReadLayers() {
+  context.ReadPlotStyleNames();
   CDwgObjectFrame frame;
   const std::vector<std::uint64_t> entries =
       ReadControl(context, header.layerControl, kLayerControl, frame);
@@ -328,7 +329,8 @@ void CTableReader::ReadLayers() {
       locked = d.ReadB();
     }
     const CCmColor color = d.ReadCMC(&frame.Strings());
-    if (context.version >= Version::R2000) ReadHandle(frame);  // plot style
+    const std::uint64_t plotStyle =
+        context.version >= Version::R2000 ? ReadHandle(frame) : std::uint64_t{0};
     if (context.version >= Version::R2007) ReadHandle(frame);  // material
     const std::uint64_t linetype = ReadHandle(frame);
     if (d.Failed() || frame.handles.Failed()) {
@@ -353,6 +355,7 @@ void CTableReader::ReadLayers() {
     }
     // Linetypes are read before the layers, so the layer's reference resolves now.
     layer.linetype = context.LinetypeOf(linetype);
+    if (plotStyle != 0) layer.plotStyle = context.PlotStyleOf(plotStyle);
     context.layers[handle] = index;
     context.layerOrder.back() = index;
   }
@@ -744,6 +747,24 @@ bool ReadMLineStyle(CDwgReaderContext& context, std::uint64_t handle, MLineStyle
 }
 
 }  // namespace
+
+void CDwgReaderContext::ReadPlotStyleNames() {
+  if (version < Version::R2000 || header.dictionaryPlotStyleName == 0) return;
+  for (auto& [name, item] : ReadDictionary(*this, header.dictionaryPlotStyleName)) {
+    plotStyleEntries.emplace(item, std::move(name));
+  }
+}
+
+std::int32_t CDwgReaderContext::PlotStyleOf(std::uint64_t handle) const {
+  const auto found = plotStyleEntries.find(handle);
+  if (found == plotStyleEntries.end() || found->second.empty()) return -1;
+  std::vector<std::string>& names = drawing.plotStyleNames;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (EqualsIgnoringCase(names[i], found->second)) return static_cast<std::int32_t>(i);
+  }
+  names.push_back(found->second);
+  return static_cast<std::int32_t>(names.size() - 1);
+}
 
 std::int32_t CDwgReaderContext::MLineStyleOf(std::uint64_t handle) {
   const auto found = mlineStyles.find(handle);
