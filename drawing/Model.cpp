@@ -607,4 +607,29 @@ std::vector<std::string> CheckModel(const Drawing& d) {
   return checker.broken;
 }
 
+bool SetMTextColumnSetting(MText& mtext, int code, double value) {
+  switch (code) {
+    case 75:
+      mtext.columnType = std::clamp(static_cast<int>(value), 0, 2);
+      return true;
+    case 76:
+      mtext.columnCount = std::clamp(static_cast<int>(value), 0, 1000);
+      return true;
+    case 78:
+      mtext.columnFlowReversed = value != 0;
+      return true;
+    case 79:
+      mtext.columnAutoHeight = value != 0;
+      return true;
+    case 48:
+      mtext.columnWidth = std::max(0.0, value);
+      return true;
+    case 49:
+      mtext.columnGutter = std::max(0.0, value);
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace drawing

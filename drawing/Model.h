@@ -285,6 +285,11 @@ struct MText {
   std::vector<double> columnHeights;
 };
 
+// Sets the column setting an MTEXT's column data names by group code (75 type, 76 count, 78
+// flow reversed, 79 auto height, 48 width, 49 gutter), kept within its range; false for any
+// other code. DXF groups and the extended data of DWG files use the same codes.
+bool SetMTextColumnSetting(MText& mtext, int code, double value);
+
 struct Insert {
   static constexpr const char* kName = "INSERT";
   std::int32_t block = -1;  // index into Drawing::blocks

@@ -672,30 +672,8 @@ void ReadMTextColumnData(CDwgReaderContext& context, const CDwgObjectFrame& fram
         code = static_cast<int>(value);
         continue;
       }
-      switch (code) {
-        case 75:
-          mtext.columnType = std::clamp(static_cast<int>(value), 0, 2);
-          break;
-        case 76:
-          mtext.columnCount = std::clamp(static_cast<int>(value), 0, 1000);
-          break;
-        case 78:
-          mtext.columnFlowReversed = value != 0;
-          break;
-        case 79:
-          mtext.columnAutoHeight = value != 0;
-          break;
-        case 48:
-          mtext.columnWidth = std::max(0.0, value);
-          break;
-        case 49:
-          mtext.columnGutter = std::max(0.0, value);
-          break;
-        case 50:
-          heightsLeft = std::clamp(static_cast<int>(value), 0, 1000);
-          break;
-        default:
-          break;
+      if (!SetMTextColumnSetting(mtext, code, value) && code == 50) {
+        heightsLeft = std::clamp(static_cast<int>(value), 0, 1000);
       }
       code = -1;
     }

@@ -527,30 +527,9 @@ MText ParseMText(CDxfReaderContext& context, std::span<const DxfGroup> groups,
   int infoCode = -1;
   int heightsLeft = 0;
   const auto column = [&mtext](int code, double value) {
-    switch (code) {
-      case 75:
-        mtext.columnType = std::clamp(static_cast<int>(value), 0, 2);
-        break;
-      case 76:
-        mtext.columnCount = std::clamp(static_cast<int>(value), 0, 1000);
-        break;
-      case 78:
-        mtext.columnFlowReversed = value != 0;
-        break;
-      case 79:
-        mtext.columnAutoHeight = value != 0;
-        break;
-      case 48:
-        mtext.columnWidth = std::max(0.0, value);
-        break;
-      case 49:
-        mtext.columnGutter = std::max(0.0, value);
-        break;
-      case 50:
-        if (mtext.columnHeights.size() < 1000) mtext.columnHeights.push_back(std::max(0.0, value));
-        break;
-      default:
-        break;
+    if (!SetMTextColumnSetting(mtext, code, value) && code == 50 &&
+        mtext.columnHeights.size() < 1000) {
+      mtext.columnHeights.push_back(std::max(0.0, value));
     }
   };
   for (const DxfGroup& group : groups) {
