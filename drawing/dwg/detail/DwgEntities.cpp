@@ -715,7 +715,8 @@ CDwgEntityResult ReadMText(CDwgReaderContext& context, CDwgObjectFrame& frame, E
 }
 
 // Dimension variables overridden in the extended data of the application ACAD: "DSTYLE",
-// "{", then pairs of (1070 variable code, value), "}".
+// "{", then pairs of (1070 variable code, value), "}": the arrowhead size (41), the overall
+// scale (40), the text height (140), the text gap (147) and the text style (340, a 1005 handle).
 void ApplyDimStyleOverrides(CDwgReaderContext& context, const CDwgObjectFrame& frame,
                             CDwgDimStyle& style) {
   for (const CDwgExtendedData& data : frame.extendedData) {
@@ -731,6 +732,11 @@ void ApplyDimStyleOverrides(CDwgReaderContext& context, const CDwgObjectFrame& f
         const double value = item.code == 1040 ? item.reals[0] : static_cast<double>(item.integer);
         if (variable == 41) style.arrowSize = value;
         if (variable == 40) style.scale = value;
+        if (variable == 140) style.textHeight = value;
+        if (variable == 147) style.gap = value;
+        variable = -1;
+      } else if (inStyle && variable == 340 && item.code == 1005) {
+        style.textStyle = static_cast<std::uint64_t>(item.integer);
         variable = -1;
       } else if (inStyle && item.code != 1002) {
         variable = -1;
@@ -1349,29 +1355,7 @@ CDwgEntityResult ReadTolerance(CDwgReaderContext& context, CDwgObjectFrame& fram
     return CDwgEntityResult::Damaged;
   }
   CDwgDimStyle style = context.DimStyleOf(dimStyle);
-  for (const CDwgExtendedData& data : frame.extendedData) {
-    if (ApplicationName(context, data.application) != "ACAD") continue;
-    bool inStyle = false;
-    int variable = -1;
-    for (const CDwgExtendedItem& item : ReadExtendedItems(data.bytes, context.version)) {
-      if (item.code == 1000) {
-        inStyle = item.text == "DSTYLE";
-      } else if (inStyle && item.code == 1070 && variable < 0) {
-        variable = static_cast<int>(item.integer);
-      } else if (inStyle && variable >= 0 && (item.code == 1040 || item.code == 1070)) {
-        const double value = item.code == 1040 ? item.reals[0] : static_cast<double>(item.integer);
-        if (variable == 140) style.textHeight = value;
-        if (variable == 147) style.gap = value;
-        if (variable == 40) style.scale = value;
-        variable = -1;
-      } else if (inStyle && variable == 340 && item.code == 1005) {
-        style.textStyle = static_cast<std::uint64_t>(item.integer);
-        variable = -1;
-      } else if (inStyle && item.code != 1002) {
-        variable = -1;
-      }
-    }
-  }
+  ApplyDimStyleOverrides(context, frame, style);
   const double scale = style.scale > 0 ? style.scale : 1.0;
   tolerance.height = height > 0 ? height : style.textHeight * scale;
   tolerance.gap = gap > 0 ? gap : style.gap * scale;
