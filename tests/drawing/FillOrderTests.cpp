@@ -83,19 +83,6 @@ std::string SortTable(const std::vector<std::pair<std::string, std::string>>& pa
   return text;
 }
 
-// A page rendered by poppler at 72 dots per inch: one pixel per point, rows from the top.
-struct Picture {
-  int width = 0, height = 0;
-  std::string rgb;
-  // The colour at page point (x, y), y upwards from the bottom.
-  std::array<int, 3> At(double x, double y) const {
-    const int column = static_cast<int>(x), row = height - 1 - static_cast<int>(y);
-    const std::size_t i = 3 * (static_cast<std::size_t>(row) * width + column);
-    return {static_cast<unsigned char>(rgb[i]), static_cast<unsigned char>(rgb[i + 1]),
-            static_cast<unsigned char>(rgb[i + 2])};
-  }
-};
-
 struct Options {
   int colorType = 0;
   const CPenSet* pens = nullptr;
@@ -104,8 +91,8 @@ struct Options {
 // Converts the DXF text to a PDF of one page of 400 × 400 points showing 0,0 … 100,100 at 4
 // points per unit (a page of the window), checks the file and renders it. The page's content
 // stream goes to *content when given.
-Picture Convert(const TempDir& dir, const std::string& name, const std::string& dxf,
-                Options options = {}, std::string* pdfText = nullptr) {
+RenderedPage Convert(const TempDir& dir, const std::string& name, const std::string& dxf,
+                     Options options = {}, std::string* pdfText = nullptr) {
   const fs::path source = dir / (name + ".dxf");
   WriteFile(source, dxf);
   drawing::CModelDrawing drawing;
@@ -141,19 +128,7 @@ Picture Convert(const TempDir& dir, const std::string& name, const std::string& 
     RunCommand("qpdf --qdf --object-streams=disable '" + pdf.string() + "' -", output);
     *pdfText = output;
   }
-  Picture picture;
-  const fs::path prefix = dir / name;
-  const std::string command =
-      "pdftoppm -r 72 -singlefile '" + pdf.string() + "' '" + prefix.string() + "' 2>&1";
-  if (std::system(command.c_str()) != 0) return picture;
-  const std::string ppm = ReadFile(prefix.string() + ".ppm");
-  int maxValue = 0, consumed = 0;
-  if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &picture.width, &picture.height, &maxValue,
-                  &consumed) != 3) {
-    return picture;
-  }
-  picture.rgb = ppm.substr(static_cast<std::size_t>(consumed) + 1);
-  return picture;
+  return RenderAt72Dpi(pdf, dir / name);
 }
 
 std::string Hex(const std::array<int, 3>& c) {
@@ -212,10 +187,10 @@ TEST(DrawOrder, AWipeoutCoversWhatTheTablePutsBelowItAndOnlyThat) {
   // The wipeout (handle 30) comes first in the file, the red square (31) after it: without a
   // table the square is drawn over the wipeout; the table draws the square first.
   const std::string entities = WipeoutRecord("30", 40, 40, 40) + HatchRecord("31", 20, 20, 40);
-  const Picture plain = Convert(dir, "plain", Drawing2000(entities));
+  const RenderedPage plain = Convert(dir, "plain", Drawing2000(entities));
   ASSERT_EQ(plain.width, 400);
   EXPECT_EQ(Hex(plain.At(200, 200)), "FF0000") << "the square over the wipeout";
-  const Picture sorted =
+  const RenderedPage sorted =
       Convert(dir, "sorted", Drawing2000(entities, SortTable({{"31", "2A"}, {"30", "30"}})));
   ASSERT_EQ(sorted.width, 400);
   EXPECT_EQ(Hex(sorted.At(200, 200)), "FFFFFF") << "the wipeout hides the square below it";
@@ -251,7 +226,7 @@ TEST(Gradient, EveryKindBlendsItsTwoColoursWhereItShould) {
       {"INVCURVED", {{0.5, 0.02, 0}, {0.5, 0.98, 0.96}}},
   };
   for (const Case& c : cases) {
-    const Picture page = Convert(
+    const RenderedPage page = Convert(
         dir, c.kind,
         Drawing2000(HatchRecord("30", 10, 10, 80, Gradient(c.kind, kRedValue, kBlueValue))));
     ASSERT_EQ(page.width, 400) << c.kind;
@@ -277,14 +252,14 @@ TEST(Gradient, EveryKindBlendsItsTwoColoursWhereItShould) {
 TEST(Gradient, FollowsItsAngleAndShiftAndKeepsIslandsOpen) {
   TempDir dir;
   // Turned a quarter: red at the bottom, blue at the top.
-  const Picture turned = Convert(
+  const RenderedPage turned = Convert(
       dir, "turned",
       Drawing2000(HatchRecord("30", 10, 10, 80,
                               Gradient("LINEAR", kRedValue, kBlueValue, std::numbers::pi / 2))));
   EXPECT_LE(Distance(turned.At(200, 45), kRed), 8) << Hex(turned.At(200, 45));
   EXPECT_LE(Distance(turned.At(200, 355), kBlue), 8) << Hex(turned.At(200, 355));
   // Shifted: the middle colour moves a quarter of the width to the left.
-  const Picture shifted = Convert(
+  const RenderedPage shifted = Convert(
       dir, "shifted",
       Drawing2000(HatchRecord("30", 10, 10, 80, Gradient("LINEAR", kRedValue, kBlueValue, 0, 1))));
   EXPECT_LE(Distance(shifted.At(120, 200), {128, 0, 128}), 8) << Hex(shifted.At(120, 200));
@@ -293,7 +268,7 @@ TEST(Gradient, FollowsItsAngleAndShiftAndKeepsIslandsOpen) {
   holed.replace(holed.find("91\n1\n"), 5, "91\n2\n");
   const std::size_t end = holed.find("75\n1\n");
   holed.insert(end, "92\n3\n72\n0\n73\n1\n" + Square(40, 40, 20) + "97\n0\n");
-  const Picture hole = Convert(dir, "hole", Drawing2000(holed));
+  const RenderedPage hole = Convert(dir, "hole", Drawing2000(holed));
   EXPECT_EQ(Hex(hole.At(200, 200)), "FFFFFF") << "inside the island";
   EXPECT_LE(Distance(hole.At(150, 200), {60, 0, 195}), 16) << Hex(hole.At(150, 200));
 }
@@ -304,20 +279,20 @@ TEST(Gradient, OneColourTintsToItsLightnessAndColourModesApply) {
   // the second colour of such a gradient).
   const std::string tinted =
       Drawing2000(HatchRecord("30", 10, 10, 80, Gradient("LINEAR", 0x4C5F99, 0, 0, 0, true, 0.77)));
-  const Picture page = Convert(dir, "tint", tinted);
+  const RenderedPage page = Convert(dir, "tint", tinted);
   EXPECT_LE(Distance(page.At(41, 200), {76, 95, 153}), 4) << Hex(page.At(41, 200));
   EXPECT_LE(Distance(page.At(358, 200), {176, 186, 216}), 4) << Hex(page.At(358, 200));
 
   // Gray mode: every band gray; black and white: all black, and the white end too.
   const std::string redToWhite =
       Drawing2000(HatchRecord("30", 10, 10, 80, Gradient("LINEAR", kRedValue, 0xFFFFFF)));
-  const Picture gray = Convert(dir, "gray", redToWhite, {1});
+  const RenderedPage gray = Convert(dir, "gray", redToWhite, {1});
   for (int x = 45; x < 360; x += 40) {
     const auto c = gray.At(x, 200);
     EXPECT_TRUE(c[0] == c[1] && c[1] == c[2]) << Hex(c);
   }
   EXPECT_LE(Distance(gray.At(358, 200), {254, 254, 254}), 3) << "the white end is paper white";
-  const Picture black = Convert(dir, "black", redToWhite, {2});
+  const RenderedPage black = Convert(dir, "black", redToWhite, {2});
   EXPECT_EQ(Hex(black.At(45, 200)), "000000");
   EXPECT_EQ(Hex(black.At(355, 200)), "000000");
 
@@ -325,7 +300,7 @@ TEST(Gradient, OneColourTintsToItsLightnessAndColourModesApply) {
   CPenSet pens;
   for (PenEntry& entry : pens.entries) entry.destColor = 5;
   std::string content;
-  const Picture penned = Convert(dir, "pens", redToWhite, {0, &pens}, &content);
+  const RenderedPage penned = Convert(dir, "pens", redToWhite, {0, &pens}, &content);
   EXPECT_EQ(Hex(penned.At(45, 200)), "0000FF");
   EXPECT_EQ(Hex(penned.At(300, 200)), "0000FF");
 }

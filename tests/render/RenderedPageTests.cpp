@@ -12,39 +12,6 @@
 
 using namespace testsupport;
 
-namespace {
-
-// A picture rendered at 72 dots per inch, so one pixel is one point; rows from the top.
-struct Picture {
-  int width = 0, height = 0;
-  std::string rgb;
-  // The colour at page point (x, y), y measured upwards from the bottom as in PDF.
-  std::string At(int x, int y) const {
-    const std::size_t i = 3 * (static_cast<std::size_t>(height - 1 - y) * width + x);
-    char text[8];
-    std::snprintf(text, sizeof text, "%02X%02X%02X", static_cast<unsigned char>(rgb[i]),
-                  static_cast<unsigned char>(rgb[i + 1]), static_cast<unsigned char>(rgb[i + 2]));
-    return text;
-  }
-};
-
-Picture Render(const std::filesystem::path& pdf, const std::filesystem::path& prefix) {
-  Picture picture;
-  const std::string command =
-      "pdftoppm -r 72 -singlefile '" + pdf.string() + "' '" + prefix.string() + "' 2>&1";
-  if (std::system(command.c_str()) != 0) return picture;
-  const std::string ppm = ReadFile(prefix.string() + ".ppm");
-  int maxValue = 0, consumed = 0;
-  if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &picture.width, &picture.height, &maxValue,
-                  &consumed) != 3) {
-    return picture;
-  }
-  picture.rgb = ppm.substr(static_cast<std::size_t>(consumed) + 1);
-  return picture;
-}
-
-}  // namespace
-
 TEST(RenderedPage, ShowsLinesFillsClipsAndImagesWhereTheyWereDrawn) {
   TempDir dir;
   CPdfDocument doc;
@@ -97,15 +64,15 @@ TEST(RenderedPage, ShowsLinesFillsClipsAndImagesWhereTheyWereDrawn) {
   ASSERT_TRUE(doc.Save(path.string()));
   ASSERT_TRUE(CheckPdfFile(path));
 
-  const Picture picture = Render(path, dir / "page");
+  const RenderedPage picture = RenderAt72Dpi(path, dir / "page");
   ASSERT_EQ(picture.width, 612);
   ASSERT_EQ(picture.height, 792);
-  EXPECT_EQ(picture.At(300, 700), "FF0000") << "the red line";
-  EXPECT_EQ(picture.At(300, 712), "FFFFFF") << "above the line's width";
-  EXPECT_EQ(picture.At(200, 200), "0000FF") << "the fill inside the clip";
-  EXPECT_EQ(picture.At(50, 50), "FFFFFF") << "the fill is cut off left of the clip";
-  EXPECT_EQ(picture.At(200, 350), "FFFFFF") << "and above it";
-  EXPECT_EQ(picture.At(450, 120), "00C800") << "the image's bottom row";
-  EXPECT_EQ(picture.At(450, 180), "C8C800") << "the image's top row";
-  EXPECT_EQ(picture.At(450, 250), "FFFFFF") << "nothing above the image";
+  EXPECT_EQ(picture.HexAt(300, 700), "FF0000") << "the red line";
+  EXPECT_EQ(picture.HexAt(300, 712), "FFFFFF") << "above the line's width";
+  EXPECT_EQ(picture.HexAt(200, 200), "0000FF") << "the fill inside the clip";
+  EXPECT_EQ(picture.HexAt(50, 50), "FFFFFF") << "the fill is cut off left of the clip";
+  EXPECT_EQ(picture.HexAt(200, 350), "FFFFFF") << "and above it";
+  EXPECT_EQ(picture.HexAt(450, 120), "00C800") << "the image's bottom row";
+  EXPECT_EQ(picture.HexAt(450, 180), "C8C800") << "the image's top row";
+  EXPECT_EQ(picture.HexAt(450, 250), "FFFFFF") << "nothing above the image";
 }

@@ -225,4 +225,34 @@ std::string PdfSummary(const fs::path& pdf) {
   return output;
 }
 
+std::array<int, 3> RenderedPage::At(double x, double y) const {
+  const int column = static_cast<int>(x), row = height - 1 - static_cast<int>(y);
+  const std::size_t i = 3 * (static_cast<std::size_t>(row) * width + column);
+  return {static_cast<unsigned char>(rgb[i]), static_cast<unsigned char>(rgb[i + 1]),
+          static_cast<unsigned char>(rgb[i + 2])};
+}
+
+std::string RenderedPage::HexAt(int x, int y) const {
+  const std::array<int, 3> colour = At(x, y);
+  char text[8];
+  std::snprintf(text, sizeof text, "%02X%02X%02X", colour[0], colour[1], colour[2]);
+  return text;
+}
+
+RenderedPage RenderAt72Dpi(const std::filesystem::path& pdf, const std::filesystem::path& prefix) {
+  RenderedPage page;
+  const std::string command =
+      "pdftoppm -r 72 -singlefile '" + pdf.string() + "' '" + prefix.string() + "' 2>&1";
+  if (std::system(command.c_str()) != 0) return page;
+  const std::string ppm = ReadFile(prefix.string() + ".ppm");
+  int maxValue = 0, consumed = 0;
+  if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &page.width, &page.height, &maxValue, &consumed) !=
+      3) {
+    page.width = page.height = 0;
+    return page;
+  }
+  page.rgb = ppm.substr(static_cast<std::size_t>(consumed) + 1);
+  return page;
+}
+
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -89,6 +90,19 @@ int RunCommand(const std::string& command, std::string& output);
 // The Python interpreter for the checkers: the system's own when present, which starts much
 // faster than a version manager's shim.
 std::string Python();
+
+// The first page of a PDF drawn by poppler's pdftoppm at 72 dots per inch, so that one pixel is
+// one point: 8-bit RGB rows from the top. Empty (width 0) when it cannot be drawn. prefix names
+// the picture file written on the way.
+struct RenderedPage {
+  int width = 0, height = 0;
+  std::string rgb;
+  // The colour at page point (x, y), y upwards from the bottom as in PDF.
+  std::array<int, 3> At(double x, double y) const;
+  // The same as "RRGGBB".
+  std::string HexAt(int x, int y) const;
+};
+RenderedPage RenderAt72Dpi(const std::filesystem::path& pdf, const std::filesystem::path& prefix);
 
 // What tests/convert/pdfsummary.py reads of a file: pages, their sizes, the bookmark tree and
 // the layers, one fact a line.
