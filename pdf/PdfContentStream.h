@@ -42,7 +42,7 @@ class CPdfContentStream : public CPdfStream {
   // never sits whole in memory. Data() then holds only the bytes not yet deflated; Compress
   // (or Write, if Compress is not called) finishes the deflated data. Call before the first
   // append; a stream that never reaches `piece` bytes is deflated by Compress as usual.
-  void DeflateInPieces(std::int32_t piece = 8 * 1048576);
+  void DeflateInPieces(std::int32_t piece = 2 * 1048576);
 
   bool IsCompressed() {
     Wait();
@@ -54,10 +54,14 @@ class CPdfContentStream : public CPdfStream {
 
  private:
   struct Deflater;
-  // Runs the deflater over the data not yet deflated; with finish, ends the deflated data.
+  struct Run;
+  // Deflates the data not yet deflated and adds it to the deflated data; with finish, ends it.
   bool DeflateData(bool finish);
-  // Runs the deflater over n bytes; with finish, ends the deflated data.
-  bool DeflateBytes(const std::uint8_t* bytes, std::size_t n, bool finish);
+  // Deflates n bytes into a run (the last of the stream when `last`), on the calling thread.
+  static bool MakeRun(const std::uint8_t* bytes, std::size_t n, bool last, Run& run);
+  // Adds a run to the deflated data, after those added before; with finish, ends it. False
+  // (and the deflated data failed for good) when memory is short or deflating failed before.
+  bool AddRun(const Run& run, bool finish);
   // Compress on this thread, without waiting.
   void CompressNow();
   // Waits until the deflating thread is done with this stream.

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -194,6 +196,61 @@ TEST(PdfContentStream, DeflatedInPiecesButSmallerThanAPieceIsDeflatedWhole) {
   stream.Compress();
   ASSERT_TRUE(stream.IsCompressed());
   EXPECT_EQ(Inflate(stream.Data(), static_cast<std::size_t>(stream.Length())), content);
+}
+
+// Inflates a zlib stream fed in slices of 10 KiB into a 64 KiB buffer, as viewers read a file:
+// true when it ends on its last byte, with its checksum, and never stalls on the way.
+bool InflatesInSlices(const std::uint8_t* data, std::size_t size, std::string& out) {
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return false;
+  std::uint8_t buffer[65536];
+  int result = Z_OK;
+  for (std::size_t at = 0; at < size && result == Z_OK; at += 10240) {
+    zs.next_in = const_cast<Bytef*>(data + at);
+    zs.avail_in = static_cast<uInt>(std::min<std::size_t>(10240, size - at));
+    do {
+      zs.next_out = buffer;
+      zs.avail_out = sizeof buffer;
+      result = inflate(&zs, Z_SYNC_FLUSH);
+      out.append(reinterpret_cast<char*>(buffer), sizeof buffer - zs.avail_out);
+    } while (result == Z_OK && (zs.avail_in > 0 || zs.avail_out == 0));
+  }
+  const bool ended = result == Z_STREAM_END && zs.avail_in == 0 && zs.total_in == size;
+  inflateEnd(&zs);
+  return ended;
+}
+
+// Pieces of any kind join into one zlib stream at every effort: operators, samples that do not
+// deflate (stored blocks) and long runs of one byte, so that the pieces end on every kind of
+// block and on varied bits.
+TEST(PdfContentStream, PiecesOfEveryKindJoinIntoOneStreamAtEveryEffort) {
+  std::string content;
+  std::mt19937 random(7);
+  for (int round = 0; round < 2; ++round) {
+    content += VariedOperators(30000 + round * 777);
+    for (int i = 0; i < 200000; ++i) content += static_cast<char>(random());
+    content += std::string(400000 + round, 'x');
+  }
+  for (const DeflateEffort effort :
+       {DeflateEffort::Fast, DeflateEffort::Default, DeflateEffort::Small}) {
+    std::thread([&] {
+      SetDeflateEffort(effort);
+      SetBackgroundDeflate(true);
+      int32_t counter = 1;
+      CPdfContentStream stream(&counter);
+      stream.DeflateInPieces(4096);
+      for (std::size_t at = 0; at < content.size(); at += 4999) {
+        const auto n = static_cast<int32_t>(std::min<std::size_t>(4999, content.size() - at));
+        ASSERT_TRUE(stream.Append(content.data() + at, n));
+      }
+      stream.Compress();
+      ASSERT_TRUE(stream.IsCompressed());
+      std::string out;
+      EXPECT_TRUE(InflatesInSlices(stream.Data(), static_cast<std::size_t>(stream.Length()), out))
+          << "effort " << static_cast<int>(effort);
+      EXPECT_TRUE(out == content) << "effort " << static_cast<int>(effort);
+    }).join();
+  }
 }
 
 // Streams deflated on a second thread, whole or in pieces, come out byte for byte as those
