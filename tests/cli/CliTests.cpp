@@ -847,6 +847,30 @@ TEST_F(Cli, ConvertsTheDrawingsOfAFolderInTheWizardsOrder) {
       << "two drawings, each with its bookmarks";
 }
 
+// A run whose named drawings are large starts itself once more, with huge pages asked of the
+// allocator: that start sees the same arguments and lists, and writes the same file and log as a
+// run that needs no second start (its tunables already name huge pages).
+TEST_F(Cli, ALargeRunStartedAgainForHugePagesWritesWhatAnyRunWrites) {
+  // The bracket behind a 17 MB comment.
+  testsupport::WriteFile(dir / "large.dxf", "999\n" + std::string(17 << 20, 'x') + "\n" +
+                                                testsupport::ReadFile(kExamples / "bracket.dxf"));
+  testsupport::WriteFile(dir / "list.txt", (kExamples / "house.dxf").string() + "\n");
+  const Lines args = {"--from-list", Out("list.txt"), "-o", Out("both.pdf"), Out("large.dxf")};
+  unsetenv("GLIBC_TUNABLES");
+  const CliRun again = Convert(args);
+  ASSERT_EQ(again.status, 0) << again.err;
+  const std::string startedAgain = testsupport::ReadFile(Out("both.pdf"));
+  setenv("GLIBC_TUNABLES", "glibc.malloc.hugetlb=0", 1);
+  const CliRun once = Convert(args);
+  unsetenv("GLIBC_TUNABLES");
+  ASSERT_EQ(once.status, 0) << once.err;
+  EXPECT_EQ(again.err, once.err);
+  EXPECT_TRUE(startedAgain == testsupport::ReadFile(Out("both.pdf")));
+  const Lines drawings = SummaryLines(Summary(Out("both.pdf")), "outline ");
+  EXPECT_NE(std::find(drawings.begin(), drawings.end(), "large @-"), drawings.end());
+  EXPECT_NE(std::find(drawings.begin(), drawings.end(), "house @-"), drawings.end());
+}
+
 TEST_F(Cli, PrintsHelpAndVersion) {
   CliRun run = Convert({"--help"});
   EXPECT_EQ(run.status, 0);
