@@ -125,9 +125,12 @@ class CDeflateThread {
     wake.notify_all();
     thread.join();
   }
-  std::future<void> Submit(std::packaged_task<void()> job) {
-    std::future<void> done = job.get_future();
+  // Queues a job, waiting while two are waiting; with `orNot`, returns an empty future at once
+  // instead of waiting, and the job is not queued.
+  std::future<void> Submit(std::packaged_task<void()> job, bool orNot = false) {
     std::unique_lock lock(mutex);
+    if (orNot && jobs.size() >= 2) return {};
+    std::future<void> done = job.get_future();
     room.wait(lock, [this] { return jobs.size() < 2; });
     jobs.push_back(std::move(job));
     lock.unlock();
@@ -398,13 +401,17 @@ void CPdfContentStream::CompressSoon() {
   }
   const DeflateEffort level = effort;
   try {
+    // When the deflating thread is two streams behind, this thread deflates this one itself
+    // rather than wait: a drawing of many images keeps both cores deflating.
     pending = thread->Submit(std::packaged_task<void()>([this, level] {
-      SetDeflateEffort(level);
-      CompressNow();
-    }));
+                               SetDeflateEffort(level);
+                               CompressNow();
+                             }),
+                             true);
   } catch (const std::exception&) {
-    CompressNow();
+    pending = {};
   }
+  if (!pending.valid()) CompressNow();
 }
 
 void CPdfContentStream::CompressNow() {

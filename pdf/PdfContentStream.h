@@ -14,7 +14,8 @@ void SetDeflateEffort(DeflateEffort effort);
 DeflateEffort CurrentDeflateEffort();
 // Whether streams this thread hands over with CompressSoon (and the pieces of pages deflated in
 // pieces) are deflated on a second thread of its own while this one goes on drawing (off until
-// set). Streams deflate in the order they were handed over, at most two waiting at a time.
+// set). At most two streams wait for it; while two wait, the thread handing over deflates the
+// next one itself, and a page's next piece too while the previous one is being deflated.
 void SetBackgroundDeflate(bool on);
 
 // A stream that can be deflated: a page's content or an image's samples. It is filled by
