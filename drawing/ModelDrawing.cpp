@@ -258,12 +258,21 @@ bool CModelDrawing::Extents(const Affine3& plane, Vec2* lo, Vec2* hi) {
   CRenderer measure(model, text, extents);
   measure.SetStopFlag(stop);
   measure.SetSkipInfinite(true);
+  measure.SetMeasuring(true);
   measure.SetTolerance(1e-3 * std::max(1.0, plane.ScaleFactor()));
   measure.DrawLayout(active, plane, 0, 0);
   if (extents.Empty()) {
     // Construction lines alone: the extents around their base points.
     measure.SetSkipInfinite(true, true);
     measure.DrawLayout(active, plane, 0, 0);
+  }
+  if (measure.BudgetSpent()) {
+    // What was left out is not in the extents either: the page may not show all of it.
+    const std::string warning =
+        "the drawing is too large to measure whole: the page is fitted to the part measured";
+    if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
+      warnings.push_back(warning);
+    }
   }
   if (extents.Empty()) return false;
   *lo = extents.min;

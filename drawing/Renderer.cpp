@@ -387,7 +387,7 @@ void CRenderer::DrawBlock(std::int32_t block, const Context& context) {
   }
   blockStack.push_back(block);
   for (const Entity& entity : drawing.blocks[block].entities) {
-    if (primitives > kPrimitiveBudget) {
+    if (OverBudget()) {
       ++dropped;
       break;
     }
@@ -1158,7 +1158,7 @@ void CRenderer::DrawKind(const Entity&, const ClippedGroup& group, const Context
     sink.StrokeClipBoundary = true;
   }
   for (const Entity& member : group.entities) {
-    if (primitives > kPrimitiveBudget) {
+    if (OverBudget()) {
       ++dropped;
       break;
     }
@@ -1564,7 +1564,7 @@ void CRenderer::DrawInsert(const Entity& entity, const Insert& insert, const Con
                      (!insert.clipInverted || context.visibleHi.x - context.visibleLo.x < 1e299);
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < columns; ++c) {
-      if (primitives > kPrimitiveBudget) {
+      if (OverBudget()) {
         ++dropped;
         return;
       }
@@ -1678,8 +1678,10 @@ bool CRenderer::PushBlockClip(const std::vector<Vec2>& boundary, bool inverted,
 }
 
 std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bool closed,
-                                 double tolerance, std::size_t maxPoints, bool* coarser) {
+                                 double tolerance, std::size_t maxPoints, bool* coarser,
+                                 const Affine3* extremesUnder, std::size_t* fullCount) {
   std::vector<Vec3> points;
+  if (fullCount) *fullCount = 0;
   const std::size_t n = vertices.size();
   if (n == 0) return points;
   const std::size_t segments = closed ? n : n - 1;
@@ -1720,17 +1722,44 @@ std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bo
     }
     if (coarser) *coarser = true;
   }
-  points.reserve(std::min(wanted, maxPoints + 2 * n));
+  if (!extremesUnder) points.reserve(std::min(wanted, maxPoints + 2 * n));
   points.push_back(vertices[0].position);
+  std::size_t full = 1;
   for (std::size_t i = 0; i < segments; ++i) {
     const Vec3 a = vertices[i].position, b = vertices[(i + 1) % n].position;
     const Bulge& arc = arcs[i];
-    for (int k = 1; k < arc.count; ++k) {
+    const auto arcPoint = [&](int k) {
       const double t = arc.a0 + arc.angle * k / arc.count;
       points.push_back({arc.cx + arc.radius * std::cos(t), arc.cy + arc.radius * std::sin(t), a.z});
+    };
+    full += static_cast<std::size_t>(std::max(arc.count - 1, 0)) + 1;
+    if (!extremesUnder || arc.count <= 2) {
+      for (int k = 1; k < arc.count; ++k) arcPoint(k);
+    } else {
+      // Under an affine map each coordinate of an arc's point is c + r·ρ·cos(t − φ): it is
+      // largest at t = φ and least at φ + π, and changes monotonically in between. So of the
+      // arc's points only those next to these angles (and the ends) can be the extremes.
+      const Affine3& m = *extremesUnder;
+      const double sweep = std::fabs(arc.angle), direction = arc.angle < 0 ? -1.0 : 1.0;
+      int near[16];
+      int found = 0;
+      for (int row = 0; row < 2; ++row) {
+        const double phi = std::atan2(m.m[row][1], m.m[row][0]);
+        for (const double target : {phi, phi + std::numbers::pi}) {
+          double along = std::fmod(direction * (target - arc.a0), 2 * std::numbers::pi);
+          if (along < 0) along += 2 * std::numbers::pi;
+          if (along > sweep) continue;
+          const int k = static_cast<int>(along / sweep * arc.count);
+          for (int j = k - 1; j <= k + 2; ++j) near[found++] = std::clamp(j, 1, arc.count - 1);
+        }
+      }
+      std::sort(near, near + found);
+      const int* last = std::unique(near, near + found);
+      for (const int* k = near; k != last; ++k) arcPoint(*k);
     }
     points.push_back(b);
   }
+  if (fullCount) *fullCount = full;
   return points;
 }
 
@@ -1783,9 +1812,12 @@ void CRenderer::DrawPolyline(const Entity& entity, const drawing::Polyline& poly
 
   if (!wide) {
     bool coarser = false;
+    std::size_t full = 0;
+    // A continuous line only measured needs only the points that can bound it.
     const std::vector<Vec3> points =
-        PolylinePoints(vertices, polyline.closed, unitTolerance, PointsLeft(), &coarser);
-    TakePoints(points.size());
+        PolylinePoints(vertices, polyline.closed, unitTolerance, PointsLeft(), &coarser,
+                       measuring && dashes.empty() ? &ocs : nullptr, &full);
+    TakePoints(full);
     if (coarser) Warn("curves with too many points are drawn with fewer");
     Polyline(ToPage(ocs, points), false);
     return;
@@ -2282,7 +2314,7 @@ void CRenderer::DrawGradient(const Entity& entity, const Hatch& hatch, const Aff
     band.push_back(point);
   };
   for (int k = bands - 1; k >= 0; --k) {
-    if (primitives > kPrimitiveBudget || !Visit()) break;
+    if (OverBudget() || !Visit()) break;
     const double t = reach * (k + 1) / bands + (k == bands - 1 ? margin : 0);
     std::uint32_t rgb = Blend(from, to, share((k + 0.5) / bands));
     int index = -1;
@@ -2405,7 +2437,7 @@ bool CRenderer::DrawHatchPattern(const Hatch& hatch, const Affine3& ocs,
     Vec2 cutLo, cutHi;
     CullBox(StrokeReach(), cutLo, cutHi);
     for (double k = first; k <= last; ++k) {
-      if (primitives > kPrimitiveBudget || !Visit()) return true;
+      if (OverBudget() || !Visit()) return true;
       const Vec2 p{origin.x + k * offset.x, origin.y + k * offset.y};
       // Where the line crosses the rings, as distances along it from p.
       crossings.clear();
@@ -2914,6 +2946,16 @@ std::vector<std::string> CRenderer::Warnings() const {
     lines.push_back(count > 1 ? what + " (" + std::to_string(count) + " times)" : what);
   }
   return lines;
+}
+
+bool CRenderer::OverBudget() {
+  if (primitives <= kPrimitiveBudget) return false;
+  if (!budgetSpent) {
+    budgetSpent = true;
+    Warn("the page reached its limit of " + std::to_string(kPrimitiveBudget) +
+         " drawing primitives: the rest of the drawing is left out");
+  }
+  return true;
 }
 
 std::size_t CRenderer::PointsLeft() const {

@@ -42,6 +42,9 @@ class CRenderer {
     skipInfinite = skip;
     infiniteBasePoints = basePoints;
   }
+  // Only measures (the sink keeps the box around what is drawn): curves may then be given by
+  // the points that can bound them rather than all of their points.
+  void SetMeasuring(bool on) { measuring = on; }
   // Where the pixels of an image definition come from (an index into drawing.imageDefs); an
   // image without pixels is drawn as its frame.
   using ImageSource = std::function<const CDib*(std::int32_t imageDef)>;
@@ -57,6 +60,8 @@ class CRenderer {
   // nested too deeply, inserted itself, or the drawing passed the primitive budget.
   std::int64_t PrimitiveCount() const { return primitives; }
   std::int64_t DroppedCount() const { return dropped; }
+  // Whether the page reached its limit of primitives, so that entities were left out.
+  bool BudgetSpent() const { return budgetSpent; }
 
   // A flag that, once set, ends the drawing soon (within a few thousand entities or cells). Not
   // owned; null for none.
@@ -279,6 +284,7 @@ class CRenderer {
   double lineWidthPoints = 0;
   // The dash pattern of the entity being drawn, in page points; empty for continuous lines.
   std::vector<double> dashes;
+  bool measuring = false;
   // The complex linetype whose texts and shapes the dashes carry (null: none), page points per
   // unit of its pattern, and the page angle of the drawing's x axis (radians) for shapes turned
   // to an absolute angle.
@@ -292,11 +298,15 @@ class CRenderer {
   std::map<std::pair<const CShapeFile*, int>, std::vector<std::vector<Vec2>>> shapeStrokes;
   std::int64_t primitives = 0;
   std::int64_t dropped = 0;
+  bool budgetSpent = false;
 
   // Counts a visit of an entity or block cell and looks at the stop flag now and then; false
   // when drawing is to end.
   bool Visit();
   void Warn(const std::string& what);
+  // Whether the page has drawn more primitives than it may (warned once); nothing more is
+  // drawn then.
+  bool OverBudget();
   // The points the entity being drawn may still take for its curves, and taking them.
   std::size_t PointsLeft() const;
   void TakePoints(std::size_t count);
@@ -320,9 +330,13 @@ inline constexpr std::size_t kNoPointLimit = static_cast<std::size_t>(-1) / 2;
 // The points a polyline with bulges passes through, arcs divided so that no chord strays more
 // than tolerance (in the polyline's own units) from its arc. When that would take more than
 // about maxPoints points, the arcs get fewer chords (at least two each) and *coarser is set.
+// With extremesUnder, only the points that can be the least or largest in either coordinate
+// once mapped by it are given (the vertices, and the arcs' points next to where the map turns
+// them back); *fullCount is the number of points of the whole list.
 std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bool closed,
                                  double tolerance, std::size_t maxPoints = kNoPointLimit,
-                                 bool* coarser = nullptr);
+                                 bool* coarser = nullptr, const Affine3* extremesUnder = nullptr,
+                                 std::size_t* fullCount = nullptr);
 
 // Points of a NURBS curve, enough that the polyline stays within tolerance of it, and no more
 // than maxPoints (and 4097) of them.

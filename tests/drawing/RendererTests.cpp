@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "drawing/ExtentsSink.h"
 #include "drawing/Renderer.h"
 #include "drawing/ShapeFile.h"
 #include "drawing/TextEngine.h"
@@ -164,6 +165,25 @@ TEST(Renderer, BlocksThatInsertThemselvesStop) {
   EXPECT_EQ(renderer.DroppedCount(), 1);
 }
 
+// A page that passes its limit of primitives leaves the rest out and says so, once.
+TEST(Renderer, APageThatPassesItsLimitOfPrimitivesSaysSo) {
+  Scene s;
+  const std::int32_t zigzag = s.AddBlock("ZIGZAG");
+  Polyline points;
+  for (int i = 0; i < 10000; ++i) points.vertices.push_back({{i * 1.0, i % 2 * 1.0, 0}});
+  s.Add(zigzag, points);
+  Insert one;
+  one.block = zigzag;
+  for (int i = 0; i < 5100; ++i) s.Add(0, one);  // 51,000,000 points
+  CExtentsSink extents;
+  CRenderer renderer(s.drawing, s.text, extents);
+  renderer.DrawLayout(0, Affine3{}, 0, 0);
+  EXPECT_TRUE(renderer.BudgetSpent());
+  EXPECT_EQ(renderer.Warnings(),
+            std::vector<std::string>{"the page reached its limit of 50000000 drawing primitives: "
+                                     "the rest of the drawing is left out"});
+}
+
 TEST(Renderer, ArcsStayArcsUnderTurnsAndMirrors) {
   Scene s;
   s.Add(0, Arc{{0, 0, 0}, 10, 0, 90});
@@ -196,6 +216,42 @@ TEST(Renderer, BulgesBecomeArcsThroughTheRightSide) {
   double highest = 0;
   for (const Vec3& p : other) highest = std::max(highest, p.y);
   EXPECT_NEAR(highest, 5, 0.01);
+}
+
+// Asked for the points that can bound a polyline under a map, it gives far fewer, whose box under
+// the map is exactly the whole list's: for bulges either way, open and closed, under maps that
+// turn, mirror, shear and tilt. The whole list's count is given all the same.
+TEST(Renderer, BulgesMeasuredByTheirBoundingPointsKeepTheirBox) {
+  const std::vector<PolylineVertex> vertices = {{{0, 0, 3}, 0, 0, 1.0},
+                                                {{10, 0, 3}, 0, 0, -0.4},
+                                                {{14, 6, 3}, 0, 0, 2.5},
+                                                {{3, 9, 3}, 0, 0, 0.2}};
+  Affine3 shear;
+  shear.m[0][1] = 0.8;
+  shear.m[1][0] = -0.3;
+  const Affine3 tilt = Affine3::FromAxes({1, 0, 0}, {0, 0.6, 0.8}, {0, -0.8, 0.6});
+  const Affine3 maps[] = {Affine3{}, Affine3::RotateZ(0.7),
+                          Affine3::Scale(-1, 1, 1) * Affine3::RotateZ(2.1), shear,
+                          Affine3::Translate({5, -2, 0}) * tilt * Affine3::RotateZ(-1.2)};
+  const auto box = [](const std::vector<Vec3>& points, const Affine3& map) {
+    std::array<double, 4> b = {1e300, 1e300, -1e300, -1e300};
+    for (const Vec3& point : points) {
+      const Vec3 p = map.Apply(point);
+      b = {std::min(b[0], p.x), std::min(b[1], p.y), std::max(b[2], p.x), std::max(b[3], p.y)};
+    }
+    return b;
+  };
+  for (const bool closed : {false, true}) {
+    const std::vector<Vec3> all = PolylinePoints(vertices, closed, 1e-4);
+    for (const Affine3& map : maps) {
+      std::size_t full = 0;
+      const std::vector<Vec3> some =
+          PolylinePoints(vertices, closed, 1e-4, kNoPointLimit, nullptr, &map, &full);
+      EXPECT_EQ(full, all.size());
+      EXPECT_LT(some.size() * 20, all.size());
+      EXPECT_EQ(box(some, map), box(all, map)) << "closed " << closed;
+    }
+  }
 }
 
 TEST(Renderer, WidePolylinesAreFilled) {
