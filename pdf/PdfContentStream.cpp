@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -24,6 +25,7 @@ struct CPdfContentStream::Run {
   std::size_t bits = 0;
   std::size_t length = 0;  // of the piece
   std::uint32_t adler = 1;
+  bool made = false;
   // Where its stored blocks begin, in bits: their data must stay on whole bytes when the run
   // is joined on at another bit.
   std::vector<std::size_t> stored;
@@ -292,39 +294,60 @@ bool CPdfContentStream::TakeData() {
     deflater.reset(new (std::nothrow) Deflater);
     if (!deflater) return false;
   }
-  CDeflateThread* thread = DeflateThread();
-  if (thread && pending.valid() &&
-      pending.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-    // The deflating thread is still on the previous piece: rather than wait, this thread
-    // deflates this piece meanwhile and joins it on after that one.
-    Run run;
-    const bool made = MakeRun(Data(), static_cast<std::size_t>(Length()), false, run);
-    Wait();
-    if (!made) deflater->failed = true;
-    if (!AddRun(run, false)) return false;
-    ClearData();
-    return true;
-  }
-  Wait();
   if (deflater->failed) return false;
-  if (!thread) return DeflateData(false);
+  // The piece always leaves the buffer, so that the pieces are cut alike whichever thread
+  // deflates them.
   std::int32_t length = 0;
   std::uint8_t* piece = DetachData(length);
-  const DeflateEffort level = effort;
+  const auto n = static_cast<std::size_t>(length);
   try {
-    pending = thread->Submit(std::packaged_task<void()>([this, piece, length, level] {
-      SetDeflateEffort(level);
-      Run run;
-      if (!MakeRun(piece, static_cast<std::size_t>(length), false, run)) deflater->failed = true;
+    auto run = std::make_shared<Run>();
+    std::future<void> done;
+    if (CDeflateThread* thread = DeflateThread()) {
+      // Handed to the deflating thread while fewer than two pieces wait for it; otherwise
+      // this thread deflates the piece itself, so that both keep deflating.
+      const DeflateEffort level = effort;
+      done = thread->Submit(std::packaged_task<void()>([run, piece, n, level] {
+                              SetDeflateEffort(level);
+                              run->made = MakeRun(piece, n, false, *run);
+                              std::free(piece);
+                            }),
+                            true);
+    }
+    if (!done.valid()) {
+      run->made = MakeRun(piece, n, false, *run);
       std::free(piece);
-      AddRun(run, false);
-    }));
+    }
+    pieces.push_back({std::move(run), std::move(done)});
   } catch (const std::exception&) {
     std::free(piece);
     deflater->failed = true;
     return false;
   }
-  return true;
+  // Runs join in the order of their pieces, as soon as they and those before them are made;
+  // more than a few waiting means the deflating thread is behind: wait for it.
+  JoinRuns(pieces.size() > 4);
+  return !deflater->failed;
+}
+
+void CPdfContentStream::JoinRuns(bool wait) {
+  while (!pieces.empty()) {
+    Piece& first = pieces.front();
+    if (first.done.valid()) {
+      if (!wait && first.done.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        return;
+      }
+      try {
+        first.done.get();
+      } catch (const std::exception&) {
+        first.run->made = false;  // memory ran short on the deflating thread
+      }
+    }
+    if (!first.run->made) deflater->failed = true;
+    AddRun(*first.run, false);
+    pieces.pop_front();
+    wait = wait && pieces.size() > 4;
+  }
 }
 
 bool CPdfContentStream::DeflateData(bool finish) {
@@ -417,8 +440,10 @@ void CPdfContentStream::CompressSoon() {
 void CPdfContentStream::CompressNow() {
   if (compressed) return;
   if (deflater) {
-    // The earlier pieces are already deflated: finish with the rest. If deflating failed on
-    // the way, part of the data is gone and the stream is written empty rather than wrong.
+    // The earlier pieces are deflated (or being deflated): finish with the rest. If deflating
+    // failed on the way, part of the data is gone and the stream is written empty rather than
+    // wrong.
+    while (!pieces.empty()) JoinRuns(true);
     if (!DeflateData(true)) {
       ReleaseData();
       deflater.reset();

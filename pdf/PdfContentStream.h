@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <future>
 #include <memory>
 
@@ -63,6 +64,9 @@ class CPdfContentStream : public CPdfStream {
   // Adds a run to the deflated data, after those added before; with finish, ends it. False
   // (and the deflated data failed for good) when memory is short or deflating failed before.
   bool AddRun(const Run& run, bool finish);
+  // Adds the runs of the pieces taken so far, in order, as far as they are made; with wait,
+  // waits for them while more than four are not yet added.
+  void JoinRuns(bool wait);
   // Compress on this thread, without waiting.
   void CompressNow();
   // Waits until the deflating thread is done with this stream.
@@ -71,6 +75,13 @@ class CPdfContentStream : public CPdfStream {
   bool compressed = false;
   std::int32_t pieceLength = 0;
   std::unique_ptr<Deflater> deflater;
+  // The pieces taken but not yet added to the deflated data, in order: each one's run, and
+  // while the deflating thread makes it, the sign that it is done.
+  struct Piece {
+    std::shared_ptr<Run> run;
+    std::future<void> done;
+  };
+  std::deque<Piece> pieces;
   // Set while the deflating thread works on this stream.
   std::future<void> pending;
 };
