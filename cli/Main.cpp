@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <string>
@@ -256,10 +257,11 @@ std::string WhyNoDrawing(const std::string& path) {
 // rather than 4 KiB ones, that memory faults in hundreds of times less often and misses the
 // TLB less, which takes a sixth to a fifth off the time of drawings of 30 to 300 MB. glibc's
 // allocator asks the kernel for huge pages only when its tunable glibc.malloc.hugetlb says so,
-// and reads its tunables only when a program starts. So a run whose named drawings (or the
-// drawings directly in its named folders) come to kHugePagesFrom bytes or more starts itself
-// once more with that tunable added; small runs keep their light start. Nothing has been read,
-// written or printed before, so the second start does all the work as the first would have.
+// and reads its tunables only when a program starts. So a run whose drawings come to
+// kHugePagesFrom bytes or more starts itself once more with that tunable added; small runs keep
+// their light start. The drawings counted are those named, those directly in named folders and
+// those of a list file (not of a list on standard input, which can be read only once). Nothing
+// has been written or printed before, so the second start does all the work as the first would.
 constexpr std::uintmax_t kHugePagesFrom = 16u << 20;
 
 void StartAgainWithHugePages(int argc, char** argv) {
@@ -269,16 +271,35 @@ void StartAgainWithHugePages(int argc, char** argv) {
   const char* tunables = std::getenv("GLIBC_TUNABLES");
   if (tunables && std::strstr(tunables, "glibc.malloc.hugetlb")) return;
   std::uintmax_t total = 0;
-  for (int i = 1; i < argc && total < kHugePagesFrom; ++i) {
+  const auto count = [&total](const fs::path& path) {
     std::error_code ec;
-    const fs::directory_entry entry(argv[i], ec);
-    if (ec) continue;
+    const fs::directory_entry entry(path, ec);
+    if (ec) return;
     if (entry.is_regular_file(ec)) {
       total += entry.file_size(ec);
     } else if (entry.is_directory(ec)) {
       for (const auto& inside : fs::directory_iterator(entry.path(), ec)) {
         if (inside.is_regular_file(ec)) total += inside.file_size(ec);
       }
+    }
+  };
+  for (int i = 1; i < argc && total < kHugePagesFrom; ++i) {
+    const std::string_view arg = argv[i];
+    // A list file is read here too (a list on standard input is not: it can be read once).
+    std::string list;
+    if (arg == "--from-list" && i + 1 < argc) {
+      list = argv[++i];
+    } else if (arg.rfind("--from-list=", 0) == 0) {
+      list = arg.substr(12);
+    } else {
+      count(argv[i]);
+      continue;
+    }
+    if (list == "-") continue;
+    std::ifstream in(list);
+    for (std::string line; total < kHugePagesFrom && std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty()) count(line);
     }
   }
   if (total < kHugePagesFrom) return;

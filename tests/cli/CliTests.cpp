@@ -847,28 +847,33 @@ TEST_F(Cli, ConvertsTheDrawingsOfAFolderInTheWizardsOrder) {
       << "two drawings, each with its bookmarks";
 }
 
-// A run whose named drawings are large starts itself once more, with huge pages asked of the
-// allocator: that start sees the same arguments and lists, and writes the same file and log as a
-// run that needs no second start (its tunables already name huge pages).
+// A run whose drawings are large (named, or in a list file) starts itself once more, with huge
+// pages asked of the allocator: that start sees the same arguments and lists, and writes the
+// same file and log as a run that needs no second start (its tunables already name huge pages).
 TEST_F(Cli, ALargeRunStartedAgainForHugePagesWritesWhatAnyRunWrites) {
   // The bracket behind a 17 MB comment.
   testsupport::WriteFile(dir / "large.dxf", "999\n" + std::string(17 << 20, 'x') + "\n" +
                                                 testsupport::ReadFile(kExamples / "bracket.dxf"));
-  testsupport::WriteFile(dir / "list.txt", (kExamples / "house.dxf").string() + "\n");
-  const Lines args = {"--from-list", Out("list.txt"), "-o", Out("both.pdf"), Out("large.dxf")};
-  unsetenv("GLIBC_TUNABLES");
-  const CliRun again = Convert(args);
-  ASSERT_EQ(again.status, 0) << again.err;
-  const std::string startedAgain = testsupport::ReadFile(Out("both.pdf"));
-  setenv("GLIBC_TUNABLES", "glibc.malloc.hugetlb=0", 1);
-  const CliRun once = Convert(args);
-  unsetenv("GLIBC_TUNABLES");
-  ASSERT_EQ(once.status, 0) << once.err;
-  EXPECT_EQ(again.err, once.err);
-  EXPECT_TRUE(startedAgain == testsupport::ReadFile(Out("both.pdf")));
-  const Lines drawings = SummaryLines(Summary(Out("both.pdf")), "outline ");
-  EXPECT_NE(std::find(drawings.begin(), drawings.end(), "large @-"), drawings.end());
-  EXPECT_NE(std::find(drawings.begin(), drawings.end(), "house @-"), drawings.end());
+  testsupport::WriteFile(dir / "small.txt", (kExamples / "house.dxf").string() + "\n");
+  testsupport::WriteFile(dir / "large.txt", Out("large.dxf") + "\n");
+  const Lines runs[] = {
+      {"--from-list", Out("small.txt"), "-o", Out("both.pdf"), Out("large.dxf")},
+      {"--from-list=" + Out("large.txt"), "-o", Out("both.pdf"), (kExamples / "house.dxf")}};
+  for (const Lines& args : runs) {
+    unsetenv("GLIBC_TUNABLES");
+    const CliRun again = Convert(args);
+    ASSERT_EQ(again.status, 0) << again.err;
+    const std::string startedAgain = testsupport::ReadFile(Out("both.pdf"));
+    setenv("GLIBC_TUNABLES", "glibc.malloc.hugetlb=0", 1);
+    const CliRun once = Convert(args);
+    unsetenv("GLIBC_TUNABLES");
+    ASSERT_EQ(once.status, 0) << once.err;
+    EXPECT_EQ(again.err, once.err);
+    EXPECT_TRUE(startedAgain == testsupport::ReadFile(Out("both.pdf")));
+    const Lines drawings = SummaryLines(Summary(Out("both.pdf")), "outline ");
+    EXPECT_NE(std::find(drawings.begin(), drawings.end(), "large @-"), drawings.end());
+    EXPECT_NE(std::find(drawings.begin(), drawings.end(), "house @-"), drawings.end());
+  }
 }
 
 TEST_F(Cli, PrintsHelpAndVersion) {
