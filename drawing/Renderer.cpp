@@ -1,6 +1,7 @@
 #include "drawing/Renderer.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -99,6 +100,30 @@ std::string_view CutText(std::string_view text, std::size_t limit) {
 Vec2 Page(const Affine3& toPage, Vec3 p) {
   const Vec3 q = toPage.Apply(p);
   return {q.x, q.y};
+}
+
+// Of the steps k = first..last of an angle t_k = t0 + sweep·k / count: the first, the last, and
+// those next to where b·cos t + c·sin t is largest (t = atan2(c, b)) or least (half a turn
+// on), for each wave {b, c}; sorted, each once. Along an arc or ellipse each page coordinate of
+// a point is such a wave plus a constant, rising or falling steadily in between, so these are
+// the only steps where a coordinate can be least or largest.
+std::vector<int> ExtremeSteps(double t0, double sweep, int count, int first, int last,
+                              const std::array<std::array<double, 2>, 2>& waves) {
+  std::vector<int> steps = {first, last};
+  const double span = std::fabs(sweep), direction = sweep < 0 ? -1.0 : 1.0;
+  for (const auto& [b, c] : waves) {
+    const double phi = std::atan2(c, b);
+    for (const double target : {phi, phi + std::numbers::pi}) {
+      double along = std::fmod(direction * (target - t0), 2 * std::numbers::pi);
+      if (along < 0) along += 2 * std::numbers::pi;
+      if (along > span) continue;
+      const int k = static_cast<int>(along / span * count);
+      for (int j = k - 1; j <= k + 2; ++j) steps.push_back(std::clamp(j, first, last));
+    }
+  }
+  std::sort(steps.begin(), steps.end());
+  steps.erase(std::unique(steps.begin(), steps.end()), steps.end());
+  return steps;
 }
 
 // Splits a polyline into dashes of a pattern (page points; positive dash, negative gap, zero
@@ -913,10 +938,20 @@ void CRenderer::ArcOrCurve(const Affine3& toPage, Vec3 center, double radius, do
   }
   const int n = TakeSegments(SegmentsFor(pageRadius, end - start));
   std::vector<Vec2> points;
-  for (int i = 0; i <= n; ++i) {
+  const auto point = [&](int i) {
     const double a = start + (end - start) * i / n;
     points.push_back(
         Page(toPage, {center.x + radius * std::cos(a), center.y + radius * std::sin(a), center.z}));
+  };
+  if (measuring && dashes.empty()) {
+    // Only the points that can bound it.
+    for (const int i :
+         ExtremeSteps(start, end - start, n, 0, n,
+                      {{{toPage.m[0][0], toPage.m[0][1]}, {toPage.m[1][0], toPage.m[1][1]}}})) {
+      point(i);
+    }
+  } else {
+    for (int i = 0; i <= n; ++i) point(i);
   }
   Polyline(points, false);
 }
@@ -1024,10 +1059,21 @@ void CRenderer::DrawKind(const Entity& entity, const drawing::Ellipse& ellipse,
     const double pageRadius = Length(ellipse.majorAxis) * world.ScaleFactor();
     const int n = TakeSegments(SegmentsFor(pageRadius, end - start));
     std::vector<Vec2> points;
-    for (int i = 0; i <= n; ++i) {
+    const auto point = [&](int i) {
       const double t = start + (end - start) * i / n;
       points.push_back(
           Page(world, ellipse.center + ellipse.majorAxis * std::cos(t) + minor * std::sin(t)));
+    };
+    if (measuring && dashes.empty()) {
+      // Only the points that can bound it: on the page each coordinate is a wave of the
+      // mapped axes.
+      const Vec3 major = world.ApplyVector(ellipse.majorAxis), across = world.ApplyVector(minor);
+      for (const int i : ExtremeSteps(start, end - start, n, 0, n,
+                                      {{{major.x, across.x}, {major.y, across.y}}})) {
+        point(i);
+      }
+    } else {
+      for (int i = 0; i <= n; ++i) point(i);
     }
     Polyline(points, false);
   });
@@ -1736,26 +1782,12 @@ std::vector<Vec3> PolylinePoints(const std::vector<PolylineVertex>& vertices, bo
     if (!extremesUnder || arc.count <= 2) {
       for (int k = 1; k < arc.count; ++k) arcPoint(k);
     } else {
-      // Under an affine map each coordinate of an arc's point is c + r·ρ·cos(t − φ): it is
-      // largest at t = φ and least at φ + π, and changes monotonically in between. So of the
-      // arc's points only those next to these angles (and the ends) can be the extremes.
+      // Only the points that can bound the arc once mapped (the ends are vertices).
       const Affine3& m = *extremesUnder;
-      const double sweep = std::fabs(arc.angle), direction = arc.angle < 0 ? -1.0 : 1.0;
-      int near[16];
-      int found = 0;
-      for (int row = 0; row < 2; ++row) {
-        const double phi = std::atan2(m.m[row][1], m.m[row][0]);
-        for (const double target : {phi, phi + std::numbers::pi}) {
-          double along = std::fmod(direction * (target - arc.a0), 2 * std::numbers::pi);
-          if (along < 0) along += 2 * std::numbers::pi;
-          if (along > sweep) continue;
-          const int k = static_cast<int>(along / sweep * arc.count);
-          for (int j = k - 1; j <= k + 2; ++j) near[found++] = std::clamp(j, 1, arc.count - 1);
-        }
+      for (const int k : ExtremeSteps(arc.a0, arc.angle, arc.count, 1, arc.count - 1,
+                                      {{{m.m[0][0], m.m[0][1]}, {m.m[1][0], m.m[1][1]}}})) {
+        arcPoint(k);
       }
-      std::sort(near, near + found);
-      const int* last = std::unique(near, near + found);
-      for (const int* k = near; k != last; ++k) arcPoint(*k);
     }
     points.push_back(b);
   }

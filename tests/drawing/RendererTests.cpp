@@ -257,6 +257,35 @@ TEST(Renderer, BulgesMeasuredByTheirBoundingPointsKeepTheirBox) {
   }
 }
 
+// Measuring, ellipses, tilted ones and arcs drawn as curves (under a squashing map) give only
+// the points that can bound them, and the box is exactly the one all their points give.
+TEST(Renderer, CurvesMeasuredByTheirBoundingPointsKeepTheirBox) {
+  Scene s;
+  Ellipse whole{{3, 4, 0}, {40, 25, 0}, 0.3};
+  Ellipse part{{-20, 10, 5}, {-8, 30, 0}, 0.6, 0.4, 4.1};
+  s.Add(0, whole);
+  s.Add(0, part).extrusion = {0.3, -0.4, 0.866};
+  s.Add(0, Arc{{50, -10, 0}, 35, 200, 75});
+  s.Add(0, Circle{{-40, -40, 2}, 12});
+  const Affine3 maps[] = {Affine3::Scale(1, 0.5, 1),
+                          Affine3::RotateZ(0.4) * Affine3::Scale(2, -1, 1)};
+  for (const Affine3& map : maps) {
+    std::array<std::array<double, 4>, 2> boxes{};
+    std::int64_t primitives[2] = {};
+    for (const bool measuring : {false, true}) {
+      CExtentsSink extents;
+      CRenderer renderer(s.drawing, s.text, extents);
+      renderer.SetTolerance(1e-5);
+      renderer.SetMeasuring(measuring);
+      renderer.DrawLayout(0, map, 0, 0);
+      boxes[measuring] = {extents.min.x, extents.min.y, extents.max.x, extents.max.y};
+      primitives[measuring] = renderer.PrimitiveCount();
+    }
+    EXPECT_EQ(boxes[1], boxes[0]);
+    EXPECT_LT(primitives[1] * 20, primitives[0]);
+  }
+}
+
 TEST(Renderer, WidePolylinesAreFilled) {
   Scene s;
   Polyline wide;
