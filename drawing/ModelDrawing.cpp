@@ -181,10 +181,7 @@ bool CModelDrawing::IsLayoutSkipped(int index) {
     }
   }
   // The user asked for this layout: say why it gives no page.
-  const std::string warning = "the layout \"" + layout.name + "\" is empty and gives no page";
-  if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
-    warnings.push_back(warning);
-  }
+  Warn("the layout \"" + layout.name + "\" is empty and gives no page");
   return true;
 }
 
@@ -268,11 +265,7 @@ bool CModelDrawing::Extents(const Affine3& plane, Vec2* lo, Vec2* hi) {
   }
   if (measure.BudgetSpent()) {
     // What was left out is not in the extents either: the page may not show all of it.
-    const std::string warning =
-        "the drawing is too large to measure whole: the page is fitted to the part measured";
-    if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
-      warnings.push_back(warning);
-    }
+    Warn("the drawing is too large to measure whole: the page is fitted to the part measured");
   }
   if (extents.Empty()) return false;
   *lo = extents.min;
@@ -323,10 +316,12 @@ void CModelDrawing::Draw(int, int, int) {
   renderer.DrawLayout(active, PageMap(), outputWidth, outputHeight);
   std::vector<std::string> found = renderer.Warnings();
   for (std::string& standIn : text.StandIns()) found.push_back(std::move(standIn));
-  for (std::string& warning : found) {
-    if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
-      warnings.push_back(std::move(warning));
-    }
+  for (std::string& warning : found) Warn(std::move(warning));
+}
+
+void CModelDrawing::Warn(std::string warning) {
+  if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
+    warnings.push_back(std::move(warning));
   }
 }
 

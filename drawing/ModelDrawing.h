@@ -87,6 +87,8 @@ class CModelDrawing : public CDrawing {
   const std::atomic<bool>* stop = nullptr;
   bool restricted = false;
   std::vector<std::string> warnings;
+  // Adds a warning unless it is already there.
+  void Warn(std::string warning);
   std::string lastError;
   std::unique_ptr<PlotStyleTable> plotStyles;
   std::unique_ptr<NamedPlotStyleTable> namedStyles;
